@@ -1,0 +1,1 @@
+// Replaced by the storage-area library sources.

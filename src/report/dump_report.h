@@ -1,0 +1,154 @@
+// DumpReport: the report object behind every report command.
+//
+// A command constructs one object of its report kind, sets `detailed`, calls
+// run_report and destroys the object. run_report reads the command line,
+// writes the table header (slot 0), walks the items through the per-item
+// pipeline (date filter, change stamp, previous-output reuse, open / dump /
+// close) and finishes the output (slot 1).
+#ifndef QUIRE_REPORT_DUMP_REPORT_H_
+#define QUIRE_REPORT_DUMP_REPORT_H_
+
+#include <cstdint>
+#include <cstdio>
+
+#include "quire/quire.h"
+#include "resources/resources.h"
+#include "table/report_table.h"
+
+namespace quire {
+
+// Sizes of the per-item working buffers.
+constexpr int kItemNameSize = 24;    // names of up to 20 characters
+constexpr int kUserTextSize = 44;    // user names of up to 43 characters
+constexpr int kTimeTextSize = 32;    // a time text and its terminator
+constexpr int kAreaPathSize = 256;   // the area path of the preamble
+
+// The time text of t: with detailed, the 24-character calendar text in local
+// time ("Thu Jan 01 00:00:00 1970", day of month with a leading zero);
+// otherwise the 32-bit value in lower-case hexadecimal ("ffffffff" for -1).
+// Writes into out (kTimeTextSize bytes) and returns out.
+char* format_time_text(int32_t t, int detailed, char* out);
+
+// Prints the library's error record as "Error %d, %s(%d)" through pb_printf.
+void print_library_error();
+
+// The module-level host window of the latest command call.
+void set_host_window(QuireWindow window);
+QuireWindow host_window();
+
+class DumpReport {
+ public:
+  DumpReport();
+  virtual ~DumpReport();
+  DumpReport(const DumpReport&) = delete;
+  DumpReport& operator=(const DumpReport&) = delete;
+
+  // The six operations, in slot order.
+  // Slot 0: opens the output, writes the preamble and declares the columns.
+  // Returns 1, or 0 when the output could not be opened (message printed).
+  virtual int write_header() = 0;
+  // Slot 1: the table writer's close_report_output. Returns 1, or 0 when the
+  // table could not be completed (message printed).
+  virtual int finish_output();
+  // Slot 2: writes the rows of one open item. The result is not used.
+  virtual int dump_item(unsigned char* item_area, const char* name, const char* user_last_mod,
+                        int32_t creation_time, const char* user_created, int32_t prev_mod_time,
+                        const char* user_prev_mod) = 0;
+  // Slots 3 to 5 pass their arguments to the storage-area library.
+  virtual int open_item(void* area, const char* name, unsigned char* item_area) = 0;
+  virtual int close_item(void* area, const char* name, unsigned char* item_area) = 0;
+  virtual int lookup_item(void* area, char* name, const char* pattern, int mode) = 0;
+
+  // The whole run: 1 when the command line was accepted and the output
+  // finished, 0 when the command line was rejected or the output failed.
+  int run_report(int argc, char** argv);
+
+  // Reads the options, looks up the storage area and takes the output path.
+  // 1 = the run may go on; 0 = stop (a message has been printed).
+  int parse_command_line(int argc, char** argv);
+
+  // ---- helpers for the report kinds ------------------------------------
+
+  // The time text of t under this run's `detailed` flag.
+  char* time_text(int32_t t, char* out) const { return format_time_text(t, detailed, out); }
+
+  // Opens the output with the kind's key and time column names and writes
+  // the four preamble values (version, notation word, tag, area path).
+  // Returns the result of open_report_output.
+  int open_table(const char* key_column, const char* time_column, const char* tag);
+
+  // The precision (decimals of F columns) of the area.
+  int area_precision();
+
+  // Declares the six closing columns; the last is declared as the table's last.
+  void define_closing_fields(const char* time_column_name);
+
+  // Writes the six closing values of one row. mod_time is the item's
+  // last-modification time.
+  void write_closing_values(int32_t mod_time, const char* user_last_mod, int32_t creation_time,
+                            const char* user_created, int32_t prev_mod_time,
+                            const char* user_prev_mod);
+
+  // Loads string id of the resource module into buffer (size bytes).
+  int load_resource_string(unsigned id, char* buffer, int size) const {
+    return load_string(resource_module, id, buffer, size);
+  }
+
+  ReportTable& table() { return report_table(); }
+
+  // ---- members ------------------------------------------------------------
+  int32_t start_time = 0;
+  int32_t end_time = 2147483647;
+  unsigned char area_record[256] = {};
+  const char* output_path = nullptr;
+  int notation = -1;
+  int detailed = 0;
+  std::FILE* list_file = nullptr;
+  intptr_t stop_requested = 0;
+  ModuleHandle resource_module = nullptr;
+
+ protected:
+  // The item loop and its pipeline.
+  int dump_all_items();
+  int dump_next_item(int first);
+  int dump_one_item(const char* name);
+  void post_progress();
+  intptr_t poll_stop();
+
+ private:
+  // Reads the next list-file name into name; 0 at the end of the file.
+  int read_list_name(char* name);
+  int item_number_ = 0;
+  int total_items_ = 0;
+};
+
+// The three marker operations shared by the six marker report kinds.
+class MarkerReport : public DumpReport {
+ public:
+  int open_item(void* area, const char* name, unsigned char* item_area) override;
+  int close_item(void* area, const char* name, unsigned char* item_area) override;
+  int lookup_item(void* area, char* name, const char* pattern, int mode) override;
+};
+
+// Runs one command: stores the window, constructs Report, sets detailed,
+// runs it and returns its result. No exception leaves it.
+template <class Report>
+int run_command(int argc, char** argv, QuireWindow hwnd, int detailed);
+
+// Non-template part of run_command, for the exports.
+int run_report_command(DumpReport& report, int argc, char** argv, int detailed);
+
+template <class Report>
+int run_command(int argc, char** argv, QuireWindow hwnd, int detailed) {
+  set_host_window(hwnd);
+  try {
+    Report report;
+    return run_report_command(report, argc, argv, detailed);
+  } catch (...) {
+    return 0;
+  }
+}
+
+}  // namespace quire
+
+#endif  // QUIRE_REPORT_DUMP_REPORT_H_

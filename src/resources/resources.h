@@ -1,0 +1,40 @@
+// The string table of the report library and the translated resource library
+// that may lie beside it.
+//
+// Ids 1 to 6: "Yes", "No", "None", "Left", "Right", and the missing-piece
+// message (a format taking the piece name and the storage-area name).
+#ifndef QUIRE_RESOURCES_RESOURCES_H_
+#define QUIRE_RESOURCES_RESOURCES_H_
+
+namespace quire {
+
+// A loaded module (the report library itself or a resource library); null is
+// no module.
+using ModuleHandle = void*;
+
+enum StringId : unsigned {
+  kStringYes = 1,
+  kStringNo = 2,
+  kStringNone = 3,
+  kStringLeft = 4,
+  kStringRight = 5,
+  kStringMissingPiece = 6,
+};
+
+// The report library's own module handle.
+ModuleHandle own_module_handle();
+
+// Finds file_name in the directory of module, checks that its product version
+// equals the module's and loads it. Returns its handle, or null (with a
+// message box when the library is there but unusable). Also loads the shared
+// resource library once per process.
+ModuleHandle load_resource_library(ModuleHandle module, const char* file_name);
+
+// Loads string id of module into buffer (size bytes), cut to fit and always
+// terminated. Falls back to the report library's own table when module has
+// no such string. Returns the number of characters copied.
+int load_string(ModuleHandle module, unsigned id, char* buffer, int size);
+
+}  // namespace quire
+
+#endif  // QUIRE_RESOURCES_RESOURCES_H_

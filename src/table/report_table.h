@@ -1,0 +1,84 @@
+// ReportTable: the one output table of a report run, CSV or dBASE III, and
+// the reuse of the previous output at the same path with its change log.
+//
+// Calling order within one run: open_report_output; exactly four
+// write_preamble_value calls (the last with is_last set); one define_field per
+// column (the last with is_last set); then records, each one write_field per
+// declared column in declaration order, the first with is_first set, with
+// reuse_previous_record / copy_remaining_previous inserting whole copied
+// records between them; then close_report_output.
+//
+// The new table is written to a temporary file in the output's directory and
+// takes the output path's place only at close_report_output, when it is
+// complete; the table that stood there becomes OLD.DAT beside it.
+#ifndef QUIRE_TABLE_REPORT_TABLE_H_
+#define QUIRE_TABLE_REPORT_TABLE_H_
+
+#include <cstdint>
+#include <memory>
+
+namespace quire {
+
+// One output column.
+struct FieldSpec {
+  char type = 'C';   // 'C' text, 'N' 32-bit integer, 'F' double
+  int width = 0;     // column width in characters (dBASE)
+  int decimals = 0;  // digits after the point for 'F'
+};
+
+class ReportTable {
+ public:
+  ReportTable();
+  ~ReportTable();
+  ReportTable(const ReportTable&) = delete;
+  ReportTable& operator=(const ReportTable&) = delete;
+
+  // Opens the output at path: dBASE III when the path from its first "."
+  // reads ".dbf" in any case, else CSV. key_column and time_column name the
+  // previous output's item-name and change-stamp columns; notation (0 metric,
+  // 1 imperial) must match a text previous output's. Returns 1, or 0 after a
+  // message through pb_printf when the output cannot be written (nothing at
+  // the path is touched then).
+  int open_report_output(const char* path, const char* key_column, const char* time_column,
+                         int notation);
+
+  // One of the four preamble values; is_last for the fourth.
+  void write_preamble_value(int is_last, const char* text);
+
+  // Declares the next column; is_last for the last one.
+  void define_field(int is_last, char type, int width, int decimals, const char* name);
+
+  // Writes the next value of the current record; is_first starts a record.
+  // The value is taken as the declared column's type: a text for 'C', a
+  // double for 'F', a 32-bit integer for 'N' (other value kinds are converted).
+  void write_field(int is_first, const char* text);
+  void write_field(int is_first, double value);
+  void write_field(int is_first, int32_t value);
+
+  // Asks whether the item must be dumped: 1 when it is new or changed (and
+  // logged so), 0 when its records were copied from the previous output.
+  int reuse_previous_record(const char* item_name, const char* change_stamp);
+
+  // Copies every previous record not yet consumed (the run was stopped).
+  void copy_remaining_previous();
+
+  // Finishes the table and puts it in place of the output path. Returns 1,
+  // or 0 after a message when any write, flush, sync or rename failed (the
+  // output path and OLD.DAT are then as they were before the run).
+  int close_report_output();
+
+  // True between a successful open_report_output and close_report_output.
+  bool is_open() const;
+
+  class Impl;
+
+ private:
+  std::unique_ptr<Impl> impl_;
+};
+
+// The module's one table, used by every report run of the process.
+ReportTable& report_table();
+
+}  // namespace quire
+
+#endif  // QUIRE_TABLE_REPORT_TABLE_H_
