@@ -1,0 +1,145 @@
+// MKMC: the counts of point attributes, notches and internal marks that the
+// marker analysis tallies, as three lists of label and quantity side by side,
+// one row per entry of the longest list. No time or user columns; the
+// detailed form is the same table.
+#include <charconv>
+#include <cstdint>
+#include <cstring>
+
+#include "kinds/marker_kinds_support.h"
+#include "quire/plotbase.h"
+#include "quire/records.h"
+#include "report/dump_report.h"
+
+namespace quire {
+namespace {
+
+namespace mh = records::marker_header;
+namespace ma = records::marker_analysis;
+using records::load_i16;
+
+// Letters of the point-attribute slots 0 to 12; later slots are labelled by
+// their number (slot i gives i + 1).
+constexpr char kPointAttributeLetters[] = "KLZFXPABENSUQ";
+constexpr int kPointAttributeLetterCount = sizeof kPointAttributeLetters - 1;
+
+constexpr int kListCount = 3;
+constexpr int kMaxSlots = static_cast<int>(ma::kNotchSlots);  // the longest list
+static_assert(ma::kPointAttributeSlots <= ma::kNotchSlots && ma::kInternalSlots <= ma::kNotchSlots);
+
+enum class LabelKind { kPointAttribute, kNumber, kLetter };
+
+struct CountList {
+  size_t offset;
+  int slots;
+  LabelKind labels;
+};
+
+// In column order: point attributes, notches, internal marks.
+constexpr CountList kLists[kListCount] = {
+    {ma::kPointAttributeCounts, static_cast<int>(ma::kPointAttributeSlots), LabelKind::kPointAttribute},
+    {ma::kNotchCounts, static_cast<int>(ma::kNotchSlots), LabelKind::kNumber},
+    {ma::kInternalCounts, static_cast<int>(ma::kInternalSlots), LabelKind::kLetter},
+};
+
+// One kept slot: its label and its count as texts.
+struct Entry {
+  char label[4];   // one letter, or a slot number up to 99
+  char count[8];   // -32768 .. 32767
+};
+
+// Writes the decimal text of value into out (large enough) and terminates it.
+void decimal_text(int value, char* out, size_t size) {
+  auto r = std::to_chars(out, out + size - 1, value);
+  *r.ptr = 0;
+}
+
+void label_text(LabelKind kind, int slot, char* out, size_t size) {
+  switch (kind) {
+    case LabelKind::kPointAttribute:
+      if (slot < kPointAttributeLetterCount) {
+        out[0] = kPointAttributeLetters[slot];
+        out[1] = 0;
+        return;
+      }
+      decimal_text(slot + 1, out, size);
+      return;
+    case LabelKind::kNumber:
+      decimal_text(slot + 1, out, size);
+      return;
+    case LabelKind::kLetter:
+      out[0] = static_cast<char>('A' + slot);
+      out[1] = 0;
+      return;
+  }
+}
+
+class MkmcReport : public MarkerReport {
+ public:
+  int write_header() override {
+    if (open_table("Name", "time", "MKMC") != 1) return 0;
+    ReportTable& t = table();
+    t.define_field(0, 'C', 25, 0, "Marker_Name");
+    t.define_field(0, 'C', 7, 0, "Point_Attrib_Label");
+    t.define_field(0, 'C', 7, 0, "Point_Attrib_Qty");
+    t.define_field(0, 'C', 7, 0, "Notch_Label");
+    t.define_field(0, 'C', 7, 0, "Notch_Qty");
+    t.define_field(0, 'C', 7, 0, "Internal_Label");
+    t.define_field(1, 'C', 7, 0, "Internal_Qty");
+    return 1;
+  }
+
+  int dump_item(unsigned char* item_area, const char* name, const char*, int32_t, const char*,
+                int32_t, const char*) override {
+    unsigned char header[mh::kSizeEx];
+    std::memset(header, 0, sizeof header);
+    if (pb_get_marker_header_ex(name, header, static_cast<int>(mh::kSizeEx), item_area) != 1) {
+      print_library_error();
+      return 0;
+    }
+    const unsigned char* analysis = static_cast<const unsigned char*>(pb_hdr_analyze(item_area));
+    if (analysis == nullptr) {
+      print_library_error();
+      return 0;
+    }
+    char marker_name[mh::kTextSize + 1];
+    kinds::copy_field_text(header + mh::kName, mh::kTextSize, marker_name);
+
+    Entry entries[kListCount][kMaxSlots];
+    int sizes[kListCount] = {};
+    int rows = 0;
+    for (int l = 0; l < kListCount; ++l) {
+      const CountList& list = kLists[l];
+      for (int slot = 0; slot < list.slots; ++slot) {
+        int16_t count = load_i16(analysis + list.offset + 2 * static_cast<size_t>(slot));
+        if (count == 0) continue;
+        Entry& e = entries[l][sizes[l]++];
+        label_text(list.labels, slot, e.label, sizeof e.label);
+        decimal_text(count, e.count, sizeof e.count);
+      }
+      if (sizes[l] > rows) rows = sizes[l];
+    }
+
+    ReportTable& t = table();
+    for (int k = 0; k < rows; ++k) {
+      t.write_field(1, marker_name);
+      for (int l = 0; l < kListCount; ++l) {
+        if (k < sizes[l]) {
+          t.write_field(0, entries[l][k].label);
+          t.write_field(0, entries[l][k].count);
+        } else {
+          t.write_field(0, "");
+          t.write_field(0, "");
+        }
+      }
+    }
+    return 1;
+  }
+};
+
+}  // namespace
+}  // namespace quire
+
+extern "C" QUIRE_API int dmp_mkmc(int argc, char** argv, QuireWindow hwnd, int detailed) {
+  return quire::run_command<quire::MkmcReport>(argc, argv, hwnd, detailed);
+}
