@@ -29,6 +29,16 @@ constexpr int kAreaPathSize = 256;   // the area path of the preamble
 // Writes into out (kTimeTextSize bytes) and returns out.
 char* format_time_text(int32_t t, int detailed, char* out);
 
+// Reads a date option's value: "yy/mm/dd" or "yy-mm-dd", optionally followed
+// by ",hh:mm" and an A or P suffix (either case), as local standard time.
+// Returns 3, 5 or 6 (the number of fields read) after storing the seconds in
+// *bound, or 0 when the text is rejected (then *bound is left as it was),
+// including any time that does not fit signed 32-bit seconds.
+int parse_date_time(const char* text, int32_t* bound);
+
+// The usage text of every report command.
+extern const char kUsageText[];
+
 // Prints the library's error record as "Error %d, %s(%d)" through pb_printf.
 void print_library_error();
 
@@ -84,7 +94,8 @@ class DumpReport {
   void define_closing_fields(const char* time_column_name);
 
   // Writes the six closing values of one row. mod_time is the item's
-  // last-modification time.
+  // last-modification time. The three time texts are formed once and reused
+  // while the same times come again (every row of one item).
   void write_closing_values(int32_t mod_time, const char* user_last_mod, int32_t creation_time,
                             const char* user_created, int32_t prev_mod_time,
                             const char* user_prev_mod);
@@ -116,8 +127,23 @@ class DumpReport {
   intptr_t poll_stop();
 
  private:
-  // Reads the next list-file name into name; 0 at the end of the file.
+  // Reads the next list-file name into name (kItemNameSize bytes): up to 20
+  // characters of a line cut at its first CR or LF; blank lines are skipped
+  // and longer lines are taken 20 characters at a time. 0 at the end of the
+  // file.
   int read_list_name(char* name);
+
+  // The time text of t for closing column slot (0..2), formed only when t or
+  // the detailed flag differs from the slot's last one.
+  const char* cached_time_text(int slot, int32_t t);
+
+  struct TimeTextCache {
+    bool valid = false;
+    int32_t value = 0;
+    int detailed = 0;
+    char text[kTimeTextSize] = {};
+  };
+  TimeTextCache time_cache_[3];
   int item_number_ = 0;
   int total_items_ = 0;
 };

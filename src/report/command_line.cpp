@@ -1,0 +1,175 @@
+// The command line of a report command and its date filter.
+#include <cctype>
+#include <climits>
+#include <cstring>
+#include <ctime>
+
+#include "quire/plotbase.h"
+#include "report/dump_report.h"
+
+namespace quire {
+
+const char kUsageText[] =
+    "Usage:\tDMP [-Syy/mm/dd[,hh:mm]] [-Eyy/mm/dd[,hh:mm]] [-Llistfile] s_area output_file\n"
+    "\n"
+    "Where\n"
+    "  -Llistfile is a list of items, 1/line, to dump. default: all items.\n"
+    "  -S:START DATE.  YY/MM/DD,HH:MM format.\n"
+    "  -E:END DATE.  YY/MM/DD,HH:MM format.\n"
+    "  -N:NOTATION. 0 metric, 1 imperial, 2 p-user-environ(default)\n";
+
+namespace {
+
+const char kInvalidTime[] = "Error, invalid format time use: YY/MM/DD[,HH:MM].\n";
+
+const int kDaysPerMonth[2][13] = {
+    {0, 31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31},
+    {0, 31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31},
+};
+
+bool is_leap_year(int year) { return year % 4 == 0 && (year % 100 != 0 || year % 400 == 0); }
+
+// Reads a decimal integer the way a scanf "%d" conversion does: leading
+// white space, an optional sign, then at least one digit. Values beyond the
+// int range saturate (every check downstream rejects them). Returns false
+// when no digit follows.
+bool scan_int(const char*& p, int* out) {
+  const char* q = p;
+  while (std::isspace(static_cast<unsigned char>(*q))) ++q;
+  bool negative = false;
+  if (*q == '+' || *q == '-') negative = *q++ == '-';
+  if (!std::isdigit(static_cast<unsigned char>(*q))) return false;
+  long long v = 0;
+  while (std::isdigit(static_cast<unsigned char>(*q))) {
+    if (v < 10000000000LL) v = v * 10 + (*q - '0');
+    ++q;
+  }
+  if (negative) v = -v;
+  if (v > INT_MAX) v = INT_MAX;
+  if (v < INT_MIN) v = INT_MIN;
+  *out = static_cast<int>(v);
+  p = q;
+  return true;
+}
+
+// Matches "Y<sep>M<sep>D,H:M" and one more character, field by field, and
+// returns how many fields were read before the first mismatch.
+int scan_date_fields(const char* text, char separator, int fields[5], char* suffix) {
+  const char* p = text;
+  int count = 0;
+  const char literals[5] = {0, separator, separator, ',', ':'};
+  for (int i = 0; i < 5; ++i) {
+    if (i > 0) {
+      if (*p != literals[i]) return count;
+      ++p;
+    }
+    if (!scan_int(p, &fields[i])) return count;
+    ++count;
+  }
+  if (*p == 0) return count;
+  *suffix = *p;
+  return count + 1;
+}
+
+bool fits_32(long long v) { return v >= INT32_MIN && v <= INT32_MAX; }
+
+}  // namespace
+
+int parse_date_time(const char* text, int32_t* bound) {
+  if (!text) return 0;
+  int f[5] = {0, 0, 0, 0, 0};
+  char suffix = 0;
+  int count = scan_date_fields(text, '-', f, &suffix);
+  if (count != 3 && count != 5 && count != 6) {
+    count = scan_date_fields(text, '/', f, &suffix);
+    if (count != 3 && count != 5 && count != 6) return 0;
+  }
+  int year = f[0], month = f[1], day = f[2], hour = f[3], minute = f[4];
+  if (month < 1 || month > 12 || year < 0) return 0;
+  if (year <= 69) year += 2000;
+  else if (year <= 1900) year += 1900;
+  if (day < 1 || day > kDaysPerMonth[is_leap_year(year) ? 1 : 0][month]) return 0;
+
+  std::tm tm{};
+  tm.tm_year = year - 1900;
+  tm.tm_mon = month - 1;
+  tm.tm_mday = day;
+  tm.tm_isdst = 0;  // the date counts as local standard time
+  std::time_t midnight = std::mktime(&tm);
+  if (midnight == static_cast<std::time_t>(-1) || !fits_32(static_cast<long long>(midnight)))
+    return 0;
+
+  long long seconds = static_cast<long long>(midnight);
+  if (count >= 5) {
+    if (hour > 24 || hour < 0 || minute > 59 || minute < 0) return 0;
+    if (count == 6) {
+      char c = static_cast<char>(std::toupper(static_cast<unsigned char>(suffix)));
+      if (hour > 12 || (c != 'A' && c != 'P')) return 0;
+      if (c == 'P') seconds += 43200;
+    }
+    seconds += hour * 3600LL + minute * 60LL;
+  }
+  if (!fits_32(seconds)) return 0;
+  *bound = static_cast<int32_t>(seconds);
+  return count;
+}
+
+int DumpReport::parse_command_line(int argc, char** argv) {
+  if (argc < 3 || !argv) {
+    pb_printf("%s", kUsageText);
+    return 0;
+  }
+  notation = -1;
+  pb_connect_to_network();
+
+  int i = 1;
+  for (; i < argc && argv[i] && argv[i][0] == '-'; ++i) {
+    const char* arg = argv[i];
+    char option = static_cast<char>(std::toupper(static_cast<unsigned char>(arg[1])));
+    const char* value = arg[1] ? arg + 2 : arg + 1;
+    if (option == 'L') {
+      if (list_file) std::fclose(list_file);
+      list_file = std::fopen(value, "r");
+    } else if (option == 'S') {
+      if (parse_date_time(value, &start_time) == 0) {
+        pb_printf("%s", kInvalidTime);
+        return 0;
+      }
+    } else if (option == 'E') {
+      int32_t end = end_time;
+      int fields = parse_date_time(value, &end);
+      if (fields == 0) {
+        pb_printf("%s", kInvalidTime);
+        return 0;
+      }
+      // A date alone includes its whole day; the last day that 32-bit
+      // seconds reach ends at their largest value.
+      long long bound = end + (fields == 3 ? 86400LL : 0LL);
+      end_time = bound > INT32_MAX ? INT32_MAX : static_cast<int32_t>(bound);
+    } else if (option == 'N') {
+      if (value[0] == '0') notation = pb_set_notation_state(0);
+      else if (value[0] == '1') notation = pb_set_notation_state(1);
+    }
+  }
+
+  // The storage-area name and the output path must both be there.
+  if (i + 1 >= argc || !argv[i] || !argv[i + 1]) {
+    pb_printf("%s", kUsageText);
+    return 0;
+  }
+  const char* area_name = argv[i];
+  int r = pb_lookup_storage_areas(area_record, area_name, 0);
+  if (r == 0) {
+    pb_printf("Unrecognized Storage Area: %s.\n", area_name);
+    return 0;
+  }
+  if (r != 1) {
+    print_library_error();
+    return 0;
+  }
+  if (notation == -1) notation = pb_use_area_notation(area_record);
+  output_path = argv[i + 1];
+  return 1;
+}
+
+}  // namespace quire

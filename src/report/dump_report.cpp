@@ -1,0 +1,218 @@
+// DumpReport: construction, the run, the item loop and its per-item
+// pipeline, the host-window messages, and the helpers the report kinds share.
+#include "report/dump_report.h"
+
+#include <cstring>
+
+#include "quire/plotbase.h"
+#include "quire/records.h"
+
+namespace quire {
+namespace {
+
+QuireWindow g_host_window = 0;
+
+constexpr int kListLineLimit = 20;  // characters of a list line taken at once
+
+// Copies a user-name text of the library (at most size bytes, possibly
+// unterminated) into out, cut at kUserTextSize - 1 characters.
+void copy_user_text(const char* text, size_t size, char* out) {
+  size_t n = records::text_length(reinterpret_cast<const unsigned char*>(text), size);
+  if (n > static_cast<size_t>(kUserTextSize - 1)) n = kUserTextSize - 1;
+  std::memcpy(out, text, n);
+  out[n] = 0;
+}
+
+}  // namespace
+
+void set_host_window(QuireWindow window) { g_host_window = window; }
+QuireWindow host_window() { return g_host_window; }
+
+void print_library_error() {
+  char source[sizeof pb_error.source + 1];
+  size_t n = records::text_length(reinterpret_cast<const unsigned char*>(pb_error.source),
+                                  sizeof pb_error.source);
+  std::memcpy(source, pb_error.source, n);
+  source[n] = 0;
+  pb_printf("Error %d, %s(%d)", pb_error.code, source, pb_error.line);
+}
+
+DumpReport::DumpReport() {
+  ModuleHandle own = own_module_handle();
+  resource_module = load_resource_library(own, "libquireres.so");
+  if (!resource_module) resource_module = own;
+  detailed = 0;
+  list_file = nullptr;
+  stop_requested = poll_stop();
+}
+
+DumpReport::~DumpReport() {
+  if (list_file) {
+    std::fclose(list_file);
+    list_file = nullptr;
+  }
+}
+
+int DumpReport::finish_output() { return table().close_report_output(); }
+
+int DumpReport::run_report(int argc, char** argv) {
+  if (parse_command_line(argc, argv) != 1) return 0;
+  for (TimeTextCache& c : time_cache_) c.valid = false;
+  // An output that cannot be created ends the command: nothing is walked and
+  // nothing is written through a missing file.
+  if (write_header() != 1 || !table().is_open()) return 0;
+  dump_all_items();
+  return finish_output() == 1 ? 1 : 0;
+}
+
+int DumpReport::dump_all_items() {
+  int r = dump_next_item(1);
+  while (r == 1) {
+    if (stop_requested) {
+      table().copy_remaining_previous();
+      break;
+    }
+    r = dump_next_item(0);
+  }
+  return 1;
+}
+
+int DumpReport::read_list_name(char* name) {
+  for (;;) {
+    if (!std::fgets(name, kListLineLimit + 1, list_file)) return 0;
+    name[std::strcspn(name, "\r\n")] = 0;
+    if (name[0] != 0) return 1;
+  }
+}
+
+int DumpReport::dump_next_item(int first) {
+  char name[kItemNameSize] = {};
+  int r;
+  if (list_file) {
+    if (!read_list_name(name)) return 0;
+    r = lookup_item(area_record, name, name, 0);
+  } else {
+    r = lookup_item(area_record, name, "*", first ? 0 : 1);
+  }
+  if (r != 1) return r;
+  name[kItemNameSize - 1] = 0;
+  r = dump_one_item(name);
+  if (r == 1) {
+    post_progress();
+    stop_requested = poll_stop();
+  }
+  return r;
+}
+
+int DumpReport::dump_one_item(const char* name) {
+  item_number_ = pbc_item_num;
+  total_items_ = pbc_total_items;
+  int32_t t = pbc_last_mod_time;
+  if (t < start_time || t > end_time) return 1;
+
+  const char* stamp = cached_time_text(0, t);
+  if (table().reuse_previous_record(name, stamp) == 0) return 1;
+
+  unsigned char item_area[records::item_area::kSize] = {};
+  if (open_item(area_record, name, item_area) != 1) {
+    print_library_error();
+    return 0;
+  }
+  int32_t creation_time = pbc_creation_time == -1 ? 0 : pbc_creation_time;
+  int32_t prev_mod_time = pbc_prev_mod_time == -1 ? 0 : pbc_prev_mod_time;
+  char user_last_mod[kUserTextSize];
+  char user_created[kUserTextSize];
+  char user_prev_mod[kUserTextSize];
+  copy_user_text(pbc_user_last_mod, sizeof pbc_user_last_mod, user_last_mod);
+  copy_user_text(pbc_user_created, sizeof pbc_user_created, user_created);
+  copy_user_text(pbc_user_prev_mod, sizeof pbc_user_prev_mod, user_prev_mod);
+
+  dump_item(item_area, name, user_last_mod, creation_time, user_created, prev_mod_time,
+            user_prev_mod);
+
+  if (close_item(area_record, name, item_area) != 1) {
+    print_library_error();
+    return 0;
+  }
+  return 1;
+}
+
+void DumpReport::post_progress() {
+  quire_send_message(host_window(), QUIRE_MSG_PROGRESS,
+                     static_cast<uintptr_t>(static_cast<uint32_t>(total_items_)),
+                     static_cast<intptr_t>(item_number_));
+}
+
+intptr_t DumpReport::poll_stop() {
+  return quire_send_message(host_window(), QUIRE_MSG_STOP_QUERY, 0, 0);
+}
+
+// ---- helpers for the report kinds ------------------------------------------
+
+int DumpReport::open_table(const char* key_column, const char* time_column, const char* tag) {
+  ReportTable& t = table();
+  int r = t.open_report_output(output_path, key_column, time_column, notation);
+  if (r != 1) return r;
+  char area_path[kAreaPathSize + 1] = {};
+  pb_convert_path(area_path, area_record, 1);
+  area_path[kAreaPathSize] = 0;
+  t.write_preamble_value(0, "DB_VERSION_3");
+  t.write_preamble_value(0, notation == 1 ? "IMPERIAL" : "METRIC");
+  t.write_preamble_value(0, tag);
+  t.write_preamble_value(1, area_path);
+  return 1;
+}
+
+int DumpReport::area_precision() {
+  int area_notation = 0;
+  int precision = 0;
+  pb_get_notationprecision(area_record, &area_notation, &precision);
+  return precision;
+}
+
+void DumpReport::define_closing_fields(const char* time_column_name) {
+  ReportTable& t = table();
+  int time_width = detailed ? 24 : 8;
+  t.define_field(0, 'C', time_width, 0, time_column_name);
+  t.define_field(0, 'C', 40, 0, "User_Last_Mod");
+  t.define_field(0, 'C', time_width, 0, "Created_Time");
+  t.define_field(0, 'C', 40, 0, "User_Created");
+  t.define_field(0, 'C', time_width, 0, "Prev_Mod_Time");
+  t.define_field(1, 'C', 40, 0, "User_Prev_Mod");
+}
+
+const char* DumpReport::cached_time_text(int slot, int32_t t) {
+  TimeTextCache& c = time_cache_[slot];
+  if (!c.valid || c.value != t || c.detailed != detailed) {
+    format_time_text(t, detailed, c.text);
+    c.value = t;
+    c.detailed = detailed;
+    c.valid = true;
+  }
+  return c.text;
+}
+
+void DumpReport::write_closing_values(int32_t mod_time, const char* user_last_mod,
+                                      int32_t creation_time, const char* user_created,
+                                      int32_t prev_mod_time, const char* user_prev_mod) {
+  ReportTable& t = table();
+  t.write_field(0, cached_time_text(0, mod_time));
+  t.write_field(0, user_last_mod);
+  t.write_field(0, cached_time_text(1, creation_time));
+  t.write_field(0, user_created);
+  t.write_field(0, cached_time_text(2, prev_mod_time));
+  t.write_field(0, user_prev_mod);
+}
+
+// ---- commands -----------------------------------------------------------------
+
+int run_report_command(DumpReport& report, int argc, char** argv, int detailed) {
+  report.detailed = detailed != 0 ? 1 : 0;
+  if (report.list_file) {
+    std::fclose(report.list_file);
+    report.list_file = nullptr;
+  }
+  return report.run_report(argc, argv);
+}
+
+}  // namespace quire
