@@ -5,9 +5,10 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "kinds/item_closing.h"
-#include "platform/executable_path.h"
+#include "platform/shared_library.h"
 #include "quire/plotbase.h"
 #include "quire/records.h"
 #include "report/dump_report.h"
@@ -23,23 +24,6 @@ using model_kinds::FieldText;
 using model_kinds::ItemClosing;
 
 constexpr int kMessageSize = 200;
-constexpr std::size_t kHostPathSize = 256;
-constexpr const char kOwnMissingPieceFormat[] =
-    "Piece %s does not exist in Storage Area %s. It will be ommitted from the report.";
-
-// True when format converts exactly two values and both as plain "%s"
-// ("%%" is allowed anywhere), so it is safe to print with two texts.
-bool is_two_text_format(const char* format) {
-  int texts = 0;
-  for (const char* p = format; *p; ++p) {
-    if (*p != '%') continue;
-    ++p;
-    if (*p == '%') continue;
-    if (*p != 's') return false;
-    ++texts;
-  }
-  return texts == 2;
-}
 
 // True when the lower-cased path contains "qseek": the sibling search
 // program reports missing pieces its own way.
@@ -193,9 +177,8 @@ class ModelReport : public DumpReport {
   // once per run.
   bool is_search_program() {
     if (host_checked_ < 0) {
-      char path[kHostPathSize];
-      platform::read_host_executable_path(path, sizeof path);
-      host_checked_ = is_search_program_path(path) ? 1 : 0;
+      std::string path = platform::library_path(nullptr);
+      host_checked_ = is_search_program_path(path.c_str()) ? 1 : 0;
     }
     return host_checked_ == 1;
   }
@@ -204,18 +187,13 @@ class ModelReport : public DumpReport {
   // piece name and the area name as its two "%s", else the library's own;
   // loaded once per run.
   const char* missing_piece_format() {
-    if (!format_loaded_) {
-      load_resource_string(kStringMissingPiece, format_, kMessageSize);
-      if (!is_two_text_format(format_))
-        std::snprintf(format_, sizeof format_, "%s", kOwnMissingPieceFormat);
-      format_loaded_ = true;
-    }
+    if (!format_) format_ = quire::missing_piece_format(resource_module, buffer_, kMessageSize);
     return format_;
   }
 
   int host_checked_ = -1;
-  bool format_loaded_ = false;
-  char format_[kMessageSize] = {};
+  const char* format_ = nullptr;
+  char buffer_[kMessageSize] = {};
 };
 
 }  // namespace
