@@ -49,6 +49,14 @@ QUIRE_API int quire_destroy_window(QuireWindow window);
 QUIRE_API intptr_t quire_send_message(QuireWindow window, unsigned int message, uintptr_t wparam,
                                       intptr_t lparam);
 
+/* Message boxes (problems with the translated resource libraries). Without
+ * a window system they are written to standard error as one line; a host
+ * that wants them elsewhere installs proc, which receives each text
+ * unchanged (it may hold newlines) with context. A null proc restores
+ * standard error. */
+typedef void (*QuireMessageBoxProc)(const char* text, void* context);
+QUIRE_API void quire_set_message_box_handler(QuireMessageBoxProc proc, void* context);
+
 /* The report commands, one per report kind. */
 QUIRE_API int dmp_mkhdr(int argc, char** argv, QuireWindow hwnd, int detailed);
 QUIRE_API int dmp_mkpc(int argc, char** argv, QuireWindow hwnd, int detailed);

@@ -1,11 +1,20 @@
-// Placeholder string table until the resource library loader lands: the
-// report library's own texts only.
+// The report library's string table and the loading of the translated
+// resource library and of the shared glossary beside the report library.
 #include "resources/resources.h"
 
+#include <cstdio>
 #include <cstring>
+#include <string>
+
+#include "platform/message_box.h"
+#include "platform/shared_library.h"
+#include "platform/string_table.h"
+#include "platform/version_record.h"
+#include "quire/plotbase.h"
 
 namespace quire {
 namespace {
+
 const char* const kOwnStrings[] = {
     nullptr,
     "Yes",
@@ -15,21 +24,118 @@ const char* const kOwnStrings[] = {
     "Right",
     "Piece %s does not exist in Storage Area %s. It will be ommitted from the report.",
 };
+constexpr unsigned kOwnStringCount = sizeof kOwnStrings / sizeof kOwnStrings[0];
+
+constexpr const char kLoadFailedFormat[] =
+    "Error loading resource DLL! (%s)  Error Code %ld.\nUntranslated resources will be used.";
+constexpr const char kOtherVersionFormat[] =
+    "Error loading resource DLL! (%s)  Incompatable version.\nUntranslated resources will be used.";
+constexpr const char kGlossaryOtherVersionFormat[] =
+    "Error loading resource DLL! (%s) with (%s)  Incompatable version.";
+
+// The shared glossary, once loaded; never released.
+platform::LibraryHandle g_shared_glossary = nullptr;
+
+// printf into a string of whatever length the values need (a module path
+// may be long).
+template <class... Args>
+std::string format_text(const char* format, Args... args) {
+  int n = std::snprintf(nullptr, 0, format, args...);
+  if (n < 0) return format;
+  std::string text(static_cast<size_t>(n) + 1, '\0');
+  std::snprintf(text.data(), text.size(), format, args...);
+  text.resize(static_cast<size_t>(n));
+  return text;
+}
+
+// Loads the library at path; on failure shows the load-failure message with
+// file_name and prints the loader's reason.
+platform::LibraryHandle load_or_report(const std::string& path, const char* file_name) {
+  platform::LibraryLoadError error;
+  platform::LibraryHandle handle = platform::open_shared_library(path, &error);
+  if (!handle) {
+    platform::show_message_box(format_text(kLoadFailedFormat, file_name, error.code).c_str());
+    pb_printf("%s was not loaded: %s\n", path.c_str(), error.reason.c_str());
+  }
+  return handle;
+}
+
+void load_shared_glossary(const std::string& directory, const std::string& module_path) {
+  std::string path = directory + kSharedGlossaryName;
+  if (!platform::library_file_exists(path)) return;
+  platform::LibraryHandle handle = load_or_report(path, kSharedGlossaryName);
+  if (!handle) return;  // tried again by the next report
+  g_shared_glossary = handle;
+  if (!platform::same_file_version(module_path.c_str(), path.c_str())) {
+    platform::show_message_box(
+        format_text(kGlossaryOtherVersionFormat, module_path.c_str(), kSharedGlossaryName).c_str());
+  }
+}
+
 }  // namespace
 
-ModuleHandle own_module_handle() { return nullptr; }
+ModuleHandle own_module_handle() { return platform::own_library_handle(); }
 
-ModuleHandle load_resource_library(ModuleHandle, const char*) { return nullptr; }
+const char* own_string(unsigned id) { return id < kOwnStringCount ? kOwnStrings[id] : nullptr; }
 
-int load_string(ModuleHandle, unsigned id, char* buffer, int size) {
+ModuleHandle load_resource_library(ModuleHandle module, const char* file_name) {
+  std::string module_path = platform::library_path(module);
+  size_t slash = module_path.rfind('/');
+  // Without a directory of the module there is nowhere to look: never the
+  // current directory.
+  if (slash == std::string::npos || !file_name || !*file_name) return nullptr;
+  std::string directory = module_path.substr(0, slash + 1);
+
+  ModuleHandle result = nullptr;
+  std::string candidate = directory + file_name;
+  if (platform::library_file_exists(candidate)) {
+    if (platform::same_file_version(module_path.c_str(), candidate.c_str())) {
+      result = load_or_report(candidate, file_name);
+    } else {
+      platform::show_message_box(format_text(kOtherVersionFormat, file_name).c_str());
+    }
+  }
+  if (!g_shared_glossary) load_shared_glossary(directory, module_path);
+  return result;
+}
+
+int load_string(ModuleHandle module, unsigned id, char* buffer, int size) {
   if (!buffer || size <= 0) return 0;
-  buffer[0] = 0;
-  if (id == 0 || id > 6) return 0;
-  size_t n = std::strlen(kOwnStrings[id]);
+  const char* text = nullptr;
+  if (module && module != own_module_handle()) {
+    text = platform::string_table_text(platform::find_string_table(module), id);
+    if (text && !*text) text = nullptr;  // an empty translation: keep our own
+  }
+  if (!text) text = own_string(id);
+  if (!text) {
+    buffer[0] = 0;
+    return 0;
+  }
+  size_t n = std::strlen(text);
   if (n > static_cast<size_t>(size - 1)) n = static_cast<size_t>(size - 1);
-  std::memcpy(buffer, kOwnStrings[id], n);
+  std::memcpy(buffer, text, n);
   buffer[n] = 0;
   return static_cast<int>(n);
+}
+
+bool is_missing_piece_format(const char* text) {
+  if (!text) return false;
+  int strings = 0;
+  for (const char* p = text; *p; ++p) {
+    if (*p != '%') continue;
+    ++p;
+    if (*p == '%') continue;
+    if (*p != 's') return false;  // any other conversion, or a "%" at the end
+    ++strings;
+  }
+  return strings == 2;
+}
+
+const char* missing_piece_format(ModuleHandle module, char* buffer, int size) {
+  const char* own = kOwnStrings[kStringMissingPiece];
+  if (!buffer || size <= 0) return own;
+  load_string(module, kStringMissingPiece, buffer, size);
+  return is_missing_piece_format(buffer) ? buffer : own;
 }
 
 }  // namespace quire

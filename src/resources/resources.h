@@ -35,6 +35,24 @@ ModuleHandle load_resource_library(ModuleHandle module, const char* file_name);
 // no such string. Returns the number of characters copied.
 int load_string(ModuleHandle module, unsigned id, char* buffer, int size);
 
+// The file names of the resource libraries on this system; both are looked
+// for in the directory of the report library's own file.
+constexpr const char kResourceLibraryName[] = "libquireres.so";
+constexpr const char kSharedGlossaryName[] = "libSharedGlossary.so";
+
+// The report library's own text of string id (1 to 6), or null.
+const char* own_string(unsigned id);
+
+// True when text may be used as the missing-piece format: its conversions
+// are exactly two "%s", and "%%" is the only other use of "%".
+bool is_missing_piece_format(const char* text);
+
+// The format of the missing-piece message (string 6) to print with the piece
+// name and the storage-area name: the text of module loaded into buffer (size
+// bytes) when it is a safe format (is_missing_piece_format), otherwise the
+// report library's own text. Never null.
+const char* missing_piece_format(ModuleHandle module, char* buffer, int size);
+
 }  // namespace quire
 
 #endif  // QUIRE_RESOURCES_RESOURCES_H_

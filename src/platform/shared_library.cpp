@@ -1,0 +1,80 @@
+#include "platform/shared_library.h"
+
+#include <dlfcn.h>
+#include <link.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <vector>
+
+namespace quire::platform {
+namespace {
+
+// A function of this library whose address identifies the library's file.
+// Internal linkage, so the address is always this copy's own.
+void own_address_marker() {}
+
+std::string host_program_path() {
+  std::vector<char> buffer(PATH_MAX + 1);
+  for (;;) {
+    ssize_t n = ::readlink("/proc/self/exe", buffer.data(), buffer.size());
+    if (n < 0) return std::string();
+    if (static_cast<size_t>(n) < buffer.size()) return std::string(buffer.data(), static_cast<size_t>(n));
+    buffer.resize(buffer.size() * 2);
+  }
+}
+
+}  // namespace
+
+std::string own_library_path() {
+  Dl_info info{};
+  if (::dladdr(reinterpret_cast<void*>(&own_address_marker), &info) == 0 || !info.dli_fname)
+    return std::string();
+  return info.dli_fname;
+}
+
+LibraryHandle own_library_handle() {
+  static LibraryHandle handle = [] {
+    std::string path = own_library_path();
+    // Already loaded (this code runs from it): RTLD_NOLOAD only yields its
+    // handle. The reference it adds is never dropped, like every library here.
+    return path.empty() ? nullptr : ::dlopen(path.c_str(), RTLD_LAZY | RTLD_NOLOAD);
+  }();
+  return handle;
+}
+
+std::string library_path(LibraryHandle library) {
+  if (!library) return host_program_path();
+  if (library == own_library_handle()) return own_library_path();
+  struct link_map* map = nullptr;
+  if (::dlinfo(library, RTLD_DI_LINKMAP, &map) != 0 || !map || !map->l_name) return std::string();
+  // The main program's entry has an empty name.
+  if (map->l_name[0] == 0) return host_program_path();
+  return map->l_name;
+}
+
+bool library_file_exists(const std::string& path) {
+  struct stat st;
+  return ::stat(path.c_str(), &st) == 0;
+}
+
+LibraryHandle open_shared_library(const std::string& path, LibraryLoadError* error) {
+  ::dlerror();  // forget an older failure
+  errno = 0;
+  LibraryHandle handle = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (!handle && error) {
+    error->code = errno;
+    const char* reason = ::dlerror();
+    error->reason = reason ? reason : "the loader gave no reason";
+  }
+  return handle;
+}
+
+void* find_library_symbol(LibraryHandle library, const char* name) {
+  if (!library || !name) return nullptr;
+  return ::dlsym(library, name);
+}
+
+}  // namespace quire::platform
