@@ -1,0 +1,126 @@
+// The command line of a report command: options, messages and results.
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <string>
+#include <vector>
+
+#include "fake_report.h"
+#include "report_test_support.h"
+#include "support/test_support.h"
+
+namespace quire {
+namespace {
+
+using testing::CapturedMessages;
+using testing::FakeReport;
+using testing::ScopedTimeZone;
+using testing::TempStore;
+
+const std::string kUsage =
+    "Usage:\tDMP [-Syy/mm/dd[,hh:mm]] [-Eyy/mm/dd[,hh:mm]] [-Llistfile] s_area output_file\n\n"
+    "Where\n  -Llistfile is a list of items, 1/line, to dump. default: all items.\n"
+    "  -S:START DATE.  YY/MM/DD,HH:MM format.\n  -E:END DATE.  YY/MM/DD,HH:MM format.\n"
+    "  -N:NOTATION. 0 metric, 1 imperial, 2 p-user-environ(default)\n";
+const std::string kInvalidTime = "Error, invalid format time use: YY/MM/DD[,HH:MM].\n";
+constexpr int32_t k20060715 = 1152921600;
+
+// Runs parse_command_line on a fresh report with the given arguments after
+// the command name.
+struct Parsed {
+  int result;
+  std::string messages;
+};
+
+class CommandLine : public ::testing::Test {
+ protected:
+  Parsed parse(std::vector<std::string> args) {
+    args.insert(args.begin(), "dmp_fake");
+    argv_storage_ = args;
+    argv_.clear();
+    for (std::string& a : argv_storage_) argv_.push_back(a.data());
+    argv_.push_back(nullptr);
+    CapturedMessages captured;
+    int r = report_.parse_command_line(static_cast<int>(argv_storage_.size()), argv_.data());
+    return {r, captured.text()};
+  }
+
+  ScopedTimeZone tz_{"UTC"};
+  TempStore store_;  // an empty store: every area name is unknown
+  FakeReport report_;
+  std::vector<std::string> argv_storage_;
+  std::vector<char*> argv_;
+};
+
+TEST_F(CommandLine, TooFewOrRunOutArgumentsGiveTheUsageText) {
+  for (const auto& args : std::vector<std::vector<std::string>>{
+           {},
+           {"AREA"},
+           {"-S06/07/15", "-Q"},           // options only
+           {"-S06/07/15", "-N1", "AREA"},  // no output path
+       }) {
+    Parsed p = parse(args);
+    EXPECT_EQ(p.result, 0) << args.size();
+    EXPECT_EQ(p.messages, kUsage) << args.size();
+  }
+}
+
+TEST_F(CommandLine, RejectedDateStopsAtOnce) {
+  Parsed p = parse({"-S06/13/01", "-N1", "AREA", "out.csv"});
+  EXPECT_EQ(p.result, 0);
+  EXPECT_EQ(p.messages, kInvalidTime);
+  EXPECT_EQ(report_.notation, -1);  // -N1 after it was never read
+  EXPECT_EQ(report_.start_time, 0);
+
+  p = parse({"-E38/01/19,03:15", "AREA", "out.csv"});  // beyond 32-bit seconds
+  EXPECT_EQ(p.messages, kInvalidTime);
+  EXPECT_EQ(report_.end_time, INT32_MAX);
+}
+
+TEST_F(CommandLine, UnknownAreaIsNamed) {
+  Parsed p = parse({"NOPE", "out.csv"});
+  EXPECT_EQ(p.result, 0);
+  EXPECT_EQ(p.messages, "Unrecognized Storage Area: NOPE.\n");
+  EXPECT_EQ(report_.output_path, nullptr);
+}
+
+TEST_F(CommandLine, DateOptionsSetTheBounds) {
+  parse({"-S06/07/01", "-s06-07-15", "-E06/07/15", "NOPE", "out.csv"});
+  EXPECT_EQ(report_.start_time, k20060715);  // the last -S wins, either case
+  EXPECT_EQ(report_.end_time, k20060715 + 86400);  // the whole end day
+
+  parse({"-e06/07/15,10:30", "NOPE", "out.csv"});
+  EXPECT_EQ(report_.end_time, k20060715 + 10 * 3600 + 30 * 60);
+
+  parse({"-E38/01/19", "NOPE", "out.csv"});  // its day's end lies beyond 32 bits
+  EXPECT_EQ(report_.end_time, INT32_MAX);
+}
+
+TEST_F(CommandLine, NotationOption) {
+  for (const char* arg : {"-N2", "-N", "-Nx", "-Q", "-"}) {
+    Parsed p = parse({arg, "NOPE", "out.csv"});
+    EXPECT_EQ(report_.notation, -1) << arg;
+    EXPECT_EQ(p.messages, "Unrecognized Storage Area: NOPE.\n") << arg;
+  }
+  parse({"-n1", "NOPE", "out.csv"});
+  EXPECT_EQ(report_.notation, 1);
+  parse({"-N1", "-N0", "NOPE", "out.csv"});
+  EXPECT_EQ(report_.notation, 0);
+}
+
+TEST_F(CommandLine, ListOptionOpensTheLastListFile) {
+  testing::write_file(store_.path("a.lst"), "A\n");
+  testing::write_file(store_.path("b.lst"), "B\n");
+  parse({"-La.lst", "NOPE", "out.csv"});
+  ASSERT_NE(report_.list_file, nullptr);
+  parse({"-La.lst", "-lb.lst", "NOPE", "out.csv"});
+  ASSERT_NE(report_.list_file, nullptr);
+  char line[8] = {};
+  ASSERT_NE(std::fgets(line, sizeof line, report_.list_file), nullptr);
+  EXPECT_STREQ(line, "B\n");
+  parse({"-La.lst", "-Lmissing.lst", "NOPE", "out.csv"});  // cannot open: all items
+  EXPECT_EQ(report_.list_file, nullptr);
+}
+
+}  // namespace
+}  // namespace quire

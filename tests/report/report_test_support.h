@@ -1,0 +1,57 @@
+// Helpers for the report framework tests: a fixed time zone and captured
+// library messages.
+#ifndef QUIRE_TESTS_REPORT_REPORT_TEST_SUPPORT_H_
+#define QUIRE_TESTS_REPORT_REPORT_TEST_SUPPORT_H_
+
+#include <cstdlib>
+#include <ctime>
+#include <string>
+
+#include "quire/plotbase.h"
+
+namespace quire::testing {
+
+// Sets TZ for the scope and restores the previous value after.
+class ScopedTimeZone {
+ public:
+  explicit ScopedTimeZone(const char* tz) {
+    const char* old = std::getenv("TZ");
+    had_ = old != nullptr;
+    if (old) old_ = old;
+    ::setenv("TZ", tz, 1);
+    ::tzset();
+  }
+  ~ScopedTimeZone() {
+    if (had_) ::setenv("TZ", old_.c_str(), 1);
+    else ::unsetenv("TZ");
+    ::tzset();
+  }
+  ScopedTimeZone(const ScopedTimeZone&) = delete;
+  ScopedTimeZone& operator=(const ScopedTimeZone&) = delete;
+
+ private:
+  bool had_ = false;
+  std::string old_;
+};
+
+// Collects everything pb_printf prints during its lifetime.
+class CapturedMessages {
+ public:
+  CapturedMessages() { pb_set_print_handler(&CapturedMessages::append, this); }
+  ~CapturedMessages() { pb_set_print_handler(nullptr, nullptr); }
+  CapturedMessages(const CapturedMessages&) = delete;
+  CapturedMessages& operator=(const CapturedMessages&) = delete;
+
+  const std::string& text() const { return text_; }
+  void clear() { text_.clear(); }
+
+ private:
+  static void append(const char* text, void* context) {
+    static_cast<CapturedMessages*>(context)->text_ += text;
+  }
+  std::string text_;
+};
+
+}  // namespace quire::testing
+
+#endif  // QUIRE_TESTS_REPORT_REPORT_TEST_SUPPORT_H_
