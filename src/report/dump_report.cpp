@@ -39,7 +39,7 @@ void print_library_error() {
 
 DumpReport::DumpReport() {
   ModuleHandle own = own_module_handle();
-  resource_module = load_resource_library(own, "libquireres.so");
+  resource_module = load_resource_library(own, kResourceLibraryName);
   if (!resource_module) resource_module = own;
   detailed = 0;
   list_file = nullptr;

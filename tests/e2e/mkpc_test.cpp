@@ -1,0 +1,190 @@
+// `quire mkpc` end to end on small imported areas: rows in both forms and
+// both table formats, host options, exit statuses and messages.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "support/test_support.h"
+
+namespace quire::testing {
+namespace {
+
+// M1 has three pieces, M2 none, M3 one; the times are 2006-07-15 00:00 UTC
+// and around it.
+const char kArea[] = R"({
+  "name": "E2E", "notation": 0, "precision": 3,
+  "markers": [
+    {"name": "M1", "modified": 1152921600, "created": -1, "prev_modified": 86400,
+     "user_last_mod": "ann", "user_created": "bob \"the cutter\"", "user_prev_mod": "cy",
+     "pieces": [
+       {"name": "FRONT", "category": "BODY", "area": 10.0, "perimeter": 12.5, "size": "LONGSIZE9"},
+       {"name": "BACK", "category": "BODY", "area": 1234.56789, "perimeter": 0.5, "size": "M"},
+       {"name": "SLEEVE", "category": "ARM", "area": -2.5, "perimeter": 3, "size": ""}]},
+    {"name": "M2", "modified": 1152921601},
+    {"name": "m3", "modified": 1153008001, "created": 1152921600,
+     "pieces": [{"name": "COLLAR", "category": "NECK", "area": 1, "perimeter": 2, "size": "S"}]}
+  ]})";
+
+const std::string kPlainColumns =
+    R"("Name","Piece","Category","Time","User_Last_Mod","Created_Time","User_Created",)"
+    R"("Prev_Mod_Time","User_Prev_Mod")";
+
+class Mkpc : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    RunResult r = import_area(kArea);
+    ASSERT_EQ(r.status, 0) << r.err;
+  }
+  RunResult mkpc(std::vector<std::string> args) {
+    args.insert(args.begin(), {"mkpc", "--no-progress"});
+    return run_quire(args);
+  }
+  std::vector<std::string> lines(const std::string& name) {
+    return csv_lines(read_file(store_.path(name)));
+  }
+
+  TempStore store_;
+};
+
+TEST_F(Mkpc, PlainCsvHasNineColumnsAndOneRowPerPiece) {
+  RunResult r = mkpc({"E2E", "out.csv"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err, "");
+  auto l = lines("out.csv");
+  ASSERT_EQ(l.size(), 6u);
+  EXPECT_EQ(l[0].rfind(R"("DB_VERSION_3","METRIC","MKPC",")", 0), 0u) << l[0];
+  EXPECT_NE(l[0].find(store_.store().string()), std::string::npos) << l[0];
+  EXPECT_EQ(l[1], kPlainColumns);
+  const std::string closing = R"("44b83000","ann","0","bob ""the cutter""","15180","cy")";
+  EXPECT_EQ(l[2], R"("M1","FRONT","BODY",)" + closing);
+  EXPECT_EQ(l[3], R"("M1","BACK","BODY",)" + closing);
+  EXPECT_EQ(l[4], R"("M1","SLEEVE","ARM",)" + closing);
+  EXPECT_EQ(l[5], R"("m3","COLLAR","NECK","44b98181","","44b83000","","0","")");
+  // Every line ends with CR LF, the last one included.
+  std::string text = read_file(store_.path("out.csv"));
+  EXPECT_EQ(text.substr(text.size() - 2), "\r\n");
+}
+
+TEST_F(Mkpc, DetailedCsvAddsAreaPerimeterSizeAndCalendarTimes) {
+  RunResult r = mkpc({"--detailed", "-N1", "E2E", "out.csv"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  auto l = lines("out.csv");
+  ASSERT_EQ(l.size(), 6u);
+  EXPECT_EQ(l[0].rfind(R"("DB_VERSION_3","IMPERIAL","MKPC",)", 0), 0u) << l[0];
+  EXPECT_EQ(l[1],
+            R"("Name","Piece","Category","Area","Perimeter","Size","Time","User_Last_Mod",)"
+            R"("Created_Time","User_Created","Prev_Mod_Time","User_Prev_Mod")");
+  const std::string closing =
+      R"("Sat Jul 15 00:00:00 2006","ann","Thu Jan 01 00:00:00 1970","bob ""the cutter""",)"
+      R"("Fri Jan 02 00:00:00 1970","cy")";
+  // Values as the library gives them (no unit conversion), with the area's
+  // precision; the size name whole in CSV.
+  EXPECT_EQ(l[2], R"("M1","FRONT","BODY",10.000,12.500,"LONGSIZE9",)" + closing);
+  EXPECT_EQ(l[3], R"("M1","BACK","BODY",1234.568,0.500,"M",)" + closing);
+  EXPECT_EQ(l[4], R"("M1","SLEEVE","ARM",-2.500,3.000,"",)" + closing);
+}
+
+TEST_F(Mkpc, DetailedDbaseRecordsAreFixedWidth) {
+  RunResult r = mkpc({"--detailed", "E2E", "out.dbf"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  std::string t = read_file(store_.path("out.dbf"));
+  const size_t columns = 12;
+  const size_t header = 33 + 32 * columns;
+  const size_t record = 1 + 20 + 20 + 20 + 16 + 16 + 6 + 24 + 40 + 24 + 40 + 24 + 40;
+  ASSERT_EQ(t.size(), header + 4 * record + 1);
+  EXPECT_EQ(static_cast<unsigned char>(t[4]), 4u);  // record count
+  EXPECT_EQ(static_cast<unsigned char>(t[8]) | static_cast<unsigned char>(t[9]) << 8, header);
+  EXPECT_EQ(static_cast<unsigned char>(t[10]) | static_cast<unsigned char>(t[11]) << 8, record);
+  EXPECT_EQ(t[14], 0);  // finished
+  EXPECT_EQ(t.back(), '\x1a');
+  std::string first = t.substr(header, record);
+  std::string expected = " " + std::string("M1").append(18, ' ') +
+                         std::string("FRONT").append(15, ' ') + std::string("BODY").append(16, ' ') +
+                         std::string(10, ' ') + "10.000" + std::string(10, ' ') + "12.500" +
+                         "LONGSI" + "Sat Jul 15 00:00:00 2006" + std::string("ann").append(37, ' ') +
+                         "Thu Jan 01 00:00:00 1970" +
+                         std::string("bob \"the cutter\"").append(24, ' ') +
+                         "Fri Jan 02 00:00:00 1970" + std::string("cy").append(38, ' ');
+  EXPECT_EQ(first, expected);
+}
+
+TEST_F(Mkpc, DateFilterAndListFileSelectMarkers) {
+  // Only m3 was modified on or after 2006-07-16.
+  ASSERT_EQ(mkpc({"-S06/07/16", "E2E", "late.csv"}).status, 0);
+  auto l = lines("late.csv");
+  ASSERT_EQ(l.size(), 3u);
+  EXPECT_EQ(l[2].rfind(R"("m3","COLLAR")", 0), 0u);
+
+  // The end day is included whole: 06/07/15 keeps M1 and M2, not m3.
+  ASSERT_EQ(mkpc({"-E06/07/15", "E2E", "early.csv"}).status, 0);
+  EXPECT_EQ(lines("early.csv").size(), 5u);
+
+  write_file(store_.path("names.lst"), "M3\r\nm1\r\n");
+  ASSERT_EQ(mkpc({"-Lnames.lst", "E2E", "listed.csv"}).status, 0);
+  l = lines("listed.csv");
+  ASSERT_EQ(l.size(), 6u);
+  EXPECT_EQ(l[2].rfind(R"("m3","COLLAR")", 0), 0u);
+  EXPECT_EQ(l[3].rfind(R"("M1","FRONT")", 0), 0u);
+}
+
+TEST_F(Mkpc, StopAfterKeepsTheFirstMarkers) {
+  RunResult r = mkpc({"--stop-after", "1", "E2E", "out.csv"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(lines("out.csv").size(), 5u);  // M1's three rows
+  r = mkpc({"--stop-after=2", "E2E", "two.csv"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(lines("two.csv").size(), 5u);  // M2 has no rows
+}
+
+TEST_F(Mkpc, RejectedCommandLinesExitWithOne) {
+  RunResult r = mkpc({"NOPE", "out.csv"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "Unrecognized Storage Area: NOPE.\n");
+  EXPECT_FALSE(std::filesystem::exists(store_.path("out.csv")));
+
+  r = mkpc({"-S06/02/29", "E2E", "out.csv"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "Error, invalid format time use: YY/MM/DD[,HH:MM].\n");
+
+  for (const auto& args : std::vector<std::vector<std::string>>{{}, {"E2E"}, {"-S06/07/01", "E2E"}}) {
+    r = mkpc(args);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err.rfind("Usage:\tDMP [-Syy/mm/dd[,hh:mm]]", 0), 0u) << r.err;
+  }
+  EXPECT_FALSE(std::filesystem::exists(store_.path("out.csv")));
+}
+
+TEST_F(Mkpc, HostUsageErrorsExitWithTwo) {
+  for (const auto& args : std::vector<std::vector<std::string>>{
+           {"nosuchkind", "E2E", "out.csv"},
+           {"mkpc", "--bogus", "E2E", "out.csv"},
+           {"mkpc", "--stop-after", "0", "E2E", "out.csv"},
+           {"mkpc", "--stop-after", "x", "E2E", "out.csv"},
+           {"mkpc", "--stop-after"},
+       }) {
+    RunResult r = run_quire(args);
+    EXPECT_EQ(r.status, 2) << args[0] << " " << args[1];
+    EXPECT_NE(r.err.find("quire: "), std::string::npos) << r.err;
+  }
+  EXPECT_FALSE(std::filesystem::exists(store_.path("out.csv")));
+}
+
+TEST_F(Mkpc, HostOptionsEndAtTheFirstArgument) {
+  // --detailed after the area name is the command's own (ignored) option.
+  RunResult r = mkpc({"E2E", "out.csv", "--detailed"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(lines("out.csv")[1], kPlainColumns);
+  r = mkpc({"--", "-Q", "E2E", "dash.csv"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(lines("dash.csv").size(), 6u);
+}
+
+TEST_F(Mkpc, UnwritableOutputExitsWithOne) {
+  RunResult r = mkpc({"E2E", store_.path("no/such/dir/out.csv")});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("no/such/dir"), std::string::npos) << r.err;
+}
+
+}  // namespace
+}  // namespace quire::testing
