@@ -1,6 +1,7 @@
 #include "platform/shared_library.h"
 
 #include <dlfcn.h>
+#include <fcntl.h>
 #include <link.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -65,9 +66,19 @@ LibraryHandle open_shared_library(const std::string& path, LibraryLoadError* err
   errno = 0;
   LibraryHandle handle = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (!handle && error) {
-    error->code = errno;
+    int code = errno;
     const char* reason = ::dlerror();
     error->reason = reason ? reason : "the loader gave no reason";
+    if (code == 0) {
+      // The loader keeps its reasons to its text. Tell a file that cannot be
+      // opened (its own error number) from one whose content the loader
+      // refused (not an executable object here, or a symbol missing).
+      int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+      if (fd < 0) code = errno;
+      else ::close(fd);
+      if (code == 0) code = ENOEXEC;
+    }
+    error->code = code;
   }
   return handle;
 }

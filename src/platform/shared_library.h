@@ -15,7 +15,8 @@ using LibraryHandle = void*;
 
 // Why a library could not be loaded.
 struct LibraryLoadError {
-  long code = 0;       // the system's error number, 0 when the loader gave none
+  long code = 0;       // the system's error number; ENOEXEC when the file
+                       // opens but the loader refused its content
   std::string reason;  // the loader's own explanation ("...: undefined symbol: f")
 };
 

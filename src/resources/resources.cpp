@@ -55,7 +55,7 @@ platform::LibraryHandle load_or_report(const std::string& path, const char* file
   platform::LibraryHandle handle = platform::open_shared_library(path, &error);
   if (!handle) {
     platform::show_message_box(format_text(kLoadFailedFormat, file_name, error.code).c_str());
-    pb_printf("%s was not loaded: %s\n", path.c_str(), error.reason.c_str());
+    pb_printf("Resource library not loaded: %s\n", error.reason.c_str());
   }
   return handle;
 }
