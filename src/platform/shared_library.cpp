@@ -27,14 +27,46 @@ std::string host_program_path() {
   }
 }
 
+std::string current_directory() {
+  std::vector<char> buffer(PATH_MAX + 1);
+  while (!::getcwd(buffer.data(), buffer.size())) {
+    if (errno != ERANGE) return std::string();
+    buffer.resize(buffer.size() * 2);
+  }
+  return buffer.data();
+}
+
+// The loader names a library by the path it was loaded with, which is
+// relative when the host loaded it so. Made absolute against the current
+// directory of that moment (symbolic links are kept: the library's directory
+// is the one it was loaded from).
+std::string find_own_library_path() {
+  Dl_info info{};
+  if (::dladdr(reinterpret_cast<void*>(&own_address_marker), &info) == 0 || !info.dli_fname ||
+      !info.dli_fname[0])
+    return std::string();
+  std::string path = info.dli_fname;
+  if (path[0] != '/') {
+    std::string cwd = current_directory();
+    if (cwd.empty()) return std::string();
+    if (path.compare(0, 2, "./") == 0) path.erase(0, 2);
+    path = cwd + (cwd.back() == '/' ? "" : "/") + path;
+  }
+  return path;
+}
+
+const std::string& own_path() {
+  static const std::string path = find_own_library_path();
+  return path;
+}
+
+// Settled while the library is being loaded, before the host can change the
+// current directory.
+[[maybe_unused]] const bool g_own_path_settled = !own_path().empty();
+
 }  // namespace
 
-std::string own_library_path() {
-  Dl_info info{};
-  if (::dladdr(reinterpret_cast<void*>(&own_address_marker), &info) == 0 || !info.dli_fname)
-    return std::string();
-  return info.dli_fname;
-}
+std::string own_library_path() { return own_path(); }
 
 LibraryHandle own_library_handle() {
   static LibraryHandle handle = [] {

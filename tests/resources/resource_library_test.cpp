@@ -143,6 +143,17 @@ TEST_F(ResourceLibraryTest, CurrentDirectoryIsNotSearched) {
             with(with({"load: own"}, kOwnStrings), {"glossary: not loaded"}));
 }
 
+TEST_F(ResourceLibraryTest, RelativeLoadThenChangedDirectory) {
+  // The host loads the library by a relative path and then moves elsewhere:
+  // the library's directory is still the one it was loaded from.
+  place(bin_dir() + "/libquireres-de.so", "libquireres.so");
+  testing::RunResult r = testing::run_shell("cd " + shell_quote(scratch_.root().string()) + " && " +
+                                            shell_quote(fixture("resource_probe")) + " lib/libquire.so cd " +
+                                            shell_quote(scratch_.work().string()) + " load strings");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out.substr(0, r.out.find("string 2")), "load: translated\nstring 1: Ja\n");
+}
+
 TEST_F(ResourceLibraryTest, InstallTranslationScript) {
   std::string script = std::string(QUIRE_SOURCE_DIR) + "/scripts/install-translation";
   testing::RunResult r = testing::run_shell(shell_quote(script) + " de " + shell_quote(bin_dir()) + " " +
