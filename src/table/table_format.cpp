@@ -1,0 +1,124 @@
+#include "table/table_format.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <cstring>
+
+namespace quire::table {
+
+namespace {
+
+char to_upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
+char to_lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+}  // namespace
+
+bool is_dbase_path(std::string_view path) {
+  size_t dot = path.find('.');
+  if (dot == std::string_view::npos) return false;
+  std::string_view rest = path.substr(dot);
+  if (rest.size() != 4) return false;
+  static const char kDbf[] = ".dbf";
+  for (size_t i = 0; i < 4; ++i)
+    if (to_lower(rest[i]) != kDbf[i]) return false;
+  return true;
+}
+
+size_t file_name_start(std::string_view path) {
+  size_t separator = path.find_last_of("/\\");
+  if (separator == std::string_view::npos) separator = path.rfind(':');
+  return separator == std::string_view::npos ? 0 : separator + 1;
+}
+
+std::string old_table_path(std::string_view path) {
+  std::string result(path.substr(0, file_name_start(path)));
+  result += kOldTableName;
+  return result;
+}
+
+int compare_ignoring_case(const char* a, const char* b) {
+  for (;; ++a, ++b) {
+    unsigned char ca = static_cast<unsigned char>(to_lower(*a));
+    unsigned char cb = static_cast<unsigned char>(to_lower(*b));
+    if (ca != cb) return ca < cb ? -1 : 1;
+    if (ca == 0) return 0;
+  }
+}
+
+size_t format_fixed(char* out, double value, int decimals) {
+  decimals = std::clamp(decimals, 0, kMaxDecimals);
+  if (std::isnan(value)) {
+    // printf writes "nan" or "-nan"; to_chars agrees, but keep it explicit.
+    const char* text = std::signbit(value) ? "-nan" : "nan";
+    size_t n = std::strlen(text);
+    std::memcpy(out, text, n);
+    return n;
+  }
+  auto result = std::to_chars(out, out + kFixedTextSize, value, std::chars_format::fixed, decimals);
+  return static_cast<size_t>(result.ptr - out);
+}
+
+size_t format_int(char* out, int32_t value) {
+  auto result = std::to_chars(out, out + 12, value);
+  return static_cast<size_t>(result.ptr - out);
+}
+
+double parse_double(std::string_view text) {
+  size_t i = 0;
+  while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) ++i;
+  bool negative = false;
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
+    negative = text[i] == '-';
+    ++i;
+  }
+  // from_chars takes no sign of its own here: a second sign is no number.
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) return 0.0;
+  double value = 0.0;
+  auto result = std::from_chars(text.data() + i, text.data() + text.size(), value);
+  if (result.ec != std::errc()) return 0.0;
+  return negative ? -value : value;
+}
+
+int32_t parse_int(std::string_view text) {
+  size_t i = 0;
+  while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) ++i;
+  bool negative = false;
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
+    negative = text[i] == '-';
+    ++i;
+  }
+  // Digits beyond the 32-bit range saturate instead of wrapping.
+  int64_t value = 0;
+  bool any = false;
+  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+    any = true;
+    if (value <= INT64_C(1) << 33) value = value * 10 + (text[i] - '0');
+  }
+  if (!any) return 0;
+  if (negative) value = -value;
+  return static_cast<int32_t>(std::clamp<int64_t>(value, INT32_MIN, INT32_MAX));
+}
+
+std::string dbase_column_name(const char* name, std::vector<std::string>* used) {
+  std::string upper;
+  for (const char* p = name; *p != '\0'; ++p) upper += to_upper(*p);
+  std::string cut = upper.substr(0, 10);
+  auto taken = [&](const std::string& s) {
+    return std::find(used->begin(), used->end(), s) != used->end();
+  };
+  if (taken(cut)) {
+    for (int n = 2;; ++n) {
+      std::string suffix = "_" + std::to_string(n);
+      std::string candidate = upper.substr(0, 10 - suffix.size()) + suffix;
+      if (!taken(candidate)) {
+        cut = candidate;
+        break;
+      }
+    }
+  }
+  used->push_back(cut);
+  return cut;
+}
+
+}  // namespace quire::table

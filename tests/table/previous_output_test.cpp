@@ -1,0 +1,312 @@
+// Reuse of the previous output and the change log, driven through the
+// table module as the report framework drives it.
+#include <gtest/gtest.h>
+
+#include "table/previous_output.h"
+#include "table_test_util.h"
+
+namespace quire::testing {
+namespace {
+
+std::vector<TestItem> three_items() { return {{"M1", "a0", 2}, {"M2", "b0", 3}, {"M3", "c0", 1}}; }
+
+// One record of the test layout: Name C 20, Piece N 5, Util F 8.2, Time C 8.
+std::string dbf_record(const std::string& name, const std::string& piece, const std::string& util,
+                       const std::string& time) {
+  return " " + name + std::string(20 - name.size(), ' ') + piece + util + time +
+         std::string(8 - time.size(), ' ');
+}
+
+struct DbfColumn {
+  const char* name;
+  char type;
+  int width;
+};
+
+// A dBASE table made by hand.
+std::string make_dbf(const std::vector<DbfColumn>& columns, const std::vector<std::string>& records) {
+  int length = 1;
+  for (const DbfColumn& c : columns) length += c.width;
+  std::string f(32, '\0');
+  f[0] = 3;
+  f[4] = static_cast<char>(records.size());
+  int header_length = 33 + 32 * static_cast<int>(columns.size());
+  f[8] = static_cast<char>(header_length & 0xFF);
+  f[9] = static_cast<char>(header_length >> 8);
+  f[10] = static_cast<char>(length);
+  for (const DbfColumn& c : columns) {
+    std::string d(32, '\0');
+    d.replace(0, std::strlen(c.name), c.name);
+    d[11] = c.type;
+    d[16] = static_cast<char>(c.width);
+    f += d;
+  }
+  f += '\r';
+  for (const std::string& r : records) f += r;
+  return f + '\x1a';
+}
+
+const char kPreamble[] = "DB_VERSION_3,METRIC,TEST,/store/area.db\r\n";
+
+class Reuse : public ::testing::Test {
+ protected:
+  void SetUp() override { write_file(store_.path("delta.lst"), ""); }
+  std::string log() { return read_file(store_.path("delta.lst")); }
+  void clear_log() { write_file(store_.path("delta.lst"), ""); }
+  TempStore store_;
+};
+
+TEST_F(Reuse, FirstRunThenUnchangedRerunCopiesEverything) {
+  for (const char* name : {"out.csv", "out.dbf"}) {
+    std::string path = store_.path(name);
+    clear_log();
+    EXPECT_EQ(std::vector<std::string>({"M1", "M2", "M3"}), run_table(path, three_items()));
+    EXPECT_EQ(std::string(kPreamble) + "NEW: \"M1\"\r\nNEW: \"M2\"\r\nNEW: \"M3\"\r\n", log());
+    EXPECT_FALSE(fs::exists(store_.path("OLD.DAT"))) << name;
+    std::string first = read_file(path);
+
+    clear_log();
+    EXPECT_TRUE(run_table(path, three_items()).empty()) << name;
+    std::string second = read_file(path);
+    if (first.size() > 4) second.replace(1, 3, first.substr(1, 3));  // the dBASE date
+    EXPECT_EQ(first, second) << name;
+    EXPECT_EQ(kPreamble, log());
+    EXPECT_EQ(read_file(store_.path("OLD.DAT")).size(), first.size());
+    fs::remove(store_.path("OLD.DAT"));
+  }
+}
+
+TEST_F(Reuse, ChangedAndDeletedItemsAreLoggedOnce) {
+  std::string path = store_.path("out.csv");
+  run_table(path, {{"M1", "a0", 2}, {"M2", "b0", 3}, {"M3", "c0", 2}, {"M4", "d0", 2}, {"M5", "e0", 1}});
+  clear_log();
+  // M2 is gone (three rows), M3 changed, M5 gone after the last item.
+  std::vector<TestItem> now = {{"M1", "a0", 2}, {"m3", "C1", 1}, {"M4", "D0", 2}};
+  EXPECT_EQ(std::vector<std::string>({"m3"}), run_table(path, now));
+  EXPECT_EQ(std::string(kPreamble) + "DELETED: \"M2\"\r\nCHANGED: \"m3\"\r\n", log());
+
+  std::vector<std::string> lines = csv_lines(read_file(path));
+  ASSERT_EQ(7u, lines.size());
+  EXPECT_EQ("\"M1\",0,80.00,\"a0\"", lines[2]);
+  EXPECT_EQ("\"M1\",1,80.25,\"a0\"", lines[3]);
+  EXPECT_EQ("\"m3\",0,80.00,\"C1\"", lines[4]);
+  EXPECT_EQ("\"M4\",0,80.00,\"d0\"", lines[5]);  // stamps compare ignoring case
+  EXPECT_EQ("\"M4\",1,80.25,\"d0\"", lines[6]);
+}
+
+TEST_F(Reuse, PreviousOutputOfAnotherShapeIsNotReused) {
+  std::string path = store_.path("out.csv");
+  run_table(path, three_items());
+  std::string old = read_file(path);
+
+  // The other notation: not reused, and the log stays untouched.
+  clear_log();
+  RunOptions imperial;
+  imperial.notation = 1;
+  EXPECT_EQ(3u, run_table(path, three_items(), imperial).size());
+  EXPECT_EQ("", log());
+
+  // Another column count (as the other detailed form has): all new.
+  RunOptions extra;
+  extra.notation = 1;
+  extra.extra_column = true;
+  EXPECT_EQ(3u, run_table(path, three_items(), extra).size());
+  EXPECT_EQ("DB_VERSION_3,IMPERIAL,TEST,/store/area.db\r\nNEW: \"M1\"\r\nNEW: \"M2\"\r\nNEW: \"M3\"\r\n",
+            log());
+
+  // An empty file at the path carries no version mark.
+  clear_log();
+  write_file(path, "");
+  EXPECT_EQ(3u, run_table(path, three_items()).size());
+  EXPECT_EQ("", log());
+}
+
+TEST_F(Reuse, TextPreviousOutputQuirks) {
+  std::string path = store_.path("out.csv");
+  // LF line ends, blanks around values, a quote written doubled, a cut-short
+  // last line (what a killed writer leaves): the last line is no record.
+  write_file(path,
+             "\"DB_VERSION_3\",\"METRIC\",\"TEST\",\"x\"\n"
+             "\"Name\",\"Piece\",\"Util\",\"Time\"\n"
+             " \"M1\",0, 80.00,\"a0\"\n"
+             "\"M2\",0,1.5,\"b0\"\r\n"
+             "\"M3\",0,1.5,\"c0\"\r\n"
+             "\"M4\",0,1.5,\"d");
+  EXPECT_EQ(std::vector<std::string>({"M4"}), run_table(path, {{"M1", "a0"}, {"M2", "b0"}, {"M3", "c0"}, {"M4", "d0"}}));
+  std::vector<std::string> lines = csv_lines(read_file(path));
+  ASSERT_EQ(6u, lines.size());
+  EXPECT_EQ(" \"M1\",0, 80.00,\"a0\"", lines[2]);  // copied as it was
+  EXPECT_EQ("\"M4\",0,80.00,\"d0\"", lines[5]);
+}
+
+TEST_F(Reuse, ConversionBetweenFormats) {
+  std::string csv = store_.path("out.csv");
+  std::string dbf = store_.path("out.dbf");
+  // A CSV previous output at a dBASE path (and back) is converted value by
+  // value: numbers re-read and re-printed, a value that is no number 0.
+  write_file(dbf,
+             "\"DB_VERSION_3\",\"METRIC\",\"TEST\",\"x\"\r\n"
+             "\"Name\",\"Piece\",\"Util\",\"Time\"\r\n"
+             "\"M1\",7,12.3456,\"a0\"\r\n"
+             "\"M1\",abc,x,\"a0\"\r\n"
+             "\"M2\",1,2,\"b0\",\"surplus\"\r\n");
+  EXPECT_EQ(std::vector<std::string>({"M3"}), run_table(dbf, {{"M1", "a0"}, {"M2", "b0"}, {"M3", "c0"}}));
+  std::string f = read_file(dbf);
+  const size_t records = 32 + 4 * 32 + 1;
+  EXPECT_EQ(4u, u32_at(f, 4));
+  EXPECT_EQ(dbf_record("M1", "    7", "   12.35", "a0"), bytes_at(f, records, 42));
+  EXPECT_EQ(dbf_record("M1", "    0", "    0.00", "a0"), bytes_at(f, records + 42, 42));
+  EXPECT_EQ(dbf_record("M2", "    1", "    2.00", "b0"), bytes_at(f, records + 84, 42));
+
+  // And back: the dBASE table becomes the previous output of a CSV run.
+  fs::copy_file(dbf, csv);
+  EXPECT_TRUE(run_table(csv, {{"M1", "a0"}, {"M2", "b0"}, {"M3", "c0"}}).empty());
+  std::vector<std::string> lines = csv_lines(read_file(csv));
+  ASSERT_EQ(6u, lines.size());
+  EXPECT_EQ("\"M1\",7,12.35,\"a0\"", lines[2]);
+  EXPECT_EQ("\"M3\",0,80.00,\"c0\"", lines[5]);
+
+  // Values missing from a short record give an empty text or 0 (the key
+  // and time columns come first in this previous output).
+  write_file(dbf,
+             "\"DB_VERSION_3\",\"METRIC\",\"TEST\",\"x\"\r\n"
+             "\"Name\",\"Time\",\"Piece\",\"Util\"\r\n"
+             "\"M1\",\"a0\"\r\n");
+  EXPECT_TRUE(run_table(dbf, {{"M1", "a0"}}).empty());
+  EXPECT_EQ(dbf_record("M1", "    0", "    0.00", ""), bytes_at(read_file(dbf), records, 42));
+}
+
+TEST_F(Reuse, QuotesSurviveTheRoundTrip) {
+  std::string csv = store_.path("out.csv");
+  std::string dbf = store_.path("out.dbf");
+  std::vector<TestItem> items = {{"M\"1", "a0"}, {"M2", "b0"}};
+  run_table(csv, items);
+  EXPECT_EQ("\"M\"\"1\",0,80.00,\"a0\"", csv_lines(read_file(csv))[2]);
+  EXPECT_TRUE(run_table(csv, items).empty());
+  fs::copy_file(csv, dbf);
+  EXPECT_TRUE(run_table(dbf, items).empty());
+  EXPECT_EQ(" M\"1", bytes_at(read_file(dbf), 32 + 4 * 32 + 1, 4));
+}
+
+TEST_F(Reuse, DbasePreviousOutputRecords) {
+  std::string path = store_.path("out.dbf");
+  run_table(path, three_items());
+  std::string f = read_file(path);
+  const size_t records = 32 + 4 * 32 + 1;
+  const size_t length = 42;
+  // Delete M1's second record.
+  f[records + length] = '*';
+  write_file(path, f);
+  clear_log();
+  EXPECT_TRUE(run_table(path, three_items()).empty());
+  EXPECT_EQ(kPreamble, log());
+  EXPECT_EQ(5u, u32_at(read_file(path), 4));
+
+  // Other widths with the same record length: converted value by value,
+  // never copied raw.
+  write_file(path, make_dbf({{"NAME", 'C', 21}, {"PIECE", 'N', 5}, {"UTIL", 'N', 8}, {"TIME", 'C', 7}},
+                            {" M1" + std::string(19, ' ') + "    3   80.25a0     "}));
+  EXPECT_TRUE(run_table(path, {{"M1", "a0"}}).empty());
+  EXPECT_EQ(dbf_record("M1", "    3", "   80.25", "a0"), bytes_at(read_file(path), records, length));
+}
+
+TEST_F(Reuse, StopRequestCopiesTheRest) {
+  std::string path = store_.path("out.csv");
+  run_table(path, three_items());
+  std::string full = read_file(path);
+  clear_log();
+  RunOptions stop;
+  stop.stop_after = 1;
+  // The first item changed; the rest is copied unlogged.
+  EXPECT_EQ(std::vector<std::string>({"M1"}), run_table(path, {{"M1", "a1", 2}}, stop));
+  EXPECT_EQ(std::string(kPreamble) + "CHANGED: \"M1\"\r\n", log());
+  std::vector<std::string> lines = csv_lines(read_file(path));
+  ASSERT_EQ(8u, lines.size());
+  EXPECT_EQ("\"M1\",0,80.00,\"a1\"", lines[2]);
+  EXPECT_EQ("\"M3\",0,80.00,\"c0\"", lines[7]);
+}
+
+TEST_F(Reuse, UnfinishedRunLogsNothing) {
+  std::string path = store_.path("out.csv");
+  run_table(path, three_items());
+  clear_log();
+  std::string before = read_file(path);
+  ReportTable& t = report_table();
+  ASSERT_EQ(1, t.open_report_output(path.c_str(), "Name", "Time", 0));
+  for (int i = 0; i < 4; ++i) t.write_preamble_value(i == 3, "v");
+  t.define_field(1, 'C', 20, 0, "Name");
+  EXPECT_EQ(1, t.reuse_previous_record("M0", "x"));
+  // A second open abandons the unfinished run as a crash would.
+  ASSERT_EQ(1, t.open_report_output(store_.path("other.csv").c_str(), "Name", "Time", 0));
+  EXPECT_EQ(1, t.close_report_output());
+  EXPECT_EQ(before, read_file(path));
+  EXPECT_EQ("", log());
+}
+
+// Whatever the previous output holds, it is dropped, not trusted.
+TEST_F(Reuse, PreviousOutputBeyondTheLimitsIsDropped) {
+  std::string path = store_.path("out.csv");
+  const std::string header =
+      "\"DB_VERSION_3\",\"METRIC\",\"TEST\",\"x\"\r\n\"Name\",\"Piece\",\"Util\",\"Time\"\r\n";
+  std::string many_values;
+  for (int i = 0; i < 101; ++i) many_values += "1,";
+  for (const std::string& body :
+       {"\"M1\",0,1," + std::string(5000, 'x') + ",\"a0\"\r\n", many_values + "\r\n",
+        std::string(300000, 'y')}) {
+    write_file(path, header + body + "\"M2\",0,1,\"b0\"\r\n");
+    EXPECT_EQ(2u, run_table(path, {{"M1", "a0"}, {"M2", "b0"}}).size());
+  }
+
+  std::string dbf = store_.path("out.dbf");
+  run_table(dbf, three_items());
+  std::string good = read_file(dbf);
+  for (auto patch : std::vector<std::pair<size_t, std::string>>{
+           {10, std::string("\0\0", 2)},  // record length 0
+           {8, "\xff\xff"},               // 2046 columns
+           {32 + 16, "\x80"},             // negative width
+           {32 + 4 * 32, "X"},            // no header terminator
+       }) {
+    std::string bad = good;
+    bad.replace(patch.first, patch.second.size(), patch.second);
+    write_file(dbf, bad);
+    EXPECT_EQ(3u, run_table(dbf, three_items()).size()) << patch.first;
+  }
+  // A long path is written but its previous output is not reused.
+  std::string deep = store_.work().string() + "/" + std::string(200, 'd');
+  fs::create_directories(deep);
+  std::string long_path = deep + "/" + std::string(100, 'f') + ".csv";
+  run_table(long_path, three_items());
+  EXPECT_EQ(3u, run_table(long_path, three_items()).size());
+}
+
+TEST(PreviousOutputReader, SplitsValuesAsWritten) {
+  TempStore store;
+  std::string path = store.path("prev.csv");
+  write_file(path,
+             "\"DB_VERSION_3\"\r\n"
+             "Key,Time\r\n"
+             "\"a, b\",\"say \"\"hi\"\"\",plain x,\"\",  \"  padded  \",tab\there,end,\r\n"
+             "\"old \"style\" quotes\",\"unclosed\r\n");
+  table::PreviousOutput previous;
+  ASSERT_TRUE(previous.open(path));
+  ASSERT_EQ(table::PreviousOutput::kHeaderOk, previous.read_header(0));
+  ASSERT_TRUE(previous.find_columns("Key", "Time"));
+  previous.read_record();
+  std::vector<std::string> values;
+  for (int i = 0; i < previous.value_count(); ++i) values.push_back(previous.value(i));
+  EXPECT_EQ(std::vector<std::string>({"a, b", "say \"hi\"", "plain", "x", "", "padded", "tab", "here",
+                                      "end", ""}),
+            values);
+  EXPECT_STREQ("a, b", previous.key());
+  EXPECT_STREQ("say \"hi\"", previous.stamp());
+  previous.read_record();
+  values.clear();
+  for (int i = 0; i < previous.value_count(); ++i) values.push_back(previous.value(i));
+  // Written without doubling, a quote inside ends the value at the next blank.
+  EXPECT_EQ(std::vector<std::string>({"old \"style", "quotes", "unclosed"}), values);
+  previous.read_record();
+  EXPECT_TRUE(previous.exhausted());
+}
+
+}  // namespace
+}  // namespace quire::testing

@@ -1,0 +1,369 @@
+// The table writer: CSV and dBASE III layouts byte for byte, the format and
+// OLD.DAT path rules, misuse messages, and how a table takes its path.
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+
+#include <csignal>
+#include <ctime>
+
+#include "platform/file_system.h"
+#include "table/table_format.h"
+#include "table_test_util.h"
+
+namespace quire::testing {
+namespace {
+
+using table::is_dbase_path;
+using table::old_table_path;
+
+TEST(TablePaths, FormatFollowsTheFirstDotOfThePath) {
+  for (const char* p : {"OUT.DBF", "out.Dbf", "C:\\data\\out.dbf", "/tmp/out.dbf"})
+    EXPECT_TRUE(is_dbase_path(p)) << p;
+  for (const char* p : {"out.dbf.bak", "out.csv", "out", ".\\out.dbf", "C:\\rel.2\\out.dbf",
+                        "/tmp/a.b/out.dbf", "out.dbff", "out.db"})
+    EXPECT_FALSE(is_dbase_path(p)) << p;
+}
+
+TEST(TablePaths, OldTableLiesBesideTheOutput) {
+  EXPECT_EQ("C:\\out\\OLD.DAT", old_table_path("C:\\out\\mkpc.csv"));
+  EXPECT_EQ("D:OLD.DAT", old_table_path("D:mkpc.csv"));
+  EXPECT_EQ("OLD.DAT", old_table_path("mkpc.csv"));
+  // Forward slashes separate directories as well, so OLD.DAT never lands
+  // in another directory (or file system) than the output.
+  EXPECT_EQ("/data/rep/OLD.DAT", old_table_path("/data/rep/mkpc.csv"));
+  EXPECT_EQ("/data/a:b/OLD.DAT", old_table_path("/data/a:b/mkpc.csv"));
+}
+
+TEST(TableNumbers, FixedTextMatchesPrintf) {
+  char text[table::kFixedTextSize];
+  char expected[512];
+  for (double v : {0.0, -0.0, 81.5, 1.005, 2.675, -0.001, 1e15, 123456.789, 0.125, -7.5}) {
+    for (int decimals : {0, 1, 2, 3, 6}) {
+      size_t n = table::format_fixed(text, v, decimals);
+      std::snprintf(expected, sizeof expected, "%.*f", decimals, v);
+      EXPECT_EQ(std::string(expected), std::string(text, n)) << v << " " << decimals;
+    }
+  }
+  EXPECT_EQ(12.5, table::parse_double("12.5abc"));
+  EXPECT_EQ(-3.0, table::parse_double("-3"));
+  EXPECT_EQ(0.0, table::parse_double("abc"));
+  EXPECT_EQ(0.0, table::parse_double(""));
+  EXPECT_EQ(42, table::parse_int("+42x"));
+  EXPECT_EQ(INT32_MAX, table::parse_int("99999999999"));
+  EXPECT_EQ(0, table::parse_int("x1"));
+}
+
+TEST(TableNames, RepeatedCutNamesGetNumbers) {
+  std::vector<std::string> used;
+  EXPECT_EQ("MARKER_NAM", table::dbase_column_name("Marker_Name", &used));
+  EXPECT_EQ("SHRINK_STR", table::dbase_column_name("Shrink_Stretch_X", &used));
+  EXPECT_EQ("SHRINK_S_2", table::dbase_column_name("Shrink_Stretch_Y", &used));
+  EXPECT_EQ("SHRINK_S_3", table::dbase_column_name("Shrink_Stretch_Z", &used));
+  EXPECT_EQ("TIME", table::dbase_column_name("Time", &used));
+  EXPECT_EQ("TIME_2", table::dbase_column_name("time", &used));
+}
+
+// Columns of the layout example: Name C 20, Util F 8.2, Placed N 5.
+void write_example(const std::string& path, const std::vector<std::string>& names) {
+  ReportTable& t = report_table();
+  ASSERT_EQ(1, t.open_report_output(path.c_str(), "Name", "Time", 0));
+  t.write_preamble_value(0, "DB_VERSION_3");
+  t.write_preamble_value(0, "METRIC");
+  t.write_preamble_value(0, "MKPC");
+  t.write_preamble_value(1, "/store/a \"b\".db");
+  t.define_field(0, 'C', 20, 0, names[0].c_str());
+  t.define_field(0, 'F', 8, 2, names[1].c_str());
+  t.define_field(1, 'N', 5, 0, names[2].c_str());
+  t.write_field(1, "M100");
+  t.write_field(0, 81.5);
+  t.write_field(0, int32_t{42});
+  t.write_field(1, "12\" sleeve, long and wide!!");
+  t.write_field(0, 123456.789);  // 9 characters: too wide for 8
+  t.write_field(0, int32_t{-123456});
+  ASSERT_EQ(1, t.close_report_output());
+}
+
+TEST(CsvTable, LayoutWithQuotesDoubled) {
+  TempStore store;
+  std::string path = store.path("out.csv");
+  write_example(path, {"Name", "Util", "Placed"});
+  EXPECT_EQ(
+      "\"DB_VERSION_3\",\"METRIC\",\"MKPC\",\"/store/a \"\"b\"\".db\"\r\n"
+      "\"Name\",\"Util\",\"Placed\"\r\n"
+      "\"M100\",81.50,42\r\n"
+      "\"12\"\" sleeve, long and wide!!\",123456.79,-123456\r\n",
+      read_file(path));
+}
+
+TEST(CsvTable, NoRecordsGivesTheTwoHeaderLines) {
+  TempStore store;
+  std::string path = store.path("out.csv");
+  ReportTable& t = report_table();
+  ASSERT_EQ(1, t.open_report_output(path.c_str(), "Name", "Time", 1));
+  for (const char* v : {"DB_VERSION_3", "IMPERIAL", "MKPC"}) t.write_preamble_value(0, v);
+  t.write_preamble_value(1, "p");
+  t.define_field(1, 'C', 20, 0, "Marker_Name");
+  ASSERT_EQ(1, t.close_report_output());
+  EXPECT_EQ("\"DB_VERSION_3\",\"IMPERIAL\",\"MKPC\",\"p\"\r\n\"Marker_Name\"\r\n", read_file(path));
+}
+
+TEST(DbaseTable, LayoutByteForByte) {
+  TempStore store;
+  std::string path = store.path("out.dbf");
+  write_example(path, {"Marker_Name", "Util", "Placed"});
+  std::string f = read_file(path);
+  ASSERT_EQ(32u + 3 * 32 + 1 + 2 * 34 + 1, f.size());
+
+  std::time_t now = std::time(nullptr);
+  std::tm local = *std::localtime(&now);
+  EXPECT_EQ(3, f[0]);
+  EXPECT_EQ(local.tm_year & 0xFF, static_cast<unsigned char>(f[1]));
+  EXPECT_EQ(local.tm_mon + 1, f[2]);
+  EXPECT_EQ(local.tm_mday, f[3]);
+  EXPECT_EQ(2u, u32_at(f, 4));
+  EXPECT_EQ(33u + 3 * 32, u16_at(f, 8));
+  EXPECT_EQ(34u, u16_at(f, 10));
+  EXPECT_EQ(0, f[14]);                                  // finished
+  EXPECT_EQ(0x57, static_cast<unsigned char>(f[29]));  // Windows ANSI texts
+  for (size_t i : {12u, 13u, 15u, 28u, 30u, 31u}) EXPECT_EQ(0, f[i]) << i;
+
+  // Descriptors: name cut to 10 and upper-cased, F stored as N with its
+  // decimals, N with decimals 0.
+  EXPECT_EQ(std::string("MARKER_NAM\0C", 12), bytes_at(f, 32, 12));
+  EXPECT_EQ(20, f[32 + 16]);
+  EXPECT_EQ(0, f[32 + 17]);
+  EXPECT_EQ(std::string("UTIL\0\0\0\0\0\0\0N", 12), bytes_at(f, 64, 12));
+  EXPECT_EQ(8, f[64 + 16]);
+  EXPECT_EQ(2, f[64 + 17]);
+  EXPECT_EQ(std::string("PLACED\0\0\0\0\0N", 12), bytes_at(f, 96, 12));
+  EXPECT_EQ(5, f[96 + 16]);
+  EXPECT_EQ(0, f[96 + 17]);
+  EXPECT_EQ(std::string(14, '\0'), bytes_at(f, 96 + 18, 14));
+  EXPECT_EQ(0x0D, f[128]);
+
+  EXPECT_EQ(" M100                   81.50   42", bytes_at(f, 129, 34));
+  // The text is cut to its width; numbers too wide for theirs are blanks.
+  EXPECT_EQ(" 12\" sleeve, long and" + std::string(8 + 5, ' '), bytes_at(f, 163, 34));
+  EXPECT_EQ(0x1A, f[197]);
+}
+
+TEST(DbaseTable, RepeatedCutNamesInDescriptorsButWholeInCsv) {
+  TempStore store;
+  for (const char* name : {"out.dbf", "out.csv"}) {
+    std::string path = store.path(name);
+    ReportTable& t = report_table();
+    ASSERT_EQ(1, t.open_report_output(path.c_str(), "Name", "Time", 0));
+    for (int i = 0; i < 4; ++i) t.write_preamble_value(i == 3, "v");
+    t.define_field(0, 'F', 8, 3, "Shrink_Stretch_X");
+    t.define_field(1, 'F', 8, 3, "Shrink_Stretch_Y");
+    ASSERT_EQ(1, t.close_report_output());
+  }
+  std::string f = read_file(store.path("out.dbf"));
+  EXPECT_EQ("SHRINK_STR", bytes_at(f, 32, 10));
+  EXPECT_EQ("SHRINK_S_2", bytes_at(f, 64, 10));
+  EXPECT_EQ("\"Shrink_Stretch_X\",\"Shrink_Stretch_Y\"", csv_lines(read_file(store.path("out.csv")))[1]);
+}
+
+TEST(DbaseTable, ReadableByAnOrdinaryReader) {
+  if (run_shell("/usr/bin/python3 -c 'import dbfread'").status != 0) GTEST_SKIP() << "python3-dbfread missing";
+  TempStore store;
+  std::string path = store.path("out.dbf");
+  write_example(path, {"Name", "Util", "Placed"});
+  RunResult r = run_shell(
+      "/usr/bin/python3 -c 'import dbfread,sys; t=dbfread.DBF(sys.argv[1]); "
+      "[print(repr(dict(x))) for x in t]' " + shell_quote(path));
+  ASSERT_EQ(0, r.status) << r.err;
+  EXPECT_EQ("{'NAME': 'M100', 'UTIL': 81.5, 'PLACED': 42}\n"
+            "{'NAME': '12\" sleeve, long and', 'UTIL': None, 'PLACED': None}\n",
+            r.out);
+
+  // Latin-1 texts decode through the code page the header names.
+  ReportTable& t = report_table();
+  ASSERT_EQ(1, t.open_report_output(path.c_str(), "Name", "Time", 0));
+  for (int i = 0; i < 4; ++i) t.write_preamble_value(i == 3, "v");
+  t.define_field(1, 'C', 10, 0, "Name");
+  t.write_field(1, "Caf\xe9");
+  ASSERT_EQ(1, t.close_report_output());
+  r = run_shell("/usr/bin/python3 -c 'import dbfread,sys; print(ascii(list(dbfread.DBF(sys.argv[1]))[0][\"NAME\"]))' " +
+                shell_quote(path));
+  ASSERT_EQ(0, r.status) << r.err;
+  EXPECT_EQ("'Caf\\xe9'\n", r.out);
+}
+
+TEST(TableMisuse, MessagesAndRecordsStayWhole) {
+  TempStore store;
+  std::string path = store.path("out.dbf");
+  ReportTable& t = report_table();
+  ASSERT_EQ(1, t.open_report_output(path.c_str(), "Name", "Time", 0));
+  for (int i = 0; i < 4; ++i) t.write_preamble_value(i == 3, "v");
+  t.define_field(0, 'C', 4, 0, "Name");
+  t.define_field(1, 'X', 3, 0, "Odd");
+  ::testing::internal::CaptureStderr();
+  t.write_field(1, "abc");
+  t.write_field(0, "zz");     // bad type letter: blanks keep the record whole
+  t.write_field(0, "extra");  // one value too many
+  t.write_field(1, "d");      // a record cut short is padded
+  t.write_field(1, "e");
+  t.write_field(0, "f");
+  std::string err = ::testing::internal::GetCapturedStderr();
+  ASSERT_EQ(1, t.close_report_output());
+  EXPECT_EQ("INTERNAL ERROR, BAD FIELD\nINTERNAL ERROR, NEW_PRINT_FIELD.\n"
+            "INTERNAL ERROR, BAD FIELD\nINTERNAL ERROR, BAD FIELD\n",
+            err);
+  std::string f = read_file(path);
+  EXPECT_EQ(3u, u32_at(f, 4));
+  EXPECT_EQ(" abc     d       e      \x1A", f.substr(97));
+}
+
+TEST(TableMisuse, MoreThanOneHundredColumnsAreRefused) {
+  TempStore store;
+  std::string path = store.path("out.dbf");
+  ReportTable& t = report_table();
+  ASSERT_EQ(1, t.open_report_output(path.c_str(), "Name", "Time", 0));
+  for (int i = 0; i < 4; ++i) t.write_preamble_value(i == 3, "v");
+  ::testing::internal::CaptureStderr();
+  for (int i = 0; i < 102; ++i) t.define_field(i == 101, 'C', 200, 0, ("C" + std::to_string(i)).c_str());
+  std::string err = ::testing::internal::GetCapturedStderr();
+  ASSERT_EQ(1, t.close_report_output());
+  EXPECT_EQ("INTERNAL ERROR, BAD FIELD\nINTERNAL ERROR, BAD FIELD\n", err);
+  std::string f = read_file(path);
+  EXPECT_EQ(33u + 100 * 32, u16_at(f, 8));
+  EXPECT_EQ(1u + 100 * 127, u16_at(f, 10));  // widths held to 127
+}
+
+// ---- taking the output path ------------------------------------------------
+
+TEST(TablePlace, OldTableMovesToOldDatOnlyAtClose) {
+  TempStore store;
+  std::string path = store.path("out.csv");
+  write_file(path, "previous table\r\n");
+  write_file(store.path("OLD.DAT"), "older table\r\n");
+  ReportTable& t = report_table();
+  ASSERT_EQ(1, t.open_report_output(path.c_str(), "Name", "Time", 0));
+  for (int i = 0; i < 4; ++i) t.write_preamble_value(i == 3, "v");
+  t.define_field(1, 'C', 20, 0, "Name");
+  t.write_field(1, "M1");
+  EXPECT_EQ("previous table\r\n", read_file(path));
+  EXPECT_EQ("older table\r\n", read_file(store.path("OLD.DAT")));
+  ASSERT_EQ(1, t.close_report_output());
+  EXPECT_EQ("\"v\",\"v\",\"v\",\"v\"\r\n\"Name\"\r\n\"M1\"\r\n", read_file(path));
+  EXPECT_EQ("previous table\r\n", read_file(store.path("OLD.DAT")));
+  EXPECT_TRUE(files_with_prefix(store.work(), ".quire-").empty());
+}
+
+TEST(TablePlace, InterruptedRunLeavesThePathAlone) {
+  TempStore store;
+  std::string path = store.path("out.dbf");
+  write_file(path, "previous");
+  ReportTable& t = report_table();
+  ASSERT_EQ(1, t.open_report_output(path.c_str(), "Name", "Time", 0));
+  for (int i = 0; i < 4; ++i) t.write_preamble_value(i == 3, "v");
+  t.define_field(1, 'C', 100, 0, "Name");
+  for (int i = 0; i < 5000; ++i) t.write_field(1, "M1");  // past one buffer
+  // While the run goes on, the table being written carries the in-progress
+  // flag; the path still holds the previous table.
+  std::vector<std::string> temporary = files_with_prefix(store.work(), ".quire-new-");
+  ASSERT_EQ(1u, temporary.size());
+  std::string partial = read_file(temporary[0]);
+  ASSERT_GE(partial.size(), 32u);
+  EXPECT_EQ(1, partial[14]);
+  EXPECT_EQ(0u, u32_at(partial, 4));
+  EXPECT_EQ("previous", read_file(path));
+  ASSERT_EQ(1, t.close_report_output());
+  EXPECT_EQ(0, read_file(path)[14]);
+}
+
+TEST(TablePlace, StaleTemporaryFilesOfDeadRunsAreRemoved) {
+  TempStore store;
+  write_file(store.path(".quire-new-dead.tmp"), "left by a killed run");
+  run_table(store.path("out.csv"), {{"M1", "1"}});
+  EXPECT_TRUE(files_with_prefix(store.work(), ".quire-new-").empty());
+}
+
+TEST(TableFailures, NoFileCanBeCreated) {
+  TempStore store;
+  PrintCapture print;
+  std::string path = store.path("missing/out.csv");
+  ReportTable& t = report_table();
+  EXPECT_EQ(0, t.open_report_output(path.c_str(), "Name", "Time", 0));
+  EXPECT_FALSE(t.is_open());
+  EXPECT_NE(std::string::npos, print.text().find(path)) << print.text();
+  EXPECT_NE(std::string::npos, print.text().find("No such file or directory")) << print.text();
+  // Nothing is written through the missing file.
+  t.write_preamble_value(1, "v");
+  t.define_field(1, 'C', 4, 0, "Name");
+  t.write_field(1, "M1");
+  EXPECT_EQ(1, t.reuse_previous_record("M1", "1"));
+  EXPECT_EQ(0, t.close_report_output());
+  EXPECT_FALSE(fs::exists(store.work() / "missing"));
+
+  fs::create_directories(store.work() / "dir.csv");
+  EXPECT_EQ(0, t.open_report_output(store.path("dir.csv").c_str(), "Name", "Time", 0));
+  EXPECT_NE(std::string::npos, print.text().find("is a directory")) << print.text();
+}
+
+// A write that fails at the file-size limit stands for a full disk.
+class FileSizeLimit {
+ public:
+  explicit FileSizeLimit(rlim_t bytes) {
+    old_handler_ = std::signal(SIGXFSZ, SIG_IGN);
+    ::getrlimit(RLIMIT_FSIZE, &old_);
+    rlimit limit = old_;
+    limit.rlim_cur = bytes;
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+  }
+  ~FileSizeLimit() {
+    ::setrlimit(RLIMIT_FSIZE, &old_);
+    std::signal(SIGXFSZ, old_handler_);
+  }
+
+ private:
+  rlimit old_{};
+  void (*old_handler_)(int) = nullptr;
+};
+
+TEST(TableFailures, FailedWriteLeavesEverythingAsItWas) {
+  TempStore store;
+  std::string path = store.path("out.csv");
+  write_file(store.path("delta.lst"), "");
+  std::vector<TestItem> items;
+  for (int i = 0; i < 400; ++i) items.push_back({"M" + std::to_string(1000 + i), "1", 50});
+  run_table(path, {items[0]});
+  run_table(path, {items[0]});
+  std::string previous = read_file(path);
+  std::string old = read_file(store.path("OLD.DAT"));
+  std::string log = read_file(store.path("delta.lst"));
+
+  PrintCapture print;
+  {
+    FileSizeLimit limit(64 * 1024);
+    RunOptions options;
+    options.expect_close = false;
+    run_table(path, items, options);
+  }
+  EXPECT_NE(std::string::npos, print.text().find("File too large")) << print.text();
+  EXPECT_NE(std::string::npos, print.text().find(path)) << print.text();
+  EXPECT_EQ(previous, read_file(path));
+  EXPECT_EQ(old, read_file(store.path("OLD.DAT")));
+  EXPECT_EQ(log, read_file(store.path("delta.lst")));
+  EXPECT_TRUE(files_with_prefix(store.work(), ".quire-").empty());
+}
+
+TEST(TableFailures, SecondRunInTheSameDirectoryIsTurnedAway) {
+  TempStore store;
+  std::string path = store.path("out.csv");
+  write_file(path, "previous");
+  platform::DirectoryLock other_run;
+  platform::IoStatus status;
+  ASSERT_EQ(platform::DirectoryLock::kLocked, other_run.acquire(store.work().string(), &status));
+  PrintCapture print;
+  EXPECT_EQ(0, report_table().open_report_output(path.c_str(), "Name", "Time", 0));
+  EXPECT_NE(std::string::npos, print.text().find(store.work().string())) << print.text();
+  EXPECT_EQ("previous", read_file(path));
+  EXPECT_TRUE(files_with_prefix(store.work(), ".quire-").empty());
+  other_run.release();
+  run_table(path, {{"M1", "1"}});
+}
+
+}  // namespace
+}  // namespace quire::testing
