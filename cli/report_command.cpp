@@ -129,6 +129,10 @@ int run_report_command_line(int argc, char** argv) {
       ++i;
       break;
     }
+    if (std::strcmp(a, "--help") == 0) {
+      std::fputs(program_usage(), stdout);
+      return 0;
+    }
     if (std::strcmp(a, "--detailed") == 0) {
       detailed = 1;
     } else if (std::strcmp(a, "--progress") == 0) {

@@ -155,6 +155,7 @@ TEST_F(Pipeline, UnchangedItemsAreCopiedWithProgressAndStopCarriesTheRest) {
   // A unchanged, B changed; the host stops after B: C comes from the
   // previous output.
   host_.messages.clear();
+  host_.progress = 0;
   host_.stop_from_progress = 2;
   FakeReport second;
   ASSERT_EQ(run(second,
