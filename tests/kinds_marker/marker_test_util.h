@@ -26,9 +26,9 @@ inline json marker(const std::string& name, int32_t modified = 1000000000) {
 }
 
 // An area named AREA with the given markers.
-inline json area(const json& markers, int notation = 0, int precision = 2) {
+inline json area(const std::vector<json>& markers, int notation = 0, int precision = 2) {
   return json{{"name", "AREA"}, {"notation", notation}, {"precision", precision},
-              {"markers", markers}};
+              {"markers", json(markers)}};
 }
 
 // Splits one CSV line into its values, undoing the quotes (a doubled quote

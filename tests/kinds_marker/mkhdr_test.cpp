@@ -161,7 +161,7 @@ for f in t.fields:
 for rec in t:
     print('|'.join(str(v) for v in rec.values()))
 )PY");
-  RunResult py = run_shell("python3 " + shell_quote(script) + " " + shell_quote(out));
+  RunResult py = run_shell("/usr/bin/python3 " + shell_quote(script) + " " + shell_quote(out));
   ASSERT_EQ(py.status, 0) << py.err;
   std::vector<std::string> lines;
   std::istringstream in(py.out);
