@@ -165,6 +165,7 @@ int run_report_command_line(int argc, char** argv) {
   struct sigaction action {};
   struct sigaction previous {};
   action.sa_handler = on_interrupt;
+  action.sa_flags = SA_RESTART;  // a list file read from a pipe goes on after Ctrl-C
   sigemptyset(&action.sa_mask);
   g_interrupts = 0;
   sigaction(SIGINT, &action, &previous);
