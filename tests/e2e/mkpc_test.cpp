@@ -2,6 +2,7 @@
 // both table formats, host options, exit statuses and messages.
 #include <gtest/gtest.h>
 
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -152,6 +153,15 @@ TEST_F(Mkpc, RejectedCommandLinesExitWithOne) {
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err.rfind("Usage:\tDMP [-Syy/mm/dd[,hh:mm]]", 0), 0u) << r.err;
   }
+  EXPECT_FALSE(std::filesystem::exists(store_.path("out.csv")));
+}
+
+TEST_F(Mkpc, DamagedAreaPrintsTheLibraryErrorOnItsOwnLine) {
+  write_file(store_.store() / "broken.sqlite", "this is not a database");
+  RunResult r = mkpc({"BROKEN", "out.csv"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_TRUE(std::regex_match(r.err, std::regex("Error -?[0-9]+, [^\n]+\\([0-9]+\\)\n")))
+      << r.err;
   EXPECT_FALSE(std::filesystem::exists(store_.path("out.csv")));
 }
 
