@@ -16,9 +16,9 @@ json override_entry(const std::string& piece, int right, const std::string& text
 TEST_F(MarkerReportTest, OverrideRowsFollowIndexOrderWithTheSideFlag) {
   json m = marker("M1");
   m["created"] = 16;
-  m["overrides"] = {override_entry("FRONT", 0, "FLIP", "XL", "MODEL-A"),
+  m["overrides"] = json::array({override_entry("FRONT", 0, "FLIP", "XL", "MODEL-A"),
                     override_entry("BACK", 1, "ROT90", "S", "MODEL-B"),
-                    override_entry("SLEEVE \"L\"", 255, "10,5", "M", "MODEL-C")};
+                    override_entry("SLEEVE \"L\"", 255, "10,5", "M", "MODEL-C")});
   json none = marker("M2");
   import_or_fail(area({m, none}));
 
@@ -42,14 +42,14 @@ TEST_F(MarkerReportTest, OverrideRowsFollowIndexOrderWithTheSideFlag) {
 
 TEST_F(MarkerReportTest, OverrideReadFailureSkipsOnlyThatOverride) {
   json m = marker("M1");
-  m["overrides"] = {override_entry("P0", 0, "A", "S", "X"), override_entry("P1", 1, "B", "M", "Y"),
-                    override_entry("P2", 0, "C", "L", "Z")};
+  m["overrides"] = json::array({override_entry("P0", 0, "A", "S", "X"), override_entry("P1", 1, "B", "M", "Y"),
+                    override_entry("P2", 0, "C", "L", "Z")});
   m["faults"] = {{"override_at", 1}};
   json bad_header = marker("M2");
-  bad_header["overrides"] = {override_entry("Q0", 0, "A", "S", "X")};
+  bad_header["overrides"] = json::array({override_entry("Q0", 0, "A", "S", "X")});
   bad_header["faults"] = {{"header", true}};
   json after = marker("M3");
-  after["overrides"] = {override_entry("R0", 1, "A", "S", "X")};
+  after["overrides"] = json::array({override_entry("R0", 1, "A", "S", "X")});
   import_or_fail(area({m, bad_header, after}));
 
   ReportRun r = run_report("mkov", false, store_.path("ov.csv"));
@@ -69,18 +69,21 @@ TEST_F(MarkerReportTest, OverrideReadFailureSkipsOnlyThatOverride) {
   EXPECT_EQ(errors, 1u) << r.run.err;
 }
 
-json splice_marker(const std::string& name, double length, double width, const json& splices) {
+json splice(double start, double length) { return json{{"start", start}, {"length", length}}; }
+
+json splice_marker(const std::string& name, double length, double width,
+                   const std::vector<json>& splices) {
   json m = marker(name);
   m["header"] = {{"length", length}, {"width", width}};
-  m["splices"] = splices;
+  m["splices"] = json(splices);
   return m;
 }
 
 TEST_F(MarkerReportTest, SpliceRowsMeasureFromBothEnds) {
   json three = splice_marker("ITEM1", 500.0, 150.0,
-                             {{{"start", 120.0}, {"length", 30.0}},
-                              {{"start", 0.0}, {"length", 500.0}},
-                              {{"start", 480.5}, {"length", 25.0}}});
+                             {splice(120.0, 30.0),
+                              splice(0.0, 500.0),
+                              splice(480.5, 25.0)});
   three["header"]["name"] = "HDR-NAME";  // rows carry the header's name
   json none = splice_marker("ITEM2", 100.0, 100.0, json::array());
   import_or_fail(area({three, none}, 0, 3));
@@ -110,14 +113,14 @@ TEST_F(MarkerReportTest, SpliceRowsMeasureFromBothEnds) {
 
 TEST_F(MarkerReportTest, SpliceReadFailureEndsTheMarkersRowsSilently) {
   json four = splice_marker("M1", 400.0, 100.0,
-                            {{{"start", 10.0}, {"length", 5.0}},
-                             {{"start", 20.0}, {"length", 5.0}},
-                             {{"start", 30.0}, {"length", 5.0}},
-                             {{"start", 40.0}, {"length", 5.0}}});
+                            {splice(10.0, 5.0),
+                             splice(20.0, 5.0),
+                             splice(30.0, 5.0),
+                             splice(40.0, 5.0)});
   four["faults"] = {{"splice_at", 1}};
-  json bad_header = splice_marker("M2", 100.0, 100.0, {{{"start", 1.0}, {"length", 1.0}}});
+  json bad_header = splice_marker("M2", 100.0, 100.0, {splice(1.0, 1.0)});
   bad_header["faults"] = {{"header", true}};
-  json after = splice_marker("M3", 100.0, 100.0, {{{"start", 1.0}, {"length", 1.0}}});
+  json after = splice_marker("M3", 100.0, 100.0, {splice(1.0, 1.0)});
   import_or_fail(area({four, bad_header, after}));
 
   ReportRun r = run_report("mksplice", false, store_.path("sp.csv"));
@@ -131,8 +134,8 @@ TEST_F(MarkerReportTest, SpliceReadFailureEndsTheMarkersRowsSilently) {
 
 TEST_F(MarkerReportTest, DetailedFormChangesOnlyTheTimeTexts) {
   json ov = marker("M1", 86400);
-  ov["overrides"] = {override_entry("P", 1, "A", "S", "X")};
-  ov["splices"] = {{{"start", 1.0}, {"length", 2.0}}};
+  ov["overrides"] = json::array({override_entry("P", 1, "A", "S", "X")});
+  ov["splices"] = json::array({splice(1.0, 2.0)});
   ov["header"] = {{"length", 10.0}};
   import_or_fail(area({ov}));
   for (const char* kind : {"mkov", "mksplice"}) {
