@@ -197,9 +197,9 @@ endif()
 
 # ---- fuzzing the version record reader -------------------------------------
 if(QUIRE_FUZZ)
-  add_executable(fuzz_version_record "${CMAKE_SOURCE_DIR}/tests/resources/fuzz/version_record_fuzz.cpp"
+  add_executable(version_record_fuzz "${CMAKE_SOURCE_DIR}/tests/resources/fuzz/version_record_fuzz.cpp"
                                      "${CMAKE_SOURCE_DIR}/src/platform/version_record.cpp")
-  target_include_directories(fuzz_version_record PRIVATE "${CMAKE_SOURCE_DIR}/src")
-  target_compile_options(fuzz_version_record PRIVATE -fsanitize=fuzzer,address,undefined)
-  target_link_options(fuzz_version_record PRIVATE -fsanitize=fuzzer,address,undefined)
+  target_include_directories(version_record_fuzz PRIVATE "${CMAKE_SOURCE_DIR}/src")
+  target_compile_options(version_record_fuzz PRIVATE -fsanitize=fuzzer,address,undefined)
+  target_link_options(version_record_fuzz PRIVATE -fsanitize=fuzzer,address,undefined)
 endif()
