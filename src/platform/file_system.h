@@ -109,12 +109,15 @@ class OutputFile {
  private:
   void flush_buffer();
 
+  static constexpr uint64_t kWritebackChunk = 8 * 1024 * 1024;
+
   int fd_ = -1;
   std::string path_;
   IoStatus status_;
   char* buffer_;
   size_t used_ = 0;
   uint64_t written_ = 0;
+  uint64_t writeback_start_ = 0;
 };
 
 // A file read in large blocks.

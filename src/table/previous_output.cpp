@@ -1,5 +1,6 @@
 #include "table/previous_output.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "quire/records.h"
@@ -40,6 +41,7 @@ bool PreviousOutput::open(const std::string& path) {
   begin_ = end_ = 0;
   names_.clear();
   widths_.clear();
+  value_limit_ = kMaxValues;
   record_length_ = 0;
   key_index_ = time_index_ = -1;
   format_ = kText;
@@ -118,7 +120,7 @@ void PreviousOutput::add_value(const char* data, size_t length, bool trim_quotes
   }
   while (length > 0 && trimmed(data[length - 1])) --length;
   char* out = value_text_.data() + value_text_used_;
-  std::memmove(out, data, length);
+  if (length > 0) std::memmove(out, data, length);
   out[length] = '\0';
   values_[static_cast<size_t>(value_count_)] = out;
   value_lengths_[static_cast<size_t>(value_count_)] = length;
@@ -134,12 +136,13 @@ void PreviousOutput::add_value(const char* data, size_t length, bool trim_quotes
 bool PreviousOutput::split_text(std::string_view line) {
   value_count_ = 0;
   value_text_used_ = 0;
+  if (line.data() == nullptr) line = std::string_view("", 0);  // no line at all
   const char* s = line.data();
   const size_t n = line.size();
   size_t i = 0;
   bool pending = true;  // the virtual line end: text remains
   while (i < n || pending) {
-    if (value_count_ == kMaxValues) return false;
+    if (value_count_ == value_limit_) return value_limit_ < kMaxValues;
     while (i < n && is_blank(s[i])) ++i;
     if (i < n && s[i] == '"') {
       // Unescape the quoted part straight into the value store.
@@ -206,7 +209,8 @@ void PreviousOutput::split_dbase(std::string_view record) {
   value_text_used_ = 0;
   if (record.empty() || record[0] != ' ') return;
   size_t position = 1;
-  for (size_t c = 0; c < widths_.size() && position < record.size(); ++c) {
+  const size_t columns = std::min(widths_.size(), static_cast<size_t>(value_limit_));
+  for (size_t c = 0; c < columns && position < record.size(); ++c) {
     size_t width = static_cast<size_t>(widths_[c]);
     if (width > record.size() - position) width = record.size() - position;
     add_value(record.data() + position, width, true);

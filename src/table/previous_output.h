@@ -55,6 +55,13 @@ class PreviousOutput {
   // and the record is empty.
   void read_record();
 
+  // Splits at most n values (1..kMaxValues) from each later record: enough
+  // for the key and time columns when records are copied as they are, all
+  // of them when they are converted.
+  void limit_values(int n) { value_limit_ = n < 1 ? 1 : (n > kMaxValues ? kMaxValues : n); }
+  int key_index() const { return key_index_; }
+  int time_index() const { return time_index_; }
+
   // Closes the file for the rest of the run.
   void drop();
 
@@ -109,6 +116,7 @@ class PreviousOutput {
   int record_length_ = 0;
   int key_index_ = -1;
   int time_index_ = -1;
+  int value_limit_ = kMaxValues;
 
   std::string_view raw_;
   int value_count_ = 0;

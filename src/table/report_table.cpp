@@ -13,6 +13,7 @@
 // dBASE record and header always fit their 16-bit lengths.
 #include "table/report_table.h"
 
+#include <algorithm>
 #include <charconv>
 #include <climits>
 #include <cmath>
@@ -280,6 +281,10 @@ void ReportTable::Impl::finish_header() {
                     previous_.record_length() == record_length_;
   for (int i = 0; raw_dbase_copy_ && i < field_count(); ++i)
     if (previous_.column_width(i) != fields_[static_cast<size_t>(i)].width) raw_dbase_copy_ = false;
+  // Records copied as they are need only their key and time values split.
+  const bool previous_dbase = previous_.format() == PreviousOutput::kDbase;
+  if ((!previous_dbase && !dbase_) || raw_dbase_copy_)
+    previous_.limit_values(std::max(previous_.key_index(), previous_.time_index()) + 1);
 }
 
 void ReportTable::Impl::start_record() {

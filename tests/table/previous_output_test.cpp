@@ -251,11 +251,13 @@ TEST_F(Reuse, PreviousOutputBeyondTheLimitsIsDropped) {
   std::string many_values;
   for (int i = 0; i < 101; ++i) many_values += "1,";
   for (const std::string& body :
-       {"\"M1\",0,1," + std::string(5000, 'x') + ",\"a0\"\r\n", many_values + "\r\n",
-        std::string(300000, 'y')}) {
+       {"\"M1\",0,1," + std::string(5000, 'x') + ",\"a0\"\r\n", std::string(300000, 'y')}) {
     write_file(path, header + body + "\"M2\",0,1,\"b0\"\r\n");
     EXPECT_EQ(2u, run_table(path, {{"M1", "a0"}, {"M2", "b0"}}).size());
   }
+  // Converting needs every value of a record; more than 100 do not fit.
+  write_file(store_.path("many.dbf"), header + many_values + "\r\n\"M2\",0,1,\"b0\"\r\n");
+  EXPECT_EQ(2u, run_table(store_.path("many.dbf"), {{"M1", "a0"}, {"M2", "b0"}}).size());
 
   std::string dbf = store_.path("out.dbf");
   run_table(dbf, three_items());
@@ -306,6 +308,23 @@ TEST(PreviousOutputReader, SplitsValuesAsWritten) {
   EXPECT_EQ(std::vector<std::string>({"old \"style", "quotes", "unclosed"}), values);
   previous.read_record();
   EXPECT_TRUE(previous.exhausted());
+}
+
+// Inputs on which the previous-output reader once misbehaved: a mode byte
+// (bit 0: the run writes dBASE) and the bytes found at the output path.
+TEST(PreviousOutputReader, FuzzFindingsStayMended) {
+  fs::path dir = fs::path(QUIRE_SOURCE_DIR) / "tests/table/fuzz_regressions";
+  int replayed = 0;
+  for (const auto& entry : fs::directory_iterator(dir)) {
+    TempStore store;
+    std::string input = read_file(entry.path());
+    ASSERT_FALSE(input.empty());
+    std::string path = store.path(input[0] & 1 ? "out.dbf" : "out.csv");
+    write_file(path, input.substr(1));
+    run_table(path, {{"M000001", "4e23b8ca"}, {"M000002", "x"}});
+    ++replayed;
+  }
+  EXPECT_GT(replayed, 0);
 }
 
 }  // namespace
