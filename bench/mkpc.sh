@@ -58,6 +58,11 @@ SQL
 db=$(head -n 1 out.csv | cut -d '"' -f 8)  # the area's file, from the preamble
 sqlite3 -csv "$db" "$query" >sqlite.csv
 echo "rows: quire $(($(wc -l <out.csv) - 2)), sqlite3 $(wc -l <sqlite.csv)"
+# The same values in the same order (sqlite3 quotes a text only when it must).
+tail -n +3 out.csv | tr -d '\r"' >quire-values.txt
+tr -d '"' <sqlite.csv >sqlite-values.txt
+cmp -s quire-values.txt sqlite-values.txt && echo "rows: same values" ||
+  echo "rows: the two exports differ" >&2
 
 # Each timed run starts without a previous output, so nothing is reused.
 hyperfine --warmup 1 --runs 5 --export-json bench.json \
