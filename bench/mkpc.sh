@@ -60,7 +60,7 @@ sqlite3 -csv "$db" "$query" >sqlite.csv
 echo "rows: quire $(($(wc -l <out.csv) - 2)), sqlite3 $(wc -l <sqlite.csv)"
 # The same values in the same order (sqlite3 quotes a text only when it must).
 tail -n +3 out.csv | tr -d '\r"' >quire-values.txt
-tr -d '"' <sqlite.csv >sqlite-values.txt
+tr -d '"\r' <sqlite.csv >sqlite-values.txt
 cmp -s quire-values.txt sqlite-values.txt && echo "rows: same values" ||
   echo "rows: the two exports differ" >&2
 
