@@ -15,92 +15,82 @@
 namespace quire::testing {
 
 using nlohmann::json;
+using Row = std::vector<std::string>;
 
-// A marker with the fields every item needs; callers add the rest.
+// A marker modified at 1000000000 (3b9aca00) with three user names.
 inline json marker(const std::string& name, int32_t modified = 1000000000) {
-  return json{{"name", name},
-              {"modified", modified},
-              {"user_last_mod", "ann"},
-              {"user_created", "bob"},
-              {"user_prev_mod", "cy"}};
+  return json{{"name", name}, {"modified", modified}, {"user_last_mod", "ann"},
+              {"user_created", "bob"}, {"user_prev_mod", "cy"}};
 }
 
-// An area named AREA with the given markers.
+// An area named AREA. (A vector, since a one-element braced json list would
+// be taken for its element.)
 inline json area(const std::vector<json>& markers, int notation = 0, int precision = 2) {
   return json{{"name", "AREA"}, {"notation", notation}, {"precision", precision},
               {"markers", json(markers)}};
 }
 
-// Splits one CSV line into its values, undoing the quotes (a doubled quote
-// inside a quoted value is one quote).
-inline std::vector<std::string> csv_values(const std::string& line) {
-  std::vector<std::string> values;
-  std::string v;
-  size_t i = 0;
-  for (;;) {
-    v.clear();
-    if (i < line.size() && line[i] == '"') {
+// Splits one CSV line into its values; "" inside quotes is one quote.
+inline Row csv_values(const std::string& line) {
+  Row values(1);
+  bool quoted = false;
+  for (size_t i = 0; i < line.size(); ++i) {
+    char c = line[i];
+    if (c == '"' && quoted && i + 1 < line.size() && line[i + 1] == '"') {
+      values.back() += '"';
       ++i;
-      while (i < line.size()) {
-        if (line[i] == '"') {
-          if (i + 1 < line.size() && line[i + 1] == '"') {
-            v += '"';
-            i += 2;
-            continue;
-          }
-          ++i;
-          break;
-        }
-        v += line[i++];
-      }
+    } else if (c == '"') {
+      quoted = !quoted;
+    } else if (c == ',' && !quoted) {
+      values.emplace_back();
+    } else {
+      values.back() += c;
     }
-    while (i < line.size() && line[i] != ',') v += line[i++];
-    values.push_back(v);
-    if (i >= line.size()) break;
-    ++i;  // the comma
   }
   return values;
 }
 
-// The result of one report run: its exit status, its messages and its CSV
-// output split into lines of values (the preamble line first).
+// One report run: exit status, messages, and the CSV output's lines of
+// values (preamble, column names, rows).
 struct ReportRun {
   RunResult run;
-  std::vector<std::vector<std::string>> lines;
+  std::vector<Row> lines;
 
-  const std::vector<std::string>& columns() const { return lines.at(1); }
+  const Row& columns() const { return lines.at(1); }
   size_t row_count() const { return lines.size() < 2 ? 0 : lines.size() - 2; }
-  const std::vector<std::string>& row(size_t i) const { return lines.at(2 + i); }
-  // The value of column `name` in row i.
-  std::string value(size_t i, const std::string& name) const {
-    const auto& cols = columns();
-    for (size_t c = 0; c < cols.size(); ++c) {
-      if (cols[c] == name) return row(i).at(c);
-    }
-    ADD_FAILURE() << "no column " << name;
+  const Row& row(size_t i) const { return lines.at(2 + i); }
+  std::string value(size_t i, const std::string& column) const {
+    for (size_t c = 0; c < columns().size(); ++c)
+      if (columns()[c] == column) return row(i).at(c);
+    ADD_FAILURE() << "no column " << column;
     return {};
   }
 };
 
-// Imports the area (failing the test when the import fails).
 inline void import_or_fail(const json& area_json) {
   RunResult r = import_area(area_json.dump());
   ASSERT_EQ(r.status, 0) << r.err;
 }
 
-// Runs `quire KIND --no-progress [--detailed] ARGS... AREA OUTPUT` and reads
-// a CSV output.
+// Runs `quire KIND --no-progress [--detailed] OPTIONS... AREA OUTPUT`.
 inline ReportRun run_report(const std::string& kind, bool detailed, const std::string& output,
                             const std::vector<std::string>& options = {}) {
   std::vector<std::string> args{kind, "--no-progress"};
   if (detailed) args.push_back("--detailed");
   args.insert(args.end(), options.begin(), options.end());
-  args.push_back("AREA");
-  args.push_back(output);
+  args.insert(args.end(), {"AREA", output});
   ReportRun r;
   r.run = run_quire(args);
   for (const std::string& line : csv_lines(read_file(output))) r.lines.push_back(csv_values(line));
   return r;
+}
+
+// Occurrences of the library's error record "Error %d, %s(%d)" in text.
+inline int error_records(const std::string& text) {
+  int n = 0;
+  for (size_t at = text.find("Error "); at != std::string::npos; at = text.find("Error ", at + 1))
+    ++n;
+  return n;
 }
 
 // Pins the time zone for the calendar texts of the detailed form.
