@@ -109,8 +109,10 @@ std::string dbase_column_name(const char* name, std::vector<std::string>* used) 
   };
   if (taken(cut)) {
     for (int n = 2;; ++n) {
-      std::string suffix = "_" + std::to_string(n);
-      std::string candidate = upper.substr(0, 10 - suffix.size()) + suffix;
+      char suffix[16] = "_";
+      size_t suffix_length = format_int(suffix + 1, n) + 1;
+      std::string candidate = upper.substr(0, 10 - suffix_length);
+      candidate.append(suffix, suffix_length);
       if (!taken(candidate)) {
         cut = candidate;
         break;
