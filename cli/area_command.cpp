@@ -1,0 +1,160 @@
+// `quire area import|export|list|generate`: a thin layer over the area
+// functions of libplotbase (plotbase/area_store.h).
+#include <CLI/CLI.hpp>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <iostream>
+#include <iterator>
+#include <sstream>
+#include <string>
+
+#include "area_store.h"
+#include "commands.h"
+
+namespace quire::cli {
+
+namespace {
+
+std::string plural(int64_t n, const char* word) {
+  return std::to_string(n) + " " + word + (n == 1 ? "" : "s");
+}
+
+std::string summary_text(const plotbase::AreaSummary& s) {
+  return plotbase::latin1_to_utf8(s.name) + ": " + plural(s.markers, "marker") + ", " + plural(s.models, "model") +
+         ", " + plural(s.pieces, "piece") + ", " + plural(s.orders, "order");
+}
+
+int error(const char* command, const std::string& message) {
+  std::string line = message;
+  for (char& c : line)
+    if (c == '\n' || c == '\r') c = ' ';
+  std::fprintf(stderr, "quire area %s: %s\n", command, line.c_str());
+  return 1;
+}
+
+// An area name given on the command line (UTF-8) as the library keeps it.
+bool area_name_arg(const std::string& utf8, std::string* latin1) {
+  if (!plotbase::utf8_to_latin1(utf8, latin1)) return false;
+  return !latin1->empty();
+}
+
+int do_import(const std::string& file) {
+  std::string text;
+  std::string where = file == "-" ? "<stdin>" : file;
+  if (file == "-") {
+    std::ostringstream ss;
+    ss << std::cin.rdbuf();
+    text = ss.str();
+  } else {
+    std::ifstream in(file, std::ios::binary);
+    if (!in) return error("import", file + ": cannot open: " + std::strerror(errno));
+    text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    if (in.bad()) return error("import", file + ": cannot read: " + std::strerror(errno));
+  }
+  std::string why;
+  plotbase::AreaSummary summary;
+  if (!plotbase::import_area_json(text, &why, &summary)) return error("import", where + ": " + why);
+  std::printf("imported %s\n", summary_text(summary).c_str());
+  return 0;
+}
+
+int do_export(const std::string& name, const std::string& file) {
+  std::string why;
+  if (file.empty() || file == "-") {
+    if (!plotbase::export_area_json(name, std::cout, &why)) return error("export", why);
+    std::cout.flush();
+    return 0;
+  }
+  std::string temp = file + ".tmp";
+  {
+    std::ofstream out(temp, std::ios::binary | std::ios::trunc);
+    if (!out) return error("export", file + ": cannot write: " + std::strerror(errno));
+    if (!plotbase::export_area_json(name, out, &why)) {
+      out.close();
+      std::remove(temp.c_str());
+      return error("export", why);
+    }
+    out.close();
+    if (!out) {
+      std::remove(temp.c_str());
+      return error("export", file + ": cannot write");
+    }
+  }
+  if (std::rename(temp.c_str(), file.c_str()) != 0) {
+    std::remove(temp.c_str());
+    return error("export", file + ": cannot write: " + std::strerror(errno));
+  }
+  return 0;
+}
+
+int do_list() {
+  std::string why;
+  auto areas = plotbase::list_areas(&why);
+  if (!why.empty()) return error("list", why);
+  int status = 0;
+  for (const auto& a : areas) {
+    if (!a.error.empty()) {
+      status = error("list", a.path + ": " + a.error);
+      continue;
+    }
+    std::printf("%s\n", summary_text(a).c_str());
+  }
+  return status;
+}
+
+int do_generate(plotbase::GenerateOptions options) {
+  std::string latin1;
+  if (!area_name_arg(options.name, &latin1)) return error("generate", "\"" + options.name + "\" is not an area name");
+  options.name = latin1;
+  std::string why;
+  plotbase::AreaSummary summary;
+  if (!plotbase::generate_area(options, &why, &summary)) return error("generate", why);
+  std::printf("generated %s\n", summary_text(summary).c_str());
+  return 0;
+}
+
+}  // namespace
+
+int run_area_command(int argc, char** argv) {
+  CLI::App app{"Manages the storage areas of the store ($QUIRE_STORE, else $XDG_DATA_HOME/quire/store, "
+               "else ~/.local/share/quire/store).",
+               "quire area"};
+  app.require_subcommand(1);
+
+  std::string import_file;
+  auto* import_cmd = app.add_subcommand("import", "Create or replace an area from an area file (JSON)");
+  import_cmd->add_option("FILE", import_file, "The area file, or - for standard input")->required();
+
+  std::string export_name, export_file;
+  auto* export_cmd = app.add_subcommand("export", "Write an area as an area file (JSON)");
+  export_cmd->add_option("NAME", export_name, "The area's name")->required();
+  export_cmd->add_option("FILE", export_file, "The file to write (default: standard output)");
+
+  auto* list_cmd = app.add_subcommand("list", "One line per area: its name and its numbers of items");
+
+  plotbase::GenerateOptions gen;
+  auto* gen_cmd = app.add_subcommand("generate", "Create or replace a synthetic area");
+  gen_cmd->add_option("NAME", gen.name, "The area's name")->required();
+  gen_cmd->add_option("--markers", gen.markers, "Number of markers (default 50)")->check(CLI::NonNegativeNumber);
+  gen_cmd->add_option("--models", gen.models, "Number of models (default 20)")->check(CLI::NonNegativeNumber);
+  gen_cmd->add_option("--orders", gen.orders, "Number of orders (default 20)")->check(CLI::NonNegativeNumber);
+  gen_cmd->add_option("--pieces-per-marker", gen.pieces_per_marker, "Pieces of each marker (default 8)")
+      ->check(CLI::NonNegativeNumber);
+  gen_cmd->add_option("--seed", gen.seed, "Seed of the values (default 1)");
+
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    int code = app.exit(e);
+    return code == 0 ? 0 : 2;
+  }
+  if (*import_cmd) return do_import(import_file);
+  if (*export_cmd) return do_export(export_name, export_file);
+  if (*list_cmd) return do_list();
+  if (*gen_cmd) return do_generate(gen);
+  return 2;
+}
+
+}  // namespace quire::cli

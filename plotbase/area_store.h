@@ -1,0 +1,79 @@
+// The C++ side of libplotbase that manages storage areas as a whole:
+// importing an area file (JSON), exporting it, listing the store and
+// generating synthetic areas. `quire area` and the tests use it.
+//
+// Texts inside the library are Latin-1 bytes; JSON texts are UTF-8. The
+// format is docs/area-format.md, the database docs/area-store.md.
+#ifndef PLOTBASE_AREA_STORE_H_
+#define PLOTBASE_AREA_STORE_H_
+
+#include <cstdint>
+#include <ostream>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#define PLOTBASE_CXX_API __attribute__((visibility("default")))
+
+namespace plotbase {
+
+// The numbers of items in an area.
+struct AreaSummary {
+  std::string name;  // as stored (Latin-1)
+  int64_t markers = 0;
+  int64_t models = 0;
+  int64_t pieces = 0;
+  int64_t orders = 0;
+  std::string path;   // the area file
+  std::string error;  // non-empty when the file could not be read
+};
+
+// The store directory as the environment says now: $QUIRE_STORE, else
+// $XDG_DATA_HOME/quire/store, else $HOME/.local/share/quire/store.
+PLOTBASE_CXX_API std::string store_directory();
+// The path of the area file for the area called name (Latin-1), whether or
+// not it exists.
+PLOTBASE_CXX_API std::string area_path(std::string_view name);
+
+// Creates or replaces the area described by json (an area file, UTF-8).
+// All or nothing: on any error nothing in the store changes, *error holds
+// one line naming the item and key at fault (e.g. `markers[3] "M100":
+// header.description: 23 characters, at most 20`) and the result is false.
+PLOTBASE_CXX_API bool import_area_json(std::string_view json, std::string* error,
+                                       AreaSummary* summary = nullptr);
+
+// Writes the area called name as JSON (UTF-8) to out. Importing the result
+// gives the same area.
+PLOTBASE_CXX_API bool export_area_json(std::string_view name, std::ostream& out, std::string* error);
+
+// One summary per area file in the store, in pb_stricmp order of the names.
+// Files that cannot be read are listed with error set.
+PLOTBASE_CXX_API std::vector<AreaSummary> list_areas(std::string* error);
+
+struct GenerateOptions {
+  std::string name;
+  int64_t markers = 50;
+  int64_t models = 20;
+  int64_t orders = 20;
+  int64_t pieces_per_marker = 8;
+  uint64_t seed = 1;
+};
+
+// Creates or replaces a synthetic area with plausible values in every field,
+// the same for the same options. All or nothing like import.
+PLOTBASE_CXX_API bool generate_area(const GenerateOptions& options, std::string* error,
+                                    AreaSummary* summary = nullptr);
+
+// A text describing the last library failure beyond pb_error (for tests
+// and diagnostics); empty when there is none.
+PLOTBASE_CXX_API std::string last_error_detail();
+
+// Latin-1 <-> UTF-8. to_latin1 fails (returns false) on a character above
+// U+00FF or on malformed UTF-8, setting *bad to the offending code point
+// (or -1 for malformed input).
+PLOTBASE_CXX_API std::string latin1_to_utf8(std::string_view latin1);
+PLOTBASE_CXX_API bool utf8_to_latin1(std::string_view utf8, std::string* out, long* bad = nullptr);
+
+}  // namespace plotbase
+
+#endif  // PLOTBASE_AREA_STORE_H_

@@ -1,0 +1,130 @@
+// The library's global records (pb_error, pbc_*), pb_printf, pb_stricmp and
+// the error and wildcard helpers.
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "area_store.h"
+#include "internal.h"
+
+extern "C" {
+PB_API pb_error_record pb_error = {0, 0, {0}};
+PB_API int pbc_item_num = 0;
+PB_API int pbc_total_items = 0;
+PB_API int32_t pbc_last_mod_time = -1;
+PB_API int32_t pbc_creation_time = -1;
+PB_API int32_t pbc_prev_mod_time = -1;
+PB_API char pbc_user_last_mod[PB_USER_TEXT_SIZE] = {0};
+PB_API char pbc_user_created[PB_USER_TEXT_SIZE] = {0};
+PB_API char pbc_user_prev_mod[PB_USER_TEXT_SIZE] = {0};
+}
+
+namespace {
+pb_print_handler g_handler = nullptr;
+void* g_handler_context = nullptr;
+// The detail of the last failure: a literal, or a copy of a SQLite message.
+const char* g_detail = "";
+char g_db_detail[256];
+}  // namespace
+
+extern "C" PB_API int pb_printf(const char* format, ...) {
+  if (!format) return 0;
+  char small[512];
+  va_list args;
+  va_start(args, format);
+  va_list copy;
+  va_copy(copy, args);
+  int n = std::vsnprintf(small, sizeof small, format, args);
+  va_end(args);
+  if (n < 0) {
+    va_end(copy);
+    return n;
+  }
+  std::string big;
+  const char* text = small;
+  if (static_cast<size_t>(n) >= sizeof small) {
+    big.resize(static_cast<size_t>(n) + 1);
+    std::vsnprintf(big.data(), big.size(), format, copy);
+    text = big.c_str();
+  }
+  va_end(copy);
+  if (g_handler) {
+    g_handler(text, g_handler_context);
+  } else {
+    std::fwrite(text, 1, static_cast<size_t>(n), stderr);
+    std::fflush(stderr);
+  }
+  return n;
+}
+
+extern "C" PB_API void pb_set_print_handler(pb_print_handler handler, void* context) {
+  g_handler = handler;
+  g_handler_context = handler ? context : nullptr;
+}
+
+extern "C" PB_API int pb_stricmp(const char* a, const char* b) {
+  const unsigned char* x = reinterpret_cast<const unsigned char*>(a ? a : "");
+  const unsigned char* y = reinterpret_cast<const unsigned char*>(b ? b : "");
+  for (;;) {
+    unsigned char cx = plotbase::fold(*x++);
+    unsigned char cy = plotbase::fold(*y++);
+    if (cx != cy) return static_cast<int>(cx) - static_cast<int>(cy);
+    if (cx == 0) return 0;
+  }
+}
+
+namespace plotbase {
+
+// Cheap enough for the normal ends of lists, which report through it too.
+int fail(int code, int line, const char* source, const char* detail) {
+  pb_error.code = code;
+  pb_error.line = line;
+  const char* src = source ? source : "plotbase";
+  size_t n = strnlen(src, sizeof pb_error.source - 1);
+  std::memcpy(pb_error.source, src, n);
+  pb_error.source[n] = 0;
+  g_detail = detail ? detail : "";
+  return code;
+}
+
+int fail_db(sqlite3* db, int line, const char* source) {
+  std::snprintf(g_db_detail, sizeof g_db_detail, "%s", db ? sqlite3_errmsg(db) : "no database");
+  fail(kErrDatabase, line, source);
+  g_detail = g_db_detail;
+  return kErrDatabase;
+}
+
+std::string last_error_detail() { return g_detail; }
+
+bool has_wildcards(const char* pattern) {
+  for (const char* p = pattern; *p; ++p)
+    if (*p == '*' || *p == '?') return true;
+  return false;
+}
+
+// Iterative match with backtracking to the last '*'.
+bool wildcard_match(const char* pattern, const char* text) {
+  const unsigned char* p = reinterpret_cast<const unsigned char*>(pattern);
+  const unsigned char* t = reinterpret_cast<const unsigned char*>(text);
+  const unsigned char* star = nullptr;
+  const unsigned char* resume = nullptr;
+  while (*t) {
+    if (*p == '*') {
+      star = ++p;
+      resume = t;
+    } else if (*p == '?' || (*p && fold(*p) == fold(*t))) {
+      ++p;
+      ++t;
+    } else if (star) {
+      p = star;
+      t = ++resume;
+    } else {
+      return false;
+    }
+  }
+  while (*p == '*') ++p;
+  return *p == 0;
+}
+
+}  // namespace plotbase

@@ -1,0 +1,270 @@
+// Internals shared by the sources of libplotbase: error reporting, the store
+// directory and area files, the per-area SQLite connections with their
+// prepared statements, and the table of open items.
+#ifndef PLOTBASE_INTERNAL_H_
+#define PLOTBASE_INTERNAL_H_
+
+#include <sqlite3.h>
+#include <sys/stat.h>
+
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "pb_errors.h"
+#include "quire/plotbase.h"
+#include "quire/records.h"
+
+namespace plotbase {
+
+// ---- errors ----------------------------------------------------------------
+
+// Sets pb_error and returns code. A detail text (not part of pb_error) is kept
+// for last_error_detail().
+int fail(int code, int line, const char* source, const char* detail = nullptr);
+// As fail(), taking the detail from the connection's last SQLite error.
+int fail_db(sqlite3* db, int line, const char* source);
+
+#define PB_FAIL(code) ::plotbase::fail((code), __LINE__, kSource)
+#define PB_FAIL_MSG(code, msg) ::plotbase::fail((code), __LINE__, kSource, (msg))
+#define PB_FAIL_DB(db) ::plotbase::fail_db((db), __LINE__, kSource)
+
+// ---- names -------------------------------------------------------------------
+
+inline unsigned char fold(unsigned char c) { return (c >= 'A' && c <= 'Z') ? c + 32 : c; }
+// Case-insensitive wildcard match ('*' any run, '?' one character).
+bool wildcard_match(const char* pattern, const char* text);
+bool has_wildcards(const char* pattern);
+
+// ---- the store -------------------------------------------------------------------
+
+// The store directory as the environment says now ($QUIRE_STORE, else
+// $XDG_DATA_HOME/quire/store, else $HOME/.local/share/quire/store).
+std::string store_directory();
+// The file name (not path) of the area called name: lower-cased, with every
+// byte outside [a-z0-9_-] (and a leading '.') written as %XX, plus ".sqlite".
+std::string area_file_name(std::string_view name);
+constexpr const char* kAreaFileSuffix = ".sqlite";
+// True when name is acceptable as an area name: 1..20 bytes, no '/' or '\\',
+// no control characters.
+bool valid_area_name(std::string_view name);
+
+struct FileIdentity {
+  dev_t dev = 0;
+  ino_t ino = 0;
+  int64_t mtime_ns = 0;
+  off_t size = 0;
+  bool operator==(const FileIdentity& o) const {
+    return dev == o.dev && ino == o.ino && mtime_ns == o.mtime_ns && size == o.size;
+  }
+};
+FileIdentity identity_of(const struct stat& st);
+
+// ---- connections -------------------------------------------------------------------
+
+enum Kind : int { kMarker = 0, kModel = 1, kOrder = 2, kPiece = 3 };
+constexpr int kItemKinds = 3;  // markers, models, orders (looked up by name)
+
+enum StmtId : int {
+  kStmtLookupExact,  // + kind (3 statements)
+  kStmtLookupScan = kStmtLookupExact + kItemKinds,
+  kStmtLookupPrefix = kStmtLookupScan + kItemKinds,
+  kStmtMarkerHeader = kStmtLookupPrefix + kItemKinds,
+  kStmtFaults,
+  kStmtAnalysis,
+  kStmtMarkerPieces,
+  kStmtOverride,
+  kStmtSplice,
+  kStmtListModel,
+  kStmtListOption,
+  kStmtListSize,
+  kStmtOrderHeader,
+  kStmtModelRow,
+  kStmtModelGroups,
+  kStmtModelPieces,
+  kStmtPieceOpen,
+  kStmtPieceHeader,
+  kStmtCount
+};
+
+// The statement of a per-kind family (kStmtLookupExact + kind, ...).
+inline StmtId kind_stmt(StmtId family, Kind kind) {
+  return static_cast<StmtId>(static_cast<int>(family) + static_cast<int>(kind));
+}
+
+// The columns of an item that a lookup reads and an open hands out; the
+// lookup and exact-name statements select them in this order:
+// 0 id, 1 name, 2 modified, 3 created, 4 prev_modified, 5-7 the users,
+// 8-9 the byte sizes, 10-13 the counts of the item's lists.
+struct ItemRow {
+  bool valid = false;
+  int64_t id = 0;
+  char name[64] = {};
+  int32_t modified = -1, created = -1, prev_modified = -1;
+  char user[3][PB_USER_TEXT_SIZE] = {};
+  int32_t byte_size[2] = {0, 0};
+  int32_t count[4] = {0, 0, 0, 0};
+};
+void read_item_row(sqlite3_stmt* s, ItemRow* row);
+
+// One open SQLite connection to one area file (read-only, immutable: area
+// files are replaced whole, never changed in place). Statements are prepared
+// on first use and kept for the life of the connection.
+struct Conn {
+  sqlite3* db = nullptr;
+  std::string path;
+  FileIdentity identity;
+  std::string name;  // the area's name as stored
+  int notation = 0;
+  int precision = 2;
+  int32_t counts[kItemKinds] = {0, 0, 0};  // markers, models, orders
+  sqlite3_stmt* stmts[kStmtCount] = {};
+  bool has_faults = false;  // the faults table has rows
+  // The marker-piece statement is one cursor over marker_pieces in key
+  // order (marker_id, position) that always holds the next row ("pending")
+  // fetched: walking markers in order steps it from one marker's pieces to
+  // the next without a new search. No row lies in [gap, pending).
+  struct PieceCursor {
+    bool valid = false;   // positioned; gap and pending are meaningful
+    bool at_end = false;  // no pending row: the table ends
+    int64_t gap_marker = 0, gap_position = 0;
+    int64_t marker = 0, position = 0;  // the pending row's key
+  } pieces;
+  // The item each kind's lookup found last: opening it needs no query.
+  ItemRow found[kItemKinds];
+  // The id the scan statement of each kind is positioned at (0: reset).
+  int64_t scan_at[kItemKinds] = {0, 0, 0};
+
+  Conn() = default;
+  Conn(const Conn&) = delete;
+  Conn& operator=(const Conn&) = delete;
+  ~Conn();
+
+  // The prepared statement (prepared on first use), or null with pb_error
+  // set. Callers bind every parameter and reset it after use (StmtReset).
+  sqlite3_stmt* stmt(StmtId id);
+};
+
+// Resets a statement at the end of a scope.
+class StmtReset {
+ public:
+  explicit StmtReset(sqlite3_stmt* s) : s_(s) {}
+  ~StmtReset() {
+    if (s_) sqlite3_reset(s_);
+  }
+  StmtReset(const StmtReset&) = delete;
+  StmtReset& operator=(const StmtReset&) = delete;
+
+ private:
+  sqlite3_stmt* s_;
+};
+
+// Opens path as an area. On failure returns null with pb_error set and its
+// code in *code.
+std::shared_ptr<Conn> open_conn(const std::string& path, const FileIdentity& identity, int* code);
+
+// ---- the area record -------------------------------------------------------------------
+
+namespace area_layout {
+constexpr size_t kMagic = 24;     // u32
+constexpr size_t kSlot = 28;      // u32
+constexpr size_t kGen = 32;       // u32
+constexpr size_t kLastFound = 36; // i32 x 3 (markers, models, orders)
+constexpr size_t kPath = 64;      // text, to the end of the record
+constexpr size_t kPathSize = 256 - kPath;
+constexpr uint32_t kMagicValue = 0x52414250u;  // "PBAR"
+}  // namespace area_layout
+
+// Looks up (or opens) the connection of the area file at path, reopening it
+// when the file was replaced. Fills the area record. 1 or an error code.
+int bind_area(void* area, const std::string& path, const struct stat& st);
+// The connection for an area record filled by pb_lookup_storage_areas, or
+// null with pb_error set. With refresh, a replaced area file is reopened.
+Conn* resolve_area(void* area, bool refresh, const char* source, int line);
+std::shared_ptr<Conn> resolve_area_shared(void* area, const char* source, int line);
+
+// ---- open items -------------------------------------------------------------------
+
+struct FaultSet {
+  bool open = false, close = false, header = false, header_ex = false, analysis = false,
+       ordmod = false, model = false;
+  int64_t piece_at = -1, override_at = -1, splice_at = -1, model_list_at = -1;
+};
+
+// Reads the 11 fault columns starting at column first (NULL = none).
+FaultSet read_faults(sqlite3_stmt* s, int first);
+// The faults of item id of kind (none when it has no faults row). 1 or an
+// error code.
+int load_faults(Conn* conn, Kind kind, int64_t id, FaultSet* out);
+
+namespace item_layout {
+constexpr size_t kMagic = 0;   // u32
+constexpr size_t kSlot = 4;    // u32
+constexpr size_t kGen = 8;     // u32
+constexpr size_t kKind = 16;   // i32
+constexpr size_t kId = 20;     // i32
+constexpr uint32_t kMagicValue = 0x54494250u;  // "PBIT"
+}  // namespace item_layout
+
+struct ItemSlot {
+  uint32_t gen = 0;
+  bool in_use = false;
+  Kind kind = kMarker;
+  std::shared_ptr<Conn> conn;
+  int64_t id = 0;
+  FaultSet faults;
+  // markers: pieces, overrides, splices, model-list models; models: base
+  // pieces, option groups; orders: models.
+  int32_t count[4] = {0, 0, 0, 0};
+  // marker pieces
+  int64_t piece_reads = 0;
+  int64_t piece_next_position = 0;
+  // model-list sequence
+  bool seq_active = false;
+  int64_t seq_reads = 0;
+  int32_t seq_models = 0;
+  int32_t seq_model = -1;
+  int32_t seq_option = 0, seq_options = 0;
+  int32_t seq_size = 0, seq_sizes = 0;
+  // analysis record, kept for reuse by later items in this slot
+  std::unique_ptr<unsigned char[]> analysis;
+
+};
+
+// Takes a free slot for an item of kind on conn and fills item_area (168
+// bytes) with its reference. Returns the slot index, or -1 (pb_error set).
+int take_slot(Kind kind, std::shared_ptr<Conn> conn, int64_t id, void* item_area, const char* source,
+              int line);
+// The open item of item_area, checked for kind (kPiece areas only accept
+// kPiece); null with pb_error set when item_area holds no open item.
+ItemSlot* slot_of(const void* item_area, Kind kind, const char* source, int line,
+                  uint32_t* index = nullptr);
+// True (with the slot index) when item_area refers to an open item of any
+// kind; sets no error.
+bool slot_of_any(const void* item_area, uint32_t* index);
+// The slot at index (from slot_of_any).
+ItemSlot* slot_at(uint32_t index);
+// Releases the slot (and clears the reference in item_area).
+void release_slot(uint32_t index, void* item_area);
+
+// ---- small helpers -------------------------------------------------------------------
+
+// Copies column col of s into a text field of size bytes: at most size - 1
+// bytes, the rest of the field NUL.
+// (Texts hold no NUL bytes: import refuses them. One API call per text.)
+inline void fill_text(unsigned char* p, size_t size, sqlite3_stmt* s, int col) {
+  const unsigned char* t = sqlite3_column_text(s, col);
+  size_t n = t ? strnlen(reinterpret_cast<const char*>(t), size - 1) : 0;
+  if (n) std::memcpy(p, t, n);
+  std::memset(p + n, 0, size - n);
+}
+inline void copy_text(char* out, size_t size, sqlite3_stmt* s, int col) {
+  fill_text(reinterpret_cast<unsigned char*>(out), size, s, col);
+}
+
+}  // namespace plotbase
+
+#endif  // PLOTBASE_INTERNAL_H_

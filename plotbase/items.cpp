@@ -1,0 +1,301 @@
+// Items: lookups by name pattern, opening and closing, and the table of open
+// items that item areas refer to.
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "internal.h"
+
+namespace plotbase {
+
+namespace {
+constexpr const char* kSource = "plotbase/items.cpp";
+namespace rec = quire::records;
+
+std::vector<ItemSlot> g_slots;
+std::vector<uint32_t> g_free;
+
+// The longest pattern kept; a longer one can match no name of 20 characters
+// unless it is made of '*', which the cut keeps.
+constexpr size_t kPatternSize = 256;
+
+const char* const kKindNames[] = {"marker", "model", "order", "piece"};
+
+int lookup(Kind kind, void* area, char* name, const char* pattern, int mode) {
+  // The caller may pass one buffer as both name and pattern: copy first.
+  char pat[kPatternSize];
+  std::snprintf(pat, sizeof pat, "%s", pattern ? pattern : "*");
+  if (!name) return PB_FAIL_MSG(kErrBadArgument, "null name buffer");
+  Conn* conn = resolve_area(area, mode == 0, kSource, __LINE__);
+  if (!conn) return pb_error.code;
+  unsigned char* arec = static_cast<unsigned char*>(area);
+  unsigned char* last_slot = arec + area_layout::kLastFound + 4 * kind;
+  int64_t after = mode == 0 ? 0 : rec::load_i32(last_slot);
+  ItemRow& found = conn->found[kind];
+
+  if (!has_wildcards(pat)) {
+    sqlite3_stmt* s = conn->stmt(kind_stmt(kStmtLookupExact, kind));
+    if (!s) return pb_error.code;
+    StmtReset reset(s);
+    sqlite3_bind_text(s, 1, pat, -1, SQLITE_STATIC);
+    int rc = sqlite3_step(s);
+    if (rc != SQLITE_ROW && rc != SQLITE_DONE) return PB_FAIL_DB(conn->db);
+    if (rc == SQLITE_DONE || sqlite3_column_int64(s, 0) <= after) {
+      PB_FAIL_MSG(kErrNotFound, "no such item");
+      return 0;
+    }
+    read_item_row(s, &found);
+  } else {
+    // The literal prefix before the first wildcard bounds the scan: names
+    // with that prefix are one run in pb_stricmp order.
+    size_t prefix = std::strcspn(pat, "*?");
+    if (prefix > 0) {
+      sqlite3_stmt* p = conn->stmt(kind_stmt(kStmtLookupPrefix, kind));
+      if (!p) return pb_error.code;
+      StmtReset reset(p);
+      sqlite3_bind_text(p, 1, pat, static_cast<int>(prefix), SQLITE_STATIC);
+      int rc = sqlite3_step(p);
+      if (rc == SQLITE_ROW) {
+        int64_t first = sqlite3_column_int64(p, 0);
+        if (first - 1 > after) after = first - 1;
+      } else if (rc == SQLITE_DONE) {
+        PB_FAIL_MSG(kErrNotFound, "no match");
+        return 0;
+      } else {
+        return PB_FAIL_DB(conn->db);
+      }
+    }
+    // The scan statement stays positioned after a match, so walking on
+    // from it is one step, not a new search.
+    sqlite3_stmt* s = conn->stmt(kind_stmt(kStmtLookupScan, kind));
+    if (!s) return pb_error.code;
+    if (conn->scan_at[kind] == 0 || conn->scan_at[kind] != after) {
+      sqlite3_reset(s);
+      sqlite3_bind_int64(s, 1, after);
+    }
+    conn->scan_at[kind] = 0;
+    for (;;) {
+      int rc = sqlite3_step(s);
+      if (rc != SQLITE_ROW) {
+        sqlite3_reset(s);
+        if (rc != SQLITE_DONE) return PB_FAIL_DB(conn->db);
+        PB_FAIL_MSG(kErrNotFound, "no match");
+        return 0;
+      }
+      const char* candidate = reinterpret_cast<const char*>(sqlite3_column_text(s, 1));
+      if (!candidate) candidate = "";
+      if (prefix > 0) {
+        bool same = true;
+        for (size_t i = 0; i < prefix; ++i) {
+          if (fold(static_cast<unsigned char>(candidate[i])) != fold(static_cast<unsigned char>(pat[i]))) {
+            same = false;
+            break;
+          }
+        }
+        if (!same) {
+          sqlite3_reset(s);
+          PB_FAIL_MSG(kErrNotFound, "no match");
+          return 0;
+        }
+      }
+      if (wildcard_match(pat, candidate)) break;
+    }
+    read_item_row(s, &found);
+    conn->scan_at[kind] = found.id;
+  }
+  size_t len = std::strlen(found.name);
+  if (len > PB_NAME_BUFFER_SIZE - 1) len = PB_NAME_BUFFER_SIZE - 1;
+  std::memcpy(name, found.name, len);
+  name[len] = 0;
+  pbc_item_num = static_cast<int>(found.id);
+  pbc_total_items = conn->counts[kind];
+  pbc_last_mod_time = found.modified;
+  rec::store_i32(last_slot, static_cast<int32_t>(found.id));
+  return 1;
+}
+
+int open_item(Kind kind, void* area, const char* name, void* item_area) {
+  if (!item_area || !name) return PB_FAIL_MSG(kErrBadArgument, "null name or item area");
+  std::shared_ptr<Conn> conn = resolve_area_shared(area, kSource, __LINE__);
+  if (!conn) return pb_error.code;
+  // The report opens the item its lookup just found: that row is at hand.
+  ItemRow& row = conn->found[kind];
+  if (!row.valid || pb_stricmp(row.name, name) != 0) {
+    sqlite3_stmt* s = conn->stmt(kind_stmt(kStmtLookupExact, kind));
+    if (!s) return pb_error.code;
+    StmtReset reset(s);
+    sqlite3_bind_text(s, 1, name, -1, SQLITE_STATIC);
+    int rc = sqlite3_step(s);
+    if (rc == SQLITE_DONE) return PB_FAIL_MSG(kErrNotFound, "no such item");
+    if (rc != SQLITE_ROW) return PB_FAIL_DB(conn->db);
+    read_item_row(s, &row);
+  }
+  FaultSet faults;
+  if (conn->has_faults && load_faults(conn.get(), kind, row.id, &faults) != 1) return pb_error.code;
+  if (faults.open) return PB_FAIL_MSG(kErrFault, "fault: open");
+  // An item area that still holds an open item is reused: that item is
+  // closed first, so it cannot stay open unreachable.
+  uint32_t old_index = 0;
+  if (slot_of_any(item_area, &old_index)) release_slot(old_index, item_area);
+  int index = take_slot(kind, conn, row.id, item_area, kSource, __LINE__);
+  if (index < 0) return pb_error.code;
+  ItemSlot& slot = g_slots[static_cast<size_t>(index)];
+  slot.faults = faults;
+  for (int i = 0; i < 4; ++i) slot.count[i] = row.count[i];
+  unsigned char* ia = static_cast<unsigned char*>(item_area);
+  rec::store_i32(ia + rec::item_area::kModifiedTime, row.modified);
+  rec::store_i32(ia + rec::item_area::kByteSize1, row.byte_size[0]);
+  rec::store_i32(ia + rec::item_area::kByteSize2, row.byte_size[1]);
+  pbc_last_mod_time = row.modified;
+  pbc_creation_time = row.created;
+  pbc_prev_mod_time = row.prev_modified;
+  std::memcpy(pbc_user_last_mod, row.user[0], PB_USER_TEXT_SIZE);
+  std::memcpy(pbc_user_created, row.user[1], PB_USER_TEXT_SIZE);
+  std::memcpy(pbc_user_prev_mod, row.user[2], PB_USER_TEXT_SIZE);
+  return 1;
+}
+
+int close_item(Kind kind, void* item_area) {
+  uint32_t index = 0;
+  ItemSlot* slot = slot_of(item_area, kind, kSource, __LINE__, &index);
+  if (!slot) return pb_error.code;
+  bool fault = slot->faults.close;
+  release_slot(index, item_area);
+  // The item is closed either way; a close fault only reports failure.
+  if (fault) return PB_FAIL_MSG(kErrFault, "fault: close");
+  return 1;
+}
+
+}  // namespace
+
+int load_faults(Conn* conn, Kind kind, int64_t id, FaultSet* out) {
+  *out = FaultSet{};
+  sqlite3_stmt* s = conn->stmt(kStmtFaults);
+  if (!s) return pb_error.code;
+  StmtReset reset(s);
+  sqlite3_bind_text(s, 1, kKindNames[kind], -1, SQLITE_STATIC);
+  sqlite3_bind_int64(s, 2, id);
+  int rc = sqlite3_step(s);
+  if (rc == SQLITE_ROW) *out = read_faults(s, 0);
+  else if (rc != SQLITE_DONE) return PB_FAIL_DB(conn->db);
+  return 1;
+}
+
+int take_slot(Kind kind, std::shared_ptr<Conn> conn, int64_t id, void* item_area, const char* source,
+              int line) {
+  uint32_t index;
+  if (!g_free.empty()) {
+    index = g_free.back();
+    g_free.pop_back();
+  } else {
+    if (g_slots.size() >= 0x7fffffffu) return fail(kErrNoMemory, line, source, "too many open items"), -1;
+    index = static_cast<uint32_t>(g_slots.size());
+    g_slots.emplace_back();
+  }
+  ItemSlot& slot = g_slots[index];
+  ++slot.gen;
+  if (slot.gen == 0) slot.gen = 1;
+  slot.in_use = true;
+  slot.kind = kind;
+  slot.conn = std::move(conn);
+  slot.id = id;
+  slot.faults = FaultSet{};
+  for (int32_t& c : slot.count) c = 0;
+  slot.piece_reads = 0;
+  slot.piece_next_position = 0;
+  slot.seq_active = false;
+  slot.seq_reads = 0;
+  slot.seq_models = 0;
+  slot.seq_model = -1;
+  slot.seq_option = slot.seq_options = slot.seq_size = slot.seq_sizes = 0;
+  unsigned char* ia = static_cast<unsigned char*>(item_area);
+  std::memset(ia, 0, PB_ITEM_AREA_SIZE);
+  rec::store_u32(ia + item_layout::kMagic, item_layout::kMagicValue);
+  rec::store_u32(ia + item_layout::kSlot, index);
+  rec::store_u32(ia + item_layout::kGen, slot.gen);
+  rec::store_i32(ia + item_layout::kKind, kind);
+  rec::store_i32(ia + item_layout::kId, static_cast<int32_t>(id));
+  return static_cast<int>(index);
+}
+
+bool slot_of_any(const void* item_area, uint32_t* index_out) {
+  const unsigned char* ia = static_cast<const unsigned char*>(item_area);
+  if (rec::load_u32(ia + item_layout::kMagic) != item_layout::kMagicValue) return false;
+  uint32_t index = rec::load_u32(ia + item_layout::kSlot);
+  uint32_t gen = rec::load_u32(ia + item_layout::kGen);
+  if (index >= g_slots.size() || !g_slots[index].in_use || g_slots[index].gen != gen) return false;
+  *index_out = index;
+  return true;
+}
+
+ItemSlot* slot_of(const void* item_area, Kind kind, const char* source, int line, uint32_t* index_out) {
+  if (!item_area) return fail(kErrBadArgument, line, source, "null item area"), nullptr;
+  const unsigned char* ia = static_cast<const unsigned char*>(item_area);
+  if (rec::load_u32(ia + item_layout::kMagic) != item_layout::kMagicValue)
+    return fail(kErrNotOpen, line, source, "item area holds no open item"), nullptr;
+  uint32_t index = rec::load_u32(ia + item_layout::kSlot);
+  uint32_t gen = rec::load_u32(ia + item_layout::kGen);
+  if (index >= g_slots.size() || !g_slots[index].in_use || g_slots[index].gen != gen)
+    return fail(kErrNotOpen, line, source, "item is not open"), nullptr;
+  ItemSlot& slot = g_slots[index];
+  if (slot.kind != kind) return fail(kErrWrongKind, line, source, "item of another kind"), nullptr;
+  if (index_out) *index_out = index;
+  return &slot;
+}
+
+ItemSlot* slot_at(uint32_t index) { return &g_slots[index]; }
+
+void release_slot(uint32_t index, void* item_area) {
+  ItemSlot& slot = g_slots[index];
+  slot.in_use = false;
+  ++slot.gen;
+  if (slot.gen == 0) slot.gen = 1;
+  slot.conn.reset();
+  g_free.push_back(index);
+  unsigned char* ia = static_cast<unsigned char*>(item_area);
+  rec::store_u32(ia + item_layout::kMagic, 0);
+}
+
+}  // namespace plotbase
+
+using namespace plotbase;
+
+extern "C" {
+
+PB_API int pb_lookup_markers(void* area, char* name, const char* pattern, int mode) {
+  return lookup(kMarker, area, name, pattern, mode);
+}
+PB_API int pb_lookup_models(void* area, char* name, const char* pattern, int mode) {
+  return lookup(kModel, area, name, pattern, mode);
+}
+PB_API int pb_lookup_orders(void* area, char* name, const char* pattern, int mode) {
+  return lookup(kOrder, area, name, pattern, mode);
+}
+
+PB_API int pb_open_marker(void* area, const char* name, void* item_area) {
+  return open_item(kMarker, area, name, item_area);
+}
+PB_API int pb_open_model(void* area, const char* name, void* item_area) {
+  return open_item(kModel, area, name, item_area);
+}
+PB_API int pb_open_order(void* area, const char* name, void* item_area) {
+  return open_item(kOrder, area, name, item_area);
+}
+
+PB_API int pb_close_marker(void* area, const char* name, void* item_area) {
+  (void)area;
+  (void)name;
+  return close_item(kMarker, item_area);
+}
+PB_API int pb_close_model(void* area, const char* name, void* item_area) {
+  (void)area;
+  (void)name;
+  return close_item(kModel, item_area);
+}
+PB_API int pb_close_order(void* area, const char* name, void* item_area) {
+  (void)area;
+  (void)name;
+  return close_item(kOrder, item_area);
+}
+
+}  // extern "C"

@@ -1,0 +1,254 @@
+// Marker readers: the plain and extended header, the analysis, the pieces,
+// the piece overrides and the splices.
+#include <cstdlib>
+#include <cstring>
+
+#include "internal.h"
+
+namespace plotbase {
+namespace {
+
+constexpr const char* kSource = "plotbase/markers.cpp";
+namespace rec = quire::records;
+namespace mh = quire::records::marker_header;
+namespace ma = quire::records::marker_analysis;
+
+// The counts of a marker slot.
+enum { kPieces = 0, kOverrides = 1, kSplices = 2, kListModels = 3 };
+
+// Fills the header record (468 bytes, or 534 with ex) of the open marker.
+int fill_marker_header(ItemSlot* slot, unsigned char* h, bool ex) {
+  Conn* conn = slot->conn.get();
+  sqlite3_stmt* s = conn->stmt(kStmtMarkerHeader);
+  if (!s) return pb_error.code;
+  StmtReset reset(s);
+  sqlite3_bind_int64(s, 1, slot->id);
+  int rc = sqlite3_step(s);
+  if (rc != SQLITE_ROW) return rc == SQLITE_DONE ? PB_FAIL_MSG(kErrDamagedArea, "marker row missing")
+                                                 : PB_FAIL_DB(conn->db);
+  std::memset(h, 0, ex ? mh::kSizeEx : mh::kSize);
+  static const size_t texts[] = {mh::kName,       mh::kDescription, mh::kOrderName,
+                                 mh::kOrderNumber, mh::kLayLimits,   mh::kAnnotation,
+                                 mh::kBlockBuffer, mh::kMatching,    mh::kNotch};
+  for (int i = 0; i < 9; ++i) fill_text(h + texts[i], mh::kTextSize, s, i);
+  static const size_t reals[] = {mh::kStripeO,  mh::kStripeRpt, mh::kPlaidO,         mh::kPlaidRpt,
+                                 mh::kStripeO2, mh::kPlaidO2,   mh::kStripeO3,       mh::kPlaidO3,
+                                 mh::kWidth,    mh::kLength,    mh::kTotalPerimeter, mh::kTargetUtil,
+                                 mh::kUtil};
+  for (int i = 0; i < 13; ++i) rec::store_double(h + reals[i], sqlite3_column_double(s, 9 + i));
+  static const size_t ints[] = {mh::kAdded,    mh::kTotalCorners, mh::kTotalNotches, mh::kModels,
+                                mh::kOverrides, mh::kFiveStar,     mh::kSizes,        mh::kAddedSizes,
+                                mh::kSplices};
+  for (int i = 0; i < 9; ++i) rec::store_i32(h + ints[i], sqlite3_column_int(s, 22 + i));
+  if (ex) {
+    rec::store_double(h + mh::kShrinkStretchX, sqlite3_column_double(s, 31));
+    rec::store_double(h + mh::kShrinkStretchY, sqlite3_column_double(s, 32));
+  }
+  return 1;
+}
+
+// Reads a count list stored as JSON text ("[3,0,1]") into slots int16s.
+void fill_counts(unsigned char* out, size_t slots, sqlite3_stmt* s, int col) {
+  const char* t = reinterpret_cast<const char*>(sqlite3_column_text(s, col));
+  if (!t) return;
+  while (*t == '[' || *t == ' ') ++t;
+  for (size_t i = 0; i < slots && *t && *t != ']'; ++i) {
+    char* end = nullptr;
+    long v = std::strtol(t, &end, 10);
+    if (end == t) break;
+    rec::store_i16(out + 2 * i, static_cast<int16_t>(v));
+    t = end;
+    while (*t == ',' || *t == ' ') ++t;
+  }
+}
+
+bool key_le(int64_t am, int64_t ap, int64_t bm, int64_t bp) { return am < bm || (am == bm && ap <= bp); }
+
+// Steps the piece cursor to its next row: the pending row, or the end.
+int fetch_pending(Conn* conn, sqlite3_stmt* s) {
+  Conn::PieceCursor& c = conn->pieces;
+  int rc = sqlite3_step(s);
+  if (rc == SQLITE_ROW) {
+    c.marker = sqlite3_column_int64(s, 0);
+    c.position = sqlite3_column_int64(s, 1);
+    c.at_end = false;
+    return 1;
+  }
+  c.at_end = true;
+  if (rc == SQLITE_DONE) return 1;
+  c.valid = false;
+  sqlite3_reset(s);
+  return PB_FAIL_DB(conn->db);
+}
+
+int read_piece(ItemSlot* slot, unsigned char* piece, bool first) {
+  if (!piece) return PB_FAIL_MSG(kErrBadArgument, "null piece record");
+  if (first) slot->piece_next_position = 0;
+  int64_t read = first ? 0 : slot->piece_reads;
+  slot->piece_reads = read + 1;
+  if (slot->faults.piece_at == read) return PB_FAIL_MSG(kErrFault, "fault: piece_at");
+  Conn* conn = slot->conn.get();
+  sqlite3_stmt* s = conn->stmt(kStmtMarkerPieces);
+  if (!s) return pb_error.code;
+  Conn::PieceCursor& c = conn->pieces;
+  int64_t marker = slot->id, position = slot->piece_next_position;
+  // The pending row is the first at or after the wanted key when no row
+  // lies between: then no search is needed.
+  bool usable = c.valid && key_le(c.gap_marker, c.gap_position, marker, position) &&
+                (c.at_end || key_le(marker, position, c.marker, c.position));
+  if (!usable) {
+    // Search by marker only (the statement then has no per-row test) and
+    // step over the pieces already read, which only an interleaved walk of
+    // two open markers makes necessary.
+    sqlite3_reset(s);
+    sqlite3_bind_int64(s, 1, marker);
+    c.valid = true;
+    c.gap_marker = marker;
+    c.gap_position = 0;
+    int r = fetch_pending(conn, s);
+    while (r == 1 && !c.at_end && c.marker == marker && c.position < position) {
+      c.gap_position = c.position + 1;
+      r = fetch_pending(conn, s);
+    }
+    if (r != 1) return r;
+  }
+  if (c.at_end || c.marker != marker) {
+    PB_FAIL_MSG(kErrEndOfList, "no more pieces");
+    return 0;
+  }
+  namespace mp = rec::marker_piece;
+  fill_text(piece + mp::kName, mp::kNameSize, s, 2);
+  fill_text(piece + mp::kCategory, mp::kCategorySize, s, 3);
+  rec::store_double(piece + mp::kArea, sqlite3_column_double(s, 4));
+  rec::store_double(piece + mp::kPerimeter, sqlite3_column_double(s, 5));
+  fill_text(piece + mp::kSizeName, mp::kSizeNameSize, s, 6);
+  slot->piece_next_position = c.position + 1;
+  c.gap_marker = c.marker;
+  c.gap_position = c.position + 1;
+  // Fetch ahead; a failure here only makes the next read search again.
+  fetch_pending(conn, s);
+  return 1;
+}
+
+}  // namespace
+}  // namespace plotbase
+
+using namespace plotbase;
+
+extern "C" {
+
+PB_API int pb_get_marker_header_ex(const char* name, void* header, int length, void* item_area) {
+  (void)name;
+  ItemSlot* slot = slot_of(item_area, kMarker, kSource, __LINE__);
+  if (!slot) return pb_error.code;
+  if (!header || length < static_cast<int>(mh::kSizeEx))
+    return PB_FAIL_MSG(kErrBadArgument, "header buffer shorter than 534 bytes");
+  if (slot->faults.header || slot->faults.header_ex) return PB_FAIL_MSG(kErrFault, "fault: header_ex");
+  return fill_marker_header(slot, static_cast<unsigned char*>(header), true);
+}
+
+PB_API int pb_get_marker_header(const char* name, void* header, void* item_area) {
+  (void)name;
+  ItemSlot* slot = slot_of(item_area, kMarker, kSource, __LINE__);
+  if (!slot) return pb_error.code;
+  if (!header) return PB_FAIL_MSG(kErrBadArgument, "null header");
+  if (slot->faults.header) return PB_FAIL_MSG(kErrFault, "fault: header");
+  return fill_marker_header(slot, static_cast<unsigned char*>(header), false);
+}
+
+PB_API const void* pb_hdr_analyze(void* item_area) {
+  ItemSlot* slot = slot_of(item_area, kMarker, kSource, __LINE__);
+  if (!slot) return nullptr;
+  if (slot->faults.analysis) return PB_FAIL_MSG(kErrFault, "fault: analysis"), nullptr;
+  Conn* conn = slot->conn.get();
+  sqlite3_stmt* s = conn->stmt(kStmtAnalysis);
+  if (!s) return nullptr;
+  StmtReset reset(s);
+  sqlite3_bind_int64(s, 1, slot->id);
+  int rc = sqlite3_step(s);
+  if (rc != SQLITE_ROW && rc != SQLITE_DONE) return PB_FAIL_DB(conn->db), nullptr;
+  if (!slot->analysis) {
+    slot->analysis.reset(new (std::nothrow) unsigned char[ma::kSize]);
+    if (!slot->analysis) return PB_FAIL(kErrNoMemory), nullptr;
+  }
+  unsigned char* a = slot->analysis.get();
+  std::memset(a, 0, ma::kSize);
+  if (rc == SQLITE_ROW) {
+    static const size_t lengths[] = {ma::kStraightPerimeter, ma::kCurvedPerimeter, ma::kTotalInternal,
+                                     ma::kStraightInternal, ma::kCurvedInternal};
+    for (int i = 0; i < 5; ++i) rec::store_double(a + lengths[i], sqlite3_column_double(s, i));
+    fill_counts(a + ma::kNotchCounts, ma::kNotchSlots, s, 5);
+    fill_counts(a + ma::kInternalCounts, ma::kInternalSlots, s, 6);
+    fill_counts(a + ma::kPointAttributeCounts, ma::kPointAttributeSlots, s, 7);
+    rec::store_i16(a + ma::kPlacedPieces, static_cast<int16_t>(sqlite3_column_int(s, 8)));
+    rec::store_i16(a + ma::kUnplacedPieces, static_cast<int16_t>(sqlite3_column_int(s, 9)));
+    rec::store_double(a + ma::kPlacedArea, sqlite3_column_double(s, 10));
+    rec::store_double(a + ma::kPlacedPerimeter, sqlite3_column_double(s, 11));
+    rec::store_i32(a + ma::kPlacedNotches, sqlite3_column_int(s, 12));
+    rec::store_i32(a + ma::kPlacedCorners, sqlite3_column_int(s, 13));
+    rec::store_double(a + ma::kAreaTerm, sqlite3_column_double(s, 14));
+    rec::store_double(a + ma::kNetArea, sqlite3_column_double(s, 15));
+  }
+  return a;
+}
+
+PB_API int pb_first_marker_piece(void* item_area, void* piece) {
+  ItemSlot* slot = slot_of(item_area, kMarker, kSource, __LINE__);
+  if (!slot) return pb_error.code;
+  return read_piece(slot, static_cast<unsigned char*>(piece), true);
+}
+
+PB_API int pb_next_marker_piece(void* item_area, void* piece) {
+  ItemSlot* slot = slot_of(item_area, kMarker, kSource, __LINE__);
+  if (!slot) return pb_error.code;
+  return read_piece(slot, static_cast<unsigned char*>(piece), false);
+}
+
+PB_API int pb_get_piece_override(void* item_area, int index, void* header, void* override_record) {
+  (void)header;
+  ItemSlot* slot = slot_of(item_area, kMarker, kSource, __LINE__);
+  if (!slot) return pb_error.code;
+  if (!override_record) return PB_FAIL_MSG(kErrBadArgument, "null override record");
+  if (index < 0 || index >= slot->count[kOverrides]) return PB_FAIL_MSG(kErrIndexRange, "no such override");
+  if (slot->faults.override_at == index) return PB_FAIL_MSG(kErrFault, "fault: override_at");
+  Conn* conn = slot->conn.get();
+  sqlite3_stmt* s = conn->stmt(kStmtOverride);
+  if (!s) return pb_error.code;
+  StmtReset reset(s);
+  sqlite3_bind_int64(s, 1, slot->id);
+  sqlite3_bind_int(s, 2, index);
+  int rc = sqlite3_step(s);
+  if (rc != SQLITE_ROW) return rc == SQLITE_DONE ? PB_FAIL_MSG(kErrIndexRange, "no such override")
+                                                 : PB_FAIL_DB(conn->db);
+  namespace po = rec::piece_override;
+  unsigned char* o = static_cast<unsigned char*>(override_record);
+  fill_text(o + po::kPiece, po::kPieceSize, s, 0);
+  o[po::kRight] = static_cast<unsigned char>(sqlite3_column_int(s, 1));
+  fill_text(o + po::kOverride, po::kOverrideSize, s, 2);
+  fill_text(o + po::kSizeName, po::kSizeNameSize, s, 3);
+  fill_text(o + po::kModel, po::kModelSize, s, 4);
+  return 1;
+}
+
+PB_API int pb_get_splice_info(void* splice, int index, void* item_area) {
+  ItemSlot* slot = slot_of(item_area, kMarker, kSource, __LINE__);
+  if (!slot) return pb_error.code;
+  if (!splice) return PB_FAIL_MSG(kErrBadArgument, "null splice record");
+  if (index < 0 || index >= slot->count[kSplices]) return PB_FAIL_MSG(kErrIndexRange, "no such splice");
+  if (slot->faults.splice_at == index) return PB_FAIL_MSG(kErrFault, "fault: splice_at");
+  Conn* conn = slot->conn.get();
+  sqlite3_stmt* s = conn->stmt(kStmtSplice);
+  if (!s) return pb_error.code;
+  StmtReset reset(s);
+  sqlite3_bind_int64(s, 1, slot->id);
+  sqlite3_bind_int(s, 2, index);
+  int rc = sqlite3_step(s);
+  if (rc != SQLITE_ROW) return rc == SQLITE_DONE ? PB_FAIL_MSG(kErrIndexRange, "no such splice")
+                                                 : PB_FAIL_DB(conn->db);
+  unsigned char* p = static_cast<unsigned char*>(splice);
+  rec::store_double(p + rec::splice_info::kStart, sqlite3_column_double(s, 0));
+  rec::store_double(p + rec::splice_info::kLength, sqlite3_column_double(s, 1));
+  return 1;
+}
+
+}  // extern "C"

@@ -1,0 +1,208 @@
+// Models (pb_get_model_ex, pb_free_model_ex) and the stored piece headers
+// (pb_open_piece, pb_get_piece_header, pb_close_piece).
+#include <cstring>
+#include <new>
+#include <unordered_set>
+#include <vector>
+
+#include "internal.h"
+
+namespace plotbase {
+namespace {
+
+constexpr const char* kSource = "plotbase/models.cpp";
+namespace rec = quire::records;
+
+// Models handed out by pb_get_model_ex and not yet released.
+std::unordered_set<pb_model*> g_live_models;
+
+enum { kBasePieces = 0, kGroups = 1 };
+
+void free_model(pb_model* m) {
+  pb_model_piece* p = m->first_piece;
+  while (p) {
+    pb_model_piece* next = p->next;
+    delete p;
+    p = next;
+  }
+  pb_option_group* g = m->first_group;
+  while (g) {
+    pb_option_group* next_group = g->next;
+    p = g->first_piece;
+    while (p) {
+      pb_model_piece* next = p->next;
+      delete p;
+      p = next;
+    }
+    delete g;
+    g = next_group;
+  }
+  delete m;
+}
+
+void fill_model_piece(pb_model_piece* piece, sqlite3_stmt* s) {
+  namespace mp = rec::model_piece;
+  unsigned char* r = piece->record;
+  std::memset(r, 0, mp::kSize);
+  fill_text(r + mp::kName, mp::kNameSize, s, 2);
+  fill_text(r + mp::kFabric, mp::kFabricSize, s, 3);
+  static const size_t flags[] = {mp::kType, mp::kAsIn, mp::kMirrorX, mp::kMirrorY,
+                                 mp::kMirrorXY, mp::kHalf, mp::kDySp, mp::kAddPiece};
+  for (int i = 0; i < 8; ++i) rec::store_i8(r + flags[i], static_cast<int8_t>(sqlite3_column_int(s, 4 + i)));
+}
+
+// Builds the model of the open model slot. 1 or an error code.
+int build_model(ItemSlot* slot, pb_model** out) {
+  Conn* conn = slot->conn.get();
+  sqlite3_stmt* row = conn->stmt(kStmtModelRow);
+  sqlite3_stmt* groups = conn->stmt(kStmtModelGroups);
+  sqlite3_stmt* pieces = conn->stmt(kStmtModelPieces);
+  if (!row || !groups || !pieces) return pb_error.code;
+  StmtReset reset_row(row), reset_groups(groups), reset_pieces(pieces);
+
+  sqlite3_bind_int64(row, 1, slot->id);
+  int rc = sqlite3_step(row);
+  if (rc != SQLITE_ROW) return rc == SQLITE_DONE ? PB_FAIL_MSG(kErrDamagedArea, "model row missing")
+                                                 : PB_FAIL_DB(conn->db);
+  pb_model* m = new (std::nothrow) pb_model{};
+  if (!m) return PB_FAIL(kErrNoMemory);
+  namespace mr = rec::model_record;
+  fill_text(m->record + mr::kName, mr::kNameSize, row, 0);
+  fill_text(m->record + mr::kComment1, mr::kComment1Size, row, 1);
+  fill_text(m->record + mr::kComment2, mr::kComment2Size, row, 2);
+
+  // Option groups in order; the pieces attach to them below.
+  std::vector<pb_option_group*> group_list;
+  int32_t group_count = 0;
+  sqlite3_bind_int64(groups, 1, slot->id);
+  pb_option_group** group_tail = &m->first_group;
+  while ((rc = sqlite3_step(groups)) == SQLITE_ROW) {
+    pb_option_group* g = new (std::nothrow) pb_option_group{};
+    if (!g) return free_model(m), PB_FAIL(kErrNoMemory);
+    namespace og = rec::option_group;
+    fill_text(g->record + og::kOption, og::kOptionSize, groups, 1);
+    *group_tail = g;
+    group_tail = &g->next;
+    group_list.push_back(g);
+    ++group_count;
+  }
+  if (rc != SQLITE_DONE) return free_model(m), PB_FAIL_DB(conn->db);
+
+  // Pieces ordered by option group (0 = base pieces) and position.
+  int32_t base_count = 0;
+  std::vector<int32_t> group_pieces(group_list.size(), 0);
+  std::vector<pb_model_piece**> tails;
+  tails.push_back(&m->first_piece);
+  for (pb_option_group* g : group_list) tails.push_back(&g->first_piece);
+  sqlite3_bind_int64(pieces, 1, slot->id);
+  while ((rc = sqlite3_step(pieces)) == SQLITE_ROW) {
+    int64_t group = sqlite3_column_int64(pieces, 0);
+    if (group < 0 || group > static_cast<int64_t>(group_list.size()))
+      return free_model(m), PB_FAIL_MSG(kErrDamagedArea, "piece of an unknown option group");
+    pb_model_piece* p = new (std::nothrow) pb_model_piece{};
+    if (!p) return free_model(m), PB_FAIL(kErrNoMemory);
+    fill_model_piece(p, pieces);
+    *tails[static_cast<size_t>(group)] = p;
+    tails[static_cast<size_t>(group)] = &p->next;
+    if (group == 0) ++base_count;
+    else ++group_pieces[static_cast<size_t>(group - 1)];
+  }
+  if (rc != SQLITE_DONE) return free_model(m), PB_FAIL_DB(conn->db);
+
+  // The counts are the lengths of the lists built.
+  rec::store_i32(m->record + mr::kBasePieceCount, base_count);
+  rec::store_i32(m->record + mr::kGroupCount, group_count);
+  for (size_t i = 0; i < group_list.size(); ++i)
+    rec::store_i32(group_list[i]->record + rec::option_group::kPieceCount, group_pieces[i]);
+  g_live_models.insert(m);
+  *out = m;
+  return 1;
+}
+
+}  // namespace
+}  // namespace plotbase
+
+using namespace plotbase;
+
+extern "C" {
+
+PB_API int pb_get_model_ex(const char* name, pb_model** model, void* item_area) {
+  (void)name;
+  if (!model) return PB_FAIL_MSG(kErrBadArgument, "null model pointer");
+  *model = nullptr;
+  ItemSlot* slot = slot_of(item_area, kModel, kSource, __LINE__);
+  if (!slot) return pb_error.code;
+  if (slot->faults.model) return PB_FAIL_MSG(kErrFault, "fault: model");
+  return build_model(slot, model);
+}
+
+PB_API int pb_free_model_ex(pb_model** model) {
+  if (!model) return PB_FAIL_MSG(kErrBadArgument, "null model pointer");
+  if (!*model) return 1;
+  auto it = g_live_models.find(*model);
+  if (it == g_live_models.end())
+    return PB_FAIL_MSG(kErrBadArgument, "not a model from pb_get_model_ex (or released already)");
+  g_live_models.erase(it);
+  free_model(*model);
+  *model = nullptr;
+  return 1;
+}
+
+PB_API int pb_open_piece(void* area, const char* name, void* piece_area) {
+  if (!piece_area || !name) return PB_FAIL_MSG(kErrBadArgument, "null name or piece area");
+  std::shared_ptr<Conn> conn = resolve_area_shared(area, kSource, __LINE__);
+  if (!conn) return pb_error.code;
+  sqlite3_stmt* s = conn->stmt(kStmtPieceOpen);
+  if (!s) return pb_error.code;
+  StmtReset reset(s);
+  sqlite3_bind_text(s, 1, name, -1, SQLITE_STATIC);
+  int rc = sqlite3_step(s);
+  if (rc == SQLITE_DONE) return PB_FAIL_MSG(kErrNotFound, "no such piece");
+  if (rc != SQLITE_ROW) return PB_FAIL_DB(conn->db);
+  int64_t id = sqlite3_column_int64(s, 0);
+  FaultSet faults;
+  if (conn->has_faults && load_faults(conn.get(), kPiece, id, &faults) != 1) return pb_error.code;
+  if (faults.open) return PB_FAIL_MSG(kErrFault, "fault: open");
+  uint32_t old_index = 0;
+  if (slot_of_any(piece_area, &old_index)) release_slot(old_index, piece_area);
+  int index = take_slot(kPiece, conn, id, piece_area, kSource, __LINE__);
+  if (index < 0) return pb_error.code;
+  slot_at(static_cast<uint32_t>(index))->faults = faults;
+  return 1;
+}
+
+PB_API int pb_get_piece_header(const char* name, void* header, void* piece_area) {
+  (void)name;
+  ItemSlot* slot = slot_of(piece_area, kPiece, kSource, __LINE__);
+  if (!slot) return pb_error.code;
+  if (!header) return PB_FAIL_MSG(kErrBadArgument, "null header");
+  if (slot->faults.header) return PB_FAIL_MSG(kErrFault, "fault: header");
+  Conn* conn = slot->conn.get();
+  sqlite3_stmt* s = conn->stmt(kStmtPieceHeader);
+  if (!s) return pb_error.code;
+  StmtReset reset(s);
+  sqlite3_bind_int64(s, 1, slot->id);
+  int rc = sqlite3_step(s);
+  if (rc != SQLITE_ROW) return rc == SQLITE_DONE ? PB_FAIL_MSG(kErrDamagedArea, "piece row missing")
+                                                 : PB_FAIL_DB(conn->db);
+  namespace ph = rec::piece_header;
+  unsigned char* h = static_cast<unsigned char*>(header);
+  fill_text(h + ph::kName, ph::kNameSize, s, 0);
+  fill_text(h + ph::kCategory, ph::kCategorySize, s, 1);
+  fill_text(h + ph::kDescription, ph::kDescriptionSize, s, 2);
+  return 1;
+}
+
+PB_API int pb_close_piece(void* area, const char* name, void* piece_area) {
+  (void)area;
+  (void)name;
+  uint32_t index = 0;
+  ItemSlot* slot = slot_of(piece_area, kPiece, kSource, __LINE__, &index);
+  if (!slot) return pb_error.code;
+  bool fault = slot->faults.close;
+  release_slot(index, piece_area);
+  if (fault) return PB_FAIL_MSG(kErrFault, "fault: close");
+  return 1;
+}
+
+}  // extern "C"

@@ -1,1 +1,0 @@
-// Replaced by the storage-area library sources.

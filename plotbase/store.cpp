@@ -1,0 +1,394 @@
+// The store directory, area file names, the per-area connections and the
+// area record that refers to them.
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "internal.h"
+
+namespace plotbase {
+
+namespace {
+constexpr const char* kSource = "plotbase/store.cpp";
+
+// The SQL of every prepared statement, by StmtId.
+std::string statement_sql(StmtId id) {
+  static const char* const tables[kItemKinds] = {"markers", "models", "orders"};
+  // The ItemRow columns of each kind (see internal.h).
+  static const char* const row_columns[kItemKinds] = {
+      "id, name, modified, created, prev_modified, user_last_mod, user_created, user_prev_mod, "
+      "byte_size1, byte_size2, piece_count, override_count, splice_count, model_count",
+      "id, name, modified, created, prev_modified, user_last_mod, user_created, user_prev_mod, "
+      "0, 0, base_piece_count, group_count, 0, 0",
+      "id, name, modified, created, prev_modified, user_last_mod, user_created, user_prev_mod, "
+      "0, 0, 0, 0, 0, model_count"};
+  if (id >= kStmtLookupExact && id < kStmtLookupExact + kItemKinds) {
+    int k = id - kStmtLookupExact;
+    return std::string("SELECT ") + row_columns[k] + " FROM " + tables[k] + " WHERE name = ?1";
+  }
+  if (id >= kStmtLookupScan && id < kStmtLookupScan + kItemKinds) {
+    int k = id - kStmtLookupScan;
+    return std::string("SELECT ") + row_columns[k] + " FROM " + tables[k] + " WHERE id > ?1 ORDER BY id";
+  }
+  if (id >= kStmtLookupPrefix && id < kStmtLookupPrefix + kItemKinds)
+    return std::string("SELECT id FROM ") + tables[id - kStmtLookupPrefix] +
+           " WHERE name >= ?1 ORDER BY name LIMIT 1";
+  switch (id) {
+    case kStmtMarkerHeader:
+      return "SELECT header_name, description, order_name, order_number, lay_limits, annotation, "
+             "block_buffer, matching, notch, stripe_o, stripe_rpt, plaid_o, plaid_rpt, stripe_o2, "
+             "plaid_o2, stripe_o3, plaid_o3, width, length, total_perimeter, target_util, util, added, "
+             "total_corners, total_notches, model_count, override_count, five_star, sizes, added_sizes, "
+             "splice_count, shrink_stretch_x, shrink_stretch_y FROM markers WHERE id = ?1";
+    case kStmtAnalysis:
+      return "SELECT straight_perimeter, curved_perimeter, total_internal, straight_internal, "
+             "curved_internal, notch_counts, internal_counts, point_attribute_counts, placed_pieces, "
+             "unplaced_pieces, placed_area, placed_perimeter, placed_notches, placed_corners, area_term, "
+             "net_area FROM marker_analysis WHERE marker_id = ?1";
+    case kStmtMarkerPieces:
+      return "SELECT marker_id, position, name, category, area, perimeter, size FROM marker_pieces "
+             "WHERE marker_id >= ?1 ORDER BY marker_id, position";
+    case kStmtOverride:
+      return "SELECT piece, right_hand, override, size, model FROM overrides "
+             "WHERE marker_id = ?1 AND position = ?2";
+    case kStmtSplice:
+      return "SELECT start, length FROM splices WHERE marker_id = ?1 AND position = ?2";
+    case kStmtListModel:
+      return "SELECT name, alteration, dynamic, size_code, fabric, add_piece_bundle, option_count, "
+             "size_count FROM order_models WHERE owner = ?1 AND owner_id = ?2 AND position = ?3";
+    case kStmtListOption:
+      return "SELECT name FROM order_model_options WHERE owner = ?1 AND owner_id = ?2 "
+             "AND model_position = ?3 AND position = ?4";
+    case kStmtListSize:
+      return "SELECT size, quantity, cutdown, half_piece, base_size, direction, placed "
+             "FROM order_model_sizes WHERE owner = ?1 AND owner_id = ?2 AND model_position = ?3 "
+             "AND position = ?4";
+    case kStmtOrderHeader:
+      return "SELECT name, model_count FROM orders WHERE id = ?1";
+    case kStmtModelRow:
+      return "SELECT name, comment1, comment2, base_piece_count, group_count FROM models WHERE id = ?1";
+    case kStmtModelGroups:
+      return "SELECT position, option, piece_count FROM option_groups WHERE model_id = ?1 "
+             "ORDER BY position";
+    case kStmtModelPieces:
+      return "SELECT option_group, position, name, fabric, type, as_in, mirror_x, mirror_y, "
+             "mirror_xy, half, dy_sp, add_piece FROM model_pieces WHERE model_id = ?1 "
+             "ORDER BY option_group, position";
+    case kStmtFaults:
+      return "SELECT open, close, header, header_ex, analysis, ordmod, model, piece_at, override_at, "
+             "splice_at, model_list_at FROM faults WHERE kind = ?1 AND item_id = ?2";
+    case kStmtPieceOpen:
+      return "SELECT id FROM pieces WHERE name = ?1";
+    case kStmtPieceHeader:
+      return "SELECT name, category, description FROM pieces WHERE id = ?1";
+    default:
+      return "";
+  }
+}
+
+// URI form of a file path for sqlite3_open_v2 with SQLITE_OPEN_URI.
+std::string file_uri(const std::string& path) {
+  std::string uri = "file:";
+  static const char hex[] = "0123456789ABCDEF";
+  for (unsigned char c : path) {
+    if (c == '%' || c == '?' || c == '#' || c < 0x20 || c >= 0x7f) {
+      uri += '%';
+      uri += hex[c >> 4];
+      uri += hex[c & 15];
+    } else {
+      uri += static_cast<char>(c);
+    }
+  }
+  return uri + "?immutable=1";
+}
+
+// ---- the table of area connections ----------------------------------------
+
+struct AreaSlot {
+  std::shared_ptr<Conn> conn;
+  uint32_t gen = 1;
+  uint64_t last_use = 0;
+};
+std::vector<AreaSlot> g_areas;
+uint64_t g_use_clock = 0;
+constexpr size_t kMaxIdleConnections = 8;
+
+// Closes the least recently used connections beyond the limit that no open
+// item holds. Their area records reopen them from the path they carry.
+void evict_idle(size_t keep_index) {
+  size_t live = 0;
+  for (auto& a : g_areas)
+    if (a.conn) ++live;
+  while (live > kMaxIdleConnections) {
+    size_t victim = g_areas.size();
+    for (size_t i = 0; i < g_areas.size(); ++i) {
+      if (i == keep_index || !g_areas[i].conn || g_areas[i].conn.use_count() > 1) continue;
+      if (g_areas[i].conn->path.size() >= area_layout::kPathSize) continue;  // cannot reopen
+      if (victim == g_areas.size() || g_areas[i].last_use < g_areas[victim].last_use) victim = i;
+    }
+    if (victim == g_areas.size()) return;
+    g_areas[victim].conn.reset();
+    ++g_areas[victim].gen;
+    --live;
+  }
+}
+
+size_t slot_for_path(const std::string& path) {
+  for (size_t i = 0; i < g_areas.size(); ++i)
+    if (g_areas[i].conn && g_areas[i].conn->path == path) return i;
+  return g_areas.size();
+}
+
+void fill_record(unsigned char* rec, size_t index) {
+  const AreaSlot& a = g_areas[index];
+  std::memset(rec, 0, area_layout::kPath);
+  quire::records::store_text(rec, quire::records::area::kNameSize, a.conn->name.c_str());
+  quire::records::store_u32(rec + area_layout::kMagic, area_layout::kMagicValue);
+  quire::records::store_u32(rec + area_layout::kSlot, static_cast<uint32_t>(index));
+  quire::records::store_u32(rec + area_layout::kGen, a.gen);
+  const std::string& path = a.conn->path;
+  quire::records::store_text(rec + area_layout::kPath, area_layout::kPathSize,
+                             path.size() < area_layout::kPathSize ? path.c_str() : "");
+}
+
+// Opens or reuses the connection for path (reopening a replaced file) and
+// returns its slot index, or -1 with pb_error set.
+long connect_path(const std::string& path, const struct stat* known, int line) {
+  struct stat st;
+  if (!known) {
+    if (::stat(path.c_str(), &st) != 0)
+      return fail(errno == ENOENT ? kErrNotFound : kErrStore, line, kSource, std::strerror(errno)), -1;
+    known = &st;
+  }
+  FileIdentity id = identity_of(*known);
+  size_t index = slot_for_path(path);
+  if (index < g_areas.size() && g_areas[index].conn->identity == id) {
+    g_areas[index].last_use = ++g_use_clock;
+    return static_cast<long>(index);
+  }
+  int code = 0;
+  std::shared_ptr<Conn> conn = open_conn(path, id, &code);
+  if (!conn) return -1;
+  if (index == g_areas.size()) {
+    for (index = 0; index < g_areas.size(); ++index)
+      if (!g_areas[index].conn) break;
+    if (index == g_areas.size()) g_areas.emplace_back();
+  }
+  AreaSlot& a = g_areas[index];
+  a.conn = std::move(conn);  // open items keep a replaced connection alive
+  ++a.gen;
+  a.last_use = ++g_use_clock;
+  evict_idle(index);
+  return static_cast<long>(index);
+}
+
+// SQLite's memory statistics take a global mutex on every allocation, and
+// Debian's SQLite (built without lookaside memory) allocates for every text
+// column read. The library does not use the statistics: turn them off before
+// SQLite initialises (a no-op if the host initialised it already).
+__attribute__((constructor)) void configure_sqlite() { sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0); }
+
+}  // namespace
+
+Conn::~Conn() {
+  for (sqlite3_stmt*& s : stmts) {
+    if (s) sqlite3_finalize(s);
+    s = nullptr;
+  }
+  if (db) sqlite3_close_v2(db);
+}
+
+sqlite3_stmt* Conn::stmt(StmtId id) {
+  sqlite3_stmt*& s = stmts[id];
+  if (!s) {
+    std::string sql = statement_sql(id);
+    if (sqlite3_prepare_v3(db, sql.c_str(), static_cast<int>(sql.size()), SQLITE_PREPARE_PERSISTENT, &s,
+                           nullptr) != SQLITE_OK) {
+      fail(kErrDamagedArea, __LINE__, kSource, sqlite3_errmsg(db));
+      s = nullptr;
+      return nullptr;
+    }
+  }
+  return s;
+}
+
+std::shared_ptr<Conn> open_conn(const std::string& path, const FileIdentity& identity, int* code) {
+  auto conn = std::make_shared<Conn>();
+  conn->path = path;
+  conn->identity = identity;
+  int rc = sqlite3_open_v2(file_uri(path).c_str(), &conn->db,
+                           SQLITE_OPEN_READONLY | SQLITE_OPEN_URI | SQLITE_OPEN_NOMUTEX, nullptr);
+  if (rc != SQLITE_OK) {
+    *code = fail(kErrStore, __LINE__, kSource, conn->db ? sqlite3_errmsg(conn->db) : "cannot open");
+    return nullptr;
+  }
+  // A bounded page cache: memory stays flat however large the area is.
+  sqlite3_exec(conn->db, "PRAGMA cache_size = -8192", nullptr, nullptr, nullptr);
+  // One read transaction for the life of the connection: the file never
+  // changes (areas are replaced whole), and statements then skip starting
+  // and ending a transaction of their own.
+  sqlite3_exec(conn->db, "BEGIN", nullptr, nullptr, nullptr);
+  sqlite3_stmt* s = nullptr;
+  const char* sql = "SELECT name, notation, precision, markers, models, orders, format FROM area";
+  if (sqlite3_prepare_v2(conn->db, sql, -1, &s, nullptr) != SQLITE_OK) {
+    *code = fail(kErrDamagedArea, __LINE__, kSource, sqlite3_errmsg(conn->db));
+    return nullptr;
+  }
+  rc = sqlite3_step(s);
+  if (rc != SQLITE_ROW || sqlite3_column_int(s, 6) != 1) {
+    *code = fail(kErrDamagedArea, __LINE__, kSource,
+                 rc == SQLITE_ROW ? "unknown area format" : sqlite3_errmsg(conn->db));
+    sqlite3_finalize(s);
+    return nullptr;
+  }
+  const unsigned char* name = sqlite3_column_text(s, 0);
+  conn->name = name ? reinterpret_cast<const char*>(name) : "";
+  conn->notation = sqlite3_column_int(s, 1);
+  conn->precision = sqlite3_column_int(s, 2);
+  for (int k = 0; k < kItemKinds; ++k) conn->counts[k] = sqlite3_column_int(s, 3 + k);
+  sqlite3_finalize(s);
+  s = nullptr;
+  if (sqlite3_prepare_v2(conn->db, "SELECT EXISTS (SELECT 1 FROM faults)", -1, &s, nullptr) != SQLITE_OK ||
+      sqlite3_step(s) != SQLITE_ROW) {
+    *code = fail(kErrDamagedArea, __LINE__, kSource, sqlite3_errmsg(conn->db));
+    sqlite3_finalize(s);
+    return nullptr;
+  }
+  conn->has_faults = sqlite3_column_int(s, 0) != 0;
+  sqlite3_finalize(s);
+  return conn;
+}
+
+FileIdentity identity_of(const struct stat& st) {
+  FileIdentity id;
+  id.dev = st.st_dev;
+  id.ino = st.st_ino;
+  id.mtime_ns = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+  id.size = st.st_size;
+  return id;
+}
+
+std::string store_directory() {
+  const char* store = std::getenv("QUIRE_STORE");
+  if (store && *store) return store;
+  const char* data = std::getenv("XDG_DATA_HOME");
+  if (data && *data) return std::string(data) + "/quire/store";
+  const char* home = std::getenv("HOME");
+  return std::string(home && *home ? home : ".") + "/.local/share/quire/store";
+}
+
+bool valid_area_name(std::string_view name) {
+  if (name.empty() || name.size() > 20) return false;
+  for (unsigned char c : name)
+    if (c == '/' || c == '\\' || c < 0x20 || c == 0x7f) return false;
+  return true;
+}
+
+std::string area_file_name(std::string_view name) {
+  static const char hex[] = "0123456789ABCDEF";
+  std::string out;
+  for (size_t i = 0; i < name.size(); ++i) {
+    unsigned char c = fold(static_cast<unsigned char>(name[i]));
+    bool plain = (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_' || c == '-' ||
+                 (c == '.' && i > 0);
+    if (plain) {
+      out += static_cast<char>(c);
+    } else {
+      out += '%';
+      out += hex[c >> 4];
+      out += hex[c & 15];
+    }
+  }
+  return out + kAreaFileSuffix;
+}
+
+int bind_area(void* area, const std::string& path, const struct stat& st) {
+  long index = connect_path(path, &st, __LINE__);
+  if (index < 0) return pb_error.code;
+  fill_record(static_cast<unsigned char*>(area), static_cast<size_t>(index));
+  return 1;
+}
+
+Conn* resolve_area(void* area, bool refresh, const char* source, int line) {
+  std::shared_ptr<Conn> c = resolve_area_shared(area, source, line);
+  if (!c) return nullptr;
+  if (refresh) {
+    unsigned char* rec = static_cast<unsigned char*>(area);
+    struct stat st;
+    if (::stat(c->path.c_str(), &st) == 0 && !(identity_of(st) == c->identity)) {
+      long index = connect_path(c->path, &st, line);
+      if (index < 0) return nullptr;
+      // Keep the lookup positions: they are reset by the caller's mode 0.
+      unsigned char keep[12];
+      std::memcpy(keep, rec + area_layout::kLastFound, sizeof keep);
+      fill_record(rec, static_cast<size_t>(index));
+      std::memcpy(rec + area_layout::kLastFound, keep, sizeof keep);
+      return g_areas[static_cast<size_t>(index)].conn.get();
+    }
+  }
+  return c.get();
+}
+
+std::shared_ptr<Conn> resolve_area_shared(void* area, const char* source, int line) {
+  if (!area) return fail(kErrBadArgument, line, source, "null area record"), nullptr;
+  unsigned char* rec = static_cast<unsigned char*>(area);
+  if (quire::records::load_u32(rec + area_layout::kMagic) != area_layout::kMagicValue)
+    return fail(kErrBadArea, line, source, "area record not filled by pb_lookup_storage_areas"), nullptr;
+  uint32_t index = quire::records::load_u32(rec + area_layout::kSlot);
+  uint32_t gen = quire::records::load_u32(rec + area_layout::kGen);
+  if (index < g_areas.size() && g_areas[index].gen == gen && g_areas[index].conn) {
+    g_areas[index].last_use = ++g_use_clock;
+    return g_areas[index].conn;
+  }
+  // The connection was closed to save resources (or replaced): reopen it
+  // from the path the record carries.
+  size_t len = quire::records::text_length(rec + area_layout::kPath, area_layout::kPathSize);
+  if (len == 0 || len >= area_layout::kPathSize)
+    return fail(kErrBadArea, line, source, "stale area record"), nullptr;
+  std::string path(reinterpret_cast<const char*>(rec + area_layout::kPath), len);
+  long found = connect_path(path, nullptr, line);
+  if (found < 0) return nullptr;
+  unsigned char keep[12];
+  std::memcpy(keep, rec + area_layout::kLastFound, sizeof keep);
+  fill_record(rec, static_cast<size_t>(found));
+  std::memcpy(rec + area_layout::kLastFound, keep, sizeof keep);
+  return g_areas[static_cast<size_t>(found)].conn;
+}
+
+void read_item_row(sqlite3_stmt* s, ItemRow* row) {
+  row->valid = true;
+  row->id = sqlite3_column_int64(s, 0);
+  copy_text(row->name, sizeof row->name, s, 1);
+  row->modified = sqlite3_column_int(s, 2);
+  row->created = sqlite3_column_int(s, 3);
+  row->prev_modified = sqlite3_column_int(s, 4);
+  for (int i = 0; i < 3; ++i) copy_text(row->user[i], sizeof row->user[i], s, 5 + i);
+  row->byte_size[0] = sqlite3_column_int(s, 8);
+  row->byte_size[1] = sqlite3_column_int(s, 9);
+  for (int i = 0; i < 4; ++i) row->count[i] = sqlite3_column_int(s, 10 + i);
+}
+
+FaultSet read_faults(sqlite3_stmt* s, int first) {
+  FaultSet f;
+  f.open = sqlite3_column_int(s, first + 0) != 0;
+  f.close = sqlite3_column_int(s, first + 1) != 0;
+  f.header = sqlite3_column_int(s, first + 2) != 0;
+  f.header_ex = sqlite3_column_int(s, first + 3) != 0;
+  f.analysis = sqlite3_column_int(s, first + 4) != 0;
+  f.ordmod = sqlite3_column_int(s, first + 5) != 0;
+  f.model = sqlite3_column_int(s, first + 6) != 0;
+  auto index = [&](int col) -> int64_t {
+    return sqlite3_column_type(s, col) == SQLITE_NULL ? -1 : sqlite3_column_int64(s, col);
+  };
+  f.piece_at = index(first + 7);
+  f.override_at = index(first + 8);
+  f.splice_at = index(first + 9);
+  f.model_list_at = index(first + 10);
+  return f;
+}
+
+}  // namespace plotbase

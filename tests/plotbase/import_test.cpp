@@ -1,0 +1,485 @@
+// The area file format: import errors name item and key and leave the store
+// unchanged; export then import gives the same area; Latin-1 texts; generate
+// is deterministic; and the `quire area` commands.
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <map>
+#include <set>
+#include <sstream>
+
+#include "plotbase_test_support.h"
+
+namespace plotbase_test {
+namespace {
+
+namespace fs = std::filesystem;
+using quire::testing::run_quire;
+using quire::testing::TempStore;
+
+// Every file of the store with its bytes, to show nothing changed.
+std::map<std::string, std::string> snapshot(const fs::path& dir) {
+  std::map<std::string, std::string> files;
+  for (const auto& e : fs::directory_iterator(dir)) files[e.path().filename().string()] = quire::testing::read_file(e.path());
+  return files;
+}
+
+std::string export_text(const std::string& name) {
+  std::ostringstream out;
+  std::string error;
+  EXPECT_TRUE(plotbase::export_area_json(name, out, &error)) << error;
+  return out.str();
+}
+
+class ImportErrors : public ::testing::Test {
+ protected:
+  void SetUp() override { import_ok(sample_area()); }
+  // Imports a broken variant of the sample area (same name) and checks the
+  // error text and that the store is unchanged.
+  void expect_error(const json& area, const std::string& message) {
+    auto before = snapshot(store.store());
+    EXPECT_EQ(import_error(area), message);
+    EXPECT_EQ(snapshot(store.store()), before);
+  }
+  json broken() { return sample_area(); }
+  TempStore store;
+};
+
+TEST_F(ImportErrors, TooLongText) {
+  json a = broken();
+  a["markers"][0]["header"]["description"] = "ABCDEFGHIJKLMNOPQRSTUVW";
+  expect_error(a, "markers[0] \"M100\": header.description: 23 characters, at most 20");
+}
+
+TEST_F(ImportErrors, ExampleOfTheIssue) {
+  json a = {{"name", "Sample"}, {"markers", json::array()}};
+  for (int i = 0; i < 3; ++i) a["markers"].push_back({{"name", "M" + std::to_string(i)}, {"modified", 0}});
+  a["markers"].push_back({{"name", "M100"}, {"modified", 0}, {"header", {{"description", std::string(23, 'd')}}}});
+  expect_error(a, "markers[3] \"M100\": header.description: 23 characters, at most 20");
+}
+
+TEST_F(ImportErrors, UnknownKeys) {
+  json a = broken();
+  a["markers"][1]["colour"] = "red";
+  expect_error(a, "markers[1] \"m050\": colour: unknown key");
+  a = broken();
+  a["markers"][0]["pieces"][1]["areaa"] = 1.0;
+  expect_error(a, "markers[0] \"M100\": pieces[1].areaa: unknown key");
+  a = broken();
+  a["markers"][0]["header"]["widht"] = 1.0;
+  expect_error(a, "markers[0] \"M100\": header.widht: unknown key");
+  a = broken();
+  a["markers"][0]["faults"] = {{"opne", true}};
+  expect_error(a, "markers[0] \"M100\": faults.opne: unknown key");
+  a = broken();
+  a["marker"] = json::array();
+  expect_error(a, "marker: unknown key");
+  a = broken();
+  a["models"][0]["option_groups"][1]["pieces"][0]["mirror"] = 1;
+  expect_error(a, "models[0] \"Shirt\": option_groups[1].pieces[0].mirror: unknown key");
+  a = broken();
+  a["orders"][0]["models"][0]["sizes"][1]["qty"] = 1;
+  expect_error(a, "orders[0] \"O1\": models[0].sizes[1].qty: unknown key");
+}
+
+TEST_F(ImportErrors, WrongTypes) {
+  json a = broken();
+  a["markers"][2]["modified"] = "yesterday";
+  expect_error(a, "markers[2] \"Alpha\": modified: expected an integer, got the string \"yesterday\"");
+  a = broken();
+  a["markers"][2]["modified"] = 1.5;
+  expect_error(a, "markers[2] \"Alpha\": modified: expected an integer, got 1.5");
+  a = broken();
+  a["markers"][0]["header"]["width"] = "wide";
+  expect_error(a, "markers[0] \"M100\": header.width: expected a number, got the string \"wide\"");
+  a = broken();
+  a["markers"][0]["pieces"] = json::object();
+  expect_error(a, "markers[0] \"M100\": pieces: expected an array, got an object");
+  a = broken();
+  a["markers"][0]["faults"] = {{"open", 1}};
+  expect_error(a, "markers[0] \"M100\": faults.open: expected true or false, got 1");
+  a = broken();
+  a["markers"][4] = "M5";
+  expect_error(a, "markers[4]: expected an object, got the string \"M5\"");
+  a = broken();
+  a["pieces"][0]["category"] = 7;
+  expect_error(a, "pieces[0] \"Shirt-FRONT\": category: expected a string, got 7");
+  a = broken();
+  a["markers"][0]["byte_size"] = {1, 2, 3};
+  expect_error(a, "markers[0] \"M100\": byte_size: expected 2 integers, got 3");
+  a = broken();
+  a["markers"][0]["models"][0]["options"][1] = 5;
+  expect_error(a, "markers[0] \"M100\": models[0].options[1]: expected a string, got 5");
+}
+
+TEST_F(ImportErrors, Ranges) {
+  json a = broken();
+  a["markers"][0]["modified"] = 2147483648LL;
+  expect_error(a, "markers[0] \"M100\": modified: 2147483648 is out of range -2147483648..2147483647");
+  a = broken();
+  a["markers"][0]["overrides"][0]["right"] = 256;
+  expect_error(a, "markers[0] \"M100\": overrides[0].right: 256 is out of range 0..255");
+  a = broken();
+  a["models"][0]["pieces"][0]["type"] = -129;
+  expect_error(a, "models[0] \"Shirt\": pieces[0].type: -129 is out of range -128..127");
+  a = broken();
+  a["markers"][0]["analysis"]["placed_pieces"] = 40000;
+  expect_error(a, "markers[0] \"M100\": analysis.placed_pieces: 40000 is out of range -32768..32767");
+  a = broken();
+  a["markers"][0]["analysis"]["notch_counts"] = json(std::vector<int>(100, 1));
+  expect_error(a, "markers[0] \"M100\": analysis.notch_counts: 100 slots, at most 99");
+  a = broken();
+  a["markers"][0]["analysis"]["internal_counts"][2] = 32768;
+  expect_error(a, "markers[0] \"M100\": analysis.internal_counts[2]: 32768 is out of range -32768..32767");
+  a = broken();
+  a["notation"] = 2;
+  expect_error(a, "notation: 2 is out of range 0..1");
+  a = broken();
+  a["precision"] = 10;
+  expect_error(a, "precision: 10 is out of range 0..9");
+  a = broken();
+  a["markers"][0]["faults"] = {{"piece_at", -1}};
+  expect_error(a, "markers[0] \"M100\": faults.piece_at: -1 is out of range 0..2147483647");
+}
+
+TEST_F(ImportErrors, TextLimitsOfEveryKind) {
+  json a = broken();
+  a["markers"][0]["user_last_mod"] = std::string(44, 'u');
+  expect_error(a, "markers[0] \"M100\": user_last_mod: 44 characters, at most 43");
+  a = broken();
+  a["markers"][0]["pieces"][0]["size"] = "1234567890";
+  expect_error(a, "markers[0] \"M100\": pieces[0].size: 10 characters, at most 9");
+  a = broken();
+  a["markers"][0]["overrides"][0]["model"] = std::string(28, 'm');
+  expect_error(a, "markers[0] \"M100\": overrides[0].model: 28 characters, at most 27");
+  a = broken();
+  a["markers"][0]["models"][0]["fabric"] = "DENIMS";
+  expect_error(a, "markers[0] \"M100\": models[0].fabric: 6 characters, at most 5");
+  a = broken();
+  a["markers"][0]["models"][0]["options"][0] = "EIGHTCHR";
+  expect_error(a, "markers[0] \"M100\": models[0].options[0]: 8 characters, at most 7");
+  a = broken();
+  a["markers"][0]["models"][0]["sizes"][0]["cutdown"] = "CD-1234";
+  expect_error(a, "markers[0] \"M100\": models[0].sizes[0].cutdown: 7 characters, at most 6");
+  a = broken();
+  a["models"][0]["comment2"] = std::string(42, 'c');
+  expect_error(a, "models[0] \"Shirt\": comment2: 42 characters, at most 41");
+  a = broken();
+  a["models"][0]["option_groups"][0]["option"] = "OPTION-8";
+  expect_error(a, "models[0] \"Shirt\": option_groups[0].option: 8 characters, at most 7");
+  a = broken();
+  a["models"][0]["pieces"][0]["fabric"] = std::string(30, 'f');
+  expect_error(a, "models[0] \"Shirt\": pieces[0].fabric: 30 characters, at most 29");
+  a = broken();
+  a["pieces"][1]["description"] = std::string(114, 'd');
+  expect_error(a, "pieces[1] \"shirt-back\": description: 114 characters, at most 113");
+  a = broken();
+  a["orders"][0]["name"] = std::string(21, 'o');
+  expect_error(a, "orders[0] \"ooooooooooooooooooooo\": name: 21 characters, at most 20");
+}
+
+TEST_F(ImportErrors, NamesAndRequiredKeys) {
+  json a = broken();
+  a["markers"][1].erase("modified");
+  expect_error(a, "markers[1] \"m050\": modified: missing (required)");
+  a = broken();
+  a["markers"][1].erase("name");
+  expect_error(a, "markers[1]: name: missing (required)");
+  a = broken();
+  a["markers"][1]["name"] = "";
+  expect_error(a, "markers[1] \"\": name: empty, at least 1 character");
+  a = broken();
+  a["markers"][1]["name"] = "alpha";
+  expect_error(a, "markers[2] \"Alpha\": name: duplicates markers[1] \"alpha\" (names are compared without regard to case)");
+  a = broken();
+  a["pieces"][0]["name"] = "SHIRT-BACK";
+  expect_error(a, "pieces[1] \"shirt-back\": name: duplicates pieces[0] \"SHIRT-BACK\" (names are compared without regard to case)");
+  a = broken();
+  a.erase("name");
+  expect_error(a, "name: missing (required)");
+  a = broken();
+  a["name"] = "a/b";
+  expect_error(a, "name: contains \"/\"");
+  a = broken();
+  a["name"] = "a\\b";
+  expect_error(a, "name: contains \"\\\"");
+  a = broken();
+  a["name"] = std::string(21, 'n');
+  expect_error(a, "name: 21 characters, at most 20");
+}
+
+TEST_F(ImportErrors, TextsMustBeLatin1) {
+  json a = broken();
+  a["markers"][0]["user_prev_mod"] = "price \xE2\x82\xAC";  // the euro sign
+  expect_error(a, "markers[0] \"M100\": user_prev_mod: character U+20AC is not in Latin-1");
+}
+
+TEST_F(ImportErrors, MalformedJsonNamesThePosition) {
+  auto before = snapshot(store.store());
+  std::string e = import_error(std::string("{\n  \"name\": \"Sample\",\n  \"markers\": [ ,\n]}"));
+  EXPECT_EQ(e.rfind("malformed JSON at line 3, column ", 0), 0u) << e;
+  EXPECT_EQ(e.find('\n'), std::string::npos);
+  EXPECT_EQ(import_error(std::string("")).rfind("malformed JSON", 0), 0u);
+  EXPECT_EQ(import_error(std::string("[1, 2]")), "expected a JSON object (the area), got an array");
+  EXPECT_EQ(snapshot(store.store()), before);
+}
+
+TEST_F(ImportErrors, FailedImportKeepsTheOldArea) {
+  std::string old = export_text("Sample");
+  json a = broken();
+  a["orders"][1]["bad"] = 1;
+  EXPECT_NE(import_error(a), "");
+  EXPECT_EQ(export_text("Sample"), old);
+}
+
+TEST(Import, ReplacesAnAreaOfTheSameNameWhateverTheCase) {
+  TempStore store;
+  import_ok(sample_area());
+  import_ok(json::parse(R"({"name": "SAMPLE", "markers": [{"name": "X", "modified": 1}]})"));
+  std::string error;
+  auto areas = plotbase::list_areas(&error);
+  ASSERT_EQ(areas.size(), 1u);
+  EXPECT_EQ(areas[0].name, "SAMPLE");
+  EXPECT_EQ(areas[0].markers, 1);
+  EXPECT_EQ(areas[0].models, 0);
+}
+
+TEST(Import, DefaultsOfEveryKey) {
+  TempStore store;
+  import_ok(json::parse(R"({"name": "D", "markers": [{"name": "M", "modified": 7}], "pieces": [{"name": "P"}]})"));
+  json j = json::parse(export_text("D"));
+  EXPECT_EQ(j["notation"], 0);
+  EXPECT_EQ(j["precision"], 2);
+  const json& m = j["markers"][0];
+  EXPECT_EQ(m["created"], -1);
+  EXPECT_EQ(m["prev_modified"], -1);
+  EXPECT_EQ(m["user_last_mod"], "");
+  EXPECT_EQ(m["byte_size"], json({0, 0}));
+  EXPECT_EQ(m["header"]["name"], "M");
+  EXPECT_EQ(m["header"]["width"], 0.0);
+  EXPECT_EQ(m["analysis"]["notch_counts"], json::array());
+  EXPECT_EQ(m["pieces"], json::array());
+  EXPECT_FALSE(m.contains("faults"));
+  EXPECT_EQ(j["pieces"][0], json({{"name", "P"}, {"category", ""}, {"description", ""}}));
+}
+
+TEST(Import, UnwritableStoreChangesNothing) {
+  if (::geteuid() == 0) {
+    // root writes anywhere; make the store a file instead of a directory.
+    TempStore store;
+    fs::remove_all(store.store());
+    quire::testing::write_file(store.store(), "not a directory");
+    std::string e = import_error(sample_area());
+    EXPECT_EQ(e.rfind("cannot create the store directory ", 0), 0u) << e;
+    EXPECT_EQ(quire::testing::read_file(store.store()), "not a directory");
+    return;
+  }
+  TempStore store;
+  fs::permissions(store.store(), fs::perms::owner_read | fs::perms::owner_exec);
+  std::string e = import_error(sample_area());
+  EXPECT_EQ(e.rfind("cannot write to the store directory ", 0), 0u) << e;
+  fs::permissions(store.store(), fs::perms::owner_all);
+  EXPECT_TRUE(fs::is_empty(store.store()));
+}
+
+TEST(RoundTrip, ExportThenImportGivesTheSameArea) {
+  TempStore store;
+  json sample = sample_area();
+  sample["markers"][0]["faults"] = {{"piece_at", 2}, {"header", true}};
+  sample["pieces"][0]["faults"] = {{"close", true}};
+  sample["markers"][0]["user_last_mod"] = "Fran\xC3\xA7ois \xC3\xBF";  // Latin-1 ç and ÿ as UTF-8
+  import_ok(sample);
+  std::string first = export_text("Sample");
+  json j = json::parse(first);
+  EXPECT_EQ(j["markers"][4]["user_last_mod"], "Fran\xC3\xA7ois \xC3\xBF");
+  EXPECT_EQ(j["markers"][4]["faults"], json({{"header", true}, {"piece_at", 2}}));
+  // Re-import under another name and compare the exports.
+  j["name"] = "Copy";
+  import_ok(j);
+  std::string second = export_text("copy");
+  json k = json::parse(second);
+  k["name"] = "Sample";
+  EXPECT_EQ(k.dump(), json::parse(first).dump());
+  // The library keeps the text as single bytes.
+  Area area = lookup_area("Copy");
+  unsigned char item[PB_ITEM_AREA_SIZE];
+  ASSERT_EQ(pb_open_marker(area.ptr(), "M100", item), 1);
+  EXPECT_STREQ(pbc_user_last_mod, "Fran\xE7ois \xFF");
+  EXPECT_EQ(pb_close_marker(area.ptr(), "M100", item), 1);
+}
+
+TEST(RoundTrip, ExportOfAnUnknownAreaFails) {
+  TempStore store;
+  std::ostringstream out;
+  std::string error;
+  EXPECT_FALSE(plotbase::export_area_json("nosuch", out, &error));
+  EXPECT_NE(error.find("no area called nosuch"), std::string::npos) << error;
+}
+
+TEST(Generate, SameSeedSameAreaOtherSeedOtherArea) {
+  TempStore store;
+  plotbase::GenerateOptions o;
+  o.name = "G1";
+  o.markers = 30;
+  o.models = 5;
+  o.orders = 4;
+  o.pieces_per_marker = 3;
+  o.seed = 42;
+  std::string error;
+  ASSERT_TRUE(plotbase::generate_area(o, &error)) << error;
+  o.name = "G2";
+  ASSERT_TRUE(plotbase::generate_area(o, &error)) << error;
+  o.name = "G3";
+  o.seed = 43;
+  ASSERT_TRUE(plotbase::generate_area(o, &error)) << error;
+  auto body = [](const std::string& name) {
+    json j = json::parse(export_text(name));
+    j.erase("name");
+    return j.dump();
+  };
+  EXPECT_EQ(body("G1"), body("G2"));
+  EXPECT_NE(body("G1"), body("G3"));
+}
+
+TEST(Generate, PlausibleValuesInEveryField) {
+  TempStore store;
+  plotbase::GenerateOptions o;
+  o.name = "DEMO";
+  std::string error;
+  plotbase::AreaSummary s;
+  ASSERT_TRUE(plotbase::generate_area(o, &error, &s)) << error;
+  EXPECT_EQ(s.markers, 50);
+  EXPECT_EQ(s.models, 20);
+  EXPECT_EQ(s.orders, 20);
+  json j = json::parse(export_text("DEMO"));
+  // The export validates by importing again.
+  j["name"] = "DEMO2";
+  import_ok(j);
+  ASSERT_EQ(j["markers"].size(), 50u);
+  int with_overrides = 0, with_splices = 0, with_options = 0;
+  for (const auto& m : j["markers"]) {
+    EXPECT_EQ(m["pieces"].size(), 8u);
+    double util = m["header"]["util"];
+    EXPECT_GE(util, 60.0);
+    EXPECT_LE(util, 90.0);
+    EXPECT_GT(m["header"]["width"].get<double>(), 0.0);
+    EXPECT_GT(m["header"]["length"].get<double>(), 0.0);
+    EXPECT_FALSE(m["models"].empty());
+    EXPECT_FALSE(m["analysis"]["notch_counts"].empty());
+    EXPECT_GT(m["modified"].get<int64_t>(), 0);
+    with_overrides += !m["overrides"].empty();
+    with_splices += !m["splices"].empty();
+    for (const auto& om : m["models"]) with_options += !om["options"].empty();
+  }
+  EXPECT_GT(with_overrides, 0);
+  EXPECT_GT(with_splices, 0);
+  EXPECT_GT(with_options, 0);
+  int groups = 0;
+  std::set<std::string> stored;
+  for (const auto& p : j["pieces"]) stored.insert(p["name"]);
+  int missing = 0;
+  for (const auto& m : j["models"]) {
+    groups += static_cast<int>(m["option_groups"].size());
+    for (const auto& p : m["pieces"]) missing += !stored.count(p["name"]);
+  }
+  EXPECT_GT(groups, 0);
+  EXPECT_GT(missing, 0);  // a few pieces without stored header
+  EXPECT_LT(missing, 20);
+}
+
+TEST(Generate, RejectsBadNames) {
+  TempStore store;
+  plotbase::GenerateOptions o;
+  o.name = "bad/name";
+  std::string error;
+  EXPECT_FALSE(plotbase::generate_area(o, &error));
+  EXPECT_TRUE(fs::is_empty(store.store()));
+}
+
+// ---- the quire area commands --------------------------------------------
+
+TEST(AreaCommand, ImportListExport) {
+  TempStore store;
+  quire::testing::write_file(store.path("a.json"), sample_area().dump(2));
+  auto r = run_quire({"area", "import", store.path("a.json")});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "imported Sample: 7 markers, 2 models, 4 pieces, 2 orders\n");
+  r = run_quire({"area", "list"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "Sample: 7 markers, 2 models, 4 pieces, 2 orders\n");
+  r = run_quire({"area", "export", "sample"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(json::parse(r.out)["markers"].size(), 7u);
+  r = run_quire({"area", "export", "sample", store.path("out.json")});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(quire::testing::read_file(store.path("out.json")), export_text("Sample"));
+}
+
+TEST(AreaCommand, ImportFromStandardInput) {
+  TempStore store;
+  quire::testing::write_file(store.path("a.json"), R"({"name": "In", "orders": [{"name": "O", "modified": 1}]})");
+  auto r = quire::testing::run_shell("(" + quire::testing::shell_quote(quire::testing::quire_program()) +
+                                     " area import - < " + quire::testing::shell_quote(store.path("a.json")) + ")");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "imported In: 0 markers, 0 models, 0 pieces, 1 order\n");
+}
+
+TEST(AreaCommand, ErrorsAreOneLineNonZeroAndChangeNothing) {
+  TempStore store;
+  import_ok(sample_area());
+  auto before = snapshot(store.store());
+  json bad = sample_area();
+  bad["markers"][0]["header"]["description"] = std::string(23, 'x');
+  quire::testing::write_file(store.path("bad.json"), bad.dump());
+  auto r = run_quire({"area", "import", store.path("bad.json")});
+  EXPECT_NE(r.status, 0);
+  EXPECT_EQ(r.err, "quire area import: " + store.path("bad.json") +
+                       ": markers[0] \"M100\": header.description: 23 characters, at most 20\n");
+  r = run_quire({"area", "import", store.path("missing.json")});
+  EXPECT_NE(r.status, 0);
+  EXPECT_EQ(r.err, "quire area import: " + store.path("missing.json") + ": cannot open: No such file or directory\n");
+  quire::testing::write_file(store.path("broken.json"), "{\"name\": \"Sample\",,}");
+  r = run_quire({"area", "import", store.path("broken.json")});
+  EXPECT_NE(r.status, 0);
+  EXPECT_NE(r.err.find("malformed JSON at line 1, column "), std::string::npos) << r.err;
+  EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1);
+  r = run_quire({"area", "export", "nosuch"});
+  EXPECT_NE(r.status, 0);
+  EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1);
+  r = run_quire({"area", "frobnicate"});
+  EXPECT_NE(r.status, 0);
+  EXPECT_EQ(snapshot(store.store()), before);
+}
+
+TEST(AreaCommand, GenerateIsDeterministicAndListed) {
+  TempStore store;
+  auto r = run_quire({"area", "generate", "DEMO", "--markers", "12", "--models", "3", "--orders", "2",
+                      "--pieces-per-marker", "2", "--seed", "9"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out.rfind("generated DEMO: 12 markers, 3 models, ", 0), 0u) << r.out;
+  std::string first = export_text("DEMO");
+  r = run_quire({"area", "generate", "demo", "--markers", "12", "--models", "3", "--orders", "2",
+                 "--pieces-per-marker", "2", "--seed", "9"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  json a = json::parse(first), b = json::parse(export_text("demo"));
+  a.erase("name");
+  b.erase("name");
+  EXPECT_EQ(a, b);
+  r = run_quire({"area", "generate", "X", "--markers", "-3"});
+  EXPECT_NE(r.status, 0);
+  r = run_quire({"area", "list"});
+  EXPECT_EQ(r.out.rfind("demo: 12 markers, 3 models, ", 0), 0u) << r.out;
+}
+
+TEST(AreaCommand, ListNamesDamagedFiles) {
+  TempStore store;
+  import_ok(sample_area());
+  quire::testing::write_file(store.store() / "junk.sqlite", "this is not a database, not at all");
+  auto r = run_quire({"area", "list"});
+  EXPECT_EQ(r.out, "Sample: 7 markers, 2 models, 4 pieces, 2 orders\n");
+  EXPECT_NE(r.err.find("junk.sqlite"), std::string::npos) << r.err;
+  EXPECT_NE(r.status, 0);
+}
+
+}  // namespace
+}  // namespace plotbase_test

@@ -1,0 +1,248 @@
+// Looking up areas and items: pb_stricmp order, wildcards, first/next,
+// item numbers and totals, the list-file form, and the store directory.
+#include <cstdlib>
+
+#include "plotbase_test_support.h"
+
+namespace plotbase_test {
+namespace {
+
+using Names = std::vector<std::string>;
+
+class LookupTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    import_ok(sample_area());
+    area = lookup_area("Sample");
+  }
+  quire::testing::TempStore store;
+  Area area;
+};
+
+TEST(Stricmp, IsAsciiCaseInsensitiveOnUnsignedBytes) {
+  EXPECT_EQ(pb_stricmp("abc", "ABC"), 0);
+  EXPECT_LT(pb_stricmp("abc", "abd"), 0);
+  EXPECT_GT(pb_stricmp("abd", "ABC"), 0);
+  EXPECT_LT(pb_stricmp("ab", "abc"), 0);
+  EXPECT_GT(pb_stricmp("abc", "AB"), 0);
+  // Letters fold to lower case, as SQLite's NOCASE: '_' (0x5F) sorts before
+  // 'a' (0x61) whatever the case of the letter.
+  EXPECT_LT(pb_stricmp("_x", "A"), 0);
+  EXPECT_LT(pb_stricmp("_x", "a"), 0);
+  // Bytes above 0x7F compare unsigned and are not folded.
+  EXPECT_GT(pb_stricmp("\xE9", "z"), 0);
+  EXPECT_NE(pb_stricmp("\xC9", "\xE9"), 0);
+  EXPECT_EQ(pb_stricmp("", ""), 0);
+}
+
+TEST_F(LookupTest, AllMarkersInStricmpOrderWithNumbersAndTotal) {
+  char name[PB_NAME_BUFFER_SIZE];
+  Names names;
+  std::vector<int> nums;
+  for (int mode = 0; pb_lookup_markers(area.ptr(), name, "*", mode) == 1; mode = 1) {
+    names.push_back(name);
+    nums.push_back(pbc_item_num);
+    EXPECT_EQ(pbc_total_items, 7);
+  }
+  EXPECT_EQ(names, (Names{"_under", "Alpha", "beta", "m050", "M100", "M1000", "zeta"}));
+  EXPECT_EQ(nums, (std::vector<int>{1, 2, 3, 4, 5, 6, 7}));
+  for (size_t i = 1; i < names.size(); ++i) EXPECT_LT(pb_stricmp(names[i - 1].c_str(), names[i].c_str()), 0);
+  // The end: further next lookups stay at the end.
+  EXPECT_NE(pb_lookup_markers(area.ptr(), name, "*", 1), 1);
+  EXPECT_NE(pb_lookup_markers(area.ptr(), name, "*", 1), 1);
+}
+
+TEST_F(LookupTest, LastModTimeOfTheFoundItem) {
+  char name[PB_NAME_BUFFER_SIZE];
+  ASSERT_EQ(pb_lookup_markers(area.ptr(), name, "zeta", 0), 1);
+  EXPECT_EQ(pbc_last_mod_time, -5);
+  ASSERT_EQ(pb_lookup_markers(area.ptr(), name, "m100", 0), 1);
+  EXPECT_STREQ(name, "M100");
+  EXPECT_EQ(pbc_last_mod_time, 1151366400);
+  EXPECT_EQ(pbc_item_num, 5);
+}
+
+TEST_F(LookupTest, Wildcards) {
+  EXPECT_EQ(walk(pb_lookup_markers, area, "m*"), (Names{"m050", "M100", "M1000"}));
+  EXPECT_EQ(walk(pb_lookup_markers, area, "M1??"), (Names{"M100"}));
+  EXPECT_EQ(walk(pb_lookup_markers, area, "M1*"), (Names{"M100", "M1000"}));
+  EXPECT_EQ(walk(pb_lookup_markers, area, "*a"), (Names{"Alpha", "beta", "zeta"}));
+  EXPECT_EQ(walk(pb_lookup_markers, area, "*E*"), (Names{"_under", "beta", "zeta"}));
+  EXPECT_EQ(walk(pb_lookup_markers, area, "?????"), (Names{"Alpha", "M1000"}));
+  EXPECT_EQ(walk(pb_lookup_markers, area, "_*"), (Names{"_under"}));
+  EXPECT_EQ(walk(pb_lookup_markers, area, "**0*0"), (Names{"m050", "M100", "M1000"}));
+  EXPECT_EQ(walk(pb_lookup_markers, area, "x*"), Names{});
+  EXPECT_EQ(walk(pb_lookup_markers, area, "ALPHA"), (Names{"Alpha"}));
+  EXPECT_EQ(walk(pb_lookup_markers, area, "Alph"), Names{});
+}
+
+TEST_F(LookupTest, ItemNumberIsThePositionAmongAllItems) {
+  char name[PB_NAME_BUFFER_SIZE];
+  ASSERT_EQ(pb_lookup_markers(area.ptr(), name, "z*", 0), 1);
+  EXPECT_EQ(pbc_item_num, 7);
+  EXPECT_EQ(pbc_total_items, 7);
+  ASSERT_EQ(pb_lookup_models(area.ptr(), name, "*", 0), 1);
+  EXPECT_STREQ(name, "plain");
+  EXPECT_EQ(pbc_item_num, 1);
+  EXPECT_EQ(pbc_total_items, 2);
+  ASSERT_EQ(pb_lookup_orders(area.ptr(), name, "O1", 0), 1);
+  EXPECT_EQ(pbc_item_num, 2);
+  EXPECT_EQ(pbc_total_items, 2);
+}
+
+TEST_F(LookupTest, ModelsAndOrders) {
+  EXPECT_EQ(walk(pb_lookup_models, area, "*"), (Names{"plain", "Shirt"}));
+  EXPECT_EQ(walk(pb_lookup_orders, area, "*"), (Names{"o0", "O1"}));
+}
+
+TEST_F(LookupTest, ListFileFormPassesOneBufferAsNameAndPattern) {
+  char buffer[PB_NAME_BUFFER_SIZE];
+  std::snprintf(buffer, sizeof buffer, "%s", "m1000");
+  ASSERT_EQ(pb_lookup_markers(area.ptr(), buffer, buffer, 0), 1);
+  EXPECT_STREQ(buffer, "M1000");
+  std::snprintf(buffer, sizeof buffer, "%s", "a*");
+  ASSERT_EQ(pb_lookup_markers(area.ptr(), buffer, buffer, 0), 1);
+  EXPECT_STREQ(buffer, "Alpha");
+  std::snprintf(buffer, sizeof buffer, "%s", "nothing");
+  EXPECT_NE(pb_lookup_markers(area.ptr(), buffer, buffer, 0), 1);
+  EXPECT_STREQ(buffer, "nothing");  // not found: unchanged
+}
+
+TEST_F(LookupTest, NextContinuesAfterTheItemLastFoundOnThisArea) {
+  char name[PB_NAME_BUFFER_SIZE];
+  ASSERT_EQ(pb_lookup_markers(area.ptr(), name, "beta", 0), 1);
+  ASSERT_EQ(pb_lookup_markers(area.ptr(), name, "*", 1), 1);
+  EXPECT_STREQ(name, "m050");
+  // Another area record keeps its own position.
+  Area other = lookup_area("SAMPLE");
+  ASSERT_EQ(pb_lookup_markers(other.ptr(), name, "*", 0), 1);
+  EXPECT_STREQ(name, "_under");
+  ASSERT_EQ(pb_lookup_markers(area.ptr(), name, "*", 1), 1);
+  EXPECT_STREQ(name, "M100");
+  // Kinds keep their own positions too.
+  ASSERT_EQ(pb_lookup_models(area.ptr(), name, "*", 0), 1);
+  ASSERT_EQ(pb_lookup_markers(area.ptr(), name, "*", 1), 1);
+  EXPECT_STREQ(name, "M1000");
+}
+
+TEST_F(LookupTest, StorageAreaLookup) {
+  Area a;
+  EXPECT_EQ(pb_lookup_storage_areas(a.ptr(), "sample", 0), 1);
+  EXPECT_STREQ(reinterpret_cast<char*>(a.ptr()), "Sample");
+  EXPECT_EQ(pb_lookup_storage_areas(a.ptr(), "nosuch", 0), 0);
+  EXPECT_EQ(pb_lookup_storage_areas(a.ptr(), "", 0), 0);
+  EXPECT_EQ(pb_lookup_storage_areas(a.ptr(), "a/b", 0), 0);
+  EXPECT_EQ(pb_lookup_storage_areas(a.ptr(), "name-longer-than-twenty", 0), 0);
+}
+
+TEST_F(LookupTest, DamagedAreaFileIsAnError) {
+  quire::testing::write_file(store.store() / "junk.sqlite", std::string(4096, '\x5a') + "garbage");
+  Area a;
+  pb_error.code = 0;
+  int r = pb_lookup_storage_areas(a.ptr(), "JUNK", 0);
+  EXPECT_NE(r, 1);
+  EXPECT_NE(r, 0);
+  EXPECT_NE(pb_error.code, 0);
+  EXPECT_GT(pb_error.line, 0);
+  EXPECT_STRNE(pb_error.source, "");
+  // An empty file is no area either.
+  quire::testing::write_file(store.store() / "empty.sqlite", "");
+  r = pb_lookup_storage_areas(a.ptr(), "empty", 0);
+  EXPECT_NE(r, 1);
+  EXPECT_NE(r, 0);
+}
+
+TEST_F(LookupTest, CallsOnAnAreaRecordNeverFilledFail) {
+  Area blank;
+  char name[PB_NAME_BUFFER_SIZE];
+  unsigned char item[PB_ITEM_AREA_SIZE];
+  EXPECT_NE(pb_lookup_markers(blank.ptr(), name, "*", 0), 1);
+  EXPECT_NE(pb_open_marker(blank.ptr(), "M100", item), 1);
+  int n = 0, p = 0;
+  EXPECT_NE(pb_get_notationprecision(blank.ptr(), &n, &p), 1);
+  char path[PB_PATH_BUFFER_SIZE];
+  EXPECT_NE(pb_convert_path(path, blank.ptr(), 1), 1);
+  EXPECT_NE(pb_lookup_markers(nullptr, name, "*", 0), 1);
+}
+
+TEST_F(LookupTest, OpenByNameIsCaseInsensitiveAndUnknownNamesFail) {
+  unsigned char item[PB_ITEM_AREA_SIZE];
+  ASSERT_EQ(pb_open_marker(area.ptr(), "ALPHA", item), 1);
+  EXPECT_EQ(pb_close_marker(area.ptr(), "ALPHA", item), 1);
+  EXPECT_NE(pb_open_marker(area.ptr(), "nosuch", item), 1);
+  EXPECT_NE(pb_error.code, 0);
+  EXPECT_NE(pb_open_model(area.ptr(), "M100", item), 1);  // a marker, not a model
+  EXPECT_NE(pb_open_order(area.ptr(), "Shirt", item), 1);
+}
+
+TEST_F(LookupTest, StoreDirectoryIsReadAtEveryLookup) {
+  // A second store with an area of the same name but other content.
+  quire::testing::TempStore second;
+  import_ok(json::parse(R"({"name": "Sample", "markers": [{"name": "Only", "modified": 1}]})"));
+  Area b = lookup_area("Sample");
+  EXPECT_EQ(walk(pb_lookup_markers, b, "*"), (Names{"Only"}));
+  // The first record still reads the first store's file.
+  EXPECT_EQ(walk(pb_lookup_markers, area, "*").size(), 7u);
+}
+
+TEST_F(LookupTest, ReplacedAreaIsSeenAtTheNextLookup) {
+  unsigned char item[PB_ITEM_AREA_SIZE];
+  ASSERT_EQ(pb_open_marker(area.ptr(), "M100", item), 1);
+  import_ok(json::parse(R"({"name": "SAMPLE", "markers": [{"name": "New", "modified": 1}]})"));
+  // The open item still reads the area it was opened in.
+  unsigned char header[468];
+  ASSERT_EQ(pb_get_marker_header("M100", header, item), 1);
+  EXPECT_STREQ(reinterpret_cast<char*>(header + 4), "M100 header name");
+  EXPECT_EQ(pb_close_marker(area.ptr(), "M100", item), 1);
+  Area fresh = lookup_area("Sample");
+  EXPECT_STREQ(reinterpret_cast<char*>(fresh.ptr()), "SAMPLE");
+  EXPECT_EQ(walk(pb_lookup_markers, fresh, "*"), (Names{"New"}));
+}
+
+TEST(StoreDirectory, FollowsTheEnvironment) {
+  const char* old_store = std::getenv("QUIRE_STORE");
+  std::string saved_store = old_store ? old_store : "";
+  const char* old_xdg = std::getenv("XDG_DATA_HOME");
+  std::string saved_xdg = old_xdg ? old_xdg : "";
+  const char* old_home = std::getenv("HOME");
+  std::string saved_home = old_home ? old_home : "";
+
+  ::setenv("QUIRE_STORE", "/q/store", 1);
+  EXPECT_EQ(plotbase::store_directory(), "/q/store");
+  ::unsetenv("QUIRE_STORE");
+  ::setenv("XDG_DATA_HOME", "/xdg", 1);
+  EXPECT_EQ(plotbase::store_directory(), "/xdg/quire/store");
+  ::unsetenv("XDG_DATA_HOME");
+  ::setenv("HOME", "/home/someone", 1);
+  EXPECT_EQ(plotbase::store_directory(), "/home/someone/.local/share/quire/store");
+
+  if (old_store) ::setenv("QUIRE_STORE", saved_store.c_str(), 1);
+  if (old_xdg) ::setenv("XDG_DATA_HOME", saved_xdg.c_str(), 1);
+  if (old_home) ::setenv("HOME", saved_home.c_str(), 1);
+  else ::unsetenv("HOME");
+}
+
+TEST(AreaFiles, NamesMapToOneFileWhateverTheirCase) {
+  EXPECT_EQ(plotbase::area_path("Demo"), plotbase::area_path("DEMO"));
+  quire::testing::TempStore store;
+  EXPECT_EQ(plotbase::area_path("My Area.1"), (store.store() / "my%20area.1.sqlite").string());
+  EXPECT_EQ(plotbase::area_path(".."), (store.store() / "%2E..sqlite").string());
+}
+
+TEST(ManyStores, ConnectionsAreRecycled) {
+  // More areas than the connection cache keeps: every record still works.
+  std::vector<std::unique_ptr<quire::testing::TempStore>> stores;
+  std::vector<Area> areas;
+  for (int i = 0; i < 20; ++i) {
+    stores.push_back(std::make_unique<quire::testing::TempStore>());
+    import_ok(json{{"name", "A" + std::to_string(i)}, {"markers", {{{"name", "M" + std::to_string(i)}, {"modified", i}}}}});
+    areas.push_back(lookup_area(("A" + std::to_string(i)).c_str()));
+  }
+  for (int i = 0; i < 20; ++i) EXPECT_EQ(walk(pb_lookup_markers, areas[static_cast<size_t>(i)], "*"),
+                                         (Names{"M" + std::to_string(i)}));
+  // Restoring the environment in reverse order of the stores.
+  while (!stores.empty()) stores.pop_back();
+}
+
+}  // namespace
+}  // namespace plotbase_test

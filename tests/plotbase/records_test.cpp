@@ -1,0 +1,536 @@
+// Every reader call fills its record at exactly the offsets of the Parts,
+// zeroes every other byte, keeps texts within their fields and writes
+// nothing past the record. Expected records are built byte by byte.
+#include "plotbase_test_support.h"
+
+namespace plotbase_test {
+namespace {
+
+namespace mh = rec::marker_header;
+namespace ma = rec::marker_analysis;
+
+class RecordsTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    import_ok(sample_area());
+    area = lookup_area("Sample");
+  }
+  void open_marker(const char* name) { ASSERT_EQ(pb_open_marker(area.ptr(), name, item), 1) << pb_error.code; }
+  void TearDown() override {}
+
+  quire::testing::TempStore store;
+  Area area;
+  unsigned char item[PB_ITEM_AREA_SIZE];
+};
+
+TEST_F(RecordsTest, AreaRecordLeadsWithTheAreaName) {
+  EXPECT_STREQ(reinterpret_cast<const char*>(area.bytes.data()), "Sample");
+  Area again = lookup_area("sAMPLE");  // case-insensitive
+  EXPECT_STREQ(reinterpret_cast<const char*>(again.bytes.data()), "Sample");
+}
+
+TEST_F(RecordsTest, ItemAreaCarriesModificationTimeAndByteSizes) {
+  std::memset(item, 0xAA, sizeof item);
+  open_marker("M100");
+  EXPECT_EQ(rec::load_i32(item + 12), 1151366400);
+  EXPECT_EQ(rec::load_i32(item + 44), 1000);
+  EXPECT_EQ(rec::load_i32(item + 48), 24);
+  EXPECT_EQ(pbc_last_mod_time, 1151366400);
+  EXPECT_EQ(pbc_creation_time, 1151280000);
+  EXPECT_EQ(pbc_prev_mod_time, 1151323200);
+  EXPECT_STREQ(pbc_user_last_mod, "alice");
+  EXPECT_STREQ(pbc_user_created, "bob the very long user name of 43 chars xxx");
+  EXPECT_STREQ(pbc_user_prev_mod, "carol");
+  EXPECT_EQ(pb_close_marker(area.ptr(), "M100", item), 1);
+}
+
+TEST_F(RecordsTest, ItemWithoutTimesGivesMinusOne) {
+  open_marker("beta");
+  EXPECT_EQ(pbc_creation_time, -1);
+  EXPECT_EQ(pbc_prev_mod_time, -1);
+  EXPECT_STREQ(pbc_user_last_mod, "");
+  EXPECT_EQ(rec::load_i32(item + 44), 0);
+  EXPECT_EQ(pb_close_marker(area.ptr(), "beta", item), 1);
+}
+
+void expect_header_fields(Expected& e, bool ex) {
+  e.text(4, 21, "M100 header name");
+  e.text(25, 21, "ABCDEFGHIJKLMNOPQRST");
+  e.text(46, 21, "ORDER-7");
+  e.text(67, 21, "PO-123");
+  e.text(88, 21, "LL-1");
+  e.text(109, 21, "ANN");
+  e.text(130, 21, "BB");
+  e.text(151, 21, "PLAID");
+  e.text(172, 21, "V");
+  e.real(236, 1.1);
+  e.real(244, 1.4);
+  e.real(252, 2.1);
+  e.real(260, 2.4);
+  e.real(268, 1.2);
+  e.real(284, 2.2);
+  e.real(300, 1.3);
+  e.real(316, 2.3);
+  e.real(332, 60.5);
+  e.real(340, 500.25);
+  e.real(364, 1234.5);
+  e.real(380, 80.0);
+  e.real(388, 81.5);
+  e.i32(412, 3);
+  e.i32(416, 40);
+  e.i32(424, 50);
+  e.i32(432, 2);  // models in the marker's list
+  e.i32(436, 2);  // piece overrides
+  e.i32(448, 4);
+  e.i32(456, 5);
+  e.i32(460, 2);
+  e.i32(464, 2);  // splices
+  if (ex) {
+    e.real(468, 0.99);
+    e.real(476, 1.01);
+  }
+}
+
+TEST_F(RecordsTest, MarkerHeaderEx) {
+  open_marker("m100");
+  Buffer b(534);
+  ASSERT_EQ(pb_get_marker_header_ex("M100", b.data(), 534, item), 1);
+  Expected e(534);
+  expect_header_fields(e, true);
+  EXPECT_TRUE(same_bytes(b.data(), e));
+  EXPECT_TRUE(b.guard_intact());
+  // Spot checks at the spec's literal offsets, unaligned doubles included.
+  EXPECT_EQ(rec::load_double(b.data() + 332), 60.5);
+  EXPECT_EQ(rec::load_double(b.data() + 340), 500.25);
+  EXPECT_EQ(rec::load_double(b.data() + 476), 1.01);
+  EXPECT_EQ(b.data()[25 + 20], 0);  // 20 characters and the NUL in 21 bytes
+  EXPECT_EQ(pb_close_marker(area.ptr(), "M100", item), 1);
+}
+
+TEST_F(RecordsTest, MarkerHeaderExRefusesAShortBuffer) {
+  open_marker("M100");
+  Buffer b(534);
+  EXPECT_NE(pb_get_marker_header_ex("M100", b.data(), 533, item), 1);
+  EXPECT_NE(pb_error.code, 0);
+  EXPECT_EQ(b.bytes[0], 0xAA);
+  EXPECT_EQ(pb_close_marker(area.ptr(), "M100", item), 1);
+}
+
+TEST_F(RecordsTest, PlainMarkerHeaderIsTheFirst468Bytes) {
+  open_marker("M100");
+  Buffer b(468);
+  ASSERT_EQ(pb_get_marker_header("M100", b.data(), item), 1);
+  Expected e(468);
+  expect_header_fields(e, false);
+  EXPECT_TRUE(same_bytes(b.data(), e));
+  EXPECT_TRUE(b.guard_intact());
+  EXPECT_EQ(rec::load_i32(b.data() + 436), 2);
+  EXPECT_EQ(rec::load_i32(b.data() + 464), 2);
+  EXPECT_EQ(pb_close_marker(area.ptr(), "M100", item), 1);
+}
+
+TEST_F(RecordsTest, HeaderNameDefaultsToTheItemName) {
+  open_marker("Alpha");
+  Buffer b(534);
+  ASSERT_EQ(pb_get_marker_header_ex("Alpha", b.data(), 534, item), 1);
+  Expected e(534);
+  e.text(4, 21, "Alpha");
+  EXPECT_TRUE(same_bytes(b.data(), e));
+  EXPECT_EQ(pb_close_marker(area.ptr(), "Alpha", item), 1);
+}
+
+TEST_F(RecordsTest, MarkerAnalysis) {
+  open_marker("M100");
+  const unsigned char* a = static_cast<const unsigned char*>(pb_hdr_analyze(item));
+  ASSERT_NE(a, nullptr);
+  Expected e(5376);
+  e.real(8, 11.5);
+  e.real(16, 12.5);
+  e.real(24, 13.5);
+  e.real(32, 14.5);
+  e.real(40, 15.5);
+  e.i16(48 + 0, 5);
+  e.i16(48 + 2 * 9, 2);
+  e.i16(246 + 2 * 3, 4);
+  e.i16(298 + 0, 3);
+  e.i16(298 + 2 * 12, 1);
+  e.i16(298 + 2 * 51, -32768);
+  e.i16(5324, 7);
+  e.i16(5326, 2);
+  e.real(5336, 10.0);
+  e.real(5344, 10.0);
+  e.i32(5352, 33);
+  e.i32(5356, -4);
+  e.real(5360, 5.0);
+  e.real(5368, 2500.0);
+  EXPECT_TRUE(same_bytes(a, e));
+  // Analysing again gives the same record; a marker without analysis is zero.
+  EXPECT_EQ(pb_hdr_analyze(item), a);
+  EXPECT_EQ(pb_close_marker(area.ptr(), "M100", item), 1);
+  open_marker("beta");
+  const unsigned char* z = static_cast<const unsigned char*>(pb_hdr_analyze(item));
+  ASSERT_NE(z, nullptr);
+  EXPECT_TRUE(same_bytes(z, Expected(5376)));
+  EXPECT_EQ(pb_close_marker(area.ptr(), "beta", item), 1);
+}
+
+TEST_F(RecordsTest, MarkerPieces) {
+  open_marker("M100");
+  Buffer b(68);
+  Expected e1(68), e2(68), e3(68);
+  e1.text(0, 21, "FRONT");
+  e1.text(21, 21, "SHELL");
+  e1.real(42, 10.0);
+  e1.real(50, 20.25);
+  e1.text(58, 10, "M");
+  e2.text(0, 21, "BACK-PIECE-OF-20-CHR");
+  e2.text(21, 21, "CATEGORY-OF-20-CHARS");
+  e2.real(42, 1e-3);
+  e2.real(50, -1.5);
+  e2.text(58, 10, "123456789");
+  e3.text(0, 21, "SLEEVE");
+  ASSERT_EQ(pb_first_marker_piece(item, b.data()), 1);
+  EXPECT_TRUE(same_bytes(b.data(), e1));
+  ASSERT_EQ(pb_next_marker_piece(item, b.data()), 1);
+  EXPECT_TRUE(same_bytes(b.data(), e2));
+  ASSERT_EQ(pb_next_marker_piece(item, b.data()), 1);
+  EXPECT_TRUE(same_bytes(b.data(), e3));
+  EXPECT_NE(pb_next_marker_piece(item, b.data()), 1);
+  EXPECT_NE(pb_next_marker_piece(item, b.data()), 1);  // stays at the end
+  EXPECT_TRUE(b.guard_intact());
+  // First restarts the walk.
+  ASSERT_EQ(pb_first_marker_piece(item, b.data()), 1);
+  EXPECT_TRUE(same_bytes(b.data(), e1));
+  EXPECT_EQ(pb_close_marker(area.ptr(), "M100", item), 1);
+}
+
+TEST_F(RecordsTest, MarkerWithoutPieces) {
+  open_marker("zeta");
+  Buffer b(68);
+  EXPECT_NE(pb_first_marker_piece(item, b.data()), 1);
+  EXPECT_EQ(pb_close_marker(area.ptr(), "zeta", item), 1);
+}
+
+TEST_F(RecordsTest, PieceWalksOfTwoOpenMarkersInterleave) {
+  import_ok(json::parse(R"({"name": "Two", "markers": [
+    {"name": "A", "modified": 1, "pieces": [{"name": "a0"}, {"name": "a1"}, {"name": "a2"}]},
+    {"name": "B", "modified": 1, "pieces": [{"name": "b0"}, {"name": "b1"}]}]})"));
+  Area two = lookup_area("Two");
+  unsigned char ia[PB_ITEM_AREA_SIZE], ib[PB_ITEM_AREA_SIZE];
+  ASSERT_EQ(pb_open_marker(two.ptr(), "A", ia), 1);
+  ASSERT_EQ(pb_open_marker(two.ptr(), "B", ib), 1);
+  unsigned char p[68];
+  std::string seen;
+  auto name = [&] { return std::string(reinterpret_cast<char*>(p)) + " "; };
+  ASSERT_EQ(pb_first_marker_piece(ia, p), 1);
+  seen += name();
+  ASSERT_EQ(pb_first_marker_piece(ib, p), 1);
+  seen += name();
+  ASSERT_EQ(pb_next_marker_piece(ia, p), 1);
+  seen += name();
+  ASSERT_EQ(pb_next_marker_piece(ib, p), 1);
+  seen += name();
+  ASSERT_EQ(pb_next_marker_piece(ia, p), 1);
+  seen += name();
+  EXPECT_NE(pb_next_marker_piece(ib, p), 1);
+  EXPECT_NE(pb_next_marker_piece(ia, p), 1);
+  EXPECT_EQ(seen, "a0 b0 a1 b1 a2 ");
+  EXPECT_EQ(pb_close_marker(two.ptr(), "A", ia), 1);
+  EXPECT_EQ(pb_close_marker(two.ptr(), "B", ib), 1);
+}
+
+TEST_F(RecordsTest, PieceOverrides) {
+  open_marker("M100");
+  Buffer header(468);
+  ASSERT_EQ(pb_get_marker_header("M100", header.data(), item), 1);
+  Buffer b(68);
+  Expected e0(68), e1(68);
+  e0.text(0, 21, "FRONT");
+  e0.bytes[21] = 255;
+  e0.text(22, 11, "ROT180-XYZ");
+  e0.text(33, 7, "SIZE-6");
+  e0.text(40, 28, "MODEL-NAME-OF-27-CHARACTERS");
+  e1.text(0, 21, "BACK");
+  e1.text(22, 11, "FLIP");
+  e1.text(33, 7, "S");
+  e1.text(40, 28, "Shirt");
+  ASSERT_EQ(pb_get_piece_override(item, 0, header.data(), b.data()), 1);
+  EXPECT_TRUE(same_bytes(b.data(), e0));
+  ASSERT_EQ(pb_get_piece_override(item, 1, header.data(), b.data()), 1);
+  EXPECT_TRUE(same_bytes(b.data(), e1));
+  EXPECT_TRUE(b.guard_intact());
+  EXPECT_NE(pb_get_piece_override(item, 2, header.data(), b.data()), 1);
+  EXPECT_NE(pb_get_piece_override(item, -1, header.data(), b.data()), 1);
+  EXPECT_EQ(pb_close_marker(area.ptr(), "M100", item), 1);
+}
+
+TEST_F(RecordsTest, Splices) {
+  open_marker("M100");
+  Buffer b(16);
+  Expected e0(16), e1(16);
+  e0.real(0, 120.0);
+  e0.real(8, 30.0);
+  e1.real(0, 300.125);
+  e1.real(8, 2.5);
+  ASSERT_EQ(pb_get_splice_info(b.data(), 0, item), 1);
+  EXPECT_TRUE(same_bytes(b.data(), e0));
+  ASSERT_EQ(pb_get_splice_info(b.data(), 1, item), 1);
+  EXPECT_TRUE(same_bytes(b.data(), e1));
+  EXPECT_TRUE(b.guard_intact());
+  EXPECT_NE(pb_get_splice_info(b.data(), 2, item), 1);
+  EXPECT_EQ(pb_close_marker(area.ptr(), "M100", item), 1);
+}
+
+// Reads the whole model-list sequence as Part 3.8's load_model_list does.
+struct ListRead {
+  std::vector<std::vector<unsigned char>> models, options, sizes;
+};
+void read_list(void* item, int models, ListRead* out) {
+  for (int m = 0; m < models; ++m) {
+    Buffer om(118);
+    ASSERT_EQ(pb_get_order_model(om.data(), item), 1) << "model " << m;
+    EXPECT_TRUE(om.guard_intact());
+    out->models.emplace_back(om.bytes.begin(), om.bytes.begin() + 118);
+    int options = rec::load_i32(om.data() + 94);
+    int sizes = rec::load_i32(om.data() + 102);
+    for (int o = 0; o < options; ++o) {
+      Buffer e(12);
+      ASSERT_EQ(pb_get_option_list_entry(e.data(), item), 1);
+      EXPECT_TRUE(e.guard_intact());
+      out->options.emplace_back(e.bytes.begin(), e.bytes.begin() + 12);
+    }
+    for (int z = 0; z < sizes; ++z) {
+      Buffer e(72);
+      ASSERT_EQ(pb_get_order_model_entry(e.data(), item), 1);
+      EXPECT_TRUE(e.guard_intact());
+      out->sizes.emplace_back(e.bytes.begin(), e.bytes.begin() + 72);
+    }
+  }
+}
+
+TEST_F(RecordsTest, MarkerModelList) {
+  open_marker("M100");
+  Buffer h(468);
+  ASSERT_EQ(pb_get_marker_header("M100", h.data(), item), 1);
+  ASSERT_EQ(pb_locate_ordmod_marker(item), 1);
+  ListRead list;
+  read_list(item, rec::load_i32(h.data() + 432), &list);
+  ASSERT_EQ(list.models.size(), 2u);
+  Expected m0(118), m1(118);
+  m0.text(0, 21, "Shirt");
+  m0.text(21, 21, "ALT");
+  m0.text(42, 21, "DYN");
+  m0.text(63, 21, "REG");
+  m0.text(84, 6, "DENIM");
+  m0.i32(90, 1);
+  m0.i32(94, 2);
+  m0.i32(102, 2);
+  m1.text(0, 21, "plain");
+  m1.i32(102, 1);
+  EXPECT_TRUE(same_bytes(list.models[0].data(), m0));
+  EXPECT_TRUE(same_bytes(list.models[1].data(), m1));
+  ASSERT_EQ(list.options.size(), 2u);
+  Expected o0(12), o1(12);
+  o0.text(0, 8, "LONG");
+  o1.text(0, 8, "POCKET7");
+  EXPECT_TRUE(same_bytes(list.options[0].data(), o0));
+  EXPECT_TRUE(same_bytes(list.options[1].data(), o1));
+  ASSERT_EQ(list.sizes.size(), 3u);
+  Expected s0(72), s1(72), s2(72);
+  s0.text(0, 8, "SIZE-M7");
+  s0.i32(8, 12);
+  s0.text(12, 7, "CD-123");
+  s0.text(19, 7, "HP");
+  s0.text(26, 8, "BASE-SZ");
+  s0.i32(34, 2);
+  s0.i32(38, 10);
+  s1.text(0, 8, "L");
+  s1.i32(8, 3);
+  s1.text(26, 8, "M");
+  s1.i32(34, -1);
+  s2.text(0, 8, "XS");
+  s2.i32(8, 1);
+  EXPECT_TRUE(same_bytes(list.sizes[0].data(), s0));
+  EXPECT_TRUE(same_bytes(list.sizes[1].data(), s1));
+  EXPECT_TRUE(same_bytes(list.sizes[2].data(), s2));
+  // The list is exhausted; locating it again restarts it.
+  unsigned char extra[118];
+  EXPECT_NE(pb_get_order_model(extra, item), 1);
+  ASSERT_EQ(pb_locate_ordmod_marker(item), 1);
+  ASSERT_EQ(pb_get_order_model(extra, item), 1);
+  EXPECT_STREQ(reinterpret_cast<char*>(extra), "Shirt");
+  EXPECT_EQ(pb_close_marker(area.ptr(), "M100", item), 1);
+}
+
+TEST_F(RecordsTest, ModelListNeedsLocating) {
+  open_marker("M100");
+  unsigned char om[118];
+  EXPECT_NE(pb_get_order_model(om, item), 1);
+  EXPECT_NE(pb_error.code, 0);
+  EXPECT_EQ(pb_close_marker(area.ptr(), "M100", item), 1);
+}
+
+TEST_F(RecordsTest, OrderHeaderAndModelList) {
+  ASSERT_EQ(pb_open_order(area.ptr(), "o1", item), 1);
+  EXPECT_EQ(rec::load_i32(item + 12), 3000);
+  EXPECT_EQ(pbc_creation_time, 2900);
+  EXPECT_EQ(pbc_prev_mod_time, -1);
+  EXPECT_STREQ(pbc_user_last_mod, "ord-user");
+  Buffer h(372);
+  ASSERT_EQ(pb_get_order_header("O1", h.data(), item), 1);
+  Expected eh(372);
+  eh.text(0, 21, "O1");
+  eh.i32(352, 2);
+  EXPECT_TRUE(same_bytes(h.data(), eh));
+  EXPECT_TRUE(h.guard_intact());
+  ListRead list;
+  read_list(item, 2, &list);
+  ASSERT_EQ(list.models.size(), 2u);
+  Expected m0(118);
+  m0.text(0, 21, "Shirt");
+  m0.text(21, 21, "A");
+  m0.text(42, 21, "D");
+  m0.text(63, 21, "S");
+  m0.text(84, 6, "F");
+  m0.i32(90, 7);
+  m0.i32(94, 1);
+  m0.i32(102, 2);
+  EXPECT_TRUE(same_bytes(list.models[0].data(), m0));
+  Expected m1(118);
+  m1.text(0, 21, "plain");
+  EXPECT_TRUE(same_bytes(list.models[1].data(), m1));
+  ASSERT_EQ(list.sizes.size(), 2u);
+  Expected s1(72);
+  s1.text(0, 8, "S2");
+  s1.i32(8, 2);
+  s1.i32(34, 3);
+  EXPECT_TRUE(same_bytes(list.sizes[1].data(), s1));
+  // The header read restarts the sequence.
+  ASSERT_EQ(pb_get_order_header("O1", h.data(), item), 1);
+  unsigned char om[118];
+  ASSERT_EQ(pb_get_order_model(om, item), 1);
+  EXPECT_STREQ(reinterpret_cast<char*>(om), "Shirt");
+  EXPECT_EQ(pb_close_order(area.ptr(), "O1", item), 1);
+}
+
+TEST_F(RecordsTest, ModelEx) {
+  ASSERT_EQ(pb_open_model(area.ptr(), "SHIRT", item), 1);
+  EXPECT_EQ(rec::load_i32(item + 12), 1000);
+  EXPECT_STREQ(pbc_user_prev_mod, "u3");
+  pb_model* m = nullptr;
+  ASSERT_EQ(pb_get_model_ex("Shirt", &m, item), 1);
+  ASSERT_NE(m, nullptr);
+  Expected er(120);
+  er.text(0, 21, "Shirt");
+  er.text(21, 41, "COMMENT-ONE-OF-FORTY-CHARACTERS-XXXXXXXX");
+  er.text(62, 42, "COMMENT-TWO-OF-FORTY-ONE-CHARACTERS-XXXXX");
+  er.i32(104, 2);
+  er.i32(112, 2);
+  EXPECT_TRUE(same_bytes(m->record, er));
+
+  ASSERT_NE(m->first_piece, nullptr);
+  Expected p0(72);
+  p0.text(9, 21, "Shirt-FRONT");
+  p0.bytes[30] = 0xFF;  // -1
+  p0.bytes[31] = 1;
+  p0.bytes[32] = 2;
+  p0.bytes[33] = 3;
+  p0.bytes[34] = 4;
+  p0.bytes[35] = 5;
+  p0.bytes[36] = 6;
+  p0.bytes[37] = 127;
+  p0.text(38, 30, "FABRIC-OF-TWENTY-NINE-CHARS-X");
+  EXPECT_TRUE(same_bytes(m->first_piece->record, p0));
+  ASSERT_NE(m->first_piece->next, nullptr);
+  Expected p1(72);
+  p1.text(9, 21, "Shirt-BACK");
+  p1.bytes[30] = 0x80;  // -128
+  p1.text(38, 30, "SHELL");
+  EXPECT_TRUE(same_bytes(m->first_piece->next->record, p1));
+  EXPECT_EQ(m->first_piece->next->next, nullptr);
+
+  pb_option_group* g = m->first_group;
+  ASSERT_NE(g, nullptr);
+  Expected g0(20);
+  g0.text(0, 8, "LONG");
+  g0.i32(8, 1);
+  EXPECT_TRUE(same_bytes(g->record, g0));
+  ASSERT_NE(g->first_piece, nullptr);
+  EXPECT_STREQ(reinterpret_cast<char*>(g->first_piece->record + 9), "Shirt-SLEEVE-L");
+  EXPECT_EQ(g->first_piece->next, nullptr);
+  g = g->next;
+  ASSERT_NE(g, nullptr);
+  Expected g1(20);
+  g1.text(0, 8, "OPTION7");
+  g1.i32(8, 2);
+  EXPECT_TRUE(same_bytes(g->record, g1));
+  ASSERT_NE(g->first_piece, nullptr);
+  ASSERT_NE(g->first_piece->next, nullptr);
+  EXPECT_STREQ(reinterpret_cast<char*>(g->first_piece->next->record + 9), "Missing-PIECE");
+  EXPECT_EQ(g->next, nullptr);
+
+  EXPECT_EQ(pb_free_model_ex(&m), 1);
+  EXPECT_EQ(m, nullptr);
+  EXPECT_EQ(pb_free_model_ex(&m), 1);  // null is a no-op
+  EXPECT_EQ(pb_close_model(area.ptr(), "Shirt", item), 1);
+}
+
+TEST_F(RecordsTest, ModelWithNothing) {
+  ASSERT_EQ(pb_open_model(area.ptr(), "plain", item), 1);
+  pb_model* m = nullptr;
+  ASSERT_EQ(pb_get_model_ex("plain", &m, item), 1);
+  Expected er(120);
+  er.text(0, 21, "plain");
+  EXPECT_TRUE(same_bytes(m->record, er));
+  EXPECT_EQ(m->first_piece, nullptr);
+  EXPECT_EQ(m->first_group, nullptr);
+  EXPECT_EQ(pb_free_model_ex(&m), 1);
+  EXPECT_EQ(pb_close_model(area.ptr(), "plain", item), 1);
+}
+
+TEST_F(RecordsTest, PieceHeaders) {
+  unsigned char piece_area[PB_ITEM_AREA_SIZE];
+  ASSERT_EQ(pb_open_piece(area.ptr(), "SHIRT-BACK", piece_area), 1);
+  Buffer h(156);
+  ASSERT_EQ(pb_get_piece_header("SHIRT-BACK", h.data(), piece_area), 1);
+  Expected e(156);
+  e.text(0, 21, "shirt-back");
+  e.text(21, 21, "CATEGORY-OF-20-CHARS");
+  e.text(42, 114,
+         "DESCRIPTION-OF-113-CHARACTERS-XXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXX");
+  EXPECT_TRUE(same_bytes(h.data(), e));
+  EXPECT_TRUE(h.guard_intact());
+  EXPECT_EQ(pb_close_piece(area.ptr(), "SHIRT-BACK", piece_area), 1);
+  EXPECT_NE(pb_close_piece(area.ptr(), "SHIRT-BACK", piece_area), 1);
+
+  // A piece no header is stored for cannot be opened.
+  EXPECT_NE(pb_open_piece(area.ptr(), "Missing-PIECE", piece_area), 1);
+  EXPECT_NE(pb_error.code, 0);
+}
+
+TEST_F(RecordsTest, NotationPrecisionAndPath) {
+  EXPECT_EQ(pb_use_area_notation(area.ptr()), 1);
+  int notation = -1, precision = -1;
+  EXPECT_EQ(pb_get_notationprecision(area.ptr(), &notation, &precision), 1);
+  EXPECT_EQ(notation, 1);
+  EXPECT_EQ(precision, 3);
+  char path[PB_PATH_BUFFER_SIZE];
+  std::memset(path, 'x', sizeof path);
+  EXPECT_EQ(pb_convert_path(path, area.ptr(), 1), 1);
+  EXPECT_EQ(std::string(path), plotbase::area_path("Sample"));
+  EXPECT_EQ(std::string(path), (store.store() / "sample.sqlite").string());
+}
+
+TEST(NotationState, ReturnsTheNotationInForce) {
+  EXPECT_EQ(pb_set_notation_state(1), 1);
+  EXPECT_EQ(pb_set_notation_state(0), 0);
+  EXPECT_EQ(pb_set_notation_state(7), 0);  // not a notation: unchanged
+  EXPECT_EQ(pb_set_notation_state(1), 1);
+  EXPECT_EQ(pb_set_notation_state(-1), 1);
+  EXPECT_EQ(pb_set_notation_state(0), 0);
+}
+
+TEST(ConnectToNetwork, Succeeds) { EXPECT_EQ(pb_connect_to_network(), 1); }
+
+}  // namespace
+}  // namespace plotbase_test
