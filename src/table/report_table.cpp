@@ -148,9 +148,10 @@ int ReportTable::Impl::open(const char* path, const char* key_column, const char
     case platform::DirectoryLock::kLocked:
       break;
     case platform::DirectoryLock::kBusy:
-      pb_printf("cannot write %s: another report run is writing in the directory %s; "
+      pb_printf("cannot write %s: another report run is writing in %s%s; "
                 "run again when it has finished\n",
-                path_.c_str(), directory.c_str());
+                path_.c_str(), directory == "." ? "the current directory" : "the directory ",
+                directory == "." ? "" : directory.c_str());
       return 0;
     case platform::DirectoryLock::kFailed:
       pb_printf("cannot write %s: %s\n", path_.c_str(), status.message().c_str());
