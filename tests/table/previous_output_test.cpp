@@ -123,15 +123,16 @@ TEST_F(Reuse, PreviousOutputOfAnotherShapeIsNotReused) {
 
 TEST_F(Reuse, TextPreviousOutputQuirks) {
   std::string path = store_.path("out.csv");
-  // LF line ends, blanks around values, a quote written doubled, a cut-short
-  // last line (what a killed writer leaves): the last line is no record.
+  // CR LF and LF line ends (a CR left in place would add a column), blanks
+  // around values, and a last line without its line end (what a killed
+  // writer leaves): that line is no record, even with its values whole.
   write_file(path,
-             "\"DB_VERSION_3\",\"METRIC\",\"TEST\",\"x\"\n"
-             "\"Name\",\"Piece\",\"Util\",\"Time\"\n"
+             "\"DB_VERSION_3\",\"METRIC\",\"TEST\",\"x\"\r\n"
+             "\"Name\",\"Piece\",\"Util\",\"Time\"\r\n"
              " \"M1\",0, 80.00,\"a0\"\n"
              "\"M2\",0,1.5,\"b0\"\r\n"
              "\"M3\",0,1.5,\"c0\"\r\n"
-             "\"M4\",0,1.5,\"d");
+             "\"M4\",0,1.5,\"d0\"");
   EXPECT_EQ(std::vector<std::string>({"M4"}), run_table(path, {{"M1", "a0"}, {"M2", "b0"}, {"M3", "c0"}, {"M4", "d0"}}));
   std::vector<std::string> lines = csv_lines(read_file(path));
   ASSERT_EQ(6u, lines.size());
