@@ -41,7 +41,7 @@ class ChangeLog {
 
  private:
   // Lines beyond this are moved to an unnamed file, keeping memory flat.
-  static constexpr size_t kMemoryLimit = 1024 * 1024;
+  static constexpr size_t kMemoryLimit = 256 * 1024;
 
   std::unique_ptr<platform::OutputFile> file_;
   std::unique_ptr<platform::OutputFile> spill_;

@@ -244,6 +244,22 @@ TEST_F(Reuse, UnfinishedRunLogsNothing) {
   EXPECT_EQ("", log());
 }
 
+TEST_F(Reuse, LongChangeLogArrivesWholeAndInOrder) {
+  // More lines than are held in memory: the rest waits in an unnamed file.
+  std::vector<TestItem> items;
+  char name[16];
+  for (int i = 0; i < 20000; ++i) {
+    std::snprintf(name, sizeof name, "M%05d", i);
+    items.push_back({name, "a0"});
+  }
+  run_table(store_.path("out.csv"), items);
+  std::vector<std::string> lines = csv_lines(log());
+  ASSERT_EQ(20001u, lines.size());
+  EXPECT_EQ("NEW: \"M00000\"", lines[1]);
+  EXPECT_EQ("NEW: \"M12345\"", lines[12346]);
+  EXPECT_EQ("NEW: \"M19999\"", lines[20000]);
+}
+
 // Whatever the previous output holds, it is dropped, not trusted.
 TEST_F(Reuse, PreviousOutputBeyondTheLimitsIsDropped) {
   std::string path = store_.path("out.csv");
