@@ -120,7 +120,7 @@ void PreviousOutput::add_value(const char* data, size_t length, bool trim_quotes
   }
   while (length > 0 && trimmed(data[length - 1])) --length;
   char* out = value_text_.data() + value_text_used_;
-  if (length > 0) std::memmove(out, data, length);
+  if (length > 0 && out != data) std::memmove(out, data, length);
   out[length] = '\0';
   values_[static_cast<size_t>(value_count_)] = out;
   value_lengths_[static_cast<size_t>(value_count_)] = length;
@@ -151,15 +151,10 @@ bool PreviousOutput::split_text(std::string_view line) {
       size_t j = i + 1;
       size_t delimiter = n;
       for (;;) {
-        const void* q = std::memchr(s + j, '"', n - j);
-        if (q == nullptr) {
-          std::memcpy(out + length, s + j, n - j);
-          length += n - j;
-          break;
-        }
-        size_t quote = static_cast<size_t>(static_cast<const char*>(q) - s);
-        std::memcpy(out + length, s + j, quote - j);
-        length += quote - j;
+        // Values are short: a plain loop beats a library call here.
+        size_t quote = j;
+        while (quote < n && s[quote] != '"') out[length++] = s[quote++];
+        if (quote == n) break;
         if (quote + 1 < n && s[quote + 1] == '"') {
           out[length++] = '"';
           j = quote + 2;
