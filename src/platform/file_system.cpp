@@ -235,7 +235,9 @@ InputFile::~InputFile() { close(); }
 
 bool InputFile::open(const std::string& path) {
   close();
-  int fd = retry([&] { return ::open(path.c_str(), O_RDONLY | O_CLOEXEC); });
+  // Not blocking: a pipe or device at the path must not stall the run; only
+  // regular files are read.
+  int fd = retry([&] { return ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC); });
   if (fd < 0) return false;
   struct stat st;
   if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
