@@ -65,12 +65,15 @@ void fill_counts(unsigned char* out, size_t slots, sqlite3_stmt* s, int col) {
 bool key_le(int64_t am, int64_t ap, int64_t bm, int64_t bp) { return am < bm || (am == bm && ap <= bp); }
 
 // Steps the piece cursor to its next row: the pending row, or the end.
-int fetch_pending(Conn* conn, sqlite3_stmt* s) {
+// Positions are 0, 1, 2, ... within every marker (the writer makes them
+// so), so a row's position follows from the row before it.
+int fetch_pending(Conn* conn, sqlite3_stmt* s, bool after_row) {
   Conn::PieceCursor& c = conn->pieces;
+  int64_t previous = c.marker;
   int rc = sqlite3_step(s);
   if (rc == SQLITE_ROW) {
     c.marker = sqlite3_column_int64(s, 0);
-    c.position = sqlite3_column_int64(s, 1);
+    c.position = after_row && c.marker == previous ? c.position + 1 : 0;
     c.at_end = false;
     return 1;
   }
@@ -105,10 +108,10 @@ int read_piece(ItemSlot* slot, unsigned char* piece, bool first) {
     c.valid = true;
     c.gap_marker = marker;
     c.gap_position = 0;
-    int r = fetch_pending(conn, s);
+    int r = fetch_pending(conn, s, false);
     while (r == 1 && !c.at_end && c.marker == marker && c.position < position) {
       c.gap_position = c.position + 1;
-      r = fetch_pending(conn, s);
+      r = fetch_pending(conn, s, true);
     }
     if (r != 1) return r;
   }
@@ -117,16 +120,16 @@ int read_piece(ItemSlot* slot, unsigned char* piece, bool first) {
     return 0;
   }
   namespace mp = rec::marker_piece;
-  fill_text(piece + mp::kName, mp::kNameSize, s, 2);
-  fill_text(piece + mp::kCategory, mp::kCategorySize, s, 3);
-  rec::store_double(piece + mp::kArea, sqlite3_column_double(s, 4));
-  rec::store_double(piece + mp::kPerimeter, sqlite3_column_double(s, 5));
-  fill_text(piece + mp::kSizeName, mp::kSizeNameSize, s, 6);
+  fill_text(piece + mp::kName, mp::kNameSize, s, 1);
+  fill_text(piece + mp::kCategory, mp::kCategorySize, s, 2);
+  rec::store_double(piece + mp::kArea, sqlite3_column_double(s, 3));
+  rec::store_double(piece + mp::kPerimeter, sqlite3_column_double(s, 4));
+  fill_text(piece + mp::kSizeName, mp::kSizeNameSize, s, 5);
   slot->piece_next_position = c.position + 1;
   c.gap_marker = c.marker;
   c.gap_position = c.position + 1;
   // Fetch ahead; a failure here only makes the next read search again.
-  fetch_pending(conn, s);
+  fetch_pending(conn, s, true);
   return 1;
 }
 

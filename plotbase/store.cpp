@@ -50,7 +50,7 @@ std::string statement_sql(StmtId id) {
              "unplaced_pieces, placed_area, placed_perimeter, placed_notches, placed_corners, area_term, "
              "net_area FROM marker_analysis WHERE marker_id = ?1";
     case kStmtMarkerPieces:
-      return "SELECT marker_id, position, name, category, area, perimeter, size FROM marker_pieces "
+      return "SELECT marker_id, name, category, area, perimeter, size FROM marker_pieces "
              "WHERE marker_id >= ?1 ORDER BY marker_id, position";
     case kStmtOverride:
       return "SELECT piece, right_hand, override, size, model FROM overrides "
@@ -227,7 +227,7 @@ std::shared_ptr<Conn> open_conn(const std::string& path, const FileIdentity& ide
     return nullptr;
   }
   // A bounded page cache: memory stays flat however large the area is.
-  sqlite3_exec(conn->db, "PRAGMA cache_size = -8192", nullptr, nullptr, nullptr);
+  sqlite3_exec(conn->db, "PRAGMA cache_size = -2048", nullptr, nullptr, nullptr);
   // One read transaction for the life of the connection: the file never
   // changes (areas are replaced whole), and statements then skip starting
   // and ending a transaction of their own.
