@@ -497,8 +497,10 @@ int ReportTable::Impl::close() {
   platform::IoStatus status;
   const bool path_is_old_table = path_.compare(file_name_start(path_), std::string::npos, kOldTableName) == 0;
   bool moved_aside = false;
+  // With no table at the path, OLD.DAT goes all the same: it holds the
+  // table this run replaced, or nothing.
+  if (!path_is_old_table && !platform::remove_file(old_path_, &status)) return fail(status);
   if (!path_is_old_table && platform::path_exists(path_)) {
-    if (!platform::remove_file(old_path_, &status)) return fail(status);
     platform::IoStatus link_status;
     if (!platform::link_file(path_, old_path_, &link_status)) {
       if (!platform::rename_file(path_, old_path_, &status)) return fail(status);

@@ -60,6 +60,7 @@ TEST_F(Reuse, FirstRunThenUnchangedRerunCopiesEverything) {
   for (const char* name : {"out.csv", "out.dbf"}) {
     std::string path = store_.path(name);
     clear_log();
+    write_file(store_.path("OLD.DAT"), "stale");
     EXPECT_EQ(std::vector<std::string>({"M1", "M2", "M3"}), run_table(path, three_items()));
     EXPECT_EQ(std::string(kPreamble) + "NEW: \"M1\"\r\nNEW: \"M2\"\r\nNEW: \"M3\"\r\n", log());
     EXPECT_FALSE(fs::exists(store_.path("OLD.DAT"))) << name;
