@@ -212,22 +212,6 @@ TEST_F(Reuse, DbasePreviousOutputRecords) {
   EXPECT_EQ(dbf_record("M1", "    3", "   80.25", "a0"), bytes_at(read_file(path), records, length));
 }
 
-TEST_F(Reuse, StopRequestCopiesTheRest) {
-  std::string path = store_.path("out.csv");
-  run_table(path, three_items());
-  std::string full = read_file(path);
-  clear_log();
-  RunOptions stop;
-  stop.stop_after = 1;
-  // The first item changed; the rest is copied unlogged.
-  EXPECT_EQ(std::vector<std::string>({"M1"}), run_table(path, {{"M1", "a1", 2}}, stop));
-  EXPECT_EQ(std::string(kPreamble) + "CHANGED: \"M1\"\r\n", log());
-  std::vector<std::string> lines = csv_lines(read_file(path));
-  ASSERT_EQ(8u, lines.size());
-  EXPECT_EQ("\"M1\",0,80.00,\"a1\"", lines[2]);
-  EXPECT_EQ("\"M3\",0,80.00,\"c0\"", lines[7]);
-}
-
 TEST_F(Reuse, UnfinishedRunLogsNothing) {
   std::string path = store_.path("out.csv");
   run_table(path, three_items());

@@ -53,16 +53,6 @@ TEST(TableNumbers, FixedTextMatchesPrintf) {
   EXPECT_EQ(0, table::parse_int("x1"));
 }
 
-TEST(TableNames, RepeatedCutNamesGetNumbers) {
-  std::vector<std::string> used;
-  EXPECT_EQ("MARKER_NAM", table::dbase_column_name("Marker_Name", &used));
-  EXPECT_EQ("SHRINK_STR", table::dbase_column_name("Shrink_Stretch_X", &used));
-  EXPECT_EQ("SHRINK_S_2", table::dbase_column_name("Shrink_Stretch_Y", &used));
-  EXPECT_EQ("SHRINK_S_3", table::dbase_column_name("Shrink_Stretch_Z", &used));
-  EXPECT_EQ("TIME", table::dbase_column_name("Time", &used));
-  EXPECT_EQ("TIME_2", table::dbase_column_name("time", &used));
-}
-
 // Columns of the layout example: Name C 20, Util F 8.2, Placed N 5.
 void write_example(const std::string& path, const std::vector<std::string>& names) {
   ReportTable& t = report_table();
@@ -155,13 +145,18 @@ TEST(DbaseTable, RepeatedCutNamesInDescriptorsButWholeInCsv) {
     ASSERT_EQ(1, t.open_report_output(path.c_str(), "Name", "Time", 0));
     for (int i = 0; i < 4; ++i) t.write_preamble_value(i == 3, "v");
     t.define_field(0, 'F', 8, 3, "Shrink_Stretch_X");
-    t.define_field(1, 'F', 8, 3, "Shrink_Stretch_Y");
+    t.define_field(0, 'F', 8, 3, "Shrink_Stretch_Y");
+    t.define_field(0, 'F', 8, 3, "Shrink_Stretch_Z");
+    t.define_field(1, 'C', 8, 0, "SHRINK_S_3");
     ASSERT_EQ(1, t.close_report_output());
   }
   std::string f = read_file(store.path("out.dbf"));
   EXPECT_EQ("SHRINK_STR", bytes_at(f, 32, 10));
   EXPECT_EQ("SHRINK_S_2", bytes_at(f, 64, 10));
-  EXPECT_EQ("\"Shrink_Stretch_X\",\"Shrink_Stretch_Y\"", csv_lines(read_file(store.path("out.csv")))[1]);
+  EXPECT_EQ("SHRINK_S_3", bytes_at(f, 96, 10));
+  EXPECT_EQ("SHRINK_S_4", bytes_at(f, 128, 10));  // a declared name that is taken
+  EXPECT_EQ("\"Shrink_Stretch_X\",\"Shrink_Stretch_Y\",\"Shrink_Stretch_Z\",\"SHRINK_S_3\"",
+            csv_lines(read_file(store.path("out.csv")))[1]);
 }
 
 TEST(DbaseTable, ReadableByAnOrdinaryReader) {
