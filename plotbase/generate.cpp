@@ -52,6 +52,8 @@ class Rng {
   uint64_t state_;
 };
 
+constexpr double kCmPerInch = 2.54;
+
 std::string numbered(const char* prefix, int64_t n, int width) {
   char buf[32];
   std::snprintf(buf, sizeof buf, "%s%0*lld", prefix, width, static_cast<long long>(n));
@@ -195,8 +197,10 @@ MarkerData make_marker(Rng& rng, const std::string& name, const std::vector<Mode
   h.block_buffer = numbered("BB-", rng.range(0, 9), 1);
   h.matching = rng.pick(kMatching);
   h.notch = rng.pick(kNotches);
-  h.width = rng.real(54, 72);
-  h.length = rng.real(120, 980);
+  // Generated areas are metric: the header's lengths are in centimetres,
+  // while the marker analysis keeps its lengths in inches, as stores do.
+  h.width = rng.real(137, 183);
+  h.length = rng.real(300, 2500);
   h.util = rng.real(60, 90);
   h.target_util = rng.real(70, 88);
   bool stripes = h.matching == "STRIPE" || h.matching == "CHECK";
@@ -283,7 +287,7 @@ MarkerData make_marker(Rng& rng, const std::string& name, const std::vector<Mode
   a.straight_internal = rng.real(5, 80);
   a.curved_internal = rng.real(0, 40);
   a.total_internal = std::round((a.straight_internal + a.curved_internal) * 100) / 100;
-  a.placed_area = std::round(h.width * h.length * h.util) / 100;
+  a.placed_area = std::round(h.width / kCmPerInch * h.length / kCmPerInch * h.util) / 100;
   a.placed_perimeter = std::round(total_perimeter * 0.95 * 100) / 100;
   a.area_term = rng.real(0, 50);
   a.net_area = std::round(a.placed_area * rng.real(0.92, 0.99) * 100) / 100;
