@@ -281,7 +281,7 @@ TEST_F(RecordsTest, Splices) {
   EXPECT_EQ(pb_close_marker(area.ptr(), "M100", item), 1);
 }
 
-// Reads the whole model-list sequence as Part 3.8's load_model_list does.
+// Reads the whole model-list sequence in the order the list reports read it.
 struct ListRead {
   std::vector<std::vector<unsigned char>> models, options, sizes;
 };
