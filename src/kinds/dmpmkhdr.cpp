@@ -5,10 +5,9 @@
 // unless the run is imperial; header values are written as they are.
 #include <cmath>
 #include <cstdint>
-#include <cstring>
 #include <limits>
 
-#include "kinds/marker_kinds_support.h"
+#include "kinds/kind_support.h"
 #include "quire/plotbase.h"
 #include "quire/records.h"
 #include "report/dump_report.h"
@@ -99,8 +98,6 @@ constexpr size_t kTextOffsets[] = {mh::kName,       mh::kOrderName,  mh::kOrderN
 constexpr int kTextColumns = sizeof kTextOffsets / sizeof kTextOffsets[0];
 static_assert(kNotch + 1 == kTextColumns, "header texts lead the column list");
 
-constexpr int kHeaderExLength = static_cast<int>(mh::kSizeEx);
-
 // One value of a row; which member holds it follows the column's type.
 union Value {
   const char* text;
@@ -135,21 +132,13 @@ class MkhdrReport : public MarkerReport {
                 int32_t creation_time, const char* user_created, int32_t prev_mod_time,
                 const char* user_prev_mod) override {
     unsigned char header[mh::kSizeEx];
-    std::memset(header, 0, sizeof header);
-    if (pb_get_marker_header_ex(name, header, kHeaderExLength, item_area) != 1) {
-      print_library_error();
-      return 0;
-    }
-    const unsigned char* analysis = static_cast<const unsigned char*>(pb_hdr_analyze(item_area));
-    if (analysis == nullptr) {
-      print_library_error();
-      return 0;
-    }
+    const unsigned char* analysis = kinds::read_marker_analysis(name, item_area, header);
+    if (analysis == nullptr) return 0;
 
     Value v[kColumnCount];
     char texts[kTextColumns][mh::kTextSize + 1];
     for (int i = 0; i < kTextColumns; ++i) {
-      v[i].text = kinds::copy_field_text(header + kTextOffsets[i], mh::kTextSize, texts[i]);
+      v[i].text = kinds::copy_field_text(header + kTextOffsets[i], texts[i]);
     }
 
     int32_t placed = load_i16(analysis + ma::kPlacedPieces);
@@ -213,10 +202,8 @@ class MkhdrReport : public MarkerReport {
       }
       first = 0;
     }
-    kinds::ClosingValues closing;
-    closing.form(*this, load_i32(item_area + ia::kModifiedTime), user_last_mod, creation_time,
-                 user_created, prev_mod_time, user_prev_mod);
-    closing.write(t);
+    write_closing_values(load_i32(item_area + ia::kModifiedTime), user_last_mod, creation_time,
+                         user_created, prev_mod_time, user_prev_mod);
     return 1;
   }
 

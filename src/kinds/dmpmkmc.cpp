@@ -4,9 +4,8 @@
 // detailed form is the same table.
 #include <charconv>
 #include <cstdint>
-#include <cstring>
 
-#include "kinds/marker_kinds_support.h"
+#include "kinds/kind_support.h"
 #include "quire/plotbase.h"
 #include "quire/records.h"
 #include "report/dump_report.h"
@@ -92,18 +91,10 @@ class MkmcReport : public MarkerReport {
   int dump_item(unsigned char* item_area, const char* name, const char*, int32_t, const char*,
                 int32_t, const char*) override {
     unsigned char header[mh::kSizeEx];
-    std::memset(header, 0, sizeof header);
-    if (pb_get_marker_header_ex(name, header, static_cast<int>(mh::kSizeEx), item_area) != 1) {
-      print_library_error();
-      return 0;
-    }
-    const unsigned char* analysis = static_cast<const unsigned char*>(pb_hdr_analyze(item_area));
-    if (analysis == nullptr) {
-      print_library_error();
-      return 0;
-    }
+    const unsigned char* analysis = kinds::read_marker_analysis(name, item_area, header);
+    if (analysis == nullptr) return 0;
     char marker_name[mh::kTextSize + 1];
-    kinds::copy_field_text(header + mh::kName, mh::kTextSize, marker_name);
+    kinds::copy_field_text(header + mh::kName, marker_name);
 
     Entry entries[kListCount][kMaxSlots];
     int sizes[kListCount] = {};

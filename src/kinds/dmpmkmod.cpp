@@ -2,7 +2,6 @@
 // per size entry of each model and per option of that model.
 #include <cstdint>
 
-#include "kinds/item_closing.h"
 #include "kinds/model_list.h"
 #include "quire/plotbase.h"
 #include "quire/records.h"
@@ -15,8 +14,6 @@ namespace {
 namespace om = records::order_model;
 namespace oe = records::option_entry;
 namespace se = records::size_entry;
-using model_kinds::FieldText;
-using model_kinds::ItemClosing;
 
 constexpr int kWordSize = 20;
 
@@ -93,52 +90,56 @@ class MkmodReport : public MarkerReport {
       print_library_error();
       return 0;
     }
-    ItemClosing closing(*this, pbc_last_mod_time, user_last_mod, creation_time, user_created,
-                        prev_mod_time, user_prev_mod);
-    return write_marker_model_rows(name, list.head, closing);
+    return write_marker_model_rows(name, list.head, pbc_last_mod_time, user_last_mod,
+                                   creation_time, user_created, prev_mod_time, user_prev_mod);
   }
 
  private:
   // Writes, for each model of the list, one row per size entry and option
-  // (one row per size entry when the model has no options). Returns 1.
+  // (one row per size entry when the model has no options), each closed by
+  // the item's six closing values. Returns 1.
   int write_marker_model_rows(const char* marker_name, const OrderModelNode* head,
-                              const ItemClosing& closing) {
+                              int32_t mod_time, const char* user_last_mod, int32_t creation_time,
+                              const char* user_created, int32_t prev_mod_time,
+                              const char* user_prev_mod) {
     ReportTable& t = table();
     int32_t model_number = 1;
     for (const OrderModelNode* model = head; model; model = model->next, ++model_number) {
       const unsigned char* rec = model->record;
-      FieldText<om::kTextSize> model_name(rec + om::kName);
-      FieldText<om::kFabricSize> fabric(rec + om::kFabric);
+      OrderModelTexts texts(rec);
       int32_t size_count = records::load_i32(rec + om::kSizeCount);
       int32_t option_count = records::load_i32(rec + om::kOptionCount);
       const SizeEntryNode* entry = model->first_size;
       for (int32_t i = 0; i < size_count && entry; ++i, entry = entry->next) {
         const unsigned char* size = entry->record;
+        SizeEntryTexts size_texts(size);
         const OptionEntryNode* option = model->first_option;
         for (int32_t j = 0; j < option_count || j == 0; ++j) {
+          char option_name[oe::kNameSize] = "";
+          if (option) kinds::copy_field_text(option->record + oe::kName, option_name);
           t.write_field(1, marker_name);
-          t.write_field(0, model_name.c_str());
-          t.write_field(0, option ? FieldText<oe::kNameSize>(option->record + oe::kName).c_str()
-                                  : "");
+          t.write_field(0, texts.name);
+          t.write_field(0, option_name);
           if (detailed) {
-            t.write_field(0, FieldText<om::kTextSize>(rec + om::kSizeCode).c_str());
-            t.write_field(0, FieldText<om::kTextSize>(rec + om::kAlteration).c_str());
-            t.write_field(0, FieldText<om::kTextSize>(rec + om::kDynamic).c_str());
+            t.write_field(0, texts.size_code);
+            t.write_field(0, texts.alteration);
+            t.write_field(0, texts.dynamic);
             t.write_field(0, model_number);
             t.write_field(0, size_count);
             t.write_field(0, words_.add_piece(records::load_i32(rec + om::kAddPieceBundle)));
           }
-          t.write_field(0, FieldText<se::kSizeNameSize>(size + se::kSizeName).c_str());
+          t.write_field(0, size_texts.size_name);
           t.write_field(0, records::load_i32(size + se::kQuantity));
           if (detailed) {
-            t.write_field(0, FieldText<se::kCutdownSize>(size + se::kCutdown).c_str());
-            t.write_field(0, FieldText<se::kHalfPieceSize>(size + se::kHalfPiece).c_str());
-            t.write_field(0, FieldText<se::kBaseSizeSize>(size + se::kBaseSize).c_str());
+            t.write_field(0, size_texts.cutdown);
+            t.write_field(0, size_texts.half_piece);
+            t.write_field(0, size_texts.base_size);
             t.write_field(0, words_.direction(records::load_i32(size + se::kDirection)));
           }
-          t.write_field(0, fabric.c_str());
+          t.write_field(0, texts.fabric);
           if (detailed) t.write_field(0, records::load_i32(size + se::kPlaced));
-          closing.write(t);
+          write_closing_values(mod_time, user_last_mod, creation_time, user_created,
+                               prev_mod_time, user_prev_mod);
           if (option) option = option->next;
         }
       }

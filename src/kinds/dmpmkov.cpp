@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "kinds/marker_kinds_support.h"
+#include "kinds/kind_support.h"
 #include "quire/plotbase.h"
 #include "quire/records.h"
 #include "report/dump_report.h"
@@ -37,15 +37,10 @@ class MkovReport : public MarkerReport {
   int dump_item(unsigned char* item_area, const char* name, const char* user_last_mod,
                 int32_t creation_time, const char* user_created, int32_t prev_mod_time,
                 const char* user_prev_mod) override {
-    unsigned char header[mh::kSize];
-    std::memset(header, 0, sizeof header);
+    unsigned char header[mh::kSize] = {};
     if (pb_get_marker_header(name, header, item_area) != 1) return 0;
     int32_t overrides = load_i32(header + mh::kOverrides);
-    if (overrides <= 0) return 1;
-
-    kinds::ClosingValues closing;
-    closing.form(*this, pbc_last_mod_time, user_last_mod, creation_time, user_created,
-                 prev_mod_time, user_prev_mod);
+    ReportTable& t = table();
     unsigned char override_record[po::kSize];
     for (int32_t i = 0; i < overrides; ++i) {
       std::memset(override_record, 0, sizeof override_record);
@@ -53,29 +48,20 @@ class MkovReport : public MarkerReport {
         print_library_error();
         continue;
       }
-      write_override_row(name, override_record, closing);
+      char piece[po::kPieceSize + 1];
+      char override_text[po::kOverrideSize + 1];
+      char size_name[po::kSizeNameSize + 1];
+      char model[po::kModelSize + 1];
+      t.write_field(1, name);
+      t.write_field(0, kinds::copy_field_text(override_record + po::kPiece, piece));
+      t.write_field(0, static_cast<int32_t>(override_record[po::kRight] != 0 ? 1 : 0));
+      t.write_field(0, kinds::copy_field_text(override_record + po::kOverride, override_text));
+      t.write_field(0, kinds::copy_field_text(override_record + po::kSizeName, size_name));
+      t.write_field(0, kinds::copy_field_text(override_record + po::kModel, model));
+      write_closing_values(pbc_last_mod_time, user_last_mod, creation_time, user_created,
+                           prev_mod_time, user_prev_mod);
     }
     return 1;
-  }
-
-  // Writes the row of one override record of the marker called name, closed
-  // by the item's six closing values.
-  void write_override_row(const char* name, const unsigned char* override_record,
-                          const kinds::ClosingValues& closing) {
-    char piece[po::kPieceSize + 1];
-    char override_text[po::kOverrideSize + 1];
-    char size_name[po::kSizeNameSize + 1];
-    char model[po::kModelSize + 1];
-    ReportTable& t = table();
-    t.write_field(1, name);
-    t.write_field(0, kinds::copy_field_text(override_record + po::kPiece, po::kPieceSize, piece));
-    t.write_field(0, static_cast<int32_t>(override_record[po::kRight] != 0 ? 1 : 0));
-    t.write_field(0, kinds::copy_field_text(override_record + po::kOverride, po::kOverrideSize,
-                                            override_text));
-    t.write_field(0, kinds::copy_field_text(override_record + po::kSizeName, po::kSizeNameSize,
-                                            size_name));
-    t.write_field(0, kinds::copy_field_text(override_record + po::kModel, po::kModelSize, model));
-    closing.write(t);
   }
 };
 

@@ -2,9 +2,8 @@
 // width and the splice's distance from the left and from the right end.
 // Lengths are written in the unit the library gives them.
 #include <cstdint>
-#include <cstring>
 
-#include "kinds/marker_kinds_support.h"
+#include "kinds/kind_support.h"
 #include "quire/plotbase.h"
 #include "quire/records.h"
 #include "report/dump_report.h"
@@ -39,19 +38,13 @@ class MkspliceReport : public MarkerReport {
   int dump_item(unsigned char* item_area, const char* name, const char* user_last_mod,
                 int32_t creation_time, const char* user_created, int32_t prev_mod_time,
                 const char* user_prev_mod) override {
-    unsigned char header[mh::kSize];
-    std::memset(header, 0, sizeof header);
+    unsigned char header[mh::kSize] = {};
     if (pb_get_marker_header(name, header, item_area) != 1) return 0;
     int32_t splices = load_i32(header + mh::kSplices);
-    if (splices <= 0) return 1;
-
     char marker_name[mh::kTextSize + 1];
-    kinds::copy_field_text(header + mh::kName, mh::kTextSize, marker_name);
+    kinds::copy_field_text(header + mh::kName, marker_name);
     double length = load_double(header + mh::kLength);
     double width = load_double(header + mh::kWidth);
-    kinds::ClosingValues closing;
-    closing.form(*this, pbc_last_mod_time, user_last_mod, creation_time, user_created,
-                 prev_mod_time, user_prev_mod);
 
     ReportTable& t = table();
     unsigned char splice[si::kSize];
@@ -65,7 +58,8 @@ class MkspliceReport : public MarkerReport {
       t.write_field(0, start);
       t.write_field(0, splice_length);
       t.write_field(0, length - start - splice_length);
-      closing.write(t);
+      write_closing_values(pbc_last_mod_time, user_last_mod, creation_time, user_created,
+                           prev_mod_time, user_prev_mod);
     }
     return 1;
   }

@@ -7,7 +7,7 @@
 #include <cstring>
 #include <string>
 
-#include "kinds/item_closing.h"
+#include "kinds/kind_support.h"
 #include "platform/shared_library.h"
 #include "quire/plotbase.h"
 #include "quire/records.h"
@@ -20,8 +20,7 @@ namespace {
 namespace mr = records::model_record;
 namespace mp = records::model_piece;
 namespace ph = records::piece_header;
-using model_kinds::FieldText;
-using model_kinds::ItemClosing;
+using kinds::copy_field_text;
 
 constexpr int kMessageSize = 200;
 
@@ -76,9 +75,10 @@ class ModelReport : public DumpReport {
       pb_free_model_ex(&model);  // a no-op unless the library left a model behind
       return 0;
     }
-    ItemClosing closing(*this, pbc_last_mod_time, user_last_mod, creation_time, user_created,
-                        prev_mod_time, user_prev_mod);
-    if (model) write_model_rows(*model, area_record, closing);
+    if (model) {
+      write_model_rows(*model, area_record, pbc_last_mod_time, user_last_mod, creation_time,
+                       user_created, prev_mod_time, user_prev_mod);
+    }
     pb_free_model_ex(&model);
     return 1;
   }
@@ -95,57 +95,71 @@ class ModelReport : public DumpReport {
 
  private:
   // Writes the rows of one model: its base pieces, then each option group's
-  // pieces. The lists are walked by the counts in the records; a list that
-  // ends early (a null link) ends its loop. Returns 1.
-  int write_model_rows(const pb_model& model, unsigned char* area, const ItemClosing& closing) {
+  // pieces, each closed by the item's six closing values; mod_time is the
+  // model's, taken before the pieces are opened. The lists are walked by the
+  // counts in the records; a list that ends early (a null link) ends its
+  // loop. Returns 1.
+  int write_model_rows(const pb_model& model, unsigned char* area, int32_t mod_time,
+                       const char* user_last_mod, int32_t creation_time,
+                       const char* user_created, int32_t prev_mod_time,
+                       const char* user_prev_mod) {
     // One header area serves every piece of the model.
     unsigned char header[ph::kSize] = {};
+    auto write_row = [&](const char* option, const pb_model_piece& piece) {
+      write_piece_columns(model, option, piece, area, header);
+      write_closing_values(mod_time, user_last_mod, creation_time, user_created, prev_mod_time,
+                           user_prev_mod);
+    };
     const unsigned char* rec = model.record;
     int32_t base_pieces = records::load_i32(rec + mr::kBasePieceCount);
     const pb_model_piece* piece = model.first_piece;
-    for (int32_t i = 0; i < base_pieces && piece; ++i, piece = piece->next)
-      write_piece_row(model, "", *piece, area, header, closing);
+    for (int32_t i = 0; i < base_pieces && piece; ++i, piece = piece->next) write_row("", *piece);
 
     int32_t groups = records::load_i32(rec + mr::kGroupCount);
     const pb_option_group* group = model.first_group;
     for (int32_t g = 0; g < groups && group; ++g, group = group->next) {
-      FieldText<records::option_group::kOptionSize> option(group->record +
-                                                           records::option_group::kOption);
+      char option[records::option_group::kOptionSize];
+      copy_field_text(group->record + records::option_group::kOption, option);
       int32_t pieces = records::load_i32(group->record + records::option_group::kPieceCount);
       piece = group->first_piece;
-      for (int32_t j = 0; j < pieces && piece; ++j, piece = piece->next)
-        write_piece_row(model, option.c_str(), *piece, area, header, closing);
+      for (int32_t j = 0; j < pieces && piece; ++j, piece = piece->next) write_row(option, *piece);
     }
     return 1;
   }
 
-  void write_piece_row(const pb_model& model, const char* option, const pb_model_piece& piece,
-                       unsigned char* area, unsigned char* header, const ItemClosing& closing) {
+  // Writes the columns of one piece's row before the six closing ones.
+  void write_piece_columns(const pb_model& model, const char* option, const pb_model_piece& piece,
+                           unsigned char* area, unsigned char* header) {
     const unsigned char* p = piece.record;
-    FieldText<mp::kNameSize> piece_name(p + mp::kName);
+    char piece_name[mp::kNameSize];
+    copy_field_text(p + mp::kName, piece_name);
     // The header is read for every row, detailed or not, so a missing piece
     // is reported in both forms.
-    if (read_piece_header(area, piece_name.c_str(), header) != 1) {
+    if (read_piece_header(area, piece_name, header) != 1) {
       header[ph::kCategory] = 0;
       header[ph::kDescription] = 0;
     }
     ReportTable& t = table();
-    t.write_field(1, FieldText<mr::kNameSize>(model.record + mr::kName).c_str());
+    char model_name[mr::kNameSize];
+    t.write_field(1, copy_field_text(model.record + mr::kName, model_name));
     if (detailed) t.write_field(0, option);
-    t.write_field(0, piece_name.c_str());
-    if (detailed) {
-      t.write_field(0, FieldText<ph::kDescriptionSize>(header + ph::kDescription).c_str());
-      t.write_field(0, FieldText<ph::kCategorySize>(header + ph::kCategory).c_str());
-      static constexpr std::size_t kAttributes[] = {mp::kType,     mp::kAsIn, mp::kMirrorX,
-                                                    mp::kMirrorY,  mp::kMirrorXY, mp::kHalf,
-                                                    mp::kDySp,     mp::kAddPiece};
-      for (std::size_t offset : kAttributes)
-        t.write_field(0, static_cast<int32_t>(records::load_i8(p + offset)));
-      t.write_field(0, FieldText<mr::kComment1Size>(model.record + mr::kComment1).c_str());
-      t.write_field(0, FieldText<mr::kComment2Size>(model.record + mr::kComment2).c_str());
-      t.write_field(0, FieldText<mp::kFabricSize>(p + mp::kFabric).c_str());
-    }
-    closing.write(t);
+    t.write_field(0, piece_name);
+    if (!detailed) return;
+    char description[ph::kDescriptionSize];
+    char category[ph::kCategorySize];
+    t.write_field(0, copy_field_text(header + ph::kDescription, description));
+    t.write_field(0, copy_field_text(header + ph::kCategory, category));
+    static constexpr std::size_t kAttributes[] = {mp::kType,     mp::kAsIn, mp::kMirrorX,
+                                                  mp::kMirrorY,  mp::kMirrorXY, mp::kHalf,
+                                                  mp::kDySp,     mp::kAddPiece};
+    for (std::size_t offset : kAttributes)
+      t.write_field(0, static_cast<int32_t>(records::load_i8(p + offset)));
+    char comment1[mr::kComment1Size];
+    char comment2[mr::kComment2Size];
+    char fabric[mp::kFabricSize];
+    t.write_field(0, copy_field_text(model.record + mr::kComment1, comment1));
+    t.write_field(0, copy_field_text(model.record + mr::kComment2, comment2));
+    t.write_field(0, copy_field_text(p + mp::kFabric, fabric));
   }
 
   // Reads the stored header of the named piece into header (156 bytes).
@@ -161,11 +175,11 @@ class ModelReport : public DumpReport {
       return read;
     }
     if (!is_search_program()) {
-      FieldText<records::area::kNameSize> area_name(area + records::area::kName);
+      char area_name[records::area::kNameSize];
+      copy_field_text(area + records::area::kName, area_name);
       char message[kMessageSize + 2 * 32];
       // The format has been checked to take exactly two texts.
-      std::snprintf(message, sizeof message, missing_piece_format(), piece_name,
-                    area_name.c_str());
+      std::snprintf(message, sizeof message, missing_piece_format(), piece_name, area_name);
       std::size_t n = std::strlen(message);
       if (n > 0 && message[n - 1] == '\n') pb_printf("%s", message);
       else pb_printf("%s\n", message);

@@ -2,7 +2,6 @@
 // model list.
 #include <cstdint>
 
-#include "kinds/item_closing.h"
 #include "kinds/model_list.h"
 #include "quire/plotbase.h"
 #include "quire/records.h"
@@ -13,8 +12,6 @@ namespace {
 
 namespace om = records::order_model;
 namespace se = records::size_entry;
-using model_kinds::FieldText;
-using model_kinds::ItemClosing;
 
 class OrdmlReport : public DumpReport {
  public:
@@ -58,9 +55,8 @@ class OrdmlReport : public DumpReport {
       print_library_error();
       return 0;
     }
-    ItemClosing closing(*this, pbc_last_mod_time, user_last_mod, creation_time, user_created,
-                        prev_mod_time, user_prev_mod);
-    return write_order_rows(name, list.head, models, closing);
+    return write_order_rows(name, list.head, models, pbc_last_mod_time, user_last_mod,
+                            creation_time, user_created, prev_mod_time, user_prev_mod);
   }
 
   int open_item(void* area, const char* name, unsigned char* item_area) override {
@@ -75,36 +71,40 @@ class OrdmlReport : public DumpReport {
 
  private:
   // Writes one row per size entry of each of the first `models` models of
-  // the list. Returns 1.
+  // the list, each closed by the item's six closing values. Returns 1.
   int write_order_rows(const char* order_name, const OrderModelNode* head, int32_t models,
-                       const ItemClosing& closing) {
+                       int32_t mod_time, const char* user_last_mod, int32_t creation_time,
+                       const char* user_created, int32_t prev_mod_time,
+                       const char* user_prev_mod) {
     ReportTable& t = table();
     const OrderModelNode* model = head;
     for (int32_t m = 0; m < models && model; ++m, model = model->next) {
       const unsigned char* rec = model->record;
-      FieldText<om::kTextSize> model_name(rec + om::kName);
+      OrderModelTexts texts(rec);
       int32_t size_count = records::load_i32(rec + om::kSizeCount);
       const SizeEntryNode* entry = model->first_size;
       for (int32_t i = 0; i < size_count && entry; ++i, entry = entry->next) {
         t.write_field(1, order_name);
-        t.write_field(0, model_name.c_str());
+        t.write_field(0, texts.name);
         if (detailed) {
           const unsigned char* size = entry->record;
-          t.write_field(0, FieldText<om::kTextSize>(rec + om::kSizeCode).c_str());
-          t.write_field(0, FieldText<om::kTextSize>(rec + om::kAlteration).c_str());
-          t.write_field(0, FieldText<om::kTextSize>(rec + om::kDynamic).c_str());
+          SizeEntryTexts size_texts(size);
+          t.write_field(0, texts.size_code);
+          t.write_field(0, texts.alteration);
+          t.write_field(0, texts.dynamic);
           t.write_field(0, static_cast<int32_t>(m + 1));
           t.write_field(0, size_count);
           t.write_field(0, records::load_i32(rec + om::kAddPieceBundle));
-          t.write_field(0, FieldText<se::kSizeNameSize>(size + se::kSizeName).c_str());
+          t.write_field(0, size_texts.size_name);
           t.write_field(0, records::load_i32(size + se::kQuantity));
-          t.write_field(0, FieldText<se::kCutdownSize>(size + se::kCutdown).c_str());
-          t.write_field(0, FieldText<se::kHalfPieceSize>(size + se::kHalfPiece).c_str());
-          t.write_field(0, FieldText<se::kBaseSizeSize>(size + se::kBaseSize).c_str());
+          t.write_field(0, size_texts.cutdown);
+          t.write_field(0, size_texts.half_piece);
+          t.write_field(0, size_texts.base_size);
           t.write_field(0, records::load_i32(size + se::kDirection));
-          t.write_field(0, FieldText<om::kFabricSize>(rec + om::kFabric).c_str());
+          t.write_field(0, texts.fabric);
         }
-        closing.write(t);
+        write_closing_values(mod_time, user_last_mod, creation_time, user_created, prev_mod_time,
+                             user_prev_mod);
       }
     }
     return 1;

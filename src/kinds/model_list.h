@@ -5,12 +5,14 @@
 // next model record. load_model_list reads that sequence into nodes that
 // hold each record's bytes (at the offsets of quire/records.h) with the
 // links kept beside them; the ORDML and MKMOD reports walk the result and
-// release it with free_model_list within one dump_item.
+// release it with free_model_list within one dump_item. OrderModelTexts and
+// SizeEntryTexts give the texts of the records as those reports write them.
 #ifndef QUIRE_KINDS_MODEL_LIST_H_
 #define QUIRE_KINDS_MODEL_LIST_H_
 
 #include <cstdint>
 
+#include "kinds/kind_support.h"
 #include "quire/records.h"
 
 namespace quire {
@@ -118,6 +120,40 @@ class ModelListGuard {
 
  private:
   ModelListNodes& nodes_;
+};
+
+// The texts of an OrderModel record, each ending at the last byte of its
+// field at the latest.
+struct OrderModelTexts {
+  explicit OrderModelTexts(const unsigned char* record) {
+    namespace om = records::order_model;
+    kinds::copy_field_text(record + om::kName, name);
+    kinds::copy_field_text(record + om::kSizeCode, size_code);
+    kinds::copy_field_text(record + om::kAlteration, alteration);
+    kinds::copy_field_text(record + om::kDynamic, dynamic);
+    kinds::copy_field_text(record + om::kFabric, fabric);
+  }
+  char name[records::order_model::kTextSize];
+  char size_code[records::order_model::kTextSize];
+  char alteration[records::order_model::kTextSize];
+  char dynamic[records::order_model::kTextSize];
+  char fabric[records::order_model::kFabricSize];
+};
+
+// The texts of a SizeEntry record, each ending at the last byte of its field
+// at the latest.
+struct SizeEntryTexts {
+  explicit SizeEntryTexts(const unsigned char* record) {
+    namespace se = records::size_entry;
+    kinds::copy_field_text(record + se::kSizeName, size_name);
+    kinds::copy_field_text(record + se::kCutdown, cutdown);
+    kinds::copy_field_text(record + se::kHalfPiece, half_piece);
+    kinds::copy_field_text(record + se::kBaseSize, base_size);
+  }
+  char size_name[records::size_entry::kSizeNameSize];
+  char cutdown[records::size_entry::kCutdownSize];
+  char half_piece[records::size_entry::kHalfPieceSize];
+  char base_size[records::size_entry::kBaseSizeSize];
 };
 
 }  // namespace quire

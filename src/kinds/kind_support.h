@@ -1,0 +1,45 @@
+// Helpers shared by the report kinds. The six closing values of a row are
+// written by DumpReport::write_closing_values.
+#ifndef QUIRE_KINDS_KIND_SUPPORT_H_
+#define QUIRE_KINDS_KIND_SUPPORT_H_
+
+#include <cstddef>
+#include <cstring>
+
+#include "quire/plotbase.h"
+#include "quire/records.h"
+#include "report/dump_report.h"
+
+namespace quire::kinds {
+
+// Copies the text of a record field into out: the bytes up to the first NUL
+// but at most N - 1 of them, always terminated, so a field the library left
+// unterminated cannot run into the next one. The size of out sets the bound:
+// N - 1 must not exceed the field's size. Returns out.
+template <std::size_t N>
+char* copy_field_text(const unsigned char* field, char (&out)[N]) {
+  std::size_t n = records::text_length(field, N - 1);
+  std::memcpy(out, field, n);
+  out[n] = 0;
+  return out;
+}
+
+// Reads the extended header of the open marker `name` into header (zero
+// filled first) and runs the library's marker analysis. Returns the analysis
+// record, or null after printing the library's error when either step fails.
+inline const unsigned char* read_marker_analysis(
+    const char* name, unsigned char* item_area,
+    unsigned char (&header)[records::marker_header::kSizeEx]) {
+  std::memset(header, 0, sizeof header);
+  if (pb_get_marker_header_ex(name, header, static_cast<int>(sizeof header), item_area) != 1) {
+    print_library_error();
+    return nullptr;
+  }
+  const auto* analysis = static_cast<const unsigned char*>(pb_hdr_analyze(item_area));
+  if (analysis == nullptr) print_library_error();
+  return analysis;
+}
+
+}  // namespace quire::kinds
+
+#endif  // QUIRE_KINDS_KIND_SUPPORT_H_
