@@ -88,7 +88,9 @@ OutputFile::OutputFile() : buffer_(new char[kBufferSize]) {}
 
 OutputFile::~OutputFile() {
   if (fd_ >= 0) ::close(fd_);
+  if (source_fd_ >= 0) ::close(source_fd_);
   delete[] buffer_;
+  delete[] compare_buffer_;
 }
 
 bool OutputFile::create_temporary(const std::string& directory, const char* prefix) {
@@ -151,6 +153,18 @@ void OutputFile::flush_buffer() {
     used_ = 0;
     return;
   }
+  if (matching_) {
+    if (buffer_agrees()) {
+      written_ += used_;
+      used_ = 0;
+      return;
+    }
+    stop_matching();
+    if (!status_.ok()) {
+      used_ = 0;
+      return;
+    }
+  }
   size_t done = 0;
   while (done < used_) {
     ssize_t n = retry([&] { return ::write(fd_, buffer_ + done, used_ - done); });
@@ -189,6 +203,11 @@ void OutputFile::write(const void* data, size_t size) {
 void OutputFile::write_at(uint64_t offset, const void* data, size_t size) {
   flush_buffer();
   if (fd_ < 0 || !status_.ok()) return;
+  if (matching_) {
+    if (offset + size <= written_ && source_agrees(offset, static_cast<const char*>(data), size, true)) return;
+    stop_matching();
+    if (!status_.ok()) return;
+  }
   const char* p = static_cast<const char*>(data);
   while (size > 0) {
     ssize_t n = retry([&] { return ::pwrite(fd_, p, size, static_cast<off_t>(offset)); });
@@ -204,6 +223,7 @@ void OutputFile::write_at(uint64_t offset, const void* data, size_t size) {
 
 long OutputFile::read_at(uint64_t offset, void* data, size_t size) {
   flush_buffer();
+  stop_matching();
   if (fd_ < 0 || !status_.ok()) return -1;
   ssize_t n = retry([&] { return ::pread(fd_, data, size, static_cast<off_t>(offset)); });
   if (n < 0) status_.fail(errno, "read", path_);
@@ -214,12 +234,14 @@ void OutputFile::flush() { flush_buffer(); }
 
 void OutputFile::sync() {
   flush_buffer();
+  stop_matching();
   if (fd_ < 0 || !status_.ok()) return;
   if (retry([&] { return ::fsync(fd_); }) != 0) status_.fail(errno, "sync", path_);
 }
 
 bool OutputFile::close() {
   flush_buffer();
+  stop_matching();
   if (fd_ >= 0) {
     // The descriptor is gone after close whatever it returns; EINTR is not
     // retried for that reason.
@@ -227,6 +249,103 @@ bool OutputFile::close() {
     fd_ = -1;
   }
   return status_.ok();
+}
+
+bool OutputFile::match_source(const std::string& source_path, uint64_t rewritten_prefix) {
+  if (fd_ < 0 || matching_ || size() != 0) return false;
+  int fd = retry([&] { return ::open(source_path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC); });
+  if (fd < 0) return false;
+  struct stat st;
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    return false;
+  }
+  if (compare_buffer_ == nullptr) compare_buffer_ = new char[kBufferSize];
+  source_fd_ = fd;
+  source_path_ = source_path;
+  source_size_ = static_cast<uint64_t>(st.st_size);
+  rewritten_prefix_ = rewritten_prefix;
+  matching_ = true;
+  return true;
+}
+
+void OutputFile::write_from_source(const void* data, size_t size, uint64_t source_offset) {
+  if (matching_ && used_ > 0 && source_offset == written_ + used_) flush_buffer();
+  if (matching_ && used_ == 0 && source_offset == written_ && source_size_ - written_ >= size) {
+    written_ += size;
+    return;
+  }
+  write(data, size);
+}
+
+bool OutputFile::equals_source() {
+  flush_buffer();
+  return matching_ && status_.ok() && written_ == source_size_;
+}
+
+bool OutputFile::source_agrees(uint64_t offset, const char* data, size_t size, bool final) {
+  // Until it is rewritten, the prefix agrees whatever it holds.
+  if (!final && offset < rewritten_prefix_) {
+    uint64_t skip = rewritten_prefix_ - offset;
+    if (skip >= size) return true;
+    offset += skip;
+    data += skip;
+    size -= static_cast<size_t>(skip);
+  }
+  if (offset > source_size_ || source_size_ - offset < size) return false;
+  while (size > 0) {
+    size_t chunk = size < kBufferSize ? size : kBufferSize;
+    ssize_t n = retry([&] { return ::pread(source_fd_, compare_buffer_, chunk, static_cast<off_t>(offset)); });
+    if (n <= 0) return false;  // the copy then reports what is wrong
+    if (std::memcmp(compare_buffer_, data, static_cast<size_t>(n)) != 0) return false;
+    offset += static_cast<uint64_t>(n);
+    data += n;
+    size -= static_cast<size_t>(n);
+  }
+  return true;
+}
+
+bool OutputFile::buffer_agrees() { return source_agrees(written_, buffer_, used_, false); }
+
+void OutputFile::stop_matching() {
+  if (!matching_) return;
+  matching_ = false;
+  if (fd_ >= 0 && status_.ok()) copy_from_source(written_);
+  ::close(source_fd_);
+  source_fd_ = -1;
+}
+
+void OutputFile::copy_from_source(uint64_t length) {
+  uint64_t done = 0;
+#ifdef __linux__
+  // Inside the system: no pass through our memory, and on some file systems
+  // no copy of the data at all.
+  while (done < length) {
+    off_t in = static_cast<off_t>(done);
+    ssize_t n = retry([&] { return ::copy_file_range(source_fd_, &in, fd_, nullptr, length - done, 0); });
+    if (n <= 0) break;
+    done += static_cast<uint64_t>(n);
+  }
+#endif
+  // Where that is not possible, through a buffer.
+  while (done < length) {
+    size_t chunk = length - done < kBufferSize ? static_cast<size_t>(length - done) : kBufferSize;
+    ssize_t got = retry([&] { return ::pread(source_fd_, compare_buffer_, chunk, static_cast<off_t>(done)); });
+    if (got <= 0) {
+      status_.fail(got < 0 ? errno : EIO, "read", source_path_);
+      return;
+    }
+    size_t put = 0;
+    while (put < static_cast<size_t>(got)) {
+      ssize_t n = retry([&] { return ::write(fd_, compare_buffer_ + put, static_cast<size_t>(got) - put); });
+      if (n <= 0) {
+        status_.fail(n < 0 ? errno : ENOSPC, "write", path_);
+        return;
+      }
+      put += static_cast<size_t>(n);
+    }
+    done += static_cast<uint64_t>(got);
+  }
 }
 
 // ---- InputFile --------------------------------------------------------------

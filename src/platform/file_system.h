@@ -92,6 +92,28 @@ class OutputFile {
   // Bytes written so far (the file's size once flushed).
   uint64_t size() const { return written_ + used_; }
 
+  // Matching: rather than writing, compares what is written with the file
+  // at source_path, for as long as the two agree from their first byte, so
+  // that a table equal to the one it replaces costs no write. The bytes
+  // before rewritten_prefix are not compared: the caller replaces them with
+  // write_at before closing. At the first difference the agreeing part is
+  // copied from the source inside the system and writing goes on as usual.
+  // False (and no matching) when the source is no readable regular file.
+  bool match_source(const std::string& source_path, uint64_t rewritten_prefix);
+
+  // Writes size bytes the caller read from the source at source_offset.
+  // While matching at that very offset they are taken as agreeing without
+  // being compared or copied.
+  void write_from_source(const void* data, size_t size, uint64_t source_offset);
+
+  // Flushes; true when matching and all of the source was matched: the
+  // file is still empty and what was written equals the source.
+  bool equals_source();
+
+  // Ends matching: the agreeing part is copied into the file. Called by
+  // read_at, sync and close, and by write_at unless its bytes agree.
+  void stop_matching();
+
   // Writes size bytes at offset directly (after flushing the buffer).
   void write_at(uint64_t offset, const void* data, size_t size);
 
@@ -108,6 +130,13 @@ class OutputFile {
 
  private:
   void flush_buffer();
+  // Matching: true when buffer_[0, used_) agrees with the source at written_.
+  bool buffer_agrees();
+  // Matching: true when size bytes at offset agree with the source there;
+  // unless final, bytes before rewritten_prefix_ agree whatever they hold.
+  bool source_agrees(uint64_t offset, const char* data, size_t size, bool final);
+  // Copies the source's first length bytes to the file's current end.
+  void copy_from_source(uint64_t length);
 
   static constexpr uint64_t kWritebackChunk = 8 * 1024 * 1024;
 
@@ -118,6 +147,14 @@ class OutputFile {
   size_t used_ = 0;
   uint64_t written_ = 0;
   uint64_t writeback_start_ = 0;
+
+  // While matching written_ counts the agreeing bytes, none of them written.
+  bool matching_ = false;
+  int source_fd_ = -1;
+  std::string source_path_;
+  uint64_t source_size_ = 0;
+  uint64_t rewritten_prefix_ = 0;
+  char* compare_buffer_ = nullptr;  // kBufferSize bytes once matching
 };
 
 // A file read in large blocks.

@@ -39,6 +39,7 @@ bool PreviousOutput::open(const std::string& path) {
   at_end_ = false;
   file_ended_ = false;
   begin_ = end_ = 0;
+  buffer_offset_ = 0;
   names_.clear();
   widths_.clear();
   value_limit_ = kMaxValues;
@@ -57,6 +58,7 @@ void PreviousOutput::drop() {
 
 void PreviousOutput::clear_record() {
   raw_ = {};
+  raw_end_ = 0;
   value_count_ = 0;
   value_text_used_ = 0;
   key_ = "";
@@ -68,6 +70,7 @@ bool PreviousOutput::fill(size_t n) {
     if (file_ended_ || !file_.is_open()) return false;
     if (begin_ > 0) {
       std::memmove(buffer_.get(), buffer_.get() + begin_, end_ - begin_);
+      buffer_offset_ += begin_;
       end_ -= begin_;
       begin_ = 0;
     }
@@ -317,6 +320,8 @@ void PreviousOutput::read_record() {
       return;
     }
     raw_ = line;
+    // The line was ended: "\r\n" or "\n" follows it in the buffer.
+    raw_end_ = line.data()[line.size()] == '\r' ? 2 : 1;
   } else {
     const size_t length = static_cast<size_t>(record_length_);
     for (;;) {

@@ -9,6 +9,7 @@
 #define QUIRE_TABLE_PREVIOUS_OUTPUT_H_
 
 #include <array>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -79,6 +80,10 @@ class PreviousOutput {
   // The loaded record as read: a text line without its line end, or a whole
   // dBASE record with its deletion flag. Valid until the next read.
   std::string_view raw() const { return raw_; }
+  // The loaded record with its line end as read (dBASE: the same as raw),
+  // and its offset in the file.
+  std::string_view raw_with_end() const { return {raw_.data(), raw_.size() + raw_end_}; }
+  uint64_t raw_offset() const { return buffer_offset_ + static_cast<uint64_t>(raw_.data() - buffer_.get()); }
   int value_count() const { return value_count_; }
   // Value i, NUL-terminated (i < value_count()).
   const char* value(int i) const { return values_[static_cast<size_t>(i)]; }
@@ -110,6 +115,7 @@ class PreviousOutput {
   std::unique_ptr<char[]> buffer_;
   size_t begin_ = 0;
   size_t end_ = 0;
+  uint64_t buffer_offset_ = 0;  // the file offset of buffer_[0]
 
   std::vector<std::string> names_;
   std::vector<int> widths_;
@@ -119,6 +125,7 @@ class PreviousOutput {
   int value_limit_ = kMaxValues;
 
   std::string_view raw_;
+  size_t raw_end_ = 0;  // line end bytes after raw_
   int value_count_ = 0;
   std::array<const char*, kMaxValues> values_{};
   std::array<size_t, kMaxValues> value_lengths_{};

@@ -107,6 +107,11 @@ class ReportTable::Impl {
   void copy_previous_record();
   void store_dbase_header(bool in_progress);
   int fail(const platform::IoStatus& status);
+  // Removes the temporary file, if any.
+  void abandon_temporary();
+  // With the table at the path: logs its changes, syncs the directory and
+  // releases it. Returns what close returns.
+  int finish_in_place();
   void abandon();
 
   bool open_ = false;
@@ -177,6 +182,9 @@ int ReportTable::Impl::open(const char* path, const char* key_column, const char
   // The previous output is the table that stands at the path until close.
   bool has_previous = path_.size() <= kMaxPathLength && old_path_.size() <= kMaxPathLength &&
                       previous_.open(path_);
+  // Until the new table differs from the one at the path, nothing is
+  // written: an unchanged rerun only links the path's table as OLD.DAT.
+  if (has_previous) out_->match_source(path_, dbase_ ? kDbfHeaderSize : 0);
   log_.open(kChangeLogName);
 
   fields_.clear();
@@ -398,13 +406,17 @@ void ReportTable::Impl::copy_previous_record() {
   if (in_record()) pad_record();
   const bool previous_dbase = previous_.format() == PreviousOutput::kDbase;
   if (!previous_dbase && !dbase_) {
-    std::string_view raw = previous_.raw();
-    out_->write(raw.data(), raw.size());
-    put_line_end(*out_);
+    std::string_view line = previous_.raw_with_end();
+    if (line.size() == previous_.raw().size() + 2) {
+      out_->write_from_source(line.data(), line.size(), previous_.raw_offset());
+    } else {
+      out_->write(line.data(), previous_.raw().size());
+      put_line_end(*out_);
+    }
   } else if (previous_dbase && dbase_ && raw_dbase_copy_) {
     std::string_view raw = previous_.raw();
     ++record_count_;
-    out_->write(raw.data(), raw.size());
+    out_->write_from_source(raw.data(), raw.size(), previous_.raw_offset());
   } else {
     // Between layouts: value by value; a missing value is an empty text or
     // 0, and a text that is no number gives 0.
@@ -466,12 +478,7 @@ int ReportTable::Impl::fail(const platform::IoStatus& status) {
 }
 
 void ReportTable::Impl::abandon() {
-  if (out_) {
-    std::string temporary = out_->path();
-    out_.reset();
-    platform::IoStatus ignored;
-    if (!temporary.empty()) platform::remove_file(temporary, &ignored);
-  }
+  abandon_temporary();
   previous_.drop();
   log_.discard();
   lock_.release();
@@ -489,13 +496,26 @@ int ReportTable::Impl::close() {
     store_dbase_header(false);
     out_->write_at(0, dbf_header_, sizeof dbf_header_);
   }
+  platform::IoStatus status;
+  const bool path_is_old_table = path_.compare(file_name_start(path_), std::string::npos, kOldTableName) == 0;
+
+  // The new table equals the one at the path: that table stays and becomes
+  // OLD.DAT as well, through a second name; nothing needs writing.
+  if (out_->equals_source()) {
+    if (!path_is_old_table && !platform::remove_file(old_path_, &status)) return fail(status);
+    platform::IoStatus link_status;
+    if (path_is_old_table || platform::link_file(path_, old_path_, &link_status)) {
+      abandon_temporary();
+      return finish_in_place();
+    }
+    // Without hard links the new table is written out after all.
+  }
+
   out_->sync();
   if (!out_->close()) return fail(out_->status());
 
   // The old table becomes OLD.DAT. A second name keeps the path holding a
   // whole table at every moment; without hard links it is renamed instead.
-  platform::IoStatus status;
-  const bool path_is_old_table = path_.compare(file_name_start(path_), std::string::npos, kOldTableName) == 0;
   bool moved_aside = false;
   // With no table at the path, OLD.DAT goes all the same: it holds the
   // table this run replaced, or nothing.
@@ -513,7 +533,18 @@ int ReportTable::Impl::close() {
     return fail(status);
   }
   out_.reset();  // its file now is the table at the path
+  return finish_in_place();
+}
 
+void ReportTable::Impl::abandon_temporary() {
+  if (!out_) return;
+  std::string temporary = out_->path();
+  out_.reset();
+  platform::IoStatus ignored;
+  if (!temporary.empty()) platform::remove_file(temporary, &ignored);
+}
+
+int ReportTable::Impl::finish_in_place() {
   platform::IoStatus log_status;
   bool log_ok = log_.commit(&log_status);
   platform::IoStatus sync_status;

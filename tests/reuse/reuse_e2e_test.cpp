@@ -134,6 +134,30 @@ TEST_F(ReuseRuns, KilledRunsLeaveNoTrace) {
   }
 }
 
+TEST_F(ReuseRuns, KilledUnchangedRerunsKeepThePathWhole) {
+  // An unchanged rerun writes nothing until it links the path's table as
+  // OLD.DAT: killed anywhere, the path holds the whole table.
+  fs::path work = dir("unchanged-killed");
+  auto start = std::chrono::steady_clock::now();
+  ASSERT_EQ(0, quire_in(work, {"mkpc", "--no-progress", "BIG", "out.dbf"}).status);
+  auto run_time = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start);
+  const std::string table = read_file(work / "out.dbf");
+  std::mt19937 random(777);
+  std::uniform_int_distribution<long> delay(0, run_time.count());
+  for (int i = 0; i < 15; ++i) {
+    run_and_kill(work, {"mkpc", "--no-progress", "BIG", "out.dbf"}, std::chrono::microseconds(delay(random)));
+    EXPECT_TRUE(read_file(work / "out.dbf") == table) << i;
+    EXPECT_TRUE(!fs::exists(work / "OLD.DAT") || read_file(work / "OLD.DAT") == table) << i;
+  }
+  ASSERT_EQ(0, quire_in(work, {"mkpc", "--no-progress", "BIG", "out.dbf"}).status);
+  EXPECT_TRUE(read_file(work / "out.dbf") == table);
+  EXPECT_TRUE(fs::equivalent(work / "out.dbf", work / "OLD.DAT"));
+  for (const auto& entry : fs::directory_iterator(work)) {
+    std::string name = entry.path().filename().string();
+    EXPECT_TRUE(name == "out.dbf" || name == "OLD.DAT") << name;
+  }
+}
+
 TEST_F(ReuseRuns, UnchangedRerunOpensNoItem) {
   fs::path work = dir("unchanged");
   write_file(work / "delta.lst", "");
