@@ -154,9 +154,10 @@ bool PreviousOutput::split_text(std::string_view line) {
       size_t j = i + 1;
       size_t delimiter = n;
       for (;;) {
-        // Values are short: a plain loop beats a library call here.
-        size_t quote = j;
-        while (quote < n && s[quote] != '"') out[length++] = s[quote++];
+        const void* found = std::memchr(s + j, '"', n - j);
+        size_t quote = found ? static_cast<size_t>(static_cast<const char*>(found) - s) : n;
+        std::memcpy(out + length, s + j, quote - j);
+        length += quote - j;
         if (quote == n) break;
         if (quote + 1 < n && s[quote + 1] == '"') {
           out[length++] = '"';
