@@ -95,6 +95,8 @@ class ReportTable::Impl {
   void write_preamble_value(int is_last, const char* text);
   void define_field(int is_last, char type, int width, int decimals, const char* name);
   void write_field(int is_first, const Value& value);
+  // write_field for a text; the same bytes, fewer steps for a text column.
+  void write_text(int is_first, const char* text);
   int reuse_previous_record(const char* item_name, const char* change_stamp);
   void copy_remaining_previous();
   int close();
@@ -406,6 +408,53 @@ void ReportTable::Impl::write_field(int is_first, const Value& value) {
   finish_value();
 }
 
+void ReportTable::Impl::write_text(int is_first, const char* text) {
+  const bool fast = open_ && header_complete_ &&
+                    (is_first ? !in_record() && field_count() > 0 : in_record()) &&
+                    fields_[static_cast<size_t>(is_first ? 0 : position_)].type == 'C';
+  if (!fast) {
+    Value value{Value::kText};
+    value.text = text;
+    write_field(is_first, value);
+    return;
+  }
+  if (is_first) start_record();
+  platform::OutputFile& out = *out_;
+  const FieldSpec& field = fields_[static_cast<size_t>(position_)];
+  if (dbase_) {
+    size_t w = static_cast<size_t>(field.width);
+    const void* nul = std::memchr(text, '\0', w);
+    size_t length = nul ? static_cast<size_t>(static_cast<const char*>(nul) - text) : w;
+    char* p = out.reserve(w);
+    std::memcpy(p, text, length);
+    std::memset(p + length, ' ', w - length);
+    out.commit(w);
+    ++position_;
+    return;
+  }
+  // A text without quotes goes in one piece with its separator.
+  constexpr size_t kLongText = 4096;
+  size_t length = std::strlen(text);
+  if (length > kLongText || std::memchr(text, '"', length) != nullptr) {
+    put_csv_text(out, text);
+    finish_value();
+    return;
+  }
+  const bool last = position_ == field_count() - 1;
+  char* p = out.reserve(length + 4);
+  p[0] = '"';
+  std::memcpy(p + 1, text, length);
+  p[length + 1] = '"';
+  if (last) {
+    p[length + 2] = '\r';
+    p[length + 3] = '\n';
+  } else {
+    p[length + 2] = ',';
+  }
+  out.commit(length + (last ? 4 : 3));
+  ++position_;
+}
+
 void ReportTable::Impl::copy_previous_record() {
   if (in_record()) pad_record();
   const bool previous_dbase = previous_.format() == PreviousOutput::kDbase;
@@ -586,9 +635,7 @@ void ReportTable::define_field(int is_last, char type, int width, int decimals, 
 }
 
 void ReportTable::write_field(int is_first, const char* text) {
-  Impl::Value value{Impl::Value::kText};
-  value.text = text ? text : "";
-  impl_->write_field(is_first, value);
+  impl_->write_text(is_first, text ? text : "");
 }
 
 void ReportTable::write_field(int is_first, double real) {

@@ -85,6 +85,33 @@ TEST(CsvTable, LayoutWithQuotesDoubled) {
       read_file(path));
 }
 
+TEST(CsvTable, TextValuesInEveryPosition) {
+  TempStore store;
+  std::string path = store.path("out.csv");
+  ReportTable& t = report_table();
+  ASSERT_EQ(1, t.open_report_output(path.c_str(), "Name", "Time", 0));
+  for (int i = 0; i < 4; ++i) t.write_preamble_value(i == 3, "v");
+  t.define_field(0, 'C', 20, 0, "Name");
+  t.define_field(0, 'N', 5, 0, "Piece");
+  t.define_field(1, 'C', 8, 0, "Time");
+  const std::string long_text(5000, 'x');
+  ::testing::internal::CaptureStderr();
+  t.write_field(1, "a");
+  t.write_field(0, "12");   // a text into a number column
+  t.write_field(0, "q\"");  // the last column, with a quote
+  t.write_field(0, "over");  // one value too many
+  t.write_field(1, long_text.c_str());
+  t.write_field(1, "");     // the record before is padded
+  t.write_field(0, "7");
+  t.write_field(0, "");
+  std::string err = ::testing::internal::GetCapturedStderr();
+  ASSERT_EQ(1, t.close_report_output());
+  EXPECT_EQ("INTERNAL ERROR, NEW_PRINT_FIELD.\n", err);
+  EXPECT_EQ("\"v\",\"v\",\"v\",\"v\"\r\n\"Name\",\"Piece\",\"Time\"\r\n"
+            "\"a\",12,\"q\"\"\"\r\n\"" + long_text + "\",,\"\"\r\n\"\",7,\"\"\r\n",
+            read_file(path));
+}
+
 TEST(CsvTable, NoRecordsGivesTheTwoHeaderLines) {
   TempStore store;
   std::string path = store.path("out.csv");
