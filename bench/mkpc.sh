@@ -66,11 +66,13 @@ cmp -s quire-values.txt sqlite-values.txt && echo "rows: same values" ||
 
 # A full run starts without a previous output, so nothing is reused; an
 # unchanged rerun finds the full output at its path and reuses every item.
+# The restored output is synced as the run that wrote it would have synced
+# it; otherwise the rerun's directory sync waits for the copy's data.
 hyperfine --warmup 1 --runs 5 --export-json bench.json \
   -n "quire mkpc csv" --prepare 'rm -f run.csv OLD.DAT' "$quire mkpc --no-progress BENCH run.csv" \
   -n "quire mkpc dbf" --prepare 'rm -f run.dbf OLD.DAT' "$quire mkpc --no-progress BENCH run.dbf" \
-  -n "rerun csv" --prepare 'cp out.csv rerun.csv; rm -f OLD.DAT' "$quire mkpc --no-progress BENCH rerun.csv" \
-  -n "rerun dbf" --prepare 'cp out.dbf rerun.dbf; rm -f OLD.DAT' "$quire mkpc --no-progress BENCH rerun.dbf" \
+  -n "rerun csv" --prepare 'cp out.csv rerun.csv; sync rerun.csv; rm -f OLD.DAT' "$quire mkpc --no-progress BENCH rerun.csv" \
+  -n "rerun dbf" --prepare 'cp out.dbf rerun.dbf; sync rerun.dbf; rm -f OLD.DAT' "$quire mkpc --no-progress BENCH rerun.dbf" \
   -n "sqlite3 -csv" --prepare 'true' "sqlite3 -csv '$db' \"$query\" >run-sqlite.csv" \
   -n "cp csv" --prepare 'rm -f copy.csv' "cp out.csv copy.csv" \
   -n "cp dbf" --prepare 'rm -f copy.dbf' "cp out.dbf copy.dbf"
