@@ -209,10 +209,16 @@ void PreviousOutput::split_dbase(std::string_view record) {
   if (record.empty() || record[0] != ' ') return;
   size_t position = 1;
   const size_t columns = std::min(widths_.size(), static_cast<size_t>(value_limit_));
+  const bool key_and_time_only = value_limit_ < kMaxValues;
   for (size_t c = 0; c < columns && position < record.size(); ++c) {
     size_t width = static_cast<size_t>(widths_[c]);
     if (width > record.size() - position) width = record.size() - position;
-    add_value(record.data() + position, width, true);
+    const bool wanted = !key_and_time_only || static_cast<int>(c) == key_index_ || static_cast<int>(c) == time_index_;
+    if (!wanted) width = 0;
+    // Values end in long runs of blanks: eight at a time first.
+    const char* value = record.data() + position;
+    while (width >= 8 && std::memcmp(value + width - 8, "        ", 8) == 0) width -= 8;
+    add_value(value, width, true);
     position += static_cast<size_t>(widths_[c]);
   }
 }

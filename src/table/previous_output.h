@@ -58,7 +58,8 @@ class PreviousOutput {
 
   // Splits at most n values (1..kMaxValues) from each later record: enough
   // for the key and time columns when records are copied as they are, all
-  // of them when they are converted.
+  // of them when they are converted. Below kMaxValues, the other values of
+  // a dBASE record (found without reading) are left empty.
   void limit_values(int n) { value_limit_ = n < 1 ? 1 : (n > kMaxValues ? kMaxValues : n); }
   int key_index() const { return key_index_; }
   int time_index() const { return time_index_; }
