@@ -64,6 +64,11 @@ bool is_directory(const std::string& path) {
   return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
+bool is_plain_file(const std::string& path) {
+  struct stat st;
+  return ::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
 bool remove_file(const std::string& path, IoStatus* status) {
   if (::unlink(path.c_str()) == 0 || errno == ENOENT) return true;
   status->fail(errno, "remove", path);

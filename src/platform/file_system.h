@@ -38,6 +38,9 @@ bool path_exists(const std::string& path);
 // True when path names a directory (following symbolic links).
 bool is_directory(const std::string& path);
 
+// True when path names a regular file itself (not a symbolic link).
+bool is_plain_file(const std::string& path);
+
 // Removes a file; a missing file is no failure.
 bool remove_file(const std::string& path, IoStatus* status);
 

@@ -553,8 +553,9 @@ int ReportTable::Impl::close() {
   const bool path_is_old_table = path_.compare(file_name_start(path_), std::string::npos, kOldTableName) == 0;
 
   // The new table equals the one at the path: that table stays and becomes
-  // OLD.DAT as well, through a second name; nothing needs writing.
-  if (out_->equals_source()) {
+  // OLD.DAT as well, through a second name; nothing needs writing. (A
+  // symbolic link at the path is replaced by the table as usual.)
+  if (out_->equals_source() && platform::is_plain_file(path_)) {
     if (!path_is_old_table && !platform::remove_file(old_path_, &status)) return fail(status);
     platform::IoStatus link_status;
     if (path_is_old_table || platform::link_file(path_, old_path_, &link_status)) {

@@ -114,6 +114,21 @@ TEST_P(IdenticalRerun, TablesPartingInTheHeader) {
 
 INSTANTIATE_TEST_SUITE_P(Formats, IdenticalRerun, ::testing::Values("out.csv", "out.dbf"));
 
+TEST(IdenticalRerunText, SymbolicLinkAtThePathIsReplacedByTheTable) {
+  TempStore store;
+  const std::string path = store.path("out.csv");
+  const std::string target = store.path("elsewhere.csv");
+  const std::vector<TestItem> items = many_items(20);
+  run_table(target, items);
+  const std::string table = read_file(target);
+  fs::create_symlink(target, path);
+  EXPECT_TRUE(run_table(path, items).empty());
+  EXPECT_FALSE(fs::is_symlink(path));
+  EXPECT_TRUE(read_file(path) == table);
+  EXPECT_TRUE(fs::is_symlink(store.path("OLD.DAT")));
+  EXPECT_TRUE(read_file(target) == table);
+}
+
 TEST(IdenticalRerunText, LinesEndingInNewlineAloneAreRewrittenWithCrLf) {
   TempStore store;
   const std::string path = store.path("out.csv");
