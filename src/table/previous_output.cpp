@@ -148,6 +148,23 @@ bool PreviousOutput::split_text(std::string_view line) {
     if (value_count_ == value_limit_) return value_limit_ < kMaxValues;
     while (i < n && is_blank(s[i])) ++i;
     if (i < n && s[i] == '"') {
+      // The usual case first: a quoted value with no quote inside and no
+      // blank at its ends, closed right before a comma or the line end.
+      const void* found = std::memchr(s + i + 1, '"', n - i - 1);
+      if (found != nullptr) {
+        size_t quote = static_cast<size_t>(static_cast<const char*>(found) - s);
+        if ((quote + 1 == n || s[quote + 1] == ',') &&
+            (quote == i + 1 || (s[i + 1] != ' ' && s[quote - 1] != ' '))) {
+          add_value(s + i + 1, quote - i - 1, false);
+          if (quote + 1 < n) {
+            i = quote + 2;
+          } else {
+            i = n;
+            pending = false;
+          }
+          continue;
+        }
+      }
       // Unescape the quoted part straight into the value store.
       char* out = value_text_.data() + value_text_used_;
       size_t length = 0;

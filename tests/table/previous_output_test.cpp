@@ -290,6 +290,7 @@ TEST(PreviousOutputReader, SplitsValuesAsWritten) {
              "\"DB_VERSION_3\"\r\n"
              "Key,Time\r\n"
              "\"a, b\",\"say \"\"hi\"\"\",plain x,\"\",  \"  padded  \",tab\there,end,\r\n"
+             "\"x\"y,\"\",  \"last\"\r\n"
              "\"old \"style\" quotes\",\"unclosed\r\n");
   table::PreviousOutput previous;
   ASSERT_TRUE(previous.open(path));
@@ -303,6 +304,10 @@ TEST(PreviousOutputReader, SplitsValuesAsWritten) {
             values);
   EXPECT_STREQ("a, b", previous.key());
   EXPECT_STREQ("say \"hi\"", previous.stamp());
+  previous.read_record();
+  values.clear();
+  for (int i = 0; i < previous.value_count(); ++i) values.push_back(previous.value(i));
+  EXPECT_EQ(std::vector<std::string>({"x\"y", "", "last"}), values);
   previous.read_record();
   values.clear();
   for (int i = 0; i < previous.value_count(); ++i) values.push_back(previous.value(i));
