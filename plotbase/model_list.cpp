@@ -32,6 +32,21 @@ ItemSlot* sequence_slot(void* item_area, int line) {
   return slot;
 }
 
+// Binds the owner, the item and the model position (and, for an option or
+// size entry, the entry's index) to a sequence statement and steps it.
+// Returns 1 on a row, else the failure with pb_error set at the caller's line.
+int step_sequence_row(const ItemSlot* slot, sqlite3_stmt* s, int32_t model, int32_t index,
+                      const char* missing, int line) {
+  sqlite3_bind_text(s, 1, owner_of(slot), -1, SQLITE_STATIC);
+  sqlite3_bind_int64(s, 2, slot->id);
+  sqlite3_bind_int(s, 3, model);
+  if (index >= 0) sqlite3_bind_int(s, 4, index);
+  int rc = sqlite3_step(s);
+  if (rc == SQLITE_ROW) return 1;
+  return rc == SQLITE_DONE ? fail(kErrDamagedArea, line, kSource, missing)
+                           : fail_db(slot->conn->db, line, kSource);
+}
+
 void start_sequence(ItemSlot* slot, int32_t models) {
   slot->seq_active = true;
   slot->seq_reads = 0;
@@ -92,12 +107,8 @@ PB_API int pb_get_order_model(void* model, void* item_area) {
   sqlite3_stmt* s = conn->stmt(kStmtListModel);
   if (!s) return pb_error.code;
   StmtReset reset(s);
-  sqlite3_bind_text(s, 1, owner_of(slot), -1, SQLITE_STATIC);
-  sqlite3_bind_int64(s, 2, slot->id);
-  sqlite3_bind_int(s, 3, position);
-  int rc = sqlite3_step(s);
-  if (rc != SQLITE_ROW) return rc == SQLITE_DONE ? PB_FAIL_MSG(kErrDamagedArea, "model-list row missing")
-                                                 : PB_FAIL_DB(conn->db);
+  int rc = step_sequence_row(slot, s, position, -1, "model-list row missing", __LINE__);
+  if (rc != 1) return rc;
   namespace om = rec::order_model;
   unsigned char* m = static_cast<unsigned char*>(model);
   std::memset(m, 0, om::kSize);
@@ -129,13 +140,8 @@ PB_API int pb_get_option_list_entry(void* entry, void* item_area) {
   sqlite3_stmt* s = conn->stmt(kStmtListOption);
   if (!s) return pb_error.code;
   StmtReset reset(s);
-  sqlite3_bind_text(s, 1, owner_of(slot), -1, SQLITE_STATIC);
-  sqlite3_bind_int64(s, 2, slot->id);
-  sqlite3_bind_int(s, 3, slot->seq_model);
-  sqlite3_bind_int(s, 4, slot->seq_option);
-  int rc = sqlite3_step(s);
-  if (rc != SQLITE_ROW) return rc == SQLITE_DONE ? PB_FAIL_MSG(kErrDamagedArea, "option row missing")
-                                                 : PB_FAIL_DB(conn->db);
+  int rc = step_sequence_row(slot, s, slot->seq_model, slot->seq_option, "option row missing", __LINE__);
+  if (rc != 1) return rc;
   namespace oe = rec::option_entry;
   unsigned char* e = static_cast<unsigned char*>(entry);
   std::memset(e, 0, oe::kSize);
@@ -156,13 +162,8 @@ PB_API int pb_get_order_model_entry(void* entry, void* item_area) {
   sqlite3_stmt* s = conn->stmt(kStmtListSize);
   if (!s) return pb_error.code;
   StmtReset reset(s);
-  sqlite3_bind_text(s, 1, owner_of(slot), -1, SQLITE_STATIC);
-  sqlite3_bind_int64(s, 2, slot->id);
-  sqlite3_bind_int(s, 3, slot->seq_model);
-  sqlite3_bind_int(s, 4, slot->seq_size);
-  int rc = sqlite3_step(s);
-  if (rc != SQLITE_ROW) return rc == SQLITE_DONE ? PB_FAIL_MSG(kErrDamagedArea, "size row missing")
-                                                 : PB_FAIL_DB(conn->db);
+  int rc = step_sequence_row(slot, s, slot->seq_model, slot->seq_size, "size row missing", __LINE__);
+  if (rc != 1) return rc;
   namespace se = rec::size_entry;
   unsigned char* e = static_cast<unsigned char*>(entry);
   std::memset(e, 0, se::kSize);
