@@ -186,8 +186,7 @@ int ReportTable::Impl::open(const char* path, const char* key_column, const char
   old_path_ = old_table_path(path_);
 
   // The previous output is the table that stands at the path until close.
-  bool has_previous = path_.size() <= kMaxPathLength && old_path_.size() <= kMaxPathLength &&
-                      previous_.open(path_);
+  bool has_previous = previous_.open(path_);
   // Until the new table differs from the one at the path, nothing is
   // written: an unchanged rerun only links the path's table as OLD.DAT.
   if (has_previous) out_->match_source(path_, dbase_ ? kDbfHeaderSize : 0);

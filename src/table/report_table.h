@@ -33,8 +33,8 @@ class ReportTable {
   ReportTable(const ReportTable&) = delete;
   ReportTable& operator=(const ReportTable&) = delete;
 
-  // Opens the output at path: dBASE III when the path from its first "."
-  // reads ".dbf" in any case, else CSV. key_column and time_column name the
+  // Opens the output at path: dBASE III when its file name from its first
+  // "." reads ".dbf" in any case, else CSV. key_column and time_column name the
   // previous output's item-name and change-stamp columns; notation (0 metric,
   // 1 imperial) must match a text previous output's. Returns 1, or 0 after a
   // message through pb_printf when the output cannot be written (nothing at

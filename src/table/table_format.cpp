@@ -15,6 +15,10 @@ char to_lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A
 }  // namespace
 
 bool is_dbase_path(std::string_view path) {
+  // Directory names may hold dots of their own ("runs/2026.12/out.dbf"):
+  // only the file name counts.
+  size_t separator = path.find_last_of("/\\");
+  if (separator != std::string_view::npos) path.remove_prefix(separator + 1);
   size_t dot = path.find('.');
   if (dot == std::string_view::npos) return false;
   std::string_view rest = path.substr(dot);

@@ -22,9 +22,6 @@ constexpr int kMaxDecimals = 127;
 // A previous record (a text line with its line end, or a dBASE record) of
 // more bytes than this does not fit: the previous output is not reused.
 constexpr size_t kMaxRecordBytes = 4095;
-// Output and OLD.DAT paths longer than this are written, but the previous
-// output at such a path is not reused.
-constexpr size_t kMaxPathLength = 259;
 
 // dBASE III file layout.
 constexpr size_t kDbfHeaderSize = 32;
@@ -57,8 +54,9 @@ constexpr const char* kChangeLogName = "delta.lst";
 // Our own name prefix for a table being written.
 constexpr const char* kTemporaryPrefix = ".quire-new-";
 
-// True when the output at path is a dBASE III table: the path from its first
-// "." on reads ".dbf" in any case. Every other path gives CSV.
+// True when the output at path is a dBASE III table: its file name (after
+// the last "/" or "\") from its first "." on reads ".dbf" in any case.
+// Every other path gives CSV ("out.dbf.bak" too).
 bool is_dbase_path(std::string_view path);
 
 // Length of the directory part of path in this system's naming: the file

@@ -275,12 +275,13 @@ TEST_F(Reuse, PreviousOutputBeyondTheLimitsIsDropped) {
     write_file(dbf, bad);
     EXPECT_EQ(3u, run_table(dbf, three_items()).size()) << patch.first;
   }
-  // A long path is written but its previous output is not reused.
+  // A long path is no limit: its previous output is reused.
   std::string deep = store_.work().string() + "/" + std::string(200, 'd');
   fs::create_directories(deep);
   std::string long_path = deep + "/" + std::string(100, 'f') + ".csv";
   run_table(long_path, three_items());
-  EXPECT_EQ(3u, run_table(long_path, three_items()).size());
+  EXPECT_EQ(0u, run_table(long_path, three_items()).size());
+  EXPECT_TRUE(fs::exists(deep + "/OLD.DAT"));
 }
 
 TEST(PreviousOutputReader, SplitsValuesAsWritten) {

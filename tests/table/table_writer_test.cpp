@@ -16,11 +16,14 @@ namespace {
 using table::is_dbase_path;
 using table::old_table_path;
 
-TEST(TablePaths, FormatFollowsTheFirstDotOfThePath) {
-  for (const char* p : {"OUT.DBF", "out.Dbf", "C:\\data\\out.dbf", "/tmp/out.dbf"})
+TEST(TablePaths, FormatFollowsTheFirstDotOfTheFileName) {
+  // Dots in directory names do not count.
+  for (const char* p : {"OUT.DBF", "out.Dbf", "C:\\data\\out.dbf", "/tmp/out.dbf", "./out.dbf",
+                        ".\\out.dbf", "C:\\rel.2\\out.dbf", "reports.v2/out.dbf",
+                        "runs/2026.12/out.dbf"})
     EXPECT_TRUE(is_dbase_path(p)) << p;
-  for (const char* p : {"out.dbf.bak", "out.csv", "out", ".\\out.dbf", "C:\\rel.2\\out.dbf",
-                        "/tmp/a.b/out.dbf", "out.dbff", "out.db"})
+  for (const char* p : {"out.dbf.bak", "runs/2026.12/out.dbf.bak", "out.csv", "out", "a.dbf/out",
+                        "out.dbff", "out.db"})
     EXPECT_FALSE(is_dbase_path(p)) << p;
 }
 
