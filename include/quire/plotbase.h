@@ -97,7 +97,10 @@ PB_API int pb_convert_path(char* out, void* area, int mode);
 /* Finds the first (mode 0) or next (mode 1) item whose name matches pattern
  * ('*' any run, '?' one character, case-insensitive) and writes its name into
  * name (24 bytes). pattern may be the same buffer as name. "Next" continues
- * after the item last found on this area. 1 = found. */
+ * after the item last found on this area. 1 = found; 0 = no (further) item
+ * matches (pb_error code -100); any other result is a failure to read the
+ * store (a damaged area file, ...), described in pb_error, and says nothing
+ * about whether more items exist. */
 PB_API int pb_lookup_markers(void* area, char* name, const char* pattern, int mode);
 PB_API int pb_lookup_models(void* area, char* name, const char* pattern, int mode);
 PB_API int pb_lookup_orders(void* area, char* name, const char* pattern, int mode);

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <ctime>
 
+#include "platform/text_input.h"
 #include "quire/plotbase.h"
 #include "report/dump_report.h"
 
@@ -129,7 +130,9 @@ int DumpReport::parse_command_line(int argc, char** argv) {
     const char* value = arg[1] ? arg + 2 : arg + 1;
     if (option == 'L') {
       if (list_file) std::fclose(list_file);
-      list_file = std::fopen(value, "r");
+      // A list file that cannot be read as a file (a directory) counts as
+      // one that cannot be opened: every item is dumped.
+      list_file = platform::open_text_input(value);
     } else if (option == 'S') {
       if (parse_date_time(value, &start_time) == 0) {
         pb_printf("%s", kInvalidTime);

@@ -2,6 +2,7 @@
 // pipeline, the host-window messages, and the helpers the report kinds share.
 #include "report/dump_report.h"
 
+#include <cerrno>
 #include <cstring>
 
 #include "quire/plotbase.h"
@@ -56,6 +57,9 @@ DumpReport::~DumpReport() {
 int DumpReport::finish_output() { return table().close_report_output(); }
 
 int DumpReport::run_report(int argc, char** argv) {
+  stopped = 0;
+  ended_early = 0;
+  failed_item[0] = 0;
   if (parse_command_line(argc, argv) != 1) return 0;
   for (TimeTextCache& c : time_cache_) c.valid = false;
   // An output that cannot be created ends the command: nothing is walked and
@@ -66,42 +70,63 @@ int DumpReport::run_report(int argc, char** argv) {
 }
 
 int DumpReport::dump_all_items() {
-  int r = dump_next_item(1);
-  while (r == 1) {
+  ItemResult r = dump_next_item(1);
+  while (r == kItemDone) {
     if (stop_requested) {
+      stopped = 1;
       table().copy_remaining_previous();
-      break;
+      return 1;
     }
     r = dump_next_item(0);
+  }
+  if (r == kItemFailed) {
+    // The items after the failure were not looked at: they keep their
+    // previous records, as in a stopped run, and none is taken for deleted.
+    ended_early = 1;
+    table().copy_remaining_previous();
   }
   return 1;
 }
 
 int DumpReport::read_list_name(char* name) {
   for (;;) {
-    if (!std::fgets(name, kListLineLimit + 1, list_file)) return 0;
+    if (!std::fgets(name, kListLineLimit + 1, list_file)) {
+      if (!std::ferror(list_file)) return 0;
+      pb_printf("cannot read the list file: %s\n", std::strerror(errno));
+      return -1;
+    }
     name[std::strcspn(name, "\r\n")] = 0;
     if (name[0] != 0) return 1;
   }
 }
 
-int DumpReport::dump_next_item(int first) {
+DumpReport::ItemResult DumpReport::dump_next_item(int first) {
   char name[kItemNameSize] = {};
   int r;
   if (list_file) {
-    if (!read_list_name(name)) return 0;
+    int listed = read_list_name(name);
+    if (listed == 0) return kNoMoreItems;
+    if (listed < 0) return kItemFailed;
+    std::memcpy(failed_item, name, sizeof failed_item);
     r = lookup_item(area_record, name, name, 0);
   } else {
+    failed_item[0] = 0;
     r = lookup_item(area_record, name, "*", first ? 0 : 1);
   }
-  if (r != 1) return r;
-  name[kItemNameSize - 1] = 0;
-  r = dump_one_item(name);
-  if (r == 1) {
-    post_progress();
-    stop_requested = poll_stop();
+  // 0 is the library's "no (further) match"; any other result but 1 is a
+  // failure of the store, which must not pass for the end of the area.
+  if (r == 0) return list_file ? kNameNotFound : kNoMoreItems;
+  if (r != 1) {
+    print_library_error();
+    return kItemFailed;
   }
-  return r;
+  name[kItemNameSize - 1] = 0;
+  std::memcpy(failed_item, name, sizeof failed_item);
+  if (dump_one_item(name) != 1) return kItemFailed;
+  failed_item[0] = 0;
+  post_progress();
+  stop_requested = poll_stop();
+  return kItemDone;
 }
 
 int DumpReport::dump_one_item(const char* name) {

@@ -118,10 +118,32 @@ class DumpReport {
   intptr_t stop_requested = 0;
   ModuleHandle resource_module = nullptr;
 
+  // How the last item loop ended, for hosts that want the run's figures.
+  // stopped: the host's stop query ended it. ended_early: a failed lookup,
+  // open or close of an item, or a list file that failed while being read,
+  // ended it (the library's error has been printed). Either way the table
+  // holds the previous table's records of the items the run did not reach,
+  // so it is not complete. failed_item names the item concerned: the
+  // item whose open or close failed, the listed name whose lookup failed or
+  // found nothing, empty when the lookup of the next item of the area failed.
+  int stopped = 0;
+  int ended_early = 0;
+  char failed_item[kItemNameSize] = {};
+
  protected:
+  // What handling the next item gave.
+  enum ItemResult {
+    kItemDone,      // the item was handled; the loop goes on
+    kNoMoreItems,   // the area (or the list file) has no further item
+    kNameNotFound,  // the listed name is not in the area; the loop ends
+    kItemFailed,    // a lookup, open, close or list-file read failed
+  };
+
   // The item loop and its pipeline.
   int dump_all_items();
-  int dump_next_item(int first);
+  ItemResult dump_next_item(int first);
+  // 1 when the item was handled, 0 when its open or close failed (the
+  // library's error has been printed).
   int dump_one_item(const char* name);
   void post_progress();
   intptr_t poll_stop();
@@ -129,8 +151,8 @@ class DumpReport {
  private:
   // Reads the next list-file name into name (kItemNameSize bytes): up to 20
   // characters of a line cut at its first CR or LF; blank lines are skipped
-  // and longer lines are taken 20 characters at a time. 0 at the end of the
-  // file.
+  // and longer lines are taken 20 characters at a time. 1 with a name, 0 at
+  // the end of the file, -1 when reading failed (a message has been printed).
   int read_list_name(char* name);
 
   // The time text of t for closing column slot (0..2), formed only when t or

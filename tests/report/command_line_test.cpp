@@ -120,6 +120,10 @@ TEST_F(CommandLine, ListOptionOpensTheLastListFile) {
   EXPECT_STREQ(line, "B\n");
   parse({"-La.lst", "-Lmissing.lst", "NOPE", "out.csv"});  // cannot open: all items
   EXPECT_EQ(report_.list_file, nullptr);
+  // A directory opens but reads as empty, which would give a table without
+  // records: it is a list file that cannot be opened.
+  parse({"-La.lst", "-L.", "NOPE", "out.csv"});
+  EXPECT_EQ(report_.list_file, nullptr);
 }
 
 }  // namespace

@@ -21,6 +21,7 @@ struct FakeItem {
   std::string user_last_mod, user_created, user_prev_mod;
   bool fail_open = false;
   bool fail_close = false;
+  bool fail_lookup = false;  // the lookup that would find it fails
 };
 
 struct DumpedItem {
@@ -86,6 +87,7 @@ class FakeReport : public DumpReport {
         if (pb_stricmp(items[index].name.c_str(), wanted.c_str()) == 0) break;
     }
     if (index >= items.size()) return 0;
+    if (items[index].fail_lookup) return fail(43) - 1;
     next_ = index + 1;
     std::strcpy(name, items[index].name.c_str());
     pbc_item_num = static_cast<int>(index + 1);

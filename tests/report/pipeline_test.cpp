@@ -244,6 +244,49 @@ TEST_F(Pipeline, OpenFailureIsReportedAndEndsTheLoop) {
   EXPECT_EQ(host_.messages, (std::vector<Message>{kStop, progress(3, 1), kStop}));
 }
 
+TEST_F(Pipeline, StoreFailuresEndTheRunEarlyAndKeepThePreviousRecordsOfTheRest) {
+  set_host_window(window_);
+  auto items = three_items();
+  {
+    FakeReport report;
+    ASSERT_EQ(run(report, [&](FakeReport& rep) { rep.items = items; }), 1);
+    EXPECT_EQ(report.ended_early, 0);
+  }
+  auto names = [&] {
+    std::vector<std::string> first;
+    for (const auto& row : rows()) first.push_back(row.substr(0, row.find(',')));
+    return first;
+  };
+  const std::vector<std::string> all{"\"A\"", "\"B\"", "\"C\""};
+  // A failed lookup is no end of the area: B and C keep their rows.
+  items[0].modified = 0x101;
+  items[1].fail_lookup = true;
+  {
+    CapturedMessages captured;
+    FakeReport report;
+    ASSERT_EQ(run(report, [&](FakeReport& rep) { rep.items = items; }), 1);
+    EXPECT_EQ(captured.text(), "Error 43, fake.cpp(7)");
+    EXPECT_EQ(report.dumped.size(), 1u);
+    EXPECT_EQ(report.ended_early, 1);
+    EXPECT_EQ(report.stopped, 0);
+    EXPECT_STREQ(report.failed_item, "");
+    EXPECT_EQ(names(), all);
+  }
+  // A failed open of a changed item: the item is missing, the rest kept.
+  items[1].fail_lookup = false;
+  items[1].fail_open = true;
+  items[1].modified = 0x201;
+  {
+    CapturedMessages captured;
+    FakeReport report;
+    ASSERT_EQ(run(report, [&](FakeReport& rep) { rep.items = items; }), 1);
+    EXPECT_EQ(captured.text(), "Error 41, fake.cpp(7)");
+    EXPECT_EQ(report.ended_early, 1);
+    EXPECT_STREQ(report.failed_item, "B");
+    EXPECT_EQ(names(), (std::vector<std::string>{"\"A\"", "\"C\""}));
+  }
+}
+
 TEST_F(Pipeline, CloseFailureKeepsTheItemsRows) {
   set_host_window(window_);
   CapturedMessages captured;
