@@ -133,6 +133,7 @@ int DumpReport::parse_command_line(int argc, char** argv) {
       // A list file that cannot be read as a file (a directory) counts as
       // one that cannot be opened: every item is dumped.
       list_file = platform::open_text_input(value);
+      list_path_ = value;
     } else if (option == 'S') {
       if (parse_date_time(value, &start_time) == 0) {
         pb_printf("%s", kInvalidTime);

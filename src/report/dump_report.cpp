@@ -92,7 +92,7 @@ int DumpReport::read_list_name(char* name) {
   for (;;) {
     if (!std::fgets(name, kListLineLimit + 1, list_file)) {
       if (!std::ferror(list_file)) return 0;
-      pb_printf("cannot read the list file: %s\n", std::strerror(errno));
+      pb_printf("cannot read the list file %s: %s\n", list_path_, std::strerror(errno));
       return -1;
     }
     name[std::strcspn(name, "\r\n")] = 0;

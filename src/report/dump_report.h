@@ -166,6 +166,7 @@ class DumpReport {
     char text[kTimeTextSize] = {};
   };
   TimeTextCache time_cache_[3];
+  const char* list_path_ = "";  // the -L value of list_file, for messages
   int item_number_ = 0;
   int total_items_ = 0;
 };
