@@ -1,6 +1,6 @@
 /* The string table a resource library exports, and finding it in a loaded
  * library. The layout is plain C so that the sources generated for resource
- * libraries (cmake/targets/resources.cmake) compile against it too. */
+ * libraries (cmake/resources.cmake) compile against it too. */
 #ifndef QUIRE_PLATFORM_STRING_TABLE_H_
 #define QUIRE_PLATFORM_STRING_TABLE_H_
 

@@ -9,7 +9,7 @@
 
 namespace quire::testing {
 
-// The fixture libraries and the probe program (cmake/targets/resources.cmake).
+// The fixture libraries and the probe program (cmake/resources.cmake).
 inline std::string fixture(const std::string& name) { return bin_dir() + "/../resource_fixtures/" + name; }
 
 }  // namespace quire::testing

@@ -1,0 +1,29 @@
+# libFuzzer targets (configure with -DQUIRE_FUZZ=ON and clang; preset `fuzz`),
+# each instrumented for coverage, address and undefined-behaviour checks.
+# scripts/run-fuzz builds and runs every target named *_fuzz.
+#
+#   quire_fuzz_target(<name> SOURCES <files>... [LIBRARIES <libraries>...])
+if(NOT QUIRE_FUZZ)
+  return()
+endif()
+if(NOT CMAKE_CXX_COMPILER_ID MATCHES "Clang")
+  message(FATAL_ERROR "QUIRE_FUZZ needs clang (use the fuzz preset)")
+endif()
+
+function(quire_fuzz_target name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;LIBRARIES" ${ARGN})
+  add_executable(${name} fuzz/${name}.cpp ${ARG_SOURCES})
+  target_include_directories(${name} PRIVATE include src)
+  target_compile_options(${name} PRIVATE -fsanitize=fuzzer,address,undefined -fno-omit-frame-pointer
+                         -fno-sanitize-recover=undefined)
+  target_link_options(${name} PRIVATE -fsanitize=fuzzer,address,undefined)
+  target_link_libraries(${name} PRIVATE ${ARG_LIBRARIES})
+endfunction()
+
+# The previous-output reader, with the table module and the file layer.
+quire_fuzz_target(previous_output_fuzz
+  SOURCES src/table/change_log.cpp src/table/previous_output.cpp src/table/report_table.cpp
+          src/table/table_format.cpp src/platform/file_system.cpp
+  LIBRARIES plotbase)
+# The version record reader.
+quire_fuzz_target(version_record_fuzz SOURCES src/platform/version_record.cpp)
