@@ -10,7 +10,7 @@
 #include <sstream>
 #include <string>
 
-#include "area_store.h"
+#include "quire/area_store.h"
 #include "commands.h"
 
 namespace quire::cli {
@@ -41,21 +41,10 @@ bool area_name_arg(const std::string& utf8, std::string* latin1) {
 }
 
 int do_import(const std::string& file) {
-  std::string text;
   std::string where = file == "-" ? "<stdin>" : file;
-  if (file == "-") {
-    std::ostringstream ss;
-    ss << std::cin.rdbuf();
-    text = ss.str();
-  } else {
-    std::ifstream in(file, std::ios::binary);
-    if (!in) return error("import", file + ": cannot open: " + std::strerror(errno));
-    text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    if (in.bad()) return error("import", file + ": cannot read: " + std::strerror(errno));
-  }
   std::string why;
   plotbase::AreaSummary summary;
-  if (!plotbase::import_area_json(text, &why, &summary)) return error("import", where + ": " + why);
+  if (!plotbase::import_area_file(file, &why, &summary)) return error("import", where + ": " + why);
   std::printf("imported %s\n", summary_text(summary).c_str());
   return 0;
 }

@@ -40,7 +40,7 @@ extern "C" PB_API int pb_lookup_storage_areas(void* area, const char* name, int 
     return PB_FAIL_MSG(kErrStore, std::strerror(errno));
   }
   if (!S_ISREG(st.st_mode)) return PB_FAIL_MSG(kErrDamagedArea, "area file is not a regular file");
-  int r = bind_area(area, path, st);
+  int r = bind_area(area, wanted, path, st);
   if (r != 1) return r;
   Conn* conn = resolve_area(area, false, kSource, __LINE__);
   if (!conn) return pb_error.code;

@@ -1,5 +1,5 @@
 // Listing and exporting areas, and the Latin-1 / UTF-8 conversions.
-#include "area_store.h"
+#include "quire/area_store.h"
 
 #include <dirent.h>
 #include <sys/stat.h>
@@ -134,40 +134,84 @@ bool read_summary(const std::string& path, AreaSummary* out, std::string* error)
 
 using ojson = nlohmann::ordered_json;
 
-ojson faults_json(sqlite3_stmt* s, int first) {
-  ojson f = ojson::object();
-  static const char* const bools[] = {"open", "close", "header", "header_ex", "analysis", "ordmod", "model"};
-  static const char* const ints[] = {"piece_at", "override_at", "splice_at", "model_list_at"};
-  if (sqlite3_column_type(s, first) == SQLITE_NULL) return f;  // no faults row
-  for (int i = 0; i < 7; ++i)
-    if (sqlite3_column_int(s, first + i)) f[bools[i]] = true;
-  for (int i = 0; i < 4; ++i)
-    if (sqlite3_column_type(s, first + 7 + i) != SQLITE_NULL) f[ints[i]] = sqlite3_column_int64(s, first + 7 + i);
-  return f;
+enum ExportStmt {
+  kExMarkers, kExAnalysis, kExMarkerPieces, kExOverrides, kExSplices, kExListModels, kExListOptions,
+  kExListSizes, kExModels, kExGroups, kExModelPieces, kExPieces, kExOrders, kExFaults, kExportStmtCount
+};
+
+// The queries of the export: every column of the description, items in id
+// order, lists in position order. Columns before the fields are named in
+// kEx*Column below.
+std::string export_sql(int id) {
+  auto rows = [](const Table& t, const char* before, const char* rest) {
+    return std::string("SELECT ") + before + column_list(t) + " FROM " + t.name + rest;
+  };
+  const char* kOwned = " WHERE owner = ?1 AND owner_id = ?2 AND model_position = ?3 ORDER BY position";
+  switch (id) {
+    case kExMarkers: return rows(kMarkersTable, "id, ", " ORDER BY id");
+    case kExAnalysis: return rows(kAnalysisTable, "", " WHERE marker_id = ?1");
+    case kExMarkerPieces: return rows(kMarkerPiecesTable, "", " WHERE marker_id = ?1 ORDER BY position");
+    case kExOverrides: return rows(kOverridesTable, "", " WHERE marker_id = ?1 ORDER BY position");
+    case kExSplices: return rows(kSplicesTable, "", " WHERE marker_id = ?1 ORDER BY position");
+    case kExListModels:
+      return rows(kOrderModelsTable, "position, ", " WHERE owner = ?1 AND owner_id = ?2 ORDER BY position");
+    case kExListOptions: return rows(kOptionsTable, "", kOwned);
+    case kExListSizes: return rows(kSizesTable, "", kOwned);
+    case kExModels: return rows(kModelsTable, "id, ", " ORDER BY id");
+    case kExGroups: return rows(kOptionGroupsTable, "", " WHERE model_id = ?1 ORDER BY position");
+    case kExModelPieces:
+      return rows(kModelPiecesTable, "option_group, ", " WHERE model_id = ?1 ORDER BY option_group, position");
+    case kExPieces: return rows(kPiecesTable, "id, ", " ORDER BY id");
+    case kExOrders: return rows(kOrdersTable, "id, ", " ORDER BY id");
+    case kExFaults: return rows(kFaultsTable, "", " WHERE kind = ?1 AND item_id = ?2");
+    default: return "";
+  }
+}
+constexpr int kExIdColumn = 0;        // item queries: id, then the fields
+constexpr int kExPositionColumn = 0;  // kExListModels: position, then the fields
+constexpr int kExGroupColumn = 0;     // kExModelPieces: option_group, then the fields
+
+// The keys of table's fields in group (null: the row's own keys) as JSON,
+// in the order of the description. Faults appear only when set.
+void put_fields(ojson& o, const Table& table, const void* row, const char* group) {
+  void* r = const_cast<void*>(row);
+  for (const Field& f : table) {
+    if (!f.key || (f.group == nullptr) != (group == nullptr)) continue;
+    if (group && std::strcmp(f.group, group) != 0) continue;
+    switch (f.type) {
+      case FieldType::kText: o[f.key] = latin1_to_utf8(*static_cast<const std::string*>(f.at(r))); break;
+      case FieldType::kInt: o[f.key] = *static_cast<const int32_t*>(f.at(r)); break;
+      case FieldType::kReal: o[f.key] = *static_cast<const double*>(f.at(r)); break;
+      case FieldType::kFlag:
+        if (*static_cast<const bool*>(f.at(r))) o[f.key] = true;
+        break;
+      case FieldType::kIndex:
+        if (*static_cast<const int64_t*>(f.at(r)) >= 0) o[f.key] = *static_cast<const int64_t*>(f.at(r));
+        break;
+      case FieldType::kCounts: o[f.key] = *static_cast<const std::vector<int32_t>*>(f.at(r)); break;
+      case FieldType::kLength: break;
+    }
+  }
 }
 
-const char* const kFaultJoin =
-    " f.open, f.close, f.header, f.header_ex, f.analysis, f.ordmod, f.model, f.piece_at, f.override_at, "
-    "f.splice_at, f.model_list_at";
-
-// Common item fields from columns 0..6 (name, modified, created,
-// prev_modified, three users).
-void common_json(ojson& o, sqlite3_stmt* s) {
-  o["name"] = col_utf8(s, 0);
-  o["modified"] = sqlite3_column_int(s, 1);
-  o["created"] = sqlite3_column_int(s, 2);
-  o["prev_modified"] = sqlite3_column_int(s, 3);
-  o["user_last_mod"] = col_utf8(s, 4);
-  o["user_created"] = col_utf8(s, 5);
-  o["user_prev_mod"] = col_utf8(s, 6);
+template <typename T>
+ojson rows_json(const std::vector<T>& rows, const Table& table) {
+  ojson a = ojson::array();
+  for (const T& row : rows) {
+    ojson e = ojson::object();
+    put_fields(e, table, &row, nullptr);
+    a.push_back(std::move(e));
+  }
+  return a;
 }
 
 class Exporter {
  public:
-  Exporter(sqlite3* db, std::ostream& out) : db_(db), out_(out) {}
+  Exporter(sqlite3* db, std::ostream& out) : db_(db), out_(out), stmts_(kExportStmtCount, export_sql) {
+    stmts_.attach(db);
+  }
 
   bool run(std::string* error) {
-    if (!prepare_all(error)) return false;
     Stmt area;
     if (!prepare(db_, "SELECT name, notation, precision FROM area", &area, error)) return false;
     if (sqlite3_step(area.s) != SQLITE_ROW) return *error = "damaged area file: no area row", false;
@@ -178,53 +222,25 @@ class Exporter {
   }
 
  private:
-  bool prepare_all(std::string* error) {
-    return prepare(db_, "SELECT id FROM markers ORDER BY id", &marker_ids_, error) &&
-           prepare(db_,
-                   (std::string("SELECT m.name, m.modified, m.created, m.prev_modified, m.user_last_mod, "
-                                "m.user_created, m.user_prev_mod, m.byte_size1, m.byte_size2, m.header_name, "
-                                "m.description, m.order_name, m.order_number, m.lay_limits, m.annotation, "
-                                "m.block_buffer, m.matching, m.notch, m.width, m.length, m.util, m.target_util, "
-                                "m.total_perimeter, m.stripe_o, m.stripe_o2, m.stripe_o3, m.stripe_rpt, m.plaid_o, "
-                                "m.plaid_o2, m.plaid_o3, m.plaid_rpt, m.shrink_stretch_x, m.shrink_stretch_y, "
-                                "m.added, m.total_corners, m.total_notches, m.five_star, m.sizes, m.added_sizes,") +
-                    kFaultJoin +
-                    " FROM markers m LEFT JOIN faults f ON f.kind = 'marker' AND f.item_id = m.id WHERE m.id = ?1")
-                       .c_str(),
-                   &marker_, error) &&
-           prepare(db_,
-                   "SELECT straight_perimeter, curved_perimeter, total_internal, straight_internal, "
-                   "curved_internal, placed_area, placed_perimeter, area_term, net_area, placed_pieces, "
-                   "unplaced_pieces, placed_notches, placed_corners, notch_counts, internal_counts, "
-                   "point_attribute_counts FROM marker_analysis WHERE marker_id = ?1",
-                   &analysis_, error) &&
-           prepare(db_,
-                   "SELECT name, category, area, perimeter, size FROM marker_pieces WHERE marker_id = ?1 "
-                   "ORDER BY position",
-                   &marker_pieces_, error) &&
-           prepare(db_,
-                   "SELECT piece, right_hand, override, size, model FROM overrides WHERE marker_id = ?1 "
-                   "ORDER BY position",
-                   &overrides_, error) &&
-           prepare(db_, "SELECT start, length FROM splices WHERE marker_id = ?1 ORDER BY position", &splices_,
-                   error) &&
-           prepare(db_,
-                   "SELECT position, name, alteration, dynamic, size_code, fabric, add_piece_bundle FROM "
-                   "order_models WHERE owner = ?1 AND owner_id = ?2 ORDER BY position",
-                   &list_models_, error) &&
-           prepare(db_,
-                   "SELECT name FROM order_model_options WHERE owner = ?1 AND owner_id = ?2 AND "
-                   "model_position = ?3 ORDER BY position",
-                   &list_options_, error) &&
-           prepare(db_,
-                   "SELECT size, quantity, cutdown, half_piece, base_size, direction, placed FROM "
-                   "order_model_sizes WHERE owner = ?1 AND owner_id = ?2 AND model_position = ?3 ORDER BY position",
-                   &list_sizes_, error);
+  sqlite3_stmt* stmt(int id, std::string* error) {
+    sqlite3_stmt* s = stmts_.get(id);
+    if (!s) *error = std::string("damaged area file: ") + sqlite3_errmsg(db_);
+    else sqlite3_reset(s);
+    return s;
   }
 
   bool fail_db(std::string* error) {
     *error = std::string("cannot read the area: ") + sqlite3_errmsg(db_);
     return false;
+  }
+
+  // Reads the rows s gives (its fields from column first on) into out.
+  template <typename T>
+  bool read_rows(sqlite3_stmt* s, int first, const Table& table, std::vector<T>* out, std::string* error) {
+    out->clear();
+    int rc;
+    while ((rc = sqlite3_step(s)) == SQLITE_ROW) read_fields(s, first, table, &out->emplace_back());
+    return rc == SQLITE_DONE || fail_db(error);
   }
 
   // Writes one item of a list: the separator and the item on its own line.
@@ -238,144 +254,99 @@ class Exporter {
   }
   void close_list(bool last) { out_ << (first_ ? "]" : "\n  ]") << (last ? "\n" : ",\n"); }
 
-  bool model_list(const char* owner, int64_t id, ojson* out, std::string* error) {
-    *out = ojson::array();
-    sqlite3_stmt* s = list_models_.s;
-    sqlite3_reset(s);
-    sqlite3_bind_text(s, 1, owner, -1, SQLITE_STATIC);
+  bool faults(ojson& o, Kind kind, int64_t id, std::string* error) {
+    sqlite3_stmt* s = stmt(kExFaults, error);
+    if (!s) return false;
+    sqlite3_bind_text(s, 1, kind_name(kind), -1, SQLITE_STATIC);
     sqlite3_bind_int64(s, 2, id);
-    int rc;
-    while ((rc = sqlite3_step(s)) == SQLITE_ROW) {
-      ojson m;
-      int64_t position = sqlite3_column_int64(s, 0);
-      m["name"] = col_utf8(s, 1);
-      m["alteration"] = col_utf8(s, 2);
-      m["dynamic"] = col_utf8(s, 3);
-      m["size_code"] = col_utf8(s, 4);
-      m["fabric"] = col_utf8(s, 5);
-      m["add_piece_bundle"] = sqlite3_column_int(s, 6);
-      ojson options = ojson::array();
-      sqlite3_stmt* o = list_options_.s;
-      sqlite3_reset(o);
-      sqlite3_bind_text(o, 1, owner, -1, SQLITE_STATIC);
-      sqlite3_bind_int64(o, 2, id);
-      sqlite3_bind_int64(o, 3, position);
-      while (sqlite3_step(o) == SQLITE_ROW) options.push_back(col_utf8(o, 0));
-      m["options"] = std::move(options);
-      ojson sizes = ojson::array();
-      sqlite3_stmt* z = list_sizes_.s;
-      sqlite3_reset(z);
-      sqlite3_bind_text(z, 1, owner, -1, SQLITE_STATIC);
-      sqlite3_bind_int64(z, 2, id);
-      sqlite3_bind_int64(z, 3, position);
-      while (sqlite3_step(z) == SQLITE_ROW) {
-        ojson e;
-        e["size"] = col_utf8(z, 0);
-        e["quantity"] = sqlite3_column_int(z, 1);
-        e["cutdown"] = col_utf8(z, 2);
-        e["half_piece"] = col_utf8(z, 3);
-        e["base_size"] = col_utf8(z, 4);
-        e["direction"] = sqlite3_column_int(z, 5);
-        e["placed"] = sqlite3_column_int(z, 6);
-        sizes.push_back(std::move(e));
-      }
-      m["sizes"] = std::move(sizes);
-      out->push_back(std::move(m));
+    int rc = sqlite3_step(s);
+    if (rc == SQLITE_ROW) {
+      FaultSet f;
+      read_fields(s, 0, kFaultsTable, &f);
+      ojson j = ojson::object();
+      put_fields(j, kFaultsTable, &f, nullptr);
+      if (!j.empty()) o["faults"] = std::move(j);
+    } else if (rc != SQLITE_DONE) {
+      return fail_db(error);
     }
-    if (rc != SQLITE_DONE) return fail_db(error);
     return true;
   }
 
-  static ojson counts_json(sqlite3_stmt* s, int col) {
-    ojson a = ojson::array();
-    std::string t = col_text(s, col);
-    const char* p = t.c_str();
-    while (*p == '[' || *p == ' ') ++p;
-    while (*p && *p != ']') {
-      char* end = nullptr;
-      long v = std::strtol(p, &end, 10);
-      if (end == p) break;
-      a.push_back(v);
-      p = end;
-      while (*p == ',' || *p == ' ') ++p;
+  bool model_list(Kind owner, int64_t id, ojson* out, std::string* error) {
+    *out = ojson::array();
+    sqlite3_stmt* s = stmt(kExListModels, error);
+    if (!s) return false;
+    sqlite3_bind_text(s, 1, kind_name(owner), -1, SQLITE_STATIC);
+    sqlite3_bind_int64(s, 2, id);
+    int rc;
+    while ((rc = sqlite3_step(s)) == SQLITE_ROW) {
+      OrderModelData m;
+      read_fields(s, kExPositionColumn + 1, kOrderModelsTable, &m);
+      int64_t position = sqlite3_column_int64(s, kExPositionColumn);
+      sqlite3_stmt* o = stmt(kExListOptions, error);
+      sqlite3_stmt* z = stmt(kExListSizes, error);
+      if (!o || !z) return false;
+      for (sqlite3_stmt* q : {o, z}) {
+        sqlite3_bind_text(q, 1, kind_name(owner), -1, SQLITE_STATIC);
+        sqlite3_bind_int64(q, 2, id);
+        sqlite3_bind_int64(q, 3, position);
+      }
+      if (!read_rows(o, 0, kOptionsTable, &m.options, error) || !read_rows(z, 0, kSizesTable, &m.sizes, error))
+        return false;
+      ojson j = ojson::object();
+      put_fields(j, kOrderModelsTable, &m, nullptr);
+      ojson options = ojson::array();
+      for (const std::string& t : m.options) options.push_back(latin1_to_utf8(t));
+      j["options"] = std::move(options);
+      j["sizes"] = rows_json(m.sizes, kSizesTable);
+      out->push_back(std::move(j));
     }
-    return a;
+    return rc == SQLITE_DONE || fail_db(error);
   }
 
   bool markers(std::string* error) {
     open_list("markers");
+    sqlite3_stmt* s = stmt(kExMarkers, error);
+    if (!s) return false;
     int rc;
-    while ((rc = sqlite3_step(marker_ids_.s)) == SQLITE_ROW) {
-      int64_t id = sqlite3_column_int64(marker_ids_.s, 0);
-      sqlite3_stmt* s = marker_.s;
-      sqlite3_reset(s);
-      sqlite3_bind_int64(s, 1, id);
-      if (sqlite3_step(s) != SQLITE_ROW) return fail_db(error);
-      ojson o;
-      common_json(o, s);
-      o["byte_size"] = {sqlite3_column_int(s, 7), sqlite3_column_int(s, 8)};
-      ojson h;
-      int c = 9;
-      for (const auto& f : kHeaderTexts) h[f.key] = col_utf8(s, c++);
-      // The query lists the reals and ints in the order of the tables.
-      for (const auto& f : kHeaderReals) h[f.key] = sqlite3_column_double(s, c++);
-      for (const auto& f : kHeaderInts) h[f.key] = sqlite3_column_int(s, c++);
+    MarkerData m;
+    while ((rc = sqlite3_step(s)) == SQLITE_ROW) {
+      int64_t id = sqlite3_column_int64(s, kExIdColumn);
+      read_fields(s, kExIdColumn + 1, kMarkersTable, &m);
+      ojson o = ojson::object();
+      put_fields(o, kMarkersTable, &m, nullptr);
+      o["byte_size"] = {m.byte_size[0], m.byte_size[1]};
+      ojson h = ojson::object();
+      put_fields(h, kMarkersTable, &m, "header");
       o["header"] = std::move(h);
-      sqlite3_stmt* a = analysis_.s;
-      sqlite3_reset(a);
+      sqlite3_stmt* a = stmt(kExAnalysis, error);
+      if (!a) return false;
       sqlite3_bind_int64(a, 1, id);
-      ojson an;
-      if (sqlite3_step(a) == SQLITE_ROW) {
-        int k = 0;
-        for (const auto& f : kAnalysisReals) an[f.key] = sqlite3_column_double(a, k++);
-        for (const auto& f : kAnalysisInts) an[f.key] = sqlite3_column_int(a, k++);
-        for (const auto& f : kAnalysisLists) an[f.key] = counts_json(a, k++);
+      ojson an = ojson::object();
+      int arc = sqlite3_step(a);
+      if (arc == SQLITE_ROW) {
+        read_fields(a, 0, kAnalysisTable, &m.analysis);
+        put_fields(an, kAnalysisTable, &m.analysis, nullptr);
+      } else if (arc != SQLITE_DONE) {
+        return fail_db(error);
       }
       o["analysis"] = std::move(an);
-      ojson pieces = ojson::array();
-      sqlite3_stmt* p = marker_pieces_.s;
-      sqlite3_reset(p);
-      sqlite3_bind_int64(p, 1, id);
-      while (sqlite3_step(p) == SQLITE_ROW) {
-        ojson e;
-        e["name"] = col_utf8(p, 0);
-        e["category"] = col_utf8(p, 1);
-        e["area"] = sqlite3_column_double(p, 2);
-        e["perimeter"] = sqlite3_column_double(p, 3);
-        e["size"] = col_utf8(p, 4);
-        pieces.push_back(std::move(e));
-      }
-      o["pieces"] = std::move(pieces);
-      ojson overrides = ojson::array();
-      sqlite3_stmt* v = overrides_.s;
-      sqlite3_reset(v);
-      sqlite3_bind_int64(v, 1, id);
-      while (sqlite3_step(v) == SQLITE_ROW) {
-        ojson e;
-        e["piece"] = col_utf8(v, 0);
-        e["right"] = sqlite3_column_int(v, 1);
-        e["override"] = col_utf8(v, 2);
-        e["size"] = col_utf8(v, 3);
-        e["model"] = col_utf8(v, 4);
-        overrides.push_back(std::move(e));
-      }
-      o["overrides"] = std::move(overrides);
-      ojson splices = ojson::array();
-      sqlite3_stmt* sp = splices_.s;
-      sqlite3_reset(sp);
-      sqlite3_bind_int64(sp, 1, id);
-      while (sqlite3_step(sp) == SQLITE_ROW) {
-        ojson e;
-        e["start"] = sqlite3_column_double(sp, 0);
-        e["length"] = sqlite3_column_double(sp, 1);
-        splices.push_back(std::move(e));
-      }
-      o["splices"] = std::move(splices);
+      sqlite3_stmt* p = stmt(kExMarkerPieces, error);
+      sqlite3_stmt* v = stmt(kExOverrides, error);
+      sqlite3_stmt* sp = stmt(kExSplices, error);
+      if (!p || !v || !sp) return false;
+      for (sqlite3_stmt* q : {p, v, sp}) sqlite3_bind_int64(q, 1, id);
+      if (!read_rows(p, 0, kMarkerPiecesTable, &m.pieces, error) ||
+          !read_rows(v, 0, kOverridesTable, &m.overrides, error) ||
+          !read_rows(sp, 0, kSplicesTable, &m.splices, error))
+        return false;
+      o["pieces"] = rows_json(m.pieces, kMarkerPiecesTable);
+      o["overrides"] = rows_json(m.overrides, kOverridesTable);
+      o["splices"] = rows_json(m.splices, kSplicesTable);
       ojson list;
-      if (!model_list("marker", id, &list, error)) return false;
+      if (!model_list(kMarker, id, &list, error)) return false;
       o["models"] = std::move(list);
-      ojson f = faults_json(s, c);
-      if (!f.empty()) o["faults"] = std::move(f);
+      if (!faults(o, kMarker, id, error)) return false;
       item(o);
     }
     if (rc != SQLITE_DONE) return fail_db(error);
@@ -384,58 +355,43 @@ class Exporter {
   }
 
   bool models(std::string* error) {
-    Stmt ids, row, groups, mpieces;
-    if (!prepare(db_,
-                 (std::string("SELECT m.name, m.modified, m.created, m.prev_modified, m.user_last_mod, "
-                              "m.user_created, m.user_prev_mod, m.comment1, m.comment2, m.id,") +
-                  kFaultJoin +
-                  " FROM models m LEFT JOIN faults f ON f.kind = 'model' AND f.item_id = m.id ORDER BY m.id")
-                     .c_str(),
-                 &row, error) ||
-        !prepare(db_, "SELECT position, option FROM option_groups WHERE model_id = ?1 ORDER BY position", &groups,
-                 error) ||
-        !prepare(db_,
-                 "SELECT option_group, name, fabric, type, as_in, mirror_x, mirror_y, mirror_xy, half, dy_sp, "
-                 "add_piece FROM model_pieces WHERE model_id = ?1 ORDER BY option_group, position",
-                 &mpieces, error))
-      return false;
     open_list("models");
+    sqlite3_stmt* s = stmt(kExModels, error);
+    if (!s) return false;
     int rc;
-    while ((rc = sqlite3_step(row.s)) == SQLITE_ROW) {
-      int64_t id = sqlite3_column_int64(row.s, 9);
-      ojson o;
-      common_json(o, row.s);
-      o["comment1"] = col_utf8(row.s, 7);
-      o["comment2"] = col_utf8(row.s, 8);
-      ojson base = ojson::array();
-      ojson gl = ojson::array();
-      sqlite3_bind_int64(groups.s, 1, id);
-      while (sqlite3_step(groups.s) == SQLITE_ROW) {
-        ojson g;
-        g["option"] = col_utf8(groups.s, 1);
-        g["pieces"] = ojson::array();
-        gl.push_back(std::move(g));
+    ModelData m;
+    while ((rc = sqlite3_step(s)) == SQLITE_ROW) {
+      int64_t id = sqlite3_column_int64(s, kExIdColumn);
+      read_fields(s, kExIdColumn + 1, kModelsTable, &m);
+      sqlite3_stmt* g = stmt(kExGroups, error);
+      sqlite3_stmt* q = stmt(kExModelPieces, error);
+      if (!g || !q) return false;
+      sqlite3_bind_int64(g, 1, id);
+      if (!read_rows(g, 0, kOptionGroupsTable, &m.option_groups, error)) return false;
+      m.pieces.clear();
+      sqlite3_bind_int64(q, 1, id);
+      int prc;
+      while ((prc = sqlite3_step(q)) == SQLITE_ROW) {
+        int64_t group = sqlite3_column_int64(q, kExGroupColumn);
+        std::vector<ModelPieceData>* into = nullptr;
+        if (group == 0) into = &m.pieces;
+        else if (group - 1 < static_cast<int64_t>(m.option_groups.size()))
+          into = &m.option_groups[static_cast<size_t>(group - 1)].pieces;
+        if (into) read_fields(q, kExGroupColumn + 1, kModelPiecesTable, &into->emplace_back());
       }
-      sqlite3_reset(groups.s);
-      sqlite3_bind_int64(mpieces.s, 1, id);
-      while (sqlite3_step(mpieces.s) == SQLITE_ROW) {
-        sqlite3_stmt* p = mpieces.s;
-        int64_t group = sqlite3_column_int64(p, 0);
-        ojson e;
-        e["name"] = col_utf8(p, 1);
-        e["fabric"] = col_utf8(p, 2);
-        static const char* const flags[] = {"type", "as_in", "mirror_x", "mirror_y",
-                                            "mirror_xy", "half", "dy_sp", "add_piece"};
-        for (int i = 0; i < 8; ++i) e[flags[i]] = sqlite3_column_int(p, 3 + i);
-        if (group == 0) base.push_back(std::move(e));
-        else if (group - 1 < static_cast<int64_t>(gl.size()))
-          gl[static_cast<size_t>(group - 1)]["pieces"].push_back(std::move(e));
+      if (prc != SQLITE_DONE) return fail_db(error);
+      ojson o = ojson::object();
+      put_fields(o, kModelsTable, &m, nullptr);
+      o["pieces"] = rows_json(m.pieces, kModelPiecesTable);
+      ojson groups = ojson::array();
+      for (const OptionGroupData& og : m.option_groups) {
+        ojson j = ojson::object();
+        put_fields(j, kOptionGroupsTable, &og, nullptr);
+        j["pieces"] = rows_json(og.pieces, kModelPiecesTable);
+        groups.push_back(std::move(j));
       }
-      sqlite3_reset(mpieces.s);
-      o["pieces"] = std::move(base);
-      o["option_groups"] = std::move(gl);
-      ojson f = faults_json(row.s, 10);
-      if (!f.empty()) o["faults"] = std::move(f);
+      o["option_groups"] = std::move(groups);
+      if (!faults(o, kModel, id, error)) return false;
       item(o);
     }
     if (rc != SQLITE_DONE) return fail_db(error);
@@ -444,22 +400,16 @@ class Exporter {
   }
 
   bool pieces(std::string* error) {
-    Stmt row;
-    if (!prepare(db_,
-                 (std::string("SELECT p.name, p.category, p.description,") + kFaultJoin +
-                  " FROM pieces p LEFT JOIN faults f ON f.kind = 'piece' AND f.item_id = p.id ORDER BY p.id")
-                     .c_str(),
-                 &row, error))
-      return false;
     open_list("pieces");
+    sqlite3_stmt* s = stmt(kExPieces, error);
+    if (!s) return false;
     int rc;
-    while ((rc = sqlite3_step(row.s)) == SQLITE_ROW) {
-      ojson o;
-      o["name"] = col_utf8(row.s, 0);
-      o["category"] = col_utf8(row.s, 1);
-      o["description"] = col_utf8(row.s, 2);
-      ojson f = faults_json(row.s, 3);
-      if (!f.empty()) o["faults"] = std::move(f);
+    PieceData p;
+    while ((rc = sqlite3_step(s)) == SQLITE_ROW) {
+      read_fields(s, kExIdColumn + 1, kPiecesTable, &p);
+      ojson o = ojson::object();
+      put_fields(o, kPiecesTable, &p, nullptr);
+      if (!faults(o, kPiece, sqlite3_column_int64(s, kExIdColumn), error)) return false;
       item(o);
     }
     if (rc != SQLITE_DONE) return fail_db(error);
@@ -468,25 +418,20 @@ class Exporter {
   }
 
   bool orders(std::string* error) {
-    Stmt row;
-    if (!prepare(db_,
-                 (std::string("SELECT o.name, o.modified, o.created, o.prev_modified, o.user_last_mod, "
-                              "o.user_created, o.user_prev_mod, o.id,") +
-                  kFaultJoin +
-                  " FROM orders o LEFT JOIN faults f ON f.kind = 'order' AND f.item_id = o.id ORDER BY o.id")
-                     .c_str(),
-                 &row, error))
-      return false;
     open_list("orders");
+    sqlite3_stmt* s = stmt(kExOrders, error);
+    if (!s) return false;
     int rc;
-    while ((rc = sqlite3_step(row.s)) == SQLITE_ROW) {
-      ojson o;
-      common_json(o, row.s);
+    OrderData od;
+    while ((rc = sqlite3_step(s)) == SQLITE_ROW) {
+      int64_t id = sqlite3_column_int64(s, kExIdColumn);
+      read_fields(s, kExIdColumn + 1, kOrdersTable, &od);
+      ojson o = ojson::object();
+      put_fields(o, kOrdersTable, &od, nullptr);
       ojson list;
-      if (!model_list("order", sqlite3_column_int64(row.s, 7), &list, error)) return false;
+      if (!model_list(kOrder, id, &list, error)) return false;
       o["models"] = std::move(list);
-      ojson f = faults_json(row.s, 8);
-      if (!f.empty()) o["faults"] = std::move(f);
+      if (!faults(o, kOrder, id, error)) return false;
       item(o);
     }
     if (rc != SQLITE_DONE) return fail_db(error);
@@ -503,9 +448,8 @@ class Exporter {
 
   sqlite3* db_;
   std::ostream& out_;
+  StatementCache stmts_;
   bool first_ = true;
-  Stmt marker_ids_, marker_, analysis_, marker_pieces_, overrides_, splices_, list_models_, list_options_,
-      list_sizes_;
 };
 
 }  // namespace
@@ -526,7 +470,7 @@ bool export_area_json(std::string_view name, std::ostream& out, std::string* err
   Db d;
   if (!open_db(path, &d, error)) return false;
   AreaSummary s;
-  if (!read_summary(path, &s, error)) return false;
+  if (!read_summary(path, &s, error)) return *error = path + ": " + *error, false;
   Exporter e(d.db, out);
   // One read transaction for a consistent export.
   sqlite3_exec(d.db, "BEGIN", nullptr, nullptr, nullptr);

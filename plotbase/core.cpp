@@ -5,7 +5,7 @@
 #include <cstring>
 #include <string>
 
-#include "area_store.h"
+#include "quire/area_store.h"
 #include "internal.h"
 
 extern "C" {
@@ -88,11 +88,21 @@ int fail(int code, int line, const char* source, const char* detail) {
   return code;
 }
 
-int fail_db(sqlite3* db, int line, const char* source) {
-  std::snprintf(g_db_detail, sizeof g_db_detail, "%s", db ? sqlite3_errmsg(db) : "no database");
-  fail(kErrDatabase, line, source);
+int fail_detail(int code, int line, const char* source, const char* detail) {
+  std::snprintf(g_db_detail, sizeof g_db_detail, "%s", detail ? detail : "");
+  fail(code, line, source);
   g_detail = g_db_detail;
-  return kErrDatabase;
+  return code;
+}
+
+int fail_db(sqlite3* db, int line, const char* source) {
+  int rc = db ? (sqlite3_errcode(db) & 0xff) : SQLITE_MISUSE;
+  bool damage = rc == SQLITE_CORRUPT || rc == SQLITE_NOTADB || rc == SQLITE_IOERR || rc == SQLITE_FORMAT;
+  if (damage) {
+    if (const Conn* conn = conn_of(db))
+      pb_printf("area %s: %s: %s\n", conn->name.c_str(), conn->path.c_str(), sqlite3_errmsg(db));
+  }
+  return fail_detail(kErrDatabase, line, source, db ? sqlite3_errmsg(db) : "no database");
 }
 
 std::string last_error_detail() { return g_detail; }

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "area_data.h"
-#include "area_store.h"
+#include "quire/area_store.h"
 #include "area_writer.h"
 #include "internal.h"
 

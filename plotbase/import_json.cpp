@@ -1,16 +1,20 @@
-// Reading an area file (JSON) into an AreaData, checking every key, type,
-// range and text length, and importing it.
-#include <algorithm>
-#include <cinttypes>
+// Importing an area file (JSON): parsed as a stream of events, checked key
+// by key against the description of the record kinds, and written item by
+// item into a new area file that replaces the old one only when all is well.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
 #include <cstring>
-#include <initializer_list>
-#include <limits>
+#include <functional>
+#include <iterator>
+#include <memory>
 #include <nlohmann/json.hpp>
 #include <string>
-#include <unordered_map>
 
 #include "area_data.h"
-#include "area_store.h"
 #include "area_writer.h"
 #include "internal.h"
 
@@ -20,556 +24,815 @@ namespace {
 
 using nlohmann::json;
 
-std::string describe(const json& v) {
-  switch (v.type()) {
-    case json::value_t::object: return "an object";
-    case json::value_t::array: return "an array";
-    case json::value_t::string: {
-      std::string s = v.get<std::string>();
-      if (s.size() > 24) s = s.substr(0, 21) + "...";
-      return "the string " + json(s).dump();
-    }
-    case json::value_t::boolean: return v.get<bool>() ? "true" : "false";
-    case json::value_t::null: return "null";
-    default: return v.dump();
-  }
+// The parts of an area file that are not fields of a table: the item
+// lists, the sub-objects and the lists inside items.
+enum class Part : uint8_t {
+  kNone,
+  kMarkers, kModels, kPieces, kOrders,  // the area's item lists (in Kind order below)
+  kByteSize,                            // a marker's two byte counts
+  kHeader, kAnalysis, kFaults,          // sub-objects
+  kMarkerPieces, kOverrides, kSplices, kOrderModels, kModelPieces, kOptionGroups, kSizes,  // record lists
+  kOptions,                             // an order model's option texts
+  kCount
+};
+
+struct PartKey {
+  const Table* owner;  // the object the key belongs to (null: the area)
+  const char* key;
+  Part part;
+};
+
+constexpr PartKey kPartKeys[] = {
+    {nullptr, "markers", Part::kMarkers},
+    {nullptr, "models", Part::kModels},
+    {nullptr, "pieces", Part::kPieces},
+    {nullptr, "orders", Part::kOrders},
+    {&kMarkersTable, "byte_size", Part::kByteSize},
+    {&kMarkersTable, "header", Part::kHeader},
+    {&kMarkersTable, "analysis", Part::kAnalysis},
+    {&kMarkersTable, "faults", Part::kFaults},
+    {&kMarkersTable, "pieces", Part::kMarkerPieces},
+    {&kMarkersTable, "overrides", Part::kOverrides},
+    {&kMarkersTable, "splices", Part::kSplices},
+    {&kMarkersTable, "models", Part::kOrderModels},
+    {&kModelsTable, "faults", Part::kFaults},
+    {&kModelsTable, "pieces", Part::kModelPieces},
+    {&kModelsTable, "option_groups", Part::kOptionGroups},
+    {&kOrdersTable, "faults", Part::kFaults},
+    {&kOrdersTable, "models", Part::kOrderModels},
+    {&kPiecesTable, "faults", Part::kFaults},
+    {&kOrderModelsTable, "options", Part::kOptions},
+    {&kOrderModelsTable, "sizes", Part::kSizes},
+    {&kOptionGroupsTable, "pieces", Part::kModelPieces},
+};
+
+const char* const kListNames[] = {"markers", "models", "pieces", "orders"};
+const Kind kListKinds[] = {kMarker, kModel, kPiece, kOrder};
+
+bool is_item_list(Part p) { return p >= Part::kMarkers && p <= Part::kOrders; }
+bool is_group(Part p) { return p == Part::kHeader || p == Part::kAnalysis || p == Part::kFaults; }
+
+// "the string \"...\"" (cut after 21 characters), "an object", "12", ...
+std::string describe_string(const std::string& s) {
+  std::string t = s.size() > 24 ? s.substr(0, 21) + "..." : s;
+  return "the string " + json(t).dump();
 }
 
-std::string join(const std::string& path, const char* key) { return path.empty() ? key : path + "." + key; }
-std::string index_path(const std::string& path, size_t i) { return path + "[" + std::to_string(i) + "]"; }
+// What a JSON value was, as the messages name it.
+struct Seen {
+  enum Type { kNull, kBool, kInt, kUnsigned, kFloat, kString, kObject, kArray } type;
+  bool b = false;
+  int64_t i = 0;
+  uint64_t u = 0;
+  double d = 0;
+  std::string* s = nullptr;
+  std::string text() const {
+    switch (type) {
+      case kNull: return "null";
+      case kBool: return b ? "true" : "false";
+      case kInt: return std::to_string(i);
+      case kUnsigned: return std::to_string(u);
+      case kFloat: return json(d).dump();
+      case kString: return describe_string(*s);
+      case kObject: return "an object";
+      case kArray: return "an array";
+    }
+    return "";
+  }
+  bool integer() const { return type == kInt || type == kUnsigned; }
+  bool number() const { return integer() || type == kFloat; }
+};
 
-// Reads values out of the parsed JSON, recording the first error as
-// `<item>: <path>: <message>`.
-class Reader {
+// One open JSON object or array.
+struct Frame {
+  enum Kind { kArea, kItemList, kItem, kGroup, kRecordList, kRecord, kValues } kind;
+  const Table* table = nullptr;  // the fields of an object (kArea: kAreaFields)
+  const char* group = nullptr;   // kGroup: the sub-object's name
+  void* row = nullptr;           // the struct the fields go into
+  Part part = Part::kNone;       // lists: what they hold
+  const Field* element = nullptr;  // kValues: the field each element is
+  uint64_t fields_seen = 0;      // objects: bit i for table field i
+  uint32_t parts_seen = 0;       // objects: bit for each Part
+  const Field* field = nullptr;  // objects: the key just read, when a field
+  Part pending = Part::kNone;    // objects: the key just read, when a part
+  size_t count = 0;              // arrays: elements so far
+  size_t path_size = 0;          // the length of the path at this frame
+};
+
+constexpr size_t kMaxDepth = 16;
+
+class AreaParser final : public nlohmann::json_sax<json> {
  public:
-  bool failed() const { return !error_.empty(); }
-  const std::string& error() const { return error_; }
-  void set_item(std::string label) { item_ = std::move(label); }
+  explicit AreaParser(AreaWriter* writer) : writer_(writer) { frames_.reserve(kMaxDepth + 1); }
 
-  bool fail(const std::string& path, const std::string& message) {
-    if (error_.empty()) error_ = (item_.empty() ? "" : item_ + ": ") + path + ": " + message;
+  const std::string& error() const { return error_; }
+  bool failed() const { return !error_.empty(); }
+  const AreaData& area() const { return area_; }
+
+  bool null() override { return value(Seen{Seen::kNull}); }
+  bool boolean(bool v) override {
+    Seen s{Seen::kBool};
+    s.b = v;
+    return value(s);
+  }
+  bool number_integer(number_integer_t v) override {
+    Seen s{Seen::kInt};
+    s.i = v;
+    return value(s);
+  }
+  bool number_unsigned(number_unsigned_t v) override {
+    Seen s{Seen::kUnsigned};
+    s.u = v;
+    return value(s);
+  }
+  bool number_float(number_float_t v, const string_t&) override {
+    Seen s{Seen::kFloat};
+    s.d = v;
+    return value(s);
+  }
+  bool string(string_t& v) override {
+    Seen s{Seen::kString};
+    s.s = &v;
+    return value(s);
+  }
+  bool binary(binary_t&) override { return value(Seen{Seen::kNull}); }
+
+  bool start_object(std::size_t) override {
+    if (skipping_) return skip_open();
+    opening_ = true;
+    if (frames_.empty()) return push_area();
+    if (frames_.size() >= kMaxDepth) return fail(path_, "nested too deeply");
+    Frame& f = frames_.back();
+    switch (f.kind) {
+      case Frame::kItemList:
+        return start_item(f);
+      case Frame::kRecordList:
+        return start_record(f);
+      case Frame::kValues:
+        return element_error(f, Seen{Seen::kObject});
+      default:
+        break;
+    }
+    if (f.field) return mismatch(*f.field, Seen{Seen::kObject});
+    Part p = f.pending;
+    f.pending = Part::kNone;
+    if (!is_group(p)) return fail(path_, "expected an array, got an object");
+    Frame g{Frame::kGroup};
+    g.path_size = path_.size();
+    if (p == Part::kHeader) {
+      g.table = &kMarkersTable, g.group = "header", g.row = f.row;
+    } else if (p == Part::kAnalysis) {
+      g.table = &kAnalysisTable, g.row = &static_cast<MarkerData*>(f.row)->analysis;
+    } else {
+      g.table = &kFaultsTable;
+      g.row = f.table == &kPiecesTable ? &static_cast<PieceData*>(f.row)->faults
+                                       : &static_cast<ItemCommon*>(item_common(f))->faults;
+    }
+    frames_.push_back(g);
+    return true;
+  }
+
+  bool key(string_t& k) override {
+    if (skipping_) {
+      // Only the item's own name matters now: it completes the message.
+      skip_name_ = skip_depth_ == 1 && k == "name";
+      return true;
+    }
+    opening_ = false;
+    Frame& f = frames_.back();
+    path_.resize(f.path_size);
+    if (!path_.empty()) path_ += '.';
+    path_ += k;
+    f.field = nullptr;
+    f.pending = Part::kNone;
+    bool item_level = f.kind == Frame::kItem || f.kind == Frame::kArea;
+    if (const Field* field = f.table->find(k, f.group)) {
+      uint64_t bit = uint64_t{1} << (field - f.table->begin());
+      if (f.fields_seen & bit) return fail(path_, "duplicate key");
+      f.fields_seen |= bit;
+      f.field = field;
+      if (item_level && k == "name") name_pending_ = true;
+      return true;
+    }
+    if (!f.group) {
+      const Table* owner = f.kind == Frame::kArea ? nullptr : f.table;
+      for (const PartKey& p : kPartKeys) {
+        if (p.owner != owner || k != p.key) continue;
+        uint32_t bit = uint32_t{1} << static_cast<int>(p.part);
+        if (f.parts_seen & bit) return fail(path_, "duplicate key");
+        f.parts_seen |= bit;
+        f.pending = p.part;
+        return true;
+      }
+    }
+    return fail(path_, "unknown key");
+  }
+
+  bool end_object() override {
+    if (skipping_) return skip_close();
+    closing_ = true;
+    Frame& f = frames_.back();
+    switch (f.kind) {
+      case Frame::kArea:
+        if (!(f.fields_seen & 1)) return fail("name", "missing (required)");
+        break;
+      case Frame::kItem:
+        if (!end_item(f)) return false;
+        break;
+      default:
+        break;
+    }
+    pop();
+    closing_ = false;
+    return true;
+  }
+
+  bool start_array(std::size_t) override {
+    if (skipping_) return skip_open();
+    opening_ = true;
+    if (frames_.empty()) return fail_area(Seen{Seen::kArray});
+    if (frames_.size() >= kMaxDepth) return fail(path_, "nested too deeply");
+    Frame& f = frames_.back();
+    switch (f.kind) {
+      case Frame::kItemList:
+      case Frame::kRecordList: {
+        std::string at = element_path(f);
+        if (f.kind == Frame::kItemList) item_.clear();
+        return fail(at, "expected an object, got an array");
+      }
+      case Frame::kValues:
+        return element_error(f, Seen{Seen::kArray});
+      default:
+        break;
+    }
+    Frame a{Frame::kRecordList};
+    a.path_size = path_.size();
+    a.row = f.row;
+    if (f.field) {
+      if (f.field->type != FieldType::kCounts) return mismatch(*f.field, Seen{Seen::kArray});
+      a.kind = Frame::kValues;
+      a.element = f.field;
+      a.row = f.field->at(f.row);
+      static_cast<std::vector<int32_t>*>(a.row)->clear();
+      f.field = nullptr;
+      frames_.push_back(a);
+      return true;
+    }
+    Part p = f.pending;
+    f.pending = Part::kNone;
+    if (is_group(p)) return fail(path_, "expected an object, got an array");
+    a.part = p;
+    if (is_item_list(p)) a.kind = Frame::kItemList;
+    else if (p == Part::kByteSize || p == Part::kOptions) a.kind = Frame::kValues;
+    if (p == Part::kOptions) a.element = &kOptionFields[0];
+    frames_.push_back(a);
+    return true;
+  }
+
+  bool end_array() override {
+    if (skipping_) return skip_close();
+    closing_ = true;
+    Frame& f = frames_.back();
+    if (f.kind == Frame::kValues) {
+      path_.resize(f.path_size);
+      if (f.part == Part::kByteSize && f.count != 2)
+        return fail(path_, "expected 2 integers, got " + std::to_string(f.count));
+      if (f.element && f.element->type == FieldType::kCounts && f.count > static_cast<size_t>(f.element->hi))
+        return fail(path_, std::to_string(f.count) + " slots, at most " + std::to_string(f.element->hi));
+    }
+    pop();
+    closing_ = false;
+    return true;
+  }
+
+  bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception& e) override {
+    if (!failed()) {
+      // "[json.exception.parse_error.101] parse error at line 1, column 5: ..."
+      // -> "malformed JSON at line 1, column 5: ..."
+      std::string what = e.what();
+      size_t at = what.find("parse error");
+      what = at != std::string::npos ? what.substr(at + std::strlen("parse error")) : ": " + what;
+      error_ = "malformed JSON" + what;
+    }
     return false;
   }
 
-  bool object(const json& v, const std::string& path) {
-    if (v.is_object()) return true;
-    return fail(path, "expected an object, got " + describe(v));
+  // Completes the area once the whole text is read. False with error().
+  bool finish() {
+    if (failed()) return false;
+    writer_->set_area(area_.name, area_.notation, area_.precision);
+    return true;
   }
 
-  bool keys(const json& obj, const std::string& path, std::initializer_list<const char*> allowed) {
-    for (auto it = obj.begin(); it != obj.end(); ++it) {
-      bool known = false;
-      for (const char* k : allowed)
-        if (it.key() == k) known = true;
-      if (!known) return fail(join(path, it.key().c_str()), "unknown key");
+ private:
+  bool value(const Seen& v) {
+    if (skipping_) {
+      if (skip_name_ && v.type == Seen::kString) item_name_ = *v.s, has_item_name_ = true;
+      skip_name_ = false;
+      return true;
+    }
+    opening_ = false;
+    if (frames_.empty()) return fail_area(v);
+    Frame& f = frames_.back();
+    switch (f.kind) {
+      case Frame::kItemList:
+      case Frame::kRecordList: {
+        std::string at = element_path(f);
+        if (f.kind == Frame::kItemList) item_.clear();
+        return fail(at, "expected an object, got " + v.text());
+      }
+      case Frame::kValues:
+        return element(f, v);
+      default:
+        break;
+    }
+    if (f.kind == Frame::kItem && name_pending_ && v.type == Seen::kString) item_name_ = *v.s, has_item_name_ = true;
+    name_pending_ = false;
+    if (!f.field) {
+      Part p = f.pending;
+      f.pending = Part::kNone;
+      return fail(path_, std::string("expected ") + (is_group(p) ? "an object" : "an array") + ", got " + v.text());
+    }
+    const Field& field = *f.field;
+    f.field = nullptr;
+    if (!store(field, f.row, v, path_)) return false;
+    if (f.kind == Frame::kArea && &field == &kAreaFields[0]) {
+      for (unsigned char c : area_.name) {
+        if (c == '/' || c == '\\') return fail("name", std::string("contains \"") + static_cast<char>(c) + "\"");
+        if (c < 0x20 || c == 0x7f) return fail("name", "contains a control character");
+      }
     }
     return true;
   }
 
-  // A text of min..max characters (Latin-1), converted to single bytes.
-  bool text(const json& obj, const char* key, const std::string& path, size_t max, std::string* out,
-            bool required = false, size_t min = 0) {
-    auto it = obj.find(key);
-    std::string p = join(path, key);
-    if (it == obj.end()) {
-      if (required) return fail(p, "missing (required)");
-      return true;
+  // Checks v against field and stores it into row. Message paths name p.
+  bool store(const Field& field, void* row, const Seen& v, const std::string& p) {
+    switch (field.type) {
+      case FieldType::kText: {
+        if (v.type != Seen::kString) return fail(p, "expected a string, got " + v.text());
+        long bad = 0;
+        std::string* out = static_cast<std::string*>(field.at(row));
+        if (!utf8_to_latin1(*v.s, out, &bad)) {
+          if (bad < 0) return fail(p, "not valid UTF-8");
+          char buf[64];
+          std::snprintf(buf, sizeof buf, "character U+%04lX is not in Latin-1", static_cast<unsigned long>(bad));
+          return fail(p, buf);
+        }
+        if (out->find('\0') != std::string::npos) return fail(p, "contains a NUL character");
+        if (out->size() > static_cast<size_t>(field.hi))
+          return fail(p, std::to_string(out->size()) + " characters, at most " + std::to_string(field.hi));
+        if (out->size() < static_cast<size_t>(field.lo))
+          return fail(p, "empty, at least " + std::to_string(field.lo) + " character");
+        return true;
+      }
+      case FieldType::kInt:
+      case FieldType::kIndex:
+      case FieldType::kCounts: {
+        int64_t n = 0;
+        int64_t lo = field.type == FieldType::kCounts ? INT16_MIN : field.lo;
+        int64_t hi = field.type == FieldType::kCounts ? INT16_MAX : field.hi;
+        if (!integer(v, lo, hi, p, &n)) return false;
+        if (field.type == FieldType::kInt) *static_cast<int32_t*>(field.at(row)) = static_cast<int32_t>(n);
+        else if (field.type == FieldType::kIndex) *static_cast<int64_t*>(field.at(row)) = n;
+        else static_cast<std::vector<int32_t>*>(row)->push_back(static_cast<int32_t>(n));
+        return true;
+      }
+      case FieldType::kReal:
+        if (!v.number()) return fail(p, "expected a number, got " + v.text());
+        *static_cast<double*>(field.at(row)) =
+            v.type == Seen::kFloat ? v.d : v.type == Seen::kInt ? static_cast<double>(v.i) : static_cast<double>(v.u);
+        return true;
+      case FieldType::kFlag:
+        if (v.type != Seen::kBool) return fail(p, "expected true or false, got " + v.text());
+        *static_cast<bool*>(field.at(row)) = v.b;
+        return true;
+      case FieldType::kLength:
+        break;
     }
-    return text_value(*it, p, max, out, min);
+    return fail(p, "unknown key");
   }
 
-  bool text_value(const json& v, const std::string& p, size_t max, std::string* out, size_t min = 0) {
-    if (!v.is_string()) return fail(p, "expected a string, got " + describe(v));
-    const std::string& utf8 = v.get_ref<const std::string&>();
-    long bad = 0;
-    std::string latin1;
-    if (!utf8_to_latin1(utf8, &latin1, &bad)) {
-      char buf[64];
-      if (bad < 0) return fail(p, "not valid UTF-8");
-      std::snprintf(buf, sizeof buf, "character U+%04lX is not in Latin-1", static_cast<unsigned long>(bad));
-      return fail(p, buf);
-    }
-    if (latin1.find('\0') != std::string::npos) return fail(p, "contains a NUL character");
-    if (latin1.size() > max)
-      return fail(p, std::to_string(latin1.size()) + " characters, at most " + std::to_string(max));
-    if (latin1.size() < min) return fail(p, "empty, at least " + std::to_string(min) + " character");
-    *out = std::move(latin1);
-    return true;
-  }
-
-  bool integer(const json& obj, const char* key, const std::string& path, int64_t lo, int64_t hi,
-               int32_t* out, bool required = false) {
-    auto it = obj.find(key);
-    std::string p = join(path, key);
-    if (it == obj.end()) {
-      if (required) return fail(p, "missing (required)");
+  bool integer(const Seen& v, int64_t lo, int64_t hi, const std::string& p, int64_t* out) {
+    if (v.type == Seen::kUnsigned) {
+      if (v.u > static_cast<uint64_t>(hi)) return range(p, std::to_string(v.u), lo, hi);
+      *out = static_cast<int64_t>(v.u);
       return true;
     }
-    int64_t v = 0;
-    if (!integer_value(*it, p, lo, hi, &v)) return false;
-    *out = static_cast<int32_t>(v);
-    return true;
-  }
-
-  bool integer_value(const json& v, const std::string& p, int64_t lo, int64_t hi, int64_t* out) {
-    if (v.is_number_unsigned()) {
-      uint64_t u = v.get<uint64_t>();
-      if (u > static_cast<uint64_t>(hi)) return range(p, v.dump(), lo, hi);
-      *out = static_cast<int64_t>(u);
+    if (v.type == Seen::kInt) {
+      if (v.i < lo || v.i > hi) return range(p, std::to_string(v.i), lo, hi);
+      *out = v.i;
       return true;
     }
-    if (v.is_number_integer()) {
-      int64_t i = v.get<int64_t>();
-      if (i < lo || i > hi) return range(p, v.dump(), lo, hi);
-      *out = i;
-      return true;
-    }
-    return fail(p, "expected an integer, got " + describe(v));
+    return fail(p, "expected an integer, got " + v.text());
   }
 
   bool range(const std::string& p, const std::string& value, int64_t lo, int64_t hi) {
     return fail(p, value + " is out of range " + std::to_string(lo) + ".." + std::to_string(hi));
   }
 
-  bool real(const json& obj, const char* key, const std::string& path, double* out) {
-    auto it = obj.find(key);
-    if (it == obj.end()) return true;
-    if (!it->is_number()) return fail(join(path, key), "expected a number, got " + describe(*it));
-    *out = it->get<double>();
+  // One element of a list of values: byte sizes, option texts, count slots.
+  bool element(Frame& f, const Seen& v) {
+    size_t index = f.count++;
+    std::string p = path_.substr(0, f.path_size) + "[" + std::to_string(index) + "]";
+    if (f.part == Part::kByteSize) {
+      if (index >= 2) return true;  // the count is checked at the end
+      int64_t n = 0;
+      if (!integer(v, INT32_MIN, INT32_MAX, p, &n)) return false;
+      static_cast<MarkerData*>(f.row)->byte_size[index] = static_cast<int32_t>(n);
+      return true;
+    }
+    if (f.part == Part::kOptions) {
+      auto* options = &static_cast<OrderModelData*>(f.row)->options;
+      options->emplace_back();
+      return store(*f.element, &options->back(), v, p);
+    }
+    if (index >= static_cast<size_t>(f.element->hi)) return true;  // the count is checked at the end
+    return store(*f.element, f.row, v, p);
+  }
+
+  bool element_error(Frame& f, const Seen& v) {
+    size_t index = f.count++;
+    std::string p = path_.substr(0, f.path_size) + "[" + std::to_string(index) + "]";
+    if (f.part == Part::kByteSize || (f.element && f.element->type == FieldType::kCounts))
+      return fail(p, "expected an integer, got " + v.text());
+    return fail(p, "expected a string, got " + v.text());
+  }
+
+  bool mismatch(const Field& field, const Seen& v) {
+    const char* expected = field.type == FieldType::kText    ? "a string"
+                           : field.type == FieldType::kReal  ? "a number"
+                           : field.type == FieldType::kFlag  ? "true or false"
+                           : field.type == FieldType::kCounts ? "an array"
+                                                              : "an integer";
+    return fail(path_, std::string("expected ") + expected + ", got " + v.text());
+  }
+
+  std::string element_path(const Frame& f) {
+    if (f.kind == Frame::kItemList)
+      return std::string(kListNames[static_cast<int>(f.part) - static_cast<int>(Part::kMarkers)]) + "[" +
+             std::to_string(f.count) + "]";
+    return path_.substr(0, f.path_size) + "[" + std::to_string(f.count) + "]";
+  }
+
+  bool push_area() {
+    Frame a{Frame::kArea};
+    static const Table kArea = table("area", "", "", false, kAreaFields);
+    a.table = &kArea;
+    a.row = &area_;
+    frames_.push_back(a);
     return true;
   }
 
-  bool boolean(const json& obj, const char* key, const std::string& path, bool* out) {
-    auto it = obj.find(key);
-    if (it == obj.end()) return true;
-    if (!it->is_boolean()) return fail(join(path, key), "expected true or false, got " + describe(*it));
-    *out = it->get<bool>();
+  bool fail_area(const Seen& v) {
+    error_ = "expected a JSON object (the area), got " + v.text();
+    return false;
+  }
+
+  void* item_common(const Frame& f) {
+    if (f.table == &kMarkersTable) return static_cast<ItemCommon*>(&marker_);
+    if (f.table == &kModelsTable) return static_cast<ItemCommon*>(&model_);
+    return static_cast<ItemCommon*>(&order_);
+  }
+
+  bool start_item(Frame& list) {
+    size_t index = list.count++;
+    int k = static_cast<int>(list.part) - static_cast<int>(Part::kMarkers);
+    item_ = std::string(kListNames[k]) + "[" + std::to_string(index) + "]";
+    item_name_.clear();
+    has_item_name_ = false;
+    name_pending_ = false;
+    path_.clear();
+    Frame it{Frame::kItem};
+    it.part = list.part;
+    switch (kListKinds[k]) {
+      case kMarker:
+        marker_ = MarkerData{};
+        it.table = &kMarkersTable, it.row = &marker_;
+        break;
+      case kModel:
+        model_ = ModelData{};
+        it.table = &kModelsTable, it.row = &model_;
+        break;
+      case kPiece:
+        piece_ = PieceData{};
+        it.table = &kPiecesTable, it.row = &piece_;
+        break;
+      case kOrder:
+        order_ = OrderData{};
+        it.table = &kOrdersTable, it.row = &order_;
+        break;
+    }
+    frames_.push_back(it);
     return true;
   }
 
-  // The array under key (null when absent); fails when it is no array.
-  const json* array(const json& obj, const char* key, const std::string& path) {
-    auto it = obj.find(key);
-    if (it == obj.end()) return nullptr;
-    if (!it->is_array()) return fail(join(path, key), "expected an array, got " + describe(*it)), nullptr;
-    return &*it;
+  bool start_record(Frame& list) {
+    std::string p = element_path(list);
+    ++list.count;
+    Frame r{Frame::kRecord};
+    r.path_size = p.size();
+    path_ = p;
+    switch (list.part) {
+      case Part::kMarkerPieces: {
+        auto& v = static_cast<MarkerData*>(list.row)->pieces;
+        r.table = &kMarkerPiecesTable, r.row = &v.emplace_back();
+        break;
+      }
+      case Part::kOverrides: {
+        auto& v = static_cast<MarkerData*>(list.row)->overrides;
+        r.table = &kOverridesTable, r.row = &v.emplace_back();
+        break;
+      }
+      case Part::kSplices: {
+        auto& v = static_cast<MarkerData*>(list.row)->splices;
+        r.table = &kSplicesTable, r.row = &v.emplace_back();
+        break;
+      }
+      case Part::kOrderModels: {
+        auto& v = list.row == &marker_ ? marker_.models : order_.models;
+        r.table = &kOrderModelsTable, r.row = &v.emplace_back();
+        break;
+      }
+      case Part::kModelPieces: {
+        auto& v = list.row == &model_ ? model_.pieces : static_cast<OptionGroupData*>(list.row)->pieces;
+        r.table = &kModelPiecesTable, r.row = &v.emplace_back();
+        break;
+      }
+      case Part::kOptionGroups: {
+        r.table = &kOptionGroupsTable, r.row = &model_.option_groups.emplace_back();
+        break;
+      }
+      case Part::kSizes: {
+        auto& v = static_cast<OrderModelData*>(list.row)->sizes;
+        r.table = &kSizesTable, r.row = &v.emplace_back();
+        break;
+      }
+      default:
+        return fail(p, "expected an array");
+    }
+    frames_.push_back(r);
+    return true;
+  }
+
+  // The item is complete: checks what only the whole item shows and hands
+  // it to the writer.
+  bool end_item(Frame& f) {
+    path_.clear();
+    for (const Field& field : *f.table) {
+      uint64_t bit = uint64_t{1} << (&field - f.table->begin());
+      if (field.required && !(f.fields_seen & bit)) return fail(field.key, "missing (required)");
+    }
+    int k = static_cast<int>(f.part) - static_cast<int>(Part::kMarkers);
+    Kind kind = kListKinds[k];
+    int64_t id = writer_->count(kind) + 1;
+    bool ok = false;
+    std::string why;
+    switch (kind) {
+      case kMarker:
+        if (!(f.fields_seen & (uint64_t{1} << (kMarkerNameField - kMarkersTable.begin()))))
+          marker_.header.name = marker_.name;
+        ok = writer_->add_marker(id, marker_, &why);
+        break;
+      case kModel:
+        ok = writer_->add_model(id, model_, &why);
+        break;
+      case kPiece:
+        ok = writer_->add_piece(id, piece_, &why);
+        break;
+      case kOrder:
+        ok = writer_->add_order(id, order_, &why);
+        break;
+    }
+    if (ok) {
+      item_.clear();
+      return true;
+    }
+    if (!writer_->duplicate()) {
+      item_.clear();
+      error_ = why;
+      return false;
+    }
+    const std::string& name = *static_cast<std::string*>(f.table->fields[0].at(f.row));
+    int64_t first = 0;
+    std::string stored;
+    if (!writer_->find_item(kind, name, &first, &stored)) {
+      item_.clear();
+      error_ = why;
+      return false;
+    }
+    return fail("name", "duplicates " + std::string(kListNames[k]) + "[" + std::to_string(first - 1) + "] " +
+                            json(latin1_to_utf8(stored)).dump() + " (names are compared without regard to case)");
+  }
+
+  void pop() {
+    Frame done = frames_.back();
+    frames_.pop_back();
+    if (frames_.empty()) return;
+    Frame& parent = frames_.back();
+    // The header's keys are fields of the marker's own table.
+    if (done.kind == Frame::kGroup && done.table == parent.table) parent.fields_seen |= done.fields_seen;
+    if (parent.kind == Frame::kItemList) path_.clear();  // item paths start inside the item
+    else path_.resize(parent.path_size);
+  }
+
+  // Records the first error, `<item>: <path>: <message>`. Inside an item
+  // whose name is not read yet, the rest of the item is read for its name.
+  bool fail(const std::string& p, const std::string& message) {
+    if (failed()) return false;
+    pending_path_ = p;
+    pending_message_ = message;
+    error_ = compose();
+    if (!item_.empty() && !has_item_name_) {
+      // Depth within the item: its own keys are at depth 1; a container
+      // whose start failed is open too, one whose end failed is not.
+      size_t depth = 0;
+      for (size_t i = frames_.size(); i-- > 0 && frames_[i].kind != Frame::kItemList;) ++depth;
+      if (depth > 0 && opening_) ++depth;
+      if (depth > 0 && closing_) --depth;
+      if (depth > 0) {
+        skipping_ = true;
+        skip_depth_ = depth;
+        skip_name_ = false;
+        return true;
+      }
+    }
+    return false;
+  }
+
+  std::string compose() const {
+    std::string label = item_;
+    if (!label.empty() && has_item_name_) label += " " + json(item_name_).dump();
+    return (label.empty() ? "" : label + ": ") + pending_path_ + ": " + pending_message_;
+  }
+
+  bool skip_open() {
+    ++skip_depth_;
+    skip_name_ = false;
+    return true;
+  }
+  bool skip_close() {
+    skip_name_ = false;
+    if (--skip_depth_ > 0) return true;
+    error_ = compose();
+    return false;  // the item is over: stop with its message
+  }
+
+ public:
+  // Called when parsing stopped for a reason of its own while skipping.
+  void settle() {
+    if (skipping_) error_ = compose();
   }
 
  private:
-  std::string item_;
+  static inline const Field* const kMarkerNameField = kMarkersTable.find("name", "header");
+
+  AreaWriter* writer_;
+  AreaData area_;  // the area's own keys (its lists stay empty)
+  MarkerData marker_;
+  ModelData model_;
+  PieceData piece_;
+  OrderData order_;
+  std::vector<Frame> frames_;
+  std::string path_;       // the key path inside the item (or the area)
+  std::string item_;       // "markers[3]" while inside an item
+  std::string item_name_;  // the item's "name" as written (UTF-8)
+  bool has_item_name_ = false;
+  bool name_pending_ = false;
   std::string error_;
+  std::string pending_path_, pending_message_;
+  bool skipping_ = false;
+  bool opening_ = false;  // in start_object / start_array
+  bool closing_ = false;  // in end_object / end_array
+  size_t skip_depth_ = 0;
+  bool skip_name_ = false;
 };
 
-constexpr int64_t kI32Min = std::numeric_limits<int32_t>::min();
-constexpr int64_t kI32Max = std::numeric_limits<int32_t>::max();
+// A buffered reader of a file descriptor with the input iterator nlohmann's
+// parser reads from; read errors are kept for the message.
+class FdInput {
+ public:
+  explicit FdInput(int fd) : fd_(fd) {}
+  int peek() {
+    if (pos_ == len_ && !fill()) return EOF;
+    return static_cast<unsigned char>(buf_[pos_]);
+  }
+  void advance() { ++pos_; }
+  int error() const { return error_; }
 
-bool read_faults(Reader& r, const json& obj, const std::string& path, FaultSpec* f) {
-  auto it = obj.find("faults");
-  if (it == obj.end()) return true;
-  std::string p = join(path, "faults");
-  if (!r.object(*it, p)) return false;
-  const json& o = *it;
-  if (!r.keys(o, p, {"open", "close", "header", "header_ex", "analysis", "ordmod", "model", "piece_at",
-                     "override_at", "splice_at", "model_list_at"}))
-    return false;
-  struct B {
-    const char* key;
-    bool FaultSpec::*m;
+  class Iterator {
+   public:
+    using iterator_category = std::input_iterator_tag;
+    using value_type = char;
+    using difference_type = std::ptrdiff_t;
+    using pointer = const char*;
+    using reference = char;
+    explicit Iterator(FdInput* in = nullptr) : in_(in) {}
+    char operator*() const { return static_cast<char>(in_->peek()); }
+    Iterator& operator++() {
+      in_->advance();
+      return *this;
+    }
+    Iterator operator++(int) {
+      Iterator old = *this;
+      in_->advance();
+      return old;
+    }
+    bool operator==(const Iterator& o) const { return at_end() == o.at_end(); }
+    bool operator!=(const Iterator& o) const { return !(*this == o); }
+
+   private:
+    bool at_end() const { return !in_ || in_->peek() == EOF; }
+    FdInput* in_;
   };
-  for (B b : {B{"open", &FaultSpec::open}, B{"close", &FaultSpec::close}, B{"header", &FaultSpec::header},
-              B{"header_ex", &FaultSpec::header_ex}, B{"analysis", &FaultSpec::analysis},
-              B{"ordmod", &FaultSpec::ordmod}, B{"model", &FaultSpec::model}})
-    if (!r.boolean(o, b.key, p, &(f->*b.m))) return false;
-  struct I {
-    const char* key;
-    int64_t FaultSpec::*m;
-  };
-  for (I i : {I{"piece_at", &FaultSpec::piece_at}, I{"override_at", &FaultSpec::override_at},
-              I{"splice_at", &FaultSpec::splice_at}, I{"model_list_at", &FaultSpec::model_list_at}}) {
-    auto v = o.find(i.key);
-    if (v == o.end()) continue;
-    int64_t n = 0;
-    if (!r.integer_value(*v, join(p, i.key), 0, kI32Max, &n)) return false;
-    f->*i.m = n;
-  }
-  return true;
-}
 
-bool read_common(Reader& r, const json& o, ItemCommon* item) {
-  if (!r.text(o, "name", "", 20, &item->name, true, 1)) return false;
-  if (!r.integer(o, "modified", "", kI32Min, kI32Max, &item->modified, true)) return false;
-  if (!r.integer(o, "created", "", kI32Min, kI32Max, &item->created)) return false;
-  if (!r.integer(o, "prev_modified", "", kI32Min, kI32Max, &item->prev_modified)) return false;
-  if (!r.text(o, "user_last_mod", "", 43, &item->user_last_mod)) return false;
-  if (!r.text(o, "user_created", "", 43, &item->user_created)) return false;
-  if (!r.text(o, "user_prev_mod", "", 43, &item->user_prev_mod)) return false;
-  return read_faults(r, o, "", &item->faults);
-}
-
-bool read_order_models(Reader& r, const json& o, const std::string& path, std::vector<OrderModelData>* out) {
-  const json* list = r.array(o, "models", path);
-  if (r.failed()) return false;
-  if (!list) return true;
-  std::string lp = join(path, "models");
-  for (size_t i = 0; i < list->size(); ++i) {
-    const json& e = (*list)[i];
-    std::string p = index_path(lp, i);
-    if (!r.object(e, p)) return false;
-    if (!r.keys(e, p, {"name", "alteration", "dynamic", "size_code", "fabric", "add_piece_bundle", "options",
-                       "sizes"}))
-      return false;
-    OrderModelData m;
-    if (!r.text(e, "name", p, 20, &m.name) || !r.text(e, "alteration", p, 20, &m.alteration) ||
-        !r.text(e, "dynamic", p, 20, &m.dynamic) || !r.text(e, "size_code", p, 20, &m.size_code) ||
-        !r.text(e, "fabric", p, 5, &m.fabric) ||
-        !r.integer(e, "add_piece_bundle", p, kI32Min, kI32Max, &m.add_piece_bundle))
-      return false;
-    const json* options = r.array(e, "options", p);
-    if (r.failed()) return false;
-    if (options) {
-      for (size_t k = 0; k < options->size(); ++k) {
-        std::string t;
-        if (!r.text_value((*options)[k], index_path(join(p, "options"), k), 7, &t)) return false;
-        m.options.push_back(std::move(t));
+ private:
+  bool fill() {
+    if (eof_) return false;
+    for (;;) {
+      ssize_t n = ::read(fd_, buf_, sizeof buf_);
+      if (n > 0) {
+        pos_ = 0;
+        len_ = static_cast<size_t>(n);
+        return true;
       }
-    }
-    const json* sizes = r.array(e, "sizes", p);
-    if (r.failed()) return false;
-    if (sizes) {
-      for (size_t k = 0; k < sizes->size(); ++k) {
-        const json& s = (*sizes)[k];
-        std::string sp = index_path(join(p, "sizes"), k);
-        if (!r.object(s, sp)) return false;
-        if (!r.keys(s, sp, {"size", "quantity", "cutdown", "half_piece", "base_size", "direction", "placed"}))
-          return false;
-        SizeEntryData z;
-        if (!r.text(s, "size", sp, 7, &z.size) || !r.integer(s, "quantity", sp, kI32Min, kI32Max, &z.quantity) ||
-            !r.text(s, "cutdown", sp, 6, &z.cutdown) || !r.text(s, "half_piece", sp, 6, &z.half_piece) ||
-            !r.text(s, "base_size", sp, 7, &z.base_size) ||
-            !r.integer(s, "direction", sp, kI32Min, kI32Max, &z.direction) ||
-            !r.integer(s, "placed", sp, kI32Min, kI32Max, &z.placed))
-          return false;
-        m.sizes.push_back(std::move(z));
-      }
-    }
-    out->push_back(std::move(m));
-  }
-  return true;
-}
-
-bool read_marker(Reader& r, const json& o, MarkerData* m) {
-  if (!r.keys(o, "", {"name", "modified", "created", "prev_modified", "user_last_mod", "user_created",
-                      "user_prev_mod", "faults", "byte_size", "header", "analysis", "pieces", "overrides",
-                      "splices", "models"}))
-    return false;
-  if (!read_common(r, o, m)) return false;
-  m->header.name = m->name;
-  if (const json* bs = r.array(o, "byte_size", "")) {
-    if (bs->size() != 2) return r.fail("byte_size", "expected 2 integers, got " + std::to_string(bs->size()));
-    for (size_t i = 0; i < 2; ++i) {
-      int64_t v = 0;
-      if (!r.integer_value((*bs)[i], index_path("byte_size", i), kI32Min, kI32Max, &v)) return false;
-      m->byte_size[i] = static_cast<int32_t>(v);
-    }
-  }
-  if (r.failed()) return false;
-  auto h = o.find("header");
-  if (h != o.end()) {
-    if (!r.object(*h, "header")) return false;
-    std::vector<const char*> allowed;
-    for (const auto& f : kHeaderTexts) allowed.push_back(f.key);
-    for (const auto& f : kHeaderReals) allowed.push_back(f.key);
-    for (const auto& f : kHeaderInts) allowed.push_back(f.key);
-    for (auto it = h->begin(); it != h->end(); ++it) {
-      if (std::none_of(allowed.begin(), allowed.end(), [&](const char* k) { return it.key() == k; }))
-        return r.fail(join("header", it.key().c_str()), "unknown key");
-    }
-    for (const auto& f : kHeaderTexts)
-      if (!r.text(*h, f.key, "header", 20, &(m->header.*f.member))) return false;
-    for (const auto& f : kHeaderReals)
-      if (!r.real(*h, f.key, "header", &(m->header.*f.member))) return false;
-    for (const auto& f : kHeaderInts)
-      if (!r.integer(*h, f.key, "header", kI32Min, kI32Max, &(m->header.*f.member))) return false;
-  }
-  auto a = o.find("analysis");
-  if (a != o.end()) {
-    if (!r.object(*a, "analysis")) return false;
-    for (auto it = a->begin(); it != a->end(); ++it) {
-      bool known = false;
-      for (const auto& f : kAnalysisReals) known |= it.key() == f.key;
-      for (const auto& f : kAnalysisInts) known |= it.key() == f.key;
-      for (const auto& f : kAnalysisLists) known |= it.key() == f.key;
-      if (!known) return r.fail(join("analysis", it.key().c_str()), "unknown key");
-    }
-    for (const auto& f : kAnalysisReals)
-      if (!r.real(*a, f.key, "analysis", &(m->analysis.*f.member))) return false;
-    for (const auto& f : kAnalysisInts) {
-      int64_t lo = f.int16 ? -32768 : kI32Min, hi = f.int16 ? 32767 : kI32Max;
-      if (!r.integer(*a, f.key, "analysis", lo, hi, &(m->analysis.*f.member))) return false;
-    }
-    for (const auto& f : kAnalysisLists) {
-      const json* list = r.array(*a, f.key, "analysis");
-      if (r.failed()) return false;
-      if (!list) continue;
-      std::string p = join("analysis", f.key);
-      if (list->size() > f.slots)
-        return r.fail(p, std::to_string(list->size()) + " slots, at most " + std::to_string(f.slots));
-      std::vector<int32_t>& out = m->analysis.*f.member;
-      for (size_t i = 0; i < list->size(); ++i) {
-        int64_t v = 0;
-        if (!r.integer_value((*list)[i], index_path(p, i), -32768, 32767, &v)) return false;
-        out.push_back(static_cast<int32_t>(v));
-      }
-    }
-  }
-  if (const json* pieces = r.array(o, "pieces", "")) {
-    for (size_t i = 0; i < pieces->size(); ++i) {
-      const json& e = (*pieces)[i];
-      std::string p = index_path("pieces", i);
-      if (!r.object(e, p) || !r.keys(e, p, {"name", "category", "area", "perimeter", "size"})) return false;
-      MarkerPieceData mp;
-      if (!r.text(e, "name", p, 20, &mp.name) || !r.text(e, "category", p, 20, &mp.category) ||
-          !r.real(e, "area", p, &mp.area) || !r.real(e, "perimeter", p, &mp.perimeter) ||
-          !r.text(e, "size", p, 9, &mp.size))
-        return false;
-      m->pieces.push_back(std::move(mp));
-    }
-  }
-  if (r.failed()) return false;
-  if (const json* overrides = r.array(o, "overrides", "")) {
-    for (size_t i = 0; i < overrides->size(); ++i) {
-      const json& e = (*overrides)[i];
-      std::string p = index_path("overrides", i);
-      if (!r.object(e, p) || !r.keys(e, p, {"piece", "right", "override", "size", "model"})) return false;
-      OverrideData ov;
-      if (!r.text(e, "piece", p, 20, &ov.piece) || !r.integer(e, "right", p, 0, 255, &ov.right) ||
-          !r.text(e, "override", p, 10, &ov.override_text) || !r.text(e, "size", p, 6, &ov.size) ||
-          !r.text(e, "model", p, 27, &ov.model))
-        return false;
-      m->overrides.push_back(std::move(ov));
-    }
-  }
-  if (r.failed()) return false;
-  if (const json* splices = r.array(o, "splices", "")) {
-    for (size_t i = 0; i < splices->size(); ++i) {
-      const json& e = (*splices)[i];
-      std::string p = index_path("splices", i);
-      if (!r.object(e, p) || !r.keys(e, p, {"start", "length"})) return false;
-      SpliceData sp;
-      if (!r.real(e, "start", p, &sp.start) || !r.real(e, "length", p, &sp.length)) return false;
-      m->splices.push_back(sp);
-    }
-  }
-  if (r.failed()) return false;
-  return read_order_models(r, o, "", &m->models);
-}
-
-bool read_model_pieces(Reader& r, const json& o, const std::string& path, std::vector<ModelPieceData>* out) {
-  const json* list = r.array(o, "pieces", path);
-  if (r.failed()) return false;
-  if (!list) return true;
-  std::string lp = join(path, "pieces");
-  for (size_t i = 0; i < list->size(); ++i) {
-    const json& e = (*list)[i];
-    std::string p = index_path(lp, i);
-    if (!r.object(e, p) || !r.keys(e, p, {"name", "fabric", "type", "as_in", "mirror_x", "mirror_y", "mirror_xy",
-                                          "half", "dy_sp", "add_piece"}))
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) error_ = errno;
+      eof_ = true;
       return false;
-    ModelPieceData mp;
-    if (!r.text(e, "name", p, 20, &mp.name) || !r.text(e, "fabric", p, 29, &mp.fabric)) return false;
-    struct F {
-      const char* key;
-      int32_t ModelPieceData::*m;
-    };
-    for (F f : {F{"type", &ModelPieceData::type}, F{"as_in", &ModelPieceData::as_in},
-                F{"mirror_x", &ModelPieceData::mirror_x}, F{"mirror_y", &ModelPieceData::mirror_y},
-                F{"mirror_xy", &ModelPieceData::mirror_xy}, F{"half", &ModelPieceData::half},
-                F{"dy_sp", &ModelPieceData::dy_sp}, F{"add_piece", &ModelPieceData::add_piece}})
-      if (!r.integer(e, f.key, p, -128, 127, &(mp.*f.m))) return false;
-    out->push_back(std::move(mp));
-  }
-  return true;
-}
-
-bool read_model(Reader& r, const json& o, ModelData* m) {
-  if (!r.keys(o, "", {"name", "modified", "created", "prev_modified", "user_last_mod", "user_created",
-                      "user_prev_mod", "faults", "comment1", "comment2", "pieces", "option_groups"}))
-    return false;
-  if (!read_common(r, o, m)) return false;
-  if (!r.text(o, "comment1", "", 40, &m->comment1) || !r.text(o, "comment2", "", 41, &m->comment2)) return false;
-  if (!read_model_pieces(r, o, "", &m->pieces)) return false;
-  const json* groups = r.array(o, "option_groups", "");
-  if (r.failed()) return false;
-  if (groups) {
-    for (size_t i = 0; i < groups->size(); ++i) {
-      const json& e = (*groups)[i];
-      std::string p = index_path("option_groups", i);
-      if (!r.object(e, p) || !r.keys(e, p, {"option", "pieces"})) return false;
-      OptionGroupData g;
-      if (!r.text(e, "option", p, 7, &g.option) || !read_model_pieces(r, e, p, &g.pieces)) return false;
-      m->option_groups.push_back(std::move(g));
     }
   }
-  return true;
-}
 
-bool read_order(Reader& r, const json& o, OrderData* m) {
-  if (!r.keys(o, "", {"name", "modified", "created", "prev_modified", "user_last_mod", "user_created",
-                      "user_prev_mod", "faults", "models"}))
-    return false;
-  if (!read_common(r, o, m)) return false;
-  return read_order_models(r, o, "", &m->models);
-}
+  int fd_;
+  char buf_[1 << 16];
+  size_t pos_ = 0, len_ = 0;
+  bool eof_ = false;
+  int error_ = 0;
+};
 
-bool read_piece(Reader& r, const json& o, PieceData* p) {
-  if (!r.keys(o, "", {"name", "category", "description", "faults"})) return false;
-  if (!r.text(o, "name", "", 20, &p->name, true, 1) || !r.text(o, "category", "", 20, &p->category) ||
-      !r.text(o, "description", "", 113, &p->description))
-    return false;
-  return read_faults(r, o, "", &p->faults);
-}
-
-std::string folded(const std::string& name) {
-  std::string f = name;
-  for (char& c : f) c = static_cast<char>(fold(static_cast<unsigned char>(c)));
-  return f;
-}
-
-// Reads the list of one kind: each element an object, names unique.
-template <typename T, typename ReadFn>
-bool read_items(Reader& r, const json& root, const char* kind, std::vector<T>* out, ReadFn read) {
-  const json* list = r.array(root, kind, "");
-  if (r.failed()) return false;
-  if (!list) return true;
-  std::unordered_map<std::string, size_t> seen;
-  out->reserve(list->size());
-  for (size_t i = 0; i < list->size(); ++i) {
-    const json& e = (*list)[i];
-    std::string label = index_path(kind, i);
-    if (e.is_object()) {
-      auto n = e.find("name");
-      if (n != e.end() && n->is_string()) label += " " + json(n->get<std::string>()).dump();
-    }
-    r.set_item(label);
-    if (!e.is_object()) {
-      r.set_item("");
-      return r.fail(label, "expected an object, got " + describe(e));
-    }
-    T item;
-    if (!read(r, e, &item)) return false;
-    auto [it, inserted] = seen.emplace(folded(item.name), i);
-    if (!inserted) {
-      const json& first = (*list)[it->second];
-      return r.fail("name", "duplicates " + index_path(kind, it->second) + " " +
-                                json(first["name"].get<std::string>()).dump() +
-                                " (names are compared without regard to case)");
-    }
-    out->push_back(std::move(item));
-  }
-  r.set_item("");
-  return true;
-}
-
-template <typename T>
-void sort_by_name(std::vector<T>* items) {
-  std::stable_sort(items->begin(), items->end(),
-                   [](const T& a, const T& b) { return pb_stricmp(a.name.c_str(), b.name.c_str()) < 0; });
-}
-
-// "[json.exception.parse_error.101] parse error at line 1, column 5: ..." ->
-// "malformed JSON at line 1, column 5: ..."
-std::string parse_error_text(const json::parse_error& e) {
-  std::string what = e.what();
-  size_t at = what.find("parse error");
-  if (at != std::string::npos) what = what.substr(at + std::strlen("parse error"));
-  else what = ": " + what;
-  return "malformed JSON" + what;
-}
-
-}  // namespace
-
-bool parse_area_json(std::string_view text, AreaData* area, std::string* error) {
-  json root;
+template <typename Iterator>
+bool import_from(Iterator first, Iterator last, std::string* error, AreaSummary* summary,
+                 const std::function<bool(std::string*)>& read_failed) {
+  AreaWriter writer;
+  if (!writer.begin(error)) return false;
+  AreaParser parser(&writer);
+  bool parsed = false;
   try {
-    root = json::parse(text.begin(), text.end());
-  } catch (const json::parse_error& e) {
-    *error = parse_error_text(e);
-    return false;
+    parsed = json::sax_parse(first, last, &parser);
   } catch (const std::exception& e) {
     *error = std::string("malformed JSON: ") + e.what();
     return false;
   }
-  Reader r;
-  if (!root.is_object()) {
-    *error = "expected a JSON object (the area), got " + describe(root);
+  if (read_failed(error)) return false;
+  if (!parsed) {
+    parser.settle();
+    *error = parser.error();
     return false;
   }
-  bool ok = r.keys(root, "", {"name", "notation", "precision", "markers", "models", "pieces", "orders"}) &&
-            r.text(root, "name", "", 20, &area->name, true, 1) &&
-            r.integer(root, "notation", "", 0, 1, &area->notation) &&
-            r.integer(root, "precision", "", 0, 9, &area->precision);
-  if (ok) {
-    for (unsigned char c : area->name) {
-      if (c == '/' || c == '\\') {
-        ok = r.fail("name", std::string("contains \"") + static_cast<char>(c) + "\"");
-        break;
-      }
-      if (c < 0x20 || c == 0x7f) {
-        ok = r.fail("name", "contains a control character");
-        break;
-      }
-    }
-  }
-  ok = ok && read_items(r, root, "markers", &area->markers, read_marker) &&
-       read_items(r, root, "models", &area->models, read_model) &&
-       read_items(r, root, "pieces", &area->pieces, read_piece) &&
-       read_items(r, root, "orders", &area->orders, read_order);
-  if (!ok) {
-    *error = r.error();
-    return false;
-  }
-  return true;
-}
-
-bool write_area(AreaData& area, std::string* error, AreaSummary* summary) {
-  sort_by_name(&area.markers);
-  sort_by_name(&area.models);
-  sort_by_name(&area.pieces);
-  sort_by_name(&area.orders);
-  AreaWriter w;
-  if (!w.begin(area.name, area.notation, area.precision, error)) return false;
-  int64_t id = 0;
-  for (const auto& m : area.markers)
-    if (!w.add_marker(++id, m, error)) return false;
-  id = 0;
-  for (const auto& m : area.models)
-    if (!w.add_model(++id, m, error)) return false;
-  id = 0;
-  for (const auto& p : area.pieces)
-    if (!w.add_piece(++id, p, error)) return false;
-  id = 0;
-  for (const auto& o : area.orders)
-    if (!w.add_order(++id, o, error)) return false;
+  if (!parser.finish()) return *error = parser.error(), false;
   std::string path;
-  if (!w.commit(error, &path)) return false;
+  if (!writer.commit(error, &path)) return false;
   if (summary) {
-    summary->name = area.name;
-    summary->markers = static_cast<int64_t>(area.markers.size());
-    summary->models = static_cast<int64_t>(area.models.size());
-    summary->pieces = static_cast<int64_t>(area.pieces.size());
-    summary->orders = static_cast<int64_t>(area.orders.size());
+    summary->name = parser.area().name;
+    summary->markers = writer.count(kMarker);
+    summary->models = writer.count(kModel);
+    summary->pieces = writer.count(kPiece);
+    summary->orders = writer.count(kOrder);
     summary->path = path;
     summary->error.clear();
   }
   return true;
 }
 
+}  // namespace
+
 bool import_area_json(std::string_view json_text, std::string* error, AreaSummary* summary) {
   std::string scratch;
   if (!error) error = &scratch;
-  AreaData area;
-  if (!parse_area_json(json_text, &area, error)) return false;
-  return write_area(area, error, summary);
+  return import_from(json_text.begin(), json_text.end(), error, summary, [](std::string*) { return false; });
+}
+
+bool import_area_file(const std::string& path, std::string* error, AreaSummary* summary) {
+  std::string scratch;
+  if (!error) error = &scratch;
+  int fd = path == "-" ? STDIN_FILENO : ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return *error = std::string("cannot open: ") + std::strerror(errno), false;
+  struct stat st;
+  bool ok = false;
+  if (::fstat(fd, &st) != 0) {
+    *error = std::string("cannot read: ") + std::strerror(errno);
+  } else if (S_ISDIR(st.st_mode)) {
+    *error = std::string("cannot read: ") + std::strerror(EISDIR);
+  } else {
+    auto input = std::make_unique<FdInput>(fd);
+    ok = import_from(FdInput::Iterator(input.get()), FdInput::Iterator(), error, summary,
+                     [&](std::string* why) {
+                       if (!input->error()) return false;
+                       *why = std::string("cannot read: ") + std::strerror(input->error());
+                       return true;
+                     });
+  }
+  if (fd != STDIN_FILENO) ::close(fd);
+  return ok;
 }
 
 }  // namespace plotbase

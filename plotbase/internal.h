@@ -14,6 +14,8 @@
 #include <string_view>
 #include <vector>
 
+#include "area_data.h"
+#include "quire/area_store.h"
 #include "pb_errors.h"
 #include "quire/plotbase.h"
 #include "quire/records.h"
@@ -25,7 +27,11 @@ namespace plotbase {
 // Sets pb_error and returns code. A detail text (not part of pb_error) is kept
 // for last_error_detail().
 int fail(int code, int line, const char* source, const char* detail = nullptr);
-// As fail(), taking the detail from the connection's last SQLite error.
+// As fail() with a detail that is copied (it may be a passing SQLite message).
+int fail_detail(int code, int line, const char* source, const char* detail);
+// As fail(), taking the detail from the connection's last SQLite error. When
+// that error says the file is damaged (malformed, not a database, an I/O
+// error), the area and its file are also named on the print routine.
 int fail_db(sqlite3* db, int line, const char* source);
 
 #define PB_FAIL(code) ::plotbase::fail((code), __LINE__, kSource)
@@ -41,9 +47,6 @@ bool has_wildcards(const char* pattern);
 
 // ---- the store -------------------------------------------------------------------
 
-// The store directory as the environment says now ($QUIRE_STORE, else
-// $XDG_DATA_HOME/quire/store, else $HOME/.local/share/quire/store).
-std::string store_directory();
 // The file name (not path) of the area called name: lower-cased, with every
 // byte outside [a-z0-9_-] (and a leading '.') written as %XX, plus ".sqlite".
 std::string area_file_name(std::string_view name);
@@ -67,6 +70,11 @@ FileIdentity identity_of(const struct stat& st);
 
 enum Kind : int { kMarker = 0, kModel = 1, kOrder = 2, kPiece = 3 };
 constexpr int kItemKinds = 3;  // markers, models, orders (looked up by name)
+// The kind as the faults and order_models tables name it ("marker", ...).
+inline const char* kind_name(Kind kind) {
+  static const char* const names[] = {"marker", "model", "order", "piece"};
+  return names[kind];
+}
 
 enum StmtId : int {
   kStmtLookupExact,  // + kind (3 statements)
@@ -90,10 +98,40 @@ enum StmtId : int {
   kStmtCount
 };
 
+// The columns that come before the record columns in the statements that
+// walk a table (kStmtMarkerPieces, kStmtModelPieces).
+constexpr int kPieceMarkerColumn = 0;      // marker_id; the record from column 1
+constexpr int kModelPieceGroupColumn = 0;  // option_group; the record from column 1
+
 // The statement of a per-kind family (kStmtLookupExact + kind, ...).
 inline StmtId kind_stmt(StmtId family, Kind kind) {
   return static_cast<StmtId>(static_cast<int>(family) + static_cast<int>(kind));
 }
+
+// The prepared statements of one connection, by number: each is prepared on
+// first use from the SQL its source gives and kept until clear() or the end
+// of the cache. Readers, the writer and the exporter each keep one.
+class StatementCache {
+ public:
+  using SqlSource = std::string (*)(int id);
+  StatementCache(int count, SqlSource source) : source_(source), stmts_(static_cast<size_t>(count), nullptr) {}
+  ~StatementCache() { clear(); }
+  StatementCache(const StatementCache&) = delete;
+  StatementCache& operator=(const StatementCache&) = delete;
+
+  // Prepares statements on db from now on (after clear()).
+  void attach(sqlite3* db) { db_ = db; }
+  // The statement id, or null when it cannot be prepared (sqlite3_errmsg of
+  // the connection says why).
+  sqlite3_stmt* get(int id);
+  // Finalizes every statement.
+  void clear();
+
+ private:
+  sqlite3* db_ = nullptr;
+  SqlSource source_;
+  std::vector<sqlite3_stmt*> stmts_;
+};
 
 // The columns of an item that a lookup reads and an open hands out; the
 // lookup and exact-name statements select them in this order:
@@ -121,7 +159,7 @@ struct Conn {
   int notation = 0;
   int precision = 2;
   int32_t counts[kItemKinds] = {0, 0, 0};  // markers, models, orders
-  sqlite3_stmt* stmts[kStmtCount] = {};
+  StatementCache stmts;
   bool has_faults = false;  // the faults table has rows
   // The marker-piece statement is one cursor over marker_pieces in key
   // order (marker_id, position) that always holds the next row ("pending")
@@ -138,7 +176,7 @@ struct Conn {
   // The id the scan statement of each kind is positioned at (0: reset).
   int64_t scan_at[kItemKinds] = {0, 0, 0};
 
-  Conn() = default;
+  Conn();
   Conn(const Conn&) = delete;
   Conn& operator=(const Conn&) = delete;
   ~Conn();
@@ -162,9 +200,17 @@ class StmtReset {
   sqlite3_stmt* s_;
 };
 
-// Opens path as an area. On failure returns null with pb_error set and its
-// code in *code.
-std::shared_ptr<Conn> open_conn(const std::string& path, const FileIdentity& identity, int* code);
+// Opens path as the area called name (as looked up). On failure returns null
+// with pb_error set and its code in *code; a file that is no readable area
+// is reported as damaged().
+std::shared_ptr<Conn> open_conn(const std::string& path, const std::string& name, const FileIdentity& identity,
+                                int* code);
+// Reports that the area file of conn cannot be read: prints one line,
+// `area NAME: PATH: reason`, through pb_printf and sets pb_error to
+// kErrDamagedArea. Returns that code.
+int damaged(const Conn* conn, const char* reason, int line, const char* source);
+// The open connection whose SQLite handle is db, or null.
+const Conn* conn_of(sqlite3* db);
 
 // ---- the area record -------------------------------------------------------------------
 
@@ -178,9 +224,10 @@ constexpr size_t kPathSize = 256 - kPath;
 constexpr uint32_t kMagicValue = 0x52414250u;  // "PBAR"
 }  // namespace area_layout
 
-// Looks up (or opens) the connection of the area file at path, reopening it
-// when the file was replaced. Fills the area record. 1 or an error code.
-int bind_area(void* area, const std::string& path, const struct stat& st);
+// Looks up (or opens) the connection of the area file at path (of the area
+// looked up as name), reopening it when the file was replaced. Fills the
+// area record. 1 or an error code.
+int bind_area(void* area, const std::string& name, const std::string& path, const struct stat& st);
 // The connection for an area record filled by pb_lookup_storage_areas, or
 // null with pb_error set. With refresh, a replaced area file is reopened.
 Conn* resolve_area(void* area, bool refresh, const char* source, int line);
@@ -188,14 +235,6 @@ std::shared_ptr<Conn> resolve_area_shared(void* area, const char* source, int li
 
 // ---- open items -------------------------------------------------------------------
 
-struct FaultSet {
-  bool open = false, close = false, header = false, header_ex = false, analysis = false,
-       ordmod = false, model = false;
-  int64_t piece_at = -1, override_at = -1, splice_at = -1, model_list_at = -1;
-};
-
-// Reads the 11 fault columns starting at column first (NULL = none).
-FaultSet read_faults(sqlite3_stmt* s, int first);
 // The faults of item id of kind (none when it has no faults row). 1 or an
 // error code.
 int load_faults(Conn* conn, Kind kind, int64_t id, FaultSet* out);
@@ -249,6 +288,19 @@ bool slot_of_any(const void* item_area, uint32_t* index);
 ItemSlot* slot_at(uint32_t index);
 // Releases the slot (and clears the reference in item_area).
 void release_slot(uint32_t index, void* item_area);
+
+// ---- moving described fields -------------------------------------------------------
+
+// Binds the fields of table, taken from row (the struct they describe), to
+// the parameters of s from first on, in the order of the table. Returns the
+// next parameter.
+int bind_fields(sqlite3_stmt* s, int first, const Table& table, const void* row);
+// Reads the columns column_list(table) of s, from column first on, into row.
+void read_fields(sqlite3_stmt* s, int first, const Table& table, void* row);
+// Fills the record of size bytes from the columns column_list(table, true)
+// of s, from column first on: each at its offset (fields beyond size, such
+// as those of an extended record only, are left out).
+void fill_record(sqlite3_stmt* s, int first, const Table& table, unsigned char* record, size_t size);
 
 // ---- small helpers -------------------------------------------------------------------
 

@@ -19,7 +19,6 @@ std::vector<uint32_t> g_free;
 // unless it is made of '*', which the cut keeps.
 constexpr size_t kPatternSize = 256;
 
-const char* const kKindNames[] = {"marker", "model", "order", "piece"};
 
 int lookup(Kind kind, void* area, char* name, const char* pattern, int mode) {
   // The caller may pass one buffer as both name and pattern: copy first.
@@ -173,10 +172,10 @@ int load_faults(Conn* conn, Kind kind, int64_t id, FaultSet* out) {
   sqlite3_stmt* s = conn->stmt(kStmtFaults);
   if (!s) return pb_error.code;
   StmtReset reset(s);
-  sqlite3_bind_text(s, 1, kKindNames[kind], -1, SQLITE_STATIC);
+  sqlite3_bind_text(s, 1, kind_name(kind), -1, SQLITE_STATIC);
   sqlite3_bind_int64(s, 2, id);
   int rc = sqlite3_step(s);
-  if (rc == SQLITE_ROW) *out = read_faults(s, 0);
+  if (rc == SQLITE_ROW) read_fields(s, 0, kFaultsTable, out);
   else if (rc != SQLITE_DONE) return PB_FAIL_DB(conn->db);
   return 1;
 }

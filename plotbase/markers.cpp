@@ -27,39 +27,8 @@ int fill_marker_header(ItemSlot* slot, unsigned char* h, bool ex) {
   if (rc != SQLITE_ROW) return rc == SQLITE_DONE ? PB_FAIL_MSG(kErrDamagedArea, "marker row missing")
                                                  : PB_FAIL_DB(conn->db);
   std::memset(h, 0, ex ? mh::kSizeEx : mh::kSize);
-  static const size_t texts[] = {mh::kName,       mh::kDescription, mh::kOrderName,
-                                 mh::kOrderNumber, mh::kLayLimits,   mh::kAnnotation,
-                                 mh::kBlockBuffer, mh::kMatching,    mh::kNotch};
-  for (int i = 0; i < 9; ++i) fill_text(h + texts[i], mh::kTextSize, s, i);
-  static const size_t reals[] = {mh::kStripeO,  mh::kStripeRpt, mh::kPlaidO,         mh::kPlaidRpt,
-                                 mh::kStripeO2, mh::kPlaidO2,   mh::kStripeO3,       mh::kPlaidO3,
-                                 mh::kWidth,    mh::kLength,    mh::kTotalPerimeter, mh::kTargetUtil,
-                                 mh::kUtil};
-  for (int i = 0; i < 13; ++i) rec::store_double(h + reals[i], sqlite3_column_double(s, 9 + i));
-  static const size_t ints[] = {mh::kAdded,    mh::kTotalCorners, mh::kTotalNotches, mh::kModels,
-                                mh::kOverrides, mh::kFiveStar,     mh::kSizes,        mh::kAddedSizes,
-                                mh::kSplices};
-  for (int i = 0; i < 9; ++i) rec::store_i32(h + ints[i], sqlite3_column_int(s, 22 + i));
-  if (ex) {
-    rec::store_double(h + mh::kShrinkStretchX, sqlite3_column_double(s, 31));
-    rec::store_double(h + mh::kShrinkStretchY, sqlite3_column_double(s, 32));
-  }
+  fill_record(s, 0, kMarkersTable, h, ex ? mh::kSizeEx : mh::kSize);
   return 1;
-}
-
-// Reads a count list stored as JSON text ("[3,0,1]") into slots int16s.
-void fill_counts(unsigned char* out, size_t slots, sqlite3_stmt* s, int col) {
-  const char* t = reinterpret_cast<const char*>(sqlite3_column_text(s, col));
-  if (!t) return;
-  while (*t == '[' || *t == ' ') ++t;
-  for (size_t i = 0; i < slots && *t && *t != ']'; ++i) {
-    char* end = nullptr;
-    long v = std::strtol(t, &end, 10);
-    if (end == t) break;
-    rec::store_i16(out + 2 * i, static_cast<int16_t>(v));
-    t = end;
-    while (*t == ',' || *t == ' ') ++t;
-  }
 }
 
 bool key_le(int64_t am, int64_t ap, int64_t bm, int64_t bp) { return am < bm || (am == bm && ap <= bp); }
@@ -72,7 +41,7 @@ int fetch_pending(Conn* conn, sqlite3_stmt* s, bool after_row) {
   int64_t previous = c.marker;
   int rc = sqlite3_step(s);
   if (rc == SQLITE_ROW) {
-    c.marker = sqlite3_column_int64(s, 0);
+    c.marker = sqlite3_column_int64(s, kPieceMarkerColumn);
     c.position = after_row && c.marker == previous ? c.position + 1 : 0;
     c.at_end = false;
     return 1;
@@ -119,12 +88,7 @@ int read_piece(ItemSlot* slot, unsigned char* piece, bool first) {
     PB_FAIL_MSG(kErrEndOfList, "no more pieces");
     return 0;
   }
-  namespace mp = rec::marker_piece;
-  fill_text(piece + mp::kName, mp::kNameSize, s, 1);
-  fill_text(piece + mp::kCategory, mp::kCategorySize, s, 2);
-  rec::store_double(piece + mp::kArea, sqlite3_column_double(s, 3));
-  rec::store_double(piece + mp::kPerimeter, sqlite3_column_double(s, 4));
-  fill_text(piece + mp::kSizeName, mp::kSizeNameSize, s, 5);
+  fill_record(s, kPieceMarkerColumn + 1, kMarkerPiecesTable, piece, rec::marker_piece::kSize);
   slot->piece_next_position = c.position + 1;
   c.gap_marker = c.marker;
   c.gap_position = c.position + 1;
@@ -177,20 +141,7 @@ PB_API const void* pb_hdr_analyze(void* item_area) {
   unsigned char* a = slot->analysis.get();
   std::memset(a, 0, ma::kSize);
   if (rc == SQLITE_ROW) {
-    static const size_t lengths[] = {ma::kStraightPerimeter, ma::kCurvedPerimeter, ma::kTotalInternal,
-                                     ma::kStraightInternal, ma::kCurvedInternal};
-    for (int i = 0; i < 5; ++i) rec::store_double(a + lengths[i], sqlite3_column_double(s, i));
-    fill_counts(a + ma::kNotchCounts, ma::kNotchSlots, s, 5);
-    fill_counts(a + ma::kInternalCounts, ma::kInternalSlots, s, 6);
-    fill_counts(a + ma::kPointAttributeCounts, ma::kPointAttributeSlots, s, 7);
-    rec::store_i16(a + ma::kPlacedPieces, static_cast<int16_t>(sqlite3_column_int(s, 8)));
-    rec::store_i16(a + ma::kUnplacedPieces, static_cast<int16_t>(sqlite3_column_int(s, 9)));
-    rec::store_double(a + ma::kPlacedArea, sqlite3_column_double(s, 10));
-    rec::store_double(a + ma::kPlacedPerimeter, sqlite3_column_double(s, 11));
-    rec::store_i32(a + ma::kPlacedNotches, sqlite3_column_int(s, 12));
-    rec::store_i32(a + ma::kPlacedCorners, sqlite3_column_int(s, 13));
-    rec::store_double(a + ma::kAreaTerm, sqlite3_column_double(s, 14));
-    rec::store_double(a + ma::kNetArea, sqlite3_column_double(s, 15));
+    fill_record(s, 0, kAnalysisTable, a, ma::kSize);
   }
   return a;
 }
@@ -223,13 +174,7 @@ PB_API int pb_get_piece_override(void* item_area, int index, void* header, void*
   int rc = sqlite3_step(s);
   if (rc != SQLITE_ROW) return rc == SQLITE_DONE ? PB_FAIL_MSG(kErrIndexRange, "no such override")
                                                  : PB_FAIL_DB(conn->db);
-  namespace po = rec::piece_override;
-  unsigned char* o = static_cast<unsigned char*>(override_record);
-  fill_text(o + po::kPiece, po::kPieceSize, s, 0);
-  o[po::kRight] = static_cast<unsigned char>(sqlite3_column_int(s, 1));
-  fill_text(o + po::kOverride, po::kOverrideSize, s, 2);
-  fill_text(o + po::kSizeName, po::kSizeNameSize, s, 3);
-  fill_text(o + po::kModel, po::kModelSize, s, 4);
+  fill_record(s, 0, kOverridesTable, static_cast<unsigned char*>(override_record), rec::piece_override::kSize);
   return 1;
 }
 
@@ -248,9 +193,7 @@ PB_API int pb_get_splice_info(void* splice, int index, void* item_area) {
   int rc = sqlite3_step(s);
   if (rc != SQLITE_ROW) return rc == SQLITE_DONE ? PB_FAIL_MSG(kErrIndexRange, "no such splice")
                                                  : PB_FAIL_DB(conn->db);
-  unsigned char* p = static_cast<unsigned char*>(splice);
-  rec::store_double(p + rec::splice_info::kStart, sqlite3_column_double(s, 0));
-  rec::store_double(p + rec::splice_info::kLength, sqlite3_column_double(s, 1));
+  fill_record(s, 0, kSplicesTable, static_cast<unsigned char*>(splice), rec::splice_info::kSize);
   return 1;
 }
 

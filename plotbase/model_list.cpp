@@ -88,8 +88,7 @@ PB_API int pb_get_order_header(const char* name, void* header, void* item_area) 
   namespace oh = rec::order_header;
   unsigned char* h = static_cast<unsigned char*>(header);
   std::memset(h, 0, oh::kSize);
-  fill_text(h + oh::kName, oh::kNameSize, s, 0);
-  rec::store_i32(h + oh::kModels, sqlite3_column_int(s, 1));
+  fill_record(s, 0, kOrdersTable, h, oh::kSize);
   start_sequence(slot, slot->count[kOrderModels]);
   return 1;
 }
@@ -112,19 +111,12 @@ PB_API int pb_get_order_model(void* model, void* item_area) {
   namespace om = rec::order_model;
   unsigned char* m = static_cast<unsigned char*>(model);
   std::memset(m, 0, om::kSize);
-  fill_text(m + om::kName, om::kTextSize, s, 0);
-  fill_text(m + om::kAlteration, om::kTextSize, s, 1);
-  fill_text(m + om::kDynamic, om::kTextSize, s, 2);
-  fill_text(m + om::kSizeCode, om::kTextSize, s, 3);
-  fill_text(m + om::kFabric, om::kFabricSize, s, 4);
-  rec::store_i32(m + om::kAddPieceBundle, sqlite3_column_int(s, 5));
-  rec::store_i32(m + om::kOptionCount, sqlite3_column_int(s, 6));
-  rec::store_i32(m + om::kSizeCount, sqlite3_column_int(s, 7));
+  fill_record(s, 0, kOrderModelsTable, m, om::kSize);
   slot->seq_model = position;
   slot->seq_option = 0;
-  slot->seq_options = sqlite3_column_int(s, 6);
+  slot->seq_options = rec::load_i32(m + om::kOptionCount);
   slot->seq_size = 0;
-  slot->seq_sizes = sqlite3_column_int(s, 7);
+  slot->seq_sizes = rec::load_i32(m + om::kSizeCount);
   return 1;
 }
 
@@ -145,7 +137,7 @@ PB_API int pb_get_option_list_entry(void* entry, void* item_area) {
   namespace oe = rec::option_entry;
   unsigned char* e = static_cast<unsigned char*>(entry);
   std::memset(e, 0, oe::kSize);
-  fill_text(e + oe::kName, oe::kNameSize, s, 0);
+  fill_record(s, 0, kOptionsTable, e, oe::kSize);
   ++slot->seq_option;
   return 1;
 }
@@ -167,13 +159,7 @@ PB_API int pb_get_order_model_entry(void* entry, void* item_area) {
   namespace se = rec::size_entry;
   unsigned char* e = static_cast<unsigned char*>(entry);
   std::memset(e, 0, se::kSize);
-  fill_text(e + se::kSizeName, se::kSizeNameSize, s, 0);
-  rec::store_i32(e + se::kQuantity, sqlite3_column_int(s, 1));
-  fill_text(e + se::kCutdown, se::kCutdownSize, s, 2);
-  fill_text(e + se::kHalfPiece, se::kHalfPieceSize, s, 3);
-  fill_text(e + se::kBaseSize, se::kBaseSizeSize, s, 4);
-  rec::store_i32(e + se::kDirection, sqlite3_column_int(s, 5));
-  rec::store_i32(e + se::kPlaced, sqlite3_column_int(s, 6));
+  fill_record(s, 0, kSizesTable, e, se::kSize);
   ++slot->seq_size;
   return 1;
 }

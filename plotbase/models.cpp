@@ -41,14 +41,8 @@ void free_model(pb_model* m) {
 }
 
 void fill_model_piece(pb_model_piece* piece, sqlite3_stmt* s) {
-  namespace mp = rec::model_piece;
-  unsigned char* r = piece->record;
-  std::memset(r, 0, mp::kSize);
-  fill_text(r + mp::kName, mp::kNameSize, s, 2);
-  fill_text(r + mp::kFabric, mp::kFabricSize, s, 3);
-  static const size_t flags[] = {mp::kType, mp::kAsIn, mp::kMirrorX, mp::kMirrorY,
-                                 mp::kMirrorXY, mp::kHalf, mp::kDySp, mp::kAddPiece};
-  for (int i = 0; i < 8; ++i) rec::store_i8(r + flags[i], static_cast<int8_t>(sqlite3_column_int(s, 4 + i)));
+  std::memset(piece->record, 0, rec::model_piece::kSize);
+  fill_record(s, kModelPieceGroupColumn + 1, kModelPiecesTable, piece->record, rec::model_piece::kSize);
 }
 
 // Builds the model of the open model slot. 1 or an error code.
@@ -67,9 +61,7 @@ int build_model(ItemSlot* slot, pb_model** out) {
   pb_model* m = new (std::nothrow) pb_model{};
   if (!m) return PB_FAIL(kErrNoMemory);
   namespace mr = rec::model_record;
-  fill_text(m->record + mr::kName, mr::kNameSize, row, 0);
-  fill_text(m->record + mr::kComment1, mr::kComment1Size, row, 1);
-  fill_text(m->record + mr::kComment2, mr::kComment2Size, row, 2);
+  fill_record(row, 0, kModelsTable, m->record, mr::kSize);
 
   // Option groups in order; the pieces attach to them below.
   std::vector<pb_option_group*> group_list;
@@ -79,8 +71,7 @@ int build_model(ItemSlot* slot, pb_model** out) {
   while ((rc = sqlite3_step(groups)) == SQLITE_ROW) {
     pb_option_group* g = new (std::nothrow) pb_option_group{};
     if (!g) return free_model(m), PB_FAIL(kErrNoMemory);
-    namespace og = rec::option_group;
-    fill_text(g->record + og::kOption, og::kOptionSize, groups, 1);
+    fill_record(groups, 0, kOptionGroupsTable, g->record, rec::option_group::kSize);
     *group_tail = g;
     group_tail = &g->next;
     group_list.push_back(g);
@@ -96,7 +87,7 @@ int build_model(ItemSlot* slot, pb_model** out) {
   for (pb_option_group* g : group_list) tails.push_back(&g->first_piece);
   sqlite3_bind_int64(pieces, 1, slot->id);
   while ((rc = sqlite3_step(pieces)) == SQLITE_ROW) {
-    int64_t group = sqlite3_column_int64(pieces, 0);
+    int64_t group = sqlite3_column_int64(pieces, kModelPieceGroupColumn);
     if (group < 0 || group > static_cast<int64_t>(group_list.size()))
       return free_model(m), PB_FAIL_MSG(kErrDamagedArea, "piece of an unknown option group");
     pb_model_piece* p = new (std::nothrow) pb_model_piece{};
@@ -185,11 +176,7 @@ PB_API int pb_get_piece_header(const char* name, void* header, void* piece_area)
   int rc = sqlite3_step(s);
   if (rc != SQLITE_ROW) return rc == SQLITE_DONE ? PB_FAIL_MSG(kErrDamagedArea, "piece row missing")
                                                  : PB_FAIL_DB(conn->db);
-  namespace ph = rec::piece_header;
-  unsigned char* h = static_cast<unsigned char*>(header);
-  fill_text(h + ph::kName, ph::kNameSize, s, 0);
-  fill_text(h + ph::kCategory, ph::kCategorySize, s, 1);
-  fill_text(h + ph::kDescription, ph::kDescriptionSize, s, 2);
+  fill_record(s, 0, kPiecesTable, static_cast<unsigned char*>(header), rec::piece_header::kSize);
   return 1;
 }
 

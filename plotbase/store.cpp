@@ -16,7 +16,7 @@ namespace {
 constexpr const char* kSource = "plotbase/store.cpp";
 
 // The SQL of every prepared statement, by StmtId.
-std::string statement_sql(StmtId id) {
+std::string statement_sql(int id) {
   static const char* const tables[kItemKinds] = {"markers", "models", "orders"};
   // The ItemRow columns of each kind (see internal.h).
   static const char* const row_columns[kItemKinds] = {
@@ -37,54 +37,42 @@ std::string statement_sql(StmtId id) {
   if (id >= kStmtLookupPrefix && id < kStmtLookupPrefix + kItemKinds)
     return std::string("SELECT id FROM ") + tables[id - kStmtLookupPrefix] +
            " WHERE name >= ?1 ORDER BY name LIMIT 1";
+  // Record statements select the record columns of the description, so
+  // fill_record() finds each at its place.
+  auto record = [](const Table& t, const char* before, const char* where) {
+    return std::string("SELECT ") + before + column_list(t, true) + " FROM " + t.name + " WHERE " + where;
+  };
   switch (id) {
     case kStmtMarkerHeader:
-      return "SELECT header_name, description, order_name, order_number, lay_limits, annotation, "
-             "block_buffer, matching, notch, stripe_o, stripe_rpt, plaid_o, plaid_rpt, stripe_o2, "
-             "plaid_o2, stripe_o3, plaid_o3, width, length, total_perimeter, target_util, util, added, "
-             "total_corners, total_notches, model_count, override_count, five_star, sizes, added_sizes, "
-             "splice_count, shrink_stretch_x, shrink_stretch_y FROM markers WHERE id = ?1";
+      return record(kMarkersTable, "", "id = ?1");
     case kStmtAnalysis:
-      return "SELECT straight_perimeter, curved_perimeter, total_internal, straight_internal, "
-             "curved_internal, notch_counts, internal_counts, point_attribute_counts, placed_pieces, "
-             "unplaced_pieces, placed_area, placed_perimeter, placed_notches, placed_corners, area_term, "
-             "net_area FROM marker_analysis WHERE marker_id = ?1";
-    case kStmtMarkerPieces:
-      return "SELECT marker_id, name, category, area, perimeter, size FROM marker_pieces "
-             "WHERE marker_id >= ?1 ORDER BY marker_id, position";
+      return record(kAnalysisTable, "", "marker_id = ?1");
+    case kStmtMarkerPieces:  // kPieceMarkerColumn first
+      return record(kMarkerPiecesTable, "marker_id, ", "marker_id >= ?1 ORDER BY marker_id, position");
     case kStmtOverride:
-      return "SELECT piece, right_hand, override, size, model FROM overrides "
-             "WHERE marker_id = ?1 AND position = ?2";
+      return record(kOverridesTable, "", "marker_id = ?1 AND position = ?2");
     case kStmtSplice:
-      return "SELECT start, length FROM splices WHERE marker_id = ?1 AND position = ?2";
+      return record(kSplicesTable, "", "marker_id = ?1 AND position = ?2");
     case kStmtListModel:
-      return "SELECT name, alteration, dynamic, size_code, fabric, add_piece_bundle, option_count, "
-             "size_count FROM order_models WHERE owner = ?1 AND owner_id = ?2 AND position = ?3";
+      return record(kOrderModelsTable, "", "owner = ?1 AND owner_id = ?2 AND position = ?3");
     case kStmtListOption:
-      return "SELECT name FROM order_model_options WHERE owner = ?1 AND owner_id = ?2 "
-             "AND model_position = ?3 AND position = ?4";
+      return record(kOptionsTable, "", "owner = ?1 AND owner_id = ?2 AND model_position = ?3 AND position = ?4");
     case kStmtListSize:
-      return "SELECT size, quantity, cutdown, half_piece, base_size, direction, placed "
-             "FROM order_model_sizes WHERE owner = ?1 AND owner_id = ?2 AND model_position = ?3 "
-             "AND position = ?4";
+      return record(kSizesTable, "", "owner = ?1 AND owner_id = ?2 AND model_position = ?3 AND position = ?4");
     case kStmtOrderHeader:
-      return "SELECT name, model_count FROM orders WHERE id = ?1";
+      return record(kOrdersTable, "", "id = ?1");
     case kStmtModelRow:
-      return "SELECT name, comment1, comment2, base_piece_count, group_count FROM models WHERE id = ?1";
+      return record(kModelsTable, "", "id = ?1");
     case kStmtModelGroups:
-      return "SELECT position, option, piece_count FROM option_groups WHERE model_id = ?1 "
-             "ORDER BY position";
-    case kStmtModelPieces:
-      return "SELECT option_group, position, name, fabric, type, as_in, mirror_x, mirror_y, "
-             "mirror_xy, half, dy_sp, add_piece FROM model_pieces WHERE model_id = ?1 "
-             "ORDER BY option_group, position";
+      return record(kOptionGroupsTable, "", "model_id = ?1 ORDER BY position");
+    case kStmtModelPieces:  // kModelPieceGroupColumn first
+      return record(kModelPiecesTable, "option_group, ", "model_id = ?1 ORDER BY option_group, position");
     case kStmtFaults:
-      return "SELECT open, close, header, header_ex, analysis, ordmod, model, piece_at, override_at, "
-             "splice_at, model_list_at FROM faults WHERE kind = ?1 AND item_id = ?2";
+      return "SELECT " + column_list(kFaultsTable) + " FROM faults WHERE kind = ?1 AND item_id = ?2";
     case kStmtPieceOpen:
       return "SELECT id FROM pieces WHERE name = ?1";
     case kStmtPieceHeader:
-      return "SELECT name, category, description FROM pieces WHERE id = ?1";
+      return record(kPiecesTable, "", "id = ?1");
     default:
       return "";
   }
@@ -157,7 +145,7 @@ void fill_record(unsigned char* rec, size_t index) {
 
 // Opens or reuses the connection for path (reopening a replaced file) and
 // returns its slot index, or -1 with pb_error set.
-long connect_path(const std::string& path, const struct stat* known, int line) {
+long connect_path(const std::string& path, const std::string& name, const struct stat* known, int line) {
   struct stat st;
   if (!known) {
     if (::stat(path.c_str(), &st) != 0)
@@ -171,7 +159,7 @@ long connect_path(const std::string& path, const struct stat* known, int line) {
     return static_cast<long>(index);
   }
   int code = 0;
-  std::shared_ptr<Conn> conn = open_conn(path, id, &code);
+  std::shared_ptr<Conn> conn = open_conn(path, name, id, &code);
   if (!conn) return -1;
   if (index == g_areas.size()) {
     for (index = 0; index < g_areas.size(); ++index)
@@ -194,21 +182,12 @@ __attribute__((constructor)) void configure_sqlite() { sqlite3_config(SQLITE_CON
 
 }  // namespace
 
-Conn::~Conn() {
-  for (sqlite3_stmt*& s : stmts) {
-    if (s) sqlite3_finalize(s);
-    s = nullptr;
-  }
-  if (db) sqlite3_close_v2(db);
-}
-
-sqlite3_stmt* Conn::stmt(StmtId id) {
-  sqlite3_stmt*& s = stmts[id];
+sqlite3_stmt* StatementCache::get(int id) {
+  sqlite3_stmt*& s = stmts_[static_cast<size_t>(id)];
   if (!s) {
-    std::string sql = statement_sql(id);
-    if (sqlite3_prepare_v3(db, sql.c_str(), static_cast<int>(sql.size()), SQLITE_PREPARE_PERSISTENT, &s,
+    std::string sql = source_(id);
+    if (sqlite3_prepare_v3(db_, sql.c_str(), static_cast<int>(sql.size()), SQLITE_PREPARE_PERSISTENT, &s,
                            nullptr) != SQLITE_OK) {
-      fail(kErrDamagedArea, __LINE__, kSource, sqlite3_errmsg(db));
       s = nullptr;
       return nullptr;
     }
@@ -216,9 +195,31 @@ sqlite3_stmt* Conn::stmt(StmtId id) {
   return s;
 }
 
-std::shared_ptr<Conn> open_conn(const std::string& path, const FileIdentity& identity, int* code) {
+void StatementCache::clear() {
+  for (sqlite3_stmt*& s : stmts_) {
+    if (s) sqlite3_finalize(s);
+    s = nullptr;
+  }
+}
+
+Conn::Conn() : stmts(kStmtCount, statement_sql) {}
+
+Conn::~Conn() {
+  stmts.clear();
+  if (db) sqlite3_close_v2(db);
+}
+
+sqlite3_stmt* Conn::stmt(StmtId id) {
+  sqlite3_stmt* s = stmts.get(id);
+  if (!s) damaged(this, sqlite3_errmsg(db), __LINE__, kSource);
+  return s;
+}
+
+std::shared_ptr<Conn> open_conn(const std::string& path, const std::string& name, const FileIdentity& identity,
+                                int* code) {
   auto conn = std::make_shared<Conn>();
   conn->path = path;
+  conn->name = name;  // until the file's own area row is read
   conn->identity = identity;
   int rc = sqlite3_open_v2(file_uri(path).c_str(), &conn->db,
                            SQLITE_OPEN_READONLY | SQLITE_OPEN_URI | SQLITE_OPEN_NOMUTEX, nullptr);
@@ -226,6 +227,7 @@ std::shared_ptr<Conn> open_conn(const std::string& path, const FileIdentity& ide
     *code = fail(kErrStore, __LINE__, kSource, conn->db ? sqlite3_errmsg(conn->db) : "cannot open");
     return nullptr;
   }
+  conn->stmts.attach(conn->db);
   // A bounded page cache: memory stays flat however large the area is.
   sqlite3_exec(conn->db, "PRAGMA cache_size = -2048", nullptr, nullptr, nullptr);
   // One read transaction for the life of the connection: the file never
@@ -235,18 +237,21 @@ std::shared_ptr<Conn> open_conn(const std::string& path, const FileIdentity& ide
   sqlite3_stmt* s = nullptr;
   const char* sql = "SELECT name, notation, precision, markers, models, orders, format FROM area";
   if (sqlite3_prepare_v2(conn->db, sql, -1, &s, nullptr) != SQLITE_OK) {
-    *code = fail(kErrDamagedArea, __LINE__, kSource, sqlite3_errmsg(conn->db));
+    *code = damaged(conn.get(), sqlite3_errmsg(conn->db), __LINE__, kSource);
     return nullptr;
   }
   rc = sqlite3_step(s);
   if (rc != SQLITE_ROW || sqlite3_column_int(s, 6) != 1) {
-    *code = fail(kErrDamagedArea, __LINE__, kSource,
-                 rc == SQLITE_ROW ? "unknown area format" : sqlite3_errmsg(conn->db));
+    *code = damaged(conn.get(),
+                    rc == SQLITE_ROW   ? "unknown area format"
+                    : rc == SQLITE_DONE ? "no area row"
+                                        : sqlite3_errmsg(conn->db),
+                    __LINE__, kSource);
     sqlite3_finalize(s);
     return nullptr;
   }
-  const unsigned char* name = sqlite3_column_text(s, 0);
-  conn->name = name ? reinterpret_cast<const char*>(name) : "";
+  const unsigned char* stored = sqlite3_column_text(s, 0);
+  conn->name = stored ? reinterpret_cast<const char*>(stored) : "";
   conn->notation = sqlite3_column_int(s, 1);
   conn->precision = sqlite3_column_int(s, 2);
   for (int k = 0; k < kItemKinds; ++k) conn->counts[k] = sqlite3_column_int(s, 3 + k);
@@ -254,7 +259,7 @@ std::shared_ptr<Conn> open_conn(const std::string& path, const FileIdentity& ide
   s = nullptr;
   if (sqlite3_prepare_v2(conn->db, "SELECT EXISTS (SELECT 1 FROM faults)", -1, &s, nullptr) != SQLITE_OK ||
       sqlite3_step(s) != SQLITE_ROW) {
-    *code = fail(kErrDamagedArea, __LINE__, kSource, sqlite3_errmsg(conn->db));
+    *code = damaged(conn.get(), sqlite3_errmsg(conn->db), __LINE__, kSource);
     sqlite3_finalize(s);
     return nullptr;
   }
@@ -306,8 +311,8 @@ std::string area_file_name(std::string_view name) {
   return out + kAreaFileSuffix;
 }
 
-int bind_area(void* area, const std::string& path, const struct stat& st) {
-  long index = connect_path(path, &st, __LINE__);
+int bind_area(void* area, const std::string& name, const std::string& path, const struct stat& st) {
+  long index = connect_path(path, name, &st, __LINE__);
   if (index < 0) return pb_error.code;
   fill_record(static_cast<unsigned char*>(area), static_cast<size_t>(index));
   return 1;
@@ -320,7 +325,7 @@ Conn* resolve_area(void* area, bool refresh, const char* source, int line) {
     unsigned char* rec = static_cast<unsigned char*>(area);
     struct stat st;
     if (::stat(c->path.c_str(), &st) == 0 && !(identity_of(st) == c->identity)) {
-      long index = connect_path(c->path, &st, line);
+      long index = connect_path(c->path, c->name, &st, line);
       if (index < 0) return nullptr;
       // Keep the lookup positions: they are reset by the caller's mode 0.
       unsigned char keep[12];
@@ -350,13 +355,26 @@ std::shared_ptr<Conn> resolve_area_shared(void* area, const char* source, int li
   if (len == 0 || len >= area_layout::kPathSize)
     return fail(kErrBadArea, line, source, "stale area record"), nullptr;
   std::string path(reinterpret_cast<const char*>(rec + area_layout::kPath), len);
-  long found = connect_path(path, nullptr, line);
+  std::string name(reinterpret_cast<const char*>(rec),
+                   quire::records::text_length(rec, quire::records::area::kNameSize));
+  long found = connect_path(path, name, nullptr, line);
   if (found < 0) return nullptr;
   unsigned char keep[12];
   std::memcpy(keep, rec + area_layout::kLastFound, sizeof keep);
   fill_record(rec, static_cast<size_t>(found));
   std::memcpy(rec + area_layout::kLastFound, keep, sizeof keep);
   return g_areas[static_cast<size_t>(found)].conn;
+}
+
+int damaged(const Conn* conn, const char* reason, int line, const char* source) {
+  pb_printf("area %s: %s: %s\n", conn->name.c_str(), conn->path.c_str(), reason);
+  return fail_detail(kErrDamagedArea, line, source, reason);
+}
+
+const Conn* conn_of(sqlite3* db) {
+  for (const AreaSlot& a : g_areas)
+    if (a.conn && a.conn->db == db) return a.conn.get();
+  return nullptr;
 }
 
 void read_item_row(sqlite3_stmt* s, ItemRow* row) {
@@ -370,25 +388,6 @@ void read_item_row(sqlite3_stmt* s, ItemRow* row) {
   row->byte_size[0] = sqlite3_column_int(s, 8);
   row->byte_size[1] = sqlite3_column_int(s, 9);
   for (int i = 0; i < 4; ++i) row->count[i] = sqlite3_column_int(s, 10 + i);
-}
-
-FaultSet read_faults(sqlite3_stmt* s, int first) {
-  FaultSet f;
-  f.open = sqlite3_column_int(s, first + 0) != 0;
-  f.close = sqlite3_column_int(s, first + 1) != 0;
-  f.header = sqlite3_column_int(s, first + 2) != 0;
-  f.header_ex = sqlite3_column_int(s, first + 3) != 0;
-  f.analysis = sqlite3_column_int(s, first + 4) != 0;
-  f.ordmod = sqlite3_column_int(s, first + 5) != 0;
-  f.model = sqlite3_column_int(s, first + 6) != 0;
-  auto index = [&](int col) -> int64_t {
-    return sqlite3_column_type(s, col) == SQLITE_NULL ? -1 : sqlite3_column_int64(s, col);
-  };
-  f.piece_at = index(first + 7);
-  f.override_at = index(first + 8);
-  f.splice_at = index(first + 9);
-  f.model_list_at = index(first + 10);
-  return f;
 }
 
 }  // namespace plotbase

@@ -156,11 +156,12 @@ TEST_F(Mkpc, RejectedCommandLinesExitWithOne) {
   EXPECT_FALSE(std::filesystem::exists(store_.path("out.csv")));
 }
 
-TEST_F(Mkpc, DamagedAreaPrintsTheLibraryErrorOnItsOwnLine) {
+TEST_F(Mkpc, DamagedAreaNamesTheFileThenPrintsTheLibraryError) {
   write_file(store_.store() / "broken.sqlite", "this is not a database");
   RunResult r = mkpc({"BROKEN", "out.csv"});
   EXPECT_EQ(r.status, 1);
-  EXPECT_TRUE(std::regex_match(r.err, std::regex("Error -?[0-9]+, [^\n]+\\([0-9]+\\)\n")))
+  EXPECT_TRUE(std::regex_match(r.err, std::regex("area BROKEN: [^\n]+/broken\\.sqlite: file is not a database\n"
+                                                 "Error -?[0-9]+, [^\n]+\\([0-9]+\\)\n")))
       << r.err;
   EXPECT_FALSE(std::filesystem::exists(store_.path("out.csv")));
 }

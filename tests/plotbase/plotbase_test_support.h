@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "area_store.h"
+#include "quire/area_store.h"
 #include "quire/plotbase.h"
 #include "quire/records.h"
 #include "support/test_support.h"

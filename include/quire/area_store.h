@@ -1,11 +1,12 @@
 // The C++ side of libplotbase that manages storage areas as a whole:
 // importing an area file (JSON), exporting it, listing the store and
-// generating synthetic areas. `quire area` and the tests use it.
+// generating synthetic areas. `quire area` and the tests use it; it exposes
+// none of the library's internals.
 //
 // Texts inside the library are Latin-1 bytes; JSON texts are UTF-8. The
 // format is docs/area-format.md, the database docs/area-store.md.
-#ifndef PLOTBASE_AREA_STORE_H_
-#define PLOTBASE_AREA_STORE_H_
+#ifndef QUIRE_AREA_STORE_H_
+#define QUIRE_AREA_STORE_H_
 
 #include <cstdint>
 #include <ostream>
@@ -36,10 +37,18 @@ PLOTBASE_CXX_API std::string store_directory();
 PLOTBASE_CXX_API std::string area_path(std::string_view name);
 
 // Creates or replaces the area described by json (an area file, UTF-8).
-// All or nothing: on any error nothing in the store changes, *error holds
-// one line naming the item and key at fault (e.g. `markers[3] "M100":
-// header.description: 23 characters, at most 20`) and the result is false.
+// The text is read as a stream, item by item, so memory does not grow with
+// the number of items. All or nothing: on any error nothing in the store
+// changes, *error holds one line naming the item and key at fault (e.g.
+// `markers[3] "M100": header.description: 23 characters, at most 20`) and
+// the result is false.
 PLOTBASE_CXX_API bool import_area_json(std::string_view json, std::string* error,
+                                       AreaSummary* summary = nullptr);
+// As import_area_json, reading the area file at path ("-" for standard
+// input) as it goes. A file that cannot be opened or read gives an error
+// such as `cannot open: No such file or directory` or `cannot read: Is a
+// directory`.
+PLOTBASE_CXX_API bool import_area_file(const std::string& path, std::string* error,
                                        AreaSummary* summary = nullptr);
 
 // Writes the area called name as JSON (UTF-8) to out. Importing the result
@@ -76,4 +85,4 @@ PLOTBASE_CXX_API bool utf8_to_latin1(std::string_view utf8, std::string* out, lo
 
 }  // namespace plotbase
 
-#endif  // PLOTBASE_AREA_STORE_H_
+#endif  // QUIRE_AREA_STORE_H_

@@ -1,0 +1,215 @@
+// Working from the description of the record kinds (area_data.h): column
+// lists, the schema, and moving fields between structs, SQLite statements
+// and records.
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "internal.h"
+
+namespace plotbase {
+
+namespace rec = quire::records;
+
+const Field* Table::find(std::string_view key, const char* group) const {
+  for (const Field& f : *this) {
+    if (!f.key || key != f.key) continue;
+    if ((f.group == nullptr) != (group == nullptr)) continue;
+    if (group && std::strcmp(f.group, group) != 0) continue;
+    return &f;
+  }
+  return nullptr;
+}
+
+std::string column_list(const Table& table, bool record_only, const char* prefix) {
+  std::string out;
+  for (const Field& f : table) {
+    if (record_only && f.offset < 0) continue;
+    if (!out.empty()) out += ", ";
+    out += prefix;
+    out += f.column;
+  }
+  return out;
+}
+
+namespace {
+
+const char* column_type(const Field& f) {
+  switch (f.type) {
+    case FieldType::kText:
+    case FieldType::kCounts:
+      return f.unique ? "TEXT NOT NULL COLLATE NOCASE UNIQUE" : "TEXT NOT NULL";
+    case FieldType::kReal:
+      return "REAL NOT NULL";
+    case FieldType::kIndex:
+      return "INTEGER";
+    default:
+      return "INTEGER NOT NULL";
+  }
+}
+
+}  // namespace
+
+std::string store_schema() {
+  std::string sql =
+      "CREATE TABLE area (name TEXT NOT NULL, notation INTEGER NOT NULL, precision INTEGER NOT NULL, "
+      "markers INTEGER NOT NULL, models INTEGER NOT NULL, pieces INTEGER NOT NULL, orders INTEGER NOT NULL, "
+      "format INTEGER NOT NULL);\n";
+  for (const Table* t : kStoreTables) {
+    sql += "CREATE TABLE ";
+    sql += t->name;
+    sql += " (\n  ";
+    sql += t->keys;
+    for (const Field& f : *t) {
+      sql += ",\n  ";
+      sql += f.column;
+      sql += ' ';
+      sql += column_type(f);
+    }
+    sql += t->constraints;
+    sql += t->without_rowid ? "\n) WITHOUT ROWID;\n" : "\n);\n";
+  }
+  return sql;
+}
+
+std::string counts_text(const std::vector<int32_t>& v) {
+  size_t n = v.size();
+  while (n > 0 && v[n - 1] == 0) --n;
+  std::string s = "[";
+  for (size_t i = 0; i < n; ++i) {
+    if (i) s += ',';
+    s += std::to_string(v[i]);
+  }
+  return s + "]";
+}
+
+void parse_counts(const char* t, std::vector<int32_t>* out) {
+  out->clear();
+  if (!t) return;
+  while (*t == '[' || *t == ' ') ++t;
+  while (*t && *t != ']') {
+    char* end = nullptr;
+    long v = std::strtol(t, &end, 10);
+    if (end == t) break;
+    out->push_back(static_cast<int32_t>(v));
+    t = end;
+    while (*t == ',' || *t == ' ') ++t;
+  }
+}
+
+int bind_fields(sqlite3_stmt* s, int first, const Table& table, const void* row) {
+  void* r = const_cast<void*>(row);  // the accessors serve reading and writing
+  int i = first;
+  for (const Field& f : table) {
+    switch (f.type) {
+      case FieldType::kText: {
+        const std::string& t = *static_cast<const std::string*>(f.at(r));
+        sqlite3_bind_text(s, i, t.data(), static_cast<int>(t.size()), SQLITE_STATIC);
+        break;
+      }
+      case FieldType::kInt:
+        sqlite3_bind_int(s, i, *static_cast<const int32_t*>(f.at(r)));
+        break;
+      case FieldType::kReal:
+        sqlite3_bind_double(s, i, *static_cast<const double*>(f.at(r)));
+        break;
+      case FieldType::kFlag:
+        sqlite3_bind_int(s, i, *static_cast<const bool*>(f.at(r)) ? 1 : 0);
+        break;
+      case FieldType::kIndex: {
+        int64_t v = *static_cast<const int64_t*>(f.at(r));
+        if (v >= 0) sqlite3_bind_int64(s, i, v);
+        else sqlite3_bind_null(s, i);
+        break;
+      }
+      case FieldType::kCounts: {
+        std::string t = counts_text(*static_cast<const std::vector<int32_t>*>(f.at(r)));
+        sqlite3_bind_text(s, i, t.data(), static_cast<int>(t.size()), SQLITE_TRANSIENT);
+        break;
+      }
+      case FieldType::kLength:
+        sqlite3_bind_int64(s, i, static_cast<int64_t>(f.length(row)));
+        break;
+    }
+    ++i;
+  }
+  return i;
+}
+
+void read_fields(sqlite3_stmt* s, int first, const Table& table, void* row) {
+  int i = first;
+  for (const Field& f : table) {
+    switch (f.type) {
+      case FieldType::kText: {
+        const unsigned char* t = sqlite3_column_text(s, i);
+        static_cast<std::string*>(f.at(row))
+            ->assign(t ? reinterpret_cast<const char*>(t) : "", static_cast<size_t>(sqlite3_column_bytes(s, i)));
+        break;
+      }
+      case FieldType::kInt:
+        *static_cast<int32_t*>(f.at(row)) = sqlite3_column_int(s, i);
+        break;
+      case FieldType::kReal:
+        *static_cast<double*>(f.at(row)) = sqlite3_column_double(s, i);
+        break;
+      case FieldType::kFlag:
+        *static_cast<bool*>(f.at(row)) = sqlite3_column_int(s, i) != 0;
+        break;
+      case FieldType::kIndex:
+        *static_cast<int64_t*>(f.at(row)) =
+            sqlite3_column_type(s, i) == SQLITE_NULL ? -1 : sqlite3_column_int64(s, i);
+        break;
+      case FieldType::kCounts:
+        parse_counts(reinterpret_cast<const char*>(sqlite3_column_text(s, i)),
+                     static_cast<std::vector<int32_t>*>(f.at(row)));
+        break;
+      case FieldType::kLength:
+        break;  // the list itself tells its length
+    }
+    ++i;
+  }
+}
+
+void fill_record(sqlite3_stmt* s, int first, const Table& table, unsigned char* record, size_t size) {
+  int i = first;
+  for (const Field& f : table) {
+    if (f.offset < 0) continue;
+    int col = i++;
+    size_t at = static_cast<size_t>(f.offset);
+    if (at + f.width > size) continue;  // a field of the extended record only
+    unsigned char* p = record + at;
+    switch (f.type) {
+      case FieldType::kText:
+        fill_text(p, f.width, s, col);
+        break;
+      case FieldType::kReal:
+        rec::store_double(p, sqlite3_column_double(s, col));
+        break;
+      case FieldType::kCounts: {
+        // "[a,b,...]": slot 0 first; slots the text leaves out stay 0.
+        std::memset(p, 0, f.width);
+        const char* t = reinterpret_cast<const char*>(sqlite3_column_text(s, col));
+        if (!t) break;
+        while (*t == '[' || *t == ' ') ++t;
+        for (size_t k = 0; k < static_cast<size_t>(f.hi) && *t && *t != ']'; ++k) {
+          char* end = nullptr;
+          long v = std::strtol(t, &end, 10);
+          if (end == t) break;
+          rec::store_i16(p + 2 * k, static_cast<int16_t>(v));
+          t = end;
+          while (*t == ',' || *t == ' ') ++t;
+        }
+        break;
+      }
+      default: {
+        int64_t v = sqlite3_column_int64(s, col);
+        if (f.width == 1) rec::store_i8(p, static_cast<int8_t>(v));
+        else if (f.width == 2) rec::store_i16(p, static_cast<int16_t>(v));
+        else rec::store_i32(p, static_cast<int32_t>(v));
+        break;
+      }
+    }
+  }
+}
+
+}  // namespace plotbase
