@@ -11,11 +11,12 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "quire/plotbase.h"
-#include "table/previous_output.h"
+#include "table/previous_table.h"
 #include "table/report_table.h"
 
 namespace {
@@ -45,9 +46,11 @@ struct Item {
 // store: the previous output's own keys, some changed, dropped or added.
 std::vector<Item> items_of(const std::string& path, uint8_t mode, bool detailed) {
   std::vector<Item> items;
-  quire::table::PreviousOutput previous;
-  if (!previous.open(path)) return items;
-  if (previous.read_header(mode & 4 ? 1 : 0) != quire::table::PreviousOutput::kHeaderOk) return items;
+  quire::platform::IoStatus ignored;
+  std::unique_ptr<quire::table::PreviousTableReader> reader = quire::table::open_previous_table(path, &ignored);
+  if (!reader) return items;
+  quire::table::PreviousTableReader& previous = *reader;
+  if (previous.read_header(mode & 4 ? 1 : 0) != quire::table::PreviousTableReader::kHeaderOk) return items;
   if (!previous.find_columns("Name", "Time")) return items;
   previous.read_record();
   int index = 0;

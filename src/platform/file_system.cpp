@@ -3,19 +3,22 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdlib>
+#include <ctime>
 #include <cstring>
-#include <random>
+#include <vector>
+
+#include "platform/file_env.h"
 
 namespace quire::platform {
 
 namespace {
 
-// Retries a system call interrupted by a signal.
+// Retries a call interrupted by a signal.
 template <typename F>
 auto retry(F f) {
   decltype(f()) r;
@@ -25,14 +28,11 @@ auto retry(F f) {
   return r;
 }
 
-std::string random_suffix() {
-  static std::mt19937_64 generator{std::random_device{}() ^
-                                   (static_cast<uint64_t>(::getpid()) << 32)};
-  static const char kDigits[] = "0123456789abcdefghijklmnopqrstuvwxyz";
-  std::string s;
-  for (int i = 0; i < 10; ++i) s += kDigits[generator() % 36];
-  return s;
-}
+// Closes a descriptor; it is gone whatever close returns, so EINTR is not
+// retried.
+bool close_descriptor(int fd) { return file_env().close(fd) == 0 || errno == EINTR; }
+
+constexpr size_t kCopyBlock = 256 * 1024;
 
 }  // namespace
 
@@ -69,71 +69,153 @@ bool is_plain_file(const std::string& path) {
   return ::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
+bool same_file(const std::string& a, const std::string& b) {
+  struct stat sa, sb;
+  return ::lstat(a.c_str(), &sa) == 0 && ::lstat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
+         sa.st_ino == sb.st_ino;
+}
+
 bool remove_file(const std::string& path, IoStatus* status) {
-  if (::unlink(path.c_str()) == 0 || errno == ENOENT) return true;
+  if (file_env().unlink(path.c_str()) == 0 || errno == ENOENT) return true;
   status->fail(errno, "remove", path);
   return false;
 }
 
 bool rename_file(const std::string& from, const std::string& to, IoStatus* status) {
-  if (::rename(from.c_str(), to.c_str()) == 0) return true;
+  if (file_env().rename(from.c_str(), to.c_str()) == 0) return true;
   status->fail(errno, "rename", from + " to " + to);
   return false;
 }
 
 bool link_file(const std::string& from, const std::string& to, IoStatus* status) {
-  if (::link(from.c_str(), to.c_str()) == 0) return true;
+  if (file_env().link(from.c_str(), to.c_str()) == 0) return true;
   status->fail(errno, "link", from + " to " + to);
   return false;
 }
 
-// ---- OutputFile -------------------------------------------------------------
-
-OutputFile::OutputFile() : buffer_(new char[kBufferSize]) {}
-
-OutputFile::~OutputFile() {
-  if (fd_ >= 0) ::close(fd_);
-  if (source_fd_ >= 0) ::close(source_fd_);
-  delete[] buffer_;
-  delete[] compare_buffer_;
+bool sync_directory(const std::string& directory, IoStatus* status) {
+  FileEnv& env = file_env();
+  int fd = retry([&] { return env.open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0); });
+  if (fd < 0) {
+    status->fail(errno, "open the directory", directory);
+    return false;
+  }
+  bool ok = env.fsync_directory(fd) == 0;
+  // Some file systems cannot sync a directory; their renames are as durable
+  // as they get.
+  if (!ok && (errno == EINVAL || errno == ENOTSUP || errno == EROFS)) ok = true;
+  if (!ok) status->fail(errno, "sync the directory", directory);
+  close_descriptor(fd);
+  return ok;
 }
 
-bool OutputFile::create_temporary(const std::string& directory, const char* prefix) {
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    std::string name = directory + "/" + prefix + random_suffix() + ".tmp";
-    int fd = retry([&] { return ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666); });
-    if (fd >= 0) {
-      fd_ = fd;
-      path_ = name;
-      return status_.ok();
-    }
-    if (errno != EEXIST) {
-      status_.fail(errno, "create a file in", directory);
-      return false;
+std::string unpredictable_name(const std::string& directory, const char* prefix) {
+  static const char kDigits[] = "0123456789abcdefghijklmnopqrstuvwxyz";
+  unsigned char bytes[12];
+  if (::getrandom(bytes, sizeof bytes, 0) != static_cast<ssize_t>(sizeof bytes)) {
+    // No entropy source: the clock and the process still differ per call.
+    uint64_t mix = static_cast<uint64_t>(::getpid()) * 0x9E3779B97F4A7C15ull ^
+                   static_cast<uint64_t>(reinterpret_cast<uintptr_t>(&bytes));
+    struct timespec now;
+    ::clock_gettime(CLOCK_MONOTONIC, &now);
+    mix ^= static_cast<uint64_t>(now.tv_nsec) << 20 ^ static_cast<uint64_t>(now.tv_sec);
+    for (unsigned char& b : bytes) {
+      mix = mix * 6364136223846793005ull + 1442695040888963407ull;
+      b = static_cast<unsigned char>(mix >> 56);
     }
   }
-  status_.fail(EEXIST, "create a file in", directory);
-  return false;
+  std::string name = directory + "/" + prefix;
+  for (unsigned char b : bytes) name += kDigits[b % 36];
+  name += ".tmp";
+  return name;
 }
 
-bool OutputFile::create_anonymous(const std::string& directory) {
+// ---- ReadableFile -----------------------------------------------------------
+
+ReadableFile::~ReadableFile() { close(); }
+
+bool ReadableFile::open(const std::string& path) {
+  close();
+  status_ = IoStatus();
+  path_ = path;
+  FileEnv& env = file_env();
+  // Not blocking: a pipe or device at the path must not stall the run; only
+  // regular files are read.
+  int fd = retry([&] { return env.open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC, 0); });
+  if (fd < 0) {
+    if (errno != ENOENT && errno != ENOTDIR) status_.fail(errno, "open", path);
+    return false;
+  }
+  struct stat st;
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    close_descriptor(fd);
+    return false;
+  }
+  fd_ = fd;
+  size_ = static_cast<uint64_t>(st.st_size);
+  return true;
+}
+
+long ReadableFile::read(void* data, size_t size) {
+  if (fd_ < 0) return -1;
+  ssize_t n = retry([&] { return file_env().read(fd_, data, size); });
+  if (n < 0) status_.fail(errno, "read", path_);
+  return static_cast<long>(n);
+}
+
+long ReadableFile::read_at(uint64_t offset, void* data, size_t size) {
+  if (fd_ < 0) return -1;
+  ssize_t n = retry([&] { return file_env().pread(fd_, data, size, static_cast<off_t>(offset)); });
+  if (n < 0) status_.fail(errno, "read", path_);
+  return static_cast<long>(n);
+}
+
+void ReadableFile::close() {
+  if (fd_ >= 0) close_descriptor(fd_);
+  fd_ = -1;
+}
+
+// ---- WritableFile -----------------------------------------------------------
+
+WritableFile::~WritableFile() {
+  if (fd_ >= 0) close_descriptor(fd_);
+}
+
+bool WritableFile::create_exclusive(const std::string& path) {
+  close();
+  status_ = IoStatus();
+  path_ = path;
+  int fd = retry([&] {
+    return file_env().open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+  });
+  if (fd < 0) {
+    status_.fail(errno, "create", path);
+    return false;
+  }
+  fd_ = fd;
+  return true;
+}
+
+bool WritableFile::create_anonymous(const std::string& directory) {
 #ifdef O_TMPFILE
-  int fd = retry([&] { return ::open(directory.c_str(), O_RDWR | O_TMPFILE | O_CLOEXEC, 0600); });
+  int fd = retry([&] { return file_env().open(directory.c_str(), O_RDWR | O_TMPFILE | O_CLOEXEC, 0600); });
   if (fd >= 0) {
     fd_ = fd;
     path_ = directory + "/(unnamed)";
-    return status_.ok();
+    return true;
   }
 #endif
   // No unnamed files on this file system: create one and remove its name.
   for (int attempt = 0; attempt < 100; ++attempt) {
-    std::string name = directory + "/.quire-spill-" + random_suffix() + ".tmp";
-    int fd2 = retry([&] { return ::open(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600); });
-    if (fd2 >= 0) {
-      ::unlink(name.c_str());
-      fd_ = fd2;
+    std::string name = unpredictable_name(directory, ".quire-spill-");
+    int fd = retry([&] {
+      return file_env().open(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    });
+    if (fd >= 0) {
+      file_env().unlink(name.c_str());
+      fd_ = fd;
       path_ = name;
-      return status_.ok();
+      return true;
     }
     if (errno != EEXIST) break;
   }
@@ -141,246 +223,135 @@ bool OutputFile::create_anonymous(const std::string& directory) {
   return false;
 }
 
-bool OutputFile::open_append(const std::string& path) {
-  int fd = retry([&] { return ::open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC); });
+bool WritableFile::open_append(const std::string& path) {
+  close();
+  status_ = IoStatus();
+  path_ = path;
+  int fd = retry([&] { return file_env().open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC, 0); });
   if (fd < 0) {
     if (errno != ENOENT) status_.fail(errno, "open", path);
     return false;
   }
   fd_ = fd;
-  path_ = path;
-  return status_.ok();
+  return true;
 }
 
-void OutputFile::flush_buffer() {
-  if (used_ == 0) return;
-  if (fd_ < 0 || !status_.ok()) {
-    used_ = 0;
-    return;
-  }
-  if (matching_) {
-    if (buffer_agrees()) {
-      written_ += used_;
-      used_ = 0;
-      return;
-    }
-    stop_matching();
-    if (!status_.ok()) {
-      used_ = 0;
-      return;
-    }
-  }
-  size_t done = 0;
-  while (done < used_) {
-    ssize_t n = retry([&] { return ::write(fd_, buffer_ + done, used_ - done); });
-    if (n <= 0) {
-      status_.fail(n < 0 ? errno : ENOSPC, "write", path_);
-      break;
-    }
-    done += static_cast<size_t>(n);
-  }
-  written_ += done;
-  used_ = 0;
-#ifdef __linux__
-  // Start writing the data out while the run goes on, so that the sync at
-  // the end waits only for the last part. A hint: its failure is the sync's.
-  if (written_ - writeback_start_ >= kWritebackChunk) {
-    ::sync_file_range(fd_, static_cast<off_t>(writeback_start_), static_cast<off_t>(written_ - writeback_start_),
-                      SYNC_FILE_RANGE_WRITE);
-    writeback_start_ = written_;
-  }
-#endif
-}
-
-void OutputFile::write(const void* data, size_t size) {
+bool WritableFile::append(const void* data, size_t size) {
+  if (fd_ < 0 || !status_.ok()) return false;
   const char* p = static_cast<const char*>(data);
   while (size > 0) {
-    if (used_ == kBufferSize) flush_buffer();
-    size_t n = kBufferSize - used_;
-    if (n > size) n = size;
-    std::memcpy(buffer_ + used_, p, n);
-    used_ += n;
+    ssize_t n = retry([&] { return file_env().write(fd_, p, size); });
+    if (n <= 0) {
+      status_.fail(n < 0 ? errno : ENOSPC, "write", path_);
+      return false;
+    }
     p += n;
-    size -= n;
+    size -= static_cast<size_t>(n);
   }
+  return true;
 }
 
-void OutputFile::write_at(uint64_t offset, const void* data, size_t size) {
-  flush_buffer();
-  if (fd_ < 0 || !status_.ok()) return;
-  if (matching_) {
-    if (offset + size <= written_ && source_agrees(offset, static_cast<const char*>(data), size, true)) return;
-    stop_matching();
-    if (!status_.ok()) return;
-  }
+bool WritableFile::write_at(uint64_t offset, const void* data, size_t size) {
+  if (fd_ < 0 || !status_.ok()) return false;
   const char* p = static_cast<const char*>(data);
   while (size > 0) {
-    ssize_t n = retry([&] { return ::pwrite(fd_, p, size, static_cast<off_t>(offset)); });
+    ssize_t n = retry([&] { return file_env().pwrite(fd_, p, size, static_cast<off_t>(offset)); });
     if (n <= 0) {
       status_.fail(n < 0 ? errno : ENOSPC, "write", path_);
-      return;
+      return false;
     }
     p += n;
     size -= static_cast<size_t>(n);
     offset += static_cast<uint64_t>(n);
   }
+  return true;
 }
 
-long OutputFile::read_at(uint64_t offset, void* data, size_t size) {
-  flush_buffer();
-  stop_matching();
+long WritableFile::read_at(uint64_t offset, void* data, size_t size) {
   if (fd_ < 0 || !status_.ok()) return -1;
-  ssize_t n = retry([&] { return ::pread(fd_, data, size, static_cast<off_t>(offset)); });
+  ssize_t n = retry([&] { return file_env().pread(fd_, data, size, static_cast<off_t>(offset)); });
   if (n < 0) status_.fail(errno, "read", path_);
   return static_cast<long>(n);
 }
 
-void OutputFile::flush() { flush_buffer(); }
-
-void OutputFile::sync() {
-  flush_buffer();
-  stop_matching();
-  if (fd_ < 0 || !status_.ok()) return;
-  if (retry([&] { return ::fsync(fd_); }) != 0) status_.fail(errno, "sync", path_);
-}
-
-bool OutputFile::close() {
-  flush_buffer();
-  stop_matching();
-  if (fd_ >= 0) {
-    // The descriptor is gone after close whatever it returns; EINTR is not
-    // retried for that reason.
-    if (::close(fd_) != 0 && errno != EINTR) status_.fail(errno, "close", path_);
-    fd_ = -1;
-  }
-  return status_.ok();
-}
-
-bool OutputFile::match_source(const std::string& source_path, uint64_t rewritten_prefix) {
-  if (fd_ < 0 || matching_ || size() != 0) return false;
-  int fd = retry([&] { return ::open(source_path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC); });
-  if (fd < 0) return false;
-  struct stat st;
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    ::close(fd);
-    return false;
-  }
-  if (compare_buffer_ == nullptr) compare_buffer_ = new char[kBufferSize];
-  source_fd_ = fd;
-  source_path_ = source_path;
-  source_size_ = static_cast<uint64_t>(st.st_size);
-  rewritten_prefix_ = rewritten_prefix;
-  matching_ = true;
-  return true;
-}
-
-void OutputFile::write_from_source(const void* data, size_t size, uint64_t source_offset) {
-  if (matching_ && used_ > 0 && source_offset == written_ + used_) flush_buffer();
-  if (matching_ && used_ == 0 && source_offset == written_ && source_size_ - written_ >= size) {
-    written_ += size;
-    return;
-  }
-  write(data, size);
-}
-
-bool OutputFile::equals_source() {
-  flush_buffer();
-  return matching_ && status_.ok() && written_ == source_size_;
-}
-
-bool OutputFile::source_agrees(uint64_t offset, const char* data, size_t size, bool final) {
-  // Until it is rewritten, the prefix agrees whatever it holds.
-  if (!final && offset < rewritten_prefix_) {
-    uint64_t skip = rewritten_prefix_ - offset;
-    if (skip >= size) return true;
-    offset += skip;
-    data += skip;
-    size -= static_cast<size_t>(skip);
-  }
-  if (offset > source_size_ || source_size_ - offset < size) return false;
-  while (size > 0) {
-    size_t chunk = size < kBufferSize ? size : kBufferSize;
-    ssize_t n = retry([&] { return ::pread(source_fd_, compare_buffer_, chunk, static_cast<off_t>(offset)); });
-    if (n <= 0) return false;  // the copy then reports what is wrong
-    if (std::memcmp(compare_buffer_, data, static_cast<size_t>(n)) != 0) return false;
-    offset += static_cast<uint64_t>(n);
-    data += n;
-    size -= static_cast<size_t>(n);
-  }
-  return true;
-}
-
-bool OutputFile::buffer_agrees() { return source_agrees(written_, buffer_, used_, false); }
-
-void OutputFile::stop_matching() {
-  if (!matching_) return;
-  matching_ = false;
-  if (fd_ >= 0 && status_.ok()) copy_from_source(written_);
-  ::close(source_fd_);
-  source_fd_ = -1;
-}
-
-void OutputFile::copy_from_source(uint64_t length) {
+bool WritableFile::append_from(ReadableFile& source, uint64_t length) {
+  if (fd_ < 0 || !status_.ok()) return false;
   uint64_t done = 0;
-#ifdef __linux__
   // Inside the system: no pass through our memory, and on some file systems
   // no copy of the data at all.
+  off_t in = 0;
   while (done < length) {
-    off_t in = static_cast<off_t>(done);
-    ssize_t n = retry([&] { return ::copy_file_range(source_fd_, &in, fd_, nullptr, length - done, 0); });
+    ssize_t n = retry([&] {
+      return file_env().copy_range(source.descriptor(), &in, fd_, static_cast<size_t>(length - done));
+    });
+    if (n < 0 && errno != ENOSYS && errno != EXDEV && errno != EINVAL && errno != EOPNOTSUPP) {
+      status_.fail(errno, "write", path_);
+      return false;
+    }
     if (n <= 0) break;
     done += static_cast<uint64_t>(n);
   }
-#endif
-  // Where that is not possible, through a buffer.
+  // Where that is not possible, through memory.
+  std::vector<char> block;
   while (done < length) {
-    size_t chunk = length - done < kBufferSize ? static_cast<size_t>(length - done) : kBufferSize;
-    ssize_t got = retry([&] { return ::pread(source_fd_, compare_buffer_, chunk, static_cast<off_t>(done)); });
+    if (block.empty()) block.resize(kCopyBlock);
+    size_t chunk = length - done < kCopyBlock ? static_cast<size_t>(length - done) : kCopyBlock;
+    long got = source.read_at(done, block.data(), chunk);
     if (got <= 0) {
-      status_.fail(got < 0 ? errno : EIO, "read", source_path_);
-      return;
+      status_.fail(got < 0 ? source.status().error : EIO, "read", source.path());
+      return false;
     }
-    size_t put = 0;
-    while (put < static_cast<size_t>(got)) {
-      ssize_t n = retry([&] { return ::write(fd_, compare_buffer_ + put, static_cast<size_t>(got) - put); });
-      if (n <= 0) {
-        status_.fail(n < 0 ? errno : ENOSPC, "write", path_);
-        return;
-      }
-      put += static_cast<size_t>(n);
-    }
+    if (!append(block.data(), static_cast<size_t>(got))) return false;
     done += static_cast<uint64_t>(got);
   }
-}
-
-// ---- InputFile --------------------------------------------------------------
-
-InputFile::~InputFile() { close(); }
-
-bool InputFile::open(const std::string& path) {
-  close();
-  // Not blocking: a pipe or device at the path must not stall the run; only
-  // regular files are read.
-  int fd = retry([&] { return ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC); });
-  if (fd < 0) return false;
-  struct stat st;
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    ::close(fd);
-    return false;
-  }
-  fd_ = fd;
   return true;
 }
 
-long InputFile::read(void* data, size_t size) {
-  if (fd_ < 0) return -1;
-  ssize_t n = retry([&] { return ::read(fd_, data, size); });
-  return static_cast<long>(n);
+void WritableFile::start_writeback(uint64_t offset, uint64_t length) {
+#ifdef __linux__
+  if (fd_ >= 0)
+    ::sync_file_range(fd_, static_cast<off_t>(offset), static_cast<off_t>(length), SYNC_FILE_RANGE_WRITE);
+#else
+  (void)offset, (void)length;
+#endif
 }
 
-void InputFile::close() {
-  if (fd_ >= 0) ::close(fd_);
-  fd_ = -1;
+bool WritableFile::current_size(uint64_t* size) {
+  struct stat st;
+  if (fd_ < 0 || ::fstat(fd_, &st) != 0) {
+    status_.fail(fd_ < 0 ? EBADF : errno, "examine", path_);
+    return false;
+  }
+  *size = static_cast<uint64_t>(st.st_size);
+  return true;
+}
+
+bool WritableFile::truncate(uint64_t size) {
+  if (fd_ < 0) return false;
+  if (retry([&] { return file_env().ftruncate(fd_, static_cast<off_t>(size)); }) == 0) return true;
+  status_.fail(errno, "truncate", path_);
+  return false;
+}
+
+bool WritableFile::sync() {
+  if (fd_ < 0) return false;
+  if (retry([&] { return file_env().fsync(fd_); }) != 0) status_.fail(errno, "sync", path_);
+  return status_.ok();
+}
+
+bool WritableFile::lock(bool wait) {
+  if (fd_ < 0) return false;
+  if (retry([&] { return file_env().flock(fd_, LOCK_EX | (wait ? 0 : LOCK_NB)); }) == 0) return true;
+  status_.fail(errno, "lock", path_);
+  return false;
+}
+
+bool WritableFile::close() {
+  if (fd_ >= 0) {
+    if (!close_descriptor(fd_)) status_.fail(errno, "close", path_);
+    fd_ = -1;
+  }
+  return status_.ok();
 }
 
 // ---- DirectoryLock ----------------------------------------------------------
@@ -389,39 +360,29 @@ DirectoryLock::~DirectoryLock() { release(); }
 
 DirectoryLock::Result DirectoryLock::acquire(const std::string& directory, IoStatus* status) {
   release();
-  int fd = retry([&] { return ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); });
+  FileEnv& env = file_env();
+  int fd = retry([&] { return env.open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0); });
   if (fd < 0) {
     status->fail(errno, "open the directory", directory);
     return kFailed;
   }
-  if (retry([&] { return ::flock(fd, LOCK_EX | LOCK_NB); }) != 0) {
+  if (retry([&] { return env.flock(fd, LOCK_EX | LOCK_NB); }) != 0) {
     int err = errno;
-    ::close(fd);
+    close_descriptor(fd);
     if (err == EWOULDBLOCK) return kBusy;
     status->fail(err, "lock the directory", directory);
     return kFailed;
   }
   fd_ = fd;
-  directory_ = directory;
   return kLocked;
 }
 
-bool DirectoryLock::sync(IoStatus* status) {
-  if (fd_ < 0) return true;
-  if (::fsync(fd_) == 0) return true;
-  // Some file systems cannot sync a directory; their renames are as durable
-  // as they get.
-  if (errno == EINVAL || errno == ENOTSUP || errno == EROFS) return true;
-  status->fail(errno, "sync the directory", directory_);
-  return false;
-}
-
 void DirectoryLock::release() {
-  if (fd_ >= 0) ::close(fd_);  // closing drops the lock
+  if (fd_ >= 0) close_descriptor(fd_);  // closing drops the lock
   fd_ = -1;
 }
 
-int remove_files_with_prefix(const std::string& directory, const char* prefix) {
+int remove_stale_files(const std::string& directory, const char* prefix) {
   DIR* dir = ::opendir(directory.c_str());
   if (dir == nullptr) return 0;
   size_t prefix_length = std::strlen(prefix);
@@ -429,9 +390,15 @@ int remove_files_with_prefix(const std::string& directory, const char* prefix) {
   while (struct dirent* entry = ::readdir(dir)) {
     if (std::strncmp(entry->d_name, prefix, prefix_length) != 0) continue;
     std::string path = directory + "/" + entry->d_name;
+    // A writer holds its file locked until the file is in place; a file
+    // nobody holds is a dead writer's. Links and other kinds stay.
+    int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) continue;
     struct stat st;
-    if (::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && ::unlink(path.c_str()) == 0)
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && ::flock(fd, LOCK_EX | LOCK_NB) == 0 &&
+        ::unlink(path.c_str()) == 0)
       ++removed;
+    ::close(fd);
   }
   ::closedir(dir);
   return removed;

@@ -1,7 +1,6 @@
 #include "table/change_log.h"
 
 #include <cerrno>
-#include <cstring>
 #include <vector>
 
 #include "quire/plotbase.h"
@@ -10,30 +9,25 @@ namespace quire::table {
 
 void ChangeLog::open(const std::string& path) {
   discard();
-  auto file = std::make_unique<platform::OutputFile>();
-  if (file->open_append(path)) {
-    file_ = std::move(file);
-    return;
-  }
-  if (!file->status().ok())
-    pb_printf("%s; changes of this run are not logged\n", file->status().message().c_str());
+  if (file_.open_append(path)) return;
+  if (!file_.status().ok()) pb_printf("%s; changes of this run are not logged\n", file_.status().message().c_str());
 }
 
 void ChangeLog::append(std::string_view text) {
-  if (!file_) return;
+  if (!file_.is_open()) return;
   pending_.append(text);
   if (pending_.size() < kMemoryLimit) return;
-  if (!spill_) {
-    spill_ = std::make_unique<platform::OutputFile>();
-    if (!spill_->create_anonymous(platform::directory_of(file_->path()))) return;  // kept in memory
+  if (!spilling_) {
+    spilling_ = true;
+    if (!spill_.create_anonymous(platform::directory_of(file_.path()))) return;  // kept in memory
   }
-  if (!spill_->status().ok()) return;
-  spill_->write(pending_.data(), pending_.size());
+  if (!spill_.is_open() || !spill_.status().ok()) return;
+  spill_.append(pending_.data(), pending_.size());
   pending_.clear();
 }
 
 void ChangeLog::log_change(const char* word, const char* name) {
-  if (!file_) return;
+  if (!file_.is_open()) return;
   append(word);
   append(": \"");
   append(name);
@@ -41,46 +35,61 @@ void ChangeLog::log_change(const char* word, const char* name) {
 }
 
 void ChangeLog::discard() {
-  file_.reset();
-  spill_.reset();
+  file_.close();
+  spill_.close();
+  spilling_ = false;
+  committed_ = false;
   pending_.clear();
   pending_.shrink_to_fit();
 }
 
-bool ChangeLog::commit(platform::IoStatus* status) {
-  if (!file_) return true;
-  bool ok = true;
-  if (spill_ && spill_->size() > 0) {
-    if (!spill_->status().ok()) {
-      status->fail(spill_->status().error, "keep the change lines for", file_->path());
-      ok = false;
-    } else {
-      std::vector<char> block(platform::OutputFile::kBufferSize);
-      uint64_t offset = 0;
-      const uint64_t total = spill_->size();
-      while (offset < total) {
-        long got = spill_->read_at(offset, block.data(), block.size());
-        if (got <= 0) {
-          status->fail(spill_->status().ok() ? EIO : spill_->status().error, "read back the change lines for",
-                       file_->path());
-          ok = false;
-          break;
-        }
-        file_->write(block.data(), static_cast<size_t>(got));
-        offset += static_cast<uint64_t>(got);
-      }
+bool ChangeLog::append_spilled(platform::IoStatus* status) {
+  uint64_t total = 0;
+  if (!spill_.is_open() || !spill_.current_size(&total) || total == 0) return true;
+  std::vector<char> block(kMemoryLimit);
+  uint64_t offset = 0;
+  while (offset < total) {
+    long got = spill_.read_at(offset, block.data(), block.size());
+    if (got <= 0) {
+      status->fail(spill_.status().ok() ? EIO : spill_.status().error, "read back the change lines for",
+                   file_.path());
+      return false;
     }
+    if (!file_.append(block.data(), static_cast<size_t>(got))) return false;
+    offset += static_cast<uint64_t>(got);
   }
-  if (ok) {
-    file_->write(pending_.data(), pending_.size());
-    file_->sync();
-    if (!file_->close()) {
-      status->fail(file_->status().error, file_->status().operation.c_str(), file_->status().path);
-      ok = false;
-    }
+  return true;
+}
+
+bool ChangeLog::commit(platform::IoStatus* status) {
+  if (!file_.is_open()) return true;
+  if (spill_.is_open() && !spill_.status().ok()) {
+    status->fail(spill_.status().error, "keep the change lines for", file_.path());
+    discard();
+    return false;
+  }
+  // Runs into other directories may share this log: one block at a time.
+  if (!file_.lock(true) || !file_.current_size(&size_before_)) {
+    const platform::IoStatus& s = file_.status();
+    status->fail(s.error, s.operation.c_str(), s.path);
+    discard();
+    return false;
+  }
+  committed_ = true;
+  if (append_spilled(status) && file_.append(pending_.data(), pending_.size()) && file_.sync()) return true;
+  const platform::IoStatus& s = file_.status();
+  status->fail(s.error, s.operation.c_str(), s.path);
+  roll_back();
+  return false;
+}
+
+void ChangeLog::roll_back() {
+  if (committed_) {
+    // Nothing more can be done when this fails too; the run fails anyway.
+    file_.truncate(size_before_);
+    file_.sync();
   }
   discard();
-  return ok;
 }
 
 }  // namespace quire::table

@@ -1,12 +1,14 @@
 // The change log: delta.lst in the current directory, used only when it
 // exists. The lines of a run (its preamble line, then one line per new,
-// changed or deleted item) are held back and appended in one go when the
-// new table takes its place, so an interrupted or failed run leaves the log
-// as it was and every change is logged once.
+// changed or deleted item) are held back and appended as one block before
+// the new table takes its place: the block is written under an exclusive
+// lock on the log and synced, and taken back (the log truncated to its size
+// before) when the block or the table cannot be put in place. A failed run
+// thereby leaves the log as it was.
 #ifndef QUIRE_TABLE_CHANGE_LOG_H_
 #define QUIRE_TABLE_CHANGE_LOG_H_
 
-#include <memory>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -24,7 +26,7 @@ class ChangeLog {
   // Opens the log at path when that file exists. A log that exists but
   // cannot be opened is reported through pb_printf and not used.
   void open(const std::string& path);
-  bool is_open() const { return file_ != nullptr; }
+  bool is_open() const { return file_.is_open(); }
 
   // Holds back text for the log (nothing when it is not open).
   void append(std::string_view text);
@@ -34,18 +36,30 @@ class ChangeLog {
   // Forgets the lines held back and closes the log.
   void discard();
 
-  // Appends the lines held back to the log, syncs and closes it. True when
-  // there was nothing to do or everything was written; otherwise false with
-  // the reason in status.
+  // Appends the lines held back to the log, under an exclusive lock on it
+  // that is held until release or roll_back, and syncs it. True when the
+  // log is not open or everything was written; otherwise the log is cut
+  // back to its size before and false comes with the reason in status.
   bool commit(platform::IoStatus* status);
+
+  // After commit: cuts the log back to its size before the block.
+  void roll_back();
+
+  // After commit: keeps the block and closes the log.
+  void release() { discard(); }
 
  private:
   // Lines beyond this are moved to an unnamed file, keeping memory flat.
   static constexpr size_t kMemoryLimit = 256 * 1024;
 
-  std::unique_ptr<platform::OutputFile> file_;
-  std::unique_ptr<platform::OutputFile> spill_;
+  bool append_spilled(platform::IoStatus* status);
+
+  platform::WritableFile file_;
+  platform::WritableFile spill_;
+  bool spilling_ = false;
   std::string pending_;
+  bool committed_ = false;
+  uint64_t size_before_ = 0;
 };
 
 }  // namespace quire::table

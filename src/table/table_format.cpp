@@ -7,28 +7,6 @@
 
 namespace quire::table {
 
-namespace {
-
-char to_upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
-char to_lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-}  // namespace
-
-bool is_dbase_path(std::string_view path) {
-  // Directory names may hold dots of their own ("runs/2026.12/out.dbf"):
-  // only the file name counts.
-  size_t separator = path.find_last_of("/\\");
-  if (separator != std::string_view::npos) path.remove_prefix(separator + 1);
-  size_t dot = path.find('.');
-  if (dot == std::string_view::npos) return false;
-  std::string_view rest = path.substr(dot);
-  if (rest.size() != 4) return false;
-  static const char kDbf[] = ".dbf";
-  for (size_t i = 0; i < 4; ++i)
-    if (to_lower(rest[i]) != kDbf[i]) return false;
-  return true;
-}
-
 size_t file_name_start(std::string_view path) {
   size_t separator = path.find_last_of("/\\");
   if (separator == std::string_view::npos) separator = path.rfind(':');
@@ -43,8 +21,8 @@ std::string old_table_path(std::string_view path) {
 
 int compare_ignoring_case(const char* a, const char* b) {
   for (;; ++a, ++b) {
-    unsigned char ca = static_cast<unsigned char>(to_lower(*a));
-    unsigned char cb = static_cast<unsigned char>(to_lower(*b));
+    unsigned char ca = static_cast<unsigned char>(ascii_lower(*a));
+    unsigned char cb = static_cast<unsigned char>(ascii_lower(*b));
     if (ca != cb) return ca < cb ? -1 : 1;
     if (ca == 0) return 0;
   }
@@ -102,29 +80,6 @@ int32_t parse_int(std::string_view text) {
   if (!any) return 0;
   if (negative) value = -value;
   return static_cast<int32_t>(std::clamp<int64_t>(value, INT32_MIN, INT32_MAX));
-}
-
-std::string dbase_column_name(const char* name, std::vector<std::string>* used) {
-  std::string upper;
-  for (const char* p = name; *p != '\0'; ++p) upper += to_upper(*p);
-  std::string cut = upper.substr(0, 10);
-  auto taken = [&](const std::string& s) {
-    return std::find(used->begin(), used->end(), s) != used->end();
-  };
-  if (taken(cut)) {
-    for (int n = 2;; ++n) {
-      char suffix[16] = "_";
-      size_t suffix_length = format_int(suffix + 1, n) + 1;
-      std::string candidate = upper.substr(0, 10 - suffix_length);
-      candidate.append(suffix, suffix_length);
-      if (!taken(candidate)) {
-        cut = candidate;
-        break;
-      }
-    }
-  }
-  used->push_back(cut);
-  return cut;
 }
 
 }  // namespace quire::table

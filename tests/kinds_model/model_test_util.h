@@ -103,7 +103,7 @@ class ModelReportsTest : public ::testing::Test {
     namespace fs = std::filesystem;
     fs::path to = store_.root() / dir;
     fs::create_directories(to);
-    for (const char* file : {"quire", "libquire.so", "libplotbase.so"})
+    for (const char* file : {"quire", "libquire.so", "libplotbase.so", "libquire_files.so"})
       fs::copy_file(fs::path(bin_dir()) / file, to / file);
     if (!resource_library.empty()) fs::copy_file(resource_library, to / "libquireres.so");
     return (to / "quire").string();

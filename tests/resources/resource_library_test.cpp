@@ -30,7 +30,7 @@ class ResourceLibraryTest : public ::testing::Test {
  protected:
   void SetUp() override {
     fs::create_directories(module_dir());
-    for (const char* name : {"libquire.so", "libplotbase.so"})
+    for (const char* name : {"libquire.so", "libplotbase.so", "libquire_files.so"})
       fs::copy_file(bin_dir() + "/" + name, module_dir() / name);
   }
 

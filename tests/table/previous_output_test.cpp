@@ -2,7 +2,9 @@
 // table module as the report framework drives it.
 #include <gtest/gtest.h>
 
-#include "table/previous_output.h"
+#include <memory>
+
+#include "table/previous_table.h"
 #include "table_test_util.h"
 
 namespace quire::testing {
@@ -293,9 +295,11 @@ TEST(PreviousOutputReader, SplitsValuesAsWritten) {
              "\"a, b\",\"say \"\"hi\"\"\",plain x,\"\",  \"  padded  \",tab\there,end,\r\n"
              "\"x\"y,\"\",  \"last\"\r\n"
              "\"old \"style\" quotes\",\"unclosed\r\n");
-  table::PreviousOutput previous;
-  ASSERT_TRUE(previous.open(path));
-  ASSERT_EQ(table::PreviousOutput::kHeaderOk, previous.read_header(0));
+  platform::IoStatus ignored;
+  std::unique_ptr<table::PreviousTableReader> reader = table::open_previous_table(path, &ignored);
+  ASSERT_TRUE(reader);
+  table::PreviousTableReader& previous = *reader;
+  ASSERT_EQ(table::PreviousTableReader::kHeaderOk, previous.read_header(0));
   ASSERT_TRUE(previous.find_columns("Key", "Time"));
   previous.read_record();
   std::vector<std::string> values;

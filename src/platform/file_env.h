@@ -1,0 +1,69 @@
+// The file calls of this system, behind one interface that a test can
+// replace: every create, open, read, write, sync, rename, link, remove, lock
+// and truncate of the report table, the change log and the replacement of
+// store and export files goes through file_env(). The default passes each
+// call to the operating system; a test installs its own to make a chosen call
+// fail with a chosen error number.
+#ifndef QUIRE_PLATFORM_FILE_ENV_H_
+#define QUIRE_PLATFORM_FILE_ENV_H_
+
+#include <sys/types.h>
+
+#include <cstddef>
+
+namespace quire::platform {
+
+// The kinds of file call, for counting and failing them.
+enum class FileCall {
+  kCreate,         // open with O_CREAT
+  kOpen,           // open of an existing file or directory
+  kRead,           // read, pread
+  kWrite,          // write, pwrite, copy inside the system
+  kSync,           // fsync of a file
+  kSyncDirectory,  // fsync of a directory
+  kRename,
+  kLink,
+  kRemove,
+  kLock,
+  kTruncate,
+};
+
+class FileEnv {
+ public:
+  virtual ~FileEnv() = default;
+
+  // Each call does what its POSIX namesake does and returns the same: -1 (or
+  // a negative count) with errno set on failure.
+  virtual int open(const char* path, int flags, mode_t mode) = 0;
+  virtual ssize_t read(int fd, void* data, size_t size) = 0;
+  virtual ssize_t pread(int fd, void* data, size_t size, off_t offset) = 0;
+  virtual ssize_t write(int fd, const void* data, size_t size) = 0;
+  virtual ssize_t pwrite(int fd, const void* data, size_t size, off_t offset) = 0;
+  // Copies up to size bytes from from_fd at *from_offset (advanced) to the
+  // current end of to_fd inside the system; -1 with ENOSYS, EXDEV or EINVAL
+  // when the system cannot, so the caller copies through memory.
+  virtual ssize_t copy_range(int from_fd, off_t* from_offset, int to_fd, size_t size) = 0;
+  virtual int fsync(int fd) = 0;
+  virtual int fsync_directory(int fd) = 0;
+  virtual int rename(const char* from, const char* to) = 0;
+  virtual int link(const char* from, const char* to) = 0;
+  virtual int unlink(const char* path) = 0;
+  // flock(2).
+  virtual int flock(int fd, int operation) = 0;
+  virtual int ftruncate(int fd, off_t size) = 0;
+  virtual int close(int fd) = 0;
+};
+
+// The operating system's file calls.
+FileEnv& posix_file_env();
+
+// The file calls in use: posix_file_env() unless a test set another.
+FileEnv& file_env();
+
+// Makes env the file calls in use (nullptr restores the operating system's).
+// Not thread-safe; meant for tests, set between runs.
+void set_file_env(FileEnv* env);
+
+}  // namespace quire::platform
+
+#endif  // QUIRE_PLATFORM_FILE_ENV_H_

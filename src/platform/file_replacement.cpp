@@ -1,0 +1,117 @@
+#include "platform/file_replacement.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+
+namespace quire::platform {
+
+namespace {
+
+// The temporary files under way, for the interrupt handler: fixed storage,
+// each slot published by its flag once its path is complete.
+constexpr int kSlots = 8;
+constexpr size_t kSlotPath = 4096;
+struct Slot {
+  volatile sig_atomic_t used = 0;
+  char path[kSlotPath] = {};
+};
+Slot g_slots[kSlots];
+
+int take_slot(const std::string& path) {
+  if (path.size() >= kSlotPath) return -1;
+  for (int i = 0; i < kSlots; ++i) {
+    if (g_slots[i].used) continue;
+    std::memcpy(g_slots[i].path, path.c_str(), path.size() + 1);
+    g_slots[i].used = 1;
+    return i;
+  }
+  return -1;
+}
+
+void on_interrupt(int signal_number) {
+  for (Slot& slot : g_slots)
+    if (slot.used) ::unlink(slot.path);
+  std::signal(signal_number, SIG_DFL);
+  std::raise(signal_number);
+}
+
+}  // namespace
+
+FileReplacement::~FileReplacement() { abandon(); }
+
+bool FileReplacement::begin(const std::string& target, const char* prefix, IoStatus* status) {
+  abandon();
+  target_ = target;
+  const std::string directory = directory_of(target);
+  remove_stale_files(directory, prefix);
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    std::string name = unpredictable_name(directory, prefix);
+    if (file_.create_exclusive(name)) {
+      temporary_ = name;
+      slot_ = take_slot(name);
+      // Held until the file is in place or removed: a living writer's file.
+      if (!file_.lock(false)) break;
+      return true;
+    }
+    if (file_.status().error != EEXIST) break;
+  }
+  status->fail(file_.status().error, "create a file in", directory);
+  abandon();
+  return false;
+}
+
+bool FileReplacement::finish(IoStatus* status) {
+  if (!file_.sync()) {
+    const IoStatus& s = file_.status();
+    status->fail(s.error, s.operation.c_str(), s.path);
+    return false;
+  }
+  return true;
+}
+
+bool FileReplacement::put_in_place(IoStatus* status) {
+  if (!rename_file(temporary_, target_, status)) return false;
+  // The content was synced before the rename; closing releases the lock.
+  file_.close();
+  release();
+  return true;
+}
+
+bool FileReplacement::sync_directory(IoStatus* status) {
+  return platform::sync_directory(directory_of(target_), status);
+}
+
+bool FileReplacement::commit(IoStatus* status) {
+  if (!finish(status) || !put_in_place(status)) {
+    abandon();
+    return false;
+  }
+  return sync_directory(status);
+}
+
+void FileReplacement::abandon() {
+  if (!temporary_.empty()) {
+    IoStatus ignored;
+    remove_file(temporary_, &ignored);
+  }
+  file_.close();
+  release();
+}
+
+void FileReplacement::release() {
+  if (slot_ >= 0) g_slots[slot_].used = 0;
+  slot_ = -1;
+  temporary_.clear();
+}
+
+void FileReplacement::remove_on_interrupt() {
+  struct sigaction action = {};
+  action.sa_handler = &on_interrupt;
+  sigemptyset(&action.sa_mask);
+  for (int s : {SIGINT, SIGTERM, SIGHUP}) ::sigaction(s, &action, nullptr);
+}
+
+}  // namespace quire::platform

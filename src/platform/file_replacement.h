@@ -1,0 +1,70 @@
+// Replacing a file as a whole: the new content goes into a temporary file
+// beside the target, created exclusively under a name nobody can guess and
+// never through a symbolic link, then it is synced and renamed over the
+// target and the directory is synced. Readers of the target see the old
+// file or the new one, never a part.
+//
+// While it is written the temporary file is held locked, so that the next
+// writer in that directory can tell it from one a killed writer left behind
+// and remove only those.
+#ifndef QUIRE_PLATFORM_FILE_REPLACEMENT_H_
+#define QUIRE_PLATFORM_FILE_REPLACEMENT_H_
+
+#include <string>
+
+#include "platform/file_system.h"
+
+namespace quire::platform {
+
+class FileReplacement {
+ public:
+  FileReplacement() = default;
+  ~FileReplacement();  // abandons a replacement not put in place
+  FileReplacement(const FileReplacement&) = delete;
+  FileReplacement& operator=(const FileReplacement&) = delete;
+
+  // Removes the temporary files of killed writers with this prefix in the
+  // target's directory, then creates "<directory>/<prefix><random>.tmp".
+  // False with status when no file can be created there.
+  bool begin(const std::string& target, const char* prefix, IoStatus* status);
+
+  // The temporary file, open for writing (and reading) from begin on.
+  WritableFile& file() { return file_; }
+  const std::string& temporary_path() const { return temporary_; }
+  const std::string& target() const { return target_; }
+  bool is_active() const { return !temporary_.empty(); }
+
+  // Syncs the temporary file: its content is on the disk. False with status
+  // when that or any earlier write of the file failed.
+  bool finish(IoStatus* status);
+
+  // Renames the temporary file over the target (call after finish).
+  bool put_in_place(IoStatus* status);
+
+  // Syncs the target's directory (after put_in_place).
+  bool sync_directory(IoStatus* status);
+
+  // finish, put_in_place and sync_directory; on failure before the rename
+  // the temporary file is removed and the target is as it was.
+  bool commit(IoStatus* status);
+
+  // Removes the temporary file unless it was put in place.
+  void abandon();
+
+  // From now on an interrupt (SIGINT, SIGTERM, SIGHUP) removes the
+  // temporary files of the replacements under way before the process ends
+  // as the signal would end it.
+  static void remove_on_interrupt();
+
+ private:
+  void release();
+
+  WritableFile file_;
+  std::string target_;
+  std::string temporary_;
+  int slot_ = -1;  // in the interrupt table
+};
+
+}  // namespace quire::platform
+
+#endif  // QUIRE_PLATFORM_FILE_REPLACEMENT_H_

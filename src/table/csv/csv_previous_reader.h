@@ -1,0 +1,35 @@
+// A previous table in the CSV layout: the preamble line (it must carry the
+// version mark and no contradicting notation word), the column-name line,
+// then one record per line. Lines may end in CR LF or LF.
+#ifndef QUIRE_TABLE_CSV_CSV_PREVIOUS_READER_H_
+#define QUIRE_TABLE_CSV_CSV_PREVIOUS_READER_H_
+
+#include <memory>
+#include <string_view>
+
+#include "table/previous_table.h"
+
+namespace quire::table {
+
+class CsvPreviousReader final : public PreviousTableReader {
+ public:
+  explicit CsvPreviousReader(std::unique_ptr<PreviousInput> input) : PreviousTableReader(std::move(input)) {}
+
+  HeaderResult read_header(int notation) override;
+
+ protected:
+  LoadResult load_record() override;
+
+ private:
+  // The next line without its line end. False at the end of the file (an
+  // unterminated last line counts as the end: a cut-short run left it) or,
+  // with *too_long set, when the line exceeds kMaxRecordBytes.
+  bool next_line(std::string_view* line, bool* too_long);
+  // Splits a text line into values (the one place that unquotes CSV);
+  // false when there are too many.
+  bool split_line(std::string_view line);
+};
+
+}  // namespace quire::table
+
+#endif  // QUIRE_TABLE_CSV_CSV_PREVIOUS_READER_H_

@@ -1,0 +1,87 @@
+#include "table/dbf/dbf_previous_reader.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "quire/records.h"
+#include "table/dbf/dbf_layout.h"
+
+namespace quire::table {
+
+bool DbfPreviousReader::starts_table(char first_byte) { return first_byte == static_cast<char>(kDbfVersion); }
+
+PreviousTableReader::HeaderResult DbfPreviousReader::read_header(int) {
+  if (!input_->is_open()) return kHeaderDropped;
+  if (!input_->fill(kDbfHeaderSize)) {
+    drop();
+    return kHeaderDropped;
+  }
+  const unsigned char* header = reinterpret_cast<const unsigned char*>(input_->data());
+  int header_length = records::load_u16(header + kDbfHeaderLength);
+  record_length_ = records::load_u16(header + kDbfRecordLength);
+  input_->consume(kDbfHeaderSize);
+  int columns = header_length >= 33 ? (header_length - 33) / 32 : 0;
+  if (columns > kMaxColumns || record_length_ < 1 ||
+      static_cast<size_t>(record_length_ + columns) > kMaxRecordBytes) {
+    drop();
+    return kHeaderDropped;
+  }
+  for (int c = 0; c < columns; ++c) {
+    if (!input_->fill(kDbfDescriptorSize)) {
+      drop();
+      return kHeaderDropped;
+    }
+    const char* descriptor = input_->data();
+    size_t name_length = 0;
+    while (name_length < kDbfFieldNameSize && descriptor[name_length] != '\0') ++name_length;
+    int width = records::load_i8(reinterpret_cast<const unsigned char*>(descriptor) + kDbfFieldWidth);
+    if (width < 0) {
+      drop();
+      return kHeaderDropped;
+    }
+    names_.emplace_back(descriptor, name_length);
+    widths_.push_back(width);
+    input_->consume(kDbfDescriptorSize);
+  }
+  if (!input_->fill(1) || input_->data()[0] != static_cast<char>(kDbfHeaderTerminator)) {
+    drop();
+    return kHeaderDropped;
+  }
+  input_->consume(1);
+  return kHeaderOk;
+}
+
+void DbfPreviousReader::split_record(std::string_view record) {
+  clear_values();
+  if (record.empty() || record[0] != ' ') return;
+  size_t position = 1;
+  const size_t columns = std::min(widths_.size(), static_cast<size_t>(value_limit()));
+  const bool key_and_time_only = value_limit() < kMaxValues;
+  for (size_t c = 0; c < columns && position < record.size(); ++c) {
+    size_t width = static_cast<size_t>(widths_[c]);
+    if (width > record.size() - position) width = record.size() - position;
+    const bool wanted = !key_and_time_only || static_cast<int>(c) == key_index_ || static_cast<int>(c) == time_index_;
+    if (!wanted) width = 0;
+    // Values end in long runs of blanks: eight at a time first.
+    const char* value = record.data() + position;
+    while (width >= 8 && std::memcmp(value + width - 8, "        ", 8) == 0) width -= 8;
+    add_value(value, width, true);
+    position += static_cast<size_t>(widths_[c]);
+  }
+}
+
+PreviousTableReader::LoadResult DbfPreviousReader::load_record() {
+  const size_t length = static_cast<size_t>(record_length_);
+  for (;;) {
+    // A short read, the end mark or the end of the file, ends the table.
+    if (!input_->fill(length)) return kDrop;
+    std::string_view record(input_->data(), length);
+    input_->consume(length);
+    if (record[0] != ' ' && record[0] != '\0') continue;  // deleted
+    split_record(record);
+    raw_ = record;
+    return kLoaded;
+  }
+}
+
+}  // namespace quire::table

@@ -1,0 +1,171 @@
+// The previous table of a report run: the table that still lies at the
+// output path while the new one is written, walked record by record in step
+// with the items of the new run so that unchanged items can be copied.
+//
+// PreviousTableReader is the format-neutral part (the file read in large
+// blocks, the column lookup, the values, key and stamp of the loaded record);
+// each layout supplies its header check and its record reading.
+//
+// Whatever the file holds, reading never overflows: a header, line or record
+// beyond the limits of table_format.h drops it (the run then dumps every
+// remaining item from the store).
+#ifndef QUIRE_TABLE_PREVIOUS_TABLE_H_
+#define QUIRE_TABLE_PREVIOUS_TABLE_H_
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/file_system.h"
+#include "table/table_format.h"
+
+namespace quire::table {
+
+// A file read in large blocks, with room to keep one record whole.
+class PreviousInput {
+ public:
+  PreviousInput();
+  ~PreviousInput();
+  PreviousInput(const PreviousInput&) = delete;
+  PreviousInput& operator=(const PreviousInput&) = delete;
+
+  // False when there is no readable regular file at path (status() tells
+  // whether reading it failed).
+  bool open(const std::string& path);
+  void close() { file_.close(); }
+  bool is_open() const { return file_.is_open(); }
+
+  // Makes at least n bytes (n <= the buffer's spare room) available from
+  // data(), reading more when needed; false at the end of the file or on a
+  // read failure.
+  bool fill(size_t n);
+  const char* data() const { return buffer_.get() + begin_; }
+  size_t available() const { return end_ - begin_; }
+  void consume(size_t n) { begin_ += n; }
+  // The file offset of data()[0].
+  uint64_t offset() const { return buffer_offset_ + begin_; }
+  uint64_t offset_of(const char* p) const { return buffer_offset_ + static_cast<uint64_t>(p - buffer_.get()); }
+  // The first read failure.
+  const platform::IoStatus& status() const { return file_.status(); }
+
+ private:
+  platform::ReadableFile file_;
+  bool ended_ = false;
+  std::unique_ptr<char[]> buffer_;
+  size_t begin_ = 0;
+  size_t end_ = 0;
+  uint64_t buffer_offset_ = 0;  // the file offset of buffer_[0]
+};
+
+class PreviousTableReader {
+ public:
+  enum HeaderResult {
+    kHeaderOk,
+    kHeaderDropped,   // not usable; the change log stays open
+    kHeaderRejected,  // a text header of another kind or notation: the
+                      // change log is closed for the run as well
+  };
+
+  explicit PreviousTableReader(std::unique_ptr<PreviousInput> input);
+  virtual ~PreviousTableReader();
+  PreviousTableReader(const PreviousTableReader&) = delete;
+  PreviousTableReader& operator=(const PreviousTableReader&) = delete;
+
+  // Reads the header: the column names and whatever the layout checks.
+  // Drops the file unless the result is kHeaderOk.
+  virtual HeaderResult read_header(int notation) = 0;
+
+  // Finds the key and time columns: a previous name matches a wanted name
+  // when it equals the wanted name's start of its own length, ignoring case;
+  // the last match wins. Drops the file and returns false when either is
+  // missing or there are no columns.
+  bool find_columns(const char* key_column, const char* time_column);
+
+  // Loads the next usable record. At the end, or when the record does not
+  // fit the limits, the file is done and the record is empty.
+  void read_record();
+
+  // Splits at most n values (1..kMaxValues) from each later record: enough
+  // for the key and time columns when records are copied as they are, all
+  // of them when they are converted.
+  void limit_values(int n) { value_limit_ = n < 1 ? 1 : (n > kMaxValues ? kMaxValues : n); }
+  int key_index() const { return key_index_; }
+  int time_index() const { return time_index_; }
+
+  // Closes the file for the rest of the run.
+  void drop();
+
+  // True when no record is loaded any more: dropped, or the end reached.
+  bool exhausted() const { return !input_->is_open() || at_end_; }
+  bool is_open() const { return input_->is_open(); }
+  // The first read failure: the file could not be read to its end.
+  const platform::IoStatus& read_status() const { return input_->status(); }
+
+  int column_count() const { return static_cast<int>(names_.size()); }
+
+  // The loaded record as read (a text line without its line end, or a
+  // whole fixed-length record); with its line end as read; its offset.
+  std::string_view raw() const { return raw_; }
+  std::string_view raw_with_end() const { return {raw_.data(), raw_.size() + raw_end_}; }
+  uint64_t raw_offset() const { return input_->offset_of(raw_.data()); }
+  int value_count() const { return value_count_; }
+  // Value i, NUL-terminated (i < value_count()).
+  const char* value(int i) const { return values_[static_cast<size_t>(i)]; }
+  size_t value_length(int i) const { return value_lengths_[static_cast<size_t>(i)]; }
+  // The loaded record's item name and change stamp; empty when the record
+  // has too few values or none is loaded.
+  const char* key() const { return key_; }
+  const char* stamp() const { return stamp_; }
+
+ protected:
+  // Loads the next record into raw_/raw_end_ and its values. False at the
+  // end of the file (at_end) or when the file must be dropped (dropped).
+  enum LoadResult { kLoaded, kEnd, kDrop };
+  virtual LoadResult load_record() = 0;
+
+  // Adds a value of length bytes at data, without leading and trailing
+  // spaces (and double quotes when trim_quotes).
+  void add_value(const char* data, size_t length, bool trim_quotes);
+  // Room for a value written in place: the next free byte of the store.
+  char* value_space() { return value_text_.data() + value_text_used_; }
+  void clear_values() {
+    value_count_ = 0;
+    value_text_used_ = 0;
+  }
+  bool values_full() const { return value_count_ == value_limit_; }
+  int value_limit() const { return value_limit_; }
+
+  std::unique_ptr<PreviousInput> input_;
+  std::vector<std::string> names_;
+  int key_index_ = -1;
+  int time_index_ = -1;
+  std::string_view raw_;
+  size_t raw_end_ = 0;  // line end bytes after raw_
+
+ private:
+  void clear_record();
+
+  bool at_end_ = false;
+  int value_limit_ = kMaxValues;
+  int value_count_ = 0;
+  std::array<const char*, kMaxValues> values_{};
+  std::array<size_t, kMaxValues> value_lengths_{};
+  // Values are copied here, each NUL-terminated.
+  std::array<char, 2 * kMaxRecordBytes + kMaxValues + 16> value_text_{};
+  size_t value_text_used_ = 0;
+  const char* key_ = "";
+  const char* stamp_ = "";
+};
+
+// Opens the table at path as a previous table, of the layout its first byte
+// tells (3 is dBASE, anything else text). Null when there is no readable
+// regular file at path; *read_failure is then set when reading it failed.
+std::unique_ptr<PreviousTableReader> open_previous_table(const std::string& path,
+                                                         platform::IoStatus* read_failure);
+
+}  // namespace quire::table
+
+#endif  // QUIRE_TABLE_PREVIOUS_TABLE_H_

@@ -1,0 +1,96 @@
+// The bytes of a new table on their way into its file: gathered in a large
+// buffer, and, while they agree with the table they will replace, only
+// compared with it instead of written. An unchanged rerun thereby writes
+// nothing; at the first difference the agreeing part is copied from the old
+// table inside the system and writing goes on as usual.
+#ifndef QUIRE_TABLE_TABLE_OUTPUT_H_
+#define QUIRE_TABLE_TABLE_OUTPUT_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "platform/file_system.h"
+
+namespace quire::table {
+
+class TableOutput {
+ public:
+  static constexpr size_t kBufferSize = 256 * 1024;
+
+  TableOutput();
+  ~TableOutput();
+  TableOutput(const TableOutput&) = delete;
+  TableOutput& operator=(const TableOutput&) = delete;
+
+  // Writes go to file from now on (an empty file); nothing is matched.
+  void attach(platform::WritableFile* file);
+
+  // The first failure of a write, a copy or a read of the old table.
+  const platform::IoStatus& status() const { return status_; }
+
+  // Room for at least n bytes (n <= kBufferSize) at the end of the buffer;
+  // flushes first when needed. Fill it, then commit what was used.
+  char* reserve(size_t n) {
+    if (kBufferSize - used_ < n) flush_buffer();
+    return buffer_.get() + used_;
+  }
+  void commit(size_t n) { used_ += n; }
+  void write(const void* data, size_t size);
+  void put(char c) { *reserve(1) = c; commit(1); }
+
+  // Bytes written so far (the file's size once flushed).
+  uint64_t size() const { return written_ + used_; }
+
+  // Compares, rather than writes, what is written with the regular file at
+  // source_path for as long as the two agree from their first byte. The
+  // bytes before rewritten_prefix are not compared: the caller replaces them
+  // with write_at before the end. False (and no matching) when the source is
+  // no readable regular file.
+  bool match_source(const std::string& source_path, uint64_t rewritten_prefix);
+
+  // Writes size bytes the caller read from the source at source_offset.
+  // While matching at that very offset they are taken as agreeing without
+  // being compared or copied.
+  void write_from_source(const void* data, size_t size, uint64_t source_offset);
+
+  // Flushes; true when matching and all of the source was matched: the
+  // file is still empty and what was written equals the source.
+  bool equals_source();
+
+  // Writes size bytes at offset (after flushing the buffer).
+  void write_at(uint64_t offset, const void* data, size_t size);
+
+  // Hands everything to the file: the buffer, and the agreeing part of the
+  // source when matching (which ends). False when anything failed.
+  bool flush();
+
+ private:
+  void flush_buffer();
+  // Ends matching: the agreeing part is copied into the file.
+  void stop_matching();
+  // True when size bytes at offset agree with the source there; unless
+  // final, bytes before rewritten_prefix_ agree whatever they hold.
+  bool source_agrees(uint64_t offset, const char* data, size_t size, bool final);
+  void fail_from(const platform::IoStatus& status);
+
+  static constexpr uint64_t kWritebackChunk = 8 * 1024 * 1024;
+
+  platform::WritableFile* file_ = nullptr;
+  platform::IoStatus status_;
+  std::unique_ptr<char[]> buffer_;
+  size_t used_ = 0;
+  uint64_t written_ = 0;
+  uint64_t writeback_start_ = 0;
+
+  // While matching written_ counts the agreeing bytes, none of them written.
+  bool matching_ = false;
+  platform::ReadableFile source_;
+  uint64_t rewritten_prefix_ = 0;
+  std::unique_ptr<char[]> compare_buffer_;  // kBufferSize bytes once matching
+};
+
+}  // namespace quire::table
+
+#endif  // QUIRE_TABLE_TABLE_OUTPUT_H_
