@@ -99,8 +99,7 @@ int fail_db(sqlite3* db, int line, const char* source) {
   int rc = db ? (sqlite3_errcode(db) & 0xff) : SQLITE_MISUSE;
   bool damage = rc == SQLITE_CORRUPT || rc == SQLITE_NOTADB || rc == SQLITE_IOERR || rc == SQLITE_FORMAT;
   if (damage) {
-    if (const Conn* conn = conn_of(db))
-      pb_printf("area %s: %s: %s\n", conn->name.c_str(), conn->path.c_str(), sqlite3_errmsg(db));
+    if (Conn* conn = conn_of(db)) name_damage(conn, sqlite3_errmsg(db));
   }
   return fail_detail(kErrDatabase, line, source, db ? sqlite3_errmsg(db) : "no database");
 }

@@ -2,7 +2,6 @@
 // values in every field, the same for the same options. Markers are made
 // and written one at a time, so memory stays flat however many there are.
 #include <algorithm>
-#include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <string>
@@ -340,7 +339,7 @@ bool generate_area(const GenerateOptions& options, std::string* error, AreaSumma
       p.name = mp.name;
       p.category = mp.fabric.substr(0, mp.fabric.find(' '));
       std::string part = mp.name.substr(mp.name.find('-') + 1);
-      std::transform(part.begin(), part.end(), part.begin(), [](char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); });
+      for (char& c : part) c = static_cast<char>(fold(static_cast<unsigned char>(c)));
       p.description = part + " of " + m.name + where + " (" + m.comment1 + ")";
       if (p.description.size() > 113) p.description.resize(113);
       pieces.push_back(std::move(p));

@@ -116,6 +116,7 @@ struct Frame {
   const Field* field = nullptr;  // objects: the key just read, when a field
   Part pending = Part::kNone;    // objects: the key just read, when a part
   size_t count = 0;              // arrays: elements so far
+  size_t next = 0;               // objects: the field after the last key's
   size_t path_size = 0;          // the length of the path at this frame
 };
 
@@ -206,7 +207,17 @@ class AreaParser final : public nlohmann::json_sax<json> {
     f.field = nullptr;
     f.pending = Part::kNone;
     bool item_level = f.kind == Frame::kItem || f.kind == Frame::kArea;
-    if (const Field* field = f.table->find(k, f.group)) {
+    // Keys mostly come in the order of the description: try the field
+    // after the last one first.
+    const Field* field = nullptr;
+    if (f.next < f.table->field_count) {
+      const Field& guess = f.table->fields[f.next];
+      bool same_group = guess.group == f.group || (guess.group && f.group && !std::strcmp(guess.group, f.group));
+      if (guess.key && same_group && k == guess.key) field = &guess;
+    }
+    if (!field) field = f.table->find(k, f.group);
+    if (field) {
+      f.next = static_cast<size_t>(field - f.table->begin()) + 1;
       uint64_t bit = uint64_t{1} << (field - f.table->begin());
       if (f.fields_seen & bit) return fail(path_, "duplicate key");
       f.fields_seen |= bit;
@@ -502,28 +513,24 @@ class AreaParser final : public nlohmann::json_sax<json> {
     has_item_name_ = false;
     name_pending_ = false;
     path_.clear();
+    static const Table* const kTables[] = {&kMarkersTable, &kModelsTable, &kOrdersTable, &kPiecesTable};
     Frame it{Frame::kItem};
     it.part = list.part;
-    switch (kListKinds[k]) {
-      case kMarker:
-        marker_ = MarkerData{};
-        it.table = &kMarkersTable, it.row = &marker_;
-        break;
-      case kModel:
-        model_ = ModelData{};
-        it.table = &kModelsTable, it.row = &model_;
-        break;
-      case kPiece:
-        piece_ = PieceData{};
-        it.table = &kPiecesTable, it.row = &piece_;
-        break;
-      case kOrder:
-        order_ = OrderData{};
-        it.table = &kOrdersTable, it.row = &order_;
-        break;
-    }
+    it.table = kTables[kListKinds[k]];
+    it.row = fresh_item(kListKinds[k]);
     frames_.push_back(it);
     return true;
+  }
+
+  // The struct of an item of kind, reset to the defaults of every key.
+  void* fresh_item(Kind kind) {
+    switch (kind) {
+      case kMarker: return &(marker_ = MarkerData{});
+      case kModel: return &(model_ = ModelData{});
+      case kPiece: return &(piece_ = PieceData{});
+      case kOrder: return &(order_ = OrderData{});
+    }
+    return nullptr;
   }
 
   bool start_record(Frame& list) {

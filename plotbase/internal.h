@@ -161,6 +161,7 @@ struct Conn {
   int32_t counts[kItemKinds] = {0, 0, 0};  // markers, models, orders
   StatementCache stmts;
   bool has_faults = false;  // the faults table has rows
+  bool damage_named = false;  // damaged() or fail_db() has named the file once
   // The marker-piece statement is one cursor over marker_pieces in key
   // order (marker_id, position) that always holds the next row ("pending")
   // fetched: walking markers in order steps it from one marker's pieces to
@@ -206,11 +207,13 @@ class StmtReset {
 std::shared_ptr<Conn> open_conn(const std::string& path, const std::string& name, const FileIdentity& identity,
                                 int* code);
 // Reports that the area file of conn cannot be read: prints one line,
-// `area NAME: PATH: reason`, through pb_printf and sets pb_error to
-// kErrDamagedArea. Returns that code.
-int damaged(const Conn* conn, const char* reason, int line, const char* source);
+// `area NAME: PATH: reason`, through pb_printf (once per connection) and
+// sets pb_error to kErrDamagedArea. Returns that code.
+int damaged(Conn* conn, const char* reason, int line, const char* source);
+// Prints `area NAME: PATH: reason` for conn unless it was printed before.
+void name_damage(Conn* conn, const char* reason);
 // The open connection whose SQLite handle is db, or null.
-const Conn* conn_of(sqlite3* db);
+Conn* conn_of(sqlite3* db);
 
 // ---- the area record -------------------------------------------------------------------
 

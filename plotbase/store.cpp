@@ -366,12 +366,18 @@ std::shared_ptr<Conn> resolve_area_shared(void* area, const char* source, int li
   return g_areas[static_cast<size_t>(found)].conn;
 }
 
-int damaged(const Conn* conn, const char* reason, int line, const char* source) {
+void name_damage(Conn* conn, const char* reason) {
+  if (conn->damage_named) return;
+  conn->damage_named = true;
   pb_printf("area %s: %s: %s\n", conn->name.c_str(), conn->path.c_str(), reason);
+}
+
+int damaged(Conn* conn, const char* reason, int line, const char* source) {
+  name_damage(conn, reason);
   return fail_detail(kErrDamagedArea, line, source, reason);
 }
 
-const Conn* conn_of(sqlite3* db) {
+Conn* conn_of(sqlite3* db) {
   for (const AreaSlot& a : g_areas)
     if (a.conn && a.conn->db == db) return a.conn.get();
   return nullptr;

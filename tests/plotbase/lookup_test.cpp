@@ -135,21 +135,64 @@ TEST_F(LookupTest, StorageAreaLookup) {
   EXPECT_EQ(pb_lookup_storage_areas(a.ptr(), "name-longer-than-twenty", 0), 0);
 }
 
-TEST_F(LookupTest, DamagedAreaFileIsAnError) {
+TEST_F(LookupTest, DamagedAreaFileIsAnErrorNamingTheFile) {
   quire::testing::write_file(store.store() / "junk.sqlite", std::string(4096, '\x5a') + "garbage");
   Area a;
   pb_error.code = 0;
-  int r = pb_lookup_storage_areas(a.ptr(), "JUNK", 0);
-  EXPECT_NE(r, 1);
-  EXPECT_NE(r, 0);
+  {
+    PrintCapture printed;
+    int r = pb_lookup_storage_areas(a.ptr(), "JUNK", 0);
+    EXPECT_NE(r, 1);
+    EXPECT_NE(r, 0);
+    EXPECT_EQ(printed.text(), "area JUNK: " + (store.store() / "junk.sqlite").string() + ": file is not a database\n");
+  }
   EXPECT_NE(pb_error.code, 0);
   EXPECT_GT(pb_error.line, 0);
   EXPECT_STRNE(pb_error.source, "");
   // An empty file is no area either.
   quire::testing::write_file(store.store() / "empty.sqlite", "");
-  r = pb_lookup_storage_areas(a.ptr(), "empty", 0);
+  PrintCapture printed;
+  int r = pb_lookup_storage_areas(a.ptr(), "empty", 0);
   EXPECT_NE(r, 1);
   EXPECT_NE(r, 0);
+  EXPECT_EQ(printed.text().rfind("area empty: " + (store.store() / "empty.sqlite").string() + ": ", 0), 0u)
+      << printed.text();
+}
+
+TEST(DamagedArea, AFileWithZeroedPagesIsNamedOnceWhenItsReadsFail) {
+  quire::testing::TempStore store;
+  plotbase::GenerateOptions o;
+  o.name = "Cut";
+  o.markers = 3000;
+  std::string error;
+  ASSERT_TRUE(plotbase::generate_area(o, &error)) << error;
+  std::filesystem::path file = store.store() / "cut.sqlite";
+  // Zero the middle fifth of the file: item rows, not the tables' roots.
+  std::string bytes = quire::testing::read_file(file);
+  size_t page = 4096, pages = bytes.size() / page;
+  std::fill(bytes.begin() + static_cast<std::ptrdiff_t>(pages * 2 / 5 * page),
+            bytes.begin() + static_cast<std::ptrdiff_t>(pages * 3 / 5 * page), '\0');
+  quire::testing::write_file(file, bytes);
+  PrintCapture printed;
+  Area a = lookup_area("Cut");
+  char name[PB_NAME_BUFFER_SIZE];
+  unsigned char item[PB_ITEM_AREA_SIZE];
+  unsigned char piece[rec::marker_piece::kSize];
+  // Walk on past the first failures: the file is named once all the same.
+  int failures = 0;
+  for (int mode = 0; failures < 3; mode = 1) {
+    int r = pb_lookup_markers(a.ptr(), name, "*", mode);
+    if (r == 0) break;
+    if (r != 1 || pb_open_marker(a.ptr(), name, item) != 1) {
+      ++failures;
+      continue;
+    }
+    for (r = pb_first_marker_piece(item, piece); r == 1; r = pb_next_marker_piece(item, piece)) {}
+    if (r != 0) ++failures;
+    pb_close_marker(a.ptr(), name, item);
+  }
+  EXPECT_GE(failures, 1);
+  EXPECT_EQ(printed.text(), "area Cut: " + file.string() + ": database disk image is malformed\n");
 }
 
 TEST_F(LookupTest, CallsOnAnAreaRecordNeverFilledFail) {
