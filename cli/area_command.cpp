@@ -12,6 +12,7 @@
 
 #include "quire/area_store.h"
 #include "commands.h"
+#include "platform/file_replacement.h"
 
 namespace quire::cli {
 
@@ -56,25 +57,7 @@ int do_export(const std::string& name, const std::string& file) {
     std::cout.flush();
     return 0;
   }
-  std::string temp = file + ".tmp";
-  {
-    std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-    if (!out) return error("export", file + ": cannot write: " + std::strerror(errno));
-    if (!plotbase::export_area_json(name, out, &why)) {
-      out.close();
-      std::remove(temp.c_str());
-      return error("export", why);
-    }
-    out.close();
-    if (!out) {
-      std::remove(temp.c_str());
-      return error("export", file + ": cannot write");
-    }
-  }
-  if (std::rename(temp.c_str(), file.c_str()) != 0) {
-    std::remove(temp.c_str());
-    return error("export", file + ": cannot write: " + std::strerror(errno));
-  }
+  if (!plotbase::export_area_file(name, file, &why)) return error("export", why);
   return 0;
 }
 
@@ -139,6 +122,9 @@ int run_area_command(int argc, char** argv) {
     int code = app.exit(e);
     return code == 0 ? 0 : 2;
   }
+  // A new store or export file half written when the user interrupts goes
+  // with the process.
+  quire::platform::FileReplacement::remove_on_interrupt();
   if (*import_cmd) return do_import(import_file);
   if (*export_cmd) return do_export(export_name, export_file);
   if (*list_cmd) return do_list();

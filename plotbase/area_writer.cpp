@@ -1,14 +1,10 @@
 // The area database schema and the writer that fills a new area file.
 #include "area_writer.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <random>
 
 #include "internal.h"
 
@@ -63,7 +59,8 @@ void bind_text(sqlite3_stmt* s, int i, const std::string& t) {
   sqlite3_bind_text(s, i, t.data(), static_cast<int>(t.size()), SQLITE_STATIC);
 }
 
-std::string errno_text() { return std::strerror(errno); }
+// The name prefix of a new area file while it is written.
+constexpr const char* kNewAreaPrefix = ".tmp-area-";
 
 }  // namespace
 
@@ -77,11 +74,7 @@ void AreaWriter::abandon() {
     sqlite3_close_v2(db_);
     db_ = nullptr;
   }
-  if (!temp_path_.empty()) {
-    ::unlink(temp_path_.c_str());
-    ::unlink((temp_path_ + "-journal").c_str());
-    temp_path_.clear();
-  }
+  replacement_.abandon();
 }
 
 bool AreaWriter::exec(const char* sql, std::string* error) {
@@ -136,18 +129,16 @@ bool AreaWriter::begin(std::string* error) {
     *error = "cannot create the store directory " + dir + ": " + ec.message();
     return false;
   }
-  std::random_device rd;
-  temp_path_ = dir + "/.tmp-" + std::to_string(::getpid()) + "-" + std::to_string(rd()) + "-" +
-               std::to_string(rd()) + kAreaFileSuffix;
-  // Create the file first so that an unwritable store is named as such.
-  int fd = ::open(temp_path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-  if (fd < 0) {
-    *error = "cannot write to the store directory " + dir + ": " + errno_text();
-    temp_path_.clear();
+  // Create the file first so that an unwritable store is named as such. A
+  // file of this naming that no writer holds was left by a killed one and
+  // goes now.
+  quire::platform::IoStatus status;
+  if (!replacement_.begin(dir + "/" + area_file_name(name_), kNewAreaPrefix, &status)) {
+    *error = "cannot write to the store directory " + dir + ": " + std::strerror(status.error);
     return false;
   }
-  ::close(fd);
-  if (sqlite3_open_v2(temp_path_.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr) !=
+  if (sqlite3_open_v2(replacement_.temporary_path().c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX,
+                      nullptr) !=
       SQLITE_OK) {
     *error = "cannot write to the store directory " + dir + ": " + (db_ ? sqlite3_errmsg(db_) : "");
     abandon();
@@ -366,24 +357,15 @@ bool AreaWriter::commit(std::string* error, std::string* final_path) {
     return false;
   }
   db_ = nullptr;
-  std::string target = temp_path_.substr(0, temp_path_.rfind('/') + 1) + area_file_name(name_);
+  const std::string& temporary = replacement_.temporary_path();
+  std::string target = temporary.substr(0, temporary.rfind('/') + 1) + area_file_name(name_);
   // Make the file durable, then put it in place in one step.
-  int fd = ::open(temp_path_.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd >= 0) {
-    ::fsync(fd);
-    ::close(fd);
-  }
-  if (::rename(temp_path_.c_str(), target.c_str()) != 0) {
-    *error = "cannot replace " + target + ": " + errno_text();
+  replacement_.set_target(target);
+  quire::platform::IoStatus status;
+  if (!replacement_.commit(&status)) {
+    *error = "cannot replace " + target + ": " + std::strerror(status.error);
     abandon();
     return false;
-  }
-  temp_path_.clear();
-  std::string dir = target.substr(0, target.rfind('/'));
-  int dfd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dfd >= 0) {
-    ::fsync(dfd);
-    ::close(dfd);
   }
   if (final_path) *final_path = target;
   return true;

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "area_data.h"
+#include "platform/file_replacement.h"
 #include "internal.h"
 
 namespace plotbase {
@@ -64,7 +65,8 @@ class AreaWriter {
   std::string name_;
   int32_t notation_ = 0;
   int32_t precision_ = 2;
-  std::string temp_path_;
+  // The new area file until it takes the place of the area's file.
+  quire::platform::FileReplacement replacement_;
   bool duplicate_ = false;
   int64_t counts_[4] = {0, 0, 0, 0};  // by Kind
   bool sorted_[4] = {true, true, true, true};

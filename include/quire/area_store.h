@@ -55,6 +55,12 @@ PLOTBASE_CXX_API bool import_area_file(const std::string& path, std::string* err
 // gives the same area.
 PLOTBASE_CXX_API bool export_area_json(std::string_view name, std::ostream& out, std::string* error);
 
+// Writes the area called name as JSON into the file at path, as a whole: a
+// new file beside it takes its place only when complete and on disk, so a
+// failure leaves whatever stood at path as it was. *error names the file
+// and the reason on failure.
+PLOTBASE_CXX_API bool export_area_file(std::string_view name, const std::string& path, std::string* error);
+
 // One summary per area file in the store, in pb_stricmp order of the names.
 // Files that cannot be read are listed with error set.
 PLOTBASE_CXX_API std::vector<AreaSummary> list_areas(std::string* error);

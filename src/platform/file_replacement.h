@@ -34,6 +34,9 @@ class FileReplacement {
   const std::string& target() const { return target_; }
   bool is_active() const { return !temporary_.empty(); }
 
+  // Makes target (in the same directory) the file to replace.
+  void set_target(const std::string& target) { target_ = target; }
+
   // Syncs the temporary file: its content is on the disk. False with status
   // when that or any earlier write of the file failed.
   bool finish(IoStatus* status);
