@@ -3,6 +3,7 @@
 #include <CLI/CLI.hpp>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <iostream>
@@ -89,7 +90,39 @@ int do_generate(plotbase::GenerateOptions options) {
 
 }  // namespace
 
+// The subcommands of `quire area`.
+const char* const kAreaSubcommands[] = {"import", "export", "list", "generate"};
+
+// A count option of `area generate`: a whole number from 0 to kMaxCount.
+constexpr int64_t kMaxCount = 100000000;
+
+CLI::Validator whole_number() {
+  return CLI::Validator(
+      [](std::string& text) -> std::string {
+        errno = 0;
+        char* end = nullptr;
+        long long v = std::strtoll(text.c_str(), &end, 10);
+        if (text.empty() || *end != '\0' || errno != 0 || v < 0 || v > kMaxCount)
+          return "expected a whole number from 0 to " + std::to_string(kMaxCount) + ", not '" + text + "'";
+        return "";
+      },
+      "N");
+}
+
 int run_area_command(int argc, char** argv) {
+  // An unknown subcommand is named, with the valid ones.
+  if (argc >= 2 && argv[1][0] != '-') {
+    bool known = false;
+    for (const char* s : kAreaSubcommands) known = known || std::strcmp(argv[1], s) == 0;
+    if (!known) {
+      std::string message = std::string("unknown subcommand '") + argv[1] + "'";
+      const char* near = nearest_word(argv[1], kAreaSubcommands, 4);
+      if (near) message += std::string("; did you mean ") + near + "?";
+      message += "; the subcommands are import, export, list and generate";
+      std::fprintf(stderr, "quire area: %s\n", message.c_str());
+      return 2;
+    }
+  }
   CLI::App app{"Manages the storage areas of the store ($QUIRE_STORE, else $XDG_DATA_HOME/quire/store, "
                "else ~/.local/share/quire/store).",
                "quire area"};
@@ -109,11 +142,11 @@ int run_area_command(int argc, char** argv) {
   plotbase::GenerateOptions gen;
   auto* gen_cmd = app.add_subcommand("generate", "Create or replace a synthetic area");
   gen_cmd->add_option("NAME", gen.name, "The area's name")->required();
-  gen_cmd->add_option("--markers", gen.markers, "Number of markers (default 50)")->check(CLI::NonNegativeNumber);
-  gen_cmd->add_option("--models", gen.models, "Number of models (default 20)")->check(CLI::NonNegativeNumber);
-  gen_cmd->add_option("--orders", gen.orders, "Number of orders (default 20)")->check(CLI::NonNegativeNumber);
+  gen_cmd->add_option("--markers", gen.markers, "Number of markers (default 50)")->check(whole_number());
+  gen_cmd->add_option("--models", gen.models, "Number of models (default 20)")->check(whole_number());
+  gen_cmd->add_option("--orders", gen.orders, "Number of orders (default 20)")->check(whole_number());
   gen_cmd->add_option("--pieces-per-marker", gen.pieces_per_marker, "Pieces of each marker (default 8)")
-      ->check(CLI::NonNegativeNumber);
+      ->check(whole_number());
   gen_cmd->add_option("--seed", gen.seed, "Seed of the values (default 1)");
 
   try {

@@ -7,13 +7,27 @@ namespace quire::cli {
 // `quire area SUBCOMMAND ...`; argv[0] is "area". Returns the exit status.
 int run_area_command(int argc, char** argv);
 
-// `quire KIND [host options] ARG...`; argv[0] is the kind ("mkpc", ...).
-// Returns the exit status: 0 when the report command returned 1, 1 when it
-// returned 0, 2 for a usage error of the host.
+// `quire KIND ARG...`; argv[0] is the kind ("mkpc", ...), host options may
+// stand anywhere among ARG. Returns the exit status: 0 when the table is
+// complete, 3 when it was written but is not complete (stopped, a listed name
+// missing, an item that could not be read, changes not logged), 1 when the
+// command was rejected or its table could not be written, 2 for a usage
+// error.
 int run_report_command_line(int argc, char** argv);
 
 // The usage text of the whole program.
 const char* program_usage();
+
+// The version of the program, "MAJOR.MINOR.PATCH".
+const char* program_version();
+
+// The command word (a report kind or "area") nearest to word when it is
+// close enough to be a typing slip, else null.
+const char* nearest_command(const char* word);
+
+// Of the count words, the one nearest to word when it is close enough to be
+// a typing slip, else null.
+const char* nearest_word(const char* word, const char* const* words, int count);
 
 }  // namespace quire::cli
 

@@ -1,14 +1,37 @@
 // quire: report commands on storage areas, and `quire area` to manage them.
 #include <cstdio>
 #include <cstring>
+#include <vector>
 
 #include "commands.h"
 
 int main(int argc, char** argv) {
-  if (argc < 2 || std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0) {
-    std::fputs(quire::cli::program_usage(), argc < 2 ? stderr : stdout);
-    return argc < 2 ? 2 : 0;
+  if (argc < 2) {
+    std::fputs(quire::cli::program_usage(), stderr);
+    return 2;
+  }
+  if (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0) {
+    std::fputs(quire::cli::program_usage(), stdout);
+    return 0;
+  }
+  if (std::strcmp(argv[1], "--version") == 0) {
+    std::printf("quire %s\n", quire::cli::program_version());
+    return 0;
   }
   if (std::strcmp(argv[1], "area") == 0) return quire::cli::run_area_command(argc - 1, argv + 1);
-  return quire::cli::run_report_command_line(argc - 1, argv + 1);
+  // Host options may come before the kind too: the kind is the first word
+  // that is neither a host option nor the value of --stop-after.
+  std::vector<char*> args(argv + 1, argv + argc);
+  for (size_t i = 0; i < args.size(); ++i) {
+    if (std::strcmp(args[i], "--stop-after") == 0) {
+      ++i;
+      continue;
+    }
+    if (std::strncmp(args[i], "--", 2) == 0) continue;
+    char* kind = args[i];
+    args.erase(args.begin() + static_cast<long>(i));
+    args.insert(args.begin(), kind);
+    break;
+  }
+  return quire::cli::run_report_command_line(static_cast<int>(args.size()), args.data());
 }

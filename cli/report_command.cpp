@@ -1,15 +1,18 @@
 // `quire KIND [host options] ARG...`: runs the report command dmp_KIND of the
 // report library as a host would, with a host window that answers the
-// progress message and the stop query.
+// progress message and the stop query, then tells on one line what the run
+// did and ends with a status a script can trust.
 #include <dlfcn.h>
 #include <signal.h>
 #include <unistd.h>
 
 #include <cctype>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -23,6 +26,15 @@ namespace quire::cli {
 namespace {
 
 using ReportCommand = int (*)(int, char**, QuireWindow, int);
+
+// Exit statuses of a report run.
+constexpr int kExitComplete = 0;
+constexpr int kExitFailed = 1;
+constexpr int kExitUsage = 2;
+constexpr int kExitIncomplete = 3;
+
+// What the standard output is called when it is the output path.
+constexpr const char kStandardOutputPath[] = "/dev/stdout";
 
 volatile sig_atomic_t g_interrupts = 0;
 
@@ -43,11 +55,11 @@ void on_interrupt(int) {
 }
 
 struct Host {
-  long stop_after = 0;  // 0: never stop on our own
-  long items_done = 0;  // progress messages received
+  std::string kind;           // as typed, in lower case
+  const char* item_word = "item";
+  long stop_after = 0;        // 0: never stop on our own
+  long items_done = 0;        // progress messages received
   std::unique_ptr<ProgressBar> bar;
-  bool printed = false;      // a message went out
-  bool ended_line = true;    // the last message ended its line
 };
 
 intptr_t window_proc(QuireWindow, unsigned int message, uintptr_t wparam, intptr_t lparam,
@@ -66,24 +78,35 @@ intptr_t window_proc(QuireWindow, unsigned int message, uintptr_t wparam, intptr
   }
 }
 
-// Messages of the library go to standard error, on a line of their own when
-// the progress bar is showing.
+// Each text the library prints is one message and gets a line of its own.
+// A one-line message is prefixed with the program and kind, and with the
+// item being handled; the library's error line ("Error %d, %s(%d)") is
+// followed by what failed. Texts of several lines (the usage text) go out
+// as they are.
 void print_message(const char* text, void* context) {
   Host* host = static_cast<Host*>(context);
   if (!text || !*text) return;
   if (host->bar) host->bar->clear();
-  std::fputs(text, stderr);
+  size_t length = std::strlen(text);
+  bool ends_line = text[length - 1] == '\n';
+  size_t body = ends_line ? length - 1 : length;
+  bool one_line = std::memchr(text, '\n', body) == nullptr;
+  if (one_line) {
+    std::fprintf(stderr, "quire %s: ", host->kind.c_str());
+    const char* item = quire_current_item();
+    if (item && *item) std::fprintf(stderr, "%s %s: ", host->item_word, item);
+  }
+  std::fwrite(text, 1, body, stderr);
+  const char* what = quire_printing_error();
+  if (one_line && what && *what) std::fprintf(stderr, ": %s", what);
+  std::fputc('\n', stderr);
   std::fflush(stderr);
-  host->printed = true;
-  host->ended_line = text[std::strlen(text) - 1] == '\n';
 }
 
-int usage_error(const char* format, const char* value) {
-  std::fputs("quire: ", stderr);
-  std::fprintf(stderr, format, value);
-  std::fputs("\n", stderr);
-  std::fputs(program_usage(), stderr);
-  return 2;
+int usage_error(const std::string& message) {
+  std::fprintf(stderr, "quire: %s\n", message.c_str());
+  std::fputs("Try 'quire --help' for more information.\n", stderr);
+  return kExitUsage;
 }
 
 // Finds the report command of kind in the running program and its libraries.
@@ -104,58 +127,172 @@ bool parse_count(const char* text, long* out) {
   return true;
 }
 
+// Checks one of the command's own options (single dash) before the command
+// sees it. Returns an empty text when it is good, else why it is not.
+std::string check_report_option(const char* arg) {
+  char letter = static_cast<char>(std::toupper(static_cast<unsigned char>(arg[1])));
+  const char* value = arg + 2;
+  switch (letter) {
+    case 'S':
+    case 'E':
+      return "";  // the command checks dates itself
+    case 'N':
+      if (std::strcmp(value, "0") == 0 || std::strcmp(value, "1") == 0) return "";
+      return std::string("-N takes 0 (metric) or 1 (imperial), not '") + value + "'";
+    case 'L': {
+      if (*value == '\0') return "-L needs a list file, attached: -Lnames.lst";
+      std::error_code ec;
+      auto status = std::filesystem::status(value, ec);
+      if (ec || !std::filesystem::exists(status))
+        return std::string("list file ") + value + ": " +
+               (ec ? ec.message() : std::strerror(ENOENT));
+      // A pipe is read as it comes (opening it here would wait for its
+      // writer); anything else but a regular file would read as no names.
+      if (std::filesystem::is_fifo(status)) {
+        if (access(value, R_OK) != 0) return std::string("list file ") + value + ": " + std::strerror(errno);
+        return "";
+      }
+      if (!std::filesystem::is_regular_file(status))
+        return std::string("list file ") + value + ": not a regular file or a pipe";
+      std::FILE* f = std::fopen(value, "r");
+      if (!f) return std::string("list file ") + value + ": " + std::strerror(errno);
+      std::fclose(f);
+      return "";
+    }
+    default:
+      return std::string("unknown report option '") + arg + "' (the report options are -L, -S, -E and -N)";
+  }
+}
+
+std::string plural(int64_t n, const char* word) {
+  return std::to_string(n) + " " + word + (n == 1 ? "" : "s");
+}
+
+// The lines printed after the run: values cut per column, then the summary.
+void print_run_figures(const Host& host, const QuireRunFigures& f, double seconds,
+                       const std::string& output, bool quiet) {
+  const char* kind = host.kind.c_str();
+  for (int i = 0; i < f.columns; ++i) {
+    const char* name = "";
+    char type = 'C';
+    int width = 0;
+    int64_t cut = quire_run_column(i, &name, &type, &width);
+    if (cut <= 0) continue;
+    if (type == 'C')
+      std::fprintf(stderr, "quire %s: column %s: %s cut to %d characters\n", kind, name,
+                   plural(cut, "value").c_str(), width);
+    else
+      std::fprintf(stderr, "quire %s: column %s: %s wider than %d characters, written as blanks\n",
+                   kind, name, plural(cut, "value").c_str(), width);
+  }
+  if (quiet) return;
+  std::string word = host.item_word;
+  std::string line = "quire " + host.kind + ": " + plural(f.items_seen, word.c_str()) + ": " +
+                     std::to_string(f.items_read) + " read, " + std::to_string(f.items_reused) +
+                     " reused, " + plural(f.rows_written, "row") + ", " +
+                     std::to_string(f.items_failed) + " failed";
+  char time_text[32];
+  std::snprintf(time_text, sizeof time_text, ", %.2f s -> ", seconds);
+  line += time_text;
+  line += output == "-" ? "standard output" : output;
+  std::vector<std::string> why;
+  if (f.stopped) why.push_back("stopped");
+  if (f.ended_early) why.push_back("ended early");
+  if (f.names_missing) why.push_back(plural(f.names_missing, "listed name") + " not in the area");
+  if (f.log_lost) why.push_back("changes not logged");
+  if (!why.empty()) {
+    line += " (incomplete: ";
+    for (size_t i = 0; i < why.size(); ++i) line += (i ? ", " : "") + why[i];
+    line += ")";
+  }
+  std::fprintf(stderr, "%s\n", line.c_str());
+}
+
 }  // namespace
 
 int run_report_command_line(int argc, char** argv) {
-  if (argc < 1 || !argv[0]) return usage_error("%s", "no report kind given");
-  std::string kind = argv[0];
-  bool valid = !kind.empty() && kind.size() <= 32;
-  for (char& c : kind) {
+  if (argc < 1 || !argv[0]) return usage_error("no report kind given");
+  Host host;
+  host.kind = argv[0];
+  bool valid = !host.kind.empty() && host.kind.size() <= 32;
+  for (char& c : host.kind) {
     c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     if (!std::isalnum(static_cast<unsigned char>(c)) && c != '_') valid = false;
   }
-  std::string command_name = "dmp_" + kind;
+  std::string command_name = "dmp_" + host.kind;
   ReportCommand command = valid ? find_command(command_name) : nullptr;
-  if (!command) return usage_error("unknown report kind '%s'", argv[0]);
+  if (!command) {
+    std::string message = std::string("unknown report kind '") + argv[0] + "'";
+    const char* near = nearest_command(host.kind.c_str());
+    if (near) message += std::string("; did you mean ") + near + "?";
+    return usage_error(message);
+  }
+  host.item_word = host.kind.rfind("mk", 0) == 0 ? "marker"
+                   : host.kind == "model"        ? "model"
+                   : host.kind == "ordml"        ? "order"
+                                                 : "item";
 
-  Host host;
+  // Host options (two dashes) anywhere; the command's own options (one
+  // dash) and its two arguments, the area and the output path.
   int detailed = 0;
+  bool quiet = false;
   int progress = isatty(STDERR_FILENO) ? 1 : 0;
-  int i = 1;
-  for (; i < argc; ++i) {
-    const char* a = argv[i];
-    if (std::strncmp(a, "--", 2) != 0) break;
-    if (std::strcmp(a, "--") == 0) {
-      ++i;
-      break;
+  std::vector<char*> report_options;
+  std::vector<char*> positional;
+  bool host_options_end = false;
+  for (int i = 1; i < argc; ++i) {
+    char* a = argv[i];
+    if (!host_options_end && std::strncmp(a, "--", 2) == 0) {
+      if (std::strcmp(a, "--") == 0) {
+        host_options_end = true;
+      } else if (std::strcmp(a, "--help") == 0) {
+        std::fputs(program_usage(), stdout);
+        return 0;
+      } else if (std::strcmp(a, "--detailed") == 0) {
+        detailed = 1;
+      } else if (std::strcmp(a, "--quiet") == 0) {
+        quiet = true;
+      } else if (std::strcmp(a, "--progress") == 0) {
+        progress = 1;
+      } else if (std::strcmp(a, "--no-progress") == 0) {
+        progress = 0;
+      } else if (std::strcmp(a, "--stop-after") == 0) {
+        if (i + 1 >= argc) return usage_error("--stop-after needs a number of items");
+        if (!parse_count(argv[++i], &host.stop_after))
+          return usage_error(std::string("--stop-after needs a positive number of items, not '") + argv[i] + "'");
+      } else if (std::strncmp(a, "--stop-after=", 13) == 0) {
+        if (!parse_count(a + 13, &host.stop_after))
+          return usage_error(std::string("--stop-after needs a positive number of items, not '") + (a + 13) + "'");
+      } else {
+        return usage_error(std::string("unknown option '") + a + "'");
+      }
+      continue;
     }
-    if (std::strcmp(a, "--help") == 0) {
+    if (!host_options_end && std::strcmp(a, "-h") == 0) {
       std::fputs(program_usage(), stdout);
       return 0;
     }
-    if (std::strcmp(a, "--detailed") == 0) {
-      detailed = 1;
-    } else if (std::strcmp(a, "--progress") == 0) {
-      progress = 1;
-    } else if (std::strcmp(a, "--no-progress") == 0) {
-      progress = 0;
-    } else if (std::strcmp(a, "--stop-after") == 0) {
-      if (i + 1 >= argc) return usage_error("%s", "--stop-after needs a number of items");
-      if (!parse_count(argv[++i], &host.stop_after))
-        return usage_error("--stop-after needs a positive number of items, not '%s'", argv[i]);
-    } else if (std::strncmp(a, "--stop-after=", 13) == 0) {
-      if (!parse_count(a + 13, &host.stop_after))
-        return usage_error("--stop-after needs a positive number of items, not '%s'", a + 13);
+    if (positional.size() == 2)
+      return usage_error(std::string("unexpected argument '") + a + "' after the output path " +
+                         positional[1]);
+    if (a[0] == '-' && a[1] != '\0') {
+      std::string why = check_report_option(a);
+      if (!why.empty()) return usage_error(why);
+      report_options.push_back(a);
     } else {
-      return usage_error("unknown option '%s' (report options such as -S come after the host "
-                         "options, with a single dash)",
-                         a);
+      positional.push_back(a);
     }
   }
+  if (positional.empty()) return usage_error("the storage area and the output path are missing");
+  if (positional.size() == 1) return usage_error("the output path is missing");
+  const std::string output = positional[1];
 
   std::vector<char*> args;
   args.push_back(command_name.data());
-  for (; i < argc; ++i) args.push_back(argv[i]);
+  for (char* o : report_options) args.push_back(o);
+  args.push_back(positional[0]);
+  std::string output_arg = output == "-" ? kStandardOutputPath : output;
+  args.push_back(output_arg.data());
   args.push_back(nullptr);
 
   if (progress) host.bar = std::make_unique<ProgressBar>(stderr);
@@ -170,14 +307,22 @@ int run_report_command_line(int argc, char** argv) {
   g_interrupts = 0;
   sigaction(SIGINT, &action, &previous);
 
+  auto start = std::chrono::steady_clock::now();
   int result = command(static_cast<int>(args.size()) - 1, args.data(), window, detailed);
+  double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 
   sigaction(SIGINT, &previous, nullptr);
   quire_destroy_window(window);
   pb_set_print_handler(nullptr, nullptr);
   if (host.bar) host.bar->finish();
-  if (host.printed && !host.ended_line) std::fputc('\n', stderr);
-  return result == 1 ? 0 : 1;
+  if (result != 1) return kExitFailed;
+
+  QuireRunFigures figures{};
+  quire_run_figures(&figures);
+  print_run_figures(host, figures, seconds, output, quiet);
+  bool complete = !figures.stopped && !figures.ended_early && figures.names_missing == 0 &&
+                  figures.items_failed == 0 && !figures.log_lost;
+  return complete ? kExitComplete : kExitIncomplete;
 }
 
 }  // namespace quire::cli

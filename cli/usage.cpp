@@ -1,17 +1,80 @@
+#include <algorithm>
+#include <cstring>
+#include <string>
+#include <vector>
+
 #include "commands.h"
 
 namespace quire::cli {
+namespace {
+
+const char* const kCommandWords[] = {"mkhdr", "mkpc", "mkov", "mksplice", "mkmc",
+                                     "mkmod", "model", "ordml", "area"};
+
+// The number of single-character edits that turn a into b.
+size_t edit_distance(const std::string& a, const std::string& b) {
+  std::vector<size_t> row(b.size() + 1);
+  for (size_t j = 0; j <= b.size(); ++j) row[j] = j;
+  for (size_t i = 1; i <= a.size(); ++i) {
+    size_t diagonal = row[0];
+    row[0] = i;
+    for (size_t j = 1; j <= b.size(); ++j) {
+      size_t above = row[j];
+      row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] == b[j - 1] ? 0 : 1)});
+      diagonal = above;
+    }
+  }
+  return row[b.size()];
+}
+
+}  // namespace
 
 const char* program_usage() {
-  return "usage: quire KIND [--detailed] [--stop-after N] [--progress|--no-progress] [-Llist] [-Syy/mm/dd[,hh:mm]]\n"
-         "                  [-Eyy/mm/dd[,hh:mm]] [-N0|-N1] AREA OUTPUT\n"
+  return "usage: quire KIND [host options] [-Llist] [-Syy/mm/dd[,hh:mm]] [-Eyy/mm/dd[,hh:mm]] [-N0|-N1]\n"
+         "                  AREA OUTPUT\n"
          "       quire area import FILE|-\n"
          "       quire area export NAME [FILE]\n"
          "       quire area list\n"
          "       quire area generate NAME [--markers N] [--models N] [--orders N] [--pieces-per-marker N] [--seed S]\n"
+         "       quire --version | --help\n"
          "\n"
          "KIND is one of: mkhdr mkpc mkov mksplice mkmc mkmod model ordml.\n"
-         "OUTPUT ending in .dbf is written as a dBASE III table, anything else as CSV.\n";
+         "OUTPUT whose file name reads .dbf from its first \".\" is written as a dBASE III table,\n"
+         "anything else as CSV; - writes CSV to standard output.\n"
+         "\n"
+         "Host options, anywhere on the line:\n"
+         "  --detailed             the detailed column set and calendar times\n"
+         "  --quiet                no summary line at the end of the run\n"
+         "  --stop-after N         stop once N items are handled, keeping the rest of the previous table\n"
+         "  --progress, --no-progress  a progress bar on standard error (default: when it is a terminal)\n"
+         "\n"
+         "Exit status: 0 the table is complete and every change logged; 1 the command was rejected\n"
+         "or the table could not be written (the output path is as it was); 2 usage error;\n"
+         "3 the table was written but is not complete (stopped, a listed name not in the area,\n"
+         "an item that could not be read, or the change log could not be written).\n";
+}
+
+const char* program_version() { return QUIRE_VERSION; }
+
+const char* nearest_word(const char* word, const char* const* words, int count) {
+  std::string w = word ? word : "";
+  const char* best = nullptr;
+  size_t best_distance = 0;
+  for (int i = 0; i < count; ++i) {
+    size_t d = edit_distance(w, words[i]);
+    if (best == nullptr || d < best_distance) {
+      best = words[i];
+      best_distance = d;
+    }
+  }
+  // A slip of one or two characters, never a word of its own.
+  if (best == nullptr || best_distance == 0 || best_distance > 2 || best_distance >= w.size())
+    return nullptr;
+  return best;
+}
+
+const char* nearest_command(const char* word) {
+  return nearest_word(word, kCommandWords, static_cast<int>(std::size(kCommandWords)));
 }
 
 }  // namespace quire::cli

@@ -57,6 +57,44 @@ QUIRE_API intptr_t quire_send_message(QuireWindow window, unsigned int message, 
 typedef void (*QuireMessageBoxProc)(const char* text, void* context);
 QUIRE_API void quire_set_message_box_handler(QuireMessageBoxProc proc, void* context);
 
+/* The figures of the last report run of the process, for a host that wants
+ * to tell a complete table from a partial one. A host that does not ask is
+ * unaffected. Each command call starts them afresh; they stay readable until
+ * the next call. */
+typedef struct QuireRunFigures {
+  int64_t items_seen;    /* items the run came to: of the area, or names of the list file */
+  int64_t items_read;    /* items opened and read from the store */
+  int64_t items_reused;  /* items whose records were copied from the previous table */
+  int64_t rows_written;  /* records in the new table, written afresh or copied */
+  int64_t items_failed;  /* items for which the library printed an error line */
+  int64_t names_missing; /* names of the list file that the area does not have */
+  int stopped;           /* the host asked the run to stop before the last item */
+  int ended_early;       /* a lookup, open or close failed: later items were not read */
+  int log_lost;          /* delta.lst exists but this run's changes could not be logged */
+  int columns;           /* columns the table declared (see quire_run_column) */
+} QuireRunFigures;
+
+/* Fills figures with those of the last run. A run whose command returned 1
+ * wrote a table that is complete when stopped, ended_early and log_lost are
+ * 0 and items_failed and names_missing are 0. */
+QUIRE_API void quire_run_figures(QuireRunFigures* figures);
+
+/* Column index (0-based) of the last run's table: stores its name (owned by
+ * the library, valid until the next command call), type letter and width
+ * where the pointers are not null, and returns the number of its values that
+ * did not fit a dBASE column (texts cut to the width, numbers written as
+ * blanks; always 0 in CSV). Returns -1 for an index out of range. */
+QUIRE_API int64_t quire_run_column(int index, const char** name, char* type, int* width);
+
+/* While a command runs (inside a pb_printf handler or a window message):
+ * the name of the item being handled, or "" between items. */
+QUIRE_API const char* quire_current_item(void);
+
+/* Inside a pb_printf handler: when the text printed is the library's error
+ * line ("Error %d, %s(%d)"), a few words on what failed ("header read
+ * failed"); otherwise null. The printed text itself is unchanged. */
+QUIRE_API const char* quire_printing_error(void);
+
 /* The report commands, one per report kind. */
 QUIRE_API int dmp_mkhdr(int argc, char** argv, QuireWindow hwnd, int detailed);
 QUIRE_API int dmp_mkpc(int argc, char** argv, QuireWindow hwnd, int detailed);

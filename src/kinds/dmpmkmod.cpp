@@ -77,17 +77,17 @@ class MkmodReport : public MarkerReport {
                 const char* user_prev_mod) override {
     unsigned char header[records::marker_header::kSize] = {};
     if (pb_get_marker_header(name, header, item_area) != 1) {
-      print_library_error();
+      print_library_error("header read failed");
       return 0;
     }
     ModelListGuard list(nodes_);
     if (pb_locate_ordmod_marker(item_area) != 1) {
-      print_library_error();
+      print_library_error("model list not found");
       return 0;
     }
     int32_t models = records::load_i32(header + records::marker_header::kModels);
     if (load_model_list(&list.head, models, item_area, kMkmodListSource, nodes_) != 1) {
-      print_library_error();
+      print_library_error("model list read failed");
       return 0;
     }
     return write_marker_model_rows(name, list.head, pbc_last_mod_time, user_last_mod,

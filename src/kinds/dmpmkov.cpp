@@ -45,7 +45,7 @@ class MkovReport : public MarkerReport {
     for (int32_t i = 0; i < overrides; ++i) {
       std::memset(override_record, 0, sizeof override_record);
       if (pb_get_piece_override(item_area, i, header, override_record) != 1) {
-        print_library_error();
+        print_library_error("piece override read failed");
         continue;
       }
       char piece[po::kPieceSize + 1];

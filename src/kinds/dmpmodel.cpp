@@ -71,7 +71,7 @@ class ModelReport : public DumpReport {
                 const char* user_prev_mod) override {
     pb_model* model = nullptr;
     if (pb_get_model_ex(name, &model, item_area) != 1) {
-      print_library_error();
+      print_library_error("model read failed");
       pb_free_model_ex(&model);  // a no-op unless the library left a model behind
       return 0;
     }
@@ -89,6 +89,7 @@ class ModelReport : public DumpReport {
   int close_item(void* area, const char* name, unsigned char* item_area) override {
     return pb_close_model(area, name, item_area);
   }
+  const char* item_word() const override { return "model"; }
   int lookup_item(void* area, char* name, const char* pattern, int mode) override {
     return pb_lookup_models(area, name, pattern, mode);
   }

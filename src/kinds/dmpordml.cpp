@@ -45,14 +45,14 @@ class OrdmlReport : public DumpReport {
                 const char* user_prev_mod) override {
     unsigned char header[records::order_header::kSize] = {};
     if (pb_get_order_header(name, header, item_area) != 1) {
-      print_library_error();
+      print_library_error("header read failed");
       return 0;
     }
     // The list head is kept here, not in the header's 32-bit link slot.
     ModelListGuard list(nodes_);
     int32_t models = records::load_i32(header + records::order_header::kModels);
     if (load_model_list(&list.head, models, item_area, kOrdmlListSource, nodes_) != 1) {
-      print_library_error();
+      print_library_error("model list read failed");
       return 0;
     }
     return write_order_rows(name, list.head, models, pbc_last_mod_time, user_last_mod,
@@ -65,6 +65,7 @@ class OrdmlReport : public DumpReport {
   int close_item(void* area, const char* name, unsigned char* item_area) override {
     return pb_close_order(area, name, item_area);
   }
+  const char* item_word() const override { return "order"; }
   int lookup_item(void* area, char* name, const char* pattern, int mode) override {
     return pb_lookup_orders(area, name, pattern, mode);
   }

@@ -32,11 +32,11 @@ inline const unsigned char* read_marker_analysis(
     unsigned char (&header)[records::marker_header::kSizeEx]) {
   std::memset(header, 0, sizeof header);
   if (pb_get_marker_header_ex(name, header, static_cast<int>(sizeof header), item_area) != 1) {
-    print_library_error();
+    print_library_error("header read failed");
     return nullptr;
   }
   const auto* analysis = static_cast<const unsigned char*>(pb_hdr_analyze(item_area));
-  if (analysis == nullptr) print_library_error();
+  if (analysis == nullptr) print_library_error("analysis failed");
   return analysis;
 }
 

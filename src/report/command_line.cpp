@@ -168,9 +168,10 @@ int DumpReport::parse_command_line(int argc, char** argv) {
     return 0;
   }
   if (r != 1) {
-    print_library_error();
+    print_library_error("storage area lookup failed");
     return 0;
   }
+  area_name_ = area_name;
   if (notation == -1) notation = pb_use_area_notation(area_record);
   output_path = argv[i + 1];
   return 1;

@@ -7,6 +7,7 @@
 
 #include "quire/plotbase.h"
 #include "quire/records.h"
+#include "report/run_figures.h"
 
 namespace quire {
 namespace {
@@ -29,13 +30,15 @@ void copy_user_text(const char* text, size_t size, char* out) {
 void set_host_window(QuireWindow window) { g_host_window = window; }
 QuireWindow host_window() { return g_host_window; }
 
-void print_library_error() {
+void print_library_error(const char* what) {
   char source[sizeof pb_error.source + 1];
   size_t n = records::text_length(reinterpret_cast<const unsigned char*>(pb_error.source),
                                   sizeof pb_error.source);
   std::memcpy(source, pb_error.source, n);
   source[n] = 0;
+  note_error_line(what);
   pb_printf("Error %d, %s(%d)", pb_error.code, source, pb_error.line);
+  end_error_line();
 }
 
 DumpReport::DumpReport() {
@@ -60,6 +63,7 @@ int DumpReport::run_report(int argc, char** argv) {
   stopped = 0;
   ended_early = 0;
   failed_item[0] = 0;
+  begin_run_figures();
   if (parse_command_line(argc, argv) != 1) return 0;
   for (TimeTextCache& c : time_cache_) c.valid = false;
   // An output that cannot be created ends the command: nothing is walked and
@@ -74,6 +78,7 @@ int DumpReport::dump_all_items() {
   while (r == kItemDone) {
     if (stop_requested) {
       stopped = 1;
+      note_run_stopped();
       table().copy_remaining_previous();
       return 1;
     }
@@ -83,6 +88,7 @@ int DumpReport::dump_all_items() {
     // The items after the failure were not looked at: they keep their
     // previous records, as in a stopped run, and none is taken for deleted.
     ended_early = 1;
+    note_run_ended_early();
     table().copy_remaining_previous();
   }
   return 1;
@@ -104,25 +110,38 @@ DumpReport::ItemResult DumpReport::dump_next_item(int first) {
   char name[kItemNameSize] = {};
   int r;
   if (list_file) {
-    int listed = read_list_name(name);
-    if (listed == 0) return kNoMoreItems;
-    if (listed < 0) return kItemFailed;
-    std::memcpy(failed_item, name, sizeof failed_item);
-    r = lookup_item(area_record, name, name, 0);
+    // A name the area does not have is reported and skipped; the names
+    // after it are still dumped.
+    for (;;) {
+      int listed = read_list_name(name);
+      if (listed == 0) return kNoMoreItems;
+      if (listed < 0) return kItemFailed;
+      std::memcpy(failed_item, name, sizeof failed_item);
+      begin_item(name);
+      r = lookup_item(area_record, name, failed_item, 0);
+      if (r != 0) break;
+      end_item();
+      note_name_missing();
+      pb_printf("%s %s is not in storage area %s; skipped\n", item_word(), failed_item, area_name_);
+    }
   } else {
     failed_item[0] = 0;
     r = lookup_item(area_record, name, "*", first ? 0 : 1);
+    if (r == 0) return kNoMoreItems;
+    if (r == 1) begin_item(name);
   }
-  // 0 is the library's "no (further) match"; any other result but 1 is a
-  // failure of the store, which must not pass for the end of the area.
-  if (r == 0) return list_file ? kNameNotFound : kNoMoreItems;
+  // Any result but 0 and 1 is a failure of the store, which must not pass
+  // for the end of the area.
   if (r != 1) {
-    print_library_error();
+    print_library_error("item lookup failed");
+    end_item();
     return kItemFailed;
   }
   name[kItemNameSize - 1] = 0;
   std::memcpy(failed_item, name, sizeof failed_item);
-  if (dump_one_item(name) != 1) return kItemFailed;
+  int dumped = dump_one_item(name);
+  end_item();
+  if (dumped != 1) return kItemFailed;
   failed_item[0] = 0;
   post_progress();
   stop_requested = poll_stop();
@@ -136,13 +155,17 @@ int DumpReport::dump_one_item(const char* name) {
   if (t < start_time || t > end_time) return 1;
 
   const char* stamp = cached_time_text(0, t);
-  if (table().reuse_previous_record(name, stamp) == 0) return 1;
+  if (table().reuse_previous_record(name, stamp) == 0) {
+    note_item_reused();
+    return 1;
+  }
 
   unsigned char item_area[records::item_area::kSize] = {};
   if (open_item(area_record, name, item_area) != 1) {
-    print_library_error();
+    print_library_error("open failed");
     return 0;
   }
+  note_item_read();
   int32_t creation_time = pbc_creation_time == -1 ? 0 : pbc_creation_time;
   int32_t prev_mod_time = pbc_prev_mod_time == -1 ? 0 : pbc_prev_mod_time;
   char user_last_mod[kUserTextSize];
@@ -156,7 +179,7 @@ int DumpReport::dump_one_item(const char* name) {
             user_prev_mod);
 
   if (close_item(area_record, name, item_area) != 1) {
-    print_library_error();
+    print_library_error("close failed");
     return 0;
   }
   return 1;

@@ -40,7 +40,10 @@ int parse_date_time(const char* text, int32_t* bound);
 extern const char kUsageText[];
 
 // Prints the library's error record as "Error %d, %s(%d)" through pb_printf.
-void print_library_error();
+// what says in a few words what failed ("header read failed"); it is not
+// printed, but a host reads it while the line goes out (quire.h), and the
+// item being handled counts as failed in the run's figures.
+void print_library_error(const char* what);
 
 // The module-level host window of the latest command call.
 void set_host_window(QuireWindow window);
@@ -68,6 +71,9 @@ class DumpReport {
   virtual int open_item(void* area, const char* name, unsigned char* item_area) = 0;
   virtual int close_item(void* area, const char* name, unsigned char* item_area) = 0;
   virtual int lookup_item(void* area, char* name, const char* pattern, int mode) = 0;
+
+  // What the items of this report are called in messages ("marker").
+  virtual const char* item_word() const { return "item"; }
 
   // The whole run: 1 when the command line was accepted and the output
   // finished, 0 when the command line was rejected or the output failed.
@@ -124,8 +130,8 @@ class DumpReport {
   // ended it (the library's error has been printed). Either way the table
   // holds the previous table's records of the items the run did not reach,
   // so it is not complete. failed_item names the item concerned: the
-  // item whose open or close failed, the listed name whose lookup failed or
-  // found nothing, empty when the lookup of the next item of the area failed.
+  // item whose open or close failed, the listed name whose lookup failed,
+  // empty when the lookup of the next item of the area failed.
   int stopped = 0;
   int ended_early = 0;
   char failed_item[kItemNameSize] = {};
@@ -135,7 +141,6 @@ class DumpReport {
   enum ItemResult {
     kItemDone,      // the item was handled; the loop goes on
     kNoMoreItems,   // the area (or the list file) has no further item
-    kNameNotFound,  // the listed name is not in the area; the loop ends
     kItemFailed,    // a lookup, open, close or list-file read failed
   };
 
@@ -169,6 +174,7 @@ class DumpReport {
   const char* list_path_ = "";  // the -L value of list_file, for messages
   int item_number_ = 0;
   int total_items_ = 0;
+  const char* area_name_ = "";  // as given on the command line
 };
 
 // The three marker operations shared by the six marker report kinds.
@@ -177,6 +183,7 @@ class MarkerReport : public DumpReport {
   int open_item(void* area, const char* name, unsigned char* item_area) override;
   int close_item(void* area, const char* name, unsigned char* item_area) override;
   int lookup_item(void* area, char* name, const char* pattern, int mode) override;
+  const char* item_word() const override { return "marker"; }
 };
 
 // Runs one command: stores the window, constructs Report, sets detailed,

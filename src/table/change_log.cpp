@@ -4,13 +4,17 @@
 #include <vector>
 
 #include "quire/plotbase.h"
+#include "table/table_figures.h"
 
 namespace quire::table {
 
 void ChangeLog::open(const std::string& path) {
   discard();
   if (file_.open_append(path)) return;
-  if (!file_.status().ok()) pb_printf("%s; changes of this run are not logged\n", file_.status().message().c_str());
+  if (!file_.status().ok()) {
+    note_change_log_lost();
+    pb_printf("%s; changes of this run are not logged\n", file_.status().message().c_str());
+  }
 }
 
 void ChangeLog::append(std::string_view text) {

@@ -30,6 +30,7 @@
 #include "quire/plotbase.h"
 #include "table/change_log.h"
 #include "table/previous_table.h"
+#include "table/table_figures.h"
 #include "table/table_format.h"
 #include "table/table_output.h"
 #include "table/table_writer.h"
@@ -111,6 +112,7 @@ class ReportTable::Impl {
 int ReportTable::Impl::open(const char* path, const char* key_column, const char* time_column,
                             int notation) {
   abandon();
+  reset_table_figures();
   if (path == nullptr || *path == '\0') {
     pb_printf("cannot write the table: no output path given\n");
     return 0;
@@ -195,6 +197,7 @@ void ReportTable::Impl::define_field(int is_last, char type, int width, int deci
     field.width = width < 0 ? 0 : (width > kMaxWidth ? kMaxWidth : width);
     field.decimals = decimals < 0 ? 0 : (decimals > kMaxDecimals ? kMaxDecimals : decimals);
     writer_->add_column(field, name != nullptr ? name : "");
+    note_column(field_count(), field.type, field.width, name);
     fields_.push_back(field);
   }
   if (is_last && !header_complete_) finish_header();
@@ -218,6 +221,7 @@ void ReportTable::Impl::finish_header() {
 }
 
 void ReportTable::Impl::start_record() {
+  note_row();
   writer_->start_record();
   position_ = 0;
 }
@@ -316,6 +320,7 @@ void ReportTable::Impl::write_text(int is_first, const char* text) {
 void ReportTable::Impl::copy_previous_record() {
   if (in_record()) pad_record();
   if (raw_copy_) {
+    note_row();
     writer_->copy_record(*previous_);
   } else {
     // Between layouts: value by value; a missing value is an empty text or

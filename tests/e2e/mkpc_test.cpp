@@ -37,8 +37,9 @@ class Mkpc : public ::testing::Test {
     RunResult r = import_area(kArea);
     ASSERT_EQ(r.status, 0) << r.err;
   }
+  // Runs quire mkpc without its summary line.
   RunResult mkpc(std::vector<std::string> args) {
-    args.insert(args.begin(), {"mkpc", "--no-progress"});
+    args.insert(args.begin(), {"mkpc", "--no-progress", "--quiet"});
     return run_quire(args);
   }
   std::vector<std::string> lines(const std::string& name) {
@@ -89,6 +90,8 @@ TEST_F(Mkpc, DetailedCsvAddsAreaPerimeterSizeAndCalendarTimes) {
 TEST_F(Mkpc, DetailedDbaseRecordsAreFixedWidth) {
   RunResult r = mkpc({"--detailed", "E2E", "out.dbf"});
   ASSERT_EQ(r.status, 0) << r.err;
+  // LONGSIZE9 does not fit the Size column: said once, at the end.
+  EXPECT_EQ(r.err, "quire mkpc: column Size: 1 value cut to 6 characters\n");
   std::string t = read_file(store_.path("out.dbf"));
   const size_t columns = 12;
   const size_t header = 33 + 32 * columns;
@@ -129,30 +132,62 @@ TEST_F(Mkpc, DateFilterAndListFileSelectMarkers) {
   EXPECT_EQ(l[3].rfind(R"("M1","FRONT")", 0), 0u);
 }
 
-TEST_F(Mkpc, StopAfterKeepsTheFirstMarkers) {
+TEST_F(Mkpc, StopAfterKeepsTheFirstMarkersAndExitsWithThree) {
   RunResult r = mkpc({"--stop-after", "1", "E2E", "out.csv"});
-  ASSERT_EQ(r.status, 0) << r.err;
+  ASSERT_EQ(r.status, 3) << r.err;
   EXPECT_EQ(lines("out.csv").size(), 5u);  // M1's three rows
   r = mkpc({"--stop-after=2", "E2E", "two.csv"});
-  ASSERT_EQ(r.status, 0) << r.err;
+  ASSERT_EQ(r.status, 3) << r.err;
   EXPECT_EQ(lines("two.csv").size(), 5u);  // M2 has no rows
+}
+
+// The summary line counts what the run did: a first run reads every marker,
+// a rerun after one change reads that one and reuses the rest.
+TEST_F(Mkpc, SummaryCountsItemsRowsAndReuse) {
+  RunResult r = run_quire({"mkpc", "--no-progress", "E2E", "out.csv"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(std::regex_match(
+      r.err, std::regex(R"(quire mkpc: 3 markers: 3 read, 0 reused, 4 rows, 0 failed, [0-9.]+ s -> out\.csv\n)")))
+      << r.err;
+  ASSERT_EQ(import_area(std::regex_replace(kArea, std::regex("1153008001"), "1153008002")).status, 0);
+  r = run_quire({"mkpc", "--no-progress", "E2E", "out.csv"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.err.find(": 3 markers: 2 read, 1 reused, 4 rows, 0 failed, "), std::string::npos) << r.err;
+  // Names the area does not have are reported, skipped, and make the run
+  // incomplete: exit status 3.
+  write_file(store_.path("names.lst"), "NOPE\nm3\n");
+  r = run_quire({"mkpc", "--no-progress", "-Lnames.lst", "E2E", "listed.csv"});
+  EXPECT_EQ(r.status, 3) << r.err;
+  EXPECT_NE(r.err.find("quire mkpc: marker NOPE is not in storage area E2E; skipped\n"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find(": 2 markers: 1 read, 0 reused, 1 row, 0 failed, "), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("(incomplete: 1 listed name not in the area)"), std::string::npos) << r.err;
+  EXPECT_EQ(lines("listed.csv").size(), 3u);
+}
+
+// Host options stand anywhere: before the kind, between the arguments and
+// after the output path.
+TEST_F(Mkpc, HostOptionsAreTakenAnywhere) {
+  for (const auto& args : std::vector<std::vector<std::string>>{
+           {"--detailed", "mkpc", "--quiet", "E2E", "a.csv"},
+           {"mkpc", "E2E", "--quiet", "b.csv", "--detailed"},
+           {"mkpc", "-N0", "E2E", "c.csv", "--detailed", "--quiet", "--stop-after", "9"}}) {
+    RunResult r = run_quire(args);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+  }
+  for (const char* name : {"a.csv", "b.csv", "c.csv"})
+    EXPECT_EQ(lines(name)[1].rfind(R"("Name","Piece","Category","Area",)", 0), 0u) << name;
 }
 
 TEST_F(Mkpc, RejectedCommandLinesExitWithOne) {
   RunResult r = mkpc({"NOPE", "out.csv"});
   EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.err, "Unrecognized Storage Area: NOPE.\n");
+  EXPECT_EQ(r.err, "quire mkpc: Unrecognized Storage Area: NOPE.\n");
   EXPECT_FALSE(std::filesystem::exists(store_.path("out.csv")));
 
   r = mkpc({"-S06/02/29", "E2E", "out.csv"});
   EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.err, "Error, invalid format time use: YY/MM/DD[,HH:MM].\n");
-
-  for (const auto& args : std::vector<std::vector<std::string>>{{}, {"E2E"}, {"-S06/07/01", "E2E"}}) {
-    r = mkpc(args);
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err.rfind("Usage:\tDMP [-Syy/mm/dd[,hh:mm]]", 0), 0u) << r.err;
-  }
+  EXPECT_EQ(r.err, "quire mkpc: Error, invalid format time use: YY/MM/DD[,HH:MM].\n");
   EXPECT_FALSE(std::filesystem::exists(store_.path("out.csv")));
 }
 
@@ -160,35 +195,57 @@ TEST_F(Mkpc, DamagedAreaNamesTheFileThenPrintsTheLibraryError) {
   write_file(store_.store() / "broken.sqlite", "this is not a database");
   RunResult r = mkpc({"BROKEN", "out.csv"});
   EXPECT_EQ(r.status, 1);
-  EXPECT_TRUE(std::regex_match(r.err, std::regex("area BROKEN: [^\n]+/broken\\.sqlite: file is not a database\n"
-                                                 "Error -?[0-9]+, [^\n]+\\([0-9]+\\)\n")))
+  EXPECT_TRUE(std::regex_match(r.err, std::regex("quire mkpc: area BROKEN: [^\n]+/broken\\.sqlite: file is not a database\n"
+                                                 "quire mkpc: Error -?[0-9]+, [^\n]+\\([0-9]+\\): storage area lookup failed\n")))
       << r.err;
   EXPECT_FALSE(std::filesystem::exists(store_.path("out.csv")));
 }
 
-TEST_F(Mkpc, HostUsageErrorsExitWithTwo) {
+TEST_F(Mkpc, UsageErrorsExitWithTwoAndTouchNothing) {
+  write_file(store_.path("names.lst"), "M1\n");
+  std::filesystem::create_directory(store_.path("dir.lst"));
   for (const auto& args : std::vector<std::vector<std::string>>{
            {"nosuchkind", "E2E", "out.csv"},
            {"mkpc", "--bogus", "E2E", "out.csv"},
+           {"mkpc", "E2E", "out.csv", "--bogus"},
            {"mkpc", "--stop-after", "0", "E2E", "out.csv"},
            {"mkpc", "--stop-after", "x", "E2E", "out.csv"},
            {"mkpc", "--stop-after"},
+           {"mkpc"},
+           {"mkpc", "E2E"},
+           {"mkpc", "-X", "E2E", "out.csv"},
+           {"mkpc", "-N2", "E2E", "out.csv"},
+           {"mkpc", "-N", "E2E", "out.csv"},
+           {"mkpc", "-Lno-such.lst", "E2E", "out.csv"},
+           {"mkpc", "-Ldir.lst", "E2E", "out.csv"},
+           {"mkpc", "E2E", "out.csv", "extra"},
+           {"mkpc", "E2E", "out.csv", "-Lnames.lst"},
        }) {
     RunResult r = run_quire(args);
-    EXPECT_EQ(r.status, 2) << args[0] << " " << args[1];
-    EXPECT_NE(r.err.find("quire: "), std::string::npos) << r.err;
+    EXPECT_EQ(r.status, 2) << args.size() << " " << args.back();
+    EXPECT_EQ(r.err.rfind("quire: ", 0), 0u) << r.err;
   }
   EXPECT_FALSE(std::filesystem::exists(store_.path("out.csv")));
+  RunResult r = run_quire({"mkpcc", "E2E", "out.csv"});
+  EXPECT_NE(r.err.find("did you mean mkpc?"), std::string::npos) << r.err;
+  r = run_quire({"area", "lst"});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.err.find("unknown subcommand 'lst'; did you mean list?"), std::string::npos) << r.err;
+  r = run_quire({"area", "generate", "X", "--markers", "abc"});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.err.find("expected a whole number from 0 to "), std::string::npos) << r.err;
 }
 
-TEST_F(Mkpc, HostOptionsEndAtTheFirstArgument) {
-  // --detailed after the area name is the command's own (ignored) option.
-  RunResult r = mkpc({"E2E", "out.csv", "--detailed"});
-  ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(lines("out.csv")[1], kPlainColumns);
-  r = mkpc({"--", "-Q", "E2E", "dash.csv"});
-  ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(lines("dash.csv").size(), 6u);
+TEST_F(Mkpc, VersionAndHelp) {
+  RunResult r = run_quire({"--version"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_TRUE(std::regex_match(r.out, std::regex("quire [0-9]+\\.[0-9]+\\.[0-9]+\n"))) << r.out;
+  for (const char* option : {"-h", "--help"}) {
+    r = run_quire({option});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_NE(r.out.find("Exit status"), std::string::npos);
+    EXPECT_EQ(run_quire({"mkpc", "E2E", option}).out, r.out);
+  }
 }
 
 TEST_F(Mkpc, UnwritableOutputExitsWithOne) {

@@ -72,10 +72,10 @@ inline void import_or_fail(const json& area_json) {
   ASSERT_EQ(r.status, 0) << r.err;
 }
 
-// Runs `quire KIND --no-progress [--detailed] OPTIONS... AREA OUTPUT`.
+// Runs `quire KIND --no-progress --quiet [--detailed] OPTIONS... AREA OUTPUT`.
 inline ReportRun run_report(const std::string& kind, bool detailed, const std::string& output,
                             const std::vector<std::string>& options = {}) {
-  std::vector<std::string> args{kind, "--no-progress"};
+  std::vector<std::string> args{kind, "--no-progress", "--quiet"};
   if (detailed) args.push_back("--detailed");
   args.insert(args.end(), options.begin(), options.end());
   args.insert(args.end(), {"AREA", output});

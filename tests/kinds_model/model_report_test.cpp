@@ -32,7 +32,7 @@ json models_area() {
 }
 
 const char kMissingP2[] =
-    "Piece P2 does not exist in Storage Area AREA. It will be ommitted from the report.\n";
+    "quire model: model M1: Piece P2 does not exist in Storage Area AREA. It will be ommitted from the report.\n";
 
 TEST_F(ModelReportsTest, ModelRowsListBasePiecesBeforeGroups) {
   import_or_fail(models_area());
@@ -75,7 +75,7 @@ TEST_F(ModelReportsTest, ModelMessageComesFromTheResourceLibrary) {
   import_or_fail(models_area());
   ReportRun r = run_report("model", false, store_.path("s.csv"), copied_program("de", german));
   EXPECT_EQ(r.run.err,
-            "Teil P2 existiert nicht im Speicherbereich AREA. Es wird im Bericht ausgelassen.\n");
+            "quire model: model M1: Teil P2 existiert nicht im Speicherbereich AREA. Es wird im Bericht ausgelassen.\n");
 }
 
 TEST_F(ModelReportsTest, ModelUnreadableModelSkipsOnlyThatModel) {
@@ -83,8 +83,8 @@ TEST_F(ModelReportsTest, ModelUnreadableModelSkipsOnlyThatModel) {
   area["models"][0]["faults"] = {{"model", true}};
   import_or_fail(area);
   ReportRun r = run_report("model", false, store_.path("s.csv"));
-  EXPECT_EQ(r.run.status, 0) << r.run.err;
-  EXPECT_EQ(r.run.err.rfind("Error ", 0), 0u) << r.run.err;
+  EXPECT_EQ(r.run.status, 3) << r.run.err;
+  EXPECT_EQ(r.run.err.rfind("quire model: model M1: Error ", 0), 0u) << r.run.err;
   EXPECT_EQ(r.column("Model_Name"), "M3");
 }
 

@@ -68,7 +68,7 @@ struct ReportRun {
 inline ReportRun run_report(const std::string& kind, bool detailed, const std::string& output,
                             const std::string& program = quire_program()) {
   ReportRun r;
-  r.run = run_shell(shell_quote(program) + " " + kind + " --no-progress" +
+  r.run = run_shell(shell_quote(program) + " " + kind + " --no-progress --quiet" +
                     (detailed ? " --detailed" : "") + " AREA " + shell_quote(output));
   r.bytes = read_file(output);
   for (const std::string& text : csv_lines(r.bytes)) {

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "fake_report.h"
+#include "report/run_figures.h"
 #include "report_test_support.h"
 #include "support/test_support.h"
 
@@ -60,6 +61,7 @@ class Pipeline : public ::testing::Test {
   int run(FakeReport& report, Setup setup) {
     report.output_path = output_.c_str();
     report.notation = 0;
+    begin_run_figures();  // as run_report does
     setup(report);
     if (report.write_header() != 1) return -1;
     report.dump_all_items();
@@ -217,8 +219,20 @@ TEST_F(ListFile, LongLinesAreTakenTwentyCharactersAtATime) {
             (std::vector<std::string>{"ABCDEFGHIJKLMNOPQRST", "Z"}));
 }
 
-TEST_F(ListFile, UnknownNameEndsTheRunAndEmptyListsDumpNothing) {
-  EXPECT_EQ(dump_list("A\nNOPE\nC\n", three_items()), std::vector<std::string>{"A"});
+TEST_F(ListFile, UnknownNameIsReportedAndSkippedAndEmptyListsDumpNothing) {
+  {
+    CapturedMessages captured;
+    EXPECT_EQ(dump_list("A\nNOPE\nC\nGONE\n", three_items()), (std::vector<std::string>{"A", "C"}));
+    EXPECT_NE(captured.text().find("item NOPE is not in storage area "), std::string::npos) << captured.text();
+    EXPECT_NE(captured.text().find("item GONE is not in storage area "), std::string::npos) << captured.text();
+    QuireRunFigures f{};
+    quire_run_figures(&f);
+    EXPECT_EQ(f.items_seen, 4);
+    EXPECT_EQ(f.items_read, 2);
+    EXPECT_EQ(f.names_missing, 2);
+    EXPECT_EQ(f.rows_written, 2);
+    EXPECT_EQ(f.items_failed, 0);
+  }
   EXPECT_TRUE(dump_list("", three_items()).empty());
   EXPECT_TRUE(dump_list("\r\n\n\r\n", three_items()).empty());
   EXPECT_TRUE(rows().empty());
@@ -237,6 +251,13 @@ TEST_F(Pipeline, OpenFailureIsReportedAndEndsTheLoop) {
                 }),
             1);
   EXPECT_EQ(captured.text(), "Error 41, fake.cpp(7)");
+  QuireRunFigures f{};
+  quire_run_figures(&f);
+  EXPECT_EQ(f.items_seen, 2);
+  EXPECT_EQ(f.items_read, 1);
+  EXPECT_EQ(f.items_failed, 1);
+  EXPECT_EQ(f.ended_early, 1);
+  EXPECT_EQ(f.rows_written, 1);
   EXPECT_EQ(report.opened, (std::vector<std::string>{"A", "B"}));
   EXPECT_EQ(report.closes, 1);
   EXPECT_EQ(rows().size(), 1u);

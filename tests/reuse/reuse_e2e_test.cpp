@@ -181,7 +181,7 @@ TEST_F(ReuseRuns, UnchangedRerunOpensNoItem) {
     form.insert(form.begin(), {"mkpc", "--no-progress"});
     RunResult r = quire_in(work, form);
     EXPECT_EQ(0, r.status) << table;
-    EXPECT_EQ("", r.err) << table;
+    EXPECT_EQ("quire mkpc: 1000 markers: 0 read, 1000 reused, 12000 rows, 0 failed, ", r.err.substr(0, 69)) << table;
     std::string now = read_file(work / table);
     std::string before = read_file(work / "OLD.DAT");
     ASSERT_EQ(before.size(), now.size()) << table;
@@ -260,7 +260,8 @@ TEST_F(ReuseRuns, StopRequestKeepsTheRestOfThePreviousOutput) {
   for (json& marker : area["markers"]) marker["modified"] = 77;
   import(area);
   write_file(work / "delta.lst", "");
-  ASSERT_EQ(0, quire_in(work, {"mkpc", "--no-progress", "--stop-after", "1", "BIG", "out.csv"}).status);
+  // A stopped run writes its table but says it is not complete.
+  ASSERT_EQ(3, quire_in(work, {"mkpc", "--no-progress", "--stop-after", "1", "BIG", "out.csv"}).status);
   std::vector<std::string> lines = csv_lines(read_file(work / "out.csv"));
   std::vector<std::string> old_lines = csv_lines(previous);
   ASSERT_EQ(old_lines.size(), lines.size());

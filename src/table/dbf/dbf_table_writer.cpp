@@ -5,6 +5,7 @@
 
 #include "quire/records.h"
 #include "table/dbf/dbf_previous_reader.h"
+#include "table/table_figures.h"
 
 namespace quire::table {
 
@@ -48,6 +49,7 @@ void DbfTableWriter::end_columns() { out_.put(static_cast<char>(kDbfHeaderTermin
 void DbfTableWriter::start_record() {
   ++record_count_;
   out_.put(' ');
+  column_ = 0;
 }
 
 void DbfTableWriter::put_text(const FieldSpec& field, const char* text, bool) {
@@ -58,6 +60,8 @@ void DbfTableWriter::put_text(const FieldSpec& field, const char* text, bool) {
   std::memcpy(p, text, length);
   std::memset(p + length, ' ', w - length);
   out_.commit(w);
+  if (nul == nullptr && text[w] != '\0') note_value_cut(column_);  // cut to the width
+  ++column_;
 }
 
 // A number right-aligned in its width; one that does not fit, or no value,
@@ -67,11 +71,13 @@ void DbfTableWriter::put_number(const FieldSpec& field, const char* text, size_t
   char* p = out_.reserve(w);
   if (length > w) {
     std::memset(p, ' ', w);
+    note_value_cut(column_);
   } else {
     std::memset(p, ' ', w - length);
     std::memcpy(p + (w - length), text, length);
   }
   out_.commit(w);
+  ++column_;
 }
 
 bool DbfTableWriter::copies_as_is(const PreviousTableReader& previous) const {

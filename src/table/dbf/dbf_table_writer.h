@@ -39,6 +39,7 @@ class DbfTableWriter final : public TableWriter {
   uint16_t header_length_ = 33;
   uint16_t record_length_ = 1;
   std::vector<int> widths_;
+  int column_ = 0;  // index of the next value within the record
   std::vector<std::string> names_;
 };
 

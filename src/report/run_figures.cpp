@@ -1,0 +1,80 @@
+#include "report/run_figures.h"
+
+#include <cstdio>
+
+#include "quire/quire.h"
+#include "report/dump_report.h"
+#include "table/table_figures.h"
+
+namespace quire {
+namespace {
+
+struct Figures {
+  QuireRunFigures run = {};
+  char item[kItemNameSize] = {};
+  bool item_failed = false;
+  const char* error_what = nullptr;
+};
+
+Figures g_figures;
+
+}  // namespace
+
+void begin_run_figures() {
+  g_figures = Figures();
+  table::reset_table_figures();
+}
+
+void begin_item(const char* name) {
+  ++g_figures.run.items_seen;
+  std::snprintf(g_figures.item, sizeof g_figures.item, "%s", name ? name : "");
+  g_figures.item_failed = false;
+}
+
+void note_item_read() { ++g_figures.run.items_read; }
+void note_item_reused() { ++g_figures.run.items_reused; }
+
+void end_item() {
+  g_figures.item[0] = '\0';
+  g_figures.item_failed = false;
+}
+
+void note_name_missing() { ++g_figures.run.names_missing; }
+void note_run_stopped() { g_figures.run.stopped = 1; }
+void note_run_ended_early() { g_figures.run.ended_early = 1; }
+
+void note_error_line(const char* what) {
+  if (g_figures.item[0] != '\0' && !g_figures.item_failed) {
+    g_figures.item_failed = true;
+    ++g_figures.run.items_failed;
+  }
+  g_figures.error_what = what ? what : "";
+}
+
+void end_error_line() { g_figures.error_what = nullptr; }
+
+}  // namespace quire
+
+extern "C" {
+
+QUIRE_API void quire_run_figures(QuireRunFigures* figures) {
+  if (figures == nullptr) return;
+  *figures = quire::g_figures.run;
+  figures->rows_written = quire::table::table_rows();
+  figures->log_lost = quire::table::change_log_lost() ? 1 : 0;
+  figures->columns = quire::table::table_columns();
+}
+
+QUIRE_API int64_t quire_run_column(int index, const char** name, char* type, int* width) {
+  if (index < 0 || index >= quire::table::table_columns()) return -1;
+  if (name) *name = quire::table::column_name(index);
+  if (type) *type = quire::table::column_type(index);
+  if (width) *width = quire::table::column_width(index);
+  return quire::table::column_values_cut(index);
+}
+
+QUIRE_API const char* quire_current_item(void) { return quire::g_figures.item; }
+
+QUIRE_API const char* quire_printing_error(void) { return quire::g_figures.error_what; }
+
+}  // extern "C"
