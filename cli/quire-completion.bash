@@ -1,0 +1,61 @@
+# Bash completion for quire: report kinds, host options, report options,
+# `quire area` subcommands and the names of the store's areas.
+# Installed as share/bash-completion/completions/quire.
+
+# The area names of the store, as `quire area list` gives them.
+_quire_areas() {
+  "$1" area list 2>/dev/null | sed -n 's/^\(.*\): [0-9][0-9]* markers\{0,1\}, .*$/\1/p'
+}
+
+# COMPREPLY from compgen with the given arguments, one candidate a line, so
+# that file names with blanks stay whole.
+_quire_reply() {
+  mapfile -t COMPREPLY < <(compgen "$@")
+}
+
+_quire() {
+  local cur=${COMP_WORDS[COMP_CWORD]} prev=${COMP_WORDS[COMP_CWORD-1]} program=${COMP_WORDS[0]}
+  local kinds="mkhdr mkpc mkov mksplice mkmc mkmod model ordml"
+  local host_options="--detailed --quiet --stop-after --progress --no-progress --help"
+  COMPREPLY=()
+  if ((COMP_CWORD == 1)); then
+    _quire_reply -W "$kinds area --help --version" -- "$cur"
+    return
+  fi
+  if [[ ${COMP_WORDS[1]} == area ]]; then
+    if ((COMP_CWORD == 2)); then
+      _quire_reply -W "import export list generate" -- "$cur"
+      return
+    fi
+    case ${COMP_WORDS[2]} in
+      import) _quire_reply -f -- "$cur" ;;
+      export)
+        if ((COMP_CWORD == 3)); then _quire_reply -W "$(_quire_areas "$program")" -- "$cur"
+        else _quire_reply -f -- "$cur"; fi ;;
+      generate)
+        [[ $cur == -* ]] &&
+          _quire_reply -W "--markers --models --orders --pieces-per-marker --seed" -- "$cur" ;;
+    esac
+    return
+  fi
+  [[ $prev == --stop-after ]] && return
+  case $cur in
+    --*) _quire_reply -W "$host_options" -- "$cur"; return ;;
+    -L*) _quire_reply -f -P -L -- "${cur#-L}"; return ;;
+    -*) _quire_reply -W "-L -S -E -N0 -N1" -- "$cur"; return ;;
+  esac
+  # The first argument that is no option is the area, the second the output.
+  local i arguments=0
+  for ((i = 2; i < COMP_CWORD; i++)); do
+    case ${COMP_WORDS[i]} in
+      --stop-after) ((i++)) ;;
+      -?*) ;;
+      *) ((arguments++)) ;;
+    esac
+  done
+  if ((arguments == 0)); then _quire_reply -W "$(_quire_areas "$program")" -- "$cur"
+  elif ((arguments == 1)); then _quire_reply -f -- "$cur"
+  fi
+}
+
+complete -o filenames -F _quire quire
