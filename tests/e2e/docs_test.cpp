@@ -1,0 +1,101 @@
+// What the documentation promises: the README's recipes for opening a table
+// (run on a table with an accented text, hexadecimal times that look like
+// numbers and values with a comma, a quote and a line break; a reader that
+// is not installed is skipped), the example area, and the column dictionary
+// of docs/reports.md.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "support/test_support.h"
+
+namespace quire::testing {
+namespace {
+
+// 0x590e0288 reads as 5.9E+290 to a reader that guesses types.
+const char kArea[] = R"({
+  "name": "READ", "notation": 0, "precision": 2,
+  "markers": [{"name": "M1", "modified": 1494090376, "created": 1494090376, "prev_modified": -1,
+    "user_last_mod": "Zo\u00eb", "user_created": "a,b \"c\"\nd",
+    "pieces": [{"name": "\u00c4rmel", "category": "x, \"y\"\nz", "area": 1.5, "perimeter": 2, "size": "M"}]}]})";
+
+class Readers : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_EQ(import_area(kArea).status, 0);
+    RunResult r = run_quire({"mkpc", "--quiet", "--no-progress", "READ", "out.csv"});
+    ASSERT_EQ(r.status, 0) << r.err;
+  }
+  static bool have(const std::string& command) { return run_shell(command + " >/dev/null 2>&1").status == 0; }
+
+  TempStore store_;
+};
+
+TEST_F(Readers, Pandas) {
+  if (!have("/usr/bin/python3 -c 'import pandas'")) GTEST_SKIP() << "python3-pandas missing";
+  RunResult r = run_shell(
+      "/usr/bin/python3 -c " +
+      shell_quote("import pandas as pd\n"
+                  "df = pd.read_csv('out.csv', skiprows=1, encoding='cp1252', keep_default_na=False,\n"
+                  "                 dtype={'Time': str, 'Created_Time': str, 'Prev_Mod_Time': str})\n"
+                  "row = df.iloc[0]\n"
+                  "assert row['Piece'] == '\\u00c4rmel', row['Piece']\n"
+                  "assert row['Category'] == 'x, \"y\"\\nz', row['Category']\n"
+                  "assert row['Time'] == '590e0288', row['Time']\n"
+                  "assert row['User_Prev_Mod'] == '', row['User_Prev_Mod']\n"));
+  EXPECT_EQ(r.status, 0) << r.err;
+}
+
+TEST_F(Readers, Csvkit) {
+  if (!have("csvlook --version")) GTEST_SKIP() << "csvkit missing";
+  RunResult r = run_shell("csvlook -K 1 -e cp1252 -I out.csv");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("| \xc3\x84rmel |"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("| 590e0288 |"), std::string::npos) << r.out;
+  r = run_shell("csvcut -K 1 -e cp1252 -c Category,Time out.csv");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "Category,Time\n\"x, \"\"y\"\"\nz\",590e0288\n");
+}
+
+TEST_F(Readers, Sqlite3) {
+  if (!have("sqlite3 --version") || !have("iconv --version")) GTEST_SKIP() << "sqlite3 or iconv missing";
+  RunResult r = run_shell(
+      "iconv -f cp1252 -t utf-8 out.csv > out-utf8.csv && "
+      "sqlite3 t.db '.import --csv --skip 1 out-utf8.csv mkpc' "
+      "\"select Piece || '|' || Category || '|' || Time || '|' || typeof(Time) from mkpc\"");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "\xc3\x84rmel|x, \"y\"\nz|590e0288|text\n");
+}
+
+TEST_F(Readers, R) {
+  if (!have("Rscript --version")) GTEST_SKIP() << "R missing";
+  RunResult r = run_shell(
+      "Rscript -e " +
+      shell_quote("t <- read.csv('out.csv', skip = 1, fileEncoding = 'latin1', "
+                  "colClasses = c(Time = 'character', Created_Time = 'character', Prev_Mod_Time = 'character'))\n"
+                  "stopifnot(t$Piece[1] == '\\u00c4rmel', t$Time[1] == '590e0288', t$Category[1] == 'x, \"y\"\\nz')"));
+  EXPECT_EQ(r.status, 0) << r.err;
+}
+
+// The README imports examples/shop.json; every report runs on it, complete.
+TEST(Docs, ExampleAreaImportsAndEveryReportRuns) {
+  TempStore store;
+  RunResult r = run_quire({"area", "import", std::string(QUIRE_SOURCE_DIR) + "/examples/shop.json"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "imported SHOP: 2 markers, 1 model, 3 pieces, 1 order\n");
+  for (const char* kind : {"mkhdr", "mkpc", "mkov", "mksplice", "mkmc", "mkmod", "model", "ordml"}) {
+    r = run_quire({kind, "--detailed", "--no-progress", "SHOP", std::string(kind) + ".csv"});
+    EXPECT_EQ(r.status, 0) << kind << ": " << r.err;
+    EXPECT_GT(csv_lines(read_file(store.path(std::string(kind) + ".csv"))).size(), 2u) << kind;
+  }
+}
+
+TEST(Docs, ColumnDictionaryMatchesTheDeclaredColumns) {
+  if (run_shell("/usr/bin/python3 --version").status != 0) GTEST_SKIP() << "python3 missing";
+  RunResult r = run_shell("/usr/bin/python3 " + shell_quote(std::string(QUIRE_SOURCE_DIR) + "/scripts/column-dictionary") +
+                          " --check " + shell_quote(bin_dir()));
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+}
+
+}  // namespace
+}  // namespace quire::testing
