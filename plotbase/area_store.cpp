@@ -114,20 +114,20 @@ bool read_summary(const std::string& path, AreaSummary* out, std::string* error)
   Db d;
   if (!open_db(path, &d, error)) return false;
   Stmt st;
-  if (!prepare(d.db, "SELECT name, markers, models, pieces, orders, format FROM area", &st, error)) return false;
+  if (!prepare(d.db, kAreaRowSql, &st, error)) return false;
   if (sqlite3_step(st.s) != SQLITE_ROW) {
     *error = std::string("damaged area file: ") + sqlite3_errmsg(d.db);
     return false;
   }
-  if (sqlite3_column_int(st.s, 5) != kAreaFormat) {
-    *error = "unknown area format " + std::to_string(sqlite3_column_int(st.s, 5));
+  if (sqlite3_column_int(st.s, kAreaFormatColumn) != kAreaFormat) {
+    *error = "unknown area format " + std::to_string(sqlite3_column_int(st.s, kAreaFormatColumn));
     return false;
   }
-  out->name = col_text(st.s, 0);
-  out->markers = sqlite3_column_int64(st.s, 1);
-  out->models = sqlite3_column_int64(st.s, 2);
-  out->pieces = sqlite3_column_int64(st.s, 3);
-  out->orders = sqlite3_column_int64(st.s, 4);
+  out->name = col_text(st.s, kAreaNameColumn);
+  out->markers = sqlite3_column_int64(st.s, kAreaMarkersColumn);
+  out->models = sqlite3_column_int64(st.s, kAreaModelsColumn);
+  out->pieces = sqlite3_column_int64(st.s, kAreaPiecesColumn);
+  out->orders = sqlite3_column_int64(st.s, kAreaOrdersColumn);
   out->path = path;
   return true;
 }
@@ -213,11 +213,11 @@ class Exporter {
 
   bool run(std::string* error) {
     Stmt area;
-    if (!prepare(db_, "SELECT name, notation, precision FROM area", &area, error)) return false;
+    if (!prepare(db_, kAreaRowSql, &area, error)) return false;
     if (sqlite3_step(area.s) != SQLITE_ROW) return *error = "damaged area file: no area row", false;
-    out_ << "{\n  \"name\": " << ojson(col_utf8(area.s, 0)).dump()
-         << ",\n  \"notation\": " << sqlite3_column_int(area.s, 1)
-         << ",\n  \"precision\": " << sqlite3_column_int(area.s, 2) << ",\n";
+    out_ << "{\n  \"name\": " << ojson(col_utf8(area.s, kAreaNameColumn)).dump()
+         << ",\n  \"notation\": " << sqlite3_column_int(area.s, kAreaNotationColumn)
+         << ",\n  \"precision\": " << sqlite3_column_int(area.s, kAreaPrecisionColumn) << ",\n";
     return markers(error) && models(error) && pieces(error) && orders(error) && finish(error);
   }
 

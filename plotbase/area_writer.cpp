@@ -166,9 +166,9 @@ bool AreaWriter::find_item(Kind kind, const std::string& name, int64_t* id, std:
   StmtReset reset(s);
   bind_text(s, 1, name);
   if (sqlite3_step(s) != SQLITE_ROW) return false;
-  *id = sqlite3_column_int64(s, 0);
-  const unsigned char* t = sqlite3_column_text(s, 1);
-  stored->assign(t ? reinterpret_cast<const char*>(t) : "", static_cast<size_t>(sqlite3_column_bytes(s, 1)));
+  *id = sqlite3_column_int64(s, kRowId);
+  const unsigned char* t = sqlite3_column_text(s, kRowName);
+  stored->assign(t ? reinterpret_cast<const char*>(t) : "", static_cast<size_t>(sqlite3_column_bytes(s, kRowName)));
   return true;
 }
 

@@ -14,8 +14,6 @@
 
 namespace plotbase {
 
-constexpr int kAreaFormat = 1;
-
 class AreaWriter {
  public:
   AreaWriter();

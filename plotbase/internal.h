@@ -133,10 +133,24 @@ class StatementCache {
   std::vector<sqlite3_stmt*> stmts_;
 };
 
-// The columns of an item that a lookup reads and an open hands out; the
-// lookup and exact-name statements select them in this order:
-// 0 id, 1 name, 2 modified, 3 created, 4 prev_modified, 5-7 the users,
-// 8-9 the byte sizes, 10-13 the counts of the item's lists.
+// The version of the area database's layout, in its area row.
+constexpr int kAreaFormat = 1;
+// The area's own row, as opening, listing and exporting read it.
+constexpr const char* kAreaRowSql =
+    "SELECT name, notation, precision, markers, models, pieces, orders, format FROM area";
+enum AreaRowColumn : int {
+  kAreaNameColumn, kAreaNotationColumn, kAreaPrecisionColumn, kAreaMarkersColumn, kAreaModelsColumn,
+  kAreaPiecesColumn, kAreaOrdersColumn, kAreaFormatColumn
+};
+
+// The columns of an item that a lookup reads and an open hands out, in the
+// order the lookup and exact-name statements select them.
+enum ItemRowColumn : int {
+  kRowId, kRowName, kRowModified, kRowCreated, kRowPrevModified,
+  kRowUsers,                     // user_last_mod, user_created, user_prev_mod
+  kRowByteSizes = kRowUsers + 3,  // byte_size1, byte_size2
+  kRowCounts = kRowByteSizes + 2  // the lengths of the item's four lists
+};
 struct ItemRow {
   bool valid = false;
   int64_t id = 0;

@@ -235,13 +235,12 @@ std::shared_ptr<Conn> open_conn(const std::string& path, const std::string& name
   // and ending a transaction of their own.
   sqlite3_exec(conn->db, "BEGIN", nullptr, nullptr, nullptr);
   sqlite3_stmt* s = nullptr;
-  const char* sql = "SELECT name, notation, precision, markers, models, orders, format FROM area";
-  if (sqlite3_prepare_v2(conn->db, sql, -1, &s, nullptr) != SQLITE_OK) {
+  if (sqlite3_prepare_v2(conn->db, kAreaRowSql, -1, &s, nullptr) != SQLITE_OK) {
     *code = damaged(conn.get(), sqlite3_errmsg(conn->db), __LINE__, kSource);
     return nullptr;
   }
   rc = sqlite3_step(s);
-  if (rc != SQLITE_ROW || sqlite3_column_int(s, 6) != 1) {
+  if (rc != SQLITE_ROW || sqlite3_column_int(s, kAreaFormatColumn) != kAreaFormat) {
     *code = damaged(conn.get(),
                     rc == SQLITE_ROW   ? "unknown area format"
                     : rc == SQLITE_DONE ? "no area row"
@@ -250,11 +249,13 @@ std::shared_ptr<Conn> open_conn(const std::string& path, const std::string& name
     sqlite3_finalize(s);
     return nullptr;
   }
-  const unsigned char* stored = sqlite3_column_text(s, 0);
+  const unsigned char* stored = sqlite3_column_text(s, kAreaNameColumn);
   conn->name = stored ? reinterpret_cast<const char*>(stored) : "";
-  conn->notation = sqlite3_column_int(s, 1);
-  conn->precision = sqlite3_column_int(s, 2);
-  for (int k = 0; k < kItemKinds; ++k) conn->counts[k] = sqlite3_column_int(s, 3 + k);
+  conn->notation = sqlite3_column_int(s, kAreaNotationColumn);
+  conn->precision = sqlite3_column_int(s, kAreaPrecisionColumn);
+  conn->counts[kMarker] = sqlite3_column_int(s, kAreaMarkersColumn);
+  conn->counts[kModel] = sqlite3_column_int(s, kAreaModelsColumn);
+  conn->counts[kOrder] = sqlite3_column_int(s, kAreaOrdersColumn);
   sqlite3_finalize(s);
   s = nullptr;
   if (sqlite3_prepare_v2(conn->db, "SELECT EXISTS (SELECT 1 FROM faults)", -1, &s, nullptr) != SQLITE_OK ||
@@ -385,15 +386,15 @@ Conn* conn_of(sqlite3* db) {
 
 void read_item_row(sqlite3_stmt* s, ItemRow* row) {
   row->valid = true;
-  row->id = sqlite3_column_int64(s, 0);
-  copy_text(row->name, sizeof row->name, s, 1);
-  row->modified = sqlite3_column_int(s, 2);
-  row->created = sqlite3_column_int(s, 3);
-  row->prev_modified = sqlite3_column_int(s, 4);
-  for (int i = 0; i < 3; ++i) copy_text(row->user[i], sizeof row->user[i], s, 5 + i);
-  row->byte_size[0] = sqlite3_column_int(s, 8);
-  row->byte_size[1] = sqlite3_column_int(s, 9);
-  for (int i = 0; i < 4; ++i) row->count[i] = sqlite3_column_int(s, 10 + i);
+  row->id = sqlite3_column_int64(s, kRowId);
+  copy_text(row->name, sizeof row->name, s, kRowName);
+  row->modified = sqlite3_column_int(s, kRowModified);
+  row->created = sqlite3_column_int(s, kRowCreated);
+  row->prev_modified = sqlite3_column_int(s, kRowPrevModified);
+  for (int i = 0; i < 3; ++i) copy_text(row->user[i], sizeof row->user[i], s, kRowUsers + i);
+  row->byte_size[0] = sqlite3_column_int(s, kRowByteSizes);
+  row->byte_size[1] = sqlite3_column_int(s, kRowByteSizes + 1);
+  for (int i = 0; i < 4; ++i) row->count[i] = sqlite3_column_int(s, kRowCounts + i);
 }
 
 }  // namespace plotbase

@@ -83,19 +83,6 @@ TEST_F(ImportErrors, TheDocumentedMessages) {
   for (const Case& c : cases) expect_text_error(c.text, c.message);
 }
 
-TEST_F(ImportErrors, TooLongText) {
-  json a = broken();
-  a["markers"][0]["header"]["description"] = "ABCDEFGHIJKLMNOPQRSTUVW";
-  expect_error(a, "markers[0] \"M100\": header.description: 23 characters, at most 20");
-}
-
-TEST_F(ImportErrors, ExampleOfTheIssue) {
-  json a = {{"name", "Sample"}, {"markers", json::array()}};
-  for (int i = 0; i < 3; ++i) a["markers"].push_back({{"name", "M" + std::to_string(i)}, {"modified", 0}});
-  a["markers"].push_back({{"name", "M100"}, {"modified", 0}, {"header", {{"description", std::string(23, 'd')}}}});
-  expect_error(a, "markers[3] \"M100\": header.description: 23 characters, at most 20");
-}
-
 TEST_F(ImportErrors, UnknownKeys) {
   json a = broken();
   a["markers"][1]["colour"] = "red";
