@@ -54,9 +54,17 @@ bool export_area_file(std::string_view name, const std::string& path, std::strin
   if (!replacement.begin(path, kNewExportPrefix, &status)) return fail(status);
   auto buffer = std::make_unique<FileStreamBuffer>(replacement.file());
   std::ostream out(buffer.get());
-  if (!export_area_json(name, out, error)) return false;
+  if (!export_area_json(name, out, error)) {
+    // A failed write shows as a failed stream: name the file and why.
+    if (!replacement.file().status().ok()) return fail(replacement.file().status());
+    return false;
+  }
   if (!buffer->flush_all() || !out) return fail(replacement.file().status());
-  if (!replacement.commit(&status)) return fail(status);
+  if (!replacement.finish(&status) || !replacement.put_in_place(&status)) return fail(status);
+  if (!replacement.sync_directory(&status)) {
+    *error = path + " is written, but " + status.message();
+    return false;
+  }
   return true;
 }
 

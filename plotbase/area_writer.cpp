@@ -362,9 +362,13 @@ bool AreaWriter::commit(std::string* error, std::string* final_path) {
   // Make the file durable, then put it in place in one step.
   replacement_.set_target(target);
   quire::platform::IoStatus status;
-  if (!replacement_.commit(&status)) {
+  if (!replacement_.finish(&status) || !replacement_.put_in_place(&status)) {
     *error = "cannot replace " + target + ": " + std::strerror(status.error);
     abandon();
+    return false;
+  }
+  if (!replacement_.sync_directory(&status)) {
+    *error = "the area file " + target + " is written, but " + status.message();
     return false;
   }
   if (final_path) *final_path = target;

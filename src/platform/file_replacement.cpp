@@ -84,14 +84,6 @@ bool FileReplacement::sync_directory(IoStatus* status) {
   return platform::sync_directory(directory_of(target_), status);
 }
 
-bool FileReplacement::commit(IoStatus* status) {
-  if (!finish(status) || !put_in_place(status)) {
-    abandon();
-    return false;
-  }
-  return sync_directory(status);
-}
-
 void FileReplacement::abandon() {
   if (!temporary_.empty()) {
     IoStatus ignored;

@@ -44,12 +44,9 @@ class FileReplacement {
   // Renames the temporary file over the target (call after finish).
   bool put_in_place(IoStatus* status);
 
-  // Syncs the target's directory (after put_in_place).
+  // Syncs the target's directory (after put_in_place). A failure here comes
+  // after the target was replaced.
   bool sync_directory(IoStatus* status);
-
-  // finish, put_in_place and sync_directory; on failure before the rename
-  // the temporary file is removed and the target is as it was.
-  bool commit(IoStatus* status);
 
   // Removes the temporary file unless it was put in place.
   void abandon();

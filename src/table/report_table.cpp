@@ -461,7 +461,10 @@ int ReportTable::Impl::put_in_place(bool equal) {
                            : platform::rename_file(held, old_path_, &status);
     if (!ok) {
       platform::IoStatus ignored;
-      if (!held.empty()) platform::rename_file(held, path_, &ignored);
+      // The old table back at the path (where it still stands when the new
+      // one equals it), or no table as before.
+      if (!held.empty() && equal) platform::remove_file(held, &ignored);
+      else if (!held.empty()) platform::rename_file(held, path_, &ignored);
       else if (!equal) platform::remove_file(path_, &ignored);
       return undo(status);
     }

@@ -1,9 +1,7 @@
 // The table writer: CSV and dBASE III layouts byte for byte, the format and
 // OLD.DAT path rules, misuse messages, and how a table takes its path.
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 
-#include <csignal>
 #include <ctime>
 
 #include "platform/file_system.h"
@@ -326,53 +324,6 @@ TEST(TableFailures, NoFileCanBeCreated) {
   fs::create_directories(store.work() / "dir.csv");
   EXPECT_EQ(0, t.open_report_output(store.path("dir.csv").c_str(), "Name", "Time", 0));
   EXPECT_NE(std::string::npos, print.text().find("is a directory")) << print.text();
-}
-
-// A write that fails at the file-size limit stands for a full disk.
-class FileSizeLimit {
- public:
-  explicit FileSizeLimit(rlim_t bytes) {
-    old_handler_ = std::signal(SIGXFSZ, SIG_IGN);
-    ::getrlimit(RLIMIT_FSIZE, &old_);
-    rlimit limit = old_;
-    limit.rlim_cur = bytes;
-    ::setrlimit(RLIMIT_FSIZE, &limit);
-  }
-  ~FileSizeLimit() {
-    ::setrlimit(RLIMIT_FSIZE, &old_);
-    std::signal(SIGXFSZ, old_handler_);
-  }
-
- private:
-  rlimit old_{};
-  void (*old_handler_)(int) = nullptr;
-};
-
-TEST(TableFailures, FailedWriteLeavesEverythingAsItWas) {
-  TempStore store;
-  std::string path = store.path("out.csv");
-  write_file(store.path("delta.lst"), "");
-  std::vector<TestItem> items;
-  for (int i = 0; i < 400; ++i) items.push_back({"M" + std::to_string(1000 + i), "1", 50});
-  run_table(path, {items[0]});
-  run_table(path, {items[0]});
-  std::string previous = read_file(path);
-  std::string old = read_file(store.path("OLD.DAT"));
-  std::string log = read_file(store.path("delta.lst"));
-
-  PrintCapture print;
-  {
-    FileSizeLimit limit(64 * 1024);
-    RunOptions options;
-    options.expect_close = false;
-    run_table(path, items, options);
-  }
-  EXPECT_NE(std::string::npos, print.text().find("File too large")) << print.text();
-  EXPECT_NE(std::string::npos, print.text().find(path)) << print.text();
-  EXPECT_EQ(previous, read_file(path));
-  EXPECT_EQ(old, read_file(store.path("OLD.DAT")));
-  EXPECT_EQ(log, read_file(store.path("delta.lst")));
-  EXPECT_TRUE(files_with_prefix(store.work(), ".quire-").empty());
 }
 
 TEST(TableFailures, SecondRunInTheSameDirectoryIsTurnedAway) {

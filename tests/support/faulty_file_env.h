@@ -1,0 +1,115 @@
+// A file layer for tests that makes one chosen file call fail: the Nth call
+// of a chosen kind (or of any kind) returns -1 with a chosen error number;
+// every other call goes to the operating system. It can also plant symbolic
+// links at the names of files about to be created.
+#ifndef QUIRE_TESTS_SUPPORT_FAULTY_FILE_ENV_H_
+#define QUIRE_TESTS_SUPPORT_FAULTY_FILE_ENV_H_
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <optional>
+#include <string>
+
+#include "platform/file_env.h"
+
+namespace quire::testing {
+
+class FaultyFileEnv final : public platform::FileEnv {
+ public:
+  using FileCall = platform::FileCall;
+
+  // Installs itself as the file layer in use until destroyed.
+  FaultyFileEnv() { platform::set_file_env(this); }
+  ~FaultyFileEnv() override { platform::set_file_env(nullptr); }
+  FaultyFileEnv(const FaultyFileEnv&) = delete;
+  FaultyFileEnv& operator=(const FaultyFileEnv&) = delete;
+
+  // From now on the nth call (1-based) of kind, or of any kind when kind is
+  // empty, fails with error; the count starts again.
+  void fail_at(std::optional<FileCall> kind, int nth, int error) {
+    kind_ = kind;
+    nth_ = nth;
+    error_ = error;
+    calls_ = 0;
+    tripped_ = false;
+  }
+  // From now on, before each of the next count exclusive creations of a
+  // file, another user's symbolic link to victim is planted at that very
+  // name.
+  void plant_links(const std::string& victim, int count) {
+    victim_ = victim;
+    plants_left_ = count;
+  }
+  int planted() const { return planted_; }
+
+  // True once the chosen call failed.
+  bool tripped() const { return tripped_; }
+  // The kind of the call that failed.
+  FileCall tripped_kind() const { return tripped_kind_; }
+  // Calls of the chosen kind so far.
+  int calls() const { return calls_; }
+
+  int open(const char* path, int flags, mode_t mode) override {
+    if ((flags & O_CREAT) && (flags & O_EXCL) && plants_left_ > 0 && ::symlink(victim_.c_str(), path) == 0) {
+      --plants_left_;
+      ++planted_;
+    }
+    return fails((flags & O_CREAT) ? FileCall::kCreate : FileCall::kOpen) ? -1 : base().open(path, flags, mode);
+  }
+  ssize_t read(int fd, void* data, size_t size) override {
+    return fails(FileCall::kRead) ? -1 : base().read(fd, data, size);
+  }
+  ssize_t pread(int fd, void* data, size_t size, off_t offset) override {
+    return fails(FileCall::kRead) ? -1 : base().pread(fd, data, size, offset);
+  }
+  ssize_t write(int fd, const void* data, size_t size) override {
+    return fails(FileCall::kWrite) ? -1 : base().write(fd, data, size);
+  }
+  ssize_t pwrite(int fd, const void* data, size_t size, off_t offset) override {
+    return fails(FileCall::kWrite) ? -1 : base().pwrite(fd, data, size, offset);
+  }
+  ssize_t copy_range(int from_fd, off_t* from_offset, int to_fd, size_t size) override {
+    return fails(FileCall::kWrite) ? -1 : base().copy_range(from_fd, from_offset, to_fd, size);
+  }
+  int fsync(int fd) override { return fails(FileCall::kSync) ? -1 : base().fsync(fd); }
+  int fsync_directory(int fd) override {
+    return fails(FileCall::kSyncDirectory) ? -1 : base().fsync_directory(fd);
+  }
+  int rename(const char* from, const char* to) override {
+    return fails(FileCall::kRename) ? -1 : base().rename(from, to);
+  }
+  int link(const char* from, const char* to) override { return fails(FileCall::kLink) ? -1 : base().link(from, to); }
+  int unlink(const char* path) override { return fails(FileCall::kRemove) ? -1 : base().unlink(path); }
+  int flock(int fd, int operation) override { return fails(FileCall::kLock) ? -1 : base().flock(fd, operation); }
+  int ftruncate(int fd, off_t size) override {
+    return fails(FileCall::kTruncate) ? -1 : base().ftruncate(fd, size);
+  }
+  int close(int fd) override { return base().close(fd); }
+
+ private:
+  static platform::FileEnv& base() { return platform::posix_file_env(); }
+  bool fails(FileCall kind) {
+    if (kind_ && *kind_ != kind) return false;
+    if (++calls_ != nth_) return false;
+    tripped_ = true;
+    tripped_kind_ = kind;
+    errno = error_;
+    return true;
+  }
+
+  std::optional<FileCall> kind_;
+  int nth_ = 0;
+  int error_ = 0;
+  int calls_ = 0;
+  bool tripped_ = false;
+  std::string victim_;
+  int plants_left_ = 0;
+  int planted_ = 0;
+  FileCall tripped_kind_ = FileCall::kOpen;
+};
+
+}  // namespace quire::testing
+
+#endif  // QUIRE_TESTS_SUPPORT_FAULTY_FILE_ENV_H_

@@ -1,0 +1,170 @@
+// Every file call of a run, made to fail in turn: for a first run, an
+// unchanged and a changed rerun, in both layouts, with a change log, the Nth
+// call fails with ENOSPC or EIO for every N until the run no longer reaches
+// N. A run that fails says so in one line naming the reason and leaves the
+// output path, OLD.DAT and delta.lst byte for byte as they were, and no
+// temporary file; the next run without faults gives a clean run's table and
+// logs each change once.
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <algorithm>
+#include <cstring>
+#include <optional>
+#include <tuple>
+
+#include "support/faulty_file_env.h"
+#include "table_test_util.h"
+
+namespace quire::testing {
+namespace {
+
+enum Scenario { kFirstRun, kUnchangedRerun, kChangedRerun };
+
+// Enough rows for more than one buffer of table, so that later writes fail
+// too, not only the first.
+std::vector<TestItem> items(bool changed) {
+  std::vector<TestItem> list;
+  for (int i = 0; i < 30; ++i) {
+    if (changed && i == 7) continue;  // deleted
+    std::string name = "M" + std::to_string(100 + i);
+    list.push_back({name, changed && i == 3 ? "b1" : "a1", 120});
+    if (changed && i == 20) list.push_back({name + "A", "a1", 2});  // new
+  }
+  return list;
+}
+
+// The files of a work directory that a run may touch.
+struct State {
+  std::optional<std::string> table, old_table;
+  std::string log;
+};
+
+std::optional<std::string> file_if_any(const fs::path& p) {
+  if (!fs::exists(p)) return std::nullopt;
+  return read_file(p);
+}
+
+State state_of(const TempStore& store, const std::string& name) {
+  return {file_if_any(store.path(name)), file_if_any(store.path("OLD.DAT")), read_file(store.path("delta.lst"))};
+}
+
+void restore(const TempStore& store, const std::string& name, const State& s) {
+  if (s.table) write_file(store.path(name), *s.table);
+  if (s.old_table) write_file(store.path("OLD.DAT"), *s.old_table);
+  write_file(store.path("delta.lst"), s.log);
+}
+
+class TableFaultLoop : public ::testing::TestWithParam<std::tuple<const char*, Scenario, int>> {};
+
+TEST_P(TableFaultLoop, EveryFailedCallLeavesEverythingAsItWas) {
+  const std::string name = std::get<0>(GetParam());
+  const Scenario scenario = std::get<1>(GetParam());
+  const int error = std::get<2>(GetParam());
+  const std::vector<TestItem> run_items = items(scenario == kChangedRerun);
+
+  // The state before the run, and what a clean run makes of it.
+  State before;
+  State clean;
+  {
+    TempStore store;
+    write_file(store.path("delta.lst"), "earlier\r\n");
+    if (scenario != kFirstRun) run_table(store.path(name), items(false));
+    before = state_of(store, name);
+    run_table(store.path(name), run_items);
+    clean = state_of(store, name);
+  }
+  ASSERT_TRUE(clean.table);
+  const std::string clean_block = clean.log.substr(before.log.size());
+
+  for (int n = 1;; ++n) {
+    SCOPED_TRACE("call " + std::to_string(n));
+    TempStore store;
+    restore(store, name, before);
+    PrintCapture print;
+    int result = -1;
+    bool tripped;
+    bool failed_remove;
+    {
+      FaultyFileEnv env;
+      env.fail_at(std::nullopt, n, error);
+      RunOptions options;
+      options.expect_close = false;
+      options.result = &result;
+      run_table(store.path(name), run_items, options);
+      tripped = env.tripped();
+      failed_remove = tripped && env.tripped_kind() == platform::FileCall::kRemove;
+    }
+    State after = state_of(store, name);
+    if (!tripped) {
+      // The run made fewer than n calls: every call has failed once.
+      EXPECT_EQ(1, result);
+      EXPECT_GT(n, 10);
+      break;
+    }
+    const std::string& message = print.text();
+    const bool written_unsynced = message.find("is written, but") != std::string::npos;
+    if (result == 1 || written_unsynced) {
+      // The failure was not fatal (a previous table that cannot be opened
+      // is none, a missing hard link is done without): a clean table.
+      EXPECT_EQ(*clean.table, *after.table);
+    } else {
+      EXPECT_EQ(1, std::count(message.begin(), message.end(), '\n')) << message;
+      EXPECT_NE(std::string::npos, message.find(std::strerror(error))) << message;
+      EXPECT_TRUE(before.table == after.table);
+      EXPECT_TRUE(before.old_table == after.old_table);
+      EXPECT_EQ(before.log, after.log);
+    }
+    // A temporary file whose removal failed stays until the next run.
+    if (!failed_remove) {
+      EXPECT_TRUE(files_with_prefix(store.work(), ".quire-").empty());
+    }
+
+    // The next run without faults.
+    const std::string log_before_rerun = read_file(store.path("delta.lst"));
+    run_table(store.path(name), run_items);
+    EXPECT_EQ(*clean.table, read_file(store.path(name)));
+    EXPECT_TRUE(files_with_prefix(store.work(), ".quire-").empty());
+    if (result == 0 && !written_unsynced) {
+      EXPECT_EQ(before.log + clean_block, read_file(store.path("delta.lst")));
+    }
+    if (::testing::Test::HasFailure()) break;
+  }
+}
+
+std::string case_name(const ::testing::TestParamInfo<TableFaultLoop::ParamType>& info) {
+  static const char* kScenarios[] = {"FirstRun", "UnchangedRerun", "ChangedRerun"};
+  const std::string file = std::get<0>(info.param);
+  return std::string(file == "out.csv" ? "Csv" : "Dbase") + kScenarios[std::get<1>(info.param)] +
+         (std::get<2>(info.param) == ENOSPC ? "Enospc" : "Eio");
+}
+
+INSTANTIATE_TEST_SUITE_P(Runs, TableFaultLoop,
+                         ::testing::Combine(::testing::Values("out.csv", "out.dbf"),
+                                            ::testing::Values(kFirstRun, kUnchangedRerun, kChangedRerun),
+                                            ::testing::Values(ENOSPC, EIO)),
+                         case_name);
+
+// Another user who plants a symbolic link at the name the run is about to
+// give its new table gets the link left alone and the target untouched.
+TEST(TableLinks, LinkPlantedAtTheNewTablesNameIsNeverWrittenThrough) {
+  TempStore store;
+  const std::string victim = store.root().string() + "/victim";
+  write_file(victim, "someone else's file");
+  run_table(store.path("out.csv"), items(false));
+  const std::string first = read_file(store.path("out.csv"));
+  int planted;
+  {
+    FaultyFileEnv env;
+    env.plant_links(victim, 3);
+    run_table(store.path("out.csv"), items(true));
+    planted = env.planted();
+  }
+  EXPECT_EQ(3, planted);
+  EXPECT_EQ("someone else's file", read_file(victim));
+  EXPECT_NE(first, read_file(store.path("out.csv")));
+  EXPECT_EQ(first, read_file(store.path("OLD.DAT")));
+}
+
+}  // namespace
+}  // namespace quire::testing
