@@ -6,6 +6,7 @@
 #include <streambuf>
 
 #include "platform/file_replacement.h"
+#include "platform/output_target.h"
 #include "quire/area_store.h"
 
 namespace plotbase {
@@ -45,13 +46,36 @@ constexpr const char* kNewExportPrefix = ".quire-export-";
 }  // namespace
 
 bool export_area_file(std::string_view name, const std::string& path, std::string* error) {
-  quire::platform::FileReplacement replacement;
-  quire::platform::IoStatus status;
-  auto fail = [&](const quire::platform::IoStatus& why) {
+  namespace platform = quire::platform;
+  platform::IoStatus status;
+  auto fail = [&](const platform::IoStatus& why) {
     *error = path + ": cannot write: " + (why.error != 0 ? std::strerror(why.error) : "unknown failure");
     return false;
   };
-  if (!replacement.begin(path, kNewExportPrefix, &status)) return fail(status);
+  // As for a report table: a link is followed, a pipe, a device or
+  // standard output is written straight into, anything else refused.
+  platform::OutputTarget target = platform::examine_output(path);
+  switch (target.kind) {
+    case platform::OutputTarget::kFile:
+      break;
+    case platform::OutputTarget::kStream: {
+      platform::WritableFile stream;
+      bool opened = target.standard_output ? stream.open_standard_output() : stream.open_stream(target.path);
+      if (!opened) return fail(stream.status());
+      auto buffer = std::make_unique<FileStreamBuffer>(stream);
+      std::ostream out(buffer.get());
+      if (!export_area_json(name, out, error)) return false;
+      if (!buffer->flush_all() || !out || !stream.close()) return fail(stream.status());
+      return true;
+    }
+    case platform::OutputTarget::kRefused:
+      *error = path + ": cannot write: it is " + target.what;
+      return false;
+    case platform::OutputTarget::kFailed:
+      return fail(target.status);
+  }
+  platform::FileReplacement replacement;
+  if (!replacement.begin(target.path, kNewExportPrefix, &status)) return fail(status);
   auto buffer = std::make_unique<FileStreamBuffer>(replacement.file());
   std::ostream out(buffer.get());
   if (!export_area_json(name, out, error)) {

@@ -57,8 +57,11 @@ PLOTBASE_CXX_API bool export_area_json(std::string_view name, std::ostream& out,
 
 // Writes the area called name as JSON into the file at path, as a whole: a
 // new file beside it takes its place only when complete and on disk, so a
-// failure leaves whatever stood at path as it was. *error names the file
-// and the reason on failure.
+// failure leaves whatever stood at path as it was. A symbolic link at path
+// is followed (its target is replaced); a FIFO, a character device or
+// standard output (/dev/stdout, /dev/fd/1) is written straight into; a
+// directory, socket or block device is refused. *error names the file and
+// the reason on failure.
 PLOTBASE_CXX_API bool export_area_file(std::string_view name, const std::string& path, std::string* error);
 
 // One summary per area file in the store, in pb_stricmp order of the names.

@@ -64,7 +64,8 @@ bool FileReplacement::begin(const std::string& target, const char* prefix, IoSta
 }
 
 bool FileReplacement::finish(IoStatus* status) {
-  if (!file_.sync()) {
+  // The new file keeps the mode (and owners) of the one it replaces.
+  if (!file_.take_attributes_of(target_) || !file_.sync()) {
     const IoStatus& s = file_.status();
     status->fail(s.error, s.operation.c_str(), s.path);
     return false;

@@ -37,8 +37,9 @@ class FileReplacement {
   // Makes target (in the same directory) the file to replace.
   void set_target(const std::string& target) { target_ = target; }
 
-  // Syncs the temporary file: its content is on the disk. False with status
-  // when that or any earlier write of the file failed.
+  // Gives the temporary file the mode, owner and group of the target (as
+  // far as the process may) and syncs it: its content is on the disk. False
+  // with status when that or any earlier write of the file failed.
   bool finish(IoStatus* status);
 
   // Renames the temporary file over the target (call after finish).

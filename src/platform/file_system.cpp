@@ -227,12 +227,67 @@ bool WritableFile::open_append(const std::string& path) {
   close();
   status_ = IoStatus();
   path_ = path;
-  int fd = retry([&] { return file_env().open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC, 0); });
+  int fd = retry([&] {
+    return file_env().open(path.c_str(), O_WRONLY | O_APPEND | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0);
+  });
   if (fd < 0) {
     if (errno != ENOENT) status_.fail(errno, "open", path);
     return false;
   }
+  struct stat st;
+  int error = 0;
+  if (::fstat(fd, &st) != 0) error = errno;
+  else if (!S_ISREG(st.st_mode)) error = EINVAL;
+  if (error != 0) {
+    status_.fail(error, "open", path);
+    close_descriptor(fd);
+    return false;
+  }
   fd_ = fd;
+  return true;
+}
+
+bool WritableFile::open_stream(const std::string& path) {
+  close();
+  status_ = IoStatus();
+  path_ = path;
+  int fd = retry([&] { return file_env().open(path.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC, 0); });
+  if (fd < 0) {
+    status_.fail(errno, "open", path);
+    return false;
+  }
+  fd_ = fd;
+  return true;
+}
+
+bool WritableFile::open_standard_output() {
+  close();
+  status_ = IoStatus();
+  path_ = "standard output";
+  int fd = ::fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 3);
+  if (fd < 0) {
+    status_.fail(errno, "write", path_);
+    return false;
+  }
+  fd_ = fd;
+  return true;
+}
+
+bool WritableFile::take_attributes_of(const std::string& path) {
+  if (fd_ < 0 || !status_.ok()) return false;
+  struct stat st;
+  if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return true;
+  // Owner first: changing it may clear the set-id bits the mode restores.
+  if (::fchown(fd_, st.st_uid, st.st_gid) != 0) {
+    // Only a privileged process may give a file away; the group alone may
+    // still be one the process belongs to. Otherwise the file stays ours.
+    int ignored = ::fchown(fd_, static_cast<uid_t>(-1), st.st_gid);
+    (void)ignored;
+  }
+  if (::fchmod(fd_, st.st_mode & 07777) != 0) {
+    status_.fail(errno, "set the mode of", path_);
+    return false;
+  }
   return true;
 }
 

@@ -112,9 +112,25 @@ class WritableFile {
   // read_at.
   bool create_anonymous(const std::string& directory);
 
-  // Opens an existing file for appending; false when it does not exist
-  // (status left clear) or cannot be opened (status set).
+  // Opens an existing regular file for appending, never through a symbolic
+  // link and never waiting on a FIFO or device; false when it does not
+  // exist (status left clear) or cannot be opened or is no regular file
+  // (status set).
   bool open_append(const std::string& path);
+
+  // Opens the FIFO or character device at path for writing as a stream (a
+  // FIFO waits for its reader). False with status.
+  bool open_stream(const std::string& path);
+
+  // Writes into the process's standard output (through a descriptor of its
+  // own, so closing leaves standard output open). False with status.
+  bool open_standard_output();
+
+  // Gives this file the mode, owner and group of the regular file at path,
+  // which it is about to replace: the owner and group only as far as the
+  // process may set them. True when there is no such file; false with
+  // status when the mode cannot be set.
+  bool take_attributes_of(const std::string& path);
 
   const std::string& path() const { return path_; }
   bool is_open() const { return fd_ >= 0; }

@@ -90,6 +90,10 @@ int DumpReport::dump_all_items() {
     ended_early = 1;
     note_run_ended_early();
     table().copy_remaining_previous();
+  } else if (r == kNoMoreItems) {
+    // Every item was seen: what the previous table holds beyond the last
+    // one is gone from the store.
+    table().drop_remaining_previous();
   }
   return 1;
 }

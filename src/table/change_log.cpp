@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <vector>
 
+#include "platform/output_target.h"
 #include "quire/plotbase.h"
 #include "table/table_figures.h"
 
@@ -10,6 +11,14 @@ namespace quire::table {
 
 void ChangeLog::open(const std::string& path) {
   discard();
+  // A link may lead into another user's file and a FIFO would hold the run
+  // (and its lock) until someone reads it: only a regular file is a log.
+  const char* what = "";
+  if (!platform::is_regular_file_itself(path, &what)) {
+    if (platform::path_exists(path))
+      pb_printf("the changes of this run are not logged: %s is %s, not a regular file\n", path.c_str(), what);
+    return;
+  }
   if (file_.open_append(path)) return;
   if (!file_.status().ok()) {
     note_change_log_lost();

@@ -23,8 +23,9 @@ class ChangeLog {
   ChangeLog(const ChangeLog&) = delete;
   ChangeLog& operator=(const ChangeLog&) = delete;
 
-  // Opens the log at path when that file exists. A log that exists but
-  // cannot be opened is reported through pb_printf and not used.
+  // Opens the log at path when that file exists. A log that exists but is
+  // a symbolic link or no regular file, or cannot be opened, is reported
+  // through pb_printf and not used; the run goes on.
   void open(const std::string& path);
   bool is_open() const { return file_.is_open(); }
 

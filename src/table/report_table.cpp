@@ -27,6 +27,7 @@
 
 #include "platform/file_replacement.h"
 #include "platform/file_system.h"
+#include "platform/output_target.h"
 #include "quire/plotbase.h"
 #include "table/change_log.h"
 #include "table/previous_table.h"
@@ -71,6 +72,7 @@ class ReportTable::Impl {
   void write_text(int is_first, const char* text);
   int reuse_previous_record(const char* item_name, const char* change_stamp);
   void copy_remaining_previous();
+  void drop_remaining_previous();
   int close();
   bool is_open() const { return open_; }
 
@@ -84,12 +86,22 @@ class ReportTable::Impl {
   void put_value(const FieldSpec& field, const Value& value);
   void pad_record();
   void copy_previous_record();
+  // Logs the current previous record's item as deleted, once per item, and
+  // loads the next record.
+  void drop_previous_record();
   int fail(const platform::IoStatus& status);
   // With the table complete and synced (or equal to the one at the path):
   // logs the run's changes, moves the old table to OLD.DAT and puts the new
   // one in place. Returns what close returns.
   int put_in_place(bool equal);
   void abandon();
+  // Resets the run's column and record state and starts the layout.
+  void start_table();
+  // A FIFO, a character device or standard output: the table is written
+  // straight into it, with no previous table, OLD.DAT, temporary file, lock
+  // or change log.
+  int open_stream(const platform::OutputTarget& target);
+  int close_stream();
 
   bool open_ = false;
   std::string path_;
@@ -107,6 +119,10 @@ class ReportTable::Impl {
   bool raw_copy_ = false;  // previous records are copied as they are
   std::string last_deleted_;
   ChangeLog log_;
+
+  bool stream_ = false;
+  platform::WritableFile stream_file_;
+  platform::WritableFile spool_;  // a stream's table whose header comes last
 };
 
 int ReportTable::Impl::open(const char* path, const char* key_column, const char* time_column,
@@ -118,6 +134,22 @@ int ReportTable::Impl::open(const char* path, const char* key_column, const char
     return 0;
   }
   path_ = path;
+  platform::OutputTarget target = platform::examine_output(path_);
+  switch (target.kind) {
+    case platform::OutputTarget::kFile:
+      // Through a symbolic link the table replaces the link's target, and
+      // OLD.DAT, the temporary file and the lock are taken beside it.
+      path_ = target.path;
+      break;
+    case platform::OutputTarget::kStream:
+      return open_stream(target);
+    case platform::OutputTarget::kRefused:
+      pb_printf("cannot write %s: it is %s\n", path, target.what);
+      return 0;
+    case platform::OutputTarget::kFailed:
+      pb_printf("cannot write %s: %s\n", path, target.status.message().c_str());
+      return 0;
+  }
   const std::string directory = platform::directory_of(path_);
 
   platform::IoStatus status;
@@ -134,11 +166,6 @@ int ReportTable::Impl::open(const char* path, const char* key_column, const char
       pb_printf("cannot write %s: %s\n", path_.c_str(), status.message().c_str());
       return 0;
   }
-  if (platform::is_directory(path_)) {
-    pb_printf("cannot write %s: it is a directory\n", path_.c_str());
-    lock_.release();
-    return 0;
-  }
   // Holding the lock, every file of our temporary naming here was left by a
   // run that died; the replacement removes them.
   if (!replacement_.begin(path_, kTemporaryPrefix, &status)) {
@@ -147,7 +174,8 @@ int ReportTable::Impl::open(const char* path, const char* key_column, const char
     return 0;
   }
   out_.attach(&replacement_.file());
-  writer_ = make_table_writer(path_, out_);
+  // The format follows the name given (a link's own name, not its target's).
+  writer_ = make_table_writer(path, out_);
   old_path_ = old_table_path(path_);
 
   // The previous table is the one that stands at the path until close.
@@ -157,13 +185,7 @@ int ReportTable::Impl::open(const char* path, const char* key_column, const char
   // written: an unchanged rerun only links the path's table as OLD.DAT.
   if (previous_) out_.match_source(path_, writer_->rewritten_prefix());
   log_.open(kChangeLogName);
-
-  fields_.clear();
-  header_complete_ = false;
-  position_ = kNoRecord;
-  raw_copy_ = false;
-  last_deleted_.clear();
-  writer_->begin();
+  start_table();
 
   if (previous_) {
     PreviousTableReader::HeaderResult result = previous_->read_header(notation);
@@ -175,6 +197,77 @@ int ReportTable::Impl::open(const char* path, const char* key_column, const char
     }
   }
   open_ = true;
+  return 1;
+}
+
+void ReportTable::Impl::start_table() {
+  fields_.clear();
+  header_complete_ = false;
+  position_ = kNoRecord;
+  raw_copy_ = false;
+  last_deleted_.clear();
+  writer_->begin();
+}
+
+int ReportTable::Impl::open_stream(const platform::OutputTarget& target) {
+  stream_ = true;
+  bool opened = target.standard_output ? stream_file_.open_standard_output()
+                                       : stream_file_.open_stream(target.path);
+  if (!opened) {
+    pb_printf("%s\n", stream_file_.status().message().c_str());
+    abandon();
+    return 0;
+  }
+  writer_ = make_table_writer(path_, out_);
+  // A layout that completes its header at the end cannot be sent as it
+  // goes: it is gathered in an unnamed scratch file first.
+  if (writer_->rewritten_prefix() > 0) {
+    if (!spool_.create_anonymous(platform::scratch_directory())) {
+      pb_printf("cannot write %s: %s\n", path_.c_str(), spool_.status().message().c_str());
+      abandon();
+      return 0;
+    }
+    out_.attach(&spool_);
+  } else {
+    out_.attach(&stream_file_);
+  }
+  start_table();
+  open_ = true;
+  return 1;
+}
+
+int ReportTable::Impl::close_stream() {
+  writer_->finish();
+  platform::IoStatus status;
+  bool ok = out_.flush();
+  if (!ok) status = out_.status();
+  if (ok && spool_.is_open()) {
+    std::vector<char> block(TableOutput::kBufferSize);
+    for (uint64_t offset = 0;;) {
+      long got = spool_.read_at(offset, block.data(), block.size());
+      if (got < 0) {
+        ok = false;
+        status = spool_.status();
+        break;
+      }
+      if (got == 0) break;
+      if (!stream_file_.append(block.data(), static_cast<size_t>(got))) {
+        ok = false;
+        status = stream_file_.status();
+        break;
+      }
+      offset += static_cast<uint64_t>(got);
+    }
+  }
+  if (!stream_file_.close() && ok) {
+    ok = false;
+    status = stream_file_.status();
+  }
+  abandon();
+  if (!ok) {
+    pb_printf("%s\n", status.message().c_str());
+    return 0;
+  }
   return 1;
 }
 
@@ -341,14 +434,7 @@ int ReportTable::Impl::reuse_previous_record(const char* item_name, const char* 
   if (!header_complete_) finish_header();
 
   // Records of items that sort before this one are gone from the store.
-  while (!previous_exhausted() && pb_stricmp(item_name, previous_->key()) > 0) {
-    // One line per item, not per record of it.
-    if (last_deleted_.empty() || pb_stricmp(last_deleted_.c_str(), previous_->key()) != 0) {
-      log_.log_change("DELETED", previous_->key());
-      last_deleted_ = previous_->key();
-    }
-    previous_->read_record();
-  }
+  while (!previous_exhausted() && pb_stricmp(item_name, previous_->key()) > 0) drop_previous_record();
   if (previous_exhausted() || pb_stricmp(item_name, previous_->key()) < 0) {
     log_.log_change("NEW", item_name);
     return 1;
@@ -367,6 +453,21 @@ int ReportTable::Impl::reuse_previous_record(const char* item_name, const char* 
   return 0;
 }
 
+void ReportTable::Impl::drop_previous_record() {
+  // One line per item, not per record of it.
+  if (last_deleted_.empty() || pb_stricmp(last_deleted_.c_str(), previous_->key()) != 0) {
+    log_.log_change("DELETED", previous_->key());
+    last_deleted_ = previous_->key();
+  }
+  previous_->read_record();
+}
+
+void ReportTable::Impl::drop_remaining_previous() {
+  if (!open_) return;
+  if (!header_complete_) finish_header();
+  while (!previous_exhausted()) drop_previous_record();
+}
+
 void ReportTable::Impl::copy_remaining_previous() {
   if (!open_) return;
   if (!header_complete_) finish_header();
@@ -383,6 +484,9 @@ int ReportTable::Impl::fail(const platform::IoStatus& status) {
 }
 
 void ReportTable::Impl::abandon() {
+  stream_ = false;
+  stream_file_.close();
+  spool_.close();
   replacement_.abandon();
   previous_.reset();
   writer_.reset();
@@ -395,6 +499,7 @@ int ReportTable::Impl::close() {
   if (!open_) return 0;
   if (!header_complete_) finish_header();
   if (in_record()) pad_record();
+  if (stream_) return close_stream();
   // A previous table that could not be read to its end gave items after
   // the failure as new: neither the table nor its log would be right.
   if (previous_ && !previous_->read_status().ok()) return fail(previous_->read_status());
@@ -402,8 +507,8 @@ int ReportTable::Impl::close() {
   writer_->finish();
 
   // The new table equals the one at the path: that table stays and becomes
-  // OLD.DAT as well, through a second name; nothing needs writing. (A
-  // symbolic link at the path is replaced by the table as usual.)
+  // OLD.DAT as well, through a second name; nothing needs writing. (The
+  // path is a link's target already; a link put there since is replaced.)
   const bool equal = out_.equals_source() && platform::is_plain_file(path_);
   platform::IoStatus status;
   if (!equal && (!out_.flush() || !replacement_.finish(&status)))
@@ -520,6 +625,8 @@ int ReportTable::reuse_previous_record(const char* item_name, const char* change
 }
 
 void ReportTable::copy_remaining_previous() { impl_->copy_remaining_previous(); }
+
+void ReportTable::drop_remaining_previous() { impl_->drop_remaining_previous(); }
 
 int ReportTable::close_report_output() { return impl_->close(); }
 

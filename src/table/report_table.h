@@ -62,6 +62,11 @@ class ReportTable {
   // Copies every previous record not yet consumed (the run was stopped).
   void copy_remaining_previous();
 
+  // At the normal end of a run: the items of every previous record not yet
+  // consumed are gone from the store. Logs DELETED once per item; their
+  // records are not copied.
+  void drop_remaining_previous();
+
   // Finishes the table and puts it in place of the output path. Returns 1,
   // or 0 after a message when any write, flush, sync or rename failed (the
   // output path and OLD.DAT are then as they were before the run).

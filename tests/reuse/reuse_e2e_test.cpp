@@ -110,7 +110,7 @@ TEST_F(ReuseRuns, KilledRunsLeaveNoTrace) {
   ASSERT_EQ(0, quire_in(reference, {"mkpc", "--no-progress", "BIG", "out.csv"}).status);
   auto run_time = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start);
   std::vector<std::string> changes = log_lines(reference / "delta.lst");
-  ASSERT_EQ(5u, changes.size());  // the preamble, two changed, one deleted, one new
+  ASSERT_EQ(6u, changes.size());  // the preamble, two changed, two deleted, one new
   fs::path killed = dir("killed");
   fs::copy_file(base / "out.csv", killed / "out.csv");
   write_file(killed / "delta.lst", "");
@@ -212,13 +212,13 @@ TEST_F(ReuseRuns, ChangesGiveWhatACleanRunGives) {
     ASSERT_EQ(fresh.size(), reused.size()) << table;
     if (std::string(table) == "out.dbf") reused.replace(1, 3, fresh.substr(1, 3));
     EXPECT_TRUE(fresh == reused) << table;
-    // The last marker's removal leaves no line: nothing follows it.
     std::vector<std::string> expected = {
         "DB_VERSION_3,METRIC,MKPC," + (store_.store() / "big.sqlite").string(),
         "CHANGED: \"" + name(10) + "\"",
         "DELETED: \"" + name(500) + "\"",
         "NEW: \"" + name(600) + "A\"",
         "CHANGED: \"" + name(800) + "\"",
+        "DELETED: \"" + name(999) + "\"",
     };
     EXPECT_EQ(expected, log_lines(work / "delta.lst")) << table;
   }

@@ -1,9 +1,15 @@
 // Reruns of `quire mkpc` at the edges of the table: store failures in the
 // middle of a run, output paths that are not plain files, the change log.
 #include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 #include <nlohmann/json.hpp>
 
+#include "platform/output_target.h"
 #include "support/test_support.h"
 
 namespace quire::testing {
@@ -66,6 +72,24 @@ class TableEdges : public ::testing::Test {
   json area_;
 };
 
+TEST(OutputTarget, StandardOutputByEveryNameAndThroughLinks) {
+  TempStore store;
+  fs::create_symlink("/dev/stdout", store.work() / "to-stdout");
+  for (const std::string& name : std::vector<std::string>{"/dev/stdout", "/dev/fd/1", "/proc/self/fd/1", store.path("to-stdout")}) {
+    platform::OutputTarget t = platform::examine_output(name);
+    EXPECT_EQ(platform::OutputTarget::kStream, t.kind) << name;
+    EXPECT_TRUE(t.standard_output) << name;
+  }
+  // A chain of links ends at its last target; a loop is an error.
+  fs::create_symlink("b", store.work() / "a");
+  fs::create_symlink("sub/c", store.work() / "b");
+  platform::OutputTarget t = platform::examine_output(store.path("a"));
+  EXPECT_EQ(platform::OutputTarget::kFile, t.kind);
+  EXPECT_EQ(store.path("sub/c"), t.path);
+  fs::create_symlink("loop", store.work() / "loop");
+  EXPECT_EQ(platform::OutputTarget::kFailed, platform::examine_output(store.path("loop")).kind);
+}
+
 TEST_F(TableEdges, StoreFailuresKeepThePreviousRowsOfTheItemsNotReached) {
   fs::path work = store_.work();
   ASSERT_EQ(0, quire_in(work, {"EDGE", "out.csv"}).status);
@@ -108,6 +132,186 @@ TEST_F(TableEdges, StoreFailuresKeepThePreviousRowsOfTheItemsNotReached) {
   EXPECT_NE(std::string::npos, r.err.find("Error -105, ")) << r.err;
   EXPECT_EQ(before, rows(work / "out.csv"));
   EXPECT_EQ(1u, csv_lines(read_file(work / "delta.lst")).size());  // the preamble only
+}
+
+TEST_F(TableEdges, ItemsGoneFromTheEndAreLoggedDeleted) {
+  fs::path work = store_.work();
+  ASSERT_EQ(0, quire_in(work, {"EDGE", "out.csv"}).status);
+  json area = area_;
+  area["markers"].erase(area["markers"].end() - 2, area["markers"].end());
+  import(area);
+  // A stopped run keeps their rows and logs nothing for them.
+  write_file(work / "delta.lst", "");
+  ASSERT_EQ(0, quire_in(work, {"--stop-after", "1", "EDGE", "out.csv"}).status);
+  EXPECT_EQ(400u, rows(work / "out.csv").size());
+  EXPECT_EQ(1u, csv_lines(read_file(work / "delta.lst")).size());
+  // A run that reaches the end drops them and logs each once.
+  ASSERT_EQ(0, quire_in(work, {"EDGE", "out.csv"}).status);
+  EXPECT_EQ(396u, rows(work / "out.csv").size());
+  std::vector<std::string> log = csv_lines(read_file(work / "delta.lst"));
+  ASSERT_EQ(4u, log.size());
+  EXPECT_EQ("DELETED: \"" + marker(198) + "\"", log[2]);
+  EXPECT_EQ("DELETED: \"" + marker(199) + "\"", log[3]);
+}
+
+TEST_F(TableEdges, ReplacedTableKeepsItsModeAndOwners) {
+  fs::path work = store_.work();
+  fs::path table = work / "out.csv";
+  ASSERT_EQ(0, quire_in(work, {"EDGE", "out.csv"}).status);
+  ASSERT_EQ(0, ::chmod(table.c_str(), 0640));
+  const bool root = ::geteuid() == 0;
+  if (root) {
+    ASSERT_EQ(0, ::chown(table.c_str(), 4321, 4322));
+  }
+  json area = area_;
+  area["markers"][7]["modified"] = 99;
+  import(area);
+  ASSERT_EQ(0, quire_in(work, {"EDGE", "out.csv"}).status);
+  ASSERT_EQ(400u, rows(table).size());
+  struct stat st {};
+  ASSERT_EQ(0, ::stat(table.c_str(), &st));
+  EXPECT_EQ(0640u, st.st_mode & 07777);
+  if (root) {
+    EXPECT_EQ(4321u, st.st_uid);
+    EXPECT_EQ(4322u, st.st_gid);
+  }
+}
+
+TEST_F(TableEdges, ChangeLogThatIsNoPlainFileIsLeftAlone) {
+  fs::path work = store_.work();
+  // Another user's link: its target is not written.
+  write_file(work / "victim.txt", "mine\n");
+  fs::create_symlink(work / "victim.txt", work / "delta.lst");
+  RunResult r = quire_in(work, {"EDGE", "out.csv"});
+  EXPECT_EQ(0, r.status) << r.err;
+  EXPECT_EQ("mine\n", read_file(work / "victim.txt"));
+  EXPECT_NE(std::string::npos, r.err.find("not logged")) << r.err;
+  EXPECT_NE(std::string::npos, r.err.find("a symbolic link")) << r.err;
+  EXPECT_EQ(400u, rows(work / "out.csv").size());
+  // A FIFO nobody reads does not hold the run.
+  fs::remove(work / "delta.lst");
+  ASSERT_EQ(0, ::mkfifo((work / "delta.lst").c_str(), 0600));
+  fs::remove(work / "out.csv");
+  r = run_shell("cd " + shell_quote(work.string()) + " && timeout 60 " + shell_quote(quire_program()) +
+                " mkpc --no-progress EDGE out.csv");
+  EXPECT_EQ(0, r.status) << r.err;
+  EXPECT_NE(std::string::npos, r.err.find("a FIFO")) << r.err;
+  EXPECT_EQ(400u, rows(work / "out.csv").size());
+}
+
+TEST_F(TableEdges, LinkedOutputReplacesTheLinksTarget) {
+  fs::path work = store_.work();
+  fs::create_directories(work / "real");
+  ASSERT_EQ(0, quire_in(work, {"EDGE", "real/out.csv"}).status);
+  const std::string table = read_file(work / "real" / "out.csv");
+  // A relative link, followed from its own directory; a dangling one
+  // creates its target.
+  fs::create_symlink("real/out.csv", work / "link.csv");
+  fs::create_symlink("real/new.csv", work / "dangling.csv");
+  write_file(work / "delta.lst", "");
+  for (const char* name : {"link.csv", "dangling.csv"}) {
+    RunResult r = quire_in(work, {"EDGE", name});
+    ASSERT_EQ(0, r.status) << r.err;
+    EXPECT_TRUE(fs::is_symlink(work / name)) << name;
+    // OLD.DAT beside the target holds what the run replaced.
+    EXPECT_EQ(name == std::string("link.csv"), fs::exists(work / "real" / "OLD.DAT")) << name;
+  }
+  EXPECT_TRUE(read_file(work / "real" / "out.csv") == table);
+  EXPECT_TRUE(read_file(work / "real" / "new.csv") == table);
+  EXPECT_FALSE(fs::exists(work / "OLD.DAT"));
+  // The linked table was reused: its run logged no item before the
+  // dangling link's preamble.
+  std::vector<std::string> log = csv_lines(read_file(work / "delta.lst"));
+  ASSERT_EQ(202u, log.size());
+  EXPECT_EQ(0u, log[1].rfind("DB_VERSION_3,", 0)) << log[1];
+}
+
+TEST_F(TableEdges, StreamsAreWrittenStraightInto) {
+  fs::path work = store_.work();
+  ASSERT_EQ(0, quire_in(work, {"EDGE", "plain.csv"}).status);
+  const std::string table = read_file(work / "plain.csv");
+  write_file(work / "delta.lst", "");
+  // Standard output, also when it is a redirected file. (Its name
+  // /dev/stdout is left to the unit test of examine_output: a fault here
+  // must not be able to replace the system's own entry.)
+  for (const char* name : {"/dev/fd/1", "/proc/self/fd/1"}) {
+    RunResult r = quire_in(work, {"EDGE", name});
+    ASSERT_EQ(0, r.status) << name << ": " << r.err;
+    EXPECT_TRUE(r.out == table) << name;
+    r = run_shell("(cd " + shell_quote(work.string()) + " && " + shell_quote(quire_program()) +
+                  " mkpc --no-progress EDGE " + name + " >redirected.csv)");
+    ASSERT_EQ(0, r.status) << name << ": " << r.err;
+    EXPECT_TRUE(read_file(work / "redirected.csv") == table) << name;
+  }
+  // A FIFO with a reader.
+  ASSERT_EQ(0, ::mkfifo((work / "pipe.csv").c_str(), 0600));
+  RunResult r = run_shell("cd " + shell_quote(work.string()) + " && { cat pipe.csv >piped.csv & } && " +
+                          shell_quote(quire_program()) + " mkpc --no-progress EDGE pipe.csv; s=$?; wait; exit $s");
+  ASSERT_EQ(0, r.status) << r.err;
+  EXPECT_TRUE(read_file(work / "piped.csv") == table);
+  EXPECT_EQ(fs::file_type::fifo, fs::symlink_status(work / "pipe.csv").type());
+  // A character device of our own (root only): /dev/null's twin.
+  if (::geteuid() == 0 && ::mknod((work / "null.csv").c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0) {
+    r = quire_in(work, {"EDGE", "null.csv"});
+    EXPECT_EQ(0, r.status) << r.err;
+    EXPECT_EQ(fs::file_type::character, fs::symlink_status(work / "null.csv").type());
+  }
+  // None of them is a previous table, OLD.DAT or a change.
+  EXPECT_FALSE(fs::exists(work / "OLD.DAT"));
+  EXPECT_EQ("", read_file(work / "delta.lst"));
+  for (const auto& entry : fs::directory_iterator(work))
+    EXPECT_NE(0u, entry.path().filename().string().rfind(".quire", 0)) << entry.path();
+}
+
+TEST_F(TableEdges, DirectoriesSocketsAndBlockDevicesAreRefused) {
+  fs::path work = store_.work();
+  fs::create_directories(work / "dir.csv");
+  int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+  ASSERT_GE(fd, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::string socket_path = (work / "sock.csv").string();
+  ASSERT_LT(socket_path.size(), sizeof address.sun_path);
+  std::memcpy(address.sun_path, socket_path.c_str(), socket_path.size());
+  ASSERT_EQ(0, ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address));
+  std::vector<std::pair<std::string, std::string>> refused = {{"dir.csv", "a directory"},
+                                                              {"sock.csv", "a socket"}};
+  if (::geteuid() == 0 && ::mknod((work / "block.csv").c_str(), S_IFBLK | 0600, makedev(7, 200)) == 0)
+    refused.push_back({"block.csv", "a block device"});
+  write_file(work / "delta.lst", "");
+  for (const auto& [name, what] : refused) {
+    RunResult r = quire_in(work, {"EDGE", name});
+    EXPECT_EQ(1, r.status) << name;
+    EXPECT_NE(std::string::npos, r.err.find(name + ": it is " + what)) << r.err;
+    r = run_quire({"area", "export", "EDGE", (work / name).string()});
+    EXPECT_EQ(1, r.status) << name;
+    EXPECT_NE(std::string::npos, r.err.find("it is " + what)) << r.err;
+  }
+  ::close(fd);
+  EXPECT_TRUE(fs::is_empty(work / "dir.csv"));
+  EXPECT_EQ("", read_file(work / "delta.lst"));
+  EXPECT_FALSE(fs::exists(work / "OLD.DAT"));
+}
+
+TEST_F(TableEdges, ExportFollowsLinksAndWritesIntoStreams) {
+  fs::path work = store_.work();
+  const std::string json_text = run_quire({"area", "export", "EDGE"}).out;
+  fs::create_directories(work / "real");
+  fs::create_symlink("real/area.json", work / "link.json");
+  RunResult r = run_shell("cd " + shell_quote(work.string()) + " && " + shell_quote(quire_program()) +
+                          " area export EDGE link.json");
+  ASSERT_EQ(0, r.status) << r.err;
+  EXPECT_TRUE(fs::is_symlink(work / "link.json"));
+  EXPECT_TRUE(read_file(work / "real" / "area.json") == json_text);
+  r = run_shell("(" + shell_quote(quire_program()) + " area export EDGE /dev/fd/1 >" +
+                shell_quote((work / "out.json").string()) + ")");
+  ASSERT_EQ(0, r.status) << r.err;
+  EXPECT_TRUE(read_file(work / "out.json") == json_text);
+  ASSERT_EQ(0, ::mkfifo((work / "pipe.json").c_str(), 0600));
+  r = run_shell("cd " + shell_quote(work.string()) + " && { cat pipe.json >piped.json & } && " +
+                shell_quote(quire_program()) + " area export EDGE pipe.json; s=$?; wait; exit $s");
+  ASSERT_EQ(0, r.status) << r.err;
+  EXPECT_TRUE(read_file(work / "piped.json") == json_text);
 }
 
 }  // namespace

@@ -1,0 +1,49 @@
+// What lies at the path a table or an export is written to, and so how it is
+// written there: a regular file (or nothing yet) is replaced whole, a pipe, a
+// character device or standard output is written straight into as a stream,
+// and anything else is refused.
+#ifndef QUIRE_PLATFORM_OUTPUT_TARGET_H_
+#define QUIRE_PLATFORM_OUTPUT_TARGET_H_
+
+#include <string>
+
+#include "platform/file_system.h"
+
+namespace quire::platform {
+
+struct OutputTarget {
+  enum Kind {
+    kFile,     // a regular file or nothing: replaced whole at path
+    kStream,   // a FIFO, a character device or standard output
+    kRefused,  // a directory, a socket, a block device; `what` says which
+    kFailed,   // the path could not be examined; status says why
+  };
+  Kind kind = kFailed;
+  // kFile and kStream: where to write, with symbolic links followed to the
+  // end of their chain (a relative link target is taken from the link's
+  // directory). Empty for standard output.
+  std::string path;
+  // kStream: the output is the process's standard output (descriptor 1).
+  bool standard_output = false;
+  // kRefused: "a directory", "a socket", "a block device", ...
+  const char* what = "";
+  IoStatus status;
+};
+
+// Examines path. The names /dev/stdout, /dev/fd/1 and /proc/self/fd/1 (also
+// as the target of a link) are standard output: descriptor 1 is written as
+// it is, never followed to a file and replaced, so that a shell's redirect
+// still receives the table.
+OutputTarget examine_output(const std::string& path);
+
+// The directory for unnamed scratch files: $TMPDIR when set, else /tmp.
+std::string scratch_directory();
+
+// True when path is a regular file itself, not a symbolic link. When it is
+// not, *what describes what is there ("a symbolic link", "a FIFO", ...) or
+// is "nothing" when there is nothing.
+bool is_regular_file_itself(const std::string& path, const char** what);
+
+}  // namespace quire::platform
+
+#endif  // QUIRE_PLATFORM_OUTPUT_TARGET_H_
