@@ -15,8 +15,10 @@ void ChangeLog::open(const std::string& path) {
   // (and its lock) until someone reads it: only a regular file is a log.
   const char* what = "";
   if (!platform::is_regular_file_itself(path, &what)) {
-    if (platform::path_exists(path))
+    if (platform::path_exists(path)) {
+      note_change_log_lost();
       pb_printf("the changes of this run are not logged: %s is %s, not a regular file\n", path.c_str(), what);
+    }
     return;
   }
   if (file_.open_append(path)) return;
