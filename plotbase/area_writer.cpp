@@ -212,22 +212,19 @@ bool AreaWriter::add_model_list(Kind owner, int64_t id, const std::vector<OrderM
     sqlite3_bind_int64(ms, 3, static_cast<int64_t>(m));
     bind_fields(ms, 4, kOrderModelsTable, &om);
     if (!step(ms, error)) return false;
-    for (size_t o = 0; o < om.options.size(); ++o) {
-      sqlite3_bind_text(os, 1, owner_name, -1, SQLITE_STATIC);
-      sqlite3_bind_int64(os, 2, id);
-      sqlite3_bind_int64(os, 3, static_cast<int64_t>(m));
-      sqlite3_bind_int64(os, 4, static_cast<int64_t>(o));
-      bind_fields(os, 5, kOptionsTable, &om.options[o]);
-      if (!step(os, error)) return false;
-    }
-    for (size_t z = 0; z < om.sizes.size(); ++z) {
-      sqlite3_bind_text(zs, 1, owner_name, -1, SQLITE_STATIC);
-      sqlite3_bind_int64(zs, 2, id);
-      sqlite3_bind_int64(zs, 3, static_cast<int64_t>(m));
-      sqlite3_bind_int64(zs, 4, static_cast<int64_t>(z));
-      bind_fields(zs, 5, kSizesTable, &om.sizes[z]);
-      if (!step(zs, error)) return false;
-    }
+    // A row of the model's options or sizes, keyed (owner, id, model, position).
+    auto add_entry = [&](sqlite3_stmt* s, size_t position, const Table& table, const void* row) {
+      sqlite3_bind_text(s, 1, owner_name, -1, SQLITE_STATIC);
+      sqlite3_bind_int64(s, 2, id);
+      sqlite3_bind_int64(s, 3, static_cast<int64_t>(m));
+      sqlite3_bind_int64(s, 4, static_cast<int64_t>(position));
+      bind_fields(s, 5, table, row);
+      return step(s, error);
+    };
+    for (size_t o = 0; o < om.options.size(); ++o)
+      if (!add_entry(os, o, kOptionsTable, &om.options[o])) return false;
+    for (size_t z = 0; z < om.sizes.size(); ++z)
+      if (!add_entry(zs, z, kSizesTable, &om.sizes[z])) return false;
   }
   return true;
 }

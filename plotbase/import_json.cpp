@@ -266,11 +266,8 @@ class AreaParser final : public nlohmann::json_sax<json> {
     Frame& f = frames_.back();
     switch (f.kind) {
       case Frame::kItemList:
-      case Frame::kRecordList: {
-        std::string at = element_path(f);
-        if (f.kind == Frame::kItemList) item_.clear();
-        return fail(at, "expected an object, got an array");
-      }
+      case Frame::kRecordList:
+        return not_an_object(f, Seen{Seen::kArray});
       case Frame::kValues:
         return element_error(f, Seen{Seen::kArray});
       default:
@@ -347,11 +344,8 @@ class AreaParser final : public nlohmann::json_sax<json> {
     Frame& f = frames_.back();
     switch (f.kind) {
       case Frame::kItemList:
-      case Frame::kRecordList: {
-        std::string at = element_path(f);
-        if (f.kind == Frame::kItemList) item_.clear();
-        return fail(at, "expected an object, got " + v.text());
-      }
+      case Frame::kRecordList:
+        return not_an_object(f, v);
       case Frame::kValues:
         return element(f, v);
       default:
@@ -476,6 +470,14 @@ class AreaParser final : public nlohmann::json_sax<json> {
                            : field.type == FieldType::kCounts ? "an array"
                                                               : "an integer";
     return fail(path_, std::string("expected ") + expected + ", got " + v.text());
+  }
+
+  // An element of a list of items or records that is no object. An item
+  // that is not an object has no name: the message names the list element.
+  bool not_an_object(const Frame& list, const Seen& v) {
+    std::string at = element_path(list);
+    if (list.kind == Frame::kItemList) item_.clear();
+    return fail(at, "expected an object, got " + v.text());
   }
 
   std::string element_path(const Frame& f) {
