@@ -1,6 +1,7 @@
 #include "platform/file_env.h"
 
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -37,6 +38,7 @@ class PosixFileEnv final : public FileEnv {
   int unlink(const char* path) override { return ::unlink(path); }
   int flock(int fd, int operation) override { return ::flock(fd, operation); }
   int ftruncate(int fd, off_t size) override { return ::ftruncate(fd, size); }
+  int fchmod(int fd, mode_t mode) override { return ::fchmod(fd, mode); }
   int close(int fd) override { return ::close(fd); }
 };
 

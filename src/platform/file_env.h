@@ -26,6 +26,7 @@ enum class FileCall {
   kRemove,
   kLock,
   kTruncate,
+  kChangeMode,     // fchmod
 };
 
 class FileEnv {
@@ -51,6 +52,7 @@ class FileEnv {
   // flock(2).
   virtual int flock(int fd, int operation) = 0;
   virtual int ftruncate(int fd, off_t size) = 0;
+  virtual int fchmod(int fd, mode_t mode) = 0;
   virtual int close(int fd) = 0;
 };
 

@@ -86,6 +86,7 @@ class FaultyFileEnv final : public platform::FileEnv {
   int ftruncate(int fd, off_t size) override {
     return fails(FileCall::kTruncate) ? -1 : base().ftruncate(fd, size);
   }
+  int fchmod(int fd, mode_t mode) override { return fails(FileCall::kChangeMode) ? -1 : base().fchmod(fd, mode); }
   int close(int fd) override { return base().close(fd); }
 
  private:
