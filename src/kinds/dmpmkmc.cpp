@@ -5,6 +5,7 @@
 #include <charconv>
 #include <cstdint>
 
+#include "kinds/columns.h"
 #include "kinds/kind_support.h"
 #include "quire/plotbase.h"
 #include "quire/records.h"
@@ -16,6 +17,8 @@ namespace {
 namespace mh = records::marker_header;
 namespace ma = records::marker_analysis;
 using records::load_i16;
+using kinds::Cell;
+using kinds::Form;
 
 // Letters of the point-attribute slots 0 to 12; later slots are labelled by
 // their number (slot i gives i + 1).
@@ -73,20 +76,37 @@ void label_text(LabelKind kind, int slot, char* out, size_t size) {
   }
 }
 
+// One row: the marker's name and the entry of each list at this row, null
+// where that list is shorter.
+struct MkmcRow {
+  const char* marker_name;
+  const Entry* entries[kListCount];
+};
+
+template <int kList>
+Cell entry_label(const MkmcRow& r) {
+  return Cell(r.entries[kList] ? r.entries[kList]->label : "");
+}
+template <int kList>
+Cell entry_count(const MkmcRow& r) {
+  return Cell(r.entries[kList] ? r.entries[kList]->count : "");
+}
+
+constexpr kinds::Column<MkmcRow> kColumns[] = {
+    {"Marker_Name", 'C', 25, Form::kBoth, [](const MkmcRow& r) { return Cell(r.marker_name); }},
+    {"Point_Attrib_Label", 'C', 7, Form::kBoth, entry_label<0>},
+    {"Point_Attrib_Qty", 'C', 7, Form::kBoth, entry_count<0>},
+    {"Notch_Label", 'C', 7, Form::kBoth, entry_label<1>},
+    {"Notch_Qty", 'C', 7, Form::kBoth, entry_count<1>},
+    {"Internal_Label", 'C', 7, Form::kBoth, entry_label<2>},
+    {"Internal_Qty", 'C', 7, Form::kBoth, entry_count<2>},
+};
+
+constexpr kinds::KindTable<MkmcRow> kTable{"MKMC", "Name", "time", false, kColumns};
+
 class MkmcReport : public MarkerReport {
  public:
-  int write_header() override {
-    if (open_table("Name", "time", "MKMC") != 1) return 0;
-    ReportTable& t = table();
-    t.define_field(0, 'C', 25, 0, "Marker_Name");
-    t.define_field(0, 'C', 7, 0, "Point_Attrib_Label");
-    t.define_field(0, 'C', 7, 0, "Point_Attrib_Qty");
-    t.define_field(0, 'C', 7, 0, "Notch_Label");
-    t.define_field(0, 'C', 7, 0, "Notch_Qty");
-    t.define_field(0, 'C', 7, 0, "Internal_Label");
-    t.define_field(1, 'C', 7, 0, "Internal_Qty");
-    return 1;
-  }
+  int write_header() override { return kinds::open_kind_table(*this, kTable); }
 
   int dump_item(unsigned char* item_area, const char* name, const char*, int32_t, const char*,
                 int32_t, const char*) override {
@@ -111,18 +131,10 @@ class MkmcReport : public MarkerReport {
       if (sizes[l] > rows) rows = sizes[l];
     }
 
-    ReportTable& t = table();
     for (int k = 0; k < rows; ++k) {
-      t.write_field(1, marker_name);
-      for (int l = 0; l < kListCount; ++l) {
-        if (k < sizes[l]) {
-          t.write_field(0, entries[l][k].label);
-          t.write_field(0, entries[l][k].count);
-        } else {
-          t.write_field(0, "");
-          t.write_field(0, "");
-        }
-      }
+      MkmcRow row{marker_name, {}};
+      for (int l = 0; l < kListCount; ++l) row.entries[l] = k < sizes[l] ? &entries[l][k] : nullptr;
+      kinds::write_kind_row(*this, kTable, row, nullptr);
     }
     return 1;
   }

@@ -2,6 +2,7 @@
 // per size entry of each model and per option of that model.
 #include <cstdint>
 
+#include "kinds/columns.h"
 #include "kinds/model_list.h"
 #include "quire/plotbase.h"
 #include "quire/records.h"
@@ -14,6 +15,8 @@ namespace {
 namespace om = records::order_model;
 namespace oe = records::option_entry;
 namespace se = records::size_entry;
+using kinds::Cell;
+using kinds::Form;
 
 constexpr int kWordSize = 20;
 
@@ -33,34 +36,54 @@ struct MkmodWords {
   }
 };
 
+// One row: the marker's name, a model of its list with the model's number
+// (from 1) and size-entry count, one size entry of the model, one option of
+// it (null for a model without options) and the words of detailed rows.
+struct MkmodRow {
+  const char* marker_name;
+  const unsigned char* model;
+  const unsigned char* size;
+  const unsigned char* option;
+  int32_t model_number;
+  int32_t size_count;
+  const MkmodWords* words;
+};
+
+constexpr kinds::Column<MkmodRow> kColumns[] = {
+    {"Marker_name", 'C', 20, Form::kBoth, [](const MkmodRow& r) { return Cell(r.marker_name); }},
+    {"Model_Name", 'C', 20, Form::kBoth, model_field<om::kName, om::kTextSize, MkmodRow>},
+    {"Option_Name", 'C', 6, Form::kBoth,
+     [](const MkmodRow& r) {
+       return r.option ? Cell::field_text(r.option + oe::kName, oe::kNameSize - 1) : Cell("");
+     }},
+    {"Size_Code", 'C', 20, Form::kDetailed, model_field<om::kSizeCode, om::kTextSize, MkmodRow>},
+    {"Alteration", 'C', 20, Form::kDetailed, model_field<om::kAlteration, om::kTextSize, MkmodRow>},
+    {"Dynamic", 'C', 20, Form::kDetailed, model_field<om::kDynamic, om::kTextSize, MkmodRow>},
+    {"Model_Number", 'N', 5, Form::kDetailed, [](const MkmodRow& r) { return Cell(r.model_number); }},
+    {"NumSizeEnt", 'N', 5, Form::kDetailed, [](const MkmodRow& r) { return Cell(r.size_count); }},
+    {"Add_piece/bundle", 'C', 2, Form::kDetailed,
+     [](const MkmodRow& r) {
+       return Cell(r.words->add_piece(records::load_i32(r.model + om::kAddPieceBundle)));
+     }},
+    {"Size", 'C', 6, Form::kBoth, size_field<se::kSizeName, se::kSizeNameSize, MkmodRow>},
+    {"Quant", 'N', 5, Form::kBoth, size_integer<se::kQuantity, MkmodRow>},
+    {"Cutdown", 'C', 6, Form::kDetailed, size_field<se::kCutdown, se::kCutdownSize, MkmodRow>},
+    {"HalfPiece", 'C', 6, Form::kDetailed, size_field<se::kHalfPiece, se::kHalfPieceSize, MkmodRow>},
+    {"BaseSize", 'C', 6, Form::kDetailed, size_field<se::kBaseSize, se::kBaseSizeSize, MkmodRow>},
+    {"Direction", 'C', 2, Form::kDetailed,
+     [](const MkmodRow& r) {
+       return Cell(r.words->direction(records::load_i32(r.size + se::kDirection)));
+     }},
+    {"Fabric", 'C', 4, Form::kBoth, model_field<om::kFabric, om::kFabricSize, MkmodRow>},
+    {"Placed", 'N', 5, Form::kDetailed, size_integer<se::kPlaced, MkmodRow>},
+};
+
+constexpr kinds::KindTable<MkmodRow> kTable{"MKMOD", "Marker_name", "Time", true, kColumns};
+
 class MkmodReport : public MarkerReport {
  public:
   int write_header() override {
-    if (open_table("Marker_name", "Time", "MKMOD") != 1) return 0;
-    ReportTable& t = table();
-    t.define_field(0, 'C', 20, 0, "Marker_name");
-    t.define_field(0, 'C', 20, 0, "Model_Name");
-    t.define_field(0, 'C', 6, 0, "Option_Name");
-    if (detailed) {
-      t.define_field(0, 'C', 20, 0, "Size_Code");
-      t.define_field(0, 'C', 20, 0, "Alteration");
-      t.define_field(0, 'C', 20, 0, "Dynamic");
-      t.define_field(0, 'N', 5, 0, "Model_Number");
-      t.define_field(0, 'N', 5, 0, "NumSizeEnt");
-      t.define_field(0, 'C', 2, 0, "Add_piece/bundle");
-    }
-    t.define_field(0, 'C', 6, 0, "Size");
-    t.define_field(0, 'N', 5, 0, "Quant");
-    if (detailed) {
-      t.define_field(0, 'C', 6, 0, "Cutdown");
-      t.define_field(0, 'C', 6, 0, "HalfPiece");
-      t.define_field(0, 'C', 6, 0, "BaseSize");
-      t.define_field(0, 'C', 2, 0, "Direction");
-    }
-    t.define_field(0, 'C', 4, 0, "Fabric");
-    if (detailed) t.define_field(0, 'N', 5, 0, "Placed");
-    define_closing_fields("Time");
-
+    if (kinds::open_kind_table(*this, kTable) != 1) return 0;
     // The words cannot change during a run, so they are loaded once.
     if (detailed) {
       load_resource_string(kStringYes, words_.yes, kWordSize);
@@ -90,56 +113,29 @@ class MkmodReport : public MarkerReport {
       print_library_error("model list read failed");
       return 0;
     }
-    return write_marker_model_rows(name, list.head, pbc_last_mod_time, user_last_mod,
-                                   creation_time, user_created, prev_mod_time, user_prev_mod);
+    return write_marker_model_rows(name, list.head,
+                                   {pbc_last_mod_time, user_last_mod, creation_time, user_created,
+                                    prev_mod_time, user_prev_mod});
   }
 
  private:
   // Writes, for each model of the list, one row per size entry and option
   // (one row per size entry when the model has no options), each closed by
-  // the item's six closing values. Returns 1.
+  // the item's closing values. Returns 1.
   int write_marker_model_rows(const char* marker_name, const OrderModelNode* head,
-                              int32_t mod_time, const char* user_last_mod, int32_t creation_time,
-                              const char* user_created, int32_t prev_mod_time,
-                              const char* user_prev_mod) {
-    ReportTable& t = table();
+                              const ClosingValues& closing) {
     int32_t model_number = 1;
     for (const OrderModelNode* model = head; model; model = model->next, ++model_number) {
       const unsigned char* rec = model->record;
-      OrderModelTexts texts(rec);
       int32_t size_count = records::load_i32(rec + om::kSizeCount);
       int32_t option_count = records::load_i32(rec + om::kOptionCount);
       const SizeEntryNode* entry = model->first_size;
       for (int32_t i = 0; i < size_count && entry; ++i, entry = entry->next) {
-        const unsigned char* size = entry->record;
-        SizeEntryTexts size_texts(size);
         const OptionEntryNode* option = model->first_option;
         for (int32_t j = 0; j < option_count || j == 0; ++j) {
-          char option_name[oe::kNameSize] = "";
-          if (option) kinds::copy_field_text(option->record + oe::kName, option_name);
-          t.write_field(1, marker_name);
-          t.write_field(0, texts.name);
-          t.write_field(0, option_name);
-          if (detailed) {
-            t.write_field(0, texts.size_code);
-            t.write_field(0, texts.alteration);
-            t.write_field(0, texts.dynamic);
-            t.write_field(0, model_number);
-            t.write_field(0, size_count);
-            t.write_field(0, words_.add_piece(records::load_i32(rec + om::kAddPieceBundle)));
-          }
-          t.write_field(0, size_texts.size_name);
-          t.write_field(0, records::load_i32(size + se::kQuantity));
-          if (detailed) {
-            t.write_field(0, size_texts.cutdown);
-            t.write_field(0, size_texts.half_piece);
-            t.write_field(0, size_texts.base_size);
-            t.write_field(0, words_.direction(records::load_i32(size + se::kDirection)));
-          }
-          t.write_field(0, texts.fabric);
-          if (detailed) t.write_field(0, records::load_i32(size + se::kPlaced));
-          write_closing_values(mod_time, user_last_mod, creation_time, user_created,
-                               prev_mod_time, user_prev_mod);
+          MkmodRow row{marker_name, rec, entry->record, option ? option->record : nullptr,
+                       model_number, size_count, &words_};
+          kinds::write_kind_row(*this, kTable, row, &closing);
           if (option) option = option->next;
         }
       }

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "kinds/kind_support.h"
+#include "kinds/columns.h"
 #include "quire/plotbase.h"
 #include "quire/records.h"
 #include "report/dump_report.h"
@@ -13,22 +13,36 @@ namespace {
 
 namespace mh = records::marker_header;
 namespace po = records::piece_override;
-using records::load_i32;
+using kinds::Cell;
+using kinds::Form;
+
+// One row: the marker's name and one of its override records.
+struct MkovRow {
+  const char* marker_name;
+  const unsigned char* override_record;
+};
+
+// The text of an override field of the given size.
+template <std::size_t kOffset, std::size_t kSize>
+Cell override_text(const MkovRow& r) {
+  return Cell::field_text(r.override_record + kOffset, kSize);
+}
+
+constexpr kinds::Column<MkovRow> kColumns[] = {
+    {"Name", 'C', 20, Form::kBoth, [](const MkovRow& r) { return Cell(r.marker_name); }},
+    {"Piece", 'C', 20, Form::kBoth, override_text<po::kPiece, po::kPieceSize>},
+    {"IsRight", 'N', 2, Form::kBoth,
+     [](const MkovRow& r) { return Cell(static_cast<int32_t>(r.override_record[po::kRight] != 0)); }},
+    {"Overrides", 'C', 20, Form::kBoth, override_text<po::kOverride, po::kOverrideSize>},
+    {"Size", 'C', 6, Form::kBoth, override_text<po::kSizeName, po::kSizeNameSize>},
+    {"Model", 'C', 20, Form::kBoth, override_text<po::kModel, po::kModelSize>},
+};
+
+constexpr kinds::KindTable<MkovRow> kTable{"MKOV", "Name", "Time", true, kColumns};
 
 class MkovReport : public MarkerReport {
  public:
-  int write_header() override {
-    if (open_table("Name", "Time", "MKOV") != 1) return 0;
-    ReportTable& t = table();
-    t.define_field(0, 'C', 20, 0, "Name");
-    t.define_field(0, 'C', 20, 0, "Piece");
-    t.define_field(0, 'N', 2, 0, "IsRight");
-    t.define_field(0, 'C', 20, 0, "Overrides");
-    t.define_field(0, 'C', 6, 0, "Size");
-    t.define_field(0, 'C', 20, 0, "Model");
-    define_closing_fields("Time");
-    return 1;
-  }
+  int write_header() override { return kinds::open_kind_table(*this, kTable); }
 
   // Writes one row per override, in index order. A marker whose header
   // cannot be read gets no rows and no message. An override that cannot be
@@ -39,8 +53,9 @@ class MkovReport : public MarkerReport {
                 const char* user_prev_mod) override {
     unsigned char header[mh::kSize] = {};
     if (pb_get_marker_header(name, header, item_area) != 1) return 0;
-    int32_t overrides = load_i32(header + mh::kOverrides);
-    ReportTable& t = table();
+    int32_t overrides = records::load_i32(header + mh::kOverrides);
+    ClosingValues closing{pbc_last_mod_time, user_last_mod, creation_time,
+                          user_created,      prev_mod_time, user_prev_mod};
     unsigned char override_record[po::kSize];
     for (int32_t i = 0; i < overrides; ++i) {
       std::memset(override_record, 0, sizeof override_record);
@@ -48,18 +63,7 @@ class MkovReport : public MarkerReport {
         print_library_error("piece override read failed");
         continue;
       }
-      char piece[po::kPieceSize + 1];
-      char override_text[po::kOverrideSize + 1];
-      char size_name[po::kSizeNameSize + 1];
-      char model[po::kModelSize + 1];
-      t.write_field(1, name);
-      t.write_field(0, kinds::copy_field_text(override_record + po::kPiece, piece));
-      t.write_field(0, static_cast<int32_t>(override_record[po::kRight] != 0 ? 1 : 0));
-      t.write_field(0, kinds::copy_field_text(override_record + po::kOverride, override_text));
-      t.write_field(0, kinds::copy_field_text(override_record + po::kSizeName, size_name));
-      t.write_field(0, kinds::copy_field_text(override_record + po::kModel, model));
-      write_closing_values(pbc_last_mod_time, user_last_mod, creation_time, user_created,
-                           prev_mod_time, user_prev_mod);
+      kinds::write_kind_row(*this, kTable, MkovRow{name, override_record}, &closing);
     }
     return 1;
   }

@@ -3,7 +3,7 @@
 // Lengths are written in the unit the library gives them.
 #include <cstdint>
 
-#include "kinds/kind_support.h"
+#include "kinds/columns.h"
 #include "quire/plotbase.h"
 #include "quire/records.h"
 #include "report/dump_report.h"
@@ -13,24 +13,37 @@ namespace {
 
 namespace mh = records::marker_header;
 namespace si = records::splice_info;
+using kinds::Cell;
+using kinds::Form;
 using records::load_double;
-using records::load_i32;
+
+// One row: the marker's header and one of its splice records.
+struct MkspliceRow {
+  const unsigned char* header;
+  const unsigned char* splice;
+};
+
+double marker_length(const MkspliceRow& r) { return load_double(r.header + mh::kLength); }
+double splice_start(const MkspliceRow& r) { return load_double(r.splice + si::kStart); }
+double splice_length(const MkspliceRow& r) { return load_double(r.splice + si::kLength); }
+
+constexpr kinds::Column<MkspliceRow> kColumns[] = {
+    {"Name", 'C', 20, Form::kBoth,
+     [](const MkspliceRow& r) { return Cell::field_text(r.header + mh::kName, mh::kTextSize); }},
+    {"Marker_Length", 'F', 16, Form::kBoth, [](const MkspliceRow& r) { return Cell(marker_length(r)); }},
+    {"Marker_Width", 'F', 16, Form::kBoth,
+     [](const MkspliceRow& r) { return Cell(load_double(r.header + mh::kWidth)); }},
+    {"Start_From_Left", 'F', 16, Form::kBoth, [](const MkspliceRow& r) { return Cell(splice_start(r)); }},
+    {"Len", 'F', 16, Form::kBoth, [](const MkspliceRow& r) { return Cell(splice_length(r)); }},
+    {"Start_From_Right", 'F', 16, Form::kBoth,
+     [](const MkspliceRow& r) { return Cell(marker_length(r) - splice_start(r) - splice_length(r)); }},
+};
+
+constexpr kinds::KindTable<MkspliceRow> kTable{"MKSPLICE", "Name", "Time", true, kColumns};
 
 class MkspliceReport : public MarkerReport {
  public:
-  int write_header() override {
-    int precision = area_precision();
-    if (open_table("Name", "Time", "MKSPLICE") != 1) return 0;
-    ReportTable& t = table();
-    t.define_field(0, 'C', 20, 0, "Name");
-    t.define_field(0, 'F', 16, precision, "Marker_Length");
-    t.define_field(0, 'F', 16, precision, "Marker_Width");
-    t.define_field(0, 'F', 16, precision, "Start_From_Left");
-    t.define_field(0, 'F', 16, precision, "Len");
-    t.define_field(0, 'F', 16, precision, "Start_From_Right");
-    define_closing_fields("Time");
-    return 1;
-  }
+  int write_header() override { return kinds::open_kind_table(*this, kTable); }
 
   // Writes one row per splice in index order. A marker whose header cannot
   // be read gets no rows and no message; a splice read that fails ends the
@@ -40,26 +53,13 @@ class MkspliceReport : public MarkerReport {
                 const char* user_prev_mod) override {
     unsigned char header[mh::kSize] = {};
     if (pb_get_marker_header(name, header, item_area) != 1) return 0;
-    int32_t splices = load_i32(header + mh::kSplices);
-    char marker_name[mh::kTextSize + 1];
-    kinds::copy_field_text(header + mh::kName, marker_name);
-    double length = load_double(header + mh::kLength);
-    double width = load_double(header + mh::kWidth);
-
-    ReportTable& t = table();
+    int32_t splices = records::load_i32(header + mh::kSplices);
+    ClosingValues closing{pbc_last_mod_time, user_last_mod, creation_time,
+                          user_created,      prev_mod_time, user_prev_mod};
     unsigned char splice[si::kSize];
     for (int32_t i = 0; i < splices; ++i) {
       if (pb_get_splice_info(splice, i, item_area) != 1) break;
-      double start = load_double(splice + si::kStart);
-      double splice_length = load_double(splice + si::kLength);
-      t.write_field(1, marker_name);
-      t.write_field(0, length);
-      t.write_field(0, width);
-      t.write_field(0, start);
-      t.write_field(0, splice_length);
-      t.write_field(0, length - start - splice_length);
-      write_closing_values(pbc_last_mod_time, user_last_mod, creation_time, user_created,
-                           prev_mod_time, user_prev_mod);
+      kinds::write_kind_row(*this, kTable, MkspliceRow{header, splice}, &closing);
     }
     return 1;
   }

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <string>
 
+#include "kinds/columns.h"
 #include "kinds/kind_support.h"
 #include "platform/shared_library.h"
 #include "quire/plotbase.h"
@@ -20,7 +21,9 @@ namespace {
 namespace mr = records::model_record;
 namespace mp = records::model_piece;
 namespace ph = records::piece_header;
+using kinds::Cell;
 using kinds::copy_field_text;
+using kinds::Form;
 
 constexpr int kMessageSize = 200;
 
@@ -39,32 +42,56 @@ bool is_search_program_path(const char* path) {
   return false;
 }
 
+// One row: the model, the option of the piece's group ("" for a base
+// piece), the piece's record in the model and its stored header.
+struct ModelRow {
+  const unsigned char* model;
+  const char* option;
+  const unsigned char* piece;
+  const unsigned char* header;
+};
+
+template <std::size_t kOffset, std::size_t kSize>
+Cell model_text(const ModelRow& r) {
+  return Cell::field_text(r.model + kOffset, kSize - 1);
+}
+template <std::size_t kOffset, std::size_t kSize>
+Cell piece_text(const ModelRow& r) {
+  return Cell::field_text(r.piece + kOffset, kSize - 1);
+}
+template <std::size_t kOffset, std::size_t kSize>
+Cell header_text(const ModelRow& r) {
+  return Cell::field_text(r.header + kOffset, kSize - 1);
+}
+template <std::size_t kOffset>
+Cell piece_attribute(const ModelRow& r) {
+  return Cell(static_cast<int32_t>(records::load_i8(r.piece + kOffset)));
+}
+
+constexpr kinds::Column<ModelRow> kColumns[] = {
+    {"Model_Name", 'C', 20, Form::kBoth, model_text<mr::kName, mr::kNameSize>},
+    {"Option", 'C', 6, Form::kDetailed, [](const ModelRow& r) { return Cell(r.option); }},
+    {"Piece_Id", 'C', 20, Form::kBoth, piece_text<mp::kName, mp::kNameSize>},
+    {"Piece_Description", 'C', 20, Form::kDetailed, header_text<ph::kDescription, ph::kDescriptionSize>},
+    {"Piece_Category", 'C', 20, Form::kDetailed, header_text<ph::kCategory, ph::kCategorySize>},
+    {"Type", 'N', 2, Form::kDetailed, piece_attribute<mp::kType>},
+    {"AsIn", 'N', 5, Form::kDetailed, piece_attribute<mp::kAsIn>},
+    {"M_X", 'N', 5, Form::kDetailed, piece_attribute<mp::kMirrorX>},
+    {"M_Y", 'N', 5, Form::kDetailed, piece_attribute<mp::kMirrorY>},
+    {"M_XY", 'N', 5, Form::kDetailed, piece_attribute<mp::kMirrorXY>},
+    {"Half", 'N', 2, Form::kDetailed, piece_attribute<mp::kHalf>},
+    {"DySp", 'N', 2, Form::kDetailed, piece_attribute<mp::kDySp>},
+    {"AddP", 'N', 2, Form::kDetailed, piece_attribute<mp::kAddPiece>},
+    {"Comment1", 'C', 20, Form::kDetailed, model_text<mr::kComment1, mr::kComment1Size>},
+    {"Comment2", 'C', 20, Form::kDetailed, model_text<mr::kComment2, mr::kComment2Size>},
+    {"Fabric", 'C', 5, Form::kDetailed, piece_text<mp::kFabric, mp::kFabricSize>},
+};
+
+constexpr kinds::KindTable<ModelRow> kTable{"MODEL", "Model_Name", "Time", true, kColumns};
+
 class ModelReport : public DumpReport {
  public:
-  int write_header() override {
-    if (open_table("Model_Name", "Time", "MODEL") != 1) return 0;
-    ReportTable& t = table();
-    t.define_field(0, 'C', 20, 0, "Model_Name");
-    if (detailed) t.define_field(0, 'C', 6, 0, "Option");
-    t.define_field(0, 'C', 20, 0, "Piece_Id");
-    if (detailed) {
-      t.define_field(0, 'C', 20, 0, "Piece_Description");
-      t.define_field(0, 'C', 20, 0, "Piece_Category");
-      t.define_field(0, 'N', 2, 0, "Type");
-      t.define_field(0, 'N', 5, 0, "AsIn");
-      t.define_field(0, 'N', 5, 0, "M_X");
-      t.define_field(0, 'N', 5, 0, "M_Y");
-      t.define_field(0, 'N', 5, 0, "M_XY");
-      t.define_field(0, 'N', 2, 0, "Half");
-      t.define_field(0, 'N', 2, 0, "DySp");
-      t.define_field(0, 'N', 2, 0, "AddP");
-      t.define_field(0, 'C', 20, 0, "Comment1");
-      t.define_field(0, 'C', 20, 0, "Comment2");
-      t.define_field(0, 'C', 5, 0, "Fabric");
-    }
-    define_closing_fields("Time");
-    return 1;
-  }
+  int write_header() override { return kinds::open_kind_table(*this, kTable); }
 
   int dump_item(unsigned char* item_area, const char* name, const char* user_last_mod,
                 int32_t creation_time, const char* user_created, int32_t prev_mod_time,
@@ -76,8 +103,9 @@ class ModelReport : public DumpReport {
       return 0;
     }
     if (model) {
-      write_model_rows(*model, area_record, pbc_last_mod_time, user_last_mod, creation_time,
-                       user_created, prev_mod_time, user_prev_mod);
+      write_model_rows(*model, area_record,
+                       {pbc_last_mod_time, user_last_mod, creation_time, user_created,
+                        prev_mod_time, user_prev_mod});
     }
     pb_free_model_ex(&model);
     return 1;
@@ -96,20 +124,24 @@ class ModelReport : public DumpReport {
 
  private:
   // Writes the rows of one model: its base pieces, then each option group's
-  // pieces, each closed by the item's six closing values; mod_time is the
-  // model's, taken before the pieces are opened. The lists are walked by the
-  // counts in the records; a list that ends early (a null link) ends its
-  // loop. Returns 1.
-  int write_model_rows(const pb_model& model, unsigned char* area, int32_t mod_time,
-                       const char* user_last_mod, int32_t creation_time,
-                       const char* user_created, int32_t prev_mod_time,
-                       const char* user_prev_mod) {
+  // pieces, each closed by the item's closing values, whose modification
+  // time is the model's, taken before the pieces are opened. The lists are
+  // walked by the counts in the records; a list that ends early (a null
+  // link) ends its loop. Returns 1.
+  int write_model_rows(const pb_model& model, unsigned char* area, const ClosingValues& closing) {
     // One header area serves every piece of the model.
     unsigned char header[ph::kSize] = {};
     auto write_row = [&](const char* option, const pb_model_piece& piece) {
-      write_piece_columns(model, option, piece, area, header);
-      write_closing_values(mod_time, user_last_mod, creation_time, user_created, prev_mod_time,
-                           user_prev_mod);
+      // The header is read for every row, detailed or not, so a missing
+      // piece is reported in both forms.
+      char piece_name[mp::kNameSize];
+      copy_field_text(piece.record + mp::kName, piece_name);
+      if (read_piece_header(area, piece_name, header) != 1) {
+        header[ph::kCategory] = 0;
+        header[ph::kDescription] = 0;
+      }
+      kinds::write_kind_row(*this, kTable, ModelRow{model.record, option, piece.record, header},
+                            &closing);
     };
     const unsigned char* rec = model.record;
     int32_t base_pieces = records::load_i32(rec + mr::kBasePieceCount);
@@ -126,41 +158,6 @@ class ModelReport : public DumpReport {
       for (int32_t j = 0; j < pieces && piece; ++j, piece = piece->next) write_row(option, *piece);
     }
     return 1;
-  }
-
-  // Writes the columns of one piece's row before the six closing ones.
-  void write_piece_columns(const pb_model& model, const char* option, const pb_model_piece& piece,
-                           unsigned char* area, unsigned char* header) {
-    const unsigned char* p = piece.record;
-    char piece_name[mp::kNameSize];
-    copy_field_text(p + mp::kName, piece_name);
-    // The header is read for every row, detailed or not, so a missing piece
-    // is reported in both forms.
-    if (read_piece_header(area, piece_name, header) != 1) {
-      header[ph::kCategory] = 0;
-      header[ph::kDescription] = 0;
-    }
-    ReportTable& t = table();
-    char model_name[mr::kNameSize];
-    t.write_field(1, copy_field_text(model.record + mr::kName, model_name));
-    if (detailed) t.write_field(0, option);
-    t.write_field(0, piece_name);
-    if (!detailed) return;
-    char description[ph::kDescriptionSize];
-    char category[ph::kCategorySize];
-    t.write_field(0, copy_field_text(header + ph::kDescription, description));
-    t.write_field(0, copy_field_text(header + ph::kCategory, category));
-    static constexpr std::size_t kAttributes[] = {mp::kType,     mp::kAsIn, mp::kMirrorX,
-                                                  mp::kMirrorY,  mp::kMirrorXY, mp::kHalf,
-                                                  mp::kDySp,     mp::kAddPiece};
-    for (std::size_t offset : kAttributes)
-      t.write_field(0, static_cast<int32_t>(records::load_i8(p + offset)));
-    char comment1[mr::kComment1Size];
-    char comment2[mr::kComment2Size];
-    char fabric[mp::kFabricSize];
-    t.write_field(0, copy_field_text(model.record + mr::kComment1, comment1));
-    t.write_field(0, copy_field_text(model.record + mr::kComment2, comment2));
-    t.write_field(0, copy_field_text(p + mp::kFabric, fabric));
   }
 
   // Reads the stored header of the named piece into header (156 bytes).

@@ -2,6 +2,7 @@
 // model list.
 #include <cstdint>
 
+#include "kinds/columns.h"
 #include "kinds/model_list.h"
 #include "quire/plotbase.h"
 #include "quire/records.h"
@@ -12,33 +13,43 @@ namespace {
 
 namespace om = records::order_model;
 namespace se = records::size_entry;
+using kinds::Cell;
+using kinds::Form;
+
+// One row: the order's name, a model of its list with the model's number
+// (from 1) and size-entry count, and one size entry of the model.
+struct OrdmlRow {
+  const char* order_name;
+  const unsigned char* model;
+  const unsigned char* size;
+  int32_t model_number;
+  int32_t size_count;
+};
+
+constexpr kinds::Column<OrdmlRow> kColumns[] = {
+    {"Order_Name", 'C', 20, Form::kBoth, [](const OrdmlRow& r) { return Cell(r.order_name); }},
+    {"Model_Name", 'C', 20, Form::kBoth, model_field<om::kName, om::kTextSize, OrdmlRow>},
+    {"Size_Code", 'C', 20, Form::kDetailed, model_field<om::kSizeCode, om::kTextSize, OrdmlRow>},
+    {"Alteration", 'C', 20, Form::kDetailed, model_field<om::kAlteration, om::kTextSize, OrdmlRow>},
+    {"Dynamic", 'C', 20, Form::kDetailed, model_field<om::kDynamic, om::kTextSize, OrdmlRow>},
+    {"Model_Num", 'N', 5, Form::kDetailed, [](const OrdmlRow& r) { return Cell(r.model_number); }},
+    {"Num_Size_Entries", 'N', 6, Form::kDetailed, [](const OrdmlRow& r) { return Cell(r.size_count); }},
+    {"Add_piece/bundle", 'N', 2, Form::kDetailed, model_integer<om::kAddPieceBundle, OrdmlRow>},
+    {"Size", 'C', 6, Form::kDetailed, size_field<se::kSizeName, se::kSizeNameSize, OrdmlRow>},
+    {"Quant", 'N', 6, Form::kDetailed, size_integer<se::kQuantity, OrdmlRow>},
+    {"Cutdown", 'C', 6, Form::kDetailed, size_field<se::kCutdown, se::kCutdownSize, OrdmlRow>},
+    {"HalfPiece", 'C', 6, Form::kDetailed, size_field<se::kHalfPiece, se::kHalfPieceSize, OrdmlRow>},
+    {"BaseSize", 'C', 6, Form::kDetailed, size_field<se::kBaseSize, se::kBaseSizeSize, OrdmlRow>},
+    // The trailing blank is part of the column's name.
+    {"Direction ", 'N', 2, Form::kDetailed, size_integer<se::kDirection, OrdmlRow>},
+    {"Fabric", 'C', 5, Form::kDetailed, model_field<om::kFabric, om::kFabricSize, OrdmlRow>},
+};
+
+constexpr kinds::KindTable<OrdmlRow> kTable{"ORDML", "Order_Name", "Time", true, kColumns};
 
 class OrdmlReport : public DumpReport {
  public:
-  int write_header() override {
-    if (open_table("Order_Name", "Time", "ORDML") != 1) return 0;
-    ReportTable& t = table();
-    t.define_field(0, 'C', 20, 0, "Order_Name");
-    t.define_field(0, 'C', 20, 0, "Model_Name");
-    if (detailed) {
-      t.define_field(0, 'C', 20, 0, "Size_Code");
-      t.define_field(0, 'C', 20, 0, "Alteration");
-      t.define_field(0, 'C', 20, 0, "Dynamic");
-      t.define_field(0, 'N', 5, 0, "Model_Num");
-      t.define_field(0, 'N', 6, 0, "Num_Size_Entries");
-      t.define_field(0, 'N', 2, 0, "Add_piece/bundle");
-      t.define_field(0, 'C', 6, 0, "Size");
-      t.define_field(0, 'N', 6, 0, "Quant");
-      t.define_field(0, 'C', 6, 0, "Cutdown");
-      t.define_field(0, 'C', 6, 0, "HalfPiece");
-      t.define_field(0, 'C', 6, 0, "BaseSize");
-      // The trailing blank is part of the column's name.
-      t.define_field(0, 'N', 2, 0, "Direction ");
-      t.define_field(0, 'C', 5, 0, "Fabric");
-    }
-    define_closing_fields("Time");
-    return 1;
-  }
+  int write_header() override { return kinds::open_kind_table(*this, kTable); }
 
   int dump_item(unsigned char* item_area, const char* name, const char* user_last_mod,
                 int32_t creation_time, const char* user_created, int32_t prev_mod_time,
@@ -55,8 +66,9 @@ class OrdmlReport : public DumpReport {
       print_library_error("model list read failed");
       return 0;
     }
-    return write_order_rows(name, list.head, models, pbc_last_mod_time, user_last_mod,
-                            creation_time, user_created, prev_mod_time, user_prev_mod);
+    return write_order_rows(name, list.head, models,
+                            {pbc_last_mod_time, user_last_mod, creation_time, user_created,
+                             prev_mod_time, user_prev_mod});
   }
 
   int open_item(void* area, const char* name, unsigned char* item_area) override {
@@ -72,40 +84,17 @@ class OrdmlReport : public DumpReport {
 
  private:
   // Writes one row per size entry of each of the first `models` models of
-  // the list, each closed by the item's six closing values. Returns 1.
+  // the list, each closed by the item's closing values. Returns 1.
   int write_order_rows(const char* order_name, const OrderModelNode* head, int32_t models,
-                       int32_t mod_time, const char* user_last_mod, int32_t creation_time,
-                       const char* user_created, int32_t prev_mod_time,
-                       const char* user_prev_mod) {
-    ReportTable& t = table();
+                       const ClosingValues& closing) {
     const OrderModelNode* model = head;
     for (int32_t m = 0; m < models && model; ++m, model = model->next) {
-      const unsigned char* rec = model->record;
-      OrderModelTexts texts(rec);
-      int32_t size_count = records::load_i32(rec + om::kSizeCount);
+      int32_t size_count = records::load_i32(model->record + om::kSizeCount);
       const SizeEntryNode* entry = model->first_size;
       for (int32_t i = 0; i < size_count && entry; ++i, entry = entry->next) {
-        t.write_field(1, order_name);
-        t.write_field(0, texts.name);
-        if (detailed) {
-          const unsigned char* size = entry->record;
-          SizeEntryTexts size_texts(size);
-          t.write_field(0, texts.size_code);
-          t.write_field(0, texts.alteration);
-          t.write_field(0, texts.dynamic);
-          t.write_field(0, static_cast<int32_t>(m + 1));
-          t.write_field(0, size_count);
-          t.write_field(0, records::load_i32(rec + om::kAddPieceBundle));
-          t.write_field(0, size_texts.size_name);
-          t.write_field(0, records::load_i32(size + se::kQuantity));
-          t.write_field(0, size_texts.cutdown);
-          t.write_field(0, size_texts.half_piece);
-          t.write_field(0, size_texts.base_size);
-          t.write_field(0, records::load_i32(size + se::kDirection));
-          t.write_field(0, texts.fabric);
-        }
-        write_closing_values(mod_time, user_last_mod, creation_time, user_created, prev_mod_time,
-                             user_prev_mod);
+        kinds::write_kind_row(*this, kTable,
+                              OrdmlRow{order_name, model->record, entry->record, m + 1, size_count},
+                              &closing);
       }
     }
     return 1;

@@ -5,13 +5,14 @@
 // next model record. load_model_list reads that sequence into nodes that
 // hold each record's bytes (at the offsets of quire/records.h) with the
 // links kept beside them; the ORDML and MKMOD reports walk the result and
-// release it with free_model_list within one dump_item. OrderModelTexts and
-// SizeEntryTexts give the texts of the records as those reports write them.
+// release it with free_model_list within one dump_item. model_field and
+// size_field give the record values their columns write.
 #ifndef QUIRE_KINDS_MODEL_LIST_H_
 #define QUIRE_KINDS_MODEL_LIST_H_
 
 #include <cstdint>
 
+#include "kinds/columns.h"
 #include "kinds/kind_support.h"
 #include "quire/records.h"
 
@@ -122,39 +123,26 @@ class ModelListGuard {
   ModelListNodes& nodes_;
 };
 
-// The texts of an OrderModel record, each ending at the last byte of its
-// field at the latest.
-struct OrderModelTexts {
-  explicit OrderModelTexts(const unsigned char* record) {
-    namespace om = records::order_model;
-    kinds::copy_field_text(record + om::kName, name);
-    kinds::copy_field_text(record + om::kSizeCode, size_code);
-    kinds::copy_field_text(record + om::kAlteration, alteration);
-    kinds::copy_field_text(record + om::kDynamic, dynamic);
-    kinds::copy_field_text(record + om::kFabric, fabric);
-  }
-  char name[records::order_model::kTextSize];
-  char size_code[records::order_model::kTextSize];
-  char alteration[records::order_model::kTextSize];
-  char dynamic[records::order_model::kTextSize];
-  char fabric[records::order_model::kFabricSize];
-};
-
-// The texts of a SizeEntry record, each ending at the last byte of its field
-// at the latest.
-struct SizeEntryTexts {
-  explicit SizeEntryTexts(const unsigned char* record) {
-    namespace se = records::size_entry;
-    kinds::copy_field_text(record + se::kSizeName, size_name);
-    kinds::copy_field_text(record + se::kCutdown, cutdown);
-    kinds::copy_field_text(record + se::kHalfPiece, half_piece);
-    kinds::copy_field_text(record + se::kBaseSize, base_size);
-  }
-  char size_name[records::size_entry::kSizeNameSize];
-  char cutdown[records::size_entry::kCutdownSize];
-  char half_piece[records::size_entry::kHalfPieceSize];
-  char base_size[records::size_entry::kBaseSizeSize];
-};
+// Column values of the model-list records, for the rows of the reports that
+// walk a model list: Row has the members `model` (an OrderModel record) and
+// `size` (a SizeEntry record). A text field ends at its last byte at the
+// latest; kSize is the field's size.
+template <std::size_t kOffset, std::size_t kSize, class Row>
+kinds::Cell model_field(const Row& r) {
+  return kinds::Cell::field_text(r.model + kOffset, kSize - 1);
+}
+template <std::size_t kOffset, std::size_t kSize, class Row>
+kinds::Cell size_field(const Row& r) {
+  return kinds::Cell::field_text(r.size + kOffset, kSize - 1);
+}
+template <std::size_t kOffset, class Row>
+kinds::Cell model_integer(const Row& r) {
+  return kinds::Cell(records::load_i32(r.model + kOffset));
+}
+template <std::size_t kOffset, class Row>
+kinds::Cell size_integer(const Row& r) {
+  return kinds::Cell(records::load_i32(r.size + kOffset));
+}
 
 }  // namespace quire
 

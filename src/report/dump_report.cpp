@@ -244,16 +244,14 @@ const char* DumpReport::cached_time_text(int slot, int32_t t) {
   return c.text;
 }
 
-void DumpReport::write_closing_values(int32_t mod_time, const char* user_last_mod,
-                                      int32_t creation_time, const char* user_created,
-                                      int32_t prev_mod_time, const char* user_prev_mod) {
+void DumpReport::write_closing_values(const ClosingValues& values) {
   ReportTable& t = table();
-  t.write_field(0, cached_time_text(0, mod_time));
-  t.write_field(0, user_last_mod);
-  t.write_field(0, cached_time_text(1, creation_time));
-  t.write_field(0, user_created);
-  t.write_field(0, cached_time_text(2, prev_mod_time));
-  t.write_field(0, user_prev_mod);
+  t.write_field(0, cached_time_text(0, values.mod_time));
+  t.write_field(0, values.user_last_mod);
+  t.write_field(0, cached_time_text(1, values.creation_time));
+  t.write_field(0, values.user_created);
+  t.write_field(0, cached_time_text(2, values.prev_mod_time));
+  t.write_field(0, values.user_prev_mod);
 }
 
 // ---- commands -----------------------------------------------------------------

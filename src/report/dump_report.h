@@ -49,6 +49,17 @@ void print_library_error(const char* what);
 void set_host_window(QuireWindow window);
 QuireWindow host_window();
 
+// The six closing values of every row of one item: when and by whom it was
+// last modified, created and modified before that.
+struct ClosingValues {
+  int32_t mod_time;
+  const char* user_last_mod;
+  int32_t creation_time;
+  const char* user_created;
+  int32_t prev_mod_time;
+  const char* user_prev_mod;
+};
+
 class DumpReport {
  public:
   DumpReport();
@@ -99,12 +110,10 @@ class DumpReport {
   // Declares the six closing columns; the last is declared as the table's last.
   void define_closing_fields(const char* time_column_name);
 
-  // Writes the six closing values of one row. mod_time is the item's
-  // last-modification time. The three time texts are formed once and reused
-  // while the same times come again (every row of one item).
-  void write_closing_values(int32_t mod_time, const char* user_last_mod, int32_t creation_time,
-                            const char* user_created, int32_t prev_mod_time,
-                            const char* user_prev_mod);
+  // Writes the six closing values of one row. The three time texts are
+  // formed once and reused while the same times come again (every row of
+  // one item).
+  void write_closing_values(const ClosingValues& values);
 
   // Loads string id of the resource module into buffer (size bytes).
   int load_resource_string(unsigned id, char* buffer, int size) const {

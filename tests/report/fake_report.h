@@ -52,8 +52,8 @@ class FakeReport : public DumpReport {
     dumped.push_back({name, user_last_mod, user_created, user_prev_mod, creation_time,
                       prev_mod_time});
     table().write_field(1, name);
-    write_closing_values(pbc_last_mod_time, user_last_mod, creation_time, user_created,
-                         prev_mod_time, user_prev_mod);
+    write_closing_values(
+        {pbc_last_mod_time, user_last_mod, creation_time, user_created, prev_mod_time, user_prev_mod});
     return 0;
   }
 
