@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <cstring>
 #include <span>
+#include <type_traits>
 
 #include "quire/records.h"
 #include "report/dump_report.h"
@@ -99,6 +100,7 @@ struct Column {
 // matched by, its own columns and whether the six closing columns end it.
 template <class Row>
 struct KindTable {
+  using RowType = Row;
   const char* tag;
   const char* key_column;
   const char* time_column;  // also the name of the first closing column
@@ -141,10 +143,10 @@ int open_kind_table(DumpReport& report, const KindTable<Row>& kind) {
 }
 
 // Writes one row of kind: the value of each column of the run's form, then,
-// when the kind has them, the six closing values.
+// when the kind has closing columns, the closing values.
 template <class Row>
 void write_kind_row(DumpReport& report, const KindTable<Row>& kind, const Row& row,
-                    const ClosingValues* closing) {
+                    const ClosingValues& closing) {
   ReportTable& t = report.table();
   int first = 1;
   for (const Column<Row>& c : kind.columns) {
@@ -152,8 +154,38 @@ void write_kind_row(DumpReport& report, const KindTable<Row>& kind, const Row& r
     c.value(row).write(t, first);
     first = 0;
   }
-  if (kind.closing_columns && closing) report.write_closing_values(*closing);
+  if (kind.closing_columns) report.write_closing_values(closing);
 }
+
+// A report kind whose table is described by the KindTable kKind: its header
+// is the table's, and each item's rows are written by dump_rows with the
+// item's closing values as one struct. Base is DumpReport or MarkerReport.
+template <class Base, const auto& kKind>
+class TableReport : public Base {
+ public:
+  using Row = typename std::remove_cvref_t<decltype(kKind)>::RowType;
+
+  int write_header() override { return open_kind_table(*this, kKind); }
+
+  int dump_item(unsigned char* item_area, const char* name, const char* user_last_mod,
+                int32_t creation_time, const char* user_created, int32_t prev_mod_time,
+                const char* user_prev_mod) final {
+    return dump_rows(item_area, name,
+                     DumpReport::closing_values(user_last_mod, creation_time, user_created,
+                                                prev_mod_time, user_prev_mod));
+  }
+
+ protected:
+  // Writes the rows of the open item `name` (its area at item_area); the
+  // result is dump_item's.
+  virtual int dump_rows(unsigned char* item_area, const char* name,
+                        const ClosingValues& closing) = 0;
+
+  // Writes one row, closed by closing when the kind has closing columns.
+  void write_row(const Row& row, const ClosingValues& closing) {
+    write_kind_row(*this, kKind, row, closing);
+  }
+};
 
 }  // namespace quire::kinds
 

@@ -163,19 +163,16 @@ constexpr kinds::Column<MkhdrRow> kColumns[] = {
 
 constexpr kinds::KindTable<MkhdrRow> kTable{"MKHDR", "Name", "time", true, kColumns};
 
-class MkhdrReport : public MarkerReport {
- public:
-  int write_header() override { return kinds::open_kind_table(*this, kTable); }
-
-  int dump_item(unsigned char* item_area, const char* name, const char* user_last_mod,
-                int32_t creation_time, const char* user_created, int32_t prev_mod_time,
-                const char* user_prev_mod) override {
+class MkhdrReport : public kinds::TableReport<MarkerReport, kTable> {
+ protected:
+  int dump_rows(unsigned char* item_area, const char* name, const ClosingValues& closing) override {
     unsigned char header[mh::kSizeEx];
     const unsigned char* analysis = kinds::read_marker_analysis(name, item_area, header);
     if (analysis == nullptr) return 0;
-    ClosingValues closing{load_i32(item_area + ia::kModifiedTime), user_last_mod, creation_time,
-                          user_created, prev_mod_time, user_prev_mod};
-    kinds::write_kind_row(*this, kTable, MkhdrRow{header, analysis, item_area, notation}, &closing);
+    // The row's modification time is the one the item area holds.
+    ClosingValues row_closing = closing;
+    row_closing.mod_time = load_i32(item_area + ia::kModifiedTime);
+    write_row(MkhdrRow{header, analysis, item_area, notation}, row_closing);
     return 1;
   }
 };

@@ -104,12 +104,9 @@ constexpr kinds::Column<MkmcRow> kColumns[] = {
 
 constexpr kinds::KindTable<MkmcRow> kTable{"MKMC", "Name", "time", false, kColumns};
 
-class MkmcReport : public MarkerReport {
- public:
-  int write_header() override { return kinds::open_kind_table(*this, kTable); }
-
-  int dump_item(unsigned char* item_area, const char* name, const char*, int32_t, const char*,
-                int32_t, const char*) override {
+class MkmcReport : public kinds::TableReport<MarkerReport, kTable> {
+ protected:
+  int dump_rows(unsigned char* item_area, const char* name, const ClosingValues& closing) override {
     unsigned char header[mh::kSizeEx];
     const unsigned char* analysis = kinds::read_marker_analysis(name, item_area, header);
     if (analysis == nullptr) return 0;
@@ -134,7 +131,7 @@ class MkmcReport : public MarkerReport {
     for (int k = 0; k < rows; ++k) {
       MkmcRow row{marker_name, {}};
       for (int l = 0; l < kListCount; ++l) row.entries[l] = k < sizes[l] ? &entries[l][k] : nullptr;
-      kinds::write_kind_row(*this, kTable, row, nullptr);
+      write_row(row, closing);
     }
     return 1;
   }

@@ -80,10 +80,10 @@ constexpr kinds::Column<MkmodRow> kColumns[] = {
 
 constexpr kinds::KindTable<MkmodRow> kTable{"MKMOD", "Marker_name", "Time", true, kColumns};
 
-class MkmodReport : public MarkerReport {
+class MkmodReport : public kinds::TableReport<MarkerReport, kTable> {
  public:
   int write_header() override {
-    if (kinds::open_kind_table(*this, kTable) != 1) return 0;
+    if (TableReport::write_header() != 1) return 0;
     // The words cannot change during a run, so they are loaded once.
     if (detailed) {
       load_resource_string(kStringYes, words_.yes, kWordSize);
@@ -95,9 +95,8 @@ class MkmodReport : public MarkerReport {
     return 1;
   }
 
-  int dump_item(unsigned char* item_area, const char* name, const char* user_last_mod,
-                int32_t creation_time, const char* user_created, int32_t prev_mod_time,
-                const char* user_prev_mod) override {
+ protected:
+  int dump_rows(unsigned char* item_area, const char* name, const ClosingValues& closing) override {
     unsigned char header[records::marker_header::kSize] = {};
     if (pb_get_marker_header(name, header, item_area) != 1) {
       print_library_error("header read failed");
@@ -113,9 +112,7 @@ class MkmodReport : public MarkerReport {
       print_library_error("model list read failed");
       return 0;
     }
-    return write_marker_model_rows(name, list.head,
-                                   {pbc_last_mod_time, user_last_mod, creation_time, user_created,
-                                    prev_mod_time, user_prev_mod});
+    return write_marker_model_rows(name, list.head, closing);
   }
 
  private:
@@ -135,7 +132,7 @@ class MkmodReport : public MarkerReport {
         for (int32_t j = 0; j < option_count || j == 0; ++j) {
           MkmodRow row{marker_name, rec, entry->record, option ? option->record : nullptr,
                        model_number, size_count, &words_};
-          kinds::write_kind_row(*this, kTable, row, &closing);
+          write_row(row, closing);
           if (option) option = option->next;
         }
       }

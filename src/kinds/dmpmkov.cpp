@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "kinds/columns.h"
+#include "kinds/kind_support.h"
 #include "quire/plotbase.h"
 #include "quire/records.h"
 #include "report/dump_report.h"
@@ -40,32 +41,24 @@ constexpr kinds::Column<MkovRow> kColumns[] = {
 
 constexpr kinds::KindTable<MkovRow> kTable{"MKOV", "Name", "Time", true, kColumns};
 
-class MkovReport : public MarkerReport {
- public:
-  int write_header() override { return kinds::open_kind_table(*this, kTable); }
-
+class MkovReport : public kinds::TableReport<MarkerReport, kTable> {
+ protected:
   // Writes one row per override, in index order. A marker whose header
   // cannot be read gets no rows and no message. An override that cannot be
   // read is reported with the library's error record and gets no row (its
   // record would still hold the previous override); the next one is read.
-  int dump_item(unsigned char* item_area, const char* name, const char* user_last_mod,
-                int32_t creation_time, const char* user_created, int32_t prev_mod_time,
-                const char* user_prev_mod) override {
-    unsigned char header[mh::kSize] = {};
-    if (pb_get_marker_header(name, header, item_area) != 1) return 0;
-    int32_t overrides = records::load_i32(header + mh::kOverrides);
-    ClosingValues closing{pbc_last_mod_time, user_last_mod, creation_time,
-                          user_created,      prev_mod_time, user_prev_mod};
-    unsigned char override_record[po::kSize];
-    for (int32_t i = 0; i < overrides; ++i) {
-      std::memset(override_record, 0, sizeof override_record);
-      if (pb_get_piece_override(item_area, i, header, override_record) != 1) {
-        print_library_error("piece override read failed");
-        continue;
-      }
-      kinds::write_kind_row(*this, kTable, MkovRow{name, override_record}, &closing);
-    }
-    return 1;
+  int dump_rows(unsigned char* item_area, const char* name, const ClosingValues& closing) override {
+    unsigned char record[po::kSize];
+    return kinds::for_each_marker_index(
+        name, item_area, mh::kOverrides, [&](int32_t i, unsigned char* header) {
+          std::memset(record, 0, sizeof record);
+          if (pb_get_piece_override(item_area, i, header, record) != 1) {
+            print_library_error("piece override read failed");
+          } else {
+            write_row(MkovRow{name, record}, closing);
+          }
+          return true;
+        });
   }
 };
 

@@ -37,19 +37,13 @@ constexpr kinds::Column<MkpcRow> kColumns[] = {
 
 constexpr kinds::KindTable<MkpcRow> kTable{"MKPC", "Name", "Time", true, kColumns};
 
-class MkpcReport : public MarkerReport {
- public:
-  int write_header() override { return kinds::open_kind_table(*this, kTable); }
-
-  int dump_item(unsigned char* item_area, const char* name, const char* user_last_mod,
-                int32_t creation_time, const char* user_created, int32_t prev_mod_time,
-                const char* user_prev_mod) override {
-    ClosingValues closing{pbc_last_mod_time, user_last_mod, creation_time,
-                          user_created,      prev_mod_time, user_prev_mod};
+class MkpcReport : public kinds::TableReport<MarkerReport, kTable> {
+ protected:
+  int dump_rows(unsigned char* item_area, const char* name, const ClosingValues& closing) override {
     unsigned char rec[piece::kSize];
     int status = pb_first_marker_piece(item_area, rec);
     while (status == 1) {
-      kinds::write_kind_row(*this, kTable, MkpcRow{name, rec}, &closing);
+      write_row(MkpcRow{name, rec}, closing);
       status = pb_next_marker_piece(item_area, rec);
     }
     return status;

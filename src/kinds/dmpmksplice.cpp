@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "kinds/columns.h"
+#include "kinds/kind_support.h"
 #include "quire/plotbase.h"
 #include "quire/records.h"
 #include "report/dump_report.h"
@@ -41,27 +42,19 @@ constexpr kinds::Column<MkspliceRow> kColumns[] = {
 
 constexpr kinds::KindTable<MkspliceRow> kTable{"MKSPLICE", "Name", "Time", true, kColumns};
 
-class MkspliceReport : public MarkerReport {
- public:
-  int write_header() override { return kinds::open_kind_table(*this, kTable); }
-
+class MkspliceReport : public kinds::TableReport<MarkerReport, kTable> {
+ protected:
   // Writes one row per splice in index order. A marker whose header cannot
   // be read gets no rows and no message; a splice read that fails ends the
   // marker's rows there, the earlier rows standing.
-  int dump_item(unsigned char* item_area, const char* name, const char* user_last_mod,
-                int32_t creation_time, const char* user_created, int32_t prev_mod_time,
-                const char* user_prev_mod) override {
-    unsigned char header[mh::kSize] = {};
-    if (pb_get_marker_header(name, header, item_area) != 1) return 0;
-    int32_t splices = records::load_i32(header + mh::kSplices);
-    ClosingValues closing{pbc_last_mod_time, user_last_mod, creation_time,
-                          user_created,      prev_mod_time, user_prev_mod};
+  int dump_rows(unsigned char* item_area, const char* name, const ClosingValues& closing) override {
     unsigned char splice[si::kSize];
-    for (int32_t i = 0; i < splices; ++i) {
-      if (pb_get_splice_info(splice, i, item_area) != 1) break;
-      kinds::write_kind_row(*this, kTable, MkspliceRow{header, splice}, &closing);
-    }
-    return 1;
+    return kinds::for_each_marker_index(
+        name, item_area, mh::kSplices, [&](int32_t i, const unsigned char* header) {
+          if (pb_get_splice_info(splice, i, item_area) != 1) return false;
+          write_row(MkspliceRow{header, splice}, closing);
+          return true;
+        });
   }
 };
 

@@ -1,7 +1,6 @@
 // MODEL: for every model, one row per piece: the base pieces first, then
 // the pieces of each option group, with the texts of each piece's stored
 // header.
-#include <cctype>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -14,6 +13,7 @@
 #include "quire/records.h"
 #include "report/dump_report.h"
 #include "resources/resources.h"
+#include "text/ascii.h"
 
 namespace quire {
 namespace {
@@ -35,7 +35,7 @@ bool is_search_program_path(const char* path) {
   for (const char* p = path; *p; ++p) {
     std::size_t i = 0;
     while (i < n && p[i] &&
-           std::tolower(static_cast<unsigned char>(p[i])) == static_cast<unsigned char>(kName[i]))
+           ascii::to_lower(p[i]) == kName[i])
       ++i;
     if (i == n) return true;
   }
@@ -89,13 +89,9 @@ constexpr kinds::Column<ModelRow> kColumns[] = {
 
 constexpr kinds::KindTable<ModelRow> kTable{"MODEL", "Model_Name", "Time", true, kColumns};
 
-class ModelReport : public DumpReport {
+class ModelReport : public kinds::TableReport<DumpReport, kTable> {
  public:
-  int write_header() override { return kinds::open_kind_table(*this, kTable); }
-
-  int dump_item(unsigned char* item_area, const char* name, const char* user_last_mod,
-                int32_t creation_time, const char* user_created, int32_t prev_mod_time,
-                const char* user_prev_mod) override {
+  int dump_rows(unsigned char* item_area, const char* name, const ClosingValues& closing) override {
     pb_model* model = nullptr;
     if (pb_get_model_ex(name, &model, item_area) != 1) {
       print_library_error("model read failed");
@@ -103,9 +99,7 @@ class ModelReport : public DumpReport {
       return 0;
     }
     if (model) {
-      write_model_rows(*model, area_record,
-                       {pbc_last_mod_time, user_last_mod, creation_time, user_created,
-                        prev_mod_time, user_prev_mod});
+      write_model_rows(*model, area_record, closing);
     }
     pb_free_model_ex(&model);
     return 1;
@@ -131,7 +125,7 @@ class ModelReport : public DumpReport {
   int write_model_rows(const pb_model& model, unsigned char* area, const ClosingValues& closing) {
     // One header area serves every piece of the model.
     unsigned char header[ph::kSize] = {};
-    auto write_row = [&](const char* option, const pb_model_piece& piece) {
+    auto piece_row = [&](const char* option, const pb_model_piece& piece) {
       // The header is read for every row, detailed or not, so a missing
       // piece is reported in both forms.
       char piece_name[mp::kNameSize];
@@ -140,13 +134,12 @@ class ModelReport : public DumpReport {
         header[ph::kCategory] = 0;
         header[ph::kDescription] = 0;
       }
-      kinds::write_kind_row(*this, kTable, ModelRow{model.record, option, piece.record, header},
-                            &closing);
+      write_row(ModelRow{model.record, option, piece.record, header}, closing);
     };
     const unsigned char* rec = model.record;
     int32_t base_pieces = records::load_i32(rec + mr::kBasePieceCount);
     const pb_model_piece* piece = model.first_piece;
-    for (int32_t i = 0; i < base_pieces && piece; ++i, piece = piece->next) write_row("", *piece);
+    for (int32_t i = 0; i < base_pieces && piece; ++i, piece = piece->next) piece_row("", *piece);
 
     int32_t groups = records::load_i32(rec + mr::kGroupCount);
     const pb_option_group* group = model.first_group;
@@ -155,7 +148,7 @@ class ModelReport : public DumpReport {
       copy_field_text(group->record + records::option_group::kOption, option);
       int32_t pieces = records::load_i32(group->record + records::option_group::kPieceCount);
       piece = group->first_piece;
-      for (int32_t j = 0; j < pieces && piece; ++j, piece = piece->next) write_row(option, *piece);
+      for (int32_t j = 0; j < pieces && piece; ++j, piece = piece->next) piece_row(option, *piece);
     }
     return 1;
   }

@@ -47,13 +47,9 @@ constexpr kinds::Column<OrdmlRow> kColumns[] = {
 
 constexpr kinds::KindTable<OrdmlRow> kTable{"ORDML", "Order_Name", "Time", true, kColumns};
 
-class OrdmlReport : public DumpReport {
+class OrdmlReport : public kinds::TableReport<DumpReport, kTable> {
  public:
-  int write_header() override { return kinds::open_kind_table(*this, kTable); }
-
-  int dump_item(unsigned char* item_area, const char* name, const char* user_last_mod,
-                int32_t creation_time, const char* user_created, int32_t prev_mod_time,
-                const char* user_prev_mod) override {
+  int dump_rows(unsigned char* item_area, const char* name, const ClosingValues& closing) override {
     unsigned char header[records::order_header::kSize] = {};
     if (pb_get_order_header(name, header, item_area) != 1) {
       print_library_error("header read failed");
@@ -66,9 +62,7 @@ class OrdmlReport : public DumpReport {
       print_library_error("model list read failed");
       return 0;
     }
-    return write_order_rows(name, list.head, models,
-                            {pbc_last_mod_time, user_last_mod, creation_time, user_created,
-                             prev_mod_time, user_prev_mod});
+    return write_order_rows(name, list.head, models, closing);
   }
 
   int open_item(void* area, const char* name, unsigned char* item_area) override {
@@ -92,9 +86,7 @@ class OrdmlReport : public DumpReport {
       int32_t size_count = records::load_i32(model->record + om::kSizeCount);
       const SizeEntryNode* entry = model->first_size;
       for (int32_t i = 0; i < size_count && entry; ++i, entry = entry->next) {
-        kinds::write_kind_row(*this, kTable,
-                              OrdmlRow{order_name, model->record, entry->record, m + 1, size_count},
-                              &closing);
+        write_row(OrdmlRow{order_name, model->record, entry->record, m + 1, size_count}, closing);
       }
     }
     return 1;

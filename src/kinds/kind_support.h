@@ -4,6 +4,7 @@
 #define QUIRE_KINDS_KIND_SUPPORT_H_
 
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
 
 #include "quire/plotbase.h"
@@ -38,6 +39,22 @@ inline const unsigned char* read_marker_analysis(
   const auto* analysis = static_cast<const unsigned char*>(pb_hdr_analyze(item_area));
   if (analysis == nullptr) print_library_error("analysis failed");
   return analysis;
+}
+
+// Reads the header of the open marker `name` and calls visit(index, header)
+// for each index below the count at count_offset of the header (overrides,
+// splices), in order, until visit returns false. Returns 0 without a
+// message when the header cannot be read, else 1.
+template <class Visit>
+int for_each_marker_index(const char* name, unsigned char* item_area, std::size_t count_offset,
+                          Visit visit) {
+  unsigned char header[records::marker_header::kSize] = {};
+  if (pb_get_marker_header(name, header, item_area) != 1) return 0;
+  int32_t count = records::load_i32(header + count_offset);
+  for (int32_t i = 0; i < count; ++i) {
+    if (!visit(i, header)) break;
+  }
+  return 1;
 }
 
 }  // namespace quire::kinds

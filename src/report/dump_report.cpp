@@ -244,6 +244,13 @@ const char* DumpReport::cached_time_text(int slot, int32_t t) {
   return c.text;
 }
 
+ClosingValues DumpReport::closing_values(const char* user_last_mod, int32_t creation_time,
+                                         const char* user_created, int32_t prev_mod_time,
+                                         const char* user_prev_mod) {
+  return {pbc_last_mod_time, user_last_mod, creation_time, user_created, prev_mod_time,
+          user_prev_mod};
+}
+
 void DumpReport::write_closing_values(const ClosingValues& values) {
   ReportTable& t = table();
   t.write_field(0, cached_time_text(0, values.mod_time));

@@ -110,6 +110,13 @@ class DumpReport {
   // Declares the six closing columns; the last is declared as the table's last.
   void define_closing_fields(const char* time_column_name);
 
+  // The closing values of the rows of the item being dumped, from
+  // dump_item's arguments and the last-modification time the library
+  // reported when it opened the item.
+  static ClosingValues closing_values(const char* user_last_mod, int32_t creation_time,
+                                      const char* user_created, int32_t prev_mod_time,
+                                      const char* user_prev_mod);
+
   // Writes the six closing values of one row. The three time texts are
   // formed once and reused while the same times come again (every row of
   // one item).
