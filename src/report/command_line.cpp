@@ -1,12 +1,15 @@
 // The command line of a report command and its date filter.
+#include <algorithm>
 #include <cctype>
 #include <climits>
+#include <cstdint>
 #include <cstring>
 #include <ctime>
 
 #include "platform/text_input.h"
 #include "quire/plotbase.h"
 #include "report/dump_report.h"
+#include "text/ascii.h"
 
 namespace quire {
 
@@ -37,19 +40,10 @@ bool is_leap_year(int year) { return year % 4 == 0 && (year % 100 != 0 || year %
 bool scan_int(const char*& p, int* out) {
   const char* q = p;
   while (std::isspace(static_cast<unsigned char>(*q))) ++q;
-  bool negative = false;
-  if (*q == '+' || *q == '-') negative = *q++ == '-';
-  if (!std::isdigit(static_cast<unsigned char>(*q))) return false;
-  long long v = 0;
-  while (std::isdigit(static_cast<unsigned char>(*q))) {
-    if (v < 10000000000LL) v = v * 10 + (*q - '0');
-    ++q;
-  }
-  if (negative) v = -v;
-  if (v > INT_MAX) v = INT_MAX;
-  if (v < INT_MIN) v = INT_MIN;
-  *out = static_cast<int>(v);
-  p = q;
+  ascii::ScannedInteger n = ascii::scan_integer(q);
+  if (n.length == 0) return false;
+  *out = static_cast<int>(std::clamp<int64_t>(n.value, INT_MIN, INT_MAX));
+  p = q + n.length;
   return true;
 }
 
@@ -104,7 +98,7 @@ int parse_date_time(const char* text, int32_t* bound) {
   if (count >= 5) {
     if (hour > 24 || hour < 0 || minute > 59 || minute < 0) return 0;
     if (count == 6) {
-      char c = static_cast<char>(std::toupper(static_cast<unsigned char>(suffix)));
+      char c = ascii::to_upper(suffix);
       if (hour > 12 || (c != 'A' && c != 'P')) return 0;
       if (c == 'P') seconds += 43200;
     }
@@ -126,7 +120,7 @@ int DumpReport::parse_command_line(int argc, char** argv) {
   int i = 1;
   for (; i < argc && argv[i] && argv[i][0] == '-'; ++i) {
     const char* arg = argv[i];
-    char option = static_cast<char>(std::toupper(static_cast<unsigned char>(arg[1])));
+    char option = ascii::to_upper(arg[1]);
     const char* value = arg[1] ? arg + 2 : arg + 1;
     if (option == 'L') {
       if (list_file) std::fclose(list_file);

@@ -1,4 +1,5 @@
 #include "table/previous_table.h"
+#include "text/ascii.h"
 
 #include <cstring>
 
@@ -17,7 +18,7 @@ bool name_matches(const std::string& name, const char* wanted) {
   size_t wanted_length = std::strlen(wanted);
   if (wanted_length < name.size()) return false;
   for (size_t i = 0; i < name.size(); ++i)
-    if (ascii_lower(name[i]) != ascii_lower(wanted[i])) return false;
+    if (ascii::to_lower(name[i]) != ascii::to_lower(wanted[i])) return false;
   return true;
 }
 

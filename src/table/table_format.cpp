@@ -5,6 +5,8 @@
 #include <cmath>
 #include <cstring>
 
+#include "text/ascii.h"
+
 namespace quire::table {
 
 size_t file_name_start(std::string_view path) {
@@ -21,8 +23,8 @@ std::string old_table_path(std::string_view path) {
 
 int compare_ignoring_case(const char* a, const char* b) {
   for (;; ++a, ++b) {
-    unsigned char ca = static_cast<unsigned char>(ascii_lower(*a));
-    unsigned char cb = static_cast<unsigned char>(ascii_lower(*b));
+    unsigned char ca = static_cast<unsigned char>(ascii::to_lower(*a));
+    unsigned char cb = static_cast<unsigned char>(ascii::to_lower(*b));
     if (ca != cb) return ca < cb ? -1 : 1;
     if (ca == 0) return 0;
   }
@@ -65,21 +67,10 @@ double parse_double(std::string_view text) {
 int32_t parse_int(std::string_view text) {
   size_t i = 0;
   while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) ++i;
-  bool negative = false;
-  if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
-    negative = text[i] == '-';
-    ++i;
-  }
-  // Digits beyond the 32-bit range saturate instead of wrapping.
-  int64_t value = 0;
-  bool any = false;
-  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
-    any = true;
-    if (value <= INT64_C(1) << 33) value = value * 10 + (text[i] - '0');
-  }
-  if (!any) return 0;
-  if (negative) value = -value;
-  return static_cast<int32_t>(std::clamp<int64_t>(value, INT32_MIN, INT32_MAX));
+  // Digits beyond the 32-bit range saturate instead of wrapping; no
+  // integer at all reads as 0.
+  ascii::ScannedInteger n = ascii::scan_integer(text.substr(i));
+  return static_cast<int32_t>(std::clamp<int64_t>(n.value, INT32_MIN, INT32_MAX));
 }
 
 }  // namespace quire::table

@@ -38,10 +38,6 @@ size_t file_name_start(std::string_view path);
 // The OLD.DAT path beside path.
 std::string old_table_path(std::string_view path);
 
-// ASCII case mapping; other bytes stay.
-inline char ascii_lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-inline char ascii_upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
-
 // ASCII case-insensitive comparison (only the sign matters).
 int compare_ignoring_case(const char* a, const char* b);
 

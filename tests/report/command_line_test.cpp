@@ -8,12 +8,13 @@
 #include "fake_report.h"
 #include "report_test_support.h"
 #include "support/test_support.h"
+#include "text/ascii.h"
 
 namespace quire {
 namespace {
 
-using testing::CapturedMessages;
 using testing::FakeReport;
+using testing::PrintCapture;
 using testing::ScopedTimeZone;
 using testing::TempStore;
 
@@ -40,7 +41,7 @@ class CommandLine : public ::testing::Test {
     argv_.clear();
     for (std::string& a : argv_storage_) argv_.push_back(a.data());
     argv_.push_back(nullptr);
-    CapturedMessages captured;
+    PrintCapture captured;
     int r = report_.parse_command_line(static_cast<int>(argv_storage_.size()), argv_.data());
     return {r, captured.text()};
   }
@@ -124,6 +125,35 @@ TEST_F(CommandLine, ListOptionOpensTheLastListFile) {
   // records: it is a list file that cannot be opened.
   parse({"-La.lst", "-L.", "NOPE", "out.csv"});
   EXPECT_EQ(report_.list_file, nullptr);
+}
+
+// The integer scanner every number of a command line or a previous table is
+// read with: the sign, where reading stops, and the edges of the 64-bit range.
+TEST(ScanInteger, ReadsSignAndDigitsAndHoldsTheRange) {
+  struct Case {
+    const char* text;
+    size_t length;
+    int64_t value;
+    bool out_of_range;
+  } cases[] = {
+      {"", 0, 0, false},
+      {"-", 0, 0, false},
+      {"+-5", 0, 0, false},
+      {" 5", 0, 0, false},
+      {"12ab", 2, 12, false},
+      {"-007", 4, -7, false},
+      {"9223372036854775807", 19, INT64_MAX, false},
+      {"9223372036854775808", 19, INT64_MAX, true},
+      {"-9223372036854775808", 20, INT64_MIN, false},
+      {"-9223372036854775809", 20, INT64_MIN, true},
+      {"123456789012345678901234567890,", 30, INT64_MAX, true},
+  };
+  for (const Case& c : cases) {
+    ascii::ScannedInteger n = ascii::scan_integer(c.text);
+    EXPECT_EQ(n.length, c.length) << c.text;
+    EXPECT_EQ(n.value, c.value) << c.text;
+    EXPECT_EQ(n.out_of_range, c.out_of_range) << c.text;
+  }
 }
 
 }  // namespace

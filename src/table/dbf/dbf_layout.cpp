@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "table/table_format.h"
+#include "text/ascii.h"
 
 namespace quire::table {
 
@@ -17,13 +18,13 @@ bool is_dbase_path(std::string_view path) {
   if (rest.size() != 4) return false;
   static const char kDbf[] = ".dbf";
   for (size_t i = 0; i < 4; ++i)
-    if (ascii_lower(rest[i]) != kDbf[i]) return false;
+    if (ascii::to_lower(rest[i]) != kDbf[i]) return false;
   return true;
 }
 
 std::string dbase_column_name(const char* name, std::vector<std::string>* used) {
   std::string upper;
-  for (const char* p = name; *p != '\0'; ++p) upper += ascii_upper(*p);
+  for (const char* p = name; *p != '\0'; ++p) upper += ascii::to_upper(*p);
   std::string cut = upper.substr(0, 10);
   auto taken = [&](const std::string& s) {
     return std::find(used->begin(), used->end(), s) != used->end();
