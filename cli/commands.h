@@ -2,7 +2,23 @@
 #ifndef QUIRE_CLI_COMMANDS_H_
 #define QUIRE_CLI_COMMANDS_H_
 
+#include <span>
+
+#include "quire/quire.h"
+
 namespace quire::cli {
+
+// A report command of the report library.
+using ReportCommand = int (*)(int argc, char** argv, QuireWindow hwnd, int detailed);
+
+// A report kind as the program's command line names it, with its command.
+struct ReportKind {
+  const char* name;  // lower case: "mkpc"
+  ReportCommand command;
+};
+
+// Every report kind the program runs, in the order of the usage text.
+std::span<const ReportKind> report_kinds();
 
 // `quire area SUBCOMMAND ...`; argv[0] is "area". Returns the exit status.
 int run_area_command(int argc, char** argv);

@@ -2,7 +2,6 @@
 // report library as a host would, with a host window that answers the
 // progress message and the stop query, then tells on one line what the run
 // did and ends with a status a script can trust.
-#include <dlfcn.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -21,11 +20,19 @@
 #include "progress.h"
 #include "quire/plotbase.h"
 #include "quire/quire.h"
+#include "text/ascii.h"
 
 namespace quire::cli {
-namespace {
 
-using ReportCommand = int (*)(int, char**, QuireWindow, int);
+// In the order the usage text lists them.
+constexpr ReportKind kReportKinds[] = {
+    {"mkhdr", dmp_mkhdr}, {"mkpc", dmp_mkpc},   {"mkov", dmp_mkov},   {"mksplice", dmp_mksplice},
+    {"mkmc", dmp_mkmc},   {"mkmod", dmp_mkmod}, {"model", dmp_model}, {"ordml", dmp_ordml},
+};
+
+std::span<const ReportKind> report_kinds() { return kReportKinds; }
+
+namespace {
 
 // Exit statuses of a report run.
 constexpr int kExitComplete = 0;
@@ -109,21 +116,21 @@ int usage_error(const std::string& message) {
   return kExitUsage;
 }
 
-// Finds the report command of kind in the running program and its libraries.
-ReportCommand find_command(const std::string& name) {
-  void* self = dlopen(nullptr, RTLD_NOW);
-  if (!self) return nullptr;
-  void* symbol = dlsym(self, name.c_str());
-  return reinterpret_cast<ReportCommand>(symbol);
+// The report command of the lower-case kind, or null when there is none.
+ReportCommand find_command(const std::string& kind) {
+  for (const ReportKind& k : kReportKinds) {
+    if (kind == k.name) return k.command;
+  }
+  return nullptr;
 }
 
+// Reads a whole text as a positive count (leading white space allowed).
 bool parse_count(const char* text, long* out) {
-  if (!text || !*text) return false;
-  errno = 0;
-  char* end = nullptr;
-  long v = std::strtol(text, &end, 10);
-  if (errno != 0 || *end != 0 || v < 1) return false;
-  *out = v;
+  if (!text) return false;
+  while (std::isspace(static_cast<unsigned char>(*text))) ++text;
+  ascii::ScannedInteger n = ascii::scan_integer(text);
+  if (n.length == 0 || text[n.length] != 0 || n.out_of_range || n.value < 1) return false;
+  *out = static_cast<long>(n.value);
   return true;
 }
 
@@ -214,13 +221,9 @@ int run_report_command_line(int argc, char** argv) {
   if (argc < 1 || !argv[0]) return usage_error("no report kind given");
   Host host;
   host.kind = argv[0];
-  bool valid = !host.kind.empty() && host.kind.size() <= 32;
-  for (char& c : host.kind) {
-    c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    if (!std::isalnum(static_cast<unsigned char>(c)) && c != '_') valid = false;
-  }
+  for (char& c : host.kind) c = ascii::to_lower(c);
   std::string command_name = "dmp_" + host.kind;
-  ReportCommand command = valid ? find_command(command_name) : nullptr;
+  ReportCommand command = find_command(host.kind);
   if (!command) {
     std::string message = std::string("unknown report kind '") + argv[0] + "'";
     const char* near = nearest_command(host.kind.c_str());

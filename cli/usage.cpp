@@ -8,9 +8,6 @@
 namespace quire::cli {
 namespace {
 
-const char* const kCommandWords[] = {"mkhdr", "mkpc", "mkov", "mksplice", "mkmc",
-                                     "mkmod", "model", "ordml", "area"};
-
 // The number of single-character edits that turn a into b.
 size_t edit_distance(const std::string& a, const std::string& b) {
   std::vector<size_t> row(b.size() + 1);
@@ -30,28 +27,39 @@ size_t edit_distance(const std::string& a, const std::string& b) {
 }  // namespace
 
 const char* program_usage() {
-  return "usage: quire KIND [host options] [-Llist] [-Syy/mm/dd[,hh:mm]] [-Eyy/mm/dd[,hh:mm]] [-N0|-N1]\n"
-         "                  AREA OUTPUT\n"
-         "       quire area import FILE|-\n"
-         "       quire area export NAME [FILE]\n"
-         "       quire area list\n"
-         "       quire area generate NAME [--markers N] [--models N] [--orders N] [--pieces-per-marker N] [--seed S]\n"
-         "       quire --version | --help\n"
-         "\n"
-         "KIND is one of: mkhdr mkpc mkov mksplice mkmc mkmod model ordml.\n"
-         "OUTPUT whose file name reads .dbf from its first \".\" is written as a dBASE III table,\n"
-         "anything else as CSV; - writes CSV to standard output.\n"
-         "\n"
-         "Host options, anywhere on the line:\n"
-         "  --detailed             the detailed column set and calendar times\n"
-         "  --quiet                no summary line at the end of the run\n"
-         "  --stop-after N         stop once N items are handled, keeping the rest of the previous table\n"
-         "  --progress, --no-progress  a progress bar on standard error (default: when it is a terminal)\n"
-         "\n"
-         "Exit status: 0 the table is complete and every change logged; 1 the command was rejected\n"
-         "or the table could not be written (the output path is as it was); 2 usage error;\n"
-         "3 the table was written but is not complete (stopped, a listed name not in the area,\n"
-         "an item that could not be read, or the change log could not be written).\n";
+  static const std::string kUsage = [] {
+    std::string text =
+        "usage: quire KIND [host options] [-Llist] [-Syy/mm/dd[,hh:mm]] [-Eyy/mm/dd[,hh:mm]] [-N0|-N1]\n"
+        "                  AREA OUTPUT\n"
+        "       quire area import FILE|-\n"
+        "       quire area export NAME [FILE]\n"
+        "       quire area list\n"
+        "       quire area generate NAME [--markers N] [--models N] [--orders N] [--pieces-per-marker N] [--seed S]\n"
+        "       quire --version | --help\n"
+        "\n"
+        "KIND is one of:";
+    for (const ReportKind& kind : report_kinds()) {
+      text += ' ';
+      text += kind.name;
+    }
+    text +=
+        ".\n"
+        "OUTPUT whose file name reads .dbf from its first \".\" is written as a dBASE III table,\n"
+        "anything else as CSV; - writes CSV to standard output.\n"
+        "\n"
+        "Host options, anywhere on the line:\n"
+        "  --detailed             the detailed column set and calendar times\n"
+        "  --quiet                no summary line at the end of the run\n"
+        "  --stop-after N         stop once N items are handled, keeping the rest of the previous table\n"
+        "  --progress, --no-progress  a progress bar on standard error (default: when it is a terminal)\n"
+        "\n"
+        "Exit status: 0 the table is complete and every change logged; 1 the command was rejected\n"
+        "or the table could not be written (the output path is as it was); 2 usage error;\n"
+        "3 the table was written but is not complete (stopped, a listed name not in the area,\n"
+        "an item that could not be read, or the change log could not be written).\n";
+    return text;
+  }();
+  return kUsage.c_str();
 }
 
 const char* program_version() { return QUIRE_VERSION; }
@@ -74,7 +82,14 @@ const char* nearest_word(const char* word, const char* const* words, int count) 
 }
 
 const char* nearest_command(const char* word) {
-  return nearest_word(word, kCommandWords, static_cast<int>(std::size(kCommandWords)));
+  // The report kinds and "area".
+  static const std::vector<const char*> kCommandWords = [] {
+    std::vector<const char*> words;
+    for (const ReportKind& kind : report_kinds()) words.push_back(kind.name);
+    words.push_back("area");
+    return words;
+  }();
+  return nearest_word(word, kCommandWords.data(), static_cast<int>(kCommandWords.size()));
 }
 
 }  // namespace quire::cli

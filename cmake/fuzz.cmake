@@ -27,6 +27,7 @@ quire_fuzz_target(previous_output_fuzz
           src/table/csv/csv_previous_reader.cpp src/table/csv/csv_table_writer.cpp
           src/table/dbf/dbf_layout.cpp src/table/dbf/dbf_previous_reader.cpp src/table/dbf/dbf_table_writer.cpp
           src/platform/file_env.cpp src/platform/file_replacement.cpp src/platform/file_system.cpp
+          src/platform/local_time.cpp
   LIBRARIES plotbase)
 # The version record reader.
 quire_fuzz_target(version_record_fuzz SOURCES src/platform/version_record.cpp)

@@ -1,7 +1,8 @@
 #include "table/previous_table.h"
-#include "text/ascii.h"
 
 #include <cstring>
+
+#include "text/ascii.h"
 
 namespace quire::table {
 

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <ctime>
 
+#include "platform/local_time.h"
 #include "quire/records.h"
 #include "table/dbf/dbf_previous_reader.h"
 #include "table/table_figures.h"
@@ -18,13 +19,13 @@ void DbfTableWriter::store_header(bool in_progress) {
 
 void DbfTableWriter::begin() {
   std::memset(header_, 0, sizeof header_);
-  std::time_t now = std::time(nullptr);
-  const std::tm* local = std::localtime(&now);
+  platform::CalendarTime today;
   header_[0] = kDbfVersion;
-  if (local != nullptr) {
-    header_[kDbfYear] = static_cast<unsigned char>(local->tm_year & 0xFF);
-    header_[kDbfMonth] = static_cast<unsigned char>(local->tm_mon + 1);
-    header_[kDbfDay] = static_cast<unsigned char>(local->tm_mday);
+  if (platform::local_calendar_time(static_cast<int64_t>(std::time(nullptr)), &today)) {
+    // The year is counted from 1900.
+    header_[kDbfYear] = static_cast<unsigned char>((today.year - 1900) & 0xFF);
+    header_[kDbfMonth] = static_cast<unsigned char>(today.month);
+    header_[kDbfDay] = static_cast<unsigned char>(today.day);
   }
   header_[kDbfLanguageDriverOffset] = kDbfLanguageDriver;
   store_header(true);
