@@ -63,7 +63,7 @@ TEST_F(ModelReportsTest, ModelRowsListBasePiecesBeforeGroups) {
 // message; the rows stay.
 TEST_F(ModelReportsTest, ModelIsSilentInsideTheSearchProgram) {
   import_or_fail(models_area());
-  ReportRun r = run_report("model", false, store_.path("s.csv"), copied_program("QSeek-bin"));
+  ReportRun r = run_report("model", false, store_.path("s.csv"), {}, copied_program("QSeek-bin"));
   ASSERT_EQ(r.run.status, 0) << r.run.err;
   EXPECT_EQ(r.run.err, "");
   EXPECT_EQ(r.column("Piece_Id"), "B1|B2|P1|P2|P3|B1");
@@ -73,7 +73,7 @@ TEST_F(ModelReportsTest, ModelMessageComesFromTheResourceLibrary) {
   std::string german = bin_dir() + "/libquireres-de.so";
   if (!std::filesystem::exists(german)) GTEST_SKIP() << "target quire_res_de not built";
   import_or_fail(models_area());
-  ReportRun r = run_report("model", false, store_.path("s.csv"), copied_program("de", german));
+  ReportRun r = run_report("model", false, store_.path("s.csv"), {}, copied_program("de", german));
   EXPECT_EQ(r.run.err,
             "quire model: model M1: Teil P2 existiert nicht im Speicherbereich AREA. Es wird im Bericht ausgelassen.\n");
 }

@@ -1,5 +1,5 @@
-// Helpers for the model and order report tests: items as JSON, report runs
-// through the quire program, outputs split into values.
+// Helpers for the model and order report tests: items as JSON and dBASE
+// outputs split into values.
 #ifndef QUIRE_TESTS_KINDS_MODEL_MODEL_TEST_UTIL_H_
 #define QUIRE_TESTS_KINDS_MODEL_MODEL_TEST_UTIL_H_
 
@@ -9,15 +9,13 @@
 #include <ctime>
 #include <filesystem>
 #include <nlohmann/json.hpp>
-#include <sstream>
 #include <string>
 #include <vector>
 
+#include "support/report_run.h"
 #include "support/test_support.h"
 
 namespace quire::testing {
-
-using nlohmann::json;
 
 inline json item(const std::string& name, int32_t modified = 1000, int32_t created = -1) {
   return json{{"name", name},          {"modified", modified},   {"created", created},
@@ -32,53 +30,6 @@ inline json size_entry(const std::string& size, int32_t quantity, int32_t direct
 inline json order_model(const std::string& name, const json& sizes, const json& options = json::array()) {
   return json{{"name", name}, {"size_code", name + "-sc"}, {"fabric", "FAB"},
               {"options", options}, {"sizes", sizes}};
-}
-
-inline void import_or_fail(const json& area) {
-  RunResult r = import_area(area.dump());
-  ASSERT_EQ(r.status, 0) << r.err;
-}
-
-// One report run: status, messages, and a CSV output as lines of values
-// (quotes removed; the tests' values hold no commas or quotes).
-struct ReportRun {
-  RunResult run;
-  std::string bytes;
-  std::vector<std::vector<std::string>> lines;
-
-  size_t row_count() const { return lines.size() < 2 ? 0 : lines.size() - 2; }
-  // Column `name` of every row, joined by "|".
-  std::string column(const std::string& name) const {
-    std::string out;
-    for (size_t c = 0; c < lines.at(1).size(); ++c) {
-      if (lines[1][c] != name) continue;
-      for (size_t r = 2; r < lines.size(); ++r) out += (r > 2 ? "|" : "") + lines[r].at(c);
-      return out;
-    }
-    ADD_FAILURE() << "no column " << name;
-    return out;
-  }
-  std::string line(size_t i) const {
-    std::string out;
-    for (const std::string& v : lines.at(i)) out += (out.empty() ? "" : ",") + v;
-    return out;
-  }
-};
-
-inline ReportRun run_report(const std::string& kind, bool detailed, const std::string& output,
-                            const std::string& program = quire_program()) {
-  ReportRun r;
-  r.run = run_shell(shell_quote(program) + " " + kind + " --no-progress --quiet" +
-                    (detailed ? " --detailed" : "") + " AREA " + shell_quote(output));
-  r.bytes = read_file(output);
-  for (const std::string& text : csv_lines(r.bytes)) {
-    std::vector<std::string> values;
-    std::stringstream in(text);
-    for (std::string v; std::getline(in, v, ',');)
-      values.push_back(v.size() >= 2 && v.front() == '"' ? v.substr(1, v.size() - 2) : v);
-    r.lines.push_back(values);
-  }
-  return r;
 }
 
 // The dBASE descriptor name of column c and the value of that column in

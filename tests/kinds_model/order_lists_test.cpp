@@ -120,7 +120,7 @@ TEST_F(ModelReportsTest, MkmodWordsComeFromTheResourceLibrary) {
   std::string german = bin_dir() + "/libquireres-de.so";
   if (!std::filesystem::exists(german)) GTEST_SKIP() << "target quire_res_de not built";
   import_or_fail(json{{"name", "AREA"}, {"markers", lists("M")}});
-  ReportRun r = run_report("mkmod", true, store_.path("d.csv"), copied_program("de", german));
+  ReportRun r = run_report("mkmod", true, store_.path("d.csv"), {}, copied_program("de", german));
   EXPECT_EQ(r.column("Add_piece/bundle"), "Nein|Nein|Ja|Ja|Ja|Ja|Ja|Ja|Nein");
   EXPECT_EQ(r.column("Direction"), "Keine|Links|Rechts|Rechts|Rechts|Keine|Keine|Keine|Keine");
 }

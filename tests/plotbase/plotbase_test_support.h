@@ -14,6 +14,7 @@
 #include "quire/area_store.h"
 #include "quire/plotbase.h"
 #include "quire/records.h"
+#include "support/print_capture.h"
 #include "support/test_support.h"
 
 namespace plotbase_test {
@@ -91,17 +92,7 @@ inline ::testing::AssertionResult same_bytes(const unsigned char* got, const Exp
   return ::testing::AssertionFailure() << count << " bytes differ:" << diffs;
 }
 
-// Collects pb_printf output while alive.
-class PrintCapture {
- public:
-  PrintCapture() { pb_set_print_handler(&PrintCapture::handler, this); }
-  ~PrintCapture() { pb_set_print_handler(nullptr, nullptr); }
-  const std::string& text() const { return text_; }
-
- private:
-  static void handler(const char* t, void* self) { static_cast<PrintCapture*>(self)->text_ += t; }
-  std::string text_;
-};
+using quire::testing::PrintCapture;
 
 // Names of a full lookup walk with pattern.
 inline std::vector<std::string> walk(int (*lookup)(void*, char*, const char*, int), Area& a, const char* pattern) {

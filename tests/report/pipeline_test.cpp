@@ -14,7 +14,7 @@
 namespace quire {
 namespace {
 
-using testing::CapturedMessages;
+using testing::PrintCapture;
 using testing::FakeItem;
 using testing::FakeReport;
 using testing::ScopedTimeZone;
@@ -242,7 +242,7 @@ TEST_F(ListFile, UnknownNameIsReportedAndSkippedAndEmptyListsDumpNothing) {
 
 TEST_F(Pipeline, OpenFailureIsReportedAndEndsTheLoop) {
   set_host_window(window_);
-  CapturedMessages captured;
+  PrintCapture captured;
   FakeReport report;
   EXPECT_EQ(run(report,
                 [&](FakeReport& rep) {
@@ -283,7 +283,7 @@ TEST_F(Pipeline, StoreFailuresEndTheRunEarlyAndKeepThePreviousRecordsOfTheRest) 
   items[0].modified = 0x101;
   items[1].fail_lookup = true;
   {
-    CapturedMessages captured;
+    PrintCapture captured;
     FakeReport report;
     ASSERT_EQ(run(report, [&](FakeReport& rep) { rep.items = items; }), 1);
     EXPECT_EQ(captured.text(), "Error 43, fake.cpp(7)");
@@ -298,7 +298,7 @@ TEST_F(Pipeline, StoreFailuresEndTheRunEarlyAndKeepThePreviousRecordsOfTheRest) 
   items[1].fail_open = true;
   items[1].modified = 0x201;
   {
-    CapturedMessages captured;
+    PrintCapture captured;
     FakeReport report;
     ASSERT_EQ(run(report, [&](FakeReport& rep) { rep.items = items; }), 1);
     EXPECT_EQ(captured.text(), "Error 41, fake.cpp(7)");
@@ -310,7 +310,7 @@ TEST_F(Pipeline, StoreFailuresEndTheRunEarlyAndKeepThePreviousRecordsOfTheRest) 
 
 TEST_F(Pipeline, CloseFailureKeepsTheItemsRows) {
   set_host_window(window_);
-  CapturedMessages captured;
+  PrintCapture captured;
   FakeReport report;
   run(report, [&](FakeReport& rep) {
     rep.items = three_items();

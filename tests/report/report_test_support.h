@@ -8,6 +8,7 @@
 #include <string>
 
 #include "quire/plotbase.h"
+#include "support/print_capture.h"
 
 namespace quire::testing {
 
@@ -32,24 +33,6 @@ class ScopedTimeZone {
  private:
   bool had_ = false;
   std::string old_;
-};
-
-// Collects everything pb_printf prints during its lifetime.
-class CapturedMessages {
- public:
-  CapturedMessages() { pb_set_print_handler(&CapturedMessages::append, this); }
-  ~CapturedMessages() { pb_set_print_handler(nullptr, nullptr); }
-  CapturedMessages(const CapturedMessages&) = delete;
-  CapturedMessages& operator=(const CapturedMessages&) = delete;
-
-  const std::string& text() const { return text_; }
-  void clear() { text_.clear(); }
-
- private:
-  static void append(const char* text, void* context) {
-    static_cast<CapturedMessages*>(context)->text_ += text;
-  }
-  std::string text_;
 };
 
 }  // namespace quire::testing

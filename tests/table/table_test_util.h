@@ -10,24 +10,11 @@
 #include <vector>
 
 #include "quire/plotbase.h"
+#include "support/print_capture.h"
 #include "support/test_support.h"
 #include "table/report_table.h"
 
 namespace quire::testing {
-
-// Collects what goes through pb_printf while it lives.
-class PrintCapture {
- public:
-  PrintCapture() { pb_set_print_handler(&PrintCapture::handle, this); }
-  ~PrintCapture() { pb_set_print_handler(nullptr, nullptr); }
-  const std::string& text() const { return text_; }
-
- private:
-  static void handle(const char* text, void* context) {
-    static_cast<PrintCapture*>(context)->text_ += text;
-  }
-  std::string text_;
-};
 
 // One item of a run: its name, change stamp and number of rows.
 struct TestItem {
