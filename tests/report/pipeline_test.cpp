@@ -221,7 +221,7 @@ TEST_F(ListFile, LongLinesAreTakenTwentyCharactersAtATime) {
 
 TEST_F(ListFile, UnknownNameIsReportedAndSkippedAndEmptyListsDumpNothing) {
   {
-    CapturedMessages captured;
+    PrintCapture captured;
     EXPECT_EQ(dump_list("A\nNOPE\nC\nGONE\n", three_items()), (std::vector<std::string>{"A", "C"}));
     EXPECT_NE(captured.text().find("item NOPE is not in storage area "), std::string::npos) << captured.text();
     EXPECT_NE(captured.text().find("item GONE is not in storage area "), std::string::npos) << captured.text();
