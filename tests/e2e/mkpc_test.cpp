@@ -236,6 +236,19 @@ TEST_F(Mkpc, UsageErrorsExitWithTwoAndTouchNothing) {
   EXPECT_NE(r.err.find("expected a whole number from 0 to "), std::string::npos) << r.err;
 }
 
+// `-` writes the table to standard output, the same bytes as a file run,
+// with no previous table, no OLD.DAT and no change log.
+TEST_F(Mkpc, DashWritesTheTableToStandardOutput) {
+  ASSERT_EQ(mkpc({"E2E", "out.csv"}).status, 0);
+  write_file(store_.path("delta.lst"), "");
+  RunResult r = run_quire({"mkpc", "--no-progress", "E2E", "-"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, read_file(store_.path("out.csv")));
+  EXPECT_NE(r.err.find(" -> standard output\n"), std::string::npos) << r.err;
+  EXPECT_EQ(read_file(store_.path("delta.lst")), "");
+  EXPECT_FALSE(std::filesystem::exists(store_.path("OLD.DAT")));
+}
+
 TEST_F(Mkpc, VersionAndHelp) {
   RunResult r = run_quire({"--version"});
   EXPECT_EQ(r.status, 0);
