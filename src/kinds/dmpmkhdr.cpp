@@ -13,7 +13,7 @@
 #include "quire/records.h"
 #include "report/dump_report.h"
 
-namespace quire {
+namespace quire::kinds {
 namespace {
 
 namespace mh = records::marker_header;
@@ -22,8 +22,6 @@ namespace ia = records::item_area;
 using records::load_double;
 using records::load_i16;
 using records::load_i32;
-using kinds::Cell;
-using kinds::Form;
 
 // A 32-bit sum of two 32-bit counts, held at the 32-bit range instead of
 // wrapping round to a sign change.
@@ -97,7 +95,7 @@ Cell analysis_area(const MkhdrRow& r) {
 
 // The columns before the six closing ones, in table order; the plain form
 // has twelve of them.
-constexpr kinds::Column<MkhdrRow> kColumns[] = {
+constexpr Column<MkhdrRow> kColumns[] = {
     {"Name", 'C', 20, Form::kBoth, header_text<mh::kName>},
     {"Order_name", 'C', 20, Form::kBoth, header_text<mh::kOrderName>},
     {"Order_number", 'C', 20, Form::kDetailed, header_text<mh::kOrderNumber>},
@@ -161,13 +159,13 @@ constexpr kinds::Column<MkhdrRow> kColumns[] = {
     {"add_siz", 'N', 4, Form::kDetailed, header_integer<mh::kAddedSizes>},
 };
 
-constexpr kinds::KindTable<MkhdrRow> kTable{"MKHDR", "Name", "time", true, kColumns};
+constexpr KindTable<MkhdrRow> kTable{"MKHDR", "Name", "time", true, kColumns};
 
-class MkhdrReport : public kinds::TableReport<MarkerReport, kTable> {
+class MkhdrReport : public TableReport<MarkerReport, kTable> {
  protected:
   int dump_rows(unsigned char* item_area, const char* name, const ClosingValues& closing) override {
     unsigned char header[mh::kSizeEx];
-    const unsigned char* analysis = kinds::read_marker_analysis(name, item_area, header);
+    const unsigned char* analysis = read_marker_analysis(name, item_area, header);
     if (analysis == nullptr) return 0;
     // The row's modification time is the one the item area holds.
     ClosingValues row_closing = closing;
@@ -178,8 +176,8 @@ class MkhdrReport : public kinds::TableReport<MarkerReport, kTable> {
 };
 
 }  // namespace
-}  // namespace quire
+}  // namespace quire::kinds
 
 extern "C" QUIRE_API int dmp_mkhdr(int argc, char** argv, QuireWindow hwnd, int detailed) {
-  return quire::run_command<quire::MkhdrReport>(argc, argv, hwnd, detailed);
+  return quire::run_command<quire::kinds::MkhdrReport>(argc, argv, hwnd, detailed);
 }

@@ -11,14 +11,12 @@
 #include "quire/records.h"
 #include "report/dump_report.h"
 
-namespace quire {
+namespace quire::kinds {
 namespace {
 
 namespace mh = records::marker_header;
 namespace ma = records::marker_analysis;
 using records::load_i16;
-using kinds::Cell;
-using kinds::Form;
 
 // Letters of the point-attribute slots 0 to 12; later slots are labelled by
 // their number (slot i gives i + 1).
@@ -92,7 +90,7 @@ Cell entry_count(const MkmcRow& r) {
   return Cell(r.entries[kList] ? r.entries[kList]->count : "");
 }
 
-constexpr kinds::Column<MkmcRow> kColumns[] = {
+constexpr Column<MkmcRow> kColumns[] = {
     {"Marker_Name", 'C', 25, Form::kBoth, [](const MkmcRow& r) { return Cell(r.marker_name); }},
     {"Point_Attrib_Label", 'C', 7, Form::kBoth, entry_label<0>},
     {"Point_Attrib_Qty", 'C', 7, Form::kBoth, entry_count<0>},
@@ -102,16 +100,16 @@ constexpr kinds::Column<MkmcRow> kColumns[] = {
     {"Internal_Qty", 'C', 7, Form::kBoth, entry_count<2>},
 };
 
-constexpr kinds::KindTable<MkmcRow> kTable{"MKMC", "Name", "time", false, kColumns};
+constexpr KindTable<MkmcRow> kTable{"MKMC", "Name", "time", false, kColumns};
 
-class MkmcReport : public kinds::TableReport<MarkerReport, kTable> {
+class MkmcReport : public TableReport<MarkerReport, kTable> {
  protected:
   int dump_rows(unsigned char* item_area, const char* name, const ClosingValues& closing) override {
     unsigned char header[mh::kSizeEx];
-    const unsigned char* analysis = kinds::read_marker_analysis(name, item_area, header);
+    const unsigned char* analysis = read_marker_analysis(name, item_area, header);
     if (analysis == nullptr) return 0;
     char marker_name[mh::kTextSize + 1];
-    kinds::copy_field_text(header + mh::kName, marker_name);
+    copy_field_text(header + mh::kName, marker_name);
 
     Entry entries[kListCount][kMaxSlots];
     int sizes[kListCount] = {};
@@ -138,8 +136,8 @@ class MkmcReport : public kinds::TableReport<MarkerReport, kTable> {
 };
 
 }  // namespace
-}  // namespace quire
+}  // namespace quire::kinds
 
 extern "C" QUIRE_API int dmp_mkmc(int argc, char** argv, QuireWindow hwnd, int detailed) {
-  return quire::run_command<quire::MkmcReport>(argc, argv, hwnd, detailed);
+  return quire::run_command<quire::kinds::MkmcReport>(argc, argv, hwnd, detailed);
 }

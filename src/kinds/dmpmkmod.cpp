@@ -9,14 +9,12 @@
 #include "report/dump_report.h"
 #include "resources/resources.h"
 
-namespace quire {
+namespace quire::kinds {
 namespace {
 
 namespace om = records::order_model;
 namespace oe = records::option_entry;
 namespace se = records::size_entry;
-using kinds::Cell;
-using kinds::Form;
 
 constexpr int kWordSize = 20;
 
@@ -49,7 +47,7 @@ struct MkmodRow {
   const MkmodWords* words;
 };
 
-constexpr kinds::Column<MkmodRow> kColumns[] = {
+constexpr Column<MkmodRow> kColumns[] = {
     {"Marker_name", 'C', 20, Form::kBoth, [](const MkmodRow& r) { return Cell(r.marker_name); }},
     {"Model_Name", 'C', 20, Form::kBoth, model_field<om::kName, om::kTextSize, MkmodRow>},
     {"Option_Name", 'C', 6, Form::kBoth,
@@ -78,9 +76,9 @@ constexpr kinds::Column<MkmodRow> kColumns[] = {
     {"Placed", 'N', 5, Form::kDetailed, size_integer<se::kPlaced, MkmodRow>},
 };
 
-constexpr kinds::KindTable<MkmodRow> kTable{"MKMOD", "Marker_name", "Time", true, kColumns};
+constexpr KindTable<MkmodRow> kTable{"MKMOD", "Marker_name", "Time", true, kColumns};
 
-class MkmodReport : public kinds::TableReport<MarkerReport, kTable> {
+class MkmodReport : public TableReport<MarkerReport, kTable> {
  public:
   int write_header() override {
     if (TableReport::write_header() != 1) return 0;
@@ -145,8 +143,8 @@ class MkmodReport : public kinds::TableReport<MarkerReport, kTable> {
 };
 
 }  // namespace
-}  // namespace quire
+}  // namespace quire::kinds
 
 extern "C" QUIRE_API int dmp_mkmod(int argc, char** argv, QuireWindow hwnd, int detailed) {
-  return quire::run_command<quire::MkmodReport>(argc, argv, hwnd, detailed);
+  return quire::run_command<quire::kinds::MkmodReport>(argc, argv, hwnd, detailed);
 }

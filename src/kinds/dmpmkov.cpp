@@ -9,13 +9,11 @@
 #include "quire/records.h"
 #include "report/dump_report.h"
 
-namespace quire {
+namespace quire::kinds {
 namespace {
 
 namespace mh = records::marker_header;
 namespace po = records::piece_override;
-using kinds::Cell;
-using kinds::Form;
 
 // One row: the marker's name and one of its override records.
 struct MkovRow {
@@ -29,7 +27,7 @@ Cell override_text(const MkovRow& r) {
   return Cell::field_text(r.override_record + kOffset, kSize);
 }
 
-constexpr kinds::Column<MkovRow> kColumns[] = {
+constexpr Column<MkovRow> kColumns[] = {
     {"Name", 'C', 20, Form::kBoth, [](const MkovRow& r) { return Cell(r.marker_name); }},
     {"Piece", 'C', 20, Form::kBoth, override_text<po::kPiece, po::kPieceSize>},
     {"IsRight", 'N', 2, Form::kBoth,
@@ -39,9 +37,9 @@ constexpr kinds::Column<MkovRow> kColumns[] = {
     {"Model", 'C', 20, Form::kBoth, override_text<po::kModel, po::kModelSize>},
 };
 
-constexpr kinds::KindTable<MkovRow> kTable{"MKOV", "Name", "Time", true, kColumns};
+constexpr KindTable<MkovRow> kTable{"MKOV", "Name", "Time", true, kColumns};
 
-class MkovReport : public kinds::TableReport<MarkerReport, kTable> {
+class MkovReport : public TableReport<MarkerReport, kTable> {
  protected:
   // Writes one row per override, in index order. A marker whose header
   // cannot be read gets no rows and no message. An override that cannot be
@@ -49,22 +47,20 @@ class MkovReport : public kinds::TableReport<MarkerReport, kTable> {
   // record would still hold the previous override); the next one is read.
   int dump_rows(unsigned char* item_area, const char* name, const ClosingValues& closing) override {
     unsigned char record[po::kSize];
-    return kinds::for_each_marker_index(
+    return for_each_marker_index(
         name, item_area, mh::kOverrides, [&](int32_t i, unsigned char* header) {
           std::memset(record, 0, sizeof record);
-          if (pb_get_piece_override(item_area, i, header, record) != 1) {
-            print_library_error("piece override read failed");
-          } else {
-            write_row(MkovRow{name, record}, closing);
-          }
-          return true;
+          bool read = pb_get_piece_override(item_area, i, header, record) == 1;
+          if (read) write_row(MkovRow{name, record}, closing);
+          else print_library_error("piece override read failed");
+          return true;  // the next override is read either way
         });
   }
 };
 
 }  // namespace
-}  // namespace quire
+}  // namespace quire::kinds
 
 extern "C" QUIRE_API int dmp_mkov(int argc, char** argv, QuireWindow hwnd, int detailed) {
-  return quire::run_command<quire::MkovReport>(argc, argv, hwnd, detailed);
+  return quire::run_command<quire::kinds::MkovReport>(argc, argv, hwnd, detailed);
 }

@@ -4,12 +4,10 @@
 #include "quire/records.h"
 #include "report/dump_report.h"
 
-namespace quire {
+namespace quire::kinds {
 namespace {
 
 namespace piece = records::marker_piece;
-using kinds::Cell;
-using kinds::Form;
 
 // One row: the marker's name and one of its piece records.
 struct MkpcRow {
@@ -17,7 +15,7 @@ struct MkpcRow {
   const unsigned char* piece;
 };
 
-constexpr kinds::Column<MkpcRow> kColumns[] = {
+constexpr Column<MkpcRow> kColumns[] = {
     {"Name", 'C', 20, Form::kBoth, [](const MkpcRow& r) { return Cell(r.marker_name); }},
     {"Piece", 'C', 20, Form::kBoth,
      [](const MkpcRow& r) { return Cell::field_text(r.piece + piece::kName, piece::kNameSize - 1); }},
@@ -35,9 +33,9 @@ constexpr kinds::Column<MkpcRow> kColumns[] = {
      }},
 };
 
-constexpr kinds::KindTable<MkpcRow> kTable{"MKPC", "Name", "Time", true, kColumns};
+constexpr KindTable<MkpcRow> kTable{"MKPC", "Name", "Time", true, kColumns};
 
-class MkpcReport : public kinds::TableReport<MarkerReport, kTable> {
+class MkpcReport : public TableReport<MarkerReport, kTable> {
  protected:
   int dump_rows(unsigned char* item_area, const char* name, const ClosingValues& closing) override {
     unsigned char rec[piece::kSize];
@@ -51,8 +49,8 @@ class MkpcReport : public kinds::TableReport<MarkerReport, kTable> {
 };
 
 }  // namespace
-}  // namespace quire
+}  // namespace quire::kinds
 
 extern "C" QUIRE_API int dmp_mkpc(int argc, char** argv, QuireWindow hwnd, int detailed) {
-  return quire::run_command<quire::MkpcReport>(argc, argv, hwnd, detailed);
+  return quire::run_command<quire::kinds::MkpcReport>(argc, argv, hwnd, detailed);
 }

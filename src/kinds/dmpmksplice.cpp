@@ -9,13 +9,11 @@
 #include "quire/records.h"
 #include "report/dump_report.h"
 
-namespace quire {
+namespace quire::kinds {
 namespace {
 
 namespace mh = records::marker_header;
 namespace si = records::splice_info;
-using kinds::Cell;
-using kinds::Form;
 using records::load_double;
 
 // One row: the marker's header and one of its splice records.
@@ -28,7 +26,7 @@ double marker_length(const MkspliceRow& r) { return load_double(r.header + mh::k
 double splice_start(const MkspliceRow& r) { return load_double(r.splice + si::kStart); }
 double splice_length(const MkspliceRow& r) { return load_double(r.splice + si::kLength); }
 
-constexpr kinds::Column<MkspliceRow> kColumns[] = {
+constexpr Column<MkspliceRow> kColumns[] = {
     {"Name", 'C', 20, Form::kBoth,
      [](const MkspliceRow& r) { return Cell::field_text(r.header + mh::kName, mh::kTextSize); }},
     {"Marker_Length", 'F', 16, Form::kBoth, [](const MkspliceRow& r) { return Cell(marker_length(r)); }},
@@ -40,17 +38,17 @@ constexpr kinds::Column<MkspliceRow> kColumns[] = {
      [](const MkspliceRow& r) { return Cell(marker_length(r) - splice_start(r) - splice_length(r)); }},
 };
 
-constexpr kinds::KindTable<MkspliceRow> kTable{"MKSPLICE", "Name", "Time", true, kColumns};
+constexpr KindTable<MkspliceRow> kTable{"MKSPLICE", "Name", "Time", true, kColumns};
 
-class MkspliceReport : public kinds::TableReport<MarkerReport, kTable> {
+class MkspliceReport : public TableReport<MarkerReport, kTable> {
  protected:
   // Writes one row per splice in index order. A marker whose header cannot
   // be read gets no rows and no message; a splice read that fails ends the
   // marker's rows there, the earlier rows standing.
   int dump_rows(unsigned char* item_area, const char* name, const ClosingValues& closing) override {
-    unsigned char splice[si::kSize];
-    return kinds::for_each_marker_index(
+    return for_each_marker_index(
         name, item_area, mh::kSplices, [&](int32_t i, const unsigned char* header) {
+          unsigned char splice[si::kSize];
           if (pb_get_splice_info(splice, i, item_area) != 1) return false;
           write_row(MkspliceRow{header, splice}, closing);
           return true;
@@ -59,8 +57,8 @@ class MkspliceReport : public kinds::TableReport<MarkerReport, kTable> {
 };
 
 }  // namespace
-}  // namespace quire
+}  // namespace quire::kinds
 
 extern "C" QUIRE_API int dmp_mksplice(int argc, char** argv, QuireWindow hwnd, int detailed) {
-  return quire::run_command<quire::MkspliceReport>(argc, argv, hwnd, detailed);
+  return quire::run_command<quire::kinds::MkspliceReport>(argc, argv, hwnd, detailed);
 }

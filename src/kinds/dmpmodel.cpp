@@ -15,15 +15,12 @@
 #include "resources/resources.h"
 #include "text/ascii.h"
 
-namespace quire {
+namespace quire::kinds {
 namespace {
 
 namespace mr = records::model_record;
 namespace mp = records::model_piece;
 namespace ph = records::piece_header;
-using kinds::Cell;
-using kinds::copy_field_text;
-using kinds::Form;
 
 constexpr int kMessageSize = 200;
 
@@ -68,7 +65,7 @@ Cell piece_attribute(const ModelRow& r) {
   return Cell(static_cast<int32_t>(records::load_i8(r.piece + kOffset)));
 }
 
-constexpr kinds::Column<ModelRow> kColumns[] = {
+constexpr Column<ModelRow> kColumns[] = {
     {"Model_Name", 'C', 20, Form::kBoth, model_text<mr::kName, mr::kNameSize>},
     {"Option", 'C', 6, Form::kDetailed, [](const ModelRow& r) { return Cell(r.option); }},
     {"Piece_Id", 'C', 20, Form::kBoth, piece_text<mp::kName, mp::kNameSize>},
@@ -87,9 +84,9 @@ constexpr kinds::Column<ModelRow> kColumns[] = {
     {"Fabric", 'C', 5, Form::kDetailed, piece_text<mp::kFabric, mp::kFabricSize>},
 };
 
-constexpr kinds::KindTable<ModelRow> kTable{"MODEL", "Model_Name", "Time", true, kColumns};
+constexpr KindTable<ModelRow> kTable{"MODEL", "Model_Name", "Time", true, kColumns};
 
-class ModelReport : public kinds::TableReport<DumpReport, kTable> {
+class ModelReport : public TableReport<DumpReport, kTable> {
  public:
   int dump_rows(unsigned char* item_area, const char* name, const ClosingValues& closing) override {
     pb_model* model = nullptr;
@@ -202,8 +199,8 @@ class ModelReport : public kinds::TableReport<DumpReport, kTable> {
 };
 
 }  // namespace
-}  // namespace quire
+}  // namespace quire::kinds
 
 extern "C" QUIRE_API int dmp_model(int argc, char** argv, QuireWindow hwnd, int detailed) {
-  return quire::run_command<quire::ModelReport>(argc, argv, hwnd, detailed);
+  return quire::run_command<quire::kinds::ModelReport>(argc, argv, hwnd, detailed);
 }

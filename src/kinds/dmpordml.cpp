@@ -8,13 +8,11 @@
 #include "quire/records.h"
 #include "report/dump_report.h"
 
-namespace quire {
+namespace quire::kinds {
 namespace {
 
 namespace om = records::order_model;
 namespace se = records::size_entry;
-using kinds::Cell;
-using kinds::Form;
 
 // One row: the order's name, a model of its list with the model's number
 // (from 1) and size-entry count, and one size entry of the model.
@@ -26,7 +24,7 @@ struct OrdmlRow {
   int32_t size_count;
 };
 
-constexpr kinds::Column<OrdmlRow> kColumns[] = {
+constexpr Column<OrdmlRow> kColumns[] = {
     {"Order_Name", 'C', 20, Form::kBoth, [](const OrdmlRow& r) { return Cell(r.order_name); }},
     {"Model_Name", 'C', 20, Form::kBoth, model_field<om::kName, om::kTextSize, OrdmlRow>},
     {"Size_Code", 'C', 20, Form::kDetailed, model_field<om::kSizeCode, om::kTextSize, OrdmlRow>},
@@ -45,9 +43,9 @@ constexpr kinds::Column<OrdmlRow> kColumns[] = {
     {"Fabric", 'C', 5, Form::kDetailed, model_field<om::kFabric, om::kFabricSize, OrdmlRow>},
 };
 
-constexpr kinds::KindTable<OrdmlRow> kTable{"ORDML", "Order_Name", "Time", true, kColumns};
+constexpr KindTable<OrdmlRow> kTable{"ORDML", "Order_Name", "Time", true, kColumns};
 
-class OrdmlReport : public kinds::TableReport<DumpReport, kTable> {
+class OrdmlReport : public TableReport<DumpReport, kTable> {
  public:
   int dump_rows(unsigned char* item_area, const char* name, const ClosingValues& closing) override {
     unsigned char header[records::order_header::kSize] = {};
@@ -96,8 +94,8 @@ class OrdmlReport : public kinds::TableReport<DumpReport, kTable> {
 };
 
 }  // namespace
-}  // namespace quire
+}  // namespace quire::kinds
 
 extern "C" QUIRE_API int dmp_ordml(int argc, char** argv, QuireWindow hwnd, int detailed) {
-  return quire::run_command<quire::OrdmlReport>(argc, argv, hwnd, detailed);
+  return quire::run_command<quire::kinds::OrdmlReport>(argc, argv, hwnd, detailed);
 }
