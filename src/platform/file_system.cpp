@@ -130,9 +130,31 @@ std::string unpredictable_name(const std::string& directory, const char* prefix)
   return name;
 }
 
-// ---- ReadableFile -----------------------------------------------------------
+// ---- FileHandle -------------------------------------------------------------
 
-ReadableFile::~ReadableFile() { close(); }
+FileHandle::~FileHandle() { close_handle(); }
+
+void FileHandle::start(const std::string& path) {
+  close_handle();
+  status_ = IoStatus();
+  path_ = path;
+}
+
+bool FileHandle::take(int fd, const char* operation) {
+  if (fd < 0) {
+    status_.fail(errno, operation, path_);
+    return false;
+  }
+  fd_ = fd;
+  return true;
+}
+
+void FileHandle::close_handle() {
+  if (fd_ >= 0 && !close_descriptor(fd_)) status_.fail(errno, "close", path_);
+  fd_ = -1;
+}
+
+// ---- ReadableFile -----------------------------------------------------------
 
 bool ReadableFile::open(const std::string& path) {
   close();
@@ -170,30 +192,14 @@ long ReadableFile::read_at(uint64_t offset, void* data, size_t size) {
   return static_cast<long>(n);
 }
 
-void ReadableFile::close() {
-  if (fd_ >= 0) close_descriptor(fd_);
-  fd_ = -1;
-}
-
 // ---- WritableFile -----------------------------------------------------------
 
-WritableFile::~WritableFile() {
-  if (fd_ >= 0) close_descriptor(fd_);
-}
-
 bool WritableFile::create_exclusive(const std::string& path) {
-  close();
-  status_ = IoStatus();
-  path_ = path;
-  int fd = retry([&] {
-    return file_env().open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-  });
-  if (fd < 0) {
-    status_.fail(errno, "create", path);
-    return false;
-  }
-  fd_ = fd;
-  return true;
+  start(path);
+  return take(retry([&] {
+                return file_env().open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+              }),
+              "create");
 }
 
 bool WritableFile::create_anonymous(const std::string& directory) {
@@ -224,9 +230,7 @@ bool WritableFile::create_anonymous(const std::string& directory) {
 }
 
 bool WritableFile::open_append(const std::string& path) {
-  close();
-  status_ = IoStatus();
-  path_ = path;
+  start(path);
   int fd = retry([&] {
     return file_env().open(path.c_str(), O_WRONLY | O_APPEND | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0);
   });
@@ -248,29 +252,13 @@ bool WritableFile::open_append(const std::string& path) {
 }
 
 bool WritableFile::open_stream(const std::string& path) {
-  close();
-  status_ = IoStatus();
-  path_ = path;
-  int fd = retry([&] { return file_env().open(path.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC, 0); });
-  if (fd < 0) {
-    status_.fail(errno, "open", path);
-    return false;
-  }
-  fd_ = fd;
-  return true;
+  start(path);
+  return take(retry([&] { return file_env().open(path.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC, 0); }), "open");
 }
 
 bool WritableFile::open_standard_output() {
-  close();
-  status_ = IoStatus();
-  path_ = "standard output";
-  int fd = ::fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 3);
-  if (fd < 0) {
-    status_.fail(errno, "write", path_);
-    return false;
-  }
-  fd_ = fd;
-  return true;
+  start("standard output");
+  return take(::fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 3), "write");
 }
 
 bool WritableFile::take_attributes_of(const std::string& path) {
@@ -399,14 +387,6 @@ bool WritableFile::lock(bool wait) {
   if (retry([&] { return file_env().flock(fd_, LOCK_EX | (wait ? 0 : LOCK_NB)); }) == 0) return true;
   status_.fail(errno, "lock", path_);
   return false;
-}
-
-bool WritableFile::close() {
-  if (fd_ >= 0) {
-    if (!close_descriptor(fd_)) status_.fail(errno, "close", path_);
-    fd_ = -1;
-  }
-  return status_.ok();
 }
 
 // ---- DirectoryLock ----------------------------------------------------------

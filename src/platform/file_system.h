@@ -60,21 +60,40 @@ bool sync_directory(const std::string& directory, IoStatus* status);
 // A name "<directory>/<prefix><random>.tmp" that nobody can guess.
 std::string unpredictable_name(const std::string& directory, const char* prefix);
 
-// A file read through its descriptor.
-class ReadableFile {
+// What an open file keeps: its descriptor, its path and its first failure.
+class FileHandle {
  public:
-  ReadableFile() = default;
-  ~ReadableFile();
-  ReadableFile(const ReadableFile&) = delete;
-  ReadableFile& operator=(const ReadableFile&) = delete;
+  bool is_open() const { return fd_ >= 0; }
+  const std::string& path() const { return path_; }
+  const IoStatus& status() const { return status_; }
+  int descriptor() const { return fd_; }
 
+ protected:
+  FileHandle() = default;
+  ~FileHandle();  // closes without syncing; never removes
+  FileHandle(const FileHandle&) = delete;
+  FileHandle& operator=(const FileHandle&) = delete;
+  // Closes the descriptor, if any; a failure is recorded.
+  void close_handle();
+  // Starts over for the file at path: closes what was open and forgets
+  // earlier failures.
+  void start(const std::string& path);
+  // Takes fd (from an open call) as the open file, or records the failure
+  // of operation from errno when it is negative.
+  bool take(int fd, const char* operation);
+
+  int fd_ = -1;
+  std::string path_;
+  IoStatus status_;
+};
+
+// A file read through its descriptor.
+class ReadableFile : public FileHandle {
+ public:
   // Opens the regular file at path (never waiting on a pipe or device).
   // False when there is none or it cannot be read; status is set unless
   // there is nothing at path or it is no regular file.
   bool open(const std::string& path);
-  bool is_open() const { return fd_ >= 0; }
-  const std::string& path() const { return path_; }
-  const IoStatus& status() const { return status_; }
   // The size when opened.
   uint64_t size() const { return size_; }
 
@@ -82,26 +101,16 @@ class ReadableFile {
   long read(void* data, size_t size);
   // Reads up to size bytes at offset; the same results.
   long read_at(uint64_t offset, void* data, size_t size);
-  void close();
-
-  int descriptor() const { return fd_; }
+  void close() { close_handle(); }
 
  private:
-  int fd_ = -1;
-  std::string path_;
   uint64_t size_ = 0;
-  IoStatus status_;
 };
 
 // A file written through its descriptor, without buffering of its own. The
-// first failure is kept and every later call does nothing.
-class WritableFile {
+// first failure is kept and every later write does nothing.
+class WritableFile : public FileHandle {
  public:
-  WritableFile() = default;
-  ~WritableFile();  // closes without syncing; never removes
-  WritableFile(const WritableFile&) = delete;
-  WritableFile& operator=(const WritableFile&) = delete;
-
   // Creates a new file at path for reading and writing, never replacing
   // anything there and never through a symbolic link. False with status
   // (EEXIST when something is there). Closes what was open before.
@@ -132,11 +141,6 @@ class WritableFile {
   // status when the mode cannot be set.
   bool take_attributes_of(const std::string& path);
 
-  const std::string& path() const { return path_; }
-  bool is_open() const { return fd_ >= 0; }
-  const IoStatus& status() const { return status_; }
-  int descriptor() const { return fd_; }
-
   // Writes all size bytes at the current end.
   bool append(const void* data, size_t size);
   // Writes all size bytes at offset.
@@ -159,12 +163,10 @@ class WritableFile {
   // until the file is closed. Without waiting, EWOULDBLOCK means taken.
   bool lock(bool wait);
   // Closes; true when no failure happened at any time.
-  bool close();
-
- private:
-  int fd_ = -1;
-  std::string path_;
-  IoStatus status_;
+  bool close() {
+    close_handle();
+    return status_.ok();
+  }
 };
 
 // An exclusive lock on a directory, held until release or destruction and

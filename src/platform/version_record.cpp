@@ -184,32 +184,31 @@ bool find_version_record(const ByteSource& source, ProductVersion* version) {
   std::vector<unsigned char> table;
   std::vector<unsigned char> notes;
 
+  // One table of headers (sections or segments): the note areas among its
+  // entries of note_type, scanned for the version.
+  struct Table {
+    size_t offset, entry_size, count, entry_min, type, area_offset, area_size, area_align;
+    uint32_t note_type;
+  };
+  auto scan_table = [&](const Table& t) {
+    uint64_t entry_size = load_uint(header + t.entry_size, 2, l.big_endian);
+    uint64_t count = load_uint(header + t.count, 2, l.big_endian);
+    if (!read_table(source, load_addr(header + t.offset, l), entry_size, count, t.entry_min, table)) return false;
+    for (uint64_t i = 0; i < count; ++i) {
+      const unsigned char* entry = table.data() + i * entry_size;
+      if (load_word(entry + t.type, l.big_endian) != t.note_type) continue;
+      if (scan_note_area(source, load_addr(entry + t.area_offset, l), load_addr(entry + t.area_size, l),
+                         load_addr(entry + t.area_align, l), l.big_endian, version, notes))
+        return true;
+    }
+    return false;
+  };
   // The sections of type note (present unless the file was stripped of its
-  // section table) ...
-  uint64_t shentsize = load_uint(header + l.shentsize, 2, l.big_endian);
-  uint64_t shnum = load_uint(header + l.shnum, 2, l.big_endian);
-  if (read_table(source, load_addr(header + l.shoff, l), shentsize, shnum, l.sh_min, table)) {
-    for (uint64_t i = 0; i < shnum; ++i) {
-      const unsigned char* sh = table.data() + i * shentsize;
-      if (load_word(sh + l.sh_type, l.big_endian) != kSectionNote) continue;
-      if (scan_note_area(source, load_addr(sh + l.sh_offset, l), load_addr(sh + l.sh_size, l),
-                         load_addr(sh + l.sh_addralign, l), l.big_endian, version, notes))
-        return true;
-    }
-  }
-  // ... then the note segments, which every linked library has.
-  uint64_t phentsize = load_uint(header + l.phentsize, 2, l.big_endian);
-  uint64_t phnum = load_uint(header + l.phnum, 2, l.big_endian);
-  if (read_table(source, load_addr(header + l.phoff, l), phentsize, phnum, l.p_min, table)) {
-    for (uint64_t i = 0; i < phnum; ++i) {
-      const unsigned char* ph = table.data() + i * phentsize;
-      if (load_word(ph + l.p_type, l.big_endian) != kProgramNote) continue;
-      if (scan_note_area(source, load_addr(ph + l.p_offset, l), load_addr(ph + l.p_filesz, l),
-                         load_addr(ph + l.p_align, l), l.big_endian, version, notes))
-        return true;
-    }
-  }
-  return false;
+  // section table), then the note segments, which every linked library has.
+  return scan_table({l.shoff, l.shentsize, l.shnum, l.sh_min, l.sh_type, l.sh_offset, l.sh_size, l.sh_addralign,
+                     kSectionNote}) ||
+         scan_table({l.phoff, l.phentsize, l.phnum, l.p_min, l.p_type, l.p_offset, l.p_filesz, l.p_align,
+                     kProgramNote});
 }
 
 bool find_version_record(const unsigned char* data, size_t size, ProductVersion* version) {

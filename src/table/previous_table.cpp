@@ -28,7 +28,6 @@ bool name_matches(const std::string& name, const char* wanted) {
 // ---- PreviousInput ----------------------------------------------------------
 
 PreviousInput::PreviousInput() : buffer_(new char[kBufferSize]) {}
-PreviousInput::~PreviousInput() = default;
 
 bool PreviousInput::open(const std::string& path) {
   ended_ = false;

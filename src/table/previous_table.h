@@ -27,10 +27,7 @@ namespace quire::table {
 // A file read in large blocks, with room to keep one record whole.
 class PreviousInput {
  public:
-  PreviousInput();
-  ~PreviousInput();
-  PreviousInput(const PreviousInput&) = delete;
-  PreviousInput& operator=(const PreviousInput&) = delete;
+  PreviousInput();  // not copyable: it owns its file and buffer
 
   // False when there is no readable regular file at path (status() tells
   // whether reading it failed).

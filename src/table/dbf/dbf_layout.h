@@ -13,27 +13,27 @@
 
 namespace quire::table {
 
-constexpr size_t kDbfHeaderSize = 32;
-constexpr size_t kDbfDescriptorSize = 32;
-constexpr uint8_t kDbfVersion = 3;
-constexpr uint8_t kDbfHeaderTerminator = 0x0D;
-constexpr uint8_t kDbfEndOfFile = 0x1A;
-constexpr uint8_t kDbfLanguageDriver = 0x57;  // Windows ANSI (Latin-1 texts)
-// Offsets in the file header.
-constexpr size_t kDbfYear = 1;
-constexpr size_t kDbfMonth = 2;
-constexpr size_t kDbfDay = 3;
-constexpr size_t kDbfRecordCount = 4;
-constexpr size_t kDbfHeaderLength = 8;
-constexpr size_t kDbfRecordLength = 10;
-constexpr size_t kDbfInProgress = 14;
-constexpr size_t kDbfLanguageDriverOffset = 29;
-// Offsets in a field descriptor.
-constexpr size_t kDbfFieldName = 0;
-constexpr size_t kDbfFieldNameSize = 11;
-constexpr size_t kDbfFieldType = 11;
-constexpr size_t kDbfFieldWidth = 16;
-constexpr size_t kDbfFieldDecimals = 17;
+// The sizes of the file header and of a field descriptor.
+enum DbfSize : size_t { kDbfHeaderSize = 32, kDbfDescriptorSize = 32 };
+
+// Bytes with a meaning of their own: the version (byte 0 of the file), the
+// end of the descriptors, the end of the records, the language driver of
+// Windows ANSI (Latin-1) texts.
+enum DbfMark : uint8_t { kDbfVersion = 3, kDbfHeaderTerminator = 0x0D, kDbfEndOfFile = 0x1A, kDbfLanguageDriver = 0x57 };
+
+// Offsets in the file header: the date of the last update (year since 1900,
+// month, day), the record count (32 bits), the header and record lengths
+// (16 bits), the in-progress flag and the language driver.
+enum DbfHeaderOffset : size_t {
+  kDbfYear = 1, kDbfMonth = 2, kDbfDay = 3, kDbfRecordCount = 4, kDbfHeaderLength = 8, kDbfRecordLength = 10,
+  kDbfInProgress = 14, kDbfLanguageDriverOffset = 29,
+};
+
+// Offsets in a field descriptor: the NUL-padded name (11 bytes), the type
+// letter, the width and the decimals.
+enum DbfDescriptorOffset : size_t {
+  kDbfFieldName = 0, kDbfFieldNameSize = 11, kDbfFieldType = 11, kDbfFieldWidth = 16, kDbfFieldDecimals = 17,
+};
 
 // True when the output at path is a dBASE III table: its file name (after
 // the last "/" or "\") from its first "." on reads ".dbf" in any case.
