@@ -127,6 +127,8 @@ int run_area_command(int argc, char** argv) {
                "else ~/.local/share/quire/store).",
                "quire area"};
   app.require_subcommand(1);
+  // A parse error is one line, as every other error of `quire area`.
+  app.failure_message([](const CLI::App*, const CLI::Error& e) { return "quire area: " + std::string(e.what()) + "\n"; });
 
   std::string import_file;
   auto* import_cmd = app.add_subcommand("import", "Create or replace an area from an area file (JSON)");
