@@ -19,15 +19,15 @@ int main(int argc, char** argv) {
     return 0;
   }
   if (std::strcmp(argv[1], "area") == 0) return quire::cli::run_area_command(argc - 1, argv + 1);
-  // Host options may come before the kind too: the kind is the first word
-  // that is neither a host option nor the value of --stop-after.
+  // Options may come before the kind too: the kind is the first word that
+  // is neither an option nor the value of --stop-after.
   std::vector<char*> args(argv + 1, argv + argc);
   for (size_t i = 0; i < args.size(); ++i) {
     if (std::strcmp(args[i], "--stop-after") == 0) {
       ++i;
       continue;
     }
-    if (std::strncmp(args[i], "--", 2) == 0) continue;
+    if (args[i][0] == '-') continue;
     char* kind = args[i];
     args.erase(args.begin() + static_cast<long>(i));
     args.insert(args.begin(), kind);

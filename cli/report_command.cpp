@@ -219,6 +219,14 @@ void print_run_figures(const Host& host, const QuireRunFigures& f, double second
 
 int run_report_command_line(int argc, char** argv) {
   if (argc < 1 || !argv[0]) return usage_error("no report kind given");
+  // Only options on the line: no word was left to be the kind.
+  if (argv[0][0] == '-') {
+    if (std::strncmp(argv[0], "--", 2) == 0 && std::strcmp(argv[0], "--detailed") != 0 &&
+        std::strcmp(argv[0], "--quiet") != 0 && std::strncmp(argv[0], "--stop-after", 12) != 0 &&
+        std::strcmp(argv[0], "--progress") != 0 && std::strcmp(argv[0], "--no-progress") != 0)
+      return usage_error(std::string("unknown option '") + argv[0] + "'");
+    return usage_error("no report kind given");
+  }
   Host host;
   host.kind = argv[0];
   for (char& c : host.kind) c = ascii::to_lower(c);
