@@ -14,6 +14,7 @@
 #include "quire/area_store.h"
 #include "commands.h"
 #include "platform/file_replacement.h"
+#include "quire/pattern_import.h"
 
 namespace quire::cli {
 
@@ -42,8 +43,43 @@ bool area_name_arg(const std::string& utf8, std::string* latin1) {
   return !latin1->empty();
 }
 
-int do_import(const std::string& file) {
+// The first bytes of a file, to tell a pattern file from an area file.
+std::string file_head(const std::string& file) {
+  std::ifstream in(file, std::ios::binary);
+  char head[64];
+  in.read(head, sizeof head);
+  return std::string(head, static_cast<size_t>(in.gcount()));
+}
+
+// Pattern files (DXF), several into one area. They are read by name (each
+// is read twice), never from standard input.
+int do_import_patterns(const std::vector<std::string>& files, const plotbase::PatternImportOptions& options) {
+  std::vector<plotbase::PatternSource> sources;
+  for (const std::string& file : files) {
+    if (file == "-" || !plotbase::looks_like_dxf(file_head(file)))
+      return error("import", (file == "-" ? "<stdin>" : file) +
+                                 ": not a pattern file (DXF); an area file (JSON) is imported alone");
+    plotbase::PatternSource source;
+    source.name = source.path = file;
+    sources.push_back(std::move(source));
+  }
+  std::string why;
+  std::vector<std::string> warnings;
+  plotbase::AreaSummary summary;
+  bool ok = plotbase::import_pattern_files(sources, options, &warnings, &why, &summary);
+  for (const std::string& w : warnings) std::fprintf(stderr, "quire area import: warning: %s\n", w.c_str());
+  if (!ok) return error("import", why);
+  std::printf("imported %s\n", summary_text(summary).c_str());
+  return 0;
+}
+
+int do_import(const std::vector<std::string>& files, const plotbase::PatternImportOptions& options) {
+  const std::string& file = files.front();
+  if (files.size() > 1 || (file != "-" && plotbase::looks_like_dxf(file_head(file))))
+    return do_import_patterns(files, options);
   std::string where = file == "-" ? "<stdin>" : file;
+  if (!options.area.empty() || !options.units.empty() || !options.marker.empty())
+    return error("import", where + ": --area, --units and --marker apply to pattern files (DXF) only");
   std::string why;
   plotbase::AreaSummary summary;
   if (!plotbase::import_area_file(file, &why, &summary)) return error("import", where + ": " + why);
@@ -130,9 +166,16 @@ int run_area_command(int argc, char** argv) {
   // A parse error is one line, as every other error of `quire area`.
   app.failure_message([](const CLI::App*, const CLI::Error& e) { return "quire area: " + std::string(e.what()) + "\n"; });
 
-  std::string import_file;
-  auto* import_cmd = app.add_subcommand("import", "Create or replace an area from an area file (JSON)");
-  import_cmd->add_option("FILE", import_file, "The area file, or - for standard input")->required();
+  std::vector<std::string> import_files;
+  plotbase::PatternImportOptions pattern;
+  auto* import_cmd =
+      app.add_subcommand("import", "Create or replace an area from an area file (JSON) or from pattern files (DXF)");
+  import_cmd->add_option("FILE", import_files, "The area file, or pattern files into one area; - for standard input")
+      ->required();
+  import_cmd->add_option("--area", pattern.area, "Pattern files: the area's name (default: the style name)");
+  import_cmd->add_option("--units", pattern.units, "Pattern files: the unit of their lengths, over what they say")
+      ->check(CLI::IsMember({"mm", "cm", "in"}));
+  import_cmd->add_option("--marker", pattern.marker, "Pattern files: also store the placed pieces as this marker");
 
   std::string export_name, export_file;
   auto* export_cmd = app.add_subcommand("export", "Write an area as an area file (JSON)");
@@ -160,7 +203,7 @@ int run_area_command(int argc, char** argv) {
   // A new store or export file half written when the user interrupts goes
   // with the process.
   quire::platform::FileReplacement::remove_on_interrupt();
-  if (*import_cmd) return do_import(import_file);
+  if (*import_cmd) return do_import(import_files, pattern);
   if (*export_cmd) return do_export(export_name, export_file);
   if (*list_cmd) return do_list();
   if (*gen_cmd) return do_generate(gen);

@@ -1,0 +1,94 @@
+// A DXF file read one group (code and value) at a time, ASCII or binary,
+// R10 to R2000, from memory or from a file through a fixed buffer, so that
+// memory stays flat whatever the size of the drawing.
+#ifndef PLOTBASE_DXF_DXF_READER_H_
+#define PLOTBASE_DXF_DXF_READER_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace plotbase::dxf {
+
+// The kind of value a group code carries; fixed by the code's range.
+enum class ValueType { kText, kReal, kInt16, kInt32, kInt64, kBool, kChunk };
+
+// Sets *type to the value type of group code `code` and returns true; false
+// for a code outside every range the format defines.
+bool value_type(int code, ValueType* type);
+
+// One group. `text` holds the value of text and chunk groups as it stands in
+// the file (for ASCII files the whole value line, for numbers too) and stays
+// valid until the next call of Reader::next.
+struct Group {
+  int code = 0;
+  ValueType type = ValueType::kText;
+  std::string_view text;
+  double real = 0;      // kReal
+  int64_t integer = 0;  // kInt16, kInt32, kInt64, kBool
+};
+
+// The longest ASCII line and the longest binary text accepted, in bytes.
+constexpr size_t kMaxLineBytes = 8192;
+
+// The sentinel that opens a binary DXF file.
+inline constexpr std::string_view kBinarySentinel{"AutoCAD Binary DXF\r\n\x1a\0", 22};
+
+class Reader {
+ public:
+  // Reads the bytes [data, data + size), which must outlive the reader.
+  Reader(const char* data, size_t size);
+  // Reads the open file from its current position; closes it at the end
+  // when close_at_end is true, else the file stays the caller's.
+  explicit Reader(std::FILE* file, bool close_at_end = false);
+  ~Reader();
+  Reader(const Reader&) = delete;
+  Reader& operator=(const Reader&) = delete;
+
+  // Reads the next group into *group. False at the end of the input (error()
+  // empty) or on malformed input or a read error (error() set, one line
+  // starting with the position: "line 12: ..." or "byte 345: ...").
+  bool next(Group* group);
+
+  // The error of the last next(), empty when there is none.
+  const std::string& error() const { return error_; }
+  // Where the last group read starts: "line N" (ASCII) or "byte N" (binary).
+  std::string where() const;
+  bool binary() const { return binary_; }
+
+ private:
+  void start();
+  bool ensure(size_t n);
+  bool fail(const std::string& message);
+  bool next_ascii(Group* group);
+  bool next_binary(Group* group);
+  bool read_line(std::string_view* line);
+  bool read_cstring(std::string_view* text);
+
+  std::FILE* file_ = nullptr;
+  bool close_at_end_ = false;
+  std::vector<char> storage_;
+  const char* data_ = nullptr;  // the bytes at [pos_, end_) are available
+  size_t pos_ = 0, end_ = 0;
+  uint64_t base_ = 0;  // file offset of data_[0]
+  bool file_done_ = false;
+  bool binary_ = false;
+  bool wide_codes_ = false;  // binary: two-byte group codes (R13 on)
+  bool started_ = false;
+  uint64_t line_ = 0;        // ASCII: lines read so far
+  uint64_t group_line_ = 0;  // ASCII: line of the last group's code
+  uint64_t group_byte_ = 0;  // binary: offset of the last group's code
+  std::string error_;
+};
+
+// Strict, locale-free numbers: optional blanks around an optional sign and
+// the digits, nothing else; reals finite. False when text is not one.
+bool parse_real(std::string_view text, double* out);
+bool parse_integer(std::string_view text, int64_t* out);
+
+}  // namespace plotbase::dxf
+
+#endif  // PLOTBASE_DXF_DXF_READER_H_
