@@ -180,13 +180,15 @@ bool Reader::read_line(std::string_view* line) {
     }
   }
   ++line_;
-  if (len > kMaxLineBytes + 1 || (!newline && len == 0))
-    return fail("line " + std::to_string(line_) + " is longer than " + std::to_string(kMaxLineBytes) + " bytes");
+  auto too_long = [&] {
+    error_ = "line " + std::to_string(line_) + ": longer than " + std::to_string(kMaxLineBytes) + " bytes";
+    return false;
+  };
+  if (len > kMaxLineBytes + 1 || (!newline && len == 0)) return too_long();
   *line = std::string_view(data_ + pos_, len);
   pos_ += len + (newline ? 1 : 0);
   if (!line->empty() && line->back() == '\r') line->remove_suffix(1);
-  if (line->size() > kMaxLineBytes)
-    return fail("line " + std::to_string(line_) + " is longer than " + std::to_string(kMaxLineBytes) + " bytes");
+  if (line->size() > kMaxLineBytes) return too_long();
   return true;
 }
 
