@@ -5,7 +5,7 @@
 #include <numbers>
 #include <string>
 
-#include "dxf/pattern_reader.h"
+#include "pattern_reader.h"
 #include "dxf_test_util.h"
 
 namespace quire::testing {

@@ -10,7 +10,7 @@
 #include <utility>
 #include <vector>
 
-#include "dxf/dxf_reader.h"
+#include "dxf_reader.h"
 
 namespace quire::testing {
 
