@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <iterator>
@@ -43,8 +44,11 @@ bool area_name_arg(const std::string& utf8, std::string* latin1) {
   return !latin1->empty();
 }
 
-// The first bytes of a file, to tell a pattern file from an area file.
+// The first bytes of a regular file, to tell a pattern file from an area
+// file; nothing for anything else (a FIFO's bytes must stay for the import).
 std::string file_head(const std::string& file) {
+  std::error_code ec;
+  if (!std::filesystem::is_regular_file(file, ec)) return {};
   std::ifstream in(file, std::ios::binary);
   char head[64];
   in.read(head, sizeof head);

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "dxf_test_util.h"
-#include "kinds_model/model_test_util.h"
+#include "support/report_run.h"
 #include "support/test_support.h"
 
 namespace quire::testing {
@@ -37,7 +37,10 @@ std::vector<std::string> names(const json& list) {
   return out;
 }
 
-class PatternImportTest : public ModelReportsTest {};
+class PatternImportTest : public ::testing::Test {
+ protected:
+  TempStore store_;
+};
 
 TEST_F(PatternImportTest, EverySampleImportsWithItsPiecesAndSizes) {
   SKIP_WITHOUT_SAMPLES();
