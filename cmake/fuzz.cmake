@@ -31,3 +31,6 @@ quire_fuzz_target(previous_output_fuzz
   LIBRARIES plotbase)
 # The version record reader.
 quire_fuzz_target(version_record_fuzz SOURCES src/platform/version_record.cpp)
+# The pattern-file (DXF) reader, both passes, from memory.
+quire_fuzz_target(dxf_fuzz SOURCES plotbase/dxf/dxf_reader.cpp plotbase/dxf/pattern_reader.cpp)
+target_include_directories(dxf_fuzz PRIVATE plotbase/dxf)

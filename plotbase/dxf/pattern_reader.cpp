@@ -239,7 +239,7 @@ class PatternParser {
   bool end_entity_second();
   bool add_vertex(double x, double y, double bulge);
   void end_polyline();
-  void measure_block();
+  bool measure_block();
   void warn(const std::string& message) {
     if (warnings_) warnings_->push_back(message);
   }
@@ -488,10 +488,9 @@ bool PatternParser::end_entity_second() {
   PatternBlock& block = out_->blocks[block_];
   if (type == "ENDBLK") {
     if (in_polyline_ || lw_) end_polyline();
-    measure_block();
     active_ = false;
     in_block_ = false;
-    return true;
+    return measure_block();
   }
   if (type == "VERTEX") {
     if (in_polyline_ && (target_ == Target::kBoundary || target_ == Target::kInternal) && !(e.flags & 16))
@@ -551,7 +550,7 @@ bool PatternParser::end_entity_second() {
   return true;
 }
 
-void PatternParser::measure_block() {
+bool PatternParser::measure_block() {
   PatternBlock& block = out_->blocks[block_];
   block.has_boundary = has_boundary_;
   turn_points_.seal();
@@ -602,7 +601,12 @@ void PatternParser::measure_block() {
         (p.bulge != 0 || is_curve(p) || is_curve(q) ? pl.internal_curved : pl.internal_straight) += len;
       }
     }
+    for (double v : {pl.area, pl.perimeter, pl.internal_curved, pl.internal_straight, pl.min_x, pl.max_x, pl.min_y,
+                     pl.max_y})
+      if (!std::isfinite(v))
+        return fail(out_->blocks[block_].where, block_label() + ": coordinates too large to measure");
   }
+  return true;
 }
 
 bool PatternParser::first_pass(Reader& r) {
