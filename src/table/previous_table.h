@@ -47,6 +47,8 @@ class PreviousInput {
   uint64_t offset_of(const char* p) const { return buffer_offset_ + static_cast<uint64_t>(p - buffer_.get()); }
   // The first read failure.
   const platform::IoStatus& status() const { return file_.status(); }
+  // The file's size when opened.
+  uint64_t size() const { return file_.size(); }
 
  private:
   platform::ReadableFile file_;
@@ -95,6 +97,10 @@ class PreviousTableReader {
   // Closes the file for the rest of the run.
   void drop();
 
+  // Why the file was dropped as not written the way this system writes
+  // tables ("its record length is not ..."); null when it was not.
+  const char* damage() const { return damage_; }
+
   // True when no record is loaded any more: dropped, or the end reached.
   bool exhausted() const { return !input_->is_open() || at_end_; }
   bool is_open() const { return input_->is_open(); }
@@ -128,6 +134,12 @@ class PreviousTableReader {
   void add_value(const char* data, size_t length, bool trim_quotes);
   // Room for a value written in place: the next free byte of the store.
   char* value_space() { return value_text_.data() + value_text_used_; }
+  // Drops the file as damaged, for the reason why (a static text).
+  HeaderResult drop_damaged(const char* why) {
+    damage_ = why;
+    drop();
+    return kHeaderDropped;
+  }
   void clear_values() {
     value_count_ = 0;
     value_text_used_ = 0;
@@ -146,6 +158,7 @@ class PreviousTableReader {
   void clear_record();
 
   bool at_end_ = false;
+  const char* damage_ = nullptr;
   int value_limit_ = kMaxValues;
   int value_count_ = 0;
   std::array<const char*, kMaxValues> values_{};

@@ -195,6 +195,10 @@ int ReportTable::Impl::open(const char* path, const char* key_column, const char
                previous_->find_columns(key_column ? key_column : "", time_column ? time_column : "")) {
       previous_->read_record();
     }
+    // A table whose header contradicts itself is no previous table: every
+    // item is read from the store.
+    if (previous_->damage() != nullptr)
+      pb_printf("%s is not used as the previous table: %s\n", path_.c_str(), previous_->damage());
   }
   open_ = true;
   return 1;

@@ -2,6 +2,7 @@
 // table module as the report framework drives it.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 
 #include "table/previous_table.h"
@@ -192,6 +193,56 @@ TEST_F(Reuse, QuotesSurviveTheRoundTrip) {
   EXPECT_EQ(" M\"1", bytes_at(read_file(dbf), 32 + 4 * 32 + 1, 4));
 }
 
+// A text with line ends is written quoted and read back whole across them:
+// an unchanged rerun copies its item and logs no change.
+TEST_F(Reuse, ValuesWithLineEndsSurviveTheRerun) {
+  std::string path = store_.path("out.csv");
+  const std::vector<TestItem> items = {{"M1", "a0"}, {"M2\r\nx\ny", "b0", 2}, {"M3", "c0"}};
+  run_table(path, items);
+  const std::string first = read_file(path);
+  clear_log();
+  EXPECT_TRUE(run_table(path, items).empty());
+  EXPECT_EQ(first, read_file(path));
+  EXPECT_EQ(kPreamble, log());
+}
+
+// A dBASE header that contradicts itself would misalign every record: such
+// a previous table is not used, one line names it and says why, and the
+// run gives what a run without it gives (every item read and logged new).
+TEST_F(Reuse, ContradictoryDbaseHeadersAreNotUsed) {
+  const std::vector<TestItem> items = three_items();
+  run_table(store_.path("clean.dbf"), items);
+  const std::string reference_log = log();
+  const std::string table =
+      make_dbf({{"NAME", 'C', 20}, {"PIECE", 'N', 5}, {"UTIL", 'N', 8}, {"TIME", 'C', 8}},
+               {dbf_record("M1", "    0", "   80.00", "a0"), dbf_record("M2", "    0", "   80.00", "b0")});
+  const struct {
+    size_t offset;
+    char value;
+    const char* why;
+  } cases[] = {
+      {10, 1, "record length"},
+      {8, static_cast<char>(33 + 5 * 32), "header length"},
+      {8, static_cast<char>(33 + 4 * 32 + 7), "header length"},
+      {4, 3, "past the end"},
+  };
+  const std::string path = store_.path("out.dbf");
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.why);
+    std::string f = table;
+    f[c.offset] = c.value;
+    write_file(path, f);
+    clear_log();
+    PrintCapture print;
+    EXPECT_EQ(3u, run_table(path, items).size());
+    EXPECT_EQ(path + " is not used as the previous table: ", print.text().substr(0, path.size() + 36));
+    EXPECT_NE(std::string::npos, print.text().find(c.why)) << print.text();
+    EXPECT_EQ(1, std::count(print.text().begin(), print.text().end(), '\n')) << print.text();
+    EXPECT_EQ(reference_log, log());
+    EXPECT_EQ(read_file(store_.path("clean.dbf")).substr(32), read_file(path).substr(32));
+  }
+}
+
 TEST_F(Reuse, DbasePreviousOutputRecords) {
   std::string path = store_.path("out.dbf");
   run_table(path, three_items());
@@ -294,7 +345,7 @@ TEST(PreviousOutputReader, SplitsValuesAsWritten) {
              "Key,Time\r\n"
              "\"a, b\",\"say \"\"hi\"\"\",plain x,\"\",  \"  padded  \",tab\there,end,\r\n"
              "\"x\"y,\"\",  \"last\"\r\n"
-             "\"old \"style\" quotes\",\"unclosed\r\n");
+             "\"old \"style\" quotes\"\r\n");
   platform::IoStatus ignored;
   std::unique_ptr<table::PreviousTableReader> reader = table::open_previous_table(path, &ignored);
   ASSERT_TRUE(reader);
@@ -317,7 +368,7 @@ TEST(PreviousOutputReader, SplitsValuesAsWritten) {
   values.clear();
   for (int i = 0; i < previous.value_count(); ++i) values.push_back(previous.value(i));
   // Written without doubling, a quote inside ends the value at the next blank.
-  EXPECT_EQ(std::vector<std::string>({"old \"style", "quotes", "unclosed"}), values);
+  EXPECT_EQ(std::vector<std::string>({"old \"style", "quotes"}), values);
   previous.read_record();
   EXPECT_TRUE(previous.exhausted());
 }

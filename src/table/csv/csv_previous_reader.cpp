@@ -13,13 +13,24 @@ bool ends_value(char c) { return c == ',' || c == ' ' || c == '\t' || c == '\r' 
 
 bool CsvPreviousReader::next_line(std::string_view* line, bool* too_long) {
   *too_long = false;
-  size_t searched = 0;
+  size_t searched = 0;     // bytes from the line's start looked at so far
+  bool in_quotes = false;  // an odd number of quotes among them
   for (;;) {
     const char* start = input_->data();
-    size_t available = input_->available();
-    const void* newline = std::memchr(start + searched, '\n', available - searched);
-    if (newline != nullptr) {
-      size_t length = static_cast<size_t>(static_cast<const char*>(newline) - start) + 1;
+    const char* end = start + input_->available();
+    const char* p = start + searched;
+    while (p < end) {
+      const char* newline = static_cast<const char*>(std::memchr(p, '\n', static_cast<size_t>(end - p)));
+      const char* stop = newline != nullptr ? newline : end;
+      // A quoted value runs on across line ends until its closing quote;
+      // a doubled quote inside it toggles twice.
+      for (const char* q = p; (q = static_cast<const char*>(std::memchr(q, '"', static_cast<size_t>(stop - q)))) != nullptr; ++q)
+        in_quotes = !in_quotes;
+      if (newline == nullptr || in_quotes) {
+        p = newline != nullptr ? newline + 1 : end;
+        continue;
+      }
+      size_t length = static_cast<size_t>(newline - start) + 1;
       if (length > kMaxRecordBytes) {
         *too_long = true;
         return false;
@@ -30,14 +41,14 @@ bool CsvPreviousReader::next_line(std::string_view* line, bool* too_long) {
       *line = std::string_view(start, length);
       return true;
     }
-    if (available > kMaxRecordBytes) {
+    searched = static_cast<size_t>(end - start);
+    if (searched > kMaxRecordBytes) {
       *too_long = true;
       return false;
     }
-    searched = available;
     // An unterminated last line is what a cut-short write leaves: it is not
     // a record.
-    if (!input_->fill(available + 1)) return false;
+    if (!input_->fill(searched + 1)) return false;
   }
 }
 

@@ -21,9 +21,11 @@ class CsvPreviousReader final : public PreviousTableReader {
   LoadResult load_record() override;
 
  private:
-  // The next line without its line end. False at the end of the file (an
-  // unterminated last line counts as the end: a cut-short run left it) or,
-  // with *too_long set, when the line exceeds kMaxRecordBytes.
+  // The next record's line without its line end; a quoted value may hold
+  // line ends of its own (it runs on to its closing quote). False at the end
+  // of the file (an unterminated last line counts as the end: a cut-short
+  // run left it) or, with *too_long set, when the line exceeds
+  // kMaxRecordBytes.
   bool next_line(std::string_view* line, bool* too_long);
   // Splits a text line into values (the one place that unquotes CSV);
   // false when there are too many.

@@ -10,44 +10,44 @@ namespace quire::table {
 
 bool DbfPreviousReader::starts_table(char first_byte) { return first_byte == static_cast<char>(kDbfVersion); }
 
+// A header that contradicts itself would misalign every record: such a
+// table is dropped as damaged, as is one whose records end early.
 PreviousTableReader::HeaderResult DbfPreviousReader::read_header(int) {
   if (!input_->is_open()) return kHeaderDropped;
-  if (!input_->fill(kDbfHeaderSize)) {
-    drop();
-    return kHeaderDropped;
-  }
+  if (!input_->fill(kDbfHeaderSize)) return drop_damaged("its header is cut short");
   const unsigned char* header = reinterpret_cast<const unsigned char*>(input_->data());
-  int header_length = records::load_u16(header + kDbfHeaderLength);
+  const int header_length = records::load_u16(header + kDbfHeaderLength);
+  const uint64_t record_count = records::load_u32(header + kDbfRecordCount);
   record_length_ = records::load_u16(header + kDbfRecordLength);
   input_->consume(kDbfHeaderSize);
-  int columns = header_length >= 33 ? (header_length - 33) / 32 : 0;
-  if (columns > kMaxColumns || record_length_ < 1 ||
-      static_cast<size_t>(record_length_ + columns) > kMaxRecordBytes) {
+  if (header_length < 33 || (header_length - 33) % 32 != 0)
+    return drop_damaged("its header length does not fit whole column descriptors");
+  const int columns = (header_length - 33) / 32;
+  if (columns > kMaxColumns || static_cast<size_t>(record_length_ + columns) > kMaxRecordBytes) {
     drop();
     return kHeaderDropped;
   }
+  int widths = 0;
   for (int c = 0; c < columns; ++c) {
-    if (!input_->fill(kDbfDescriptorSize)) {
-      drop();
-      return kHeaderDropped;
-    }
+    if (!input_->fill(kDbfDescriptorSize)) return drop_damaged("its header is cut short");
     const char* descriptor = input_->data();
+    if (descriptor[0] == static_cast<char>(kDbfHeaderTerminator))
+      return drop_damaged("its header length does not match its column descriptors");
     size_t name_length = 0;
     while (name_length < kDbfFieldNameSize && descriptor[name_length] != '\0') ++name_length;
     int width = records::load_i8(reinterpret_cast<const unsigned char*>(descriptor) + kDbfFieldWidth);
-    if (width < 0) {
-      drop();
-      return kHeaderDropped;
-    }
+    if (width < 0) return drop_damaged("a column width is out of range");
     names_.emplace_back(descriptor, name_length);
     widths_.push_back(width);
+    widths += width;
     input_->consume(kDbfDescriptorSize);
   }
-  if (!input_->fill(1) || input_->data()[0] != static_cast<char>(kDbfHeaderTerminator)) {
-    drop();
-    return kHeaderDropped;
-  }
+  if (!input_->fill(1) || input_->data()[0] != static_cast<char>(kDbfHeaderTerminator))
+    return drop_damaged("its header length does not match its column descriptors");
   input_->consume(1);
+  if (record_length_ != 1 + widths) return drop_damaged("its record length is not the sum of its column widths");
+  if (static_cast<uint64_t>(header_length) + record_count * static_cast<uint64_t>(record_length_) > input_->size())
+    return drop_damaged("its record count reaches past the end of the file");
   return kHeaderOk;
 }
 
@@ -73,7 +73,7 @@ void DbfPreviousReader::split_record(std::string_view record) {
 PreviousTableReader::LoadResult DbfPreviousReader::load_record() {
   const size_t length = static_cast<size_t>(record_length_);
   for (;;) {
-    // A short read, the end mark or the end of the file, ends the table.
+    // A short read (the end mark or the end of the file) ends the table.
     if (!input_->fill(length)) return kDrop;
     std::string_view record(input_->data(), length);
     input_->consume(length);
