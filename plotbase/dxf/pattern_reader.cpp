@@ -253,6 +253,7 @@ class PatternParser {
   bool expect_section_name_ = false;
   bool seen_eof_ = false;
   uint64_t entities_ = 0;
+  size_t texts_ = 0;  // "Key: value" texts kept, both passes
   Entity e_;
   bool in_entity_ = false;
   std::string header_var_;
@@ -432,6 +433,7 @@ bool PatternParser::end_entity_first() {
   const Entity& e = e_;
   if (section_ == Section::kBlocks && e.type == "BLOCK") {
     if (e.name.empty()) return fail(e.where, "BLOCK without a name");
+    if (defined_.size() >= kMaxBlocks) return fail(e.where, "more than " + std::to_string(kMaxBlocks) + " blocks");
     auto [it, inserted] = defined_.emplace(e.name, e.where);
     if (!inserted)
       return fail(e.where, "block " + in_quotes(e.name) + " is defined a second time (first at " + it->second +
@@ -442,7 +444,7 @@ bool PatternParser::end_entity_first() {
   if (e.type == "TEXT") {
     PatternText t;
     if (split_text(e.text, &t)) {
-      if (out_->style_texts.size() >= kMaxTexts) return fail(e.where, "more than " + std::to_string(kMaxTexts) + " texts");
+      if (++texts_ > kMaxTexts) return fail(e.where, "more than " + std::to_string(kMaxTexts) + " texts");
       out_->style_texts.push_back(std::move(t));
     }
   } else if (e.type == "INSERT") {
@@ -513,7 +515,7 @@ bool PatternParser::end_entity_second() {
     if (layer != kLayerBoundary) return true;
     PatternText t;
     if (split_text(e.text, &t)) {
-      if (block.texts.size() >= kMaxTexts) return fail(e.where, "more than " + std::to_string(kMaxTexts) + " texts");
+      if (++texts_ > kMaxTexts) return fail(e.where, "more than " + std::to_string(kMaxTexts) + " texts");
       block.texts.push_back(std::move(t));
     }
   } else if (type == "POINT") {

@@ -27,7 +27,8 @@ constexpr size_t kMaxBlockVertices = 1000000;  // vertices of one block, all pol
 constexpr size_t kMaxBlockPoints = 1000000;    // turn and curve points of one block
 constexpr uint64_t kMaxEntities = 50000000;    // entities of the file
 constexpr size_t kMaxInserts = 100000;         // INSERTs of the file
-constexpr size_t kMaxTexts = 10000;            // texts kept (style and piece texts)
+constexpr size_t kMaxBlocks = 100000;          // BLOCKs of the file
+constexpr size_t kMaxTexts = 100000;           // texts kept (style and piece texts) of the file
 
 // The notch layers, in slot order of PatternBlock::notches.
 inline constexpr std::array<int, 5> kNotchLayers = {4, 80, 81, 82, 83};
