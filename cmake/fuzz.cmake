@@ -20,15 +20,14 @@ function(quire_fuzz_target name)
   target_link_libraries(${name} PRIVATE ${ARG_LIBRARIES})
 endfunction()
 
-# The previous-output reader, with the table module and the file layer.
+# The previous-output reader, with the table module over the file layer's library.
 quire_fuzz_target(previous_output_fuzz
   SOURCES src/table/change_log.cpp src/table/previous_table.cpp src/table/report_table.cpp
           src/table/table_figures.cpp src/table/table_format.cpp src/table/table_formats.cpp src/table/table_output.cpp
           src/table/csv/csv_previous_reader.cpp src/table/csv/csv_table_writer.cpp
           src/table/dbf/dbf_layout.cpp src/table/dbf/dbf_previous_reader.cpp src/table/dbf/dbf_table_writer.cpp
-          src/platform/file_env.cpp src/platform/file_replacement.cpp src/platform/file_system.cpp
           src/platform/local_time.cpp
-  LIBRARIES plotbase)
+  LIBRARIES plotbase quire_files)
 # The version record reader.
 quire_fuzz_target(version_record_fuzz SOURCES src/platform/version_record.cpp)
 # The pattern-file (DXF) reader, both passes, from memory.
