@@ -2,6 +2,7 @@
 // resource library and of the shared glossary beside the report library.
 #include "resources/resources.h"
 
+#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -38,13 +39,22 @@ platform::LibraryHandle g_shared_glossary = nullptr;
 
 // printf into a string of whatever length the values need (a module path
 // may be long).
-template <class... Args>
-std::string format_text(const char* format, Args... args) {
-  int n = std::snprintf(nullptr, 0, format, args...);
-  if (n < 0) return format;
-  std::string text(static_cast<size_t>(n) + 1, '\0');
-  std::snprintf(text.data(), text.size(), format, args...);
-  text.resize(static_cast<size_t>(n));
+__attribute__((format(printf, 1, 2))) std::string format_text(const char* format, ...) {
+  std::va_list args;
+  va_start(args, format);
+  std::va_list again;
+  va_copy(again, args);
+  int n = std::vsnprintf(nullptr, 0, format, args);
+  va_end(args);
+  std::string text;
+  if (n < 0) {
+    text = format;
+  } else {
+    text.resize(static_cast<size_t>(n) + 1);
+    std::vsnprintf(text.data(), text.size(), format, again);
+    text.resize(static_cast<size_t>(n));
+  }
+  va_end(again);
   return text;
 }
 
