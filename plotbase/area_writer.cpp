@@ -321,7 +321,7 @@ bool AreaWriter::renumber(Kind kind, std::string* error) {
   return exec(sql.c_str(), error);
 }
 
-bool AreaWriter::commit(std::string* error, std::string* final_path) {
+bool AreaWriter::commit(std::string* error, const std::string& area_name, AreaSummary* summary) {
   if (!db_) {
     *error = "no area being written";
     return false;
@@ -368,7 +368,15 @@ bool AreaWriter::commit(std::string* error, std::string* final_path) {
     *error = "the area file " + target + " is written, but " + status.message();
     return false;
   }
-  if (final_path) *final_path = target;
+  if (summary) {
+    summary->name = area_name;
+    summary->markers = count(kMarker);
+    summary->models = count(kModel);
+    summary->pieces = count(kPiece);
+    summary->orders = count(kOrder);
+    summary->path = target;
+    summary->error.clear();
+  }
   return true;
 }
 

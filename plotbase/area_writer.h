@@ -45,8 +45,10 @@ class AreaWriter {
   // The numbers of items added: markers, models, pieces, orders.
   int64_t count(Kind kind) const;
 
-  // Completes the file and puts it in place of the area's file.
-  bool commit(std::string* error, std::string* final_path = nullptr);
+  // Completes the file and puts it in place of the area's file. When
+  // summary is given, it receives area_name, the numbers of items added and
+  // the area file's path.
+  bool commit(std::string* error, const std::string& area_name = {}, AreaSummary* summary = nullptr);
 
  private:
   bool exec(const char* sql, std::string* error);

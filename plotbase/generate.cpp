@@ -369,17 +369,7 @@ bool generate_area(const GenerateOptions& options, std::string* error, AreaSumma
     for (int k = 0; k < n; ++k) o.models.push_back(make_order_model(rng, rng.pick(models)));
     if (!w.add_order(i, o, error)) return false;
   }
-  std::string path;
-  if (!w.commit(error, &path)) return false;
-  if (summary) {
-    summary->name = options.name;
-    summary->markers = options.markers;
-    summary->models = options.models;
-    summary->pieces = static_cast<int64_t>(pieces.size());
-    summary->orders = options.orders;
-    summary->path = path;
-  }
-  return true;
+  return w.commit(error, options.name, summary);
 }
 
 }  // namespace plotbase

@@ -798,18 +798,7 @@ bool import_from(Iterator first, Iterator last, std::string* error, AreaSummary*
     return false;
   }
   if (!parser.finish()) return *error = parser.error(), false;
-  std::string path;
-  if (!writer.commit(error, &path)) return false;
-  if (summary) {
-    summary->name = parser.area().name;
-    summary->markers = writer.count(kMarker);
-    summary->models = writer.count(kModel);
-    summary->pieces = writer.count(kPiece);
-    summary->orders = writer.count(kOrder);
-    summary->path = path;
-    summary->error.clear();
-  }
-  return true;
+  return writer.commit(error, parser.area().name, summary);
 }
 
 }  // namespace

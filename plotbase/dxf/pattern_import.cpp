@@ -566,18 +566,7 @@ bool import_pattern_files(const std::vector<PatternSource>& files, const Pattern
   id = 0;
   for (const OrderData& o : area.orders)
     if (!writer.add_order(++id, o, error)) return false;
-  std::string path;
-  if (!writer.commit(error, &path)) return false;
-  if (summary) {
-    summary->name = area.name;
-    summary->markers = writer.count(kMarker);
-    summary->models = writer.count(kModel);
-    summary->pieces = writer.count(kPiece);
-    summary->orders = writer.count(kOrder);
-    summary->path = path;
-    summary->error.clear();
-  }
-  return true;
+  return writer.commit(error, area.name, summary);
 }
 
 }  // namespace plotbase

@@ -99,7 +99,7 @@ TEST_F(RecordsTest, MarkerHeaderEx) {
   expect_header_fields(e, true);
   EXPECT_TRUE(same_bytes(b.data(), e));
   EXPECT_TRUE(b.guard_intact());
-  // Spot checks at the spec's literal offsets, unaligned doubles included.
+  // Spot checks at the records' documented offsets, unaligned doubles included.
   EXPECT_EQ(rec::load_double(b.data() + 332), 60.5);
   EXPECT_EQ(rec::load_double(b.data() + 340), 500.25);
   EXPECT_EQ(rec::load_double(b.data() + 476), 1.01);
