@@ -28,7 +28,13 @@ _quire() {
       return
     fi
     case ${COMP_WORDS[2]} in
-      import) _quire_reply -f -- "$cur" ;;
+      import)
+        case $prev in
+          --units) _quire_reply -W "mm cm in" -- "$cur" ;;
+          --area | --marker) ;;
+          *) if [[ $cur == -* ]]; then _quire_reply -W "--area --units --marker" -- "$cur"
+             else _quire_reply -f -- "$cur"; fi ;;
+        esac ;;
       export)
         if ((COMP_CWORD == 3)); then _quire_reply -W "$(_quire_areas "$program")" -- "$cur"
         else _quire_reply -f -- "$cur"; fi ;;

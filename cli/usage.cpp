@@ -32,6 +32,7 @@ const char* program_usage() {
         "usage: quire KIND [host options] [-Llist] [-Syy/mm/dd[,hh:mm]] [-Eyy/mm/dd[,hh:mm]] [-N0|-N1]\n"
         "                  AREA OUTPUT\n"
         "       quire area import FILE|-\n"
+        "       quire area import FILE.dxf... [--area NAME] [--units mm|cm|in] [--marker NAME]\n"
         "       quire area export NAME [FILE]\n"
         "       quire area list\n"
         "       quire area generate NAME [--markers N] [--models N] [--orders N] [--pieces-per-marker N] [--seed S]\n"
