@@ -21,19 +21,6 @@ using quire::testing::read_file;
 using quire::testing::TempStore;
 using quire::testing::write_file;
 
-std::map<std::string, std::string> snapshot(const fs::path& dir) {
-  std::map<std::string, std::string> files;
-  for (const auto& e : fs::directory_iterator(dir)) files[e.path().filename().string()] = read_file(e.path());
-  return files;
-}
-
-std::string export_text(const std::string& name) {
-  std::ostringstream out;
-  std::string error;
-  EXPECT_TRUE(plotbase::export_area_json(name, out, &error)) << error;
-  return out.str();
-}
-
 json changed_area() {
   json area = sample_area();
   area["markers"][0]["user_last_mod"] = "dave";

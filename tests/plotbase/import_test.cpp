@@ -17,20 +17,6 @@ namespace fs = std::filesystem;
 using quire::testing::run_quire;
 using quire::testing::TempStore;
 
-// Every file of the store with its bytes, to show nothing changed.
-std::map<std::string, std::string> snapshot(const fs::path& dir) {
-  std::map<std::string, std::string> files;
-  for (const auto& e : fs::directory_iterator(dir)) files[e.path().filename().string()] = quire::testing::read_file(e.path());
-  return files;
-}
-
-std::string export_text(const std::string& name) {
-  std::ostringstream out;
-  std::string error;
-  EXPECT_TRUE(plotbase::export_area_json(name, out, &error)) << error;
-  return out.str();
-}
-
 class ImportErrors : public ::testing::Test {
  protected:
   void SetUp() override { import_ok(sample_area()); }

@@ -6,6 +6,9 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <filesystem>
+#include <map>
+#include <sstream>
 #include <cstdio>
 #include <nlohmann/json.hpp>
 #include <string>
@@ -104,6 +107,22 @@ inline std::vector<std::string> walk(int (*lookup)(void*, char*, const char*, in
 
 // A rich area that exercises every field: see sample_area().
 json sample_area();
+
+// Every file of a store directory with its bytes, to show nothing changed.
+inline std::map<std::string, std::string> snapshot(const std::filesystem::path& dir) {
+  std::map<std::string, std::string> files;
+  for (const auto& e : std::filesystem::directory_iterator(dir))
+    files[e.path().filename().string()] = quire::testing::read_file(e.path());
+  return files;
+}
+
+// The area file (JSON) that quire area export gives for the area called name.
+inline std::string export_text(const std::string& name) {
+  std::ostringstream out;
+  std::string error;
+  EXPECT_TRUE(plotbase::export_area_json(name, out, &error)) << error;
+  return out.str();
+}
 
 }  // namespace plotbase_test
 
