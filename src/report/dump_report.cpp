@@ -74,13 +74,28 @@ int DumpReport::run_report(int argc, char** argv) {
 }
 
 int DumpReport::dump_all_items() {
+  // A previous table found damaged while it was being used is dropped and
+  // the table taken back to its start: the walk starts again from the first
+  // item, each read from the store. That happens at most once.
+  while (!walk_items()) {
+    table().take_restart();
+    stopped = 0;
+    ended_early = 0;
+    failed_item[0] = 0;
+    restart_run_figures();
+    if (list_file) std::rewind(list_file);
+  }
+  return 1;
+}
+
+bool DumpReport::walk_items() {
   ItemResult r = dump_next_item(1);
   while (r == kItemDone) {
     if (stop_requested) {
       stopped = 1;
       note_run_stopped();
       table().copy_remaining_previous();
-      return 1;
+      return !table().restart_pending();
     }
     r = dump_next_item(0);
   }
@@ -95,7 +110,7 @@ int DumpReport::dump_all_items() {
     // one is gone from the store.
     table().drop_remaining_previous();
   }
-  return 1;
+  return r != kStartOver && !table().restart_pending();
 }
 
 int DumpReport::read_list_name(char* name) {
@@ -145,6 +160,7 @@ DumpReport::ItemResult DumpReport::dump_next_item(int first) {
   std::memcpy(failed_item, name, sizeof failed_item);
   int dumped = dump_one_item(name);
   end_item();
+  if (table().restart_pending()) return kStartOver;
   if (dumped != 1) return kItemFailed;
   failed_item[0] = 0;
   post_progress();
@@ -159,7 +175,9 @@ int DumpReport::dump_one_item(const char* name) {
   if (t < start_time || t > end_time) return 1;
 
   const char* stamp = cached_time_text(0, t);
-  if (table().reuse_previous_record(name, stamp) == 0) {
+  const int dump = table().reuse_previous_record(name, stamp);
+  if (table().restart_pending()) return 1;
+  if (dump == 0) {
     note_item_reused();
     return 1;
   }

@@ -158,13 +158,18 @@ class DumpReport {
     kItemDone,      // the item was handled; the loop goes on
     kNoMoreItems,   // the area (or the list file) has no further item
     kItemFailed,    // a lookup, open, close or list-file read failed
+    kStartOver,     // the table dropped its previous table: start again
   };
 
   // The item loop and its pipeline.
   int dump_all_items();
+  // Walks the items once; false when the table asks for the walk to start
+  // over from the first item.
+  bool walk_items();
   ItemResult dump_next_item(int first);
-  // 1 when the item was handled, 0 when its open or close failed (the
-  // library's error has been printed).
+  // 1 when the item was handled (or the table asks for the loop to start
+  // over), 0 when its open or close failed (the library's error has been
+  // printed).
   int dump_one_item(const char* name);
   void post_progress();
   intptr_t poll_stop();

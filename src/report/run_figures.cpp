@@ -25,6 +25,12 @@ void begin_run_figures() {
   table::reset_table_figures();
 }
 
+void restart_run_figures() {
+  g_figures.run = QuireRunFigures{};
+  g_figures.item[0] = '\0';
+  g_figures.item_failed = false;
+}
+
 void begin_item(const char* name) {
   ++g_figures.run.items_seen;
   std::snprintf(g_figures.item, sizeof g_figures.item, "%s", name ? name : "");

@@ -7,6 +7,9 @@ namespace quire {
 
 // Starts the figures of a new command call.
 void begin_run_figures();
+// Forgets the item counts when the item loop starts again from the first
+// item (the table's own counts are the table's to reset).
+void restart_run_figures();
 
 // The loop came to item name (it is the current item until end_item).
 void begin_item(const char* name);

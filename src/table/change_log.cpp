@@ -49,6 +49,13 @@ void ChangeLog::log_change(const char* word, const char* name) {
   append("\"\r\n");
 }
 
+void ChangeLog::forget_lines() {
+  pending_.clear();
+  // Lines moved out of memory go with their unnamed file.
+  spill_.close();
+  spilling_ = false;
+}
+
 void ChangeLog::discard() {
   file_.close();
   spill_.close();

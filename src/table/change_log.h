@@ -34,6 +34,9 @@ class ChangeLog {
   // Holds back one line "WORD: "name"" ended by CR LF.
   void log_change(const char* word, const char* name);
 
+  // Forgets the lines held back; the log stays open.
+  void forget_lines();
+
   // Forgets the lines held back and closes the log.
   void discard();
 

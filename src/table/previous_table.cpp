@@ -1,7 +1,10 @@
 #include "table/previous_table.h"
 
+#include <cstdarg>
+#include <cstdio>
 #include <cstring>
 
+#include "quire/plotbase.h"
 #include "text/ascii.h"
 
 namespace quire::table {
@@ -12,6 +15,8 @@ namespace {
 // block plus one unfinished record carried over from the block before.
 constexpr size_t kReadBlock = 256 * 1024;
 constexpr size_t kBufferSize = kReadBlock + 2 * (kMaxRecordBytes + 1);
+// Item names in a message are cut to this many characters.
+constexpr int kMaxNameReport = 64;
 
 // True when the first name.size() characters of wanted equal name, ignoring
 // case (so an empty name matches everything).
@@ -21,6 +26,15 @@ bool name_matches(const std::string& name, const char* wanted) {
   for (size_t i = 0; i < name.size(); ++i)
     if (ascii::to_lower(name[i]) != ascii::to_lower(wanted[i])) return false;
   return true;
+}
+
+// True when a and b are the same text; item names are short, and an inline
+// loop beats a library call on them.
+inline bool same_text(const char* a, const char* b) {
+  for (;; ++a, ++b) {
+    if (*a != *b) return false;
+    if (*a == '\0') return true;
+  }
 }
 
 }  // namespace
@@ -69,6 +83,7 @@ void PreviousTableReader::drop() {
 void PreviousTableReader::clear_record() {
   raw_ = {};
   raw_end_ = 0;
+  continues_item_ = false;
   clear_values();
   key_ = "";
   stamp_ = "";
@@ -116,10 +131,48 @@ void PreviousTableReader::read_record() {
       drop();
       return;
   }
+  ++records_loaded_;
   if (key_index_ >= 0 && time_index_ >= 0 && key_index_ < value_count_ && time_index_ < value_count_) {
     key_ = value(key_index_);
     stamp_ = value(time_index_);
   }
+  if (!key_in_order()) drop();
+}
+
+bool PreviousTableReader::key_in_order() {
+  char why[2 * kMaxNameReport + 96];
+  if (*key_ == '\0') {
+    std::snprintf(why, sizeof why, "record %lld has no item name", records_loaded_);
+    damage_ = why;
+    return false;
+  }
+  // The records of one item follow each other: most keys equal the one
+  // before, which a plain comparison settles.
+  continues_item_ = same_text(key_, last_key_.c_str());
+  if (continues_item_) return true;
+  if (!last_key_.empty()) {
+    const int order = pb_stricmp(key_, last_key_.c_str());
+    if (order < 0) {
+      std::snprintf(why, sizeof why,
+                    "its item names are not in the store's order (record %lld, \"%.*s\", after \"%.*s\")",
+                    records_loaded_, kMaxNameReport, key_, kMaxNameReport, last_key_.c_str());
+      damage_ = why;
+      return false;
+    }
+    continues_item_ = order == 0;
+  }
+  last_key_.assign(key_);
+  return true;
+}
+
+PreviousTableReader::LoadResult PreviousTableReader::record_damaged(const char* why, ...) {
+  char text[256];
+  va_list arguments;
+  va_start(arguments, why);
+  std::vsnprintf(text, sizeof text, why, arguments);
+  va_end(arguments);
+  damage_ = text;
+  return kDrop;
 }
 
 }  // namespace quire::table

@@ -98,8 +98,11 @@ class PreviousTableReader {
   void drop();
 
   // Why the file was dropped as not written the way this system writes
-  // tables ("its record length is not ..."); null when it was not.
-  const char* damage() const { return damage_; }
+  // tables ("its record length is not ...", "record 7 has no item name");
+  // null when it was not. Every record is checked as it is loaded: its key
+  // must not be empty and must not sort before the key of the record before
+  // it (pb_stricmp), and the layout checks its values and its end.
+  const char* damage() const { return damage_.empty() ? nullptr : damage_.c_str(); }
 
   // True when no record is loaded any more: dropped, or the end reached.
   bool exhausted() const { return !input_->is_open() || at_end_; }
@@ -122,6 +125,9 @@ class PreviousTableReader {
   // has too few values or none is loaded.
   const char* key() const { return key_; }
   const char* stamp() const { return stamp_; }
+  // True when the loaded record's key equals the key of the record before
+  // it (pb_stricmp): one more record of the same item.
+  bool continues_item() const { return continues_item_; }
 
  protected:
   // Loads the next record into raw_/raw_end_ and its values. False at the
@@ -140,6 +146,12 @@ class PreviousTableReader {
     drop();
     return kHeaderDropped;
   }
+  // The record being loaded is damaged, for the reason why (a printf
+  // format and its arguments); load_record returns what this returns, and
+  // the file is dropped.
+  LoadResult record_damaged(const char* why, ...) __attribute__((format(printf, 2, 3)));
+  // The number the next loaded record gets (the first is 1).
+  long long next_record_number() const { return records_loaded_ + 1; }
   void clear_values() {
     value_count_ = 0;
     value_text_used_ = 0;
@@ -157,8 +169,14 @@ class PreviousTableReader {
  private:
   void clear_record();
 
+  // Checks the loaded record's key against the key before it.
+  bool key_in_order();
+
   bool at_end_ = false;
-  const char* damage_ = nullptr;
+  std::string damage_;
+  long long records_loaded_ = 0;
+  std::string last_key_;  // the key of the last item loaded
+  bool continues_item_ = false;
   int value_limit_ = kMaxValues;
   int value_count_ = 0;
   std::array<const char*, kMaxValues> values_{};

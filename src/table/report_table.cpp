@@ -46,10 +46,6 @@ constexpr int kNoRecord = INT_MAX;  // write position when no record is open
 
 void internal_error(const char* message) { std::fputs(message, stderr); }
 
-// Item names equal ignoring case; most equal names are spelled alike, which
-// a plain comparison settles fastest.
-bool same_name(const char* a, const char* b) { return std::strcmp(a, b) == 0 || pb_stricmp(a, b) == 0; }
-
 }  // namespace
 
 class ReportTable::Impl {
@@ -75,6 +71,12 @@ class ReportTable::Impl {
   void drop_remaining_previous();
   int close();
   bool is_open() const { return open_; }
+  bool restart_pending() const { return restart_pending_; }
+  bool take_restart() {
+    bool pending = restart_pending_;
+    restart_pending_ = false;
+    return pending;
+  }
 
  private:
   int field_count() const { return static_cast<int>(fields_.size()); }
@@ -102,8 +104,14 @@ class ReportTable::Impl {
   // or change log.
   int open_stream(const platform::OutputTarget& target);
   int close_stream();
+  // When the previous table turned out damaged while the run used it: it is
+  // dropped, and the table and the change lines go back to their state
+  // before the first item, for the item loop to start again.
+  void check_previous();
+  void start_over(const std::string& why);
 
   bool open_ = false;
+  std::string given_path_;  // the path as given: its name chooses the layout
   std::string path_;
   std::string old_path_;
   platform::DirectoryLock lock_;
@@ -112,6 +120,12 @@ class ReportTable::Impl {
   std::unique_ptr<TableWriter> writer_;
 
   std::vector<FieldSpec> fields_;
+  // What the table starts with, to write it again when the run starts over.
+  std::vector<std::string> preamble_;
+  std::string log_preamble_;
+  std::vector<std::string> column_names_;
+  bool restart_pending_ = false;
+  platform::IoStatus restart_failure_;
   bool header_complete_ = false;
   int position_ = kNoRecord;
 
@@ -134,6 +148,12 @@ int ReportTable::Impl::open(const char* path, const char* key_column, const char
     return 0;
   }
   path_ = path;
+  given_path_ = path;
+  preamble_.clear();
+  log_preamble_.clear();
+  column_names_.clear();
+  restart_pending_ = false;
+  restart_failure_ = platform::IoStatus();
   platform::OutputTarget target = platform::examine_output(path_);
   switch (target.kind) {
     case platform::OutputTarget::kFile:
@@ -197,8 +217,10 @@ int ReportTable::Impl::open(const char* path, const char* key_column, const char
     }
     // A table whose header contradicts itself is no previous table: every
     // item is read from the store.
-    if (previous_->damage() != nullptr)
+    if (previous_->damage() != nullptr) {
       pb_printf("%s is not used as the previous table: %s\n", path_.c_str(), previous_->damage());
+      previous_.reset();
+    }
   }
   open_ = true;
   return 1;
@@ -279,6 +301,9 @@ void ReportTable::Impl::write_preamble_value(int is_last, const char* text) {
   if (!open_) return;
   if (text == nullptr) text = "";
   writer_->preamble_value(text, is_last != 0);
+  preamble_.emplace_back(text);
+  log_preamble_.append(text);
+  log_preamble_.append(is_last ? "\r\n" : ",");
   log_.append(text);
   log_.append(is_last ? "\r\n" : ",");
 }
@@ -296,6 +321,7 @@ void ReportTable::Impl::define_field(int is_last, char type, int width, int deci
     writer_->add_column(field, name != nullptr ? name : "");
     note_column(field_count(), field.type, field.width, name);
     fields_.push_back(field);
+    column_names_.emplace_back(name != nullptr ? name : "");
   }
   if (is_last && !header_complete_) finish_header();
 }
@@ -441,20 +467,25 @@ int ReportTable::Impl::reuse_previous_record(const char* item_name, const char* 
   while (!previous_exhausted() && pb_stricmp(item_name, previous_->key()) > 0) drop_previous_record();
   if (previous_exhausted() || pb_stricmp(item_name, previous_->key()) < 0) {
     log_.log_change("NEW", item_name);
+    check_previous();
     return 1;
   }
   if (compare_ignoring_case(change_stamp, previous_->stamp()) != 0) {
     log_.log_change("CHANGED", item_name);
+    // The records after the first that continue its item are the item's.
     do {
       previous_->read_record();
-    } while (!previous_exhausted() && same_name(previous_->key(), item_name));
+    } while (!previous_exhausted() && previous_->continues_item());
+    check_previous();
     return 1;
   }
   do {
     copy_previous_record();
     previous_->read_record();
-  } while (!previous_exhausted() && same_name(previous_->key(), item_name));
-  return 0;
+  } while (!previous_exhausted() && previous_->continues_item());
+  if (previous_->damage() == nullptr) return 0;
+  check_previous();
+  return 1;
 }
 
 void ReportTable::Impl::drop_previous_record() {
@@ -470,6 +501,7 @@ void ReportTable::Impl::drop_remaining_previous() {
   if (!open_) return;
   if (!header_complete_) finish_header();
   while (!previous_exhausted()) drop_previous_record();
+  check_previous();
 }
 
 void ReportTable::Impl::copy_remaining_previous() {
@@ -479,6 +511,41 @@ void ReportTable::Impl::copy_remaining_previous() {
     copy_previous_record();
     previous_->read_record();
   }
+  check_previous();
+}
+
+void ReportTable::Impl::check_previous() {
+  if (previous_ && previous_->damage() != nullptr) start_over(previous_->damage());
+}
+
+void ReportTable::Impl::start_over(const std::string& why) {
+  pb_printf("%s is not used as the previous table: %s\n", path_.c_str(), why.c_str());
+  previous_.reset();
+  restart_pending_ = true;
+  // What the table holds so far goes with its temporary file; a new one
+  // gets the same start.
+  replacement_.abandon();
+  platform::IoStatus status;
+  if (replacement_.begin(path_, kTemporaryPrefix, &status)) {
+    out_.attach(&replacement_.file());
+  } else {
+    restart_failure_ = status;  // close reports it
+    out_.attach(nullptr);
+  }
+  writer_ = make_table_writer(given_path_, out_);
+  const std::vector<FieldSpec> fields = std::move(fields_);
+  start_table();
+  for (size_t i = 0; i < preamble_.size(); ++i)
+    writer_->preamble_value(preamble_[i].c_str(), i + 1 == preamble_.size());
+  restart_table_rows();
+  for (size_t i = 0; i < fields.size(); ++i) {
+    writer_->add_column(fields[i], column_names_[i].c_str());
+    fields_.push_back(fields[i]);
+  }
+  finish_header();
+  // Only the preamble line stays of the change lines.
+  log_.forget_lines();
+  log_.append(log_preamble_);
 }
 
 int ReportTable::Impl::fail(const platform::IoStatus& status) {
@@ -504,6 +571,7 @@ int ReportTable::Impl::close() {
   if (!header_complete_) finish_header();
   if (in_record()) pad_record();
   if (stream_) return close_stream();
+  if (!restart_failure_.ok()) return fail(restart_failure_);
   // A previous table that could not be read to its end gave items after
   // the failure as new: neither the table nor its log would be right.
   if (previous_ && !previous_->read_status().ok()) return fail(previous_->read_status());
@@ -635,6 +703,10 @@ void ReportTable::drop_remaining_previous() { impl_->drop_remaining_previous(); 
 int ReportTable::close_report_output() { return impl_->close(); }
 
 bool ReportTable::is_open() const { return impl_->is_open(); }
+
+bool ReportTable::restart_pending() const { return impl_->restart_pending(); }
+
+bool ReportTable::take_restart() { return impl_->take_restart(); }
 
 ReportTable& report_table() {
   static ReportTable table;

@@ -75,6 +75,16 @@ class ReportTable {
   // True between a successful open_report_output and close_report_output.
   bool is_open() const;
 
+  // A previous table found damaged after the run began to use it (keys out
+  // of order, a record without item name or with the wrong number of
+  // values, a last record cut short) is dropped with one line naming it and
+  // why, and the table and its change lines are taken back to their state
+  // before the first item: the caller must then walk the items again from
+  // the first, each read from the store. restart_pending tells so; once the
+  // caller starts again it takes the request with take_restart.
+  bool restart_pending() const;
+  bool take_restart();
+
   class Impl;
 
  private:

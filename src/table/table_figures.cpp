@@ -29,6 +29,11 @@ bool valid(int index) { return index >= 0 && index < kFigureColumns; }
 
 void reset_table_figures() { g_figures = Figures(); }
 
+void restart_table_rows() {
+  g_figures.rows = 0;
+  for (Column& c : g_figures.column) c.cut = 0;
+}
+
 void note_column(int index, char type, int width, const char* name) {
   if (!valid(index)) return;
   Column& c = g_figures.column[index];

@@ -14,6 +14,10 @@ constexpr int kFigureColumns = 100;
 // Forgets the counts of the previous table; called when a table is opened.
 void reset_table_figures();
 
+// Forgets the rows and the cut values counted so far, keeping the columns
+// and the state of the change log; called when a table starts over.
+void restart_table_rows();
+
 // Column index (0-based) is declared with its type letter, width and name.
 // Indexes at or past kFigureColumns are ignored.
 void note_column(int index, char type, int width, const char* name);

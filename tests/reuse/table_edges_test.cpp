@@ -1,6 +1,7 @@
 // Reruns of `quire mkpc` at the edges of the table: store failures in the
 // middle of a run, output paths that are not plain files, the change log.
 #include <gtest/gtest.h>
+#include <algorithm>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -315,6 +316,103 @@ TEST_F(TableEdges, ExportFollowsLinksAndWritesIntoStreams) {
   ASSERT_EQ(0, r.status) << r.err;
   EXPECT_TRUE(read_file(work / "piped.json") == json_text);
 }
+
+
+// A previous table that is not as this system writes tables, damaged past
+// its first half so that the run has used part of it when it finds out.
+struct Damage {
+  const char* name;
+  const char* table;  // the output's file name
+  const char* why;    // what the line about the table says
+  // Damages the table's bytes.
+  std::string (*damage)(const std::string& bytes);
+};
+
+void PrintTo(const Damage& d, std::ostream* os) { *os << d.name; }
+
+// The lines of a CSV table back into its bytes.
+std::string csv_bytes(const std::vector<std::string>& lines) {
+  std::string bytes;
+  for (const std::string& line : lines) bytes += line + "\r\n";
+  return bytes;
+}
+
+const Damage kDamages[] = {
+    {"ResortedRows", "out.csv", "not in the store's order",
+     [](const std::string& bytes) {
+       std::vector<std::string> lines = csv_lines(bytes);
+       std::reverse(lines.end() - 100, lines.end());
+       return csv_bytes(lines);
+     }},
+    {"BlankRow", "out.csv", "record 202 is blank",
+     [](const std::string& bytes) {
+       std::vector<std::string> lines = csv_lines(bytes);
+       lines.insert(lines.begin() + 2 + 201, "");
+       return csv_bytes(lines);
+     }},
+    {"EmptyKey", "out.csv", "record 202 has no item name",
+     [](const std::string& bytes) {
+       std::vector<std::string> lines = csv_lines(bytes);
+       std::string& row = lines[2 + 201];
+       row = "\"\"" + row.substr(row.find(','));
+       return csv_bytes(lines);
+     }},
+    {"MissingValue", "out.csv", "record 202 has 8 values, not 9",
+     [](const std::string& bytes) {
+       std::vector<std::string> lines = csv_lines(bytes);
+       std::string& row = lines[2 + 201];
+       row.erase(row.rfind(','));
+       return csv_bytes(lines);
+     }},
+    {"LastRecordCutShort", "out.csv", "its last record is cut short",
+     [](const std::string& bytes) { return bytes.substr(0, bytes.size() - 10); }},
+    {"DbaseKeysOutOfOrder", "out.dbf", "not in the store's order",
+     [](const std::string& bytes) {
+       const size_t header = static_cast<unsigned char>(bytes[8]) | static_cast<unsigned char>(bytes[9]) << 8;
+       const size_t record = static_cast<unsigned char>(bytes[10]) | static_cast<unsigned char>(bytes[11]) << 8;
+       std::string damaged = bytes;
+       for (size_t i = 0; i < record; ++i)
+         std::swap(damaged[header + 250 * record + i], damaged[header + 350 * record + i]);
+       return damaged;
+     }},
+};
+
+class DamagedPrevious : public TableEdges, public ::testing::WithParamInterface<Damage> {};
+
+TEST_P(DamagedPrevious, IsNotUsedAndTheRunEqualsACleanOne) {
+  const Damage& d = GetParam();
+  fs::path work = store_.work();
+  fs::path table = work / d.table;
+  ASSERT_EQ(0, quire_in(work, {"EDGE", d.table}).status);
+  const std::string clean = read_file(table);
+  const std::string damaged = d.damage(clean);
+  write_file(table, damaged);
+  write_file(work / "delta.lst", "");
+
+  RunResult r = quire_in(work, {"EDGE", d.table});
+  EXPECT_EQ(0, r.status) << r.err;
+  // One line names the table and why; every item is read afresh.
+  const std::string line = std::string(d.table) + " is not used as the previous table: ";
+  const size_t at = r.err.find(line);
+  ASSERT_NE(std::string::npos, at) << r.err;
+  EXPECT_EQ(std::string::npos, r.err.find(line, at + 1)) << r.err;
+  EXPECT_NE(std::string::npos, r.err.find(d.why, at)) << r.err;
+  EXPECT_NE(std::string::npos, r.err.find("200 read, 0 reused, 400 rows")) << r.err;
+
+  EXPECT_TRUE(read_file(table) == clean);
+  EXPECT_TRUE(read_file(work / "OLD.DAT") == damaged);
+  // Logged once, as a run without previous table logs: every item new.
+  std::vector<std::string> log = csv_lines(read_file(work / "delta.lst"));
+  ASSERT_EQ(201u, log.size());
+  for (size_t i = 1; i < log.size(); ++i) EXPECT_EQ("NEW: \"" + marker(i - 1) + "\"", log[i]);
+  // No temporary file is left.
+  size_t files = 0;
+  for (const auto& entry : fs::directory_iterator(work)) files += entry.path().filename() != "store" ? 1 : 0;
+  EXPECT_EQ(3u, files);
+}
+
+INSTANTIATE_TEST_SUITE_P(Tables, DamagedPrevious, ::testing::ValuesIn(kDamages),
+                         [](const ::testing::TestParamInfo<Damage>& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace quire::testing

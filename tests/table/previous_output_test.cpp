@@ -127,16 +127,14 @@ TEST_F(Reuse, PreviousOutputOfAnotherShapeIsNotReused) {
 
 TEST_F(Reuse, TextPreviousOutputQuirks) {
   std::string path = store_.path("out.csv");
-  // CR LF and LF line ends (a CR left in place would add a column), blanks
-  // around values, and a last line without its line end (what a killed
-  // writer leaves): that line is no record, even with its values whole.
+  // CR LF and LF line ends (a CR left in place would add a column) and
+  // blanks around values.
   write_file(path,
              "\"DB_VERSION_3\",\"METRIC\",\"TEST\",\"x\"\r\n"
              "\"Name\",\"Piece\",\"Util\",\"Time\"\r\n"
              " \"M1\",0, 80.00,\"a0\"\n"
              "\"M2\",0,1.5,\"b0\"\r\n"
-             "\"M3\",0,1.5,\"c0\"\r\n"
-             "\"M4\",0,1.5,\"d0\"");
+             "\"M3\",0,1.5,\"c0\"\r\n");
   EXPECT_EQ(std::vector<std::string>({"M4"}), run_table(path, {{"M1", "a0"}, {"M2", "b0"}, {"M3", "c0"}, {"M4", "d0"}}));
   std::vector<std::string> lines = csv_lines(read_file(path));
   ASSERT_EQ(6u, lines.size());
@@ -154,7 +152,7 @@ TEST_F(Reuse, ConversionBetweenFormats) {
              "\"Name\",\"Piece\",\"Util\",\"Time\"\r\n"
              "\"M1\",7,12.3456,\"a0\"\r\n"
              "\"M1\",abc,x,\"a0\"\r\n"
-             "\"M2\",1,2,\"b0\",\"surplus\"\r\n");
+             "\"M2\",1,2,\"b0\"\r\n");
   EXPECT_EQ(std::vector<std::string>({"M3"}), run_table(dbf, {{"M1", "a0"}, {"M2", "b0"}, {"M3", "c0"}}));
   std::string f = read_file(dbf);
   const size_t records = 32 + 4 * 32 + 1;
@@ -171,14 +169,15 @@ TEST_F(Reuse, ConversionBetweenFormats) {
   EXPECT_EQ("\"M1\",7,12.35,\"a0\"", lines[2]);
   EXPECT_EQ("\"M3\",0,80.00,\"c0\"", lines[5]);
 
-  // Values missing from a short record give an empty text or 0 (the key
-  // and time columns come first in this previous output).
+  // A record with values missing is not as this system writes them: the
+  // previous output is not used (the key and time columns come first in
+  // this one, so the record has both).
   write_file(dbf,
              "\"DB_VERSION_3\",\"METRIC\",\"TEST\",\"x\"\r\n"
              "\"Name\",\"Time\",\"Piece\",\"Util\"\r\n"
              "\"M1\",\"a0\"\r\n");
-  EXPECT_TRUE(run_table(dbf, {{"M1", "a0"}}).empty());
-  EXPECT_EQ(dbf_record("M1", "    0", "    0.00", ""), bytes_at(read_file(dbf), records, 42));
+  EXPECT_EQ(std::vector<std::string>({"M1"}), run_table(dbf, {{"M1", "a0"}}));
+  EXPECT_EQ(dbf_record("M1", "    0", "   80.00", "a0"), bytes_at(read_file(dbf), records, 42));
 }
 
 TEST_F(Reuse, QuotesSurviveTheRoundTrip) {
@@ -340,37 +339,31 @@ TEST_F(Reuse, PreviousOutputBeyondTheLimitsIsDropped) {
 TEST(PreviousOutputReader, SplitsValuesAsWritten) {
   TempStore store;
   std::string path = store.path("prev.csv");
-  write_file(path,
-             "\"DB_VERSION_3\"\r\n"
-             "Key,Time\r\n"
-             "\"a, b\",\"say \"\"hi\"\"\",plain x,\"\",  \"  padded  \",tab\there,end,\r\n"
-             "\"x\"y,\"\",  \"last\"\r\n"
-             "\"old \"style\" quotes\"\r\n");
-  platform::IoStatus ignored;
-  std::unique_ptr<table::PreviousTableReader> reader = table::open_previous_table(path, &ignored);
-  ASSERT_TRUE(reader);
-  table::PreviousTableReader& previous = *reader;
-  ASSERT_EQ(table::PreviousTableReader::kHeaderOk, previous.read_header(0));
-  ASSERT_TRUE(previous.find_columns("Key", "Time"));
-  previous.read_record();
-  std::vector<std::string> values;
-  for (int i = 0; i < previous.value_count(); ++i) values.push_back(previous.value(i));
+  // The values of record under a header of as many columns as the record
+  // has commas outside quotes, plus one.
+  auto split = [&](const std::string& names, const std::string& record) {
+    write_file(path, "\"DB_VERSION_3\"\r\n" + names + "\r\n" + record + "\r\n");
+    platform::IoStatus ignored;
+    std::unique_ptr<table::PreviousTableReader> previous = table::open_previous_table(path, &ignored);
+    std::vector<std::string> values;
+    if (!previous || previous->read_header(0) != table::PreviousTableReader::kHeaderOk ||
+        !previous->find_columns("Key", "Time"))
+      return values;
+    previous->read_record();
+    for (int i = 0; i < previous->value_count(); ++i) values.push_back(previous->value(i));
+    previous->read_record();
+    EXPECT_TRUE(previous->exhausted());
+    EXPECT_EQ(nullptr, previous->damage());
+    return values;
+  };
   EXPECT_EQ(std::vector<std::string>({"a, b", "say \"hi\"", "plain", "x", "", "padded", "tab", "here",
                                       "end", ""}),
-            values);
-  EXPECT_STREQ("a, b", previous.key());
-  EXPECT_STREQ("say \"hi\"", previous.stamp());
-  previous.read_record();
-  values.clear();
-  for (int i = 0; i < previous.value_count(); ++i) values.push_back(previous.value(i));
-  EXPECT_EQ(std::vector<std::string>({"x\"y", "", "last"}), values);
-  previous.read_record();
-  values.clear();
-  for (int i = 0; i < previous.value_count(); ++i) values.push_back(previous.value(i));
+            split("Key,Time,C,D,E,F,G,H",
+                  "\"a, b\",\"say \"\"hi\"\"\",plain x,\"\",  \"  padded  \",tab\there,end,"));
+  EXPECT_EQ(std::vector<std::string>({"x\"y", "", "last"}), split("Key,Time,C", "\"x\"y,\"\",  \"last\""));
   // Written without doubling, a quote inside ends the value at the next blank.
-  EXPECT_EQ(std::vector<std::string>({"old \"style", "quotes"}), values);
-  previous.read_record();
-  EXPECT_TRUE(previous.exhausted());
+  EXPECT_EQ(std::vector<std::string>({"old \"style", "quotes", "t"}),
+            split("Key,Time", "\"old \"style\" quotes\",t"));
 }
 
 // Inputs on which the previous-output reader once misbehaved: a mode byte

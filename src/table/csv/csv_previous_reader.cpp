@@ -1,10 +1,11 @@
 #include "table/csv/csv_previous_reader.h"
 
 #include <bit>
+#include <cstdint>
 #include <cstring>
 
 #ifdef __SSE2__
-#include <emmintrin.h>
+#include <immintrin.h>
 #endif
 
 namespace quire::table {
@@ -14,66 +15,152 @@ namespace {
 bool is_blank(char c) { return c == ' ' || c == '\t'; }
 bool ends_value(char c) { return c == ',' || c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 
+// Parity prefix of mask: bit i is set when an odd number of bits 0..i are.
+struct ShiftParity {
+  static uint64_t of(uint64_t mask) {
+    mask ^= mask << 1;
+    mask ^= mask << 2;
+    mask ^= mask << 4;
+    mask ^= mask << 8;
+    mask ^= mask << 16;
+    mask ^= mask << 32;
+    return mask;
+  }
+};
+
+#if defined(__x86_64__) && defined(__SSE2__)
+#define QUIRE_FAST_SCAN 1
+#define QUIRE_FAST_TARGET __attribute__((target("pclmul,popcnt")))
+// The same by a carry-less product with all ones, where the processor has it.
+struct ProductParity {
+  static QUIRE_FAST_TARGET uint64_t of(uint64_t mask) {
+    const __m128i product =
+        _mm_clmulepi64_si128(_mm_set_epi64x(0, static_cast<long long>(mask)), _mm_set1_epi8(-1), 0);
+    return static_cast<uint64_t>(_mm_cvtsi128_si64(product));
+  }
+};
+#endif
+
+// Looks for the line end in a run of n bytes given by three masks (bit i for
+// byte i): line ends, quotes and commas. Returns the index of the first line
+// end outside a quoted value, or -1; brings *in_quotes up to date and counts
+// the commas outside quoted values before that line end (or in the run).
+template <typename Parity>
+inline int scan_masks(uint64_t ends, uint64_t quotes, uint64_t separators, int n, bool* in_quotes,
+                            int* commas) {
+  // The bytes inside a quoted value (a closing quote counts as outside).
+  const uint64_t all = n == 64 ? ~uint64_t{0} : (uint64_t{1} << n) - 1;
+  const uint64_t parity = Parity::of(quotes);
+  const uint64_t inside = (parity ^ (*in_quotes ? all : 0)) & all;
+  const uint64_t line_ends = ends & ~inside;
+  if (line_ends != 0) {
+    const uint64_t before = (line_ends & (0 - line_ends)) - 1;
+    *commas += std::popcount(separators & ~inside & before);
+    *in_quotes = false;
+    return std::countr_zero(line_ends);
+  }
+  *commas += std::popcount(separators & ~inside);
+  if ((parity >> (n - 1)) & 1) *in_quotes = !*in_quotes;
+  return -1;
+}
+
 // The first line end in [p, end) that is not inside a quoted value, or null;
-// *in_quotes tells whether p is inside one and is brought up to date. A
-// quoted value runs on across line ends until its closing quote; a doubled
-// quote inside it toggles twice. Every byte of a previous table passes here
-// on a rerun, sixteen at a time where the processor allows.
-const char* find_record_end(const char* p, const char* end, bool* in_quotes) {
+// *in_quotes tells whether p is inside one and is brought up to date, and
+// the commas outside quoted values before that line end (or in the whole
+// range) are added to *commas. A quoted value runs on across line ends
+// until its closing quote; a doubled quote inside it toggles twice. Every
+// byte of a previous table passes here on a rerun, 64 at a time where the
+// processor allows; the masks of the last 64 bytes are kept in *chunk, for
+// the next line that starts inside them.
+template <typename Parity>
+inline const char* scan_for_record_end(const char* p, const char* end, bool* in_quotes, int* commas,
+                                             CsvPreviousReader::ScanChunk* chunk) {
 #ifdef __SSE2__
+  if (chunk->start != nullptr && p >= chunk->start && p < chunk->start + 64) {
+    const int skip = static_cast<int>(p - chunk->start);
+    const int at = scan_masks<Parity>(chunk->ends >> skip, chunk->quotes >> skip, chunk->separators >> skip,
+                                      64 - skip, in_quotes, commas);
+    if (at >= 0) return p + at;
+    p = chunk->start + 64;
+  }
   const __m128i line_end = _mm_set1_epi8('\n');
   const __m128i quote = _mm_set1_epi8('"');
-  for (; end - p >= 16; p += 16) {
-    const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-    unsigned ends = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(block, line_end)));
-    const unsigned quotes = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(block, quote)));
-    unsigned counted = 0;  // the bits of quotes already counted
-    for (; ends != 0; ends &= ends - 1) {
-      const unsigned before = (ends & (0u - ends)) - 1;
-      if (std::popcount(quotes & before & ~counted) % 2 != 0) *in_quotes = !*in_quotes;
-      counted = before;
-      if (!*in_quotes) return p + std::countr_zero(ends);
+  const __m128i comma = _mm_set1_epi8(',');
+  while (end - p >= 16) {
+    const int n = end - p >= 64 ? 64 : 16;
+    uint64_t ends = 0, quotes = 0, separators = 0;
+    for (int shift = 0; shift < n; shift += 16) {
+      const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + shift));
+      ends |= uint64_t{static_cast<uint16_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(block, line_end)))} << shift;
+      quotes |= uint64_t{static_cast<uint16_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(block, quote)))} << shift;
+      separators |= uint64_t{static_cast<uint16_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(block, comma)))} << shift;
     }
-    if (std::popcount(quotes & ~counted) % 2 != 0) *in_quotes = !*in_quotes;
+    if (n == 64) *chunk = {p, ends, quotes, separators};
+    const int at = scan_masks<Parity>(ends, quotes, separators, n, in_quotes, commas);
+    if (at >= 0) return p + at;
+    p += n;
   }
 #endif
   for (; p < end; ++p) {
     if (*p == '"') *in_quotes = !*in_quotes;
-    else if (*p == '\n' && !*in_quotes) return p;
+    else if (*in_quotes) continue;
+    else if (*p == ',') ++*commas;
+    else if (*p == '\n') return p;
   }
   return nullptr;
 }
 
+__attribute__((flatten)) const char* find_record_end_plain(const char* p, const char* end, bool* in_quotes, int* commas,
+                                  CsvPreviousReader::ScanChunk* chunk) {
+  return scan_for_record_end<ShiftParity>(p, end, in_quotes, commas, chunk);
+}
+
+#ifdef QUIRE_FAST_SCAN
+__attribute__((flatten)) QUIRE_FAST_TARGET const char* find_record_end_fast(const char* p, const char* end, bool* in_quotes, int* commas,
+                                                   CsvPreviousReader::ScanChunk* chunk) {
+  return scan_for_record_end<ProductParity>(p, end, in_quotes, commas, chunk);
+}
+#endif
+
+using FindRecordEnd = const char* (*)(const char*, const char*, bool*, int*, CsvPreviousReader::ScanChunk*);
+
+// The scan for this processor.
+FindRecordEnd record_end_finder() {
+#ifdef QUIRE_FAST_SCAN
+  if (__builtin_cpu_supports("pclmul") && __builtin_cpu_supports("popcnt")) return find_record_end_fast;
+#endif
+  return find_record_end_plain;
+}
+
 }  // namespace
 
-bool CsvPreviousReader::next_line(std::string_view* line, bool* too_long) {
-  *too_long = false;
+CsvPreviousReader::LineResult CsvPreviousReader::next_line(std::string_view* line, int* commas) {
   size_t searched = 0;     // bytes from the line's start looked at so far
   bool in_quotes = false;  // whether they end inside a quoted value
+  *commas = 0;
   for (;;) {
     const char* start = input_->data();
     const char* end = start + input_->available();
-    const char* newline = find_record_end(start + searched, end, &in_quotes);
+    static const FindRecordEnd find_record_end = record_end_finder();
+    const char* newline = find_record_end(start + searched, end, &in_quotes, commas, &chunk_);
     if (newline != nullptr) {
       size_t length = static_cast<size_t>(newline - start) + 1;
-      if (length > kMaxRecordBytes) {
-        *too_long = true;
-        return false;
-      }
+      if (length > kMaxRecordBytes) return kTooLong;
       input_->consume(length);
       length -= 1;
       if (length > 0 && start[length - 1] == '\r') length -= 1;
       *line = std::string_view(start, length);
-      return true;
+      return kLine;
     }
     searched = static_cast<size_t>(end - start);
-    if (searched > kMaxRecordBytes) {
-      *too_long = true;
-      return false;
+    if (searched > kMaxRecordBytes) return kTooLong;
+    chunk_.start = nullptr;  // the buffer's bytes move
+    if (!input_->fill(searched + 1)) {
+      // Bytes without a line end after them are what a cut-short write
+      // leaves (or a quoted value never closed). A read failure is the
+      // caller's to report.
+      return searched > 0 && input_->status().ok() ? kCutShort : kNoLine;
     }
-    // An unterminated last line is what a cut-short write leaves: it is not
-    // a record.
-    if (!input_->fill(searched + 1)) return false;
   }
 }
 
@@ -167,15 +254,15 @@ bool CsvPreviousReader::split_line(std::string_view line) {
 
 PreviousTableReader::HeaderResult CsvPreviousReader::read_header(int notation) {
   if (!input_->is_open()) return kHeaderDropped;
+  // A header line without its line end counts as missing.
   std::string_view first;
-  bool too_long = false;
-  if (!next_line(&first, &too_long)) {
-    if (too_long) {
-      drop();
-      return kHeaderDropped;
-    }
-    first = {};
+  int commas = 0;
+  LineResult result = next_line(&first, &commas);
+  if (result == kTooLong) {
+    drop();
+    return kHeaderDropped;
   }
+  if (result != kLine) first = {};
   bool rejected = first.find("\"DB_VERSION_") == std::string_view::npos;
   if (first.find("\"METRIC\"") != std::string_view::npos && notation != 0) rejected = true;
   if (first.find("\"IMPERIAL\"") != std::string_view::npos && notation != 1) rejected = true;
@@ -184,13 +271,12 @@ PreviousTableReader::HeaderResult CsvPreviousReader::read_header(int notation) {
     return kHeaderRejected;
   }
   std::string_view second;
-  if (!next_line(&second, &too_long)) {
-    if (too_long) {
-      drop();
-      return kHeaderDropped;
-    }
-    second = {};
+  result = next_line(&second, &commas);
+  if (result == kTooLong) {
+    drop();
+    return kHeaderDropped;
   }
+  if (result != kLine) second = {};
   if (!split_line(second)) {
     drop();
     return kHeaderDropped;
@@ -202,8 +288,22 @@ PreviousTableReader::HeaderResult CsvPreviousReader::read_header(int notation) {
 
 PreviousTableReader::LoadResult CsvPreviousReader::load_record() {
   std::string_view line;
-  bool too_long = false;
-  if (!next_line(&line, &too_long)) return too_long ? kDrop : kEnd;
+  int commas = 0;
+  switch (next_line(&line, &commas)) {
+    case kLine:
+      break;
+    case kNoLine:
+      return kEnd;
+    case kTooLong:
+      return record_damaged("record %lld is longer than %zu bytes", next_record_number(), kMaxRecordBytes);
+    case kCutShort:
+      return record_damaged("its last record is cut short");
+  }
+  // This system writes every record with one value per column, the values
+  // separated by commas.
+  if (line.empty()) return record_damaged("record %lld is blank", next_record_number());
+  if (commas + 1 != column_count())
+    return record_damaged("record %lld has %d values, not %d", next_record_number(), commas + 1, column_count());
   if (!split_line(line)) return kDrop;
   raw_ = line;
   // The line was ended: "\r\n" or "\n" follows it in the buffer.

@@ -4,6 +4,7 @@
 #ifndef QUIRE_TABLE_CSV_CSV_PREVIOUS_READER_H_
 #define QUIRE_TABLE_CSV_CSV_PREVIOUS_READER_H_
 
+#include <cstdint>
 #include <memory>
 #include <string_view>
 
@@ -17,20 +18,34 @@ class CsvPreviousReader final : public PreviousTableReader {
 
   HeaderResult read_header(int notation) override;
 
+  // The line ends, quotes and commas (bit i for byte i) of the 64 bytes at
+  // start, as last found while looking for a line end.
+  struct ScanChunk {
+    const char* start = nullptr;
+    uint64_t ends = 0;
+    uint64_t quotes = 0;
+    uint64_t separators = 0;
+  };
+
  protected:
   LoadResult load_record() override;
 
  private:
-  // The next record's line without its line end; a quoted value may hold
-  // line ends of its own (it runs on to its closing quote). False at the end
-  // of the file (an unterminated last line counts as the end: a cut-short
-  // run left it) or, with *too_long set, when the line exceeds
-  // kMaxRecordBytes.
-  bool next_line(std::string_view* line, bool* too_long);
+  enum LineResult {
+    kLine,      // a line, ended by its line end
+    kNoLine,    // the end of the file (or a read failure) after the last line
+    kTooLong,   // the line exceeds kMaxRecordBytes
+    kCutShort,  // bytes at the end of the file without a line end
+  };
+  // The next record's line without its line end, and the commas in it
+  // outside quoted values; a quoted value may hold line ends of its own (it
+  // runs on to its closing quote).
+  LineResult next_line(std::string_view* line, int* commas);
   // Splits a text line into values (the one place that unquotes CSV);
   // false when there are too many.
   bool split_line(std::string_view line);
-};
+
+  ScanChunk chunk_;};
 
 }  // namespace quire::table
 

@@ -73,8 +73,14 @@ void DbfPreviousReader::split_record(std::string_view record) {
 PreviousTableReader::LoadResult DbfPreviousReader::load_record() {
   const size_t length = static_cast<size_t>(record_length_);
   for (;;) {
-    // A short read (the end mark or the end of the file) ends the table.
-    if (!input_->fill(length)) return kDrop;
+    // The end mark or the end of the file ends the table; part of a record
+    // there is what a cut-short write leaves.
+    if (!input_->fill(length)) {
+      if (input_->available() == 0 || input_->data()[0] == static_cast<char>(kDbfEndOfFile) ||
+          !input_->status().ok())
+        return kEnd;
+      return record_damaged("its last record is cut short");
+    }
     std::string_view record(input_->data(), length);
     input_->consume(length);
     if (record[0] != ' ' && record[0] != '\0') continue;  // deleted
