@@ -88,8 +88,9 @@ class PreviousTableReader {
   void read_record();
 
   // Splits at most n values (1..kMaxValues) from each later record: enough
-  // for the key and time columns when records are copied as they are, all
-  // of them when they are converted.
+  // for the key and time columns when records are copied as they are (the
+  // values before them may then be left empty), all of them when they are
+  // converted.
   void limit_values(int n) { value_limit_ = n < 1 ? 1 : (n > kMaxValues ? kMaxValues : n); }
   int key_index() const { return key_index_; }
   int time_index() const { return time_index_; }

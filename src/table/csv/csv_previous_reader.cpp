@@ -15,9 +15,14 @@ namespace {
 bool is_blank(char c) { return c == ' ' || c == '\t'; }
 bool ends_value(char c) { return c == ',' || c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 
-// Parity prefix of mask: bit i is set when an odd number of bits 0..i are.
-struct ShiftParity {
-  static uint64_t of(uint64_t mask) {
+// How the scan for line ends does its two steps: the masks of 64 bytes
+// (line ends, quotes, commas; bit i for byte i) when kWide, else 16 bytes at
+// a time by the scan itself; and the parity prefix of a mask (bit i set when
+// an odd number of bits 0..i are). This one needs nothing beyond SSE2.
+struct PlainScan {
+  static constexpr bool kWide = false;
+  static void masks(const char*, uint64_t*, uint64_t*, uint64_t*) {}
+  static uint64_t parity(uint64_t mask) {
     mask ^= mask << 1;
     mask ^= mask << 2;
     mask ^= mask << 4;
@@ -30,10 +35,26 @@ struct ShiftParity {
 
 #if defined(__x86_64__) && defined(__SSE2__)
 #define QUIRE_FAST_SCAN 1
-#define QUIRE_FAST_TARGET __attribute__((target("pclmul,popcnt")))
-// The same by a carry-less product with all ones, where the processor has it.
-struct ProductParity {
-  static QUIRE_FAST_TARGET uint64_t of(uint64_t mask) {
+#define QUIRE_FAST_TARGET __attribute__((target("avx2,pclmul,popcnt")))
+// The same 32 bytes at a time, and the parity by a carry-less product with
+// all ones, where the processor has both.
+struct WideScan {
+  static constexpr bool kWide = true;
+  static QUIRE_FAST_TARGET void masks(const char* p, uint64_t* ends, uint64_t* quotes, uint64_t* separators) {
+    const __m256i line_end = _mm256_set1_epi8('\n');
+    const __m256i quote = _mm256_set1_epi8('"');
+    const __m256i comma = _mm256_set1_epi8(',');
+    const __m256i low = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+    const __m256i high = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 32));
+    auto mask = [](__m256i a, __m256i b, __m256i c) QUIRE_FAST_TARGET {
+      return uint64_t{static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(a, c)))} |
+             uint64_t{static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(b, c)))} << 32;
+    };
+    *ends = mask(low, high, line_end);
+    *quotes = mask(low, high, quote);
+    *separators = mask(low, high, comma);
+  }
+  static QUIRE_FAST_TARGET uint64_t parity(uint64_t mask) {
     const __m128i product =
         _mm_clmulepi64_si128(_mm_set_epi64x(0, static_cast<long long>(mask)), _mm_set1_epi8(-1), 0);
     return static_cast<uint64_t>(_mm_cvtsi128_si64(product));
@@ -45,12 +66,11 @@ struct ProductParity {
 // byte i): line ends, quotes and commas. Returns the index of the first line
 // end outside a quoted value, or -1; brings *in_quotes up to date and counts
 // the commas outside quoted values before that line end (or in the run).
-template <typename Parity>
-inline int scan_masks(uint64_t ends, uint64_t quotes, uint64_t separators, int n, bool* in_quotes,
-                            int* commas) {
+template <typename Scan>
+inline int scan_masks(uint64_t ends, uint64_t quotes, uint64_t separators, int n, bool* in_quotes, int* commas) {
   // The bytes inside a quoted value (a closing quote counts as outside).
   const uint64_t all = n == 64 ? ~uint64_t{0} : (uint64_t{1} << n) - 1;
-  const uint64_t parity = Parity::of(quotes);
+  const uint64_t parity = Scan::parity(quotes);
   const uint64_t inside = (parity ^ (*in_quotes ? all : 0)) & all;
   const uint64_t line_ends = ends & ~inside;
   if (line_ends != 0) {
@@ -70,33 +90,27 @@ inline int scan_masks(uint64_t ends, uint64_t quotes, uint64_t separators, int n
 // range) are added to *commas. A quoted value runs on across line ends
 // until its closing quote; a doubled quote inside it toggles twice. Every
 // byte of a previous table passes here on a rerun, 64 at a time where the
-// processor allows; the masks of the last 64 bytes are kept in *chunk, for
-// the next line that starts inside them.
-template <typename Parity>
-inline const char* scan_for_record_end(const char* p, const char* end, bool* in_quotes, int* commas,
-                                             CsvPreviousReader::ScanChunk* chunk) {
+// processor allows.
+template <typename Scan>
+inline const char* scan_for_record_end(const char* p, const char* end, bool* in_quotes, int* commas) {
 #ifdef __SSE2__
-  if (chunk->start != nullptr && p >= chunk->start && p < chunk->start + 64) {
-    const int skip = static_cast<int>(p - chunk->start);
-    const int at = scan_masks<Parity>(chunk->ends >> skip, chunk->quotes >> skip, chunk->separators >> skip,
-                                      64 - skip, in_quotes, commas);
-    if (at >= 0) return p + at;
-    p = chunk->start + 64;
-  }
   const __m128i line_end = _mm_set1_epi8('\n');
   const __m128i quote = _mm_set1_epi8('"');
   const __m128i comma = _mm_set1_epi8(',');
   while (end - p >= 16) {
     const int n = end - p >= 64 ? 64 : 16;
     uint64_t ends = 0, quotes = 0, separators = 0;
-    for (int shift = 0; shift < n; shift += 16) {
-      const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + shift));
-      ends |= uint64_t{static_cast<uint16_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(block, line_end)))} << shift;
-      quotes |= uint64_t{static_cast<uint16_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(block, quote)))} << shift;
-      separators |= uint64_t{static_cast<uint16_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(block, comma)))} << shift;
+    if (Scan::kWide && n == 64) {
+      Scan::masks(p, &ends, &quotes, &separators);
+    } else {
+      for (int shift = 0; shift < n; shift += 16) {
+        const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + shift));
+        ends |= uint64_t{static_cast<uint16_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(block, line_end)))} << shift;
+        quotes |= uint64_t{static_cast<uint16_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(block, quote)))} << shift;
+        separators |= uint64_t{static_cast<uint16_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(block, comma)))} << shift;
+      }
     }
-    if (n == 64) *chunk = {p, ends, quotes, separators};
-    const int at = scan_masks<Parity>(ends, quotes, separators, n, in_quotes, commas);
+    const int at = scan_masks<Scan>(ends, quotes, separators, n, in_quotes, commas);
     if (at >= 0) return p + at;
     p += n;
   }
@@ -110,24 +124,26 @@ inline const char* scan_for_record_end(const char* p, const char* end, bool* in_
   return nullptr;
 }
 
-__attribute__((flatten)) const char* find_record_end_plain(const char* p, const char* end, bool* in_quotes, int* commas,
-                                  CsvPreviousReader::ScanChunk* chunk) {
-  return scan_for_record_end<ShiftParity>(p, end, in_quotes, commas, chunk);
+__attribute__((flatten)) const char* find_record_end_plain(const char* p, const char* end, bool* in_quotes,
+                                                           int* commas) {
+  return scan_for_record_end<PlainScan>(p, end, in_quotes, commas);
 }
 
 #ifdef QUIRE_FAST_SCAN
-__attribute__((flatten)) QUIRE_FAST_TARGET const char* find_record_end_fast(const char* p, const char* end, bool* in_quotes, int* commas,
-                                                   CsvPreviousReader::ScanChunk* chunk) {
-  return scan_for_record_end<ProductParity>(p, end, in_quotes, commas, chunk);
+__attribute__((flatten)) QUIRE_FAST_TARGET const char* find_record_end_fast(const char* p, const char* end,
+                                                                             bool* in_quotes, int* commas) {
+  return scan_for_record_end<WideScan>(p, end, in_quotes, commas);
 }
 #endif
 
-using FindRecordEnd = const char* (*)(const char*, const char*, bool*, int*, CsvPreviousReader::ScanChunk*);
+using FindRecordEnd = const char* (*)(const char*, const char*, bool*, int*);
 
 // The scan for this processor.
 FindRecordEnd record_end_finder() {
 #ifdef QUIRE_FAST_SCAN
-  if (__builtin_cpu_supports("pclmul") && __builtin_cpu_supports("popcnt")) return find_record_end_fast;
+  __builtin_cpu_init();
+  if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("pclmul") && __builtin_cpu_supports("popcnt"))
+    return find_record_end_fast;
 #endif
   return find_record_end_plain;
 }
@@ -142,7 +158,7 @@ CsvPreviousReader::LineResult CsvPreviousReader::next_line(std::string_view* lin
     const char* start = input_->data();
     const char* end = start + input_->available();
     static const FindRecordEnd find_record_end = record_end_finder();
-    const char* newline = find_record_end(start + searched, end, &in_quotes, commas, &chunk_);
+    const char* newline = find_record_end(start + searched, end, &in_quotes, commas);
     if (newline != nullptr) {
       size_t length = static_cast<size_t>(newline - start) + 1;
       if (length > kMaxRecordBytes) return kTooLong;
@@ -154,7 +170,6 @@ CsvPreviousReader::LineResult CsvPreviousReader::next_line(std::string_view* lin
     }
     searched = static_cast<size_t>(end - start);
     if (searched > kMaxRecordBytes) return kTooLong;
-    chunk_.start = nullptr;  // the buffer's bytes move
     if (!input_->fill(searched + 1)) {
       // Bytes without a line end after them are what a cut-short write
       // leaves (or a quoted value never closed). A read failure is the
@@ -176,6 +191,9 @@ bool CsvPreviousReader::split_line(std::string_view line) {
   const size_t n = line.size();
   size_t i = 0;
   bool pending = true;  // the virtual line end: text remains
+  // When only the key and time values are split, the others are left empty.
+  const bool all_wanted = value_limit() == kMaxValues;
+  auto wanted = [&] { return all_wanted || value_count() == key_index_ || value_count() == time_index_; };
   while (i < n || pending) {
     if (values_full()) return value_limit() < kMaxValues;
     while (i < n && is_blank(s[i])) ++i;
@@ -187,7 +205,7 @@ bool CsvPreviousReader::split_line(std::string_view line) {
         size_t quote = static_cast<size_t>(static_cast<const char*>(found) - s);
         if ((quote + 1 == n || s[quote + 1] == ',') &&
             (quote == i + 1 || (s[i + 1] != ' ' && s[quote - 1] != ' '))) {
-          add_value(s + i + 1, quote - i - 1, false);
+          add_value(s + i + 1, wanted() ? quote - i - 1 : 0, false);
           if (quote + 1 < n) {
             i = quote + 2;
           } else {
@@ -242,7 +260,7 @@ bool CsvPreviousReader::split_line(std::string_view line) {
     }
     size_t start = i;
     while (i < n && !ends_value(s[i])) ++i;
-    add_value(s + start, i - start, true);
+    add_value(s + start, wanted() ? i - start : 0, true);
     if (i < n) {
       ++i;
     } else {

@@ -4,7 +4,6 @@
 #ifndef QUIRE_TABLE_CSV_CSV_PREVIOUS_READER_H_
 #define QUIRE_TABLE_CSV_CSV_PREVIOUS_READER_H_
 
-#include <cstdint>
 #include <memory>
 #include <string_view>
 
@@ -17,15 +16,6 @@ class CsvPreviousReader final : public PreviousTableReader {
   explicit CsvPreviousReader(std::unique_ptr<PreviousInput> input) : PreviousTableReader(std::move(input)) {}
 
   HeaderResult read_header(int notation) override;
-
-  // The line ends, quotes and commas (bit i for byte i) of the 64 bytes at
-  // start, as last found while looking for a line end.
-  struct ScanChunk {
-    const char* start = nullptr;
-    uint64_t ends = 0;
-    uint64_t quotes = 0;
-    uint64_t separators = 0;
-  };
 
  protected:
   LoadResult load_record() override;
@@ -44,8 +34,7 @@ class CsvPreviousReader final : public PreviousTableReader {
   // Splits a text line into values (the one place that unquotes CSV);
   // false when there are too many.
   bool split_line(std::string_view line);
-
-  ScanChunk chunk_;};
+};
 
 }  // namespace quire::table
 
