@@ -59,10 +59,14 @@ DumpReport::~DumpReport() {
 
 int DumpReport::finish_output() { return table().close_report_output(); }
 
-int DumpReport::run_report(int argc, char** argv) {
+void DumpReport::clear_walk_outcome() {
   stopped = 0;
   ended_early = 0;
   failed_item[0] = 0;
+}
+
+int DumpReport::run_report(int argc, char** argv) {
+  clear_walk_outcome();
   begin_run_figures();
   if (parse_command_line(argc, argv) != 1) return 0;
   for (TimeTextCache& c : time_cache_) c.valid = false;
@@ -79,9 +83,7 @@ int DumpReport::dump_all_items() {
   // item, each read from the store. That happens at most once.
   while (!walk_items()) {
     table().take_restart();
-    stopped = 0;
-    ended_early = 0;
-    failed_item[0] = 0;
+    clear_walk_outcome();
     restart_run_figures();
     if (list_file) std::rewind(list_file);
   }

@@ -166,6 +166,8 @@ class DumpReport {
   // Walks the items once; false when the table asks for the walk to start
   // over from the first item.
   bool walk_items();
+  // Clears stopped, ended_early and failed_item before a walk.
+  void clear_walk_outcome();
   ItemResult dump_next_item(int first);
   // 1 when the item was handled (or the table asks for the loop to start
   // over), 0 when its open or close failed (the library's error has been
