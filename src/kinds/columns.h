@@ -69,14 +69,10 @@ inline void Cell::write(ReportTable& table, int is_first) const {
     case Kind::kText:
       table.write_field(is_first, text_);
       return;
-    case Kind::kField: {
-      char text[kMaxFieldText + 1];
-      std::size_t n = records::text_length(field_, max_length_);
-      std::memcpy(text, field_, n);
-      text[n] = 0;
-      table.write_field(is_first, text);
+    case Kind::kField:
+      table.write_field(is_first, reinterpret_cast<const char*>(field_),
+                        records::text_length(field_, max_length_));
       return;
-    }
     case Kind::kReal:
       table.write_field(is_first, real_);
       return;

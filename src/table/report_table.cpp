@@ -23,6 +23,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/file_replacement.h"
@@ -53,7 +54,7 @@ class ReportTable::Impl {
   // One value handed to write_field, before it is fitted to its column.
   struct Value {
     enum Kind { kText, kDouble, kInt, kNone } kind;
-    const char* text = "";
+    std::string_view text = {};
     double real = 0;
     int32_t integer = 0;
   };
@@ -64,8 +65,9 @@ class ReportTable::Impl {
   void write_preamble_value(int is_last, const char* text);
   void define_field(int is_last, char type, int width, int decimals, const char* name);
   void write_field(int is_first, const Value& value);
-  // write_field for a text; the same bytes, fewer steps for a text column.
-  void write_text(int is_first, const char* text);
+  // write_field for a text of length bytes; the same bytes, fewer steps
+  // for a text column.
+  void write_text(int is_first, const char* text, size_t length);
   int reuse_previous_record(const char* item_name, const char* change_stamp);
   void copy_remaining_previous();
   void drop_remaining_previous();
@@ -354,25 +356,23 @@ void ReportTable::Impl::put_value(const FieldSpec& field, const Value& value) {
   char number[kFixedTextSize];
   switch (field.type) {
     case 'C': {
-      const char* text = value.text;
+      std::string_view text = value.text;
       if (value.kind == Value::kDouble) {
-        auto r = std::to_chars(number, number + sizeof number - 1, value.real);
-        *r.ptr = '\0';
-        text = number;
+        auto r = std::to_chars(number, number + sizeof number, value.real);
+        text = std::string_view(number, static_cast<size_t>(r.ptr - number));
       } else if (value.kind == Value::kInt) {
-        number[format_int(number, value.integer)] = '\0';
-        text = number;
-      } else if (value.kind == Value::kNone || text == nullptr) {
-        text = "";
+        text = std::string_view(number, format_int(number, value.integer));
+      } else if (value.kind == Value::kNone) {
+        text = {};
       }
-      writer_->put_text(field, text, last);
+      writer_->put_text(field, text.data(), text.size(), last);
       return;
     }
     case 'F': {
       if (value.kind == Value::kNone) break;
       double real = value.kind == Value::kDouble ? value.real
                     : value.kind == Value::kInt  ? static_cast<double>(value.integer)
-                                                 : parse_double(value.text ? value.text : "");
+                                                 : parse_double(value.text);
       writer_->put_number(field, number, format_fixed(number, real, field.decimals), last);
       return;
     }
@@ -384,7 +384,7 @@ void ReportTable::Impl::put_value(const FieldSpec& field, const Value& value) {
         double r = std::round(value.real);
         integer = std::isnan(r) ? 0 : r <= INT32_MIN ? INT32_MIN : r >= INT32_MAX ? INT32_MAX : static_cast<int32_t>(r);
       } else if (value.kind == Value::kText) {
-        integer = parse_int(value.text ? value.text : "");
+        integer = parse_int(value.text);
       }
       writer_->put_number(field, number, format_int(number, integer), last);
       return;
@@ -425,18 +425,18 @@ void ReportTable::Impl::write_field(int is_first, const Value& value) {
   ++position_;
 }
 
-void ReportTable::Impl::write_text(int is_first, const char* text) {
+void ReportTable::Impl::write_text(int is_first, const char* text, size_t length) {
   const bool fast = open_ && header_complete_ &&
                     (is_first ? !in_record() && field_count() > 0 : in_record()) &&
                     fields_[static_cast<size_t>(is_first ? 0 : position_)].type == 'C';
   if (!fast) {
     Value value{Value::kText};
-    value.text = text;
+    value.text = std::string_view(text, length);
     write_field(is_first, value);
     return;
   }
   if (is_first) start_record();
-  writer_->put_text(fields_[static_cast<size_t>(position_)], text, position_ == field_count() - 1);
+  writer_->put_text(fields_[static_cast<size_t>(position_)], text, length, position_ == field_count() - 1);
   ++position_;
 }
 
@@ -677,7 +677,12 @@ void ReportTable::define_field(int is_last, char type, int width, int decimals, 
 }
 
 void ReportTable::write_field(int is_first, const char* text) {
-  impl_->write_text(is_first, text ? text : "");
+  if (text == nullptr) text = "";
+  impl_->write_text(is_first, text, std::strlen(text));
+}
+
+void ReportTable::write_field(int is_first, const char* text, size_t length) {
+  impl_->write_text(is_first, text, length);
 }
 
 void ReportTable::write_field(int is_first, double real) {

@@ -14,6 +14,7 @@
 #ifndef QUIRE_TABLE_REPORT_TABLE_H_
 #define QUIRE_TABLE_REPORT_TABLE_H_
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 
@@ -52,6 +53,8 @@ class ReportTable {
   // The value is taken as the declared column's type: a text for 'C', a
   // double for 'F', a 32-bit integer for 'N' (other value kinds are converted).
   void write_field(int is_first, const char* text);
+  // A text of length bytes, none of them NUL (text need not end in one).
+  void write_field(int is_first, const char* text, size_t length);
   void write_field(int is_first, double value);
   void write_field(int is_first, int32_t value);
 

@@ -36,8 +36,9 @@ class TableWriter {
   virtual void end_columns() = 0;
   // Starts a record.
   virtual void start_record() = 0;
-  // A text value of the column field; last for the record's last column.
-  virtual void put_text(const FieldSpec& field, const char* text, bool last) = 0;
+  // A text value of the column field, length bytes without a NUL among
+  // them; last for the record's last column.
+  virtual void put_text(const FieldSpec& field, const char* text, size_t length, bool last) = 0;
   // A number value already formatted (length bytes; none for no value).
   virtual void put_number(const FieldSpec& field, const char* text, size_t length, bool last) = 0;
   // True when the records of previous can be copied as they are: the same

@@ -166,6 +166,44 @@ TEST(DbaseTable, LayoutByteForByte) {
   EXPECT_EQ(0x1A, f[197]);
 }
 
+// Records of 17 bytes over several buffers of the output, so that records
+// straddle each buffer boundary: every value blank-padded or cut, a record
+// left short padded with blanks, texts given with a length not NUL-ended.
+TEST(DbaseTable, RecordsStayWholeAcrossOutputBuffers) {
+  TempStore store;
+  std::string path = store.path("out.dbf");
+  ReportTable& t = report_table();
+  ASSERT_EQ(1, t.open_report_output(path.c_str(), "Name", "Time", 0));
+  for (int i = 0; i < 4; ++i) t.write_preamble_value(i == 3, "p");
+  t.define_field(0, 'C', 7, 0, "Name");
+  t.define_field(0, 'N', 5, 0, "Count");
+  t.define_field(1, 'C', 4, 0, "Time");
+  const char kLetters[] = "abcdefghijklmnopqrstuvwxyz";
+  constexpr int kRecords = 40000;  // 680,000 bytes: past two boundaries
+  std::string expected;
+  for (int i = 0; i < kRecords; ++i) {
+    size_t n = static_cast<size_t>(i % 10);  // 0..9: 8 and 9 are cut to 7
+    t.write_field(1, kLetters + i % 13, n);
+    t.write_field(0, static_cast<int32_t>(i % 100000));
+    std::string count = std::to_string(i % 100000);
+    expected += ' ' + std::string(kLetters + i % 13, std::min<size_t>(n, 7)) +
+                std::string(7 - std::min<size_t>(n, 7), ' ') + std::string(5 - count.size(), ' ') + count;
+    if (i % 3 == 0) {
+      expected += "    ";  // no Time value: blanks
+    } else {
+      t.write_field(0, i % 3 == 1 ? "xy" : "wxyz!");
+      expected += i % 3 == 1 ? "xy  " : "wxyz";
+    }
+  }
+  ASSERT_EQ(1, t.close_report_output());
+  std::string f = read_file(path);
+  const size_t records_at = 32 + 3 * 32 + 1;
+  ASSERT_EQ(records_at + expected.size() + 1, f.size());
+  EXPECT_EQ(static_cast<uint32_t>(kRecords), u32_at(f, 4));
+  EXPECT_TRUE(f.compare(records_at, expected.size(), expected) == 0);
+  EXPECT_EQ(0x1A, f.back());
+}
+
 TEST(DbaseTable, RepeatedCutNamesInDescriptorsButWholeInCsv) {
   TempStore store;
   for (const char* name : {"out.dbf", "out.csv"}) {

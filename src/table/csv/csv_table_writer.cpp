@@ -56,8 +56,8 @@ void CsvTableWriter::add_column(const FieldSpec&, const char* name) {
 
 void CsvTableWriter::end_columns() { end_value(true); }
 
-void CsvTableWriter::put_text(const FieldSpec&, const char* text, bool last) {
-  put_quoted(text, std::strlen(text));
+void CsvTableWriter::put_text(const FieldSpec&, const char* text, size_t length, bool last) {
+  put_quoted(text, length);
   end_value(last);
 }
 

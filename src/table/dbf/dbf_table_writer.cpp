@@ -47,21 +47,26 @@ void DbfTableWriter::add_column(const FieldSpec& field, const char* name) {
 
 void DbfTableWriter::end_columns() { out_.put(static_cast<char>(kDbfHeaderTerminator)); }
 
+// The whole record is reserved and blanked here, at once: a record is far
+// smaller than the output's buffer, so each value's reserve below finds its
+// room already blank, in place, and the value only copies its own bytes.
 void DbfTableWriter::start_record() {
   ++record_count_;
-  out_.put(' ');
+  char* p = out_.reserve(record_length_);
+  std::memset(p, ' ', record_length_);
+  out_.commit(1);  // the deletion flag: a blank
   column_ = 0;
 }
 
-void DbfTableWriter::put_text(const FieldSpec& field, const char* text, bool) {
+void DbfTableWriter::put_text(const FieldSpec& field, const char* text, size_t length, bool) {
   size_t w = static_cast<size_t>(field.width);
-  const void* nul = std::memchr(text, '\0', w);
-  size_t length = nul ? static_cast<size_t>(static_cast<const char*>(nul) - text) : w;
   char* p = out_.reserve(w);
+  if (length > w) {
+    length = w;
+    note_value_cut(column_);
+  }
   std::memcpy(p, text, length);
-  std::memset(p + length, ' ', w - length);
   out_.commit(w);
-  if (nul == nullptr && text[w] != '\0') note_value_cut(column_);  // cut to the width
   ++column_;
 }
 
@@ -70,13 +75,10 @@ void DbfTableWriter::put_text(const FieldSpec& field, const char* text, bool) {
 void DbfTableWriter::put_number(const FieldSpec& field, const char* text, size_t length, bool) {
   size_t w = static_cast<size_t>(field.width);
   char* p = out_.reserve(w);
-  if (length > w) {
-    std::memset(p, ' ', w);
+  if (length > w)
     note_value_cut(column_);
-  } else {
-    std::memset(p, ' ', w - length);
+  else
     std::memcpy(p + (w - length), text, length);
-  }
   out_.commit(w);
   ++column_;
 }

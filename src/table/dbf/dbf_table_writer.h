@@ -23,7 +23,7 @@ class DbfTableWriter final : public TableWriter {
   void add_column(const FieldSpec& field, const char* name) override;
   void end_columns() override;
   void start_record() override;
-  void put_text(const FieldSpec& field, const char* text, bool last) override;
+  void put_text(const FieldSpec& field, const char* text, size_t length, bool last) override;
   void put_number(const FieldSpec& field, const char* text, size_t length, bool last) override;
   bool copies_as_is(const PreviousTableReader& previous) const override;
   void copy_record(const PreviousTableReader& previous) override;
