@@ -62,7 +62,14 @@ bool split_text(std::string_view text, PatternText* out) {
   return true;
 }
 
-std::string in_quotes(std::string_view s) { return "\"" + std::string(s) + "\""; }
+std::string in_quotes(std::string_view s) {
+  std::string quoted;
+  quoted.reserve(s.size() + 2);
+  quoted += '"';
+  quoted += s;
+  quoted += '"';
+  return quoted;
+}
 
 struct Vertex {
   double x = 0, y = 0, bulge = 0;
