@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <cstring>
 #include <span>
+#include <string_view>
 #include <type_traits>
 
 #include "quire/records.h"
@@ -34,6 +35,9 @@ inline constexpr std::size_t kMaxFieldText = 127;
 class Cell {
  public:
   Cell(const char* text) : kind_(Kind::kText), text_(text) {}        // NOLINT: implicit
+  // A text measured before, for one that comes again on many rows.
+  Cell(std::string_view text)                                        // NOLINT: implicit
+      : kind_(Kind::kSpan), max_length_(text.size()), field_(reinterpret_cast<const unsigned char*>(text.data())) {}
   Cell(double value) : kind_(Kind::kReal), real_(value) {}           // NOLINT: implicit
   Cell(int32_t value) : kind_(Kind::kInteger), integer_(value) {}    // NOLINT: implicit
 
@@ -53,9 +57,9 @@ class Cell {
   void write(ReportTable& table, int is_first) const;
 
  private:
-  enum class Kind : unsigned char { kText, kField, kReal, kInteger };
+  enum class Kind : unsigned char { kText, kField, kSpan, kReal, kInteger };
   Kind kind_;
-  std::size_t max_length_ = 0;
+  std::size_t max_length_ = 0;  // kField: at most this long; kSpan: the length
   union {
     const char* text_;
     const unsigned char* field_;
@@ -72,6 +76,9 @@ inline void Cell::write(ReportTable& table, int is_first) const {
     case Kind::kField:
       table.write_field(is_first, reinterpret_cast<const char*>(field_),
                         records::text_length(field_, max_length_));
+      return;
+    case Kind::kSpan:
+      table.write_field(is_first, reinterpret_cast<const char*>(field_), max_length_);
       return;
     case Kind::kReal:
       table.write_field(is_first, real_);

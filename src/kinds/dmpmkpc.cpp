@@ -11,7 +11,7 @@ namespace piece = records::marker_piece;
 
 // One row: the marker's name and one of its piece records.
 struct MkpcRow {
-  const char* marker_name;
+  std::string_view marker_name;
   const unsigned char* piece;
 };
 
@@ -39,9 +39,10 @@ class MkpcReport : public TableReport<MarkerReport, kTable> {
  protected:
   int dump_rows(unsigned char* item_area, const char* name, const ClosingValues& closing) override {
     unsigned char rec[piece::kSize];
+    const std::string_view marker_name(name);
     int status = pb_first_marker_piece(item_area, rec);
     while (status == 1) {
-      write_row(MkpcRow{name, rec}, closing);
+      write_row(MkpcRow{marker_name, rec}, closing);
       status = pb_next_marker_piece(item_area, rec);
     }
     return status;

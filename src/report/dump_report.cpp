@@ -176,7 +176,7 @@ int DumpReport::dump_one_item(const char* name) {
   int32_t t = pbc_last_mod_time;
   if (t < start_time || t > end_time) return 1;
 
-  const char* stamp = cached_time_text(0, t);
+  const char* stamp = cached_time_text(0, t).data();
   const int dump = table().reuse_previous_record(name, stamp);
   if (table().restart_pending()) return 1;
   if (dump == 0) {
@@ -253,32 +253,35 @@ void DumpReport::define_closing_fields(const char* time_column_name) {
   t.define_field(1, 'C', 40, 0, "User_Prev_Mod");
 }
 
-const char* DumpReport::cached_time_text(int slot, int32_t t) {
+std::string_view DumpReport::cached_time_text(int slot, int32_t t) {
   TimeTextCache& c = time_cache_[slot];
   if (!c.valid || c.value != t || c.detailed != detailed) {
     format_time_text(t, detailed, c.text);
+    c.length = std::strlen(c.text);
     c.value = t;
     c.detailed = detailed;
     c.valid = true;
   }
-  return c.text;
+  return std::string_view(c.text, c.length);
 }
 
 ClosingValues DumpReport::closing_values(const char* user_last_mod, int32_t creation_time,
                                          const char* user_created, int32_t prev_mod_time,
                                          const char* user_prev_mod) {
-  return {pbc_last_mod_time, user_last_mod, creation_time, user_created, prev_mod_time,
-          user_prev_mod};
+  auto text = [](const char* s) { return s ? std::string_view(s) : std::string_view(); };
+  return {pbc_last_mod_time, text(user_last_mod), creation_time, text(user_created), prev_mod_time,
+          text(user_prev_mod)};
 }
 
 void DumpReport::write_closing_values(const ClosingValues& values) {
   ReportTable& t = table();
-  t.write_field(0, cached_time_text(0, values.mod_time));
-  t.write_field(0, values.user_last_mod);
-  t.write_field(0, cached_time_text(1, values.creation_time));
-  t.write_field(0, values.user_created);
-  t.write_field(0, cached_time_text(2, values.prev_mod_time));
-  t.write_field(0, values.user_prev_mod);
+  auto put = [&t](std::string_view text) { t.write_field(0, text.data(), text.size()); };
+  put(cached_time_text(0, values.mod_time));
+  put(values.user_last_mod);
+  put(cached_time_text(1, values.creation_time));
+  put(values.user_created);
+  put(cached_time_text(2, values.prev_mod_time));
+  put(values.user_prev_mod);
 }
 
 // ---- commands -----------------------------------------------------------------

@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <string_view>
 
 #include "quire/quire.h"
 #include "resources/resources.h"
@@ -51,13 +52,14 @@ QuireWindow host_window();
 
 // The six closing values of every row of one item: when and by whom it was
 // last modified, created and modified before that.
+// The texts are measured once per item, not once per row.
 struct ClosingValues {
   int32_t mod_time;
-  const char* user_last_mod;
+  std::string_view user_last_mod;
   int32_t creation_time;
-  const char* user_created;
+  std::string_view user_created;
   int32_t prev_mod_time;
-  const char* user_prev_mod;
+  std::string_view user_prev_mod;
 };
 
 class DumpReport {
@@ -184,13 +186,14 @@ class DumpReport {
   int read_list_name(char* name);
 
   // The time text of t for closing column slot (0..2), formed only when t or
-  // the detailed flag differs from the slot's last one.
-  const char* cached_time_text(int slot, int32_t t);
+  // the detailed flag differs from the slot's last one; NUL-ended.
+  std::string_view cached_time_text(int slot, int32_t t);
 
   struct TimeTextCache {
     bool valid = false;
     int32_t value = 0;
     int detailed = 0;
+    size_t length = 0;
     char text[kTimeTextSize] = {};
   };
   TimeTextCache time_cache_[3];
