@@ -1,6 +1,7 @@
 #include "platform/file_env.h"
 
 #include <sys/file.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -39,6 +40,11 @@ class PosixFileEnv final : public FileEnv {
   int flock(int fd, int operation) override { return ::flock(fd, operation); }
   int ftruncate(int fd, off_t size) override { return ::ftruncate(fd, size); }
   int fchmod(int fd, mode_t mode) override { return ::fchmod(fd, mode); }
+  void* map(int fd, size_t size, off_t offset) override {
+    // Populated at once: a view is read from its start to its end.
+    return ::mmap(nullptr, size, PROT_READ, MAP_SHARED | MAP_POPULATE, fd, offset);
+  }
+  int unmap(void* address, size_t size) override { return ::munmap(address, size); }
   int close(int fd) override { return ::close(fd); }
 };
 

@@ -27,6 +27,7 @@ enum class FileCall {
   kLock,
   kTruncate,
   kChangeMode,     // fchmod
+  kMap,            // mmap of part of a file for reading
 };
 
 class FileEnv {
@@ -53,6 +54,10 @@ class FileEnv {
   virtual int flock(int fd, int operation) = 0;
   virtual int ftruncate(int fd, off_t size) = 0;
   virtual int fchmod(int fd, mode_t mode) = 0;
+  // Maps size bytes of fd from offset (a multiple of the page size) for
+  // reading, shared with the file; MAP_FAILED with errno on failure.
+  virtual void* map(int fd, size_t size, off_t offset) = 0;
+  virtual int unmap(void* address, size_t size) = 0;
   virtual int close(int fd) = 0;
 };
 

@@ -1,5 +1,7 @@
 #include "table/previous_table.h"
 
+#include <algorithm>
+#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -11,8 +13,10 @@ namespace quire::table {
 
 namespace {
 
-// The file is read in blocks of this size; the buffer has room for one
-// block plus one unfinished record carried over from the block before.
+// The file is viewed this much at a time, or read in blocks of kReadBlock
+// into a buffer with room for one block plus one unfinished record carried
+// over from the block before.
+constexpr size_t kViewSize = 4 * 1024 * 1024;
 constexpr size_t kReadBlock = 256 * 1024;
 constexpr size_t kBufferSize = kReadBlock + 2 * (kMaxRecordBytes + 1);
 // Item names in a message are cut to this many characters.
@@ -41,32 +45,84 @@ inline bool same_text(const char* a, const char* b) {
 
 // ---- PreviousInput ----------------------------------------------------------
 
-PreviousInput::PreviousInput() : buffer_(new char[kBufferSize]) {}
+PreviousInput::PreviousInput() = default;
 
 bool PreviousInput::open(const std::string& path) {
+  close();
+  viewing_ = true;
   ended_ = false;
-  begin_ = end_ = 0;
-  buffer_offset_ = 0;
+  status_ = platform::IoStatus();
   return file_.open(path);
 }
 
-bool PreviousInput::fill(size_t n) {
+void PreviousInput::close() {
+  view_.unmap();
+  file_.close();
+  base_ = nullptr;
+  begin_ = end_ = 0;
+  base_offset_ = 0;
+}
+
+const platform::IoStatus& PreviousInput::status() {
+  if (!file_.status().ok()) {
+    status_.fail(file_.status().error, file_.status().operation.c_str(), file_.status().path);
+  } else if (view_.shortened()) {
+    // What was read past its new end were zeros, not the table.
+    status_.fail(EIO, "read", file_.path());
+  }
+  return status_;
+}
+
+bool PreviousInput::get_more(size_t n) {
   while (end_ - begin_ < n) {
     if (ended_ || !file_.is_open()) return false;
-    if (begin_ > 0) {
-      std::memmove(buffer_.get(), buffer_.get() + begin_, end_ - begin_);
-      buffer_offset_ += begin_;
-      end_ -= begin_;
-      begin_ = 0;
-    }
-    long got = file_.read(buffer_.get() + end_, kBufferSize - end_);
-    if (got <= 0) {
-      // A read failure ends the file as well; status() keeps it.
+    if (offset() + (end_ - begin_) >= file_.size()) {
       ended_ = true;
       return false;
     }
-    end_ += static_cast<size_t>(got);
+    if (viewing_ && view_more()) continue;
+    if (!read_more()) return false;
   }
+  return true;
+}
+
+bool PreviousInput::view_more() {
+  const uint64_t at = offset();
+  const uint64_t start = at & ~(uint64_t{platform::FileView::page_size()} - 1);
+  const size_t size = static_cast<size_t>(std::min<uint64_t>(kViewSize, file_.size() - start));
+  const char* view = view_.map(file_, start, size);
+  if (view == nullptr) {
+    // Read from here on instead.
+    viewing_ = false;
+    base_offset_ = at;
+    begin_ = end_ = 0;
+    return false;
+  }
+  base_ = view;
+  base_offset_ = start;
+  begin_ = static_cast<size_t>(at - start);
+  end_ = size;
+  return true;
+}
+
+bool PreviousInput::read_more() {
+  if (!buffer_) {
+    buffer_.reset(new char[kBufferSize]);
+    base_ = buffer_.get();
+  }
+  if (begin_ > 0) {
+    std::memmove(buffer_.get(), buffer_.get() + begin_, end_ - begin_);
+    base_offset_ += begin_;
+    end_ -= begin_;
+    begin_ = 0;
+  }
+  long got = file_.read_at(base_offset_ + end_, buffer_.get() + end_, kBufferSize - end_);
+  if (got <= 0) {
+    // A read failure ends the file as well; status() keeps it.
+    ended_ = true;
+    return false;
+  }
+  end_ += static_cast<size_t>(got);
   return true;
 }
 
@@ -89,13 +145,25 @@ void PreviousTableReader::clear_record() {
   stamp_ = "";
 }
 
-void PreviousTableReader::add_value(const char* data, size_t length, bool trim_quotes) {
+// Leaves out the blanks (and double quotes when trim_quotes) at both ends of
+// the length bytes at data.
+inline void trim_value(const char** data, size_t* length, bool trim_quotes) {
   auto trimmed = [trim_quotes](char c) { return c == ' ' || (trim_quotes && c == '"'); };
-  while (length > 0 && trimmed(data[0])) {
-    ++data;
-    --length;
+  const char* p = *data;
+  size_t n = *length;
+  // Fixed-width values end in long runs of blanks: eight at a time first.
+  while (n >= 8 && std::memcmp(p + n - 8, "        ", 8) == 0) n -= 8;
+  while (n > 0 && trimmed(p[n - 1])) --n;
+  while (n > 0 && trimmed(p[0])) {
+    ++p;
+    --n;
   }
-  while (length > 0 && trimmed(data[length - 1])) --length;
+  *data = p;
+  *length = n;
+}
+
+void PreviousTableReader::add_value(const char* data, size_t length, bool trim_quotes) {
+  trim_value(&data, &length, trim_quotes);
   char* out = value_space();
   if (length > 0 && out != data) std::memmove(out, data, length);
   out[length] = '\0';
@@ -103,6 +171,34 @@ void PreviousTableReader::add_value(const char* data, size_t length, bool trim_q
   value_lengths_[static_cast<size_t>(value_count_)] = length;
   ++value_count_;
   value_text_used_ += length + 1;
+}
+
+void PreviousTableReader::limit_values(int n) {
+  value_limit_ = n < 1 ? 1 : (n > kMaxValues ? kMaxValues : n);
+  if (value_limit_ == kMaxValues) return;
+  // The values set_key_and_time leaves alone stay empty.
+  for (int i = 0; i < value_limit_; ++i) {
+    values_[static_cast<size_t>(i)] = "";
+    value_lengths_[static_cast<size_t>(i)] = 0;
+  }
+}
+
+void PreviousTableReader::set_key_and_time(const char* key, size_t key_length, const char* time,
+                                           size_t time_length, bool trim_quotes) {
+  value_count_ = value_limit_;
+  value_text_used_ = 0;
+  const size_t slots[2] = {static_cast<size_t>(key_index_), static_cast<size_t>(time_index_)};
+  const char* data[2] = {key, time};
+  size_t lengths[2] = {key_length, time_length};
+  for (int v = 0; v < 2; ++v) {
+    trim_value(&data[v], &lengths[v], trim_quotes);
+    char* out = value_space();
+    std::memcpy(out, data[v], lengths[v]);
+    out[lengths[v]] = '\0';
+    values_[slots[v]] = out;
+    value_lengths_[slots[v]] = lengths[v];
+    value_text_used_ += lengths[v] + 1;
+  }
 }
 
 bool PreviousTableReader::find_columns(const char* key_column, const char* time_column) {

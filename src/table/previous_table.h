@@ -20,11 +20,13 @@
 #include <vector>
 
 #include "platform/file_system.h"
+#include "platform/file_view.h"
 #include "table/table_format.h"
 
 namespace quire::table {
 
-// A file read in large blocks, with room to keep one record whole.
+// A file read in large parts: viewed in place where the system can map it,
+// else read into a buffer, with room to keep one record whole either way.
 class PreviousInput {
  public:
   PreviousInput();  // not copyable: it owns its file and buffer
@@ -32,31 +34,43 @@ class PreviousInput {
   // False when there is no readable regular file at path (status() tells
   // whether reading it failed).
   bool open(const std::string& path);
-  void close() { file_.close(); }
+  void close();
   bool is_open() const { return file_.is_open(); }
 
-  // Makes at least n bytes (n <= the buffer's spare room) available from
-  // data(), reading more when needed; false at the end of the file or on a
-  // read failure.
-  bool fill(size_t n);
-  const char* data() const { return buffer_.get() + begin_; }
+  // Makes at least n bytes (n <= kMaxRecordBytes * 2 + 2) available from
+  // data(), viewing or reading more when needed; false at the end of the
+  // file or on a read failure. Pointers into what was available before stay
+  // valid only while fill returns without getting more.
+  bool fill(size_t n) { return end_ - begin_ >= n || get_more(n); }
+  const char* data() const { return base_ + begin_; }
   size_t available() const { return end_ - begin_; }
   void consume(size_t n) { begin_ += n; }
   // The file offset of data()[0].
-  uint64_t offset() const { return buffer_offset_ + begin_; }
-  uint64_t offset_of(const char* p) const { return buffer_offset_ + static_cast<uint64_t>(p - buffer_.get()); }
-  // The first read failure.
-  const platform::IoStatus& status() const { return file_.status(); }
+  uint64_t offset() const { return base_offset_ + begin_; }
+  uint64_t offset_of(const char* p) const { return base_offset_ + static_cast<uint64_t>(p - base_); }
+  // The first read failure; a file found shortened while viewed counts as
+  // one.
+  const platform::IoStatus& status();
   // The file's size when opened.
   uint64_t size() const { return file_.size(); }
 
  private:
+  bool get_more(size_t n);
+  // Views the file from the page holding offset(); false when it cannot be
+  // viewed (it is then read from there on).
+  bool view_more();
+  bool read_more();
+
   platform::ReadableFile file_;
+  platform::FileView view_;
+  platform::IoStatus status_;
+  bool viewing_ = true;
   bool ended_ = false;
-  std::unique_ptr<char[]> buffer_;
+  std::unique_ptr<char[]> buffer_;  // when reading
+  const char* base_ = nullptr;      // the view or the buffer
   size_t begin_ = 0;
   size_t end_ = 0;
-  uint64_t buffer_offset_ = 0;  // the file offset of buffer_[0]
+  uint64_t base_offset_ = 0;  // the file offset of base_[0]
 };
 
 class PreviousTableReader {
@@ -91,7 +105,7 @@ class PreviousTableReader {
   // for the key and time columns when records are copied as they are (the
   // values before them may then be left empty), all of them when they are
   // converted.
-  void limit_values(int n) { value_limit_ = n < 1 ? 1 : (n > kMaxValues ? kMaxValues : n); }
+  void limit_values(int n);
   int key_index() const { return key_index_; }
   int time_index() const { return time_index_; }
 
@@ -139,6 +153,11 @@ class PreviousTableReader {
   // Adds a value of length bytes at data, without leading and trailing
   // spaces (and double quotes when trim_quotes).
   void add_value(const char* data, size_t length, bool trim_quotes);
+  // Sets the key and time values of a record split for its key and time
+  // only (value_limit() < kMaxValues), each trimmed as add_value trims it;
+  // the other values below the limit are empty.
+  void set_key_and_time(const char* key, size_t key_length, const char* time, size_t time_length,
+                        bool trim_quotes);
   // Room for a value written in place: the next free byte of the store.
   char* value_space() { return value_text_.data() + value_text_used_; }
   // Drops the file as damaged, for the reason why (a static text).

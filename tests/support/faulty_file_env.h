@@ -6,6 +6,7 @@
 #define QUIRE_TESTS_SUPPORT_FAULTY_FILE_ENV_H_
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -43,6 +44,9 @@ class FaultyFileEnv final : public platform::FileEnv {
     plants_left_ = count;
   }
   int planted() const { return planted_; }
+  // From now on every file is read rather than mapped, as on a system that
+  // cannot map it (maps fail with ENODEV, uncounted).
+  void refuse_maps() { refuse_maps_ = true; }
 
   // True once the chosen call failed.
   bool tripped() const { return tripped_; }
@@ -87,6 +91,14 @@ class FaultyFileEnv final : public platform::FileEnv {
     return fails(FileCall::kTruncate) ? -1 : base().ftruncate(fd, size);
   }
   int fchmod(int fd, mode_t mode) override { return fails(FileCall::kChangeMode) ? -1 : base().fchmod(fd, mode); }
+  void* map(int fd, size_t size, off_t offset) override {
+    if (refuse_maps_) {
+      errno = ENODEV;
+      return MAP_FAILED;
+    }
+    return fails(FileCall::kMap) ? MAP_FAILED : base().map(fd, size, offset);
+  }
+  int unmap(void* address, size_t size) override { return base().unmap(address, size); }
   int close(int fd) override { return base().close(fd); }
 
  private:
@@ -108,6 +120,7 @@ class FaultyFileEnv final : public platform::FileEnv {
   std::string victim_;
   int plants_left_ = 0;
   int planted_ = 0;
+  bool refuse_maps_ = false;
   FileCall tripped_kind_ = FileCall::kOpen;
 };
 

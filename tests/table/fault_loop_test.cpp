@@ -19,7 +19,9 @@
 namespace quire::testing {
 namespace {
 
-enum Scenario { kFirstRun, kUnchangedRerun, kChangedRerun };
+// kReadChangedRerun: a changed rerun on a system that cannot map the
+// previous table, which is then read instead.
+enum Scenario { kFirstRun, kUnchangedRerun, kChangedRerun, kReadChangedRerun };
 
 // Enough rows for more than one buffer of table, so that later writes fail
 // too, not only the first.
@@ -61,7 +63,8 @@ TEST_P(TableFaultLoop, EveryFailedCallLeavesEverythingAsItWas) {
   const std::string name = std::get<0>(GetParam());
   const Scenario scenario = std::get<1>(GetParam());
   const int error = std::get<2>(GetParam());
-  const std::vector<TestItem> run_items = items(scenario == kChangedRerun);
+  const bool changed = scenario == kChangedRerun || scenario == kReadChangedRerun;
+  const std::vector<TestItem> run_items = items(changed);
 
   // The state before the run, and what a clean run makes of it.
   State before;
@@ -88,6 +91,7 @@ TEST_P(TableFaultLoop, EveryFailedCallLeavesEverythingAsItWas) {
     {
       FaultyFileEnv env;
       env.fail_at(std::nullopt, n, error);
+      if (scenario == kReadChangedRerun) env.refuse_maps();
       RunOptions options;
       options.expect_close = false;
       options.result = &result;
@@ -133,7 +137,7 @@ TEST_P(TableFaultLoop, EveryFailedCallLeavesEverythingAsItWas) {
 }
 
 std::string case_name(const ::testing::TestParamInfo<TableFaultLoop::ParamType>& info) {
-  static const char* kScenarios[] = {"FirstRun", "UnchangedRerun", "ChangedRerun"};
+  static const char* kScenarios[] = {"FirstRun", "UnchangedRerun", "ChangedRerun", "ReadChangedRerun"};
   const std::string file = std::get<0>(info.param);
   return std::string(file == "out.csv" ? "Csv" : "Dbase") + kScenarios[std::get<1>(info.param)] +
          (std::get<2>(info.param) == ENOSPC ? "Enospc" : "Eio");
@@ -141,7 +145,7 @@ std::string case_name(const ::testing::TestParamInfo<TableFaultLoop::ParamType>&
 
 INSTANTIATE_TEST_SUITE_P(Runs, TableFaultLoop,
                          ::testing::Combine(::testing::Values("out.csv", "out.dbf"),
-                                            ::testing::Values(kFirstRun, kUnchangedRerun, kChangedRerun),
+                                            ::testing::Values(kFirstRun, kUnchangedRerun, kChangedRerun, kReadChangedRerun),
                                             ::testing::Values(ENOSPC, EIO)),
                          case_name);
 

@@ -8,6 +8,11 @@
 
 namespace quire::table {
 
+namespace {
+// How many records ahead of the one read the cache is filled.
+constexpr size_t kPrefetchRecords = 8;
+}  // namespace
+
 bool DbfPreviousReader::starts_table(char first_byte) { return first_byte == static_cast<char>(kDbfVersion); }
 
 // A header that contradicts itself would misalign every record: such a
@@ -46,6 +51,9 @@ PreviousTableReader::HeaderResult DbfPreviousReader::read_header(int) {
     return drop_damaged("its header length does not match its column descriptors");
   input_->consume(1);
   if (record_length_ != 1 + widths) return drop_damaged("its record length is not the sum of its column widths");
+  // Each column's offset in a record, after the deletion flag.
+  for (int c = 0, start = 1; c < columns; start += widths_[static_cast<size_t>(c)], ++c)
+    starts_.push_back(static_cast<size_t>(start));
   if (static_cast<uint64_t>(header_length) + record_count * static_cast<uint64_t>(record_length_) > input_->size())
     return drop_damaged("its record count reaches past the end of the file");
   return kHeaderOk;
@@ -54,20 +62,16 @@ PreviousTableReader::HeaderResult DbfPreviousReader::read_header(int) {
 void DbfPreviousReader::split_record(std::string_view record) {
   clear_values();
   if (record.empty() || record[0] != ' ') return;
-  size_t position = 1;
-  const size_t columns = std::min(widths_.size(), static_cast<size_t>(value_limit()));
-  const bool key_and_time_only = value_limit() < kMaxValues;
-  for (size_t c = 0; c < columns && position < record.size(); ++c) {
-    size_t width = static_cast<size_t>(widths_[c]);
-    if (width > record.size() - position) width = record.size() - position;
-    const bool wanted = !key_and_time_only || static_cast<int>(c) == key_index_ || static_cast<int>(c) == time_index_;
-    if (!wanted) width = 0;
-    // Values end in long runs of blanks: eight at a time first.
-    const char* value = record.data() + position;
-    while (width >= 8 && std::memcmp(value + width - 8, "        ", 8) == 0) width -= 8;
-    add_value(value, width, true);
-    position += static_cast<size_t>(widths_[c]);
+  if (value_limit() < kMaxValues) {
+    // Copied as it is: only the key and time columns, by their offsets.
+    set_key_and_time(record.data() + starts_[static_cast<size_t>(key_index_)], widths_[static_cast<size_t>(key_index_)],
+                     record.data() + starts_[static_cast<size_t>(time_index_)],
+                     widths_[static_cast<size_t>(time_index_)], true);
+    return;
   }
+  const size_t columns = widths_.size();
+  for (size_t c = 0; c < columns; ++c)
+    add_value(record.data() + starts_[c], static_cast<size_t>(widths_[c]), true);
 }
 
 PreviousTableReader::LoadResult DbfPreviousReader::load_record() {
@@ -83,6 +87,10 @@ PreviousTableReader::LoadResult DbfPreviousReader::load_record() {
     }
     std::string_view record(input_->data(), length);
     input_->consume(length);
+    // Records are read one after the other, each in a few places: fetch
+    // the ones ahead into the cache before they are needed.
+    if (input_->available() >= kPrefetchRecords * length)
+      __builtin_prefetch(input_->data() + (kPrefetchRecords - 1) * length + static_cast<size_t>(record_length_) / 2);
     if (record[0] != ' ' && record[0] != '\0') continue;  // deleted
     split_record(record);
     raw_ = record;

@@ -35,6 +35,7 @@ class DbfPreviousReader final : public PreviousTableReader {
   void split_record(std::string_view record);
 
   std::vector<int> widths_;
+  std::vector<size_t> starts_;  // each column's offset in a record
   int record_length_ = 0;
 };
 

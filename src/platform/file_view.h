@@ -1,0 +1,53 @@
+// Large files read in place: part of a regular file mapped into memory, so
+// that reading it costs no copy into a buffer of our own.
+//
+// A mapped file that another process shortens would stop the process with a
+// bus error at the first read past its new end. A view guards against that:
+// while any view is mapped, a handler for that signal turns the rest of the
+// faulting view into zeros and marks the view shortened; a bus error
+// anywhere else goes on to the handler that was there before.
+#ifndef QUIRE_PLATFORM_FILE_VIEW_H_
+#define QUIRE_PLATFORM_FILE_VIEW_H_
+
+#include <cstddef>
+#include <cstdint>
+
+#include "platform/file_system.h"
+
+namespace quire::platform {
+
+class FileView {
+ public:
+  FileView() = default;
+  ~FileView() { unmap(); }
+  FileView(const FileView&) = delete;
+  FileView& operator=(const FileView&) = delete;
+
+  // Views size bytes (size > 0) of the open file from offset, which must
+  // lie within the file's size when it was opened. Returns the byte at
+  // offset, valid until the next map or unmap; null when the file cannot be
+  // mapped (the caller then reads it instead). The view before is released
+  // either way.
+  const char* map(const ReadableFile& file, uint64_t offset, size_t size);
+
+  // Releases the view, if any.
+  void unmap();
+
+  // True when the file was found shorter than viewed, by this view or one
+  // before it since the view was made: what was read past the new end read
+  // as zeros.
+  bool shortened();
+
+  // The granularity of views: offsets are rounded down to a multiple of it.
+  static size_t page_size();
+
+ private:
+  void* address_ = nullptr;
+  size_t length_ = 0;
+  int slot_ = -1;  // the view's entry in the table the signal handler reads
+  bool shortened_ = false;
+};
+
+}  // namespace quire::platform
+
+#endif  // QUIRE_PLATFORM_FILE_VIEW_H_

@@ -1,0 +1,41 @@
+// A file mapped for reading that another process shortens meanwhile: the
+// reader sees zeros past the new end and is told, instead of the process
+// being stopped by a bus error.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "platform/file_view.h"
+#include "table_test_util.h"
+
+namespace quire::testing {
+namespace {
+
+TEST(FileView, FileShortenedWhileViewedReadsAsZerosAndSaysSo) {
+  TempStore store;
+  const size_t page = platform::FileView::page_size();
+  const std::string path = store.path("table.csv");
+  write_file(path, std::string(4 * page, 'x'));
+
+  platform::ReadableFile file;
+  ASSERT_TRUE(file.open(path));
+  platform::FileView view;
+  const char* data = view.map(file, page, 3 * page);  // from the second page
+  ASSERT_NE(nullptr, data);
+  EXPECT_EQ('x', data[0]);
+  EXPECT_FALSE(view.shortened());
+
+  ASSERT_EQ(0, ::truncate(path.c_str(), static_cast<off_t>(2 * page + 10)));
+  EXPECT_EQ('x', data[page + 9]);   // before the new end
+  EXPECT_EQ('\0', data[page + 10]);  // past it, on the page that holds it
+  EXPECT_EQ('\0', data[2 * page + 1]);  // on a page wholly past it
+  EXPECT_TRUE(view.shortened());
+  view.unmap();
+  EXPECT_TRUE(view.shortened());  // it stays said
+}
+
+}  // namespace
+}  // namespace quire::testing
