@@ -143,6 +143,7 @@ void PreviousTableReader::clear_record() {
   clear_values();
   key_ = "";
   stamp_ = "";
+  kept_key_field_.clear();
 }
 
 // Leaves out the blanks (and double quotes when trim_quotes) at both ends of
@@ -216,11 +217,18 @@ bool PreviousTableReader::find_columns(const char* key_column, const char* time_
 
 void PreviousTableReader::read_record() {
   if (!input_->is_open() || at_end_) return;
-  clear_record();
+  raw_ = {};
+  raw_end_ = 0;
   switch (load_record()) {
     case kLoaded:
       break;
+    case kSameKey:
+      // One more record of the item just loaded; its key and values stand.
+      ++records_loaded_;
+      continues_item_ = true;
+      return;
     case kEnd:
+      clear_record();
       at_end_ = true;
       return;
     case kDrop:
@@ -228,6 +236,9 @@ void PreviousTableReader::read_record() {
       return;
   }
   ++records_loaded_;
+  continues_item_ = false;
+  key_ = "";
+  stamp_ = "";
   if (key_index_ >= 0 && time_index_ >= 0 && key_index_ < value_count_ && time_index_ < value_count_) {
     key_ = value(key_index_);
     stamp_ = value(time_index_);

@@ -13,6 +13,7 @@
 #define QUIRE_TABLE_PREVIOUS_TABLE_H_
 
 #include <array>
+#include <cstring>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -147,8 +148,22 @@ class PreviousTableReader {
  protected:
   // Loads the next record into raw_/raw_end_ and its values. False at the
   // end of the file (at_end) or when the file must be dropped (dropped).
-  enum LoadResult { kLoaded, kEnd, kDrop };
+  // kSameKey: loaded, but only as far as to see that the record starts
+  // with the very bytes of the key value of the record loaded before it
+  // (which the layout keeps in kept_key_field()); it continues that item,
+  // and its values are left as those of that record. Only returned while
+  // value_limit() < kMaxValues, when records are copied as they are.
+  enum LoadResult { kLoaded, kSameKey, kEnd, kDrop };
   virtual LoadResult load_record() = 0;
+
+  // The key value's bytes as they stand in the last record loaded in full,
+  // for load_record to compare the next one with; empty when none is kept.
+  std::string& kept_key_field() { return kept_key_field_; }
+  // True when the bytes at data start with the kept key field.
+  bool starts_with_kept_key(const char* data, size_t size) const {
+    return !kept_key_field_.empty() && size >= kept_key_field_.size() &&
+           std::memcmp(data, kept_key_field_.data(), kept_key_field_.size()) == 0;
+  }
 
   // Adds a value of length bytes at data, without leading and trailing
   // spaces (and double quotes when trim_quotes).
@@ -196,6 +211,7 @@ class PreviousTableReader {
   std::string damage_;
   long long records_loaded_ = 0;
   std::string last_key_;  // the key of the last item loaded
+  std::string kept_key_field_;
   bool continues_item_ = false;
   int value_limit_ = kMaxValues;
   int value_count_ = 0;

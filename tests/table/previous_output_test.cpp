@@ -98,6 +98,19 @@ TEST_F(Reuse, ChangedAndDeletedItemsAreLoggedOnce) {
   EXPECT_EQ("\"M4\",1,80.25,\"d0\"", lines[6]);
 }
 
+// Records of one item are told by their whole key: an item whose name
+// starts with the name before it is an item of its own.
+TEST_F(Reuse, ItemNamedAfterThePreviousOnesStartIsItsOwnItem) {
+  for (const char* name : {"out.csv", "out.dbf"}) {
+    const std::string path = store_.path(name);
+    run_table(path, {{"M1", "a0", 2}, {"M10", "b0", 2}, {"M100", "c0", 1}});
+    clear_log();
+    EXPECT_EQ(std::vector<std::string>({"M10"}), run_table(path, {{"M1", "a0", 2}, {"M10", "b1", 1}, {"M100", "c0", 1}}))
+        << name;
+    EXPECT_EQ(std::string(kPreamble) + "CHANGED: \"M10\"\r\n", log()) << name;
+  }
+}
+
 TEST_F(Reuse, PreviousOutputOfAnotherShapeIsNotReused) {
   std::string path = store_.path("out.csv");
   run_table(path, three_items());

@@ -194,7 +194,10 @@ bool CsvPreviousReader::split_line(std::string_view line) {
   // When only the key and time values are split, the others are left empty.
   const bool all_wanted = value_limit() == kMaxValues;
   auto wanted = [&] { return all_wanted || value_count() == key_index_ || value_count() == time_index_; };
+  key_field_length_ = 0;
   while (i < n || pending) {
+    // The first value and its delimiter, when a delimiter ended it.
+    if (value_count() == 1 && key_field_length_ == 0 && pending) key_field_length_ = i;
     if (values_full()) return value_limit() < kMaxValues;
     while (i < n && is_blank(s[i])) ++i;
     if (i < n && s[i] == '"') {
@@ -322,10 +325,15 @@ PreviousTableReader::LoadResult CsvPreviousReader::load_record() {
   if (line.empty()) return record_damaged("record %lld is blank", next_record_number());
   if (commas + 1 != column_count())
     return record_damaged("record %lld has %d values, not %d", next_record_number(), commas + 1, column_count());
-  if (!split_line(line)) return kDrop;
   raw_ = line;
   // The line was ended: "\r\n" or "\n" follows it in the buffer.
   raw_end_ = line.data()[line.size()] == '\r' ? 2 : 1;
+  // Copied as it is: a line that starts with the key value of the line
+  // before, up to and with its delimiter, continues its item.
+  const bool key_first = value_limit() < kMaxValues && key_index_ == 0;
+  if (key_first && starts_with_kept_key(line.data(), line.size())) return kSameKey;
+  if (!split_line(line)) return kDrop;
+  if (key_first) kept_key_field().assign(line.data(), key_field_length_);
   return kLoaded;
 }
 

@@ -34,6 +34,10 @@ class CsvPreviousReader final : public PreviousTableReader {
   // Splits a text line into values (the one place that unquotes CSV);
   // false when there are too many.
   bool split_line(std::string_view line);
+
+  // The bytes of the last split line's first value with its delimiter; 0
+  // when the line end ended it.
+  size_t key_field_length_ = 0;
 };
 
 }  // namespace quire::table

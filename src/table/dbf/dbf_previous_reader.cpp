@@ -92,8 +92,18 @@ PreviousTableReader::LoadResult DbfPreviousReader::load_record() {
     if (input_->available() >= kPrefetchRecords * length)
       __builtin_prefetch(input_->data() + (kPrefetchRecords - 1) * length + static_cast<size_t>(record_length_) / 2);
     if (record[0] != ' ' && record[0] != '\0') continue;  // deleted
-    split_record(record);
     raw_ = record;
+    if (value_limit() < kMaxValues && record[0] == ' ') {
+      // Copied as it is: a record with the key bytes of the one before
+      // continues its item and needs nothing more.
+      const char* key = record.data() + starts_[static_cast<size_t>(key_index_)];
+      const size_t width = static_cast<size_t>(widths_[static_cast<size_t>(key_index_)]);
+      if (starts_with_kept_key(key, width)) return kSameKey;
+      split_record(record);
+      kept_key_field().assign(key, width);
+      return kLoaded;
+    }
+    split_record(record);
     return kLoaded;
   }
 }
