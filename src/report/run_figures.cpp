@@ -1,6 +1,7 @@
 #include "report/run_figures.h"
 
 #include <cstdio>
+#include <cstring>
 
 #include "quire/quire.h"
 #include "report/dump_report.h"
@@ -33,7 +34,10 @@ void restart_run_figures() {
 
 void begin_item(const char* name) {
   ++g_figures.run.items_seen;
-  std::snprintf(g_figures.item, sizeof g_figures.item, "%s", name ? name : "");
+  // Cut to the room there is, as every item passes here.
+  const size_t length = name ? strnlen(name, sizeof g_figures.item - 1) : 0;
+  if (length > 0) std::memcpy(g_figures.item, name, length);
+  g_figures.item[length] = '\0';
   g_figures.item_failed = false;
 }
 

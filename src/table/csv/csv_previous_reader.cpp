@@ -15,13 +15,31 @@ namespace {
 bool is_blank(char c) { return c == ' ' || c == '\t'; }
 bool ends_value(char c) { return c == ',' || c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 
-// How the scan for line ends does its two steps: the masks of 64 bytes
-// (line ends, quotes, commas; bit i for byte i) when kWide, else 16 bytes at
-// a time by the scan itself; and the parity prefix of a mask (bit i set when
-// an odd number of bits 0..i are). This one needs nothing beyond SSE2.
+// The scan for line ends takes 64 bytes at a time: a mask (bit i for byte
+// i) of their line ends, one of their quotes and one of their commas, and
+// from the quotes which bytes lie inside a quoted value. Each layout of the
+// processor gives the masks its own way; the parity prefix (bit i set when
+// an odd number of bits 0..i are) turns the quote mask into the inside one.
 struct PlainScan {
-  static constexpr bool kWide = false;
-  static void masks(const char*, uint64_t*, uint64_t*, uint64_t*) {}
+  static void masks(const char* p, uint64_t* ends, uint64_t* quotes, uint64_t* separators) {
+#ifdef __SSE2__
+    const __m128i line_end = _mm_set1_epi8('\n');
+    const __m128i quote = _mm_set1_epi8('"');
+    const __m128i comma = _mm_set1_epi8(',');
+    for (int shift = 0; shift < 64; shift += 16) {
+      const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + shift));
+      *ends |= uint64_t{static_cast<uint16_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(block, line_end)))} << shift;
+      *quotes |= uint64_t{static_cast<uint16_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(block, quote)))} << shift;
+      *separators |= uint64_t{static_cast<uint16_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(block, comma)))} << shift;
+    }
+#else
+    for (int i = 0; i < 64; ++i) {
+      *ends |= uint64_t{p[i] == '\n'} << i;
+      *quotes |= uint64_t{p[i] == '"'} << i;
+      *separators |= uint64_t{p[i] == ','} << i;
+    }
+#endif
+  }
   static uint64_t parity(uint64_t mask) {
     mask ^= mask << 1;
     mask ^= mask << 2;
@@ -39,7 +57,6 @@ struct PlainScan {
 // The same 32 bytes at a time, and the parity by a carry-less product with
 // all ones, where the processor has both.
 struct WideScan {
-  static constexpr bool kWide = true;
   static QUIRE_FAST_TARGET void masks(const char* p, uint64_t* ends, uint64_t* quotes, uint64_t* separators) {
     const __m256i line_end = _mm256_set1_epi8('\n');
     const __m256i quote = _mm256_set1_epi8('"');
@@ -62,120 +79,122 @@ struct WideScan {
 };
 #endif
 
-// Looks for the line end in a run of n bytes given by three masks (bit i for
-// byte i): line ends, quotes and commas. Returns the index of the first line
-// end outside a quoted value, or -1; brings *in_quotes up to date and counts
-// the commas outside quoted values before that line end (or in the run).
+// The line ends and commas outside quoted values among the 64 bytes at p;
+// *in_quotes tells whether p is inside a quoted value and becomes whether
+// the byte after them is. A quoted value runs on across line ends until its
+// closing quote; a doubled quote inside it toggles twice.
 template <typename Scan>
-inline int scan_masks(uint64_t ends, uint64_t quotes, uint64_t separators, int n, bool* in_quotes, int* commas) {
+inline void scan_block(const char* p, bool* in_quotes, uint64_t* line_ends, uint64_t* commas) {
+  uint64_t ends = 0, quotes = 0, separators = 0;
+  Scan::masks(p, &ends, &quotes, &separators);
   // The bytes inside a quoted value (a closing quote counts as outside).
-  const uint64_t all = n == 64 ? ~uint64_t{0} : (uint64_t{1} << n) - 1;
-  const uint64_t parity = Scan::parity(quotes);
-  const uint64_t inside = (parity ^ (*in_quotes ? all : 0)) & all;
-  const uint64_t line_ends = ends & ~inside;
-  if (line_ends != 0) {
-    const uint64_t before = (line_ends & (0 - line_ends)) - 1;
-    *commas += std::popcount(separators & ~inside & before);
-    *in_quotes = false;
-    return std::countr_zero(line_ends);
-  }
-  *commas += std::popcount(separators & ~inside);
-  if ((parity >> (n - 1)) & 1) *in_quotes = !*in_quotes;
-  return -1;
+  const uint64_t inside = Scan::parity(quotes) ^ (*in_quotes ? ~uint64_t{0} : 0);
+  *line_ends = ends & ~inside;
+  *commas = separators & ~inside;
+  *in_quotes = (inside >> 63) != 0;
 }
 
-// The first line end in [p, end) that is not inside a quoted value, or null;
-// *in_quotes tells whether p is inside one and is brought up to date, and
-// the commas outside quoted values before that line end (or in the whole
-// range) are added to *commas. A quoted value runs on across line ends
-// until its closing quote; a doubled quote inside it toggles twice. Every
-// byte of a previous table passes here on a rerun, 64 at a time where the
-// processor allows.
-template <typename Scan>
-inline const char* scan_for_record_end(const char* p, const char* end, bool* in_quotes, int* commas) {
-#ifdef __SSE2__
-  const __m128i line_end = _mm_set1_epi8('\n');
-  const __m128i quote = _mm_set1_epi8('"');
-  const __m128i comma = _mm_set1_epi8(',');
-  while (end - p >= 16) {
-    const int n = end - p >= 64 ? 64 : 16;
-    uint64_t ends = 0, quotes = 0, separators = 0;
-    if (Scan::kWide && n == 64) {
-      Scan::masks(p, &ends, &quotes, &separators);
-    } else {
-      for (int shift = 0; shift < n; shift += 16) {
-        const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + shift));
-        ends |= uint64_t{static_cast<uint16_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(block, line_end)))} << shift;
-        quotes |= uint64_t{static_cast<uint16_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(block, quote)))} << shift;
-        separators |= uint64_t{static_cast<uint16_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(block, comma)))} << shift;
-      }
-    }
-    const int at = scan_masks<Scan>(ends, quotes, separators, n, in_quotes, commas);
-    if (at >= 0) return p + at;
-    p += n;
-  }
-#endif
-  for (; p < end; ++p) {
-    if (*p == '"') *in_quotes = !*in_quotes;
-    else if (*in_quotes) continue;
-    else if (*p == ',') ++*commas;
-    else if (*p == '\n') return p;
-  }
-  return nullptr;
-}
-
-__attribute__((flatten)) const char* find_record_end_plain(const char* p, const char* end, bool* in_quotes,
-                                                           int* commas) {
-  return scan_for_record_end<PlainScan>(p, end, in_quotes, commas);
+void scan_block_plain(const char* p, bool* in_quotes, uint64_t* line_ends, uint64_t* commas) {
+  scan_block<PlainScan>(p, in_quotes, line_ends, commas);
 }
 
 #ifdef QUIRE_FAST_SCAN
-__attribute__((flatten)) QUIRE_FAST_TARGET const char* find_record_end_fast(const char* p, const char* end,
-                                                                             bool* in_quotes, int* commas) {
-  return scan_for_record_end<WideScan>(p, end, in_quotes, commas);
+__attribute__((flatten)) QUIRE_FAST_TARGET void scan_block_fast(const char* p, bool* in_quotes,
+                                                                 uint64_t* line_ends, uint64_t* commas) {
+  scan_block<WideScan>(p, in_quotes, line_ends, commas);
 }
 #endif
 
-using FindRecordEnd = const char* (*)(const char*, const char*, bool*, int*);
+using ScanBlock = void (*)(const char*, bool*, uint64_t*, uint64_t*);
 
 // The scan for this processor.
-FindRecordEnd record_end_finder() {
+ScanBlock block_scanner() {
 #ifdef QUIRE_FAST_SCAN
   __builtin_cpu_init();
   if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("pclmul") && __builtin_cpu_supports("popcnt"))
-    return find_record_end_fast;
+    return scan_block_fast;
 #endif
-  return find_record_end_plain;
+  return scan_block_plain;
 }
+
+// The number of bits set in mask, without a library call on processors
+// without an instruction for it.
+inline int count_bits(uint64_t mask) {
+  mask -= (mask >> 1) & 0x5555555555555555u;
+  mask = (mask & 0x3333333333333333u) + ((mask >> 2) & 0x3333333333333333u);
+  mask = (mask + (mask >> 4)) & 0x0f0f0f0f0f0f0f0fu;
+  return static_cast<int>((mask * 0x0101010101010101u) >> 56);
+}
+
+constexpr size_t kPrefetchAhead = 2048;
+
+// The bits from..63 of a mask (from < 64).
+inline uint64_t bits_from(int from) { return ~uint64_t{0} << from; }
 
 }  // namespace
 
+bool CsvPreviousReader::scan_next_block() {
+  static const ScanBlock scan = block_scanner();
+  const uint64_t next = block_valid_ ? block_offset_ + kScanBlock : input_->offset();
+  const bool in_quotes = block_valid_ && block_in_quotes_;
+  if (block_valid_ && block_bytes_ < kScanBlock) return false;  // that was the end of the file
+  const size_t ahead = static_cast<size_t>(next - input_->offset());
+  const char* p;
+  char last[kScanBlock];
+  if (input_->fill(ahead + kScanBlock)) {
+    p = input_->data() + ahead;
+    // The table is scanned from its start to its end: ask for the bytes
+    // well ahead before they are needed.
+    if (input_->available() >= ahead + kPrefetchAhead) __builtin_prefetch(p + kPrefetchAhead - kScanBlock);
+    block_bytes_ = kScanBlock;
+  } else {
+    // The end of the file: the bytes that are left, followed by zeros.
+    if (input_->available() <= ahead) return false;
+    block_bytes_ = input_->available() - ahead;
+    std::memset(last, 0, sizeof last);
+    std::memcpy(last, input_->data() + ahead, block_bytes_);
+    p = last;
+  }
+  block_in_quotes_ = in_quotes;
+  scan(p, &block_in_quotes_, &block_ends_, &block_commas_);
+  block_offset_ = next;
+  block_valid_ = true;
+  return true;
+}
+
 CsvPreviousReader::LineResult CsvPreviousReader::next_line(std::string_view* line, int* commas) {
-  size_t searched = 0;     // bytes from the line's start looked at so far
-  bool in_quotes = false;  // whether they end inside a quoted value
   *commas = 0;
+  const uint64_t start = input_->offset();
+  // A line starts outside any quoted value: where the scan ran ahead
+  // through this line's start, its masks hold; elsewhere it starts afresh.
+  if (block_valid_ && (start < block_offset_ || start - block_offset_ > kScanBlock)) block_valid_ = false;
+  if (!block_valid_ && !scan_next_block()) return kNoLine;
+  int from = block_offset_ < start ? static_cast<int>(start - block_offset_) : 0;
   for (;;) {
-    const char* start = input_->data();
-    const char* end = start + input_->available();
-    static const FindRecordEnd find_record_end = record_end_finder();
-    const char* newline = find_record_end(start + searched, end, &in_quotes, commas);
-    if (newline != nullptr) {
-      size_t length = static_cast<size_t>(newline - start) + 1;
-      if (length > kMaxRecordBytes) return kTooLong;
-      input_->consume(length);
-      length -= 1;
-      if (length > 0 && start[length - 1] == '\r') length -= 1;
-      *line = std::string_view(start, length);
-      return kLine;
+    if (from < kScanBlock) {
+      const uint64_t ends = block_ends_ & bits_from(from);
+      if (ends != 0) {
+        const int at = std::countr_zero(ends);
+        *commas += count_bits(block_commas_ & bits_from(from) & ~bits_from(at));
+        size_t length = static_cast<size_t>(block_offset_ + static_cast<uint64_t>(at) - start) + 1;
+        if (length > kMaxRecordBytes) return kTooLong;
+        const char* text = input_->data();
+        input_->consume(length);
+        length -= 1;
+        if (length > 0 && text[length - 1] == '\r') length -= 1;
+        *line = std::string_view(text, length);
+        return kLine;
+      }
+      *commas += count_bits(block_commas_ & bits_from(from));
     }
-    searched = static_cast<size_t>(end - start);
-    if (searched > kMaxRecordBytes) return kTooLong;
-    if (!input_->fill(searched + 1)) {
+    if (block_offset_ + block_bytes_ - start > kMaxRecordBytes) return kTooLong;
+    if (!scan_next_block()) {
       // Bytes without a line end after them are what a cut-short write
       // leaves (or a quoted value never closed). A read failure is the
       // caller's to report.
-      return searched > 0 && input_->status().ok() ? kCutShort : kNoLine;
+      return input_->available() > 0 && input_->status().ok() ? kCutShort : kNoLine;
     }
+    from = 0;
   }
 }
 

@@ -4,6 +4,7 @@
 #ifndef QUIRE_TABLE_CSV_CSV_PREVIOUS_READER_H_
 #define QUIRE_TABLE_CSV_CSV_PREVIOUS_READER_H_
 
+#include <cstdint>
 #include <memory>
 #include <string_view>
 
@@ -35,9 +36,25 @@ class CsvPreviousReader final : public PreviousTableReader {
   // false when there are too many.
   bool split_line(std::string_view line);
 
+  // Scans the 64 bytes after the block scanned last (or, with none, from
+  // the next line's start); false at the end of the file.
+  bool scan_next_block();
+
   // The bytes of the last split line's first value with its delimiter; 0
   // when the line end ended it.
   size_t key_field_length_ = 0;
+
+  // The scan for line ends runs ahead of the lines handed out, a block of
+  // kScanBlock bytes at a time: the block at file offset block_offset_ (of
+  // which block_bytes_ are in the file) has its line ends and commas outside
+  // quoted values in these masks (bit i for byte i).
+  static constexpr int kScanBlock = 64;
+  bool block_valid_ = false;
+  uint64_t block_offset_ = 0;
+  size_t block_bytes_ = 0;
+  uint64_t block_ends_ = 0;
+  uint64_t block_commas_ = 0;
+  bool block_in_quotes_ = false;  // whether the byte after the block is inside a quoted value
 };
 
 }  // namespace quire::table
