@@ -161,8 +161,20 @@ class PreviousTableReader {
   std::string& kept_key_field() { return kept_key_field_; }
   // True when the bytes at data start with the kept key field.
   bool starts_with_kept_key(const char* data, size_t size) const {
-    return !kept_key_field_.empty() && size >= kept_key_field_.size() &&
-           std::memcmp(data, kept_key_field_.data(), kept_key_field_.size()) == 0;
+    const size_t n = kept_key_field_.size();
+    if (n == 0 || size < n) return false;
+    // Key fields are short: eight bytes at a time, inline.
+    const char* kept = kept_key_field_.data();
+    size_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+      uint64_t a, b;
+      std::memcpy(&a, data + i, 8);
+      std::memcpy(&b, kept + i, 8);
+      if (a != b) return false;
+    }
+    for (; i < n; ++i)
+      if (data[i] != kept[i]) return false;
+    return true;
   }
 
   // Adds a value of length bytes at data, without leading and trailing
