@@ -80,7 +80,8 @@ enum StmtId : int {
   kStmtLookupExact,  // + kind (3 statements)
   kStmtLookupScan = kStmtLookupExact + kItemKinds,
   kStmtLookupPrefix = kStmtLookupScan + kItemKinds,
-  kStmtMarkerHeader = kStmtLookupPrefix + kItemKinds,
+  kStmtDetailScan = kStmtLookupPrefix + kItemKinds,
+  kStmtMarkerHeader = kStmtDetailScan + kItemKinds,
   kStmtFaults,
   kStmtAnalysis,
   kStmtMarkerPieces,
@@ -144,9 +145,14 @@ enum AreaRowColumn : int {
 };
 
 // The columns of an item that a lookup reads and an open hands out, in the
-// order the lookup and exact-name statements select them.
+// order the exact-name and detail statements select them. A lookup by
+// pattern selects the key columns only (id to modified): an unchanged
+// item of a rerun is never opened, and the rest of a wide row costs more
+// to decode than the rest of the walk.
 enum ItemRowColumn : int {
-  kRowId, kRowName, kRowModified, kRowCreated, kRowPrevModified,
+  kRowId, kRowName, kRowModified,
+  kRowKeyColumns,
+  kRowCreated = kRowKeyColumns, kRowPrevModified,
   kRowUsers,                     // user_last_mod, user_created, user_prev_mod
   kRowByteSizes = kRowUsers + 3,  // byte_size1, byte_size2
   kRowCounts = kRowByteSizes + 2  // the lengths of the item's four lists
@@ -159,7 +165,10 @@ struct ItemRow {
   char user[3][PB_USER_TEXT_SIZE] = {};
   int32_t byte_size[2] = {0, 0};
   int32_t count[4] = {0, 0, 0, 0};
+  bool details = false;  // created to count are read
 };
+// Reads the item columns s selects: the key columns, and the others when it
+// selects them too (details is set then).
 void read_item_row(sqlite3_stmt* s, ItemRow* row);
 
 // One open SQLite connection to one area file (read-only, immutable: area
@@ -190,6 +199,9 @@ struct Conn {
   ItemRow found[kItemKinds];
   // The id the scan statement of each kind is positioned at (0: reset).
   int64_t scan_at[kItemKinds] = {0, 0, 0};
+  // The id the detail statement of each kind is positioned at (0: reset):
+  // it walks on in step with the items a report opens.
+  int64_t detail_at[kItemKinds] = {0, 0, 0};
 
   Conn();
   Conn(const Conn&) = delete;

@@ -113,6 +113,41 @@ int lookup(Kind kind, void* area, char* name, const char* pattern, int mode) {
   return 1;
 }
 
+// Reads the columns of row that a lookup by pattern leaves out, through the
+// statement that walks the items in id order: one step when items are
+// opened in order, as a report opens them; a new search otherwise.
+int load_item_details(Conn* conn, Kind kind, ItemRow* row) {
+  // Stepping over this many items costs less than a new search.
+  constexpr int64_t kStepLimit = 8;
+  sqlite3_stmt* s = conn->stmt(kind_stmt(kStmtDetailScan, kind));
+  if (!s) return pb_error.code;
+  int64_t& at = conn->detail_at[kind];
+  if (at != row->id) {
+    if (at == 0 || at > row->id || row->id - at > kStepLimit) {
+      sqlite3_reset(s);
+      sqlite3_bind_int64(s, 1, row->id);
+    }
+    at = 0;
+    for (;;) {
+      int rc = sqlite3_step(s);
+      if (rc != SQLITE_ROW) {
+        sqlite3_reset(s);
+        if (rc != SQLITE_DONE) return PB_FAIL_DB(conn->db);
+        return PB_FAIL_MSG(kErrNotFound, "no such item");
+      }
+      const int64_t id = sqlite3_column_int64(s, kRowId);
+      if (id == row->id) break;
+      if (id > row->id) {
+        sqlite3_reset(s);
+        return PB_FAIL_MSG(kErrNotFound, "no such item");
+      }
+    }
+    at = row->id;
+  }
+  read_item_row(s, row);
+  return 1;
+}
+
 int open_item(Kind kind, void* area, const char* name, void* item_area) {
   if (!item_area || !name) return PB_FAIL_MSG(kErrBadArgument, "null name or item area");
   std::shared_ptr<Conn> conn = resolve_area_shared(area, kSource, __LINE__);
@@ -128,6 +163,8 @@ int open_item(Kind kind, void* area, const char* name, void* item_area) {
     if (rc == SQLITE_DONE) return PB_FAIL_MSG(kErrNotFound, "no such item");
     if (rc != SQLITE_ROW) return PB_FAIL_DB(conn->db);
     read_item_row(s, &row);
+  } else if (!row.details && load_item_details(conn.get(), kind, &row) != 1) {
+    return pb_error.code;
   }
   FaultSet faults;
   if (conn->has_faults && load_faults(conn.get(), kind, row.id, &faults) != 1) return pb_error.code;

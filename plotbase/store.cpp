@@ -32,7 +32,11 @@ std::string statement_sql(int id) {
   }
   if (id >= kStmtLookupScan && id < kStmtLookupScan + kItemKinds) {
     int k = id - kStmtLookupScan;
-    return std::string("SELECT ") + row_columns[k] + " FROM " + tables[k] + " WHERE id > ?1 ORDER BY id";
+    return std::string("SELECT id, name, modified FROM ") + tables[k] + " WHERE id > ?1 ORDER BY id";
+  }
+  if (id >= kStmtDetailScan && id < kStmtDetailScan + kItemKinds) {
+    int k = id - kStmtDetailScan;
+    return std::string("SELECT ") + row_columns[k] + " FROM " + tables[k] + " WHERE id >= ?1 ORDER BY id";
   }
   if (id >= kStmtLookupPrefix && id < kStmtLookupPrefix + kItemKinds)
     return std::string("SELECT id FROM ") + tables[id - kStmtLookupPrefix] +
@@ -389,6 +393,8 @@ void read_item_row(sqlite3_stmt* s, ItemRow* row) {
   row->id = sqlite3_column_int64(s, kRowId);
   copy_text(row->name, sizeof row->name, s, kRowName);
   row->modified = sqlite3_column_int(s, kRowModified);
+  row->details = sqlite3_column_count(s) > kRowKeyColumns;
+  if (!row->details) return;
   row->created = sqlite3_column_int(s, kRowCreated);
   row->prev_modified = sqlite3_column_int(s, kRowPrevModified);
   for (int i = 0; i < 3; ++i) copy_text(row->user[i], sizeof row->user[i], s, kRowUsers + i);
