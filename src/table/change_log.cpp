@@ -1,6 +1,7 @@
 #include "table/change_log.h"
 
 #include <cerrno>
+#include <cstring>
 #include <vector>
 
 #include "platform/output_target.h"
@@ -34,10 +35,11 @@ void ChangeLog::append(std::string_view text) {
   if (pending_.size() < kMemoryLimit) return;
   if (!spilling_) {
     spilling_ = true;
-    if (!spill_.create_anonymous(platform::directory_of(file_.path()))) return;  // kept in memory
+    spill_.emplace();
+    if (!spill_->create_anonymous(platform::directory_of(file_.path()))) return;  // kept in memory
   }
-  if (!spill_.is_open() || !spill_.status().ok()) return;
-  spill_.append(pending_.data(), pending_.size());
+  if (!spill_->is_open() || !spill_->status().ok()) return;
+  spill_->append(pending_.data(), pending_.size());
   pending_.clear();
 }
 
@@ -49,16 +51,20 @@ void ChangeLog::log_change(const char* word, const char* name) {
   append("\"\r\n");
 }
 
+bool ChangeLog::change_may_write_file(const char* word, const char* name) const {
+  return file_.is_open() && pending_.size() + std::strlen(word) + std::strlen(name) + 6 >= kMemoryLimit;
+}
+
 void ChangeLog::forget_lines() {
   pending_.clear();
   // Lines moved out of memory go with their unnamed file.
-  spill_.close();
+  spill_.reset();
   spilling_ = false;
 }
 
 void ChangeLog::discard() {
   file_.close();
-  spill_.close();
+  spill_.reset();
   spilling_ = false;
   committed_ = false;
   pending_.clear();
@@ -67,13 +73,13 @@ void ChangeLog::discard() {
 
 bool ChangeLog::append_spilled(platform::IoStatus* status) {
   uint64_t total = 0;
-  if (!spill_.is_open() || !spill_.current_size(&total) || total == 0) return true;
+  if (!spill_ || !spill_->is_open() || !spill_->current_size(&total) || total == 0) return true;
   std::vector<char> block(kMemoryLimit);
   uint64_t offset = 0;
   while (offset < total) {
-    long got = spill_.read_at(offset, block.data(), block.size());
+    long got = spill_->read_at(offset, block.data(), block.size());
     if (got <= 0) {
-      status->fail(spill_.status().ok() ? EIO : spill_.status().error, "read back the change lines for",
+      status->fail(spill_->status().ok() ? EIO : spill_->status().error, "read back the change lines for",
                    file_.path());
       return false;
     }
@@ -85,8 +91,8 @@ bool ChangeLog::append_spilled(platform::IoStatus* status) {
 
 bool ChangeLog::commit(platform::IoStatus* status) {
   if (!file_.is_open()) return true;
-  if (spill_.is_open() && !spill_.status().ok()) {
-    status->fail(spill_.status().error, "keep the change lines for", file_.path());
+  if (spill_ && spill_->is_open() && !spill_->status().ok()) {
+    status->fail(spill_->status().error, "keep the change lines for", file_.path());
     discard();
     return false;
   }

@@ -9,6 +9,7 @@
 #define QUIRE_TABLE_CHANGE_LOG_H_
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -33,6 +34,9 @@ class ChangeLog {
   void append(std::string_view text);
   // Holds back one line "WORD: "name"" ended by CR LF.
   void log_change(const char* word, const char* name);
+  // True when that line may make the log write to a file: the lines held
+  // back are then moved out of memory.
+  bool change_may_write_file(const char* word, const char* name) const;
 
   // Forgets the lines held back; the log stays open.
   void forget_lines();
@@ -59,7 +63,9 @@ class ChangeLog {
   bool append_spilled(platform::IoStatus* status);
 
   platform::WritableFile file_;
-  platform::WritableFile spill_;
+  // A new one for each run that spills: a failure of one run's spill file
+  // stays with it, not with the next run's.
+  std::optional<platform::WritableFile> spill_;
   bool spilling_ = false;
   std::string pending_;
   bool committed_ = false;

@@ -1,7 +1,8 @@
 // Every file call of a run, made to fail in turn: for a first run, an
 // unchanged and a changed rerun, in both layouts, with a change log, the Nth
 // call fails with ENOSPC or EIO for every N until the run no longer reaches
-// N. A run that fails says so in one line naming the reason and leaves the
+// N. A long first run writes its table in the background over several
+// buffers and moves its change lines out of memory on the way. A run that fails says so in one line naming the reason and leaves the
 // output path, OLD.DAT and delta.lst byte for byte as they were, and no
 // temporary file; the next run without faults gives a clean run's table and
 // logs each change once.
@@ -21,7 +22,7 @@ namespace {
 
 // kReadChangedRerun: a changed rerun on a system that cannot map the
 // previous table, which is then read instead.
-enum Scenario { kFirstRun, kUnchangedRerun, kChangedRerun, kReadChangedRerun };
+enum Scenario { kFirstRun, kUnchangedRerun, kChangedRerun, kReadChangedRerun, kLongFirstRun };
 
 // Enough rows for more than one buffer of table, so that later writes fail
 // too, not only the first.
@@ -33,6 +34,14 @@ std::vector<TestItem> items(bool changed) {
     list.push_back({name, changed && i == 3 ? "b1" : "a1", 120});
     if (changed && i == 20) list.push_back({name + "A", "a1", 2});  // new
   }
+  return list;
+}
+
+// 17,000 one-row items: a table of several buffers and more NEW lines than
+// the change log keeps in memory.
+std::vector<TestItem> long_items() {
+  std::vector<TestItem> list;
+  for (int i = 0; i < 17000; ++i) list.push_back({"M" + std::to_string(100000 + i), "a1", 1});
   return list;
 }
 
@@ -64,7 +73,7 @@ TEST_P(TableFaultLoop, EveryFailedCallLeavesEverythingAsItWas) {
   const Scenario scenario = std::get<1>(GetParam());
   const int error = std::get<2>(GetParam());
   const bool changed = scenario == kChangedRerun || scenario == kReadChangedRerun;
-  const std::vector<TestItem> run_items = items(changed);
+  const std::vector<TestItem> run_items = scenario == kLongFirstRun ? long_items() : items(changed);
 
   // The state before the run, and what a clean run makes of it.
   State before;
@@ -72,7 +81,7 @@ TEST_P(TableFaultLoop, EveryFailedCallLeavesEverythingAsItWas) {
   {
     TempStore store;
     write_file(store.path("delta.lst"), "earlier\r\n");
-    if (scenario != kFirstRun) run_table(store.path(name), items(false));
+    if (scenario != kFirstRun && scenario != kLongFirstRun) run_table(store.path(name), items(false));
     before = state_of(store, name);
     run_table(store.path(name), run_items);
     clean = state_of(store, name);
@@ -137,7 +146,8 @@ TEST_P(TableFaultLoop, EveryFailedCallLeavesEverythingAsItWas) {
 }
 
 std::string case_name(const ::testing::TestParamInfo<TableFaultLoop::ParamType>& info) {
-  static const char* kScenarios[] = {"FirstRun", "UnchangedRerun", "ChangedRerun", "ReadChangedRerun"};
+  static const char* kScenarios[] = {"FirstRun", "UnchangedRerun", "ChangedRerun", "ReadChangedRerun",
+                                     "LongFirstRun"};
   const std::string file = std::get<0>(info.param);
   return std::string(file == "out.csv" ? "Csv" : "Dbase") + kScenarios[std::get<1>(info.param)] +
          (std::get<2>(info.param) == ENOSPC ? "Enospc" : "Eio");
@@ -147,6 +157,11 @@ INSTANTIATE_TEST_SUITE_P(Runs, TableFaultLoop,
                          ::testing::Combine(::testing::Values("out.csv", "out.dbf"),
                                             ::testing::Values(kFirstRun, kUnchangedRerun, kChangedRerun, kReadChangedRerun),
                                             ::testing::Values(ENOSPC, EIO)),
+                         case_name);
+// One error number is enough to walk the long run's calls.
+INSTANTIATE_TEST_SUITE_P(LongRuns, TableFaultLoop,
+                         ::testing::Combine(::testing::Values("out.csv", "out.dbf"), ::testing::Values(kLongFirstRun),
+                                            ::testing::Values(ENOSPC)),
                          case_name);
 
 // Another user who plants a symbolic link at the name the run is about to
