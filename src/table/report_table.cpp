@@ -72,6 +72,12 @@ class ReportTable::Impl {
   void copy_remaining_previous();
   void drop_remaining_previous();
   int close();
+  // Logs a change; a change log about to move its lines out of memory
+  // into a file waits for the table's background write first.
+  void log_change(const char* word, const char* name) {
+    if (log_.change_may_write_file(word, name)) out_.settle();
+    log_.log_change(word, name);
+  }
   bool is_open() const { return open_; }
   bool restart_pending() const { return restart_pending_; }
   bool take_restart() {
@@ -207,6 +213,10 @@ int ReportTable::Impl::open(const char* path, const char* key_column, const char
   // written: an unchanged rerun only links the path's table as OLD.DAT.
   if (previous_) out_.match_source(path_, writer_->rewritten_prefix());
   log_.open(kChangeLogName);
+  // With no previous table to read, the table's writes are the only file
+  // calls of the item loop (but for the change log's, which settles them
+  // first): they can go on in the background.
+  if (!previous_) out_.write_in_background();
   start_table();
 
   if (previous_) {
@@ -466,12 +476,12 @@ int ReportTable::Impl::reuse_previous_record(const char* item_name, const char* 
   // Records of items that sort before this one are gone from the store.
   while (!previous_exhausted() && pb_stricmp(item_name, previous_->key()) > 0) drop_previous_record();
   if (previous_exhausted() || pb_stricmp(item_name, previous_->key()) < 0) {
-    log_.log_change("NEW", item_name);
+    log_change("NEW", item_name);
     check_previous();
     return 1;
   }
   if (compare_ignoring_case(change_stamp, previous_->stamp()) != 0) {
-    log_.log_change("CHANGED", item_name);
+    log_change("CHANGED", item_name);
     // The records after the first that continue its item are the item's.
     do {
       previous_->read_record();
@@ -491,7 +501,7 @@ int ReportTable::Impl::reuse_previous_record(const char* item_name, const char* 
 void ReportTable::Impl::drop_previous_record() {
   // One line per item, not per record of it.
   if (last_deleted_.empty() || pb_stricmp(last_deleted_.c_str(), previous_->key()) != 0) {
-    log_.log_change("DELETED", previous_->key());
+    log_change("DELETED", previous_->key());
     last_deleted_ = previous_->key();
   }
   previous_->read_record();
@@ -524,6 +534,7 @@ void ReportTable::Impl::start_over(const std::string& why) {
   restart_pending_ = true;
   // What the table holds so far goes with its temporary file; a new one
   // gets the same start.
+  out_.attach(nullptr);
   replacement_.abandon();
   platform::IoStatus status;
   if (replacement_.begin(path_, kTemporaryPrefix, &status)) {
@@ -555,6 +566,7 @@ int ReportTable::Impl::fail(const platform::IoStatus& status) {
 }
 
 void ReportTable::Impl::abandon() {
+  out_.attach(nullptr);  // no write on its way into a file about to go
   stream_ = false;
   stream_file_.close();
   spool_.close();

@@ -1,13 +1,16 @@
 #include "table/table_output.h"
 
 #include <cstring>
+#include <system_error>
+#include <utility>
 
 namespace quire::table {
 
 TableOutput::TableOutput() : buffer_(new char[kBufferSize]) {}
-TableOutput::~TableOutput() = default;
+TableOutput::~TableOutput() { stop_background(); }
 
 void TableOutput::attach(platform::WritableFile* file) {
+  stop_background();
   file_ = file;
   status_ = platform::IoStatus();
   used_ = 0;
@@ -21,8 +24,81 @@ void TableOutput::fail_from(const platform::IoStatus& status) {
   status_.fail(status.error, status.operation.c_str(), status.path);
 }
 
+void TableOutput::write_in_background() {
+  if (file_ != nullptr && !matching_) background_ = true;
+}
+
+void TableOutput::write_job(Job& job) {
+  if (!file_->append(job.data, job.size)) {
+    job.failed = true;
+    job.status = file_->status();
+  }
+  if (job.writeback) file_->start_writeback(job.writeback_start, job.writeback_length);
+}
+
+void TableOutput::background_loop() {
+  std::unique_lock<std::mutex> lock(mutex_);
+  for (;;) {
+    changed_.wait(lock, [this] { return job_pending_ || stopping_; });
+    if (!job_pending_) return;
+    // While the job is pending only this thread touches it and the file.
+    lock.unlock();
+    write_job(job_);
+    lock.lock();
+    job_pending_ = false;
+    changed_.notify_all();
+  }
+}
+
+bool TableOutput::start_job(const Job& job) {
+  if (!thread_.joinable()) {
+    try {
+      thread_ = std::thread([this] { background_loop(); });
+    } catch (const std::system_error&) {
+      background_ = false;  // no thread to be had: written in place
+      return false;
+    }
+  }
+  if (!spare_) spare_.reset(new char[kBufferSize]);
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    job_ = job;
+    job_pending_ = true;
+  }
+  changed_.notify_all();
+  // The run fills the other buffer meanwhile.
+  std::swap(buffer_, spare_);
+  return true;
+}
+
+void TableOutput::settle() {
+  if (!thread_.joinable()) return;
+  std::unique_lock<std::mutex> lock(mutex_);
+  changed_.wait(lock, [this] { return !job_pending_; });
+  if (job_.failed) {
+    job_.failed = false;
+    fail_from(job_.status);
+  }
+}
+
+void TableOutput::stop_background() {
+  background_ = false;
+  if (!thread_.joinable()) return;
+  settle();
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    stopping_ = true;
+  }
+  changed_.notify_all();
+  thread_.join();
+  stopping_ = false;
+}
+
 void TableOutput::flush_buffer() {
   if (used_ == 0) return;
+  // The buffer before this one is written first: what became of it decides
+  // whether this one is written at all, as in place.
+  settle();
   if (file_ == nullptr || !status_.ok()) {
     used_ = 0;
     return;
@@ -39,15 +115,22 @@ void TableOutput::flush_buffer() {
       return;
     }
   }
-  if (!file_->append(buffer_.get(), used_)) fail_from(file_->status());
+  Job job;
+  job.data = buffer_.get();
+  job.size = used_;
   written_ += used_;
   used_ = 0;
   // Start writing the data out while the run goes on, so that the sync at
   // the end waits only for the last part.
   if (written_ - writeback_start_ >= kWritebackChunk) {
-    file_->start_writeback(writeback_start_, written_ - writeback_start_);
+    job.writeback = true;
+    job.writeback_start = writeback_start_;
+    job.writeback_length = written_ - writeback_start_;
     writeback_start_ = written_;
   }
+  if (background_ && !matching_ && start_job(job)) return;
+  write_job(job);
+  if (job.failed) fail_from(job.status);
 }
 
 void TableOutput::write(const void* data, size_t size) {
@@ -65,6 +148,7 @@ void TableOutput::write(const void* data, size_t size) {
 
 void TableOutput::write_at(uint64_t offset, const void* data, size_t size) {
   flush_buffer();
+  stop_background();
   if (file_ == nullptr || !status_.ok()) return;
   if (matching_) {
     if (offset + size <= written_ && source_agrees(offset, static_cast<const char*>(data), size, true)) return;
@@ -76,6 +160,7 @@ void TableOutput::write_at(uint64_t offset, const void* data, size_t size) {
 
 bool TableOutput::flush() {
   flush_buffer();
+  stop_background();
   stop_matching();
   return status_.ok();
 }

@@ -3,13 +3,22 @@
 // compared with it instead of written. An unchanged rerun thereby writes
 // nothing; at the first difference the agreeing part is copied from the old
 // table inside the system and writing goes on as usual.
+//
+// With background writes on, a full buffer is handed to a thread of the
+// output's own that writes it into the file while the run fills a second
+// buffer. Only one buffer is on its way at any time and every other use of
+// the file waits for it first, so the file sees the same calls in the same
+// order as without the thread.
 #ifndef QUIRE_TABLE_TABLE_OUTPUT_H_
 #define QUIRE_TABLE_TABLE_OUTPUT_H_
 
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
 
 #include "platform/file_system.h"
 
@@ -24,10 +33,22 @@ class TableOutput {
   TableOutput(const TableOutput&) = delete;
   TableOutput& operator=(const TableOutput&) = delete;
 
-  // Writes go to file from now on (an empty file); nothing is matched.
+  // Writes go to file from now on (an empty file); nothing is matched and
+  // background writes are off.
   void attach(platform::WritableFile* file);
 
-  // The first failure of a write, a copy or a read of the old table.
+  // Full buffers are written by a thread of their own from now on, while
+  // the caller fills the next (not while matching). The caller makes no
+  // call on the file, and no other file call whose order with the table's
+  // writes matters, without settle() first.
+  void write_in_background();
+
+  // Waits until the buffer on its way is in the file; a failure of it
+  // becomes status(). Ends the thread of background writes.
+  void settle();
+
+  // The first failure of a write, a copy or a read of the old table (of a
+  // background write: once settled).
   const platform::IoStatus& status() const { return status_; }
 
   // Room for at least n bytes (n <= kBufferSize) at the end of the buffer;
@@ -63,11 +84,31 @@ class TableOutput {
   void write_at(uint64_t offset, const void* data, size_t size);
 
   // Hands everything to the file: the buffer, and the agreeing part of the
-  // source when matching (which ends). False when anything failed.
+  // source when matching (which ends); settles. False when anything failed.
   bool flush();
 
  private:
+  // A buffer on its way to the file, and how its writing ended.
+  struct Job {
+    const char* data = nullptr;
+    size_t size = 0;
+    bool writeback = false;  // start writing out [writeback_start, +length)
+    uint64_t writeback_start = 0;
+    uint64_t writeback_length = 0;
+    bool failed = false;
+    platform::IoStatus status;  // the file's status after a failed append
+  };
+
   void flush_buffer();
+  // Appends a job's bytes and starts its writeback: the same calls on the
+  // thread and without it.
+  void write_job(Job& job);
+  void background_loop();
+  // Hands job (its data in buffer_) to the thread, started when needed, and
+  // gives buffer_ the other buffer. False when no thread can be had.
+  bool start_job(const Job& job);
+  // Settles, ends the thread and turns background writes off.
+  void stop_background();
   // Ends matching: the agreeing part is copied into the file.
   void stop_matching();
   // True when size bytes at offset agree with the source there; unless
@@ -80,6 +121,15 @@ class TableOutput {
   platform::WritableFile* file_ = nullptr;
   platform::IoStatus status_;
   std::unique_ptr<char[]> buffer_;
+  std::unique_ptr<char[]> spare_;  // kBufferSize bytes once writing in background
+
+  bool background_ = false;
+  std::thread thread_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  Job job_;                  // guarded by mutex_
+  bool job_pending_ = false;  // guarded by mutex_
+  bool stopping_ = false;     // guarded by mutex_
   size_t used_ = 0;
   uint64_t written_ = 0;
   uint64_t writeback_start_ = 0;
