@@ -129,7 +129,7 @@ class DumpReport {
     return load_string(resource_module, id, buffer, size);
   }
 
-  ReportTable& table() { return report_table(); }
+  ReportTable& table() { return table_; }
 
   // ---- members ------------------------------------------------------------
   int32_t start_time = 0;
@@ -197,6 +197,7 @@ class DumpReport {
     char text[kTimeTextSize] = {};
   };
   TimeTextCache time_cache_[3];
+  ReportTable& table_ = report_table();  // the module's one table, looked up once
   const char* list_path_ = "";  // the -L value of list_file, for messages
   int item_number_ = 0;
   int total_items_ = 0;
