@@ -79,33 +79,38 @@ struct WideScan {
 };
 #endif
 
-// The line ends and commas outside quoted values among the 64 bytes at p;
-// *in_quotes tells whether p is inside a quoted value and becomes whether
-// the byte after them is. A quoted value runs on across line ends until its
-// closing quote; a doubled quote inside it toggles twice.
+// Scans the 64 bytes at p: their line ends outside quoted values, and the
+// commas outside quoted values before each of those line ends and in all of
+// them; *in_quotes tells whether p is inside a quoted value and becomes
+// whether the byte after them is. A quoted value runs on across line ends
+// until its closing quote; a doubled quote inside it toggles twice.
 template <typename Scan>
-inline void scan_block(const char* p, bool* in_quotes, uint64_t* line_ends, uint64_t* commas) {
+inline void scan_block(const char* p, bool* in_quotes, CsvPreviousReader::ScannedBlock* block) {
   uint64_t ends = 0, quotes = 0, separators = 0;
   Scan::masks(p, &ends, &quotes, &separators);
   // The bytes inside a quoted value (a closing quote counts as outside).
   const uint64_t inside = Scan::parity(quotes) ^ (*in_quotes ? ~uint64_t{0} : 0);
-  *line_ends = ends & ~inside;
-  *commas = separators & ~inside;
+  const uint64_t commas = separators & ~inside;
+  block->line_ends = ends & ~inside;
+  block->commas = std::popcount(commas);
+  int k = 0;
+  for (uint64_t rest = block->line_ends; rest != 0; rest &= rest - 1)
+    block->commas_before[k++] = static_cast<uint8_t>(std::popcount(commas & ((rest & (0 - rest)) - 1)));
   *in_quotes = (inside >> 63) != 0;
 }
 
-void scan_block_plain(const char* p, bool* in_quotes, uint64_t* line_ends, uint64_t* commas) {
-  scan_block<PlainScan>(p, in_quotes, line_ends, commas);
+void scan_block_plain(const char* p, bool* in_quotes, CsvPreviousReader::ScannedBlock* block) {
+  scan_block<PlainScan>(p, in_quotes, block);
 }
 
 #ifdef QUIRE_FAST_SCAN
 __attribute__((flatten)) QUIRE_FAST_TARGET void scan_block_fast(const char* p, bool* in_quotes,
-                                                                 uint64_t* line_ends, uint64_t* commas) {
-  scan_block<WideScan>(p, in_quotes, line_ends, commas);
+                                                                 CsvPreviousReader::ScannedBlock* block) {
+  scan_block<WideScan>(p, in_quotes, block);
 }
 #endif
 
-using ScanBlock = void (*)(const char*, bool*, uint64_t*, uint64_t*);
+using ScanBlock = void (*)(const char*, bool*, CsvPreviousReader::ScannedBlock*);
 
 // The scan for this processor.
 ScanBlock block_scanner() {
@@ -115,15 +120,6 @@ ScanBlock block_scanner() {
     return scan_block_fast;
 #endif
   return scan_block_plain;
-}
-
-// The number of bits set in mask, without a library call on processors
-// without an instruction for it.
-inline int count_bits(uint64_t mask) {
-  mask -= (mask >> 1) & 0x5555555555555555u;
-  mask = (mask & 0x3333333333333333u) + ((mask >> 2) & 0x3333333333333333u);
-  mask = (mask + (mask >> 4)) & 0x0f0f0f0f0f0f0f0fu;
-  return static_cast<int>((mask * 0x0101010101010101u) >> 56);
 }
 
 constexpr size_t kPrefetchAhead = 2048;
@@ -156,7 +152,8 @@ bool CsvPreviousReader::scan_next_block() {
     p = last;
   }
   block_in_quotes_ = in_quotes;
-  scan(p, &block_in_quotes_, &block_ends_, &block_commas_);
+  scan(p, &block_in_quotes_, &block_);
+  block_next_end_ = 0;
   block_offset_ = next;
   block_valid_ = true;
   return true;
@@ -172,10 +169,13 @@ CsvPreviousReader::LineResult CsvPreviousReader::next_line(std::string_view* lin
   int from = block_offset_ < start ? static_cast<int>(start - block_offset_) : 0;
   for (;;) {
     if (from < kScanBlock) {
-      const uint64_t ends = block_ends_ & bits_from(from);
+      // A line that starts inside the block starts right after its line
+      // end before block_next_end_: the commas before that one are not its.
+      const int before = from > 0 && block_next_end_ > 0 ? block_.commas_before[block_next_end_ - 1] : 0;
+      const uint64_t ends = block_.line_ends & bits_from(from);
       if (ends != 0) {
         const int at = std::countr_zero(ends);
-        *commas += count_bits(block_commas_ & bits_from(from) & ~bits_from(at));
+        *commas += block_.commas_before[block_next_end_++] - before;
         size_t length = static_cast<size_t>(block_offset_ + static_cast<uint64_t>(at) - start) + 1;
         if (length > kMaxRecordBytes) return kTooLong;
         const char* text = input_->data();
@@ -185,7 +185,7 @@ CsvPreviousReader::LineResult CsvPreviousReader::next_line(std::string_view* lin
         *line = std::string_view(text, length);
         return kLine;
       }
-      *commas += count_bits(block_commas_ & bits_from(from));
+      *commas += block_.commas - before;
     }
     if (block_offset_ + block_bytes_ - start > kMaxRecordBytes) return kTooLong;
     if (!scan_next_block()) {

@@ -14,6 +14,14 @@ namespace quire::table {
 
 class CsvPreviousReader final : public PreviousTableReader {
  public:
+  // What the scan for line ends finds in a block of 64 bytes.
+  struct ScannedBlock {
+    uint64_t line_ends = 0;  // bit i: byte i is a line end outside quoted values
+    int commas = 0;          // commas outside quoted values in the block
+    // The commas outside quoted values before each line end, in order.
+    uint8_t commas_before[64] = {};
+  };
+
   explicit CsvPreviousReader(std::unique_ptr<PreviousInput> input) : PreviousTableReader(std::move(input)) {}
 
   HeaderResult read_header(int notation) override;
@@ -47,13 +55,13 @@ class CsvPreviousReader final : public PreviousTableReader {
   // The scan for line ends runs ahead of the lines handed out, a block of
   // kScanBlock bytes at a time: the block at file offset block_offset_ (of
   // which block_bytes_ are in the file) has its line ends and commas outside
-  // quoted values in these masks (bit i for byte i).
+  // quoted values in block_.
   static constexpr int kScanBlock = 64;
   bool block_valid_ = false;
   uint64_t block_offset_ = 0;
   size_t block_bytes_ = 0;
-  uint64_t block_ends_ = 0;
-  uint64_t block_commas_ = 0;
+  ScannedBlock block_;
+  int block_next_end_ = 0;  // the line end of block_ the next line ends at, if in it
   bool block_in_quotes_ = false;  // whether the byte after the block is inside a quoted value
 };
 
