@@ -160,6 +160,14 @@ bool CsvPreviousReader::scan_next_block() {
 }
 
 CsvPreviousReader::LineResult CsvPreviousReader::next_line(std::string_view* line, int* commas) {
+  const char* text = nullptr;
+  size_t length = 0;
+  const LineResult result = next_line(&text, &length, commas);
+  *line = std::string_view(text, length);
+  return result;
+}
+
+CsvPreviousReader::LineResult CsvPreviousReader::next_line(const char** line, size_t* line_length, int* commas) {
   *commas = 0;
   const uint64_t start = input_->offset();
   // A line starts outside any quoted value: where the scan ran ahead
@@ -182,7 +190,8 @@ CsvPreviousReader::LineResult CsvPreviousReader::next_line(std::string_view* lin
         input_->consume(length);
         length -= 1;
         if (length > 0 && text[length - 1] == '\r') length -= 1;
-        *line = std::string_view(text, length);
+        *line = text;
+        *line_length = length;
         return kLine;
       }
       *commas += block_.commas - before;
@@ -327,9 +336,12 @@ PreviousTableReader::HeaderResult CsvPreviousReader::read_header(int notation) {
 }
 
 PreviousTableReader::LoadResult CsvPreviousReader::load_record() {
-  std::string_view line;
+  // The line as its start and length: one value each, which the compiler
+  // reads back as it wrote them.
+  const char* text = nullptr;
+  size_t length = 0;
   int commas = 0;
-  switch (next_line(&line, &commas)) {
+  switch (next_line(&text, &length, &commas)) {
     case kLine:
       break;
     case kNoLine:
@@ -341,18 +353,18 @@ PreviousTableReader::LoadResult CsvPreviousReader::load_record() {
   }
   // This system writes every record with one value per column, the values
   // separated by commas.
-  if (line.empty()) return record_damaged("record %lld is blank", next_record_number());
+  if (length == 0) return record_damaged("record %lld is blank", next_record_number());
   if (commas + 1 != column_count())
     return record_damaged("record %lld has %d values, not %d", next_record_number(), commas + 1, column_count());
-  raw_ = line;
+  raw_ = std::string_view(text, length);
   // The line was ended: "\r\n" or "\n" follows it in the buffer.
-  raw_end_ = line.data()[line.size()] == '\r' ? 2 : 1;
+  raw_end_ = text[length] == '\r' ? 2 : 1;
   // Copied as it is: a line that starts with the key value of the line
   // before, up to and with its delimiter, continues its item.
   const bool key_first = value_limit() < kMaxValues && key_index_ == 0;
-  if (key_first && starts_with_kept_key(line.data(), line.size())) return kSameKey;
-  if (!split_line(line)) return kDrop;
-  if (key_first) kept_key_field().assign(line.data(), key_field_length_);
+  if (key_first && starts_with_kept_key(text, length)) return kSameKey;
+  if (!split_line(raw_)) return kDrop;
+  if (key_first) kept_key_field().assign(text, key_field_length_);
   return kLoaded;
 }
 

@@ -40,6 +40,7 @@ class CsvPreviousReader final : public PreviousTableReader {
   // outside quoted values; a quoted value may hold line ends of its own (it
   // runs on to its closing quote).
   LineResult next_line(std::string_view* line, int* commas);
+  LineResult next_line(const char** line, size_t* line_length, int* commas);
   // Splits a text line into values (the one place that unquotes CSV);
   // false when there are too many.
   bool split_line(std::string_view line);
