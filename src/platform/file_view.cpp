@@ -59,7 +59,7 @@ void install_handler() {
   g_page_size = FileView::page_size();
   struct sigaction action = {};
   action.sa_sigaction = on_bus_error;
-  action.sa_flags = SA_SIGINFO | SA_ONSTACK | SA_NODEFER;
+  action.sa_flags = SA_SIGINFO | SA_ONSTACK;
   sigemptyset(&action.sa_mask);
   ::sigaction(SIGBUS, &action, &g_previous_handler);
 }
