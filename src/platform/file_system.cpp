@@ -203,6 +203,7 @@ bool WritableFile::create_exclusive(const std::string& path) {
 }
 
 bool WritableFile::create_anonymous(const std::string& directory) {
+  start(directory);
 #ifdef O_TMPFILE
   int fd = retry([&] { return file_env().open(directory.c_str(), O_RDWR | O_TMPFILE | O_CLOEXEC, 0600); });
   if (fd >= 0) {

@@ -1,6 +1,7 @@
-// A file mapped for reading that another process shortens meanwhile: the
-// reader sees zeros past the new end and is told, instead of the process
-// being stopped by a bus error.
+// The file layer's own promises: a file mapped for reading that another
+// process shortens meanwhile reads as zeros past the new end and says so,
+// instead of the process being stopped by a bus error; a scratch file made
+// again after a failure starts without that failure.
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -35,6 +36,16 @@ TEST(FileView, FileShortenedWhileViewedReadsAsZerosAndSaysSo) {
   EXPECT_TRUE(view.shortened());
   view.unmap();
   EXPECT_TRUE(view.shortened());  // it stays said
+}
+
+TEST(ScratchFile, MadeAgainAfterAFailureStartsClean) {
+  TempStore store;
+  platform::WritableFile scratch;
+  EXPECT_FALSE(scratch.create_anonymous(store.work().string() + "/missing"));
+  EXPECT_FALSE(scratch.status().ok());
+  ASSERT_TRUE(scratch.create_anonymous(store.work().string()));
+  EXPECT_TRUE(scratch.status().ok());
+  EXPECT_TRUE(scratch.append("x", 1));
 }
 
 }  // namespace
