@@ -45,6 +45,7 @@ void note_column(int index, char type, int width, const char* name) {
 }
 
 void note_row() { ++g_figures.rows; }
+void note_rows(long long count) { g_figures.rows += count; }
 
 void note_value_cut(int index) {
   if (valid(index)) ++g_figures.column[index].cut;

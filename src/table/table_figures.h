@@ -24,6 +24,8 @@ void note_column(int index, char type, int width, const char* name);
 
 // One record went into the table, written afresh or copied.
 void note_row();
+// count records were copied into the table at once.
+void note_rows(long long count);
 
 // A value of column index did not fit its width: a text was cut, or a number
 // was written as blanks.

@@ -1,5 +1,7 @@
 #include "table/table_output.h"
 
+#include <cerrno>
+
 #include <cstring>
 #include <system_error>
 #include <utility>
@@ -181,6 +183,22 @@ void TableOutput::write_from_source(const void* data, size_t size, uint64_t sour
     return;
   }
   write(data, size);
+}
+
+bool TableOutput::agrees_at(uint64_t source_offset) {
+  if (matching_ && used_ > 0 && source_offset == written_ + used_) flush_buffer();
+  return matching_ && used_ == 0 && source_offset == written_;
+}
+
+void TableOutput::take_from_source(uint64_t size) {
+  if (source_.size() - written_ < size) {
+    // The old table changed while it was read: nothing of it is trusted.
+    platform::IoStatus changed;
+    changed.fail(EIO, "read", source_.path());
+    fail_from(changed);
+    return;
+  }
+  written_ += size;
 }
 
 bool TableOutput::equals_source() {

@@ -76,6 +76,15 @@ class TableOutput {
   // being compared or copied.
   void write_from_source(const void* data, size_t size, uint64_t source_offset);
 
+  // True when what is written so far agrees with the source up to
+  // source_offset and matching goes on there: bytes of the source from
+  // that offset can then be taken as written without being given.
+  bool agrees_at(uint64_t source_offset);
+  // Takes the next size bytes of the source as written (agrees_at held and
+  // nothing was written since). Bytes past the source's end make the
+  // output fail rather than come out short.
+  void take_from_source(uint64_t size);
+
   // Flushes; true when matching and all of the source was matched: the
   // file is still empty and what was written equals the source.
   bool equals_source();

@@ -6,7 +6,8 @@
 // Calling order: begin; preamble_value four times; add_column per column;
 // end_columns; then per record start_record and one put_text / put_number
 // per column in order (last set for the last column), or copy_record for a
-// whole previous record; then finish.
+// whole previous record (or note_copied for records the output took from the
+// old table itself); then finish.
 #ifndef QUIRE_TABLE_TABLE_WRITER_H_
 #define QUIRE_TABLE_TABLE_WRITER_H_
 
@@ -46,6 +47,12 @@ class TableWriter {
   virtual bool copies_as_is(const PreviousTableReader& previous) const = 0;
   // Copies previous's current record as it is (copies_as_is holds).
   virtual void copy_record(const PreviousTableReader& previous) = 0;
+  // True when copy_record would write previous's current record as the
+  // very bytes it has in the old table, line end included.
+  virtual bool copies_unchanged(const PreviousTableReader& previous) const = 0;
+  // count records were copied unchanged without copy_record, their bytes
+  // taken from the old table by the output itself.
+  virtual void note_copied(int count) = 0;
   // Completes the table (the file header's final state, an end mark).
   virtual void finish() = 0;
   // The bytes at the start that finish rewrites in place.

@@ -70,6 +70,10 @@ bool CsvTableWriter::copies_as_is(const PreviousTableReader& previous) const {
   return dynamic_cast<const CsvPreviousReader*>(&previous) != nullptr;
 }
 
+bool CsvTableWriter::copies_unchanged(const PreviousTableReader& previous) const {
+  return previous.raw_with_end().size() == previous.raw().size() + 2;  // CR LF
+}
+
 void CsvTableWriter::copy_record(const PreviousTableReader& previous) {
   std::string_view line = previous.raw_with_end();
   if (line.size() == previous.raw().size() + 2) {

@@ -22,6 +22,8 @@ class CsvTableWriter final : public TableWriter {
   void put_number(const FieldSpec& field, const char* text, size_t length, bool last) override;
   bool copies_as_is(const PreviousTableReader& previous) const override;
   void copy_record(const PreviousTableReader& previous) override;
+  bool copies_unchanged(const PreviousTableReader& previous) const override;
+  void note_copied(int) override {}
   void finish() override {}
   uint64_t rewritten_prefix() const override { return 0; }
 

@@ -27,6 +27,8 @@ class DbfTableWriter final : public TableWriter {
   void put_number(const FieldSpec& field, const char* text, size_t length, bool last) override;
   bool copies_as_is(const PreviousTableReader& previous) const override;
   void copy_record(const PreviousTableReader& previous) override;
+  bool copies_unchanged(const PreviousTableReader&) const override { return true; }
+  void note_copied(int count) override { record_count_ += static_cast<uint32_t>(count); }
   void finish() override;
   uint64_t rewritten_prefix() const override { return kDbfHeaderSize; }
 
