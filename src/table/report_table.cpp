@@ -378,8 +378,8 @@ void ReportTable::Impl::put_value(const FieldSpec& field, const Value& value) {
         text = std::string_view(number, static_cast<size_t>(r.ptr - number));
       } else if (value.kind == Value::kInt) {
         text = std::string_view(number, format_int(number, value.integer));
-      } else if (value.kind == Value::kNone) {
-        text = {};
+      } else if (value.kind == Value::kNone || text.data() == nullptr) {
+        text = "";  // writers are never handed a null text
       }
       writer_->put_text(field, text.data(), text.size(), last);
       return;
@@ -723,6 +723,10 @@ void ReportTable::write_field(int is_first, const char* text) {
 }
 
 void ReportTable::write_field(int is_first, const char* text, size_t length) {
+  if (text == nullptr) {
+    text = "";
+    length = 0;
+  }
   impl_->write_text(is_first, text, length);
 }
 
