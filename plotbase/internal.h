@@ -66,6 +66,8 @@ struct FileIdentity {
 };
 FileIdentity identity_of(const struct stat& st);
 
+class PieceReadAhead;
+
 // ---- connections -------------------------------------------------------------------
 
 enum Kind : int { kMarker = 0, kModel = 1, kOrder = 2, kPiece = 3 };
@@ -98,6 +100,12 @@ enum StmtId : int {
   kStmtPieceHeader,
   kStmtCount
 };
+
+// The SQL of the prepared statement id.
+std::string statement_sql(int id);
+// The URI that opens the area file at path read-only as an immutable file
+// (sqlite3_open_v2 with SQLITE_OPEN_URI).
+std::string file_uri(const std::string& path);
 
 // The columns that come before the record columns in the statements that
 // walk a table (kStmtMarkerPieces, kStmtModelPieces).
@@ -195,6 +203,13 @@ struct Conn {
     int64_t gap_marker = 0, gap_position = 0;
     int64_t marker = 0, position = 0;  // the pending row's key
   } pieces;
+  // The rows after the pending one, read ahead by a thread of their own
+  // while the caller walks the markers in order (null until such a walk,
+  // or when it failed; never for an area with faults). Pieces read
+  // directly in a row without a search count up to starting it.
+  std::unique_ptr<PieceReadAhead> read_ahead;
+  bool read_ahead_off = false;
+  int64_t in_order_reads = 0;
   // The item each kind's lookup found last: opening it needs no query.
   ItemRow found[kItemKinds];
   // The id the scan statement of each kind is positioned at (0: reset).

@@ -2,8 +2,10 @@
 // the piece overrides and the splices.
 #include <cstdlib>
 #include <cstring>
+#include <new>
 
 #include "internal.h"
+#include "piece_read_ahead.h"
 
 namespace plotbase {
 namespace {
@@ -53,6 +55,31 @@ int fetch_pending(Conn* conn, sqlite3_stmt* s, bool after_row) {
   return PB_FAIL_DB(conn->db);
 }
 
+// The end of a marker's pieces.
+int no_more_pieces() {
+  PB_FAIL_MSG(kErrEndOfList, "no more pieces");
+  return 0;
+}
+
+// Rows read directly in a row without a search before the rest are read
+// ahead: a walk of the markers in order, not the few pieces of a lookup.
+constexpr int64_t kReadAheadAfter = 64;
+// Rows a read-ahead may drop beyond those it serves before it stops: it
+// runs ahead of a walk that skips most markers.
+constexpr int64_t kReadAheadWaste = 16384;
+
+void drop_read_ahead(Conn* conn) {
+  conn->read_ahead.reset();
+  conn->read_ahead_off = true;
+}
+
+// Starts (or restarts) reading ahead from the key after (marker, position).
+void start_read_ahead(Conn* conn, int64_t marker, int64_t position) {
+  conn->in_order_reads = 0;
+  if (!conn->read_ahead) conn->read_ahead.reset(new (std::nothrow) PieceReadAhead(conn->path, conn->identity));
+  if (!conn->read_ahead || !conn->read_ahead->start(marker, position + 1)) drop_read_ahead(conn);
+}
+
 int read_piece(ItemSlot* slot, unsigned char* piece, bool first) {
   if (!piece) return PB_FAIL_MSG(kErrBadArgument, "null piece record");
   if (first) slot->piece_next_position = 0;
@@ -64,6 +91,30 @@ int read_piece(ItemSlot* slot, unsigned char* piece, bool first) {
   if (!s) return pb_error.code;
   Conn::PieceCursor& c = conn->pieces;
   int64_t marker = slot->id, position = slot->piece_next_position;
+  PieceReadAhead* ahead = conn->read_ahead.get();
+  if (ahead && ahead->streaming()) {
+    int64_t at = 0;
+    switch (ahead->take(marker, position, piece, &at)) {
+      case PieceReadAhead::Take::kRow:
+        slot->piece_next_position = at + 1;
+        return 1;
+      case PieceReadAhead::Take::kEnd:
+        return no_more_pieces();
+      case PieceReadAhead::Take::kFailed:
+        // Read directly: an error of the file shows there as it would have.
+        drop_read_ahead(conn);
+        break;
+      case PieceReadAhead::Take::kBehind:
+        // The stream reads no faster than the caller uses the rows: the
+        // caller reads the next few hundred itself while the stream goes
+        // on beyond them.
+        if (!ahead->start(marker + ahead->hop_markers(), 0)) drop_read_ahead(conn);
+        break;
+      case PieceReadAhead::Take::kUnknown:
+        if (ahead->dropped() > ahead->served() + kReadAheadWaste) ahead->stop();
+        break;
+    }
+  }
   // The pending row is the first at or after the wanted key when no row
   // lies between: then no search is needed.
   bool usable = c.valid && key_le(c.gap_marker, c.gap_position, marker, position) &&
@@ -72,6 +123,7 @@ int read_piece(ItemSlot* slot, unsigned char* piece, bool first) {
     // Search by marker only (the statement then has no per-row test) and
     // step over the pieces already read, which only an interleaved walk of
     // two open markers makes necessary.
+    conn->in_order_reads = 0;
     sqlite3_reset(s);
     sqlite3_bind_int64(s, 1, marker);
     c.valid = true;
@@ -82,16 +134,19 @@ int read_piece(ItemSlot* slot, unsigned char* piece, bool first) {
       c.gap_position = c.position + 1;
       r = fetch_pending(conn, s, true);
     }
-    if (r != 1) return r;
+    if (r != 1) {
+      drop_read_ahead(conn);
+      return r;
+    }
   }
-  if (c.at_end || c.marker != marker) {
-    PB_FAIL_MSG(kErrEndOfList, "no more pieces");
-    return 0;
-  }
+  if (c.at_end || c.marker != marker) return no_more_pieces();
   fill_record(s, kPieceMarkerColumn + 1, kMarkerPiecesTable, piece, rec::marker_piece::kSize);
   slot->piece_next_position = c.position + 1;
   c.gap_marker = c.marker;
   c.gap_position = c.position + 1;
+  if (usable && ++conn->in_order_reads >= kReadAheadAfter && !conn->read_ahead_off && !conn->has_faults &&
+      !(conn->read_ahead && conn->read_ahead->streaming()))
+    start_read_ahead(conn, c.marker, c.position);
   // Fetch ahead; a failure here only makes the next read search again.
   fetch_pending(conn, s, true);
   return 1;

@@ -9,13 +9,14 @@
 #include <vector>
 
 #include "internal.h"
+#include "piece_read_ahead.h"
 
 namespace plotbase {
 
 namespace {
 constexpr const char* kSource = "plotbase/store.cpp";
+}  // namespace
 
-// The SQL of every prepared statement, by StmtId.
 std::string statement_sql(int id) {
   static const char* const tables[kItemKinds] = {"markers", "models", "orders"};
   // The ItemRow columns of each kind (see internal.h).
@@ -82,7 +83,6 @@ std::string statement_sql(int id) {
   }
 }
 
-// URI form of a file path for sqlite3_open_v2 with SQLITE_OPEN_URI.
 std::string file_uri(const std::string& path) {
   std::string uri = "file:";
   static const char hex[] = "0123456789ABCDEF";
@@ -97,6 +97,8 @@ std::string file_uri(const std::string& path) {
   }
   return uri + "?immutable=1";
 }
+
+namespace {
 
 // ---- the table of area connections ----------------------------------------
 
@@ -209,6 +211,7 @@ void StatementCache::clear() {
 Conn::Conn() : stmts(kStmtCount, statement_sql) {}
 
 Conn::~Conn() {
+  read_ahead.reset();  // joins its thread
   stmts.clear();
   if (db) sqlite3_close_v2(db);
 }
