@@ -87,15 +87,23 @@ TEST(CsvTable, LayoutWithQuotesDoubled) {
       read_file(path));
 }
 
+// Opens the table at path with the preamble value four times and the
+// columns Name (text), a whole number and Time (text) of the given widths.
+ReportTable& open_name_number_time(const std::string& path, const char* preamble, int name_width,
+                                   const char* number_name, int time_width) {
+  ReportTable& t = report_table();
+  EXPECT_EQ(1, t.open_report_output(path.c_str(), "Name", "Time", 0));
+  for (int i = 0; i < 4; ++i) t.write_preamble_value(i == 3, preamble);
+  t.define_field(0, 'C', name_width, 0, "Name");
+  t.define_field(0, 'N', 5, 0, number_name);
+  t.define_field(1, 'C', time_width, 0, "Time");
+  return t;
+}
+
 TEST(CsvTable, TextValuesInEveryPosition) {
   TempStore store;
   std::string path = store.path("out.csv");
-  ReportTable& t = report_table();
-  ASSERT_EQ(1, t.open_report_output(path.c_str(), "Name", "Time", 0));
-  for (int i = 0; i < 4; ++i) t.write_preamble_value(i == 3, "v");
-  t.define_field(0, 'C', 20, 0, "Name");
-  t.define_field(0, 'N', 5, 0, "Piece");
-  t.define_field(1, 'C', 8, 0, "Time");
+  ReportTable& t = open_name_number_time(path, "v", 20, "Piece", 8);
   const std::string long_text(5000, 'x');
   ::testing::internal::CaptureStderr();
   t.write_field(1, "a");
@@ -172,12 +180,7 @@ TEST(DbaseTable, LayoutByteForByte) {
 TEST(DbaseTable, RecordsStayWholeAcrossOutputBuffers) {
   TempStore store;
   std::string path = store.path("out.dbf");
-  ReportTable& t = report_table();
-  ASSERT_EQ(1, t.open_report_output(path.c_str(), "Name", "Time", 0));
-  for (int i = 0; i < 4; ++i) t.write_preamble_value(i == 3, "p");
-  t.define_field(0, 'C', 7, 0, "Name");
-  t.define_field(0, 'N', 5, 0, "Count");
-  t.define_field(1, 'C', 4, 0, "Time");
+  ReportTable& t = open_name_number_time(path, "p", 7, "Count", 4);
   const char kLetters[] = "abcdefghijklmnopqrstuvwxyz";
   constexpr int kRecords = 40000;  // 680,000 bytes: past two boundaries
   std::string expected;
