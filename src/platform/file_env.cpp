@@ -15,7 +15,6 @@ namespace {
 class PosixFileEnv final : public FileEnv {
  public:
   int open(const char* path, int flags, mode_t mode) override { return ::open(path, flags, mode); }
-  ssize_t read(int fd, void* data, size_t size) override { return ::read(fd, data, size); }
   ssize_t pread(int fd, void* data, size_t size, off_t offset) override {
     return ::pread(fd, data, size, offset);
   }

@@ -17,7 +17,7 @@ namespace quire::platform {
 enum class FileCall {
   kCreate,         // open with O_CREAT
   kOpen,           // open of an existing file or directory
-  kRead,           // read, pread
+  kRead,           // pread
   kWrite,          // write, pwrite, copy inside the system
   kSync,           // fsync of a file
   kSyncDirectory,  // fsync of a directory
@@ -37,7 +37,6 @@ class FileEnv {
   // Each call does what its POSIX namesake does and returns the same: -1 (or
   // a negative count) with errno set on failure.
   virtual int open(const char* path, int flags, mode_t mode) = 0;
-  virtual ssize_t read(int fd, void* data, size_t size) = 0;
   virtual ssize_t pread(int fd, void* data, size_t size, off_t offset) = 0;
   virtual ssize_t write(int fd, const void* data, size_t size) = 0;
   virtual ssize_t pwrite(int fd, const void* data, size_t size, off_t offset) = 0;

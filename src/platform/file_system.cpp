@@ -178,13 +178,6 @@ bool ReadableFile::open(const std::string& path) {
   return true;
 }
 
-long ReadableFile::read(void* data, size_t size) {
-  if (fd_ < 0) return -1;
-  ssize_t n = retry([&] { return file_env().read(fd_, data, size); });
-  if (n < 0) status_.fail(errno, "read", path_);
-  return static_cast<long>(n);
-}
-
 long ReadableFile::read_at(uint64_t offset, void* data, size_t size) {
   if (fd_ < 0) return -1;
   ssize_t n = retry([&] { return file_env().pread(fd_, data, size, static_cast<off_t>(offset)); });

@@ -97,9 +97,8 @@ class ReadableFile : public FileHandle {
   // The size when opened.
   uint64_t size() const { return size_; }
 
-  // Reads up to size bytes; returns the count, 0 at the end, -1 on failure.
-  long read(void* data, size_t size);
-  // Reads up to size bytes at offset; the same results.
+  // Reads up to size bytes at offset; returns the count, 0 at the end, -1
+  // on failure.
   long read_at(uint64_t offset, void* data, size_t size);
   void close() { close_handle(); }
 

@@ -163,15 +163,19 @@ inline void trim_value(const char** data, size_t* length, bool trim_quotes) {
   *length = n;
 }
 
-void PreviousTableReader::add_value(const char* data, size_t length, bool trim_quotes) {
+void PreviousTableReader::store_value(size_t slot, const char* data, size_t length, bool trim_quotes) {
   trim_value(&data, &length, trim_quotes);
   char* out = value_space();
   if (length > 0 && out != data) std::memmove(out, data, length);
   out[length] = '\0';
-  values_[static_cast<size_t>(value_count_)] = out;
-  value_lengths_[static_cast<size_t>(value_count_)] = length;
-  ++value_count_;
+  values_[slot] = out;
+  value_lengths_[slot] = length;
   value_text_used_ += length + 1;
+}
+
+void PreviousTableReader::add_value(const char* data, size_t length, bool trim_quotes) {
+  store_value(static_cast<size_t>(value_count_), data, length, trim_quotes);
+  ++value_count_;
 }
 
 void PreviousTableReader::limit_values(int n) {
@@ -188,18 +192,8 @@ void PreviousTableReader::set_key_and_time(const char* key, size_t key_length, c
                                            size_t time_length, bool trim_quotes) {
   value_count_ = value_limit_;
   value_text_used_ = 0;
-  const size_t slots[2] = {static_cast<size_t>(key_index_), static_cast<size_t>(time_index_)};
-  const char* data[2] = {key, time};
-  size_t lengths[2] = {key_length, time_length};
-  for (int v = 0; v < 2; ++v) {
-    trim_value(&data[v], &lengths[v], trim_quotes);
-    char* out = value_space();
-    std::memcpy(out, data[v], lengths[v]);
-    out[lengths[v]] = '\0';
-    values_[slots[v]] = out;
-    value_lengths_[slots[v]] = lengths[v];
-    value_text_used_ += lengths[v] + 1;
-  }
+  store_value(static_cast<size_t>(key_index_), key, key_length, trim_quotes);
+  store_value(static_cast<size_t>(time_index_), time, time_length, trim_quotes);
 }
 
 bool PreviousTableReader::find_columns(const char* key_column, const char* time_column) {

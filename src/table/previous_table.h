@@ -215,6 +215,8 @@ class PreviousTableReader {
 
  private:
   void clear_record();
+  // Stores a value (trimmed as add_value trims it) as value slot.
+  void store_value(size_t slot, const char* data, size_t length, bool trim_quotes);
 
   // Checks the loaded record's key against the key before it.
   bool key_in_order();

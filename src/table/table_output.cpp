@@ -177,8 +177,7 @@ bool TableOutput::match_source(const std::string& source_path, uint64_t rewritte
 }
 
 void TableOutput::write_from_source(const void* data, size_t size, uint64_t source_offset) {
-  if (matching_ && used_ > 0 && source_offset == written_ + used_) flush_buffer();
-  if (matching_ && used_ == 0 && source_offset == written_ && source_.size() - written_ >= size) {
+  if (agrees_at(source_offset) && source_.size() - written_ >= size) {
     written_ += size;
     return;
   }

@@ -62,9 +62,6 @@ class FaultyFileEnv final : public platform::FileEnv {
     }
     return fails((flags & O_CREAT) ? FileCall::kCreate : FileCall::kOpen) ? -1 : base().open(path, flags, mode);
   }
-  ssize_t read(int fd, void* data, size_t size) override {
-    return fails(FileCall::kRead) ? -1 : base().read(fd, data, size);
-  }
   ssize_t pread(int fd, void* data, size_t size, off_t offset) override {
     return fails(FileCall::kRead) ? -1 : base().pread(fd, data, size, offset);
   }

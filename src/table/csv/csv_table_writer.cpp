@@ -76,7 +76,7 @@ bool CsvTableWriter::copies_unchanged(const PreviousTableReader& previous) const
 
 void CsvTableWriter::copy_record(const PreviousTableReader& previous) {
   std::string_view line = previous.raw_with_end();
-  if (line.size() == previous.raw().size() + 2) {
+  if (copies_unchanged(previous)) {
     out_.write_from_source(line.data(), line.size(), previous.raw_offset());
   } else {
     // A line that ended in LF alone gets its CR LF.
