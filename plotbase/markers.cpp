@@ -87,9 +87,6 @@ int read_piece(ItemSlot* slot, unsigned char* piece, bool first) {
   slot->piece_reads = read + 1;
   if (slot->faults.piece_at == read) return PB_FAIL_MSG(kErrFault, "fault: piece_at");
   Conn* conn = slot->conn.get();
-  sqlite3_stmt* s = conn->stmt(kStmtMarkerPieces);
-  if (!s) return pb_error.code;
-  Conn::PieceCursor& c = conn->pieces;
   int64_t marker = slot->id, position = slot->piece_next_position;
   PieceReadAhead* ahead = conn->read_ahead.get();
   if (ahead && ahead->streaming()) {
@@ -115,6 +112,10 @@ int read_piece(ItemSlot* slot, unsigned char* piece, bool first) {
         break;
     }
   }
+  // Read directly, through the connection's own cursor.
+  sqlite3_stmt* s = conn->stmt(kStmtMarkerPieces);
+  if (!s) return pb_error.code;
+  Conn::PieceCursor& c = conn->pieces;
   // The pending row is the first at or after the wanted key when no row
   // lies between: then no search is needed.
   bool usable = c.valid && key_le(c.gap_marker, c.gap_position, marker, position) &&

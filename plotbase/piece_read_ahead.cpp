@@ -76,15 +76,7 @@ bool PieceReadAhead::start(int64_t marker, int64_t position) {
   tail_seen_ = tail_published_.load(std::memory_order_acquire);
   head_ = tail_seen_;
   head_published_.store(head_, std::memory_order_release);
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    command_generation_ = ++generation_;
-    command_streams_ = true;
-    command_marker_ = marker;
-    command_position_ = position;
-    live_generation_.store(generation_, std::memory_order_relaxed);
-  }
-  changed_.notify_all();
+  command(true, marker, position);
   streaming_ = true;
   gap_marker_ = marker;
   gap_position_ = position;
@@ -95,10 +87,16 @@ bool PieceReadAhead::start(int64_t marker, int64_t position) {
 void PieceReadAhead::stop() {
   if (!streaming_) return;
   streaming_ = false;
+  command(false, 0, 0);
+}
+
+void PieceReadAhead::command(bool streams, int64_t marker, int64_t position) {
   {
     std::lock_guard<std::mutex> lock(mutex_);
     command_generation_ = ++generation_;
-    command_streams_ = false;
+    command_streams_ = streams;
+    command_marker_ = marker;
+    command_position_ = position;
     live_generation_.store(generation_, std::memory_order_relaxed);
   }
   changed_.notify_all();

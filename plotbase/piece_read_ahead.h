@@ -86,6 +86,9 @@ class PieceReadAhead {
   static constexpr uint32_t kPublishEvery = 16;
   static constexpr int64_t kHopRows = 512;
 
+  // Gives the thread a new command, of a new generation: stream from
+  // (marker, position), or idle.
+  void command(bool streams, int64_t marker, int64_t position);
   // Looks a moment for rows the thread published beyond head_.
   bool row_ready();
   void advance_head();

@@ -27,12 +27,6 @@ double load_le_f64(const char* p) { return std::bit_cast<double>(load_le(p, 8));
 
 bool in(int code, int lo, int hi) { return code >= lo && code <= hi; }
 
-std::string_view trim_blanks(std::string_view s) {
-  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-  while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
-  return s;
-}
-
 // A short, printable rendering of a value for error messages.
 std::string shown(std::string_view s) {
   std::string out = "\"";
@@ -45,6 +39,12 @@ std::string shown(std::string_view s) {
 }
 
 }  // namespace
+
+std::string_view trim_blanks(std::string_view s) {
+  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
+  while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
+  return s;
+}
 
 bool value_type(int code, ValueType* type) {
   using T = ValueType;

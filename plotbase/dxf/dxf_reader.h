@@ -57,7 +57,6 @@ class Reader {
   const std::string& error() const { return error_; }
   // Where the last group read starts: "line N" (ASCII) or "byte N" (binary).
   std::string where() const;
-  bool binary() const { return binary_; }
 
  private:
   void start();
@@ -83,6 +82,9 @@ class Reader {
   uint64_t group_byte_ = 0;  // binary: offset of the last group's code
   std::string error_;
 };
+
+// text without the blanks and tabs around it.
+std::string_view trim_blanks(std::string_view text);
 
 // Strict, locale-free numbers: optional blanks around an optional sign and
 // the digits, nothing else; reals finite. False when text is not one.

@@ -151,9 +151,12 @@ class PatternImporter {
       : options_(options), warnings_(warnings) {}
 
   bool begin(std::string* error);
-  bool add_file(const PatternSource& source, std::string* error);
+  // Adds the pattern file of source: its model, pieces and, when a marker
+  // is read, its placements. False with error() set when it cannot.
+  bool add_file(const PatternSource& source);
   bool finish(std::string* error);
   AreaData& area() { return area_; }
+  const std::string& error() const { return error_; }
 
  private:
   bool text(const std::string& raw, size_t max, std::string* out, const std::string& where, bool required = false);
@@ -163,15 +166,12 @@ class PatternImporter {
   }
   bool choose_units(const PatternFile& file, Unit* unit);
   bool add_piece_name(const std::string& name, const std::string& where, size_t index);
-  bool add_marker(const PatternFile& file, const std::vector<std::string>& piece_names,
-                  const std::vector<std::string>& categories, const std::vector<std::string>& sizes, Unit unit);
 
   const PatternImportOptions& options_;
   std::vector<std::string>* warnings_;
   std::string error_;
   std::string file_;  // the file being read, for messages
   AreaData area_;
-  bool have_notation_ = false;
   std::unordered_map<std::string, size_t> piece_names_;  // folded name -> index in area_.pieces
   std::unordered_map<std::string, size_t> model_names_;  // folded name -> index in area_.models
   int32_t now_ = 0;
@@ -179,7 +179,6 @@ class PatternImporter {
   MarkerData marker_;
   double min_x_ = 0, min_y_ = 0, max_x_ = 0, max_y_ = 0;  // area units
   bool have_extent_ = false;
-  int64_t placed_ = 0;
   std::vector<int64_t> notch_counts_ = std::vector<int64_t>(rec::marker_analysis::kNotchSlots, 0);
   int64_t drill_holes_ = 0, cut_outs_ = 0, corners_ = 0;
 };
@@ -258,7 +257,7 @@ bool PatternImporter::add_piece_name(const std::string& name, const std::string&
   return true;
 }
 
-bool PatternImporter::add_file(const PatternSource& source, std::string* error) {
+bool PatternImporter::add_file(const PatternSource& source) {
   file_ = source.name;
   PatternFile file;
   std::string why;
@@ -277,16 +276,14 @@ bool PatternImporter::add_file(const PatternSource& source, std::string* error) 
     }
     return std::make_unique<dxf::Reader>(f, true);
   };
-  if (!dxf::read_pattern(open, &file, &file_warnings, &why)) return *error = file_ + ": " + why, false;
+  if (!dxf::read_pattern(open, &file, &file_warnings, &why)) return fail(file_ + ": " + why);
   if (warnings_)
     for (const std::string& w : file_warnings) warnings_->push_back(file_ + ": " + w);
 
   Unit unit;
-  if (!choose_units(file, &unit)) return *error = error_, false;
-  if (!have_notation_) {
-    area_.notation = unit == Unit::kIn ? 1 : 0;
-    have_notation_ = true;
-  }
+  if (!choose_units(file, &unit)) return false;
+  // The first file's units are the area's.
+  if (area_.models.empty()) area_.notation = unit == Unit::kIn ? 1 : 0;
   // Lengths as the area keeps them (cm or in) and as the analysis keeps them (in).
   const double to_area = mm_per(unit) / (area_.notation == 1 ? kMmPerInch : 10);
   const double to_inch = mm_per(unit) / kMmPerInch;
@@ -301,39 +298,38 @@ bool PatternImporter::add_file(const PatternSource& source, std::string* error) 
   size_t model_index = area_.models.size();
   if (style_name && !style_name->empty()) {
     if (!text(*style_name, kNameChars, &model.name, file_ + ": style text Style Name", true))
-      return *error = error_, false;
+      return false;
   } else if (!area_.name.empty() && area_.models.empty()) {
     model.name = cut(area_.name, kNameChars);
   } else {
     // Named after the file: its name, cut to the field, as the store keeps it.
     std::string stem = file_stem(source.name), why;
     if (!store_text(stem, &model.name, &why) || model.name.empty())
-      return *error = file_ + ": no Style Name text, and the file name cannot name the style: " + why, false;
+      return fail(file_ + ": no Style Name text, and the file name cannot name the style: " + why);
     model.name = cut(model.name, kNameChars);
   }
   std::string model_label = file_ + ": " + item_label("models", model_index, model.name);
   {
     auto [it, inserted] = model_names_.emplace(folded(model.name), model_index);
     if (!inserted)
-      return *error = model_label + ": name: duplicates " +
+      return fail(model_label + ": name: duplicates " +
                       item_label("models", it->second, area_.models[it->second].name) +
-                      " (names are compared without regard to case)",
-             false;
+                      " (names are compared without regard to case)");
   }
   if (area_.name.empty()) area_.name = model.name;
   model.modified = now_;
   model.created = creation_time(find_text(st, "Creation Date"), find_text(st, "Creation Time"));
   if (const std::string* author = find_text(st, "Author"))
     if (!text(cut(*author, kUserChars), kUserChars, &model.user_created, model_label + ": user_created"))
-      return *error = error_, false;
+      return false;
   std::string sample;
   if (sample_size && !text(*sample_size, kOrderSizeChars, &sample, model_label + ": Sample Size"))
-    return *error = error_, false;
+    return false;
   {
     std::string c1;
     if (sample_size) c1 = "Sample Size " + *sample_size;
     if (grade_rules) c1 += (c1.empty() ? "" : "; ") + std::string("Grade Rule Table ") + *grade_rules;
-    if (!text(c1, std::string::npos, &model.comment1, model_label + ": comment1")) return *error = error_, false;
+    if (!text(c1, std::string::npos, &model.comment1, model_label + ": comment1")) return false;
     model.comment1 = cut(model.comment1, kComment1Chars);
     std::string base = std::filesystem::path(source.name).filename().string();
     std::string c2;
@@ -360,26 +356,25 @@ bool PatternImporter::add_file(const PatternSource& source, std::string* error) 
                                         piece_name ? *piece_name : block.name) +
                   ": name",
               true))
-      return *error = error_, false;
+      return false;
     const std::string* size_text = find_text(block.texts, "Size");
     std::string size;
     if (size_text && !text(*size_text, kOrderSizeChars, &size,
                            file_ + ": " + item_label("orders", area_.orders.size(), model.name) + ": models[0].sizes[" +
                                std::to_string(sizes.size()) + "].size (block " + in_quotes(block.name) + ")"))
-      return *error = error_, false;
+      return false;
     if (!size_text) size = sample;
     auto [it, inserted] = group_of.emplace(name, groups.size());
     if (inserted) {
       size_t index = area_.pieces.size() + groups.size();
-      if (!add_piece_name(name, where, index)) return *error = error_, false;
+      if (!add_piece_name(name, where, index)) return false;
       groups.push_back({name, {}, {}});
     }
     PieceGroup& g = groups[it->second];
     for (size_t k = 0; k < g.sizes.size(); ++k)
       if (g.sizes[k] == size)
-        return *error = where + ": piece " + in_quotes(name) + " in size " + in_quotes(size) + " is also block " +
-                        in_quotes(file.blocks[g.blocks[k]].name),
-               false;
+        return fail(where + ": piece " + in_quotes(name) + " in size " + in_quotes(size) + " is also block " +
+                        in_quotes(file.blocks[g.blocks[k]].name));
     g.blocks.push_back(b);
     g.sizes.push_back(size);
     if (!size.empty() && std::find(sizes.begin(), sizes.end(), size) == sizes.end()) sizes.push_back(size);
@@ -401,7 +396,7 @@ bool PatternImporter::add_file(const PatternSource& source, std::string* error) 
     const std::string* material = find_text(block.texts, "Material");
     if (category && category->empty()) category = nullptr;
     if (const std::string* c = category ? category : material)
-      if (!text(*c, kCategoryChars, &piece.category, where + ": category")) return *error = error_, false;
+      if (!text(*c, kCategoryChars, &piece.category, where + ": category")) return false;
     std::string description;
     for (const PatternText& t : block.texts) {
       if (t.value.empty() || dxf::key_is(t, "Piece Name") || dxf::key_is(t, "Category") || dxf::key_is(t, "Size"))
@@ -412,13 +407,13 @@ bool PatternImporter::add_file(const PatternSource& source, std::string* error) 
       description += (description.empty() ? "" : "; ") + key + " " + t.value;
     }
     if (!text(description, std::string::npos, &piece.description, where + ": description"))
-      return *error = error_, false;
+      return false;
     piece.description = cut(piece.description, kDescriptionChars);
     ModelPieceData mp;
     mp.name = g.name;
     if (material && !text(*material, kFabricChars, &mp.fabric, model_label + ": pieces[" +
                                                                    std::to_string(model.pieces.size()) + "].fabric"))
-      return *error = error_, false;
+      return false;
     model.pieces.push_back(std::move(mp));
     for (size_t b2 : g.blocks) block_category[b2] = piece.category;
     area_.pieces.push_back(std::move(piece));
@@ -453,9 +448,8 @@ bool PatternImporter::add_file(const PatternSource& source, std::string* error) 
       mp.area = p.area * to_area * to_area;
       mp.perimeter = p.perimeter * to_area;
       if (block_size[p.block].size() > kMarkerPieceSizeChars)
-        return *error = where + ": size " + in_quotes(block_size[p.block]) + " is longer than " +
-                        std::to_string(kMarkerPieceSizeChars) + " characters",
-               false;
+        return fail(where + ": size " + in_quotes(block_size[p.block]) + " is longer than " +
+                        std::to_string(kMarkerPieceSizeChars) + " characters");
       mp.size = block_size[p.block];
       marker_.pieces.push_back(std::move(mp));
       MarkerAnalysisData& a = marker_.analysis;
@@ -472,7 +466,6 @@ bool PatternImporter::add_file(const PatternSource& source, std::string* error) 
       drill_holes_ += block.drill_holes;
       cut_outs_ += block.cut_outs;
       corners_ += block.corners;
-      ++placed_;
       double x0 = p.min_x * to_area, x1 = p.max_x * to_area, y0 = p.min_y * to_area, y1 = p.max_y * to_area;
       if (!have_extent_) {
         min_x_ = x0, max_x_ = x1, min_y_ = y0, max_y_ = y1;
@@ -511,7 +504,7 @@ bool PatternImporter::finish(std::string* error) {
     *out = static_cast<int32_t>(v);
     return true;
   };
-  if (!int16(placed_, "analysis.placed_pieces", &a.placed_pieces)) return false;
+  if (!int16(static_cast<int64_t>(marker_.pieces.size()), "analysis.placed_pieces", &a.placed_pieces)) return false;
   a.notch_counts.assign(notch_counts_.size(), 0);
   for (size_t i = 0; i < notch_counts_.size(); ++i)
     if (!int16(notch_counts_[i], "analysis.notch_counts", &a.notch_counts[i])) return false;
@@ -549,7 +542,7 @@ bool import_pattern_files(const std::vector<PatternSource>& files, const Pattern
   PatternImporter importer(options, warnings);
   if (!importer.begin(error)) return false;
   for (const PatternSource& source : files)
-    if (!importer.add_file(source, error)) return false;
+    if (!importer.add_file(source)) return *error = importer.error(), false;
   if (!importer.finish(error)) return false;
   AreaData& area = importer.area();
   AreaWriter writer;

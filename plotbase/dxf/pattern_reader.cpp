@@ -23,12 +23,6 @@ constexpr double kSamePoint = 1e-4;
 // Chords used for an arc whose length or extent cannot be had exactly.
 constexpr int kArcChords = 64;
 
-std::string_view trim(std::string_view s) {
-  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-  while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
-  return s;
-}
-
 bool iequal(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
   for (size_t i = 0; i < a.size(); ++i) {
@@ -42,7 +36,7 @@ bool iequal(std::string_view a, std::string_view b) {
 
 // The layer number of a layer name, or -1 for a name that is not a number.
 int layer_number(std::string_view name) {
-  name = trim(name);
+  name = trim_blanks(name);
   if (name.empty() || name.size() > 4) return -1;
   int n = 0;
   for (char c : name) {
@@ -55,10 +49,10 @@ int layer_number(std::string_view name) {
 bool split_text(std::string_view text, PatternText* out) {
   size_t colon = text.find(':');
   if (colon == std::string_view::npos) return false;
-  std::string_view key = trim(text.substr(0, colon));
+  std::string_view key = trim_blanks(text.substr(0, colon));
   if (key.empty()) return false;
   out->key.assign(key);
-  out->value.assign(trim(text.substr(colon + 1)));
+  out->value.assign(trim_blanks(text.substr(colon + 1)));
   return true;
 }
 
@@ -219,6 +213,22 @@ class PointSet {
     return false;
   }
   const std::vector<Point>& points() const { return points_; }
+  // The number of points (sealed) that lie within kSamePoint of one of the
+  // count vertices from first on, each point counted once. Each vertex
+  // looks only at the points in a window around its x, wide enough that
+  // no point the test takes lies outside it.
+  int32_t count_near(const Vertex* first, size_t count) const {
+    std::vector<char> hit(points_.size(), 0);
+    for (size_t i = 0; i < count; ++i) {
+      const Vertex& v = first[i];
+      auto it = std::lower_bound(points_.begin(), points_.end(), v.x - 2 * kSamePoint,
+                                 [](const Point& p, double x) { return p.x < x; });
+      for (; it != points_.end() && it->x <= v.x + 2 * kSamePoint; ++it)
+        if (std::fabs(v.x - it->x) <= kSamePoint && std::fabs(v.y - it->y) <= kSamePoint)
+          hit[static_cast<size_t>(it - points_.begin())] = 1;
+    }
+    return static_cast<int32_t>(std::count(hit.begin(), hit.end(), 1));
+  }
 
  private:
   std::vector<Point> points_;
@@ -241,7 +251,6 @@ class PatternParser {
   }
   bool walk(Reader& r, bool first);
   bool entity_group(const Group& g, bool first);
-  bool end_entity(bool first, const std::string& where);
   bool end_entity_first();
   bool end_entity_second();
   bool add_vertex(double x, double y, double bulge);
@@ -271,7 +280,6 @@ class PatternParser {
 
   // Second pass: the block being measured.
   std::unordered_map<std::string, size_t> inserted_;  // block name -> index in blocks
-  bool in_block_ = false;
   bool active_ = false;  // the block is an inserted one
   size_t block_ = 0;
   std::string block_name_;
@@ -293,10 +301,10 @@ bool PatternParser::walk(Reader& r, bool first) {
   Group g;
   while (r.next(&g)) {
     if (g.code == 0) {
-      if (in_entity_ && !end_entity(first, e_.where)) return false;
+      if (in_entity_ && !(first ? end_entity_first() : end_entity_second())) return false;
       in_entity_ = false;
       if (++entities_ > kMaxEntities) return fail(r.where(), "more than " + std::to_string(kMaxEntities) + " entities");
-      std::string_view type = trim(g.text);
+      std::string_view type = trim_blanks(g.text);
       if (type == "SECTION") {
         expect_section_name_ = true;
         section_ = Section::kOther;
@@ -319,7 +327,7 @@ bool PatternParser::walk(Reader& r, bool first) {
       continue;
     }
     if (expect_section_name_ && g.code == 2) {
-      std::string_view name = trim(g.text);
+      std::string_view name = trim_blanks(g.text);
       section_ = name == "HEADER" ? Section::kHeader
                  : name == "BLOCKS" ? Section::kBlocks
                  : name == "ENTITIES" ? Section::kEntities
@@ -328,8 +336,7 @@ bool PatternParser::walk(Reader& r, bool first) {
       continue;
     }
     if (section_ == Section::kHeader && first) {
-      if (g.code == 9) header_var_.assign(trim(g.text));
-      else if (header_var_ == "$ACADVER" && g.code == 1) out_->version.assign(trim(g.text));
+      if (g.code == 9) header_var_.assign(trim_blanks(g.text));
       else if (header_var_ == "$INSUNITS" && g.code == 70) out_->insunits = static_cast<int>(g.integer);
       continue;
     }
@@ -347,7 +354,7 @@ bool PatternParser::entity_group(const Group& g, bool first) {
   Entity& e = e_;
   switch (g.code) {
     case 1: e.text.assign(g.text); break;
-    case 2: e.name.assign(trim(g.text)); break;
+    case 2: e.name.assign(trim_blanks(g.text)); break;
     case 8: e.layer = layer_number(g.text); break;
     case 10:
       e.x = g.real;
@@ -432,10 +439,6 @@ void PatternParser::end_polyline() {
   lw_ = false;
 }
 
-bool PatternParser::end_entity(bool first, const std::string&) {
-  return first ? end_entity_first() : end_entity_second();
-}
-
 bool PatternParser::end_entity_first() {
   const Entity& e = e_;
   if (section_ == Section::kBlocks && e.type == "BLOCK") {
@@ -475,7 +478,6 @@ bool PatternParser::end_entity_second() {
   if (section_ != Section::kBlocks) return true;
   const std::string& type = e.type;
   if (type == "BLOCK") {
-    in_block_ = true;
     block_name_ = e.name;
     auto it = inserted_.find(e.name);
     active_ = it != inserted_.end();
@@ -498,7 +500,6 @@ bool PatternParser::end_entity_second() {
   if (type == "ENDBLK") {
     if (in_polyline_ || lw_) end_polyline();
     active_ = false;
-    in_block_ = false;
     return measure_block();
   }
   if (type == "VERTEX") {
@@ -573,17 +574,8 @@ bool PatternParser::measure_block() {
       signed_area += (p.x * q.y - q.x * p.y) / 2;
       if (p.bulge != 0) signed_area += arc_of(p, q).segment_area;
     }
-    int32_t corners = 0;
-    for (const Point& t : turn_points_.points()) {
-      for (size_t i = 0; i < boundary_.count; ++i) {
-        const Vertex& v = vertices_[boundary_.first + i];
-        if (std::fabs(v.x - t.x) <= kSamePoint && std::fabs(v.y - t.y) <= kSamePoint) {
-          ++corners;
-          break;
-        }
-      }
-    }
-    block.corners = corners;
+    // A corner is a turn point on the boundary.
+    block.corners = turn_points_.count_near(&vertices_[boundary_.first], boundary_.count);
   }
   for (size_t index : placements_of_[block_]) {
     Placement& pl = out_->placements[index];
@@ -620,7 +612,6 @@ bool PatternParser::measure_block() {
 
 bool PatternParser::first_pass(Reader& r) {
   if (!walk(r, true)) return false;
-  out_->binary = r.binary();
   if (out_->placements.empty()) return fail(r.where(), "no pattern pieces: ENTITIES holds no INSERT of a block");
   // The inserted blocks, in the order the INSERTs name them.
   for (size_t i = 0; i < insert_names_.size(); ++i) {

@@ -59,9 +59,7 @@ struct PatternBlock {
 };
 
 struct PatternFile {
-  std::string version;  // $ACADVER, e.g. AC1015
-  int insunits = -1;    // $INSUNITS, -1 when absent
-  bool binary = false;
+  int insunits = -1;  // $INSUNITS, -1 when absent
   std::vector<PatternText> style_texts;  // texts of ENTITIES, in file order
   std::vector<PatternBlock> blocks;      // inserted blocks, in file order
   std::vector<Placement> placements;     // INSERTs, in file order
