@@ -59,11 +59,6 @@ bool path_exists(const std::string& path) {
   return ::lstat(path.c_str(), &st) == 0;
 }
 
-bool is_directory(const std::string& path) {
-  struct stat st;
-  return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
 bool is_plain_file(const std::string& path) {
   struct stat st;
   return ::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
@@ -157,9 +152,7 @@ void FileHandle::close_handle() {
 // ---- ReadableFile -----------------------------------------------------------
 
 bool ReadableFile::open(const std::string& path) {
-  close();
-  status_ = IoStatus();
-  path_ = path;
+  start(path);
   FileEnv& env = file_env();
   // Not blocking: a pipe or device at the path must not stall the run; only
   // regular files are read.
@@ -340,6 +333,18 @@ bool WritableFile::append_from(ReadableFile& source, uint64_t length) {
     }
     if (!append(block.data(), static_cast<size_t>(got))) return false;
     done += static_cast<uint64_t>(got);
+  }
+  return true;
+}
+
+bool WritableFile::append_contents_of(WritableFile& source, uint64_t length) {
+  std::vector<char> block(kCopyBlock);
+  for (uint64_t offset = 0; offset < length;) {
+    long got = source.read_at(offset, block.data(), block.size());
+    if (got < 0) return false;
+    if (got == 0) return length == kToEnd;
+    if (!append(block.data(), static_cast<size_t>(got))) return false;
+    offset += static_cast<uint64_t>(got);
   }
   return true;
 }

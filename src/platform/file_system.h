@@ -34,9 +34,6 @@ std::string directory_of(const std::string& path);
 // True when something (a file, a directory, a link, ...) exists at path.
 bool path_exists(const std::string& path);
 
-// True when path names a directory (following symbolic links).
-bool is_directory(const std::string& path);
-
 // True when path names a regular file itself (not a symbolic link).
 bool is_plain_file(const std::string& path);
 
@@ -148,6 +145,12 @@ class WritableFile : public FileHandle {
   long read_at(uint64_t offset, void* data, size_t size);
   // Appends the first length bytes of source, inside the system when it can.
   bool append_from(ReadableFile& source, uint64_t length);
+  // Appends source's bytes from its start, read back block by block with
+  // read_at: its first length bytes, or all up to its end with kToEnd. False
+  // when a read or a write fails (the failure is in that file's status) or
+  // source ends short of length (no status set).
+  static constexpr uint64_t kToEnd = UINT64_MAX;
+  bool append_contents_of(WritableFile& source, uint64_t length = kToEnd);
   // Asks the system to start writing the range out (a hint: a failure shows
   // at sync).
   void start_writeback(uint64_t offset, uint64_t length);

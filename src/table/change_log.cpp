@@ -1,8 +1,6 @@
 #include "table/change_log.h"
 
 #include <cerrno>
-#include <cstring>
-#include <vector>
 
 #include "platform/output_target.h"
 #include "quire/plotbase.h"
@@ -33,8 +31,8 @@ void ChangeLog::append(std::string_view text) {
   if (!file_.is_open()) return;
   pending_.append(text);
   if (pending_.size() < kMemoryLimit) return;
-  if (!spilling_) {
-    spilling_ = true;
+  if (before_spill_) before_spill_();
+  if (!spill_) {
     spill_.emplace();
     if (!spill_->create_anonymous(platform::directory_of(file_.path()))) return;  // kept in memory
   }
@@ -51,21 +49,15 @@ void ChangeLog::log_change(const char* word, const char* name) {
   append("\"\r\n");
 }
 
-bool ChangeLog::change_may_write_file(const char* word, const char* name) const {
-  return file_.is_open() && pending_.size() + std::strlen(word) + std::strlen(name) + 6 >= kMemoryLimit;
-}
-
 void ChangeLog::forget_lines() {
   pending_.clear();
   // Lines moved out of memory go with their unnamed file.
   spill_.reset();
-  spilling_ = false;
 }
 
 void ChangeLog::discard() {
   file_.close();
   spill_.reset();
-  spilling_ = false;
   committed_ = false;
   pending_.clear();
   pending_.shrink_to_fit();
@@ -74,19 +66,12 @@ void ChangeLog::discard() {
 bool ChangeLog::append_spilled(platform::IoStatus* status) {
   uint64_t total = 0;
   if (!spill_ || !spill_->is_open() || !spill_->current_size(&total) || total == 0) return true;
-  std::vector<char> block(kMemoryLimit);
-  uint64_t offset = 0;
-  while (offset < total) {
-    long got = spill_->read_at(offset, block.data(), block.size());
-    if (got <= 0) {
-      status->fail(spill_->status().ok() ? EIO : spill_->status().error, "read back the change lines for",
-                   file_.path());
-      return false;
-    }
-    if (!file_.append(block.data(), static_cast<size_t>(got))) return false;
-    offset += static_cast<uint64_t>(got);
-  }
-  return true;
+  if (file_.append_contents_of(*spill_, total)) return true;
+  // A failed write is in the log's status, for the caller to report.
+  if (file_.status().ok())
+    status->fail(spill_->status().ok() ? EIO : spill_->status().error, "read back the change lines for",
+                 file_.path());
+  return false;
 }
 
 bool ChangeLog::commit(platform::IoStatus* status) {

@@ -9,9 +9,11 @@
 #define QUIRE_TABLE_CHANGE_LOG_H_
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "platform/file_system.h"
 
@@ -30,13 +32,15 @@ class ChangeLog {
   void open(const std::string& path);
   bool is_open() const { return file_.is_open(); }
 
+  // Calls before_spill each time held-back lines are about to go to a file,
+  // before any call on that file: what else writes files of the run can
+  // finish first, keeping the order of file calls the same in every run.
+  void set_before_spill(std::function<void()> before_spill) { before_spill_ = std::move(before_spill); }
+
   // Holds back text for the log (nothing when it is not open).
   void append(std::string_view text);
   // Holds back one line "WORD: "name"" ended by CR LF.
   void log_change(const char* word, const char* name);
-  // True when that line may make the log write to a file: the lines held
-  // back are then moved out of memory.
-  bool change_may_write_file(const char* word, const char* name) const;
 
   // Forgets the lines held back; the log stays open.
   void forget_lines();
@@ -64,9 +68,9 @@ class ChangeLog {
 
   platform::WritableFile file_;
   // A new one for each run that spills: a failure of one run's spill file
-  // stays with it, not with the next run's.
+  // stays with it, not with the next run's. Present once the run spills.
   std::optional<platform::WritableFile> spill_;
-  bool spilling_ = false;
+  std::function<void()> before_spill_;
   std::string pending_;
   bool committed_ = false;
   uint64_t size_before_ = 0;

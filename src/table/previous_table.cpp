@@ -241,10 +241,8 @@ void PreviousTableReader::read_record() {
 }
 
 bool PreviousTableReader::key_in_order() {
-  char why[2 * kMaxNameReport + 96];
   if (*key_ == '\0') {
-    std::snprintf(why, sizeof why, "record %lld has no item name", records_loaded_);
-    damage_ = why;
+    record_damaged("record %lld has no item name", records_loaded_);
     return false;
   }
   // The records of one item follow each other: most keys equal the one
@@ -254,10 +252,8 @@ bool PreviousTableReader::key_in_order() {
   if (!last_key_.empty()) {
     const int order = pb_stricmp(key_, last_key_.c_str());
     if (order < 0) {
-      std::snprintf(why, sizeof why,
-                    "its item names are not in the store's order (record %lld, \"%.*s\", after \"%.*s\")",
-                    records_loaded_, kMaxNameReport, key_, kMaxNameReport, last_key_.c_str());
-      damage_ = why;
+      record_damaged("its item names are not in the store's order (record %lld, \"%.*s\", after \"%.*s\")",
+                     records_loaded_, kMaxNameReport, key_, kMaxNameReport, last_key_.c_str());
       return false;
     }
     continues_item_ = order == 0;

@@ -72,12 +72,6 @@ class ReportTable::Impl {
   void copy_remaining_previous();
   void drop_remaining_previous();
   int close();
-  // Logs a change; a change log about to move its lines out of memory
-  // into a file waits for the table's background write first.
-  void log_change(const char* word, const char* name) {
-    if (log_.change_may_write_file(word, name)) out_.settle();
-    log_.log_change(word, name);
-  }
   bool is_open() const { return open_; }
   bool restart_pending() const { return restart_pending_; }
   bool take_restart() {
@@ -148,7 +142,7 @@ class ReportTable::Impl {
   std::string last_deleted_;
   ChangeLog log_;
 
-  bool stream_ = false;
+  // Open only while a stream's table is written.
   platform::WritableFile stream_file_;
   platform::WritableFile spool_;  // a stream's table whose header comes last
 };
@@ -219,6 +213,9 @@ int ReportTable::Impl::open(const char* path, const char* key_column, const char
   // written: an unchanged rerun only links the path's table as OLD.DAT.
   if (previous_) out_.match_source(path_, writer_->rewritten_prefix());
   log_.open(kChangeLogName);
+  // A change log about to move its lines out of memory into a file waits
+  // for the table's background write first.
+  log_.set_before_spill([this] { out_.settle(); });
   // With no previous table to read, the table's writes are the only file
   // calls of the item loop (but for the change log's, which settles them
   // first): they can go on in the background.
@@ -254,7 +251,6 @@ void ReportTable::Impl::start_table() {
 }
 
 int ReportTable::Impl::open_stream(const platform::OutputTarget& target) {
-  stream_ = true;
   bool opened = target.standard_output ? stream_file_.open_standard_output()
                                        : stream_file_.open_stream(target.path);
   if (!opened) {
@@ -285,23 +281,9 @@ int ReportTable::Impl::close_stream() {
   platform::IoStatus status;
   bool ok = out_.flush();
   if (!ok) status = out_.status();
-  if (ok && spool_.is_open()) {
-    std::vector<char> block(TableOutput::kBufferSize);
-    for (uint64_t offset = 0;;) {
-      long got = spool_.read_at(offset, block.data(), block.size());
-      if (got < 0) {
-        ok = false;
-        status = spool_.status();
-        break;
-      }
-      if (got == 0) break;
-      if (!stream_file_.append(block.data(), static_cast<size_t>(got))) {
-        ok = false;
-        status = stream_file_.status();
-        break;
-      }
-      offset += static_cast<uint64_t>(got);
-    }
+  if (ok && spool_.is_open() && !stream_file_.append_contents_of(spool_)) {
+    ok = false;
+    status = stream_file_.status().ok() ? spool_.status() : stream_file_.status();
   }
   if (!stream_file_.close() && ok) {
     ok = false;
@@ -503,12 +485,12 @@ int ReportTable::Impl::reuse_previous_record(const char* item_name, const char* 
   // Records of items that sort before this one are gone from the store.
   while (!previous_exhausted() && pb_stricmp(item_name, previous_->key()) > 0) drop_previous_record();
   if (previous_exhausted() || pb_stricmp(item_name, previous_->key()) < 0) {
-    log_change("NEW", item_name);
+    log_.log_change("NEW", item_name);
     check_previous();
     return 1;
   }
   if (compare_ignoring_case(change_stamp, previous_->stamp()) != 0) {
-    log_change("CHANGED", item_name);
+    log_.log_change("CHANGED", item_name);
     // The records after the first that continue its item are the item's.
     do {
       previous_->read_record();
@@ -530,7 +512,7 @@ int ReportTable::Impl::reuse_previous_record(const char* item_name, const char* 
 void ReportTable::Impl::drop_previous_record() {
   // One line per item, not per record of it.
   if (last_deleted_.empty() || pb_stricmp(last_deleted_.c_str(), previous_->key()) != 0) {
-    log_change("DELETED", previous_->key());
+    log_.log_change("DELETED", previous_->key());
     last_deleted_ = previous_->key();
   }
   previous_->read_record();
@@ -570,7 +552,6 @@ void ReportTable::Impl::start_over(const std::string& why) {
     out_.attach(&replacement_.file());
   } else {
     restart_failure_ = status;  // close reports it
-    out_.attach(nullptr);
   }
   writer_ = make_table_writer(given_path_, out_);
   const std::vector<FieldSpec> fields = std::move(fields_);
@@ -596,7 +577,6 @@ int ReportTable::Impl::fail(const platform::IoStatus& status) {
 
 void ReportTable::Impl::abandon() {
   out_.attach(nullptr);  // no write on its way into a file about to go
-  stream_ = false;
   stream_file_.close();
   spool_.close();
   replacement_.abandon();
@@ -611,7 +591,7 @@ int ReportTable::Impl::close() {
   if (!open_) return 0;
   if (!header_complete_) finish_header();
   if (in_record()) pad_record();
-  if (stream_) return close_stream();
+  if (stream_file_.is_open()) return close_stream();
   if (!restart_failure_.ok()) return fail(restart_failure_);
   // A previous table that could not be read to its end gave items after
   // the failure as new: neither the table nor its log would be right.

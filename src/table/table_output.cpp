@@ -130,7 +130,7 @@ void TableOutput::flush_buffer() {
     job.writeback_length = written_ - writeback_start_;
     writeback_start_ = written_;
   }
-  if (background_ && !matching_ && start_job(job)) return;
+  if (background_ && start_job(job)) return;
   write_job(job);
   if (job.failed) fail_from(job.status);
 }

@@ -44,7 +44,7 @@ class TableOutput {
   void write_in_background();
 
   // Waits until the buffer on its way is in the file; a failure of it
-  // becomes status(). Ends the thread of background writes.
+  // becomes status().
   void settle();
 
   // The first failure of a write, a copy or a read of the old table (of a

@@ -44,6 +44,7 @@ PreviousTableReader::HeaderResult DbfPreviousReader::read_header(int) {
     if (width < 0) return drop_damaged("a column width is out of range");
     names_.emplace_back(descriptor, name_length);
     widths_.push_back(width);
+    starts_.push_back(static_cast<size_t>(1 + widths));  // after the deletion flag
     widths += width;
     input_->consume(kDbfDescriptorSize);
   }
@@ -51,9 +52,6 @@ PreviousTableReader::HeaderResult DbfPreviousReader::read_header(int) {
     return drop_damaged("its header length does not match its column descriptors");
   input_->consume(1);
   if (record_length_ != 1 + widths) return drop_damaged("its record length is not the sum of its column widths");
-  // Each column's offset in a record, after the deletion flag.
-  for (int c = 0, start = 1; c < columns; start += widths_[static_cast<size_t>(c)], ++c)
-    starts_.push_back(static_cast<size_t>(start));
   if (static_cast<uint64_t>(header_length) + record_count * static_cast<uint64_t>(record_length_) > input_->size())
     return drop_damaged("its record count reaches past the end of the file");
   return kHeaderOk;
