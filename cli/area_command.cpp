@@ -14,7 +14,7 @@
 
 #include "quire/area_store.h"
 #include "commands.h"
-#include "platform/file_replacement.h"
+#include "quire/files/file_replacement.h"
 #include "quire/pattern_import.h"
 
 namespace quire::cli {

@@ -5,8 +5,8 @@
 #include <ostream>
 #include <streambuf>
 
-#include "platform/file_replacement.h"
-#include "platform/output_target.h"
+#include "quire/files/file_replacement.h"
+#include "quire/files/output_target.h"
 #include "quire/area_store.h"
 
 namespace plotbase {

@@ -9,7 +9,7 @@
 #include <string>
 
 #include "area_data.h"
-#include "platform/file_replacement.h"
+#include "quire/files/file_replacement.h"
 #include "internal.h"
 
 namespace plotbase {

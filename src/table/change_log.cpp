@@ -2,7 +2,7 @@
 
 #include <cerrno>
 
-#include "platform/output_target.h"
+#include "quire/files/output_target.h"
 #include "quire/plotbase.h"
 #include "table/table_figures.h"
 

@@ -15,7 +15,7 @@
 #include <string_view>
 #include <utility>
 
-#include "platform/file_system.h"
+#include "quire/files/file_system.h"
 
 namespace quire::table {
 

@@ -20,8 +20,8 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/file_system.h"
-#include "platform/file_view.h"
+#include "quire/files/file_system.h"
+#include "quire/files/file_view.h"
 #include "table/table_format.h"
 
 namespace quire::table {

@@ -26,9 +26,9 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/file_replacement.h"
-#include "platform/file_system.h"
-#include "platform/output_target.h"
+#include "quire/files/file_replacement.h"
+#include "quire/files/file_system.h"
+#include "quire/files/output_target.h"
 #include "quire/plotbase.h"
 #include "table/change_log.h"
 #include "table/previous_table.h"

@@ -20,7 +20,7 @@
 #include <string>
 #include <thread>
 
-#include "platform/file_system.h"
+#include "quire/files/file_system.h"
 
 namespace quire::table {
 

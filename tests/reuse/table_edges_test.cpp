@@ -10,7 +10,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "platform/output_target.h"
+#include "quire/files/output_target.h"
 #include "support/test_support.h"
 
 namespace quire::testing {

@@ -13,7 +13,7 @@
 #include <optional>
 #include <string>
 
-#include "platform/file_env.h"
+#include "quire/files/file_env.h"
 
 namespace quire::testing {
 

@@ -9,7 +9,7 @@
 
 #include <string>
 
-#include "platform/file_view.h"
+#include "quire/files/file_view.h"
 #include "table_test_util.h"
 
 namespace quire::testing {

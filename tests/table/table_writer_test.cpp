@@ -4,7 +4,7 @@
 
 #include <ctime>
 
-#include "platform/file_system.h"
+#include "quire/files/file_system.h"
 #include "table/dbf/dbf_layout.h"
 #include "table/table_format.h"
 #include "table_test_util.h"

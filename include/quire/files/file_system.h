@@ -5,8 +5,8 @@
 // Every call that can fail returns false (or -1) and leaves the reason in an
 // IoStatus: the operation, the path and the system's error number, ready to
 // be turned into a message a user can act on.
-#ifndef QUIRE_PLATFORM_FILE_SYSTEM_H_
-#define QUIRE_PLATFORM_FILE_SYSTEM_H_
+#ifndef QUIRE_FILES_FILE_SYSTEM_H_
+#define QUIRE_FILES_FILE_SYSTEM_H_
 
 #include <cstddef>
 #include <cstdint>
@@ -197,4 +197,4 @@ int remove_stale_files(const std::string& directory, const char* prefix);
 
 }  // namespace quire::platform
 
-#endif  // QUIRE_PLATFORM_FILE_SYSTEM_H_
+#endif  // QUIRE_FILES_FILE_SYSTEM_H_

@@ -6,13 +6,13 @@
 // while any view is mapped, a handler for that signal turns the rest of the
 // faulting view into zeros and marks the view shortened; a bus error
 // anywhere else goes on to the handler that was there before.
-#ifndef QUIRE_PLATFORM_FILE_VIEW_H_
-#define QUIRE_PLATFORM_FILE_VIEW_H_
+#ifndef QUIRE_FILES_FILE_VIEW_H_
+#define QUIRE_FILES_FILE_VIEW_H_
 
 #include <cstddef>
 #include <cstdint>
 
-#include "platform/file_system.h"
+#include "quire/files/file_system.h"
 
 namespace quire::platform {
 
@@ -50,4 +50,4 @@ class FileView {
 
 }  // namespace quire::platform
 
-#endif  // QUIRE_PLATFORM_FILE_VIEW_H_
+#endif  // QUIRE_FILES_FILE_VIEW_H_

@@ -7,12 +7,12 @@
 // While it is written the temporary file is held locked, so that the next
 // writer in that directory can tell it from one a killed writer left behind
 // and remove only those.
-#ifndef QUIRE_PLATFORM_FILE_REPLACEMENT_H_
-#define QUIRE_PLATFORM_FILE_REPLACEMENT_H_
+#ifndef QUIRE_FILES_FILE_REPLACEMENT_H_
+#define QUIRE_FILES_FILE_REPLACEMENT_H_
 
 #include <string>
 
-#include "platform/file_system.h"
+#include "quire/files/file_system.h"
 
 namespace quire::platform {
 
@@ -68,4 +68,4 @@ class FileReplacement {
 
 }  // namespace quire::platform
 
-#endif  // QUIRE_PLATFORM_FILE_REPLACEMENT_H_
+#endif  // QUIRE_FILES_FILE_REPLACEMENT_H_

@@ -1,4 +1,4 @@
-#include "platform/output_target.h"
+#include "quire/files/output_target.h"
 
 #include <sys/stat.h>
 #include <unistd.h>

@@ -4,8 +4,8 @@
 // store and export files goes through file_env(). The default passes each
 // call to the operating system; a test installs its own to make a chosen call
 // fail with a chosen error number.
-#ifndef QUIRE_PLATFORM_FILE_ENV_H_
-#define QUIRE_PLATFORM_FILE_ENV_H_
+#ifndef QUIRE_FILES_FILE_ENV_H_
+#define QUIRE_FILES_FILE_ENV_H_
 
 #include <sys/types.h>
 
@@ -72,4 +72,4 @@ void set_file_env(FileEnv* env);
 
 }  // namespace quire::platform
 
-#endif  // QUIRE_PLATFORM_FILE_ENV_H_
+#endif  // QUIRE_FILES_FILE_ENV_H_

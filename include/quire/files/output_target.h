@@ -2,12 +2,12 @@
 // written there: a regular file (or nothing yet) is replaced whole, a pipe, a
 // character device or standard output is written straight into as a stream,
 // and anything else is refused.
-#ifndef QUIRE_PLATFORM_OUTPUT_TARGET_H_
-#define QUIRE_PLATFORM_OUTPUT_TARGET_H_
+#ifndef QUIRE_FILES_OUTPUT_TARGET_H_
+#define QUIRE_FILES_OUTPUT_TARGET_H_
 
 #include <string>
 
-#include "platform/file_system.h"
+#include "quire/files/file_system.h"
 
 namespace quire::platform {
 
@@ -46,4 +46,4 @@ bool is_regular_file_itself(const std::string& path, const char** what);
 
 }  // namespace quire::platform
 
-#endif  // QUIRE_PLATFORM_OUTPUT_TARGET_H_
+#endif  // QUIRE_FILES_OUTPUT_TARGET_H_

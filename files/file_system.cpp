@@ -1,4 +1,4 @@
-#include "platform/file_system.h"
+#include "quire/files/file_system.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -12,7 +12,7 @@
 #include <cstring>
 #include <vector>
 
-#include "platform/file_env.h"
+#include "quire/files/file_env.h"
 
 namespace quire::platform {
 

@@ -1,4 +1,4 @@
-#include "platform/file_replacement.h"
+#include "quire/files/file_replacement.h"
 
 #include <unistd.h>
 

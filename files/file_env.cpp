@@ -1,4 +1,4 @@
-#include "platform/file_env.h"
+#include "quire/files/file_env.h"
 
 #include <sys/file.h>
 #include <sys/mman.h>

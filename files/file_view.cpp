@@ -1,4 +1,4 @@
-#include "platform/file_view.h"
+#include "quire/files/file_view.h"
 
 #include <signal.h>
 #include <sys/mman.h>
@@ -7,7 +7,7 @@
 #include <atomic>
 #include <mutex>
 
-#include "platform/file_env.h"
+#include "quire/files/file_env.h"
 
 namespace quire::platform {
 
