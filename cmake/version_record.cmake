@@ -40,6 +40,9 @@ function(quire_add_version_record target)
     set(version "${PROJECT_VERSION}")
   endif()
   quire_version_words("${version}" most least)
+  if(WIN32)
+    return()  # a VERSIONINFO resource on Windows: not yet built
+  endif()
   set(source "${CMAKE_BINARY_DIR}/version_records/${target}_version_record.c")
   # The note is emitted with its section type set to "note", so the linker
   # places it in the library's note segment beside the other notes.

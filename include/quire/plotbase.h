@@ -29,7 +29,17 @@
 extern "C" {
 #endif
 
+/* Exported from the library; a Windows DLL marks them for export while it
+ * is built and for import by everything that uses it. */
+#if defined(_WIN32)
+#if defined(PLOTBASE_BUILDING_LIBRARY)
+#define PB_API __declspec(dllexport)
+#else
+#define PB_API __declspec(dllimport)
+#endif
+#else
 #define PB_API __attribute__((visibility("default")))
+#endif
 
 enum {
   PB_AREA_RECORD_SIZE = 256,

@@ -22,7 +22,17 @@
 extern "C" {
 #endif
 
+/* Exported from the library; a Windows DLL marks them for export while it
+ * is built and for import by everything that uses it. */
+#if defined(_WIN32)
+#if defined(QUIRE_BUILDING_LIBRARY)
+#define QUIRE_API __declspec(dllexport)
+#else
+#define QUIRE_API __declspec(dllimport)
+#endif
+#else
 #define QUIRE_API __attribute__((visibility("default")))
+#endif
 
 /* A host window handle; 0 is no window. */
 typedef uint64_t QuireWindow;
