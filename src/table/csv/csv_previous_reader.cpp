@@ -347,7 +347,8 @@ PreviousTableReader::LoadResult CsvPreviousReader::load_record() {
     case kNoLine:
       return kEnd;
     case kTooLong:
-      return record_damaged("record %lld is longer than %zu bytes", next_record_number(), kMaxRecordBytes);
+      return record_damaged("record %lld is longer than %llu bytes", next_record_number(),
+                            static_cast<unsigned long long>(kMaxRecordBytes));
     case kCutShort:
       return record_damaged("its last record is cut short");
   }
