@@ -70,7 +70,42 @@ bool fits_32(long long v) { return v >= INT32_MIN && v <= INT32_MAX; }
 
 }  // namespace
 
-int parse_date_time(const char* text, int32_t* bound) {
+namespace {
+
+// The seconds of a local wall-clock date and time, with daylight saving as
+// the calendar has it on that date: the clock the tables print their times
+// in. In the autumn hour that occurs twice the earlier one counts; a time
+// in the spring hour that does not occur counts as the time an hour later.
+// Hours from 24 on are carried into the next day. False when the system cannot
+// represent the time.
+bool wall_clock_seconds(int year, int month, int day, int hour, int minute, long long* seconds) {
+  auto convert = [&](int daylight, std::tm* tm) {
+    *tm = std::tm{};
+    tm->tm_year = year - 1900;
+    tm->tm_mon = month - 1;
+    tm->tm_mday = day;
+    tm->tm_hour = hour;
+    tm->tm_min = minute;
+    tm->tm_isdst = daylight;
+    return std::mktime(tm);
+  };
+  std::tm tm;
+  std::time_t t = convert(-1, &tm);
+  if (t == static_cast<std::time_t>(-1)) return false;
+  // The same wall-clock time on summer time is the earlier of the two
+  // where the clock went back over it.
+  std::tm summer;
+  std::time_t s = convert(1, &summer);
+  if (s != static_cast<std::time_t>(-1) && s < t && summer.tm_isdst > 0 && summer.tm_mday == day &&
+      summer.tm_hour == hour && summer.tm_min == minute)
+    t = s;
+  *seconds = static_cast<long long>(t);
+  return true;
+}
+
+}  // namespace
+
+int parse_date_time(const char* text, int32_t* bound, int32_t* day_end) {
   if (!text) return 0;
   int f[5] = {0, 0, 0, 0, 0};
   char suffix = 0;
@@ -85,26 +120,28 @@ int parse_date_time(const char* text, int32_t* bound) {
   else if (year <= 1900) year += 1900;
   if (day < 1 || day > kDaysPerMonth[is_leap_year(year) ? 1 : 0][month]) return 0;
 
-  std::tm tm{};
-  tm.tm_year = year - 1900;
-  tm.tm_mon = month - 1;
-  tm.tm_mday = day;
-  tm.tm_isdst = 0;  // the date counts as local standard time
-  std::time_t midnight = std::mktime(&tm);
-  if (midnight == static_cast<std::time_t>(-1) || !fits_32(static_cast<long long>(midnight)))
-    return 0;
-
-  long long seconds = static_cast<long long>(midnight);
   if (count >= 5) {
     if (hour > 24 || hour < 0 || minute > 59 || minute < 0) return 0;
     if (count == 6) {
       char c = ascii::to_upper(suffix);
       if (hour > 12 || (c != 'A' && c != 'P')) return 0;
-      if (c == 'P') seconds += 43200;
+      if (c == 'P') hour += 12;
     }
-    seconds += hour * 3600LL + minute * 60LL;
+  } else {
+    hour = minute = 0;
   }
+  // An hour of 24 (also "12:30P") is carried into the next day.
+  long long seconds = 0;
+  if (!wall_clock_seconds(year, month, day, hour, minute, &seconds)) return 0;
   if (!fits_32(seconds)) return 0;
+  if (day_end != nullptr) {
+    // The end of the date's day: the next midnight on the wall clock, 23 or
+    // 25 hours on when the clock changes that day; beyond 32 bits it
+    // saturates.
+    long long end = 0;
+    if (!wall_clock_seconds(year, month, day + 1, 0, 0, &end)) end = seconds + 86400LL;
+    *day_end = end > INT32_MAX ? INT32_MAX : static_cast<int32_t>(end);
+  }
   *bound = static_cast<int32_t>(seconds);
   return count;
 }
@@ -135,15 +172,14 @@ int DumpReport::parse_command_line(int argc, char** argv) {
       }
     } else if (option == 'E') {
       int32_t end = end_time;
-      int fields = parse_date_time(value, &end);
+      int32_t day_end = end_time;
+      int fields = parse_date_time(value, &end, &day_end);
       if (fields == 0) {
         pb_printf("%s", kInvalidTime);
         return 0;
       }
-      // A date alone includes its whole day; the last day that 32-bit
-      // seconds reach ends at their largest value.
-      long long bound = end + (fields == 3 ? 86400LL : 0LL);
-      end_time = bound > INT32_MAX ? INT32_MAX : static_cast<int32_t>(bound);
+      // A date alone includes its whole day.
+      end_time = fields == 3 ? day_end : end;
     } else if (option == 'N') {
       if (value[0] == '0') notation = pb_set_notation_state(0);
       else if (value[0] == '1') notation = pb_set_notation_state(1);

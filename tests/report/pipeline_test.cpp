@@ -97,6 +97,18 @@ TEST_F(Pipeline, ProgressAndStopQueryFollowEveryItemIncludingFilteredOnes) {
   EXPECT_EQ(rows().size(), 1u);
 }
 
+TEST_F(Pipeline, ItemsModifiedExactlyAtTheBoundsPassTheDateFilter) {
+  set_host_window(0);
+  FakeReport report;
+  int r = run(report, [&](FakeReport& rep) {
+    rep.items = three_items();
+    rep.start_time = 0x200;  // B's time
+    rep.end_time = 0x300;    // C's time
+  });
+  EXPECT_EQ(r, 1);
+  EXPECT_EQ(report.opened, (std::vector<std::string>{"B", "C"}));
+}
+
 TEST_F(Pipeline, NoWindowMeansTheRunNeverStops) {
   set_host_window(0);
   FakeReport report;
