@@ -237,6 +237,7 @@ TEST_F(Reuse, ContradictoryDbaseHeadersAreNotUsed) {
       {8, static_cast<char>(33 + 5 * 32), "header length"},
       {8, static_cast<char>(33 + 4 * 32 + 7), "header length"},
       {4, 3, "past the end"},
+      {11, 0x10, "longer than"},  // records of 4096 bytes and more
   };
   const std::string path = store_.path("out.dbf");
   for (const auto& c : cases) {

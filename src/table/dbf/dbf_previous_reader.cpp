@@ -28,10 +28,11 @@ PreviousTableReader::HeaderResult DbfPreviousReader::read_header(int) {
   if (header_length < 33 || (header_length - 33) % 32 != 0)
     return drop_damaged("its header length does not fit whole column descriptors");
   const int columns = (header_length - 33) / 32;
-  if (columns > kMaxColumns || static_cast<size_t>(record_length_ + columns) > kMaxRecordBytes) {
-    drop();
-    return kHeaderDropped;
-  }
+  // Beyond what the reader holds at once: read again from the store, and
+  // said so.
+  if (columns > kMaxColumns) return drop_damaged("it has more than 100 columns");
+  if (static_cast<size_t>(record_length_ + columns) > kMaxRecordBytes)
+    return drop_damaged("its records are longer than the 4095 bytes a previous table's records may have");
   int widths = 0;
   for (int c = 0; c < columns; ++c) {
     if (!input_->fill(kDbfDescriptorSize)) return drop_damaged("its header is cut short");
