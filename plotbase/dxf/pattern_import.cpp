@@ -172,7 +172,13 @@ class PatternImporter {
   std::string error_;
   std::string file_;  // the file being read, for messages
   AreaData area_;
-  std::unordered_map<std::string, size_t> piece_names_;  // folded name -> index in area_.pieces
+  // Folded name -> the piece's index in area_.pieces and its name as given.
+  // A piece of the file being read has its index before it is added there.
+  struct PieceName {
+    size_t index;
+    std::string name;
+  };
+  std::unordered_map<std::string, PieceName> piece_names_;
   std::unordered_map<std::string, size_t> model_names_;  // folded name -> index in area_.models
   int32_t now_ = 0;
   // The marker, when one is read.
@@ -249,10 +255,10 @@ bool PatternImporter::choose_units(const PatternFile& file, Unit* unit) {
 }
 
 bool PatternImporter::add_piece_name(const std::string& name, const std::string& where, size_t index) {
-  auto [it, inserted] = piece_names_.emplace(folded(name), index);
+  auto [it, inserted] = piece_names_.emplace(folded(name), PieceName{index, name});
   if (!inserted)
     return fail(where + ": " + item_label("pieces", index, name) + ": name: duplicates " +
-                item_label("pieces", it->second, area_.pieces[it->second].name) +
+                item_label("pieces", it->second.index, it->second.name) +
                 " (names are compared without regard to case)");
   return true;
 }

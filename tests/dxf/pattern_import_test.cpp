@@ -2,6 +2,7 @@
 // (skipped when absent), their reports, units, and the one-line errors.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <map>
 #include <nlohmann/json.hpp>
@@ -195,6 +196,18 @@ TEST_F(PatternImportTest, ErrorsNameTheFileBlockItemAndKeyAndChangeNothing) {
   style("b.dxf", "B_M", "FRONT", "JACKET");
   style("c.dxf", "C_M", "Collar-with-a-long-name", "COAT");
   style("d.dxf", "D_M", "Euro\\U+20AC", "VEST");
+  {
+    // Two blocks of one file whose piece names differ only in case.
+    Groups doc = pattern_doc("E_M", {{1, "Piece Name: A"}, {1, "Size: M"}}, square,
+                             {{1, "Style Name: SKIRT"}, {1, "Units: METRIC"}}, {{0, "INSERT"}, {8, "1"}, {2, "e_M"}});
+    Groups second = {{0, "BLOCK"}, {8, "1"}, {2, "e_M"}, {70, "0"}, {10, "0.0"}, {20, "0.0"},
+                     {0, "TEXT"}, {8, "1"}, {10, "0"}, {20, "0"}, {1, "Piece Name: a"}};
+    second.insert(second.end(), square.begin(), square.end());
+    second.push_back({0, "ENDBLK"});
+    auto end_of_first = std::find(doc.begin(), doc.end(), std::pair<int, std::string>{0, "ENDBLK"});
+    doc.insert(end_of_first + 1, second.begin(), second.end());
+    write_file("e.dxf", dxf_ascii(doc, "\r\n"));
+  }
   ASSERT_EQ(run_quire({"area", "import", "a.dxf", "--area", "SHOP"}).status, 0);
   struct Case {
     std::vector<std::string> files;
@@ -205,6 +218,9 @@ TEST_F(PatternImportTest, ErrorsNameTheFileBlockItemAndKeyAndChangeNothing) {
        "without regard to case)"},
       {{"a.dxf", "c.dxf"}, "c.dxf: block \"C_M\": pieces[1] \"Collar-with-a-long-name\": name: 23 characters, at most 20"},
       {{"a.dxf", "d.dxf"}, "d.dxf: block \"D_M\": pieces[1] \"Euro\\U+20AC\": name: character U+20AC is not in Latin-1"},
+      {{"a.dxf", "e.dxf"},
+       "e.dxf: block \"e_M\": pieces[2] \"a\": name: duplicates pieces[1] \"A\" (names are compared "
+       "without regard to case)"},
       {{"a.dxf", "a.dxf"},
        "a.dxf: models[1] \"SHIRT\": name: duplicates models[0] \"SHIRT\" (names are compared without regard to "
        "case)"},
