@@ -30,6 +30,12 @@ quire_fuzz_target(previous_output_fuzz
   LIBRARIES plotbase quire_files)
 # The version record reader.
 quire_fuzz_target(version_record_fuzz SOURCES src/platform/version_record.cpp)
-# The pattern-file (DXF) reader, both passes, from memory.
-quire_fuzz_target(dxf_fuzz SOURCES plotbase/dxf/dxf_reader.cpp plotbase/dxf/pattern_reader.cpp)
-target_include_directories(dxf_fuzz PRIVATE plotbase/dxf)
+# The imports into a scratch store: pattern files (DXF), the reader's two
+# passes and the whole import, and area files (JSON). The storage-area
+# library is compiled into them, so that its code guides the fuzzer too.
+foreach(target dxf_fuzz area_json_fuzz)
+  quire_fuzz_target(${target}
+    SOURCES ${QUIRE_PLOTBASE_SOURCES} plotbase/dxf/dxf_reader.cpp plotbase/dxf/pattern_reader.cpp
+    LIBRARIES quire_files SQLite::SQLite3 nlohmann_json::nlohmann_json Threads::Threads)
+  target_include_directories(${target} PRIVATE plotbase plotbase/dxf)
+endforeach()

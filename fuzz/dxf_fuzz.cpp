@@ -1,14 +1,25 @@
-// Feeds arbitrary bytes to the pattern-file reader as a DXF file (ASCII or
-// binary, told by its first bytes), both of its passes over the same bytes.
+// Feeds arbitrary bytes to the pattern-file import as a DXF file (ASCII or
+// binary, told by its first bytes): first the reader, both of its passes
+// over the same bytes, then the whole import that maps the file to area
+// records, with a marker of the placed pieces, into a scratch store.
 // Seeds: the sample pattern files beside the project, when present
 // (scripts/run-fuzz gathers them at run time).
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "fuzz_store.h"
 #include "pattern_reader.h"
+#include "quire/area_store.h"
+#include "quire/pattern_import.h"
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  quire::fuzz::use_scratch_store();
+  return 0;
+}
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   namespace dxf = plotbase::dxf;
@@ -24,5 +35,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (file.blocks.empty() || file.placements.empty()) __builtin_trap();
   for (const dxf::Placement& p : file.placements)
     if (p.block >= file.blocks.size() || !(p.area >= 0) || !(p.perimeter >= 0)) __builtin_trap();
+
+  // The import of what the reader took: stored, or refused in one line.
+  plotbase::PatternSource source;
+  source.name = "fuzz.dxf";
+  source.in_memory = true;
+  source.bytes = std::string_view(bytes, size);
+  plotbase::PatternImportOptions options;
+  options.area = "FUZZ";
+  options.marker = "M";
+  warnings.clear();
+  error.clear();
+  plotbase::AreaSummary summary;
+  if (!plotbase::import_pattern_files({source}, options, &warnings, &error, &summary) &&
+      (error.empty() || error.find('\n') != std::string::npos))
+    __builtin_trap();
   return 0;
 }

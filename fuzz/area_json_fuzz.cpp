@@ -1,0 +1,28 @@
+// Feeds arbitrary bytes to the area-file (JSON) import, into a scratch
+// store: every input is stored or refused with one line naming what is at
+// fault, and a stored area exports again.
+#include <cstddef>
+#include <cstdint>
+#include <sstream>
+#include <string>
+#include <string_view>
+
+#include "fuzz_store.h"
+#include "quire/area_store.h"
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  quire::fuzz::use_scratch_store();
+  return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  std::string error;
+  plotbase::AreaSummary summary;
+  if (!plotbase::import_area_json(std::string_view(reinterpret_cast<const char*>(data), size), &error, &summary)) {
+    if (error.empty() || error.find('\n') != std::string::npos) __builtin_trap();
+    return 0;
+  }
+  std::ostringstream out;
+  if (!plotbase::export_area_json(summary.name, out, &error)) __builtin_trap();
+  return 0;
+}
