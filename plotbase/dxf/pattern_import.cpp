@@ -69,6 +69,17 @@ std::string folded(std::string_view name) {
 
 std::string in_quotes(std::string_view s) { return "\"" + latin1_to_utf8(s) + "\""; }
 
+// Beyond these a pattern file was most likely read in the wrong units.
+constexpr double kLargestPieceMetres = 10;
+constexpr double kLongestMarkerMetres = 100;
+
+// "12.5 m"
+std::string metres_text(double metres) {
+  char text[64];
+  std::snprintf(text, sizeof text, "%.1f m", metres);
+  return text;
+}
+
 // A file's text as the store keeps it: its bytes, with the \U+XXXX escapes
 // of the format resolved. False with *why set for a character outside
 // Latin-1 or a NUL.
@@ -441,6 +452,23 @@ bool PatternImporter::add_file(const PatternSource& source) {
   }
   order.models.push_back(om);
   area_.orders.push_back(std::move(order));
+  if (sizes.empty())
+    warnings_->push_back(file_ + ": style " + in_quotes(model.name) +
+                         " has no size (no Size text in its blocks, no Sample Size): its order lists no size, so "
+                         "the ORDML and MKMOD tables have no row for it");
+  // A piece of more than 10 m is a file read in the wrong units, most
+  // likely; one line per piece.
+  {
+    std::vector<char> warned(file.blocks.size(), 0);
+    for (const dxf::Placement& p : file.placements) {
+      const double metres = std::max(p.max_x - p.min_x, p.max_y - p.min_y) * mm_per(unit) / 1000;
+      if (metres <= kLargestPieceMetres || warned[p.block]) continue;
+      warned[p.block] = 1;
+      warnings_->push_back(file_ + ": block " + in_quotes(file.blocks[p.block].name) + ": piece " +
+                           in_quotes(block_piece[p.block]) + " measures " + metres_text(metres) +
+                           ", more than 10 m: are the units right? (--units mm, cm or in)");
+    }
+  }
 
   if (!marker_.name.empty()) {
     marker_.models.push_back(om);
@@ -502,6 +530,13 @@ bool PatternImporter::finish(std::string* error) {
   // Placed area over width x length, both in the area's unit.
   double placed = a.placed_area * (area_.notation == 1 ? 1 : 2.54 * 2.54);
   h.util = h.width > 0 && h.length > 0 ? placed / (h.width * h.length) * 100 : 0;
+  const double length_metres = h.length * (area_.notation == 1 ? kMmPerInch : 10) / 1000;
+  if (length_metres > kLongestMarkerMetres)
+    warnings_->push_back(label + ": the marker is " + metres_text(length_metres) +
+                         " long, more than 100 m: are the units right? (--units mm, cm or in)");
+  // A pattern file knows nothing beyond the placed pieces: their area is the
+  // marker's net area too.
+  a.net_area = a.placed_area;
   int64_t notches = 0;
   for (int64_t n : notch_counts_) notches += n;
   auto int16 = [&](int64_t v, const char* key, int32_t* out) {

@@ -213,10 +213,11 @@ class PointSet {
     return false;
   }
   const std::vector<Point>& points() const { return points_; }
-  // The number of points (sealed) that lie within kSamePoint of one of the
-  // count vertices from first on, each point counted once. Each vertex
-  // looks only at the points in a window around its x, wide enough that
-  // no point the test takes lies outside it.
+  // The number of distinct positions of the points (sealed) that lie within
+  // kSamePoint of one of the count vertices from first on: a point given
+  // twice at one place counts once. Each vertex looks only at the points in
+  // a window around its x, wide enough that no point the test takes lies
+  // outside it.
   int32_t count_near(const Vertex* first, size_t count) const {
     std::vector<char> hit(points_.size(), 0);
     for (size_t i = 0; i < count; ++i) {
@@ -227,7 +228,18 @@ class PointSet {
         if (std::fabs(v.x - it->x) <= kSamePoint && std::fabs(v.y - it->y) <= kSamePoint)
           hit[static_cast<size_t>(it - points_.begin())] = 1;
     }
-    return static_cast<int32_t>(std::count(hit.begin(), hit.end(), 1));
+    std::vector<Point> taken;
+    for (size_t i = 0; i < points_.size(); ++i)
+      if (hit[i]) taken.push_back(points_[i]);
+    // In (x, y) order, a point at the place of the one before is the same.
+    std::sort(taken.begin(), taken.end(),
+              [](const Point& a, const Point& b) { return a.x < b.x || (a.x == b.x && a.y < b.y); });
+    int32_t distinct = 0;
+    for (size_t i = 0; i < taken.size(); ++i)
+      if (i == 0 || std::fabs(taken[i].x - taken[i - 1].x) > kSamePoint ||
+          std::fabs(taken[i].y - taken[i - 1].y) > kSamePoint)
+        ++distinct;
+    return distinct;
   }
 
  private:

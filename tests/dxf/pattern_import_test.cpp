@@ -102,6 +102,13 @@ TEST_F(PatternImportTest, PieceAreasAndPerimetersAgreeWithAnIndependentComputati
     json area = exported("M");
     for (const json& p : area["markers"][0]["pieces"])
       got[p["name"].get<std::string>()] = {p["area"].get<double>(), p["perimeter"].get<double>()};
+    // Corners: distinct turn-point positions on a boundary vertex (the
+    // file gives some twice); the net area is the placed area.
+    const json& analysis = area["markers"][0]["analysis"];
+    if (std::string(file) == "clo-pattern.dxf") {
+      EXPECT_EQ(area["markers"][0]["header"]["total_corners"], 60);
+    }
+    EXPECT_EQ(analysis["net_area"], analysis["placed_area"]) << file;
   }
   for (const auto& [name, value] : expected) {
     SCOPED_TRACE(name);
@@ -182,6 +189,27 @@ TEST_F(PatternImportTest, ModelOrderAndMarkerReportsOfAnImportedStyle) {
   ReportRun mkmc = run_report("mkmc", false, "mkmc.csv");
   ASSERT_EQ(mkmc.run.status, 0) << mkmc.run.err;
   EXPECT_EQ(mkmc.column("Notch_Label") + " " + mkmc.column("Notch_Qty"), "4|80|83 6|3|4");
+}
+
+TEST_F(PatternImportTest, AFarPieceWithoutSizeIsMeasuredAndWarnedOf) {
+  // 4000 x 200 mm, away from the origin, where the shoelace sum's closing
+  // edge counts; no Size text and no Sample Size.
+  write_file("far.dxf", dxf_ascii(pattern_doc("P", {{1, "Piece Name: P"}},
+                                              lwpolyline("1", {{100, 50}, {4100, 50}, {4100, 250}, {100, 250}}),
+                                              {{1, "Style Name: TOP"}, {1, "Units: METRIC"}})));
+  RunResult r = run_quire({"area", "import", "far.dxf", "--area", "FAR", "--marker", "NEST"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.err.find("style \"TOP\" has no size"), std::string::npos) << r.err;
+  EXPECT_EQ(r.err.find("are the units right?"), std::string::npos) << r.err;
+  json piece = exported("FAR")["markers"][0]["pieces"][0];
+  EXPECT_NEAR(piece["area"].get<double>(), 8000.0, 1e-6);      // cm²
+  EXPECT_NEAR(piece["perimeter"].get<double>(), 840.0, 1e-9);  // cm
+  // Read as inches, the piece is 101.6 m long, and so is the marker.
+  r = run_quire({"area", "import", "far.dxf", "--area", "FAR", "--marker", "NEST", "--units", "in"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.err.find("piece \"P\" measures 101.6 m, more than 10 m: are the units right?"), std::string::npos)
+      << r.err;
+  EXPECT_NE(r.err.find("the marker is 101.6 m long, more than 100 m"), std::string::npos) << r.err;
 }
 
 TEST_F(PatternImportTest, ErrorsNameTheFileBlockItemAndKeyAndChangeNothing) {
