@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <chrono>
 #include <cerrno>
 #include <cstring>
 #include <cmath>
@@ -141,6 +142,29 @@ int32_t creation_time(const std::string* date, const std::string* time) {
   return t > std::numeric_limits<int32_t>::max() ? -1 : static_cast<int32_t>(t);
 }
 
+// Seconds since 1970 of a Julian date of the file's header; -1 when there
+// is none or it lies outside 1970 to 2038.
+int32_t julian_seconds(double julian) {
+  constexpr double kJulian1970 = 2440587.5;
+  if (!(julian > 0)) return -1;
+  double seconds = std::round((julian - kJulian1970) * 86400);
+  if (!(seconds >= 0) || seconds > std::numeric_limits<int32_t>::max()) return -1;
+  return static_cast<int32_t>(seconds);
+}
+
+// The last modification of the file at path in seconds since 1970; -1 when
+// it cannot be had.
+int32_t file_modified(const std::string& path) {
+  std::error_code ec;
+  auto written = std::filesystem::last_write_time(path, ec);
+  if (ec) return -1;
+  auto seconds = std::chrono::duration_cast<std::chrono::seconds>(
+                     std::chrono::file_clock::to_sys(written).time_since_epoch())
+                     .count();
+  if (seconds < 0 || seconds > std::numeric_limits<int32_t>::max()) return -1;
+  return static_cast<int32_t>(seconds);
+}
+
 std::string cut(std::string s, size_t max) {
   if (s.size() > max) s.resize(max);
   return s;
@@ -192,6 +216,7 @@ class PatternImporter {
   std::unordered_map<std::string, PieceName> piece_names_;
   std::unordered_map<std::string, size_t> model_names_;  // folded name -> index in area_.models
   int32_t now_ = 0;
+  int32_t marker_modified_ = -1;  // the newest stamp of the files read
   // The marker, when one is read.
   MarkerData marker_;
   double min_x_ = 0, min_y_ = 0, max_x_ = 0, max_y_ = 0;  // area units
@@ -334,8 +359,18 @@ bool PatternImporter::add_file(const PatternSource& source) {
                       " (names are compared without regard to case)");
   }
   if (area_.name.empty()) area_.name = model.name;
-  model.modified = now_;
-  model.created = creation_time(find_text(st, "Creation Date"), find_text(st, "Creation Time"));
+  // The stamps come from the file, so that importing it again unchanged
+  // changes no stamp: last saved ($TDUPDATE), else the file's modification
+  // time (the time of the import for standard input); made ($TDCREATE), else
+  // the style's Creation Date text.
+  int32_t modified = julian_seconds(file.updated_julian);
+  if (modified < 0 && !source.in_memory) modified = file_modified(source.path);
+  if (modified < 0) modified = now_;
+  model.modified = modified;
+  model.created = julian_seconds(file.created_julian);
+  if (model.created < 0)
+    model.created = creation_time(find_text(st, "Creation Date"), find_text(st, "Creation Time"));
+  if (marker_modified_ < modified) marker_modified_ = modified;
   if (const std::string* author = find_text(st, "Author"))
     if (!text(cut(*author, kUserChars), kUserChars, &model.user_created, model_label + ": user_created"))
       return false;
@@ -439,7 +474,7 @@ bool PatternImporter::add_file(const PatternSource& source) {
   // The order: named after the style, one model with the sizes found.
   OrderData order;
   order.name = model.name;
-  order.modified = now_;
+  order.modified = modified;
   order.created = model.created;
   order.user_created = model.user_created;
   OrderModelData om;
@@ -521,7 +556,8 @@ bool PatternImporter::finish(std::string* error) {
            false;
   if (marker_.name.empty()) return true;
   std::string label = item_label("markers", 0, marker_.name);
-  marker_.modified = now_;
+  // The marker is as new as the newest of its files.
+  marker_.modified = marker_modified_ >= 0 ? marker_modified_ : now_;
   MarkerHeaderData& h = marker_.header;
   MarkerAnalysisData& a = marker_.analysis;
   h.name = marker_.name;

@@ -350,6 +350,8 @@ bool PatternParser::walk(Reader& r, bool first) {
     if (section_ == Section::kHeader && first) {
       if (g.code == 9) header_var_.assign(trim_blanks(g.text));
       else if (header_var_ == "$INSUNITS" && g.code == 70) out_->insunits = static_cast<int>(g.integer);
+      else if (header_var_ == "$TDCREATE" && g.code == 40) out_->created_julian = g.real;
+      else if (header_var_ == "$TDUPDATE" && g.code == 40) out_->updated_julian = g.real;
       continue;
     }
     if (in_entity_ && !entity_group(g, first)) return false;

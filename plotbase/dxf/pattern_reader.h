@@ -60,6 +60,10 @@ struct PatternBlock {
 
 struct PatternFile {
   int insunits = -1;  // $INSUNITS, -1 when absent
+  // $TDCREATE and $TDUPDATE: when the drawing was made and last saved, as
+  // Julian dates (days and their fraction); 0 when absent.
+  double created_julian = 0;
+  double updated_julian = 0;
   std::vector<PatternText> style_texts;  // texts of ENTITIES, in file order
   std::vector<PatternBlock> blocks;      // inserted blocks, in file order
   std::vector<Placement> placements;     // INSERTs, in file order

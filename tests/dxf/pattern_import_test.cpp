@@ -212,6 +212,48 @@ TEST_F(PatternImportTest, AFarPieceWithoutSizeIsMeasuredAndWarnedOf) {
   EXPECT_NE(r.err.find("the marker is 101.6 m long, more than 100 m"), std::string::npos) << r.err;
 }
 
+TEST_F(PatternImportTest, StampsComeFromTheFilesSoAReimportChangesNothing) {
+  Groups square = lwpolyline("1", {{0, 0}, {10, 0}, {10, 10}, {0, 10}});
+  auto style = [&](const std::string& name, const char* updated) {
+    Groups header = {{9, "$TDCREATE"}, {40, "2458000.25"}};
+    if (updated) header.insert(header.end(), {{9, "$TDUPDATE"}, {40, updated}});
+    write_file(name + ".dxf", dxf_ascii(pattern_doc(name + "_M", {{1, "Piece Name: " + name}, {1, "Size: M"}},
+                                                    square, {{1, "Style Name: " + name}, {1, "Units: METRIC"}}, {},
+                                                    header)));
+  };
+  style("A", "2458100.5");  // 2017-12-13 00:00 UTC
+  style("B", nullptr);      // no $TDUPDATE: the file's own time
+  auto import = [] {
+    RunResult r = run_quire({"area", "import", "A.dxf", "B.dxf", "--area", "S", "--marker", "NEST"});
+    ASSERT_EQ(r.status, 0) << r.err;
+  };
+  import();
+  json area = exported("S");
+  EXPECT_EQ(area["models"][0]["modified"], 1513123200);
+  EXPECT_EQ(area["models"][0]["created"], 1504461600);  // $TDCREATE, 2017-09-03 18:00 UTC
+  write_file("delta.lst", "");
+  for (const char* kind : {"model", "ordml", "mkpc"}) ASSERT_EQ(run_quire({kind, "S", std::string(kind) + ".csv"}).status, 0);
+  write_file("delta.lst", "");
+  // The same files again: nothing to read, nothing logged.
+  import();
+  for (const char* kind : {"model", "ordml", "mkpc"}) {
+    RunResult r = run_quire({kind, "--no-progress", "S", std::string(kind) + ".csv"});
+    EXPECT_NE(r.err.find(": 0 read,"), std::string::npos) << kind << ": " << r.err;
+  }
+  EXPECT_EQ(csv_lines(read_file("delta.lst")).size(), 3u) << read_file("delta.lst");  // three preamble lines
+  // A saved again (in 2028, after B's file was written): its model and the
+  // marker, as new as its newest file, change; B does not.
+  style("A", "2462000.5");
+  import();
+  write_file("delta.lst", "");
+  ASSERT_EQ(run_quire({"model", "S", "model.csv"}).status, 0);
+  ASSERT_EQ(run_quire({"mkpc", "S", "mkpc.csv"}).status, 0);
+  std::vector<std::string> log = csv_lines(read_file("delta.lst"));
+  ASSERT_EQ(log.size(), 4u) << read_file("delta.lst");
+  EXPECT_EQ(log[1], "CHANGED: \"A\"");
+  EXPECT_EQ(log[3], "CHANGED: \"NEST\"");
+}
+
 TEST_F(PatternImportTest, ErrorsNameTheFileBlockItemAndKeyAndChangeNothing) {
   Groups square = lwpolyline("1", {{0, 0}, {10, 0}, {10, 10}, {0, 10}});
   auto style = [&](const std::string& file, const std::string& block, const std::string& piece,
