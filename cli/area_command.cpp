@@ -14,6 +14,7 @@
 
 #include "quire/area_store.h"
 #include "commands.h"
+#include "console.h"
 #include "quire/files/file_replacement.h"
 #include "quire/pattern_import.h"
 
@@ -163,8 +164,7 @@ int run_area_command(int argc, char** argv) {
       return 2;
     }
   }
-  CLI::App app{"Manages the storage areas of the store ($QUIRE_STORE, else $XDG_DATA_HOME/quire/store, "
-               "else ~/.local/share/quire/store).",
+  CLI::App app{std::string("Manages the storage areas of the store (") + store_location_text() + ").",
                "quire area"};
   app.require_subcommand(1);
   // A parse error is one line, as every other error of `quire area`.

@@ -4,8 +4,10 @@
 #include <vector>
 
 #include "commands.h"
+#include "console.h"
 
 int main(int argc, char** argv) {
+  quire::cli::prepare_standard_streams();
   if (argc < 2) {
     std::fputs(quire::cli::program_usage(), stderr);
     return 2;

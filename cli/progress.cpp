@@ -22,8 +22,8 @@ void format_duration(char* out, int size, double seconds) {
 
 }  // namespace
 
-ProgressBar::ProgressBar(std::FILE* out)
-    : out_(out), start_(std::chrono::steady_clock::now()), last_draw_(start_) {}
+ProgressBar::ProgressBar(std::FILE* out, bool sequences)
+    : out_(out), sequences_(sequences), start_(std::chrono::steady_clock::now()), last_draw_(start_) {}
 
 int ProgressBar::format_line(char* out, int size, long done, long item_number, long total,
                              double elapsed_seconds) {
@@ -51,8 +51,9 @@ void ProgressBar::draw() {
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
   char line[160];
   format_line(line, sizeof line, done_, item_number_, total_, elapsed);
-  // Pad over whatever a longer previous line left.
-  std::fprintf(out_, "\r%-78s", line);
+  // Clear or pad over whatever a longer previous line left.
+  if (sequences_) std::fprintf(out_, "\r%s\x1b[K", line);
+  else std::fprintf(out_, "\r%-78s", line);
   std::fflush(out_);
   drawn_ = true;
   visible_ = true;
@@ -70,7 +71,8 @@ void ProgressBar::item_done(long item_number, long total) {
 
 void ProgressBar::clear() {
   if (!visible_) return;
-  std::fprintf(out_, "\r%78s\r", "");
+  if (sequences_) std::fputs("\r\x1b[K", out_);
+  else std::fprintf(out_, "\r%78s\r", "");
   std::fflush(out_);
   visible_ = false;
 }

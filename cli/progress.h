@@ -10,8 +10,10 @@ namespace quire::cli {
 
 class ProgressBar {
  public:
-  // Draws on out, which should be a terminal.
-  explicit ProgressBar(std::FILE* out);
+  // Draws on out, which should be a terminal; with sequences, lines are
+  // cleared with the terminal's erase-line sequence, else overwritten with
+  // blanks.
+  ProgressBar(std::FILE* out, bool sequences);
   ProgressBar(const ProgressBar&) = delete;
   ProgressBar& operator=(const ProgressBar&) = delete;
 
@@ -34,6 +36,7 @@ class ProgressBar {
   void draw();
 
   std::FILE* out_;
+  bool sequences_;
   std::chrono::steady_clock::time_point start_;
   std::chrono::steady_clock::time_point last_draw_;
   long done_ = 0;

@@ -2,7 +2,6 @@
 // report library as a host would, with a host window that answers the
 // progress message and the stop query, then tells on one line what the run
 // did and ends with a status a script can trust.
-#include <signal.h>
 #include <unistd.h>
 
 #include <cctype>
@@ -17,6 +16,7 @@
 #include <vector>
 
 #include "commands.h"
+#include "console.h"
 #include "progress.h"
 #include "quire/plotbase.h"
 #include "quire/quire.h"
@@ -43,24 +43,6 @@ constexpr int kExitIncomplete = 3;
 // What the standard output is called when it is the output path.
 constexpr const char kStandardOutputPath[] = "/dev/stdout";
 
-volatile sig_atomic_t g_interrupts = 0;
-
-// First Ctrl-C: the next stop query answers "stop". Second: abort at once;
-// the output path still holds the previous table, since a table replaces it
-// only when complete.
-void on_interrupt(int) {
-  if (g_interrupts > 0) {
-    signal(SIGINT, SIG_DFL);
-    raise(SIGINT);
-    return;
-  }
-  g_interrupts = 1;
-  static const char kMessage[] =
-      "\nquire: stopping after the current item (Ctrl-C again to abort)\n";
-  ssize_t ignored = write(STDERR_FILENO, kMessage, sizeof kMessage - 1);
-  (void)ignored;
-}
-
 struct Host {
   std::string kind;           // as typed, in lower case
   const char* item_word = "item";
@@ -78,7 +60,7 @@ intptr_t window_proc(QuireWindow, unsigned int message, uintptr_t wparam, intptr
       if (host->bar) host->bar->item_done(static_cast<long>(lparam), static_cast<long>(wparam));
       return 0;
     case QUIRE_MSG_STOP_QUERY:
-      if (g_interrupts) return 1;
+      if (InterruptWatch::stop_requested()) return 1;
       return host->stop_after > 0 && host->items_done >= host->stop_after ? 1 : 0;
     default:
       return 0;
@@ -247,7 +229,7 @@ int run_report_command_line(int argc, char** argv) {
   // dash) and its two arguments, the area and the output path.
   int detailed = 0;
   bool quiet = false;
-  int progress = isatty(STDERR_FILENO) ? 1 : 0;
+  int progress = standard_error_is_terminal() ? 1 : 0;
   std::vector<char*> report_options;
   std::vector<char*> positional;
   bool host_options_end = false;
@@ -306,23 +288,21 @@ int run_report_command_line(int argc, char** argv) {
   args.push_back(output_arg.data());
   args.push_back(nullptr);
 
-  if (progress) host.bar = std::make_unique<ProgressBar>(stderr);
+  if (progress) host.bar = std::make_unique<ProgressBar>(stderr, enable_terminal_sequences());
   pb_set_print_handler(print_message, &host);
   QuireWindow window = quire_create_window(window_proc, &host);
 
-  struct sigaction action {};
-  struct sigaction previous {};
-  action.sa_handler = on_interrupt;
-  action.sa_flags = SA_RESTART;  // a list file read from a pipe goes on after Ctrl-C
-  sigemptyset(&action.sa_mask);
-  g_interrupts = 0;
-  sigaction(SIGINT, &action, &previous);
-
-  auto start = std::chrono::steady_clock::now();
-  int result = command(static_cast<int>(args.size()) - 1, args.data(), window, detailed);
-  double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-
-  sigaction(SIGINT, &previous, nullptr);
+  int result = 0;
+  double seconds = 0;
+  {
+    // First Ctrl-C: the next stop query answers "stop". Second: abort at
+    // once; the output path still holds the previous table, since a table
+    // replaces it only when complete.
+    InterruptWatch watch;
+    auto start = std::chrono::steady_clock::now();
+    result = command(static_cast<int>(args.size()) - 1, args.data(), window, detailed);
+    seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  }
   quire_destroy_window(window);
   pb_set_print_handler(nullptr, nullptr);
   if (host.bar) host.bar->finish();

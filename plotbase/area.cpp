@@ -1,7 +1,5 @@
 // Calls on the area: connecting, notation, looking up a storage area, its
 // notation, precision and path.
-#include <sys/stat.h>
-
 #include <cerrno>
 #include <cstring>
 #include <string>
@@ -30,17 +28,17 @@ extern "C" PB_API int pb_lookup_storage_areas(void* area, const char* name, int 
     PB_FAIL_MSG(kErrNotFound, "not a valid area name");
     return 0;
   }
-  std::string path = store_directory() + "/" + area_file_name(wanted);
-  struct stat st;
-  if (::stat(path.c_str(), &st) != 0) {
-    if (errno == ENOENT || errno == ENOTDIR) {
+  std::string path = path_in(store_directory(), area_file_name(wanted));
+  FileStatus st = file_status(path);
+  if (st.error != 0) {
+    if (st.error == ENOENT || st.error == ENOTDIR) {
       PB_FAIL_MSG(kErrNotFound, "no such area");
       return 0;
     }
-    return PB_FAIL_MSG(kErrStore, std::strerror(errno));
+    return PB_FAIL_MSG(kErrStore, std::strerror(st.error));
   }
-  if (!S_ISREG(st.st_mode)) return PB_FAIL_MSG(kErrDamagedArea, "area file is not a regular file");
-  int r = bind_area(area, wanted, path, st);
+  if (!st.regular) return PB_FAIL_MSG(kErrDamagedArea, "area file is not a regular file");
+  int r = bind_area(area, wanted, path, st.identity);
   if (r != 1) return r;
   Conn* conn = resolve_area(area, false, kSource, __LINE__);
   if (!conn) return pb_error.code;

@@ -1,9 +1,6 @@
 // Listing and exporting areas, and the Latin-1 / UTF-8 conversions.
 #include "quire/area_store.h"
 
-#include <dirent.h>
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -68,7 +65,7 @@ bool utf8_to_latin1(std::string_view utf8, std::string* out, long* bad) {
   return true;
 }
 
-std::string area_path(std::string_view name) { return store_directory() + "/" + area_file_name(name); }
+std::string area_path(std::string_view name) { return path_in(store_directory(), area_file_name(name)); }
 
 namespace {
 
@@ -81,7 +78,7 @@ struct Db {
 };
 
 bool open_db(const std::string& path, Db* d, std::string* error) {
-  if (sqlite3_open_v2(path.c_str(), &d->db, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr) != SQLITE_OK) {
+  if (sqlite3_open_v2(sqlite_file_name(path).c_str(), &d->db, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr) != SQLITE_OK) {
     *error = std::string("cannot open ") + path + ": " + (d->db ? sqlite3_errmsg(d->db) : "");
     return false;
   }
@@ -461,10 +458,12 @@ bool export_area_json(std::string_view name, std::ostream& out, std::string* err
   if (!utf8_to_latin1(name, &latin1)) latin1 = std::string(name);
   if (!valid_area_name(latin1)) return *error = "no area called " + std::string(name), false;
   std::string path = area_path(latin1);
-  struct stat st;
-  if (::stat(path.c_str(), &st) != 0) {
-    if (errno == ENOENT || errno == ENOTDIR) *error = "no area called " + std::string(name) + " in " + store_directory();
-    else *error = "cannot read " + path + ": " + std::strerror(errno);
+  FileStatus st = file_status(path);
+  if (st.error != 0) {
+    if (st.error == ENOENT || st.error == ENOTDIR)
+      *error = "no area called " + std::string(name) + " in " + store_directory();
+    else
+      *error = "cannot read " + path + ": " + std::strerror(st.error);
     return false;
   }
   Db d;
@@ -482,19 +481,20 @@ bool export_area_json(std::string_view name, std::ostream& out, std::string* err
 std::vector<AreaSummary> list_areas(std::string* error) {
   std::vector<AreaSummary> out;
   std::string dir = store_directory();
-  DIR* d = ::opendir(dir.c_str());
-  if (!d) {
-    if (errno != ENOENT && error) *error = "cannot read the store directory " + dir + ": " + std::strerror(errno);
+  std::vector<std::string> files;
+  int why_not = 0;
+  if (!regular_files_in(dir, &files, &why_not)) {
+    if (why_not != ENOENT && error)
+      *error = "cannot read the store directory " + dir + ": " + std::strerror(why_not);
     return out;
   }
   std::string suffix = kAreaFileSuffix;
-  while (dirent* e = ::readdir(d)) {
-    std::string file = e->d_name;
+  for (const std::string& file : files) {
     if (file.empty() || file[0] == '.' || file.size() <= suffix.size() ||
         file.compare(file.size() - suffix.size(), suffix.size(), suffix) != 0)
       continue;
     AreaSummary s;
-    std::string path = dir + "/" + file;
+    std::string path = path_in(dir, file);
     std::string why;
     if (!read_summary(path, &s, &why)) {
       s = AreaSummary{};
@@ -504,7 +504,6 @@ std::vector<AreaSummary> list_areas(std::string* error) {
     }
     out.push_back(std::move(s));
   }
-  ::closedir(d);
   std::sort(out.begin(), out.end(),
             [](const AreaSummary& a, const AreaSummary& b) { return pb_stricmp(a.name.c_str(), b.name.c_str()) < 0; });
   return out;

@@ -133,11 +133,11 @@ bool AreaWriter::begin(std::string* error) {
   // file of this naming that no writer holds was left by a killed one and
   // goes now.
   quire::platform::IoStatus status;
-  if (!replacement_.begin(dir + "/" + area_file_name(name_), kNewAreaPrefix, &status)) {
+  if (!replacement_.begin(path_in(dir, area_file_name(name_)), kNewAreaPrefix, &status)) {
     *error = "cannot write to the store directory " + dir + ": " + std::strerror(status.error);
     return false;
   }
-  if (sqlite3_open_v2(replacement_.temporary_path().c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX,
+  if (sqlite3_open_v2(sqlite_file_name(replacement_.temporary_path()).c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX,
                       nullptr) !=
       SQLITE_OK) {
     *error = "cannot write to the store directory " + dir + ": " + (db_ ? sqlite3_errmsg(db_) : "");
@@ -355,7 +355,9 @@ bool AreaWriter::commit(std::string* error, const std::string& area_name, AreaSu
   }
   db_ = nullptr;
   const std::string& temporary = replacement_.temporary_path();
-  std::string target = temporary.substr(0, temporary.rfind('/') + 1) + area_file_name(name_);
+  size_t end = temporary.size();
+  while (end > 0 && !is_path_separator(temporary[end - 1])) --end;
+  std::string target = temporary.substr(0, end) + area_file_name(name_);
   // Make the file durable, then put it in place in one step.
   replacement_.set_target(target);
   quire::platform::IoStatus status;

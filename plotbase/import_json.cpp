@@ -1,10 +1,6 @@
 // Importing an area file (JSON): parsed as a stream of events, checked key
 // by key against the description of the record kinds, and written item by
 // item into a new area file that replaces the old one only when all is well.
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -716,17 +712,17 @@ class AreaParser final : public nlohmann::json_sax<json> {
   bool skip_name_ = false;
 };
 
-// A buffered reader of a file descriptor with the input iterator nlohmann's
+// A buffered reader of an input file with the input iterator nlohmann's
 // parser reads from; read errors are kept for the message.
-class FdInput {
+class BufferedInput {
  public:
-  explicit FdInput(int fd) : fd_(fd) {}
+  explicit BufferedInput(InputFile* file) : file_(file) {}
   int peek() {
     if (pos_ == len_ && !fill()) return EOF;
     return static_cast<unsigned char>(buf_[pos_]);
   }
   void advance() { ++pos_; }
-  int error() const { return error_; }
+  int error() const { return file_->error(); }
 
   class Iterator {
    public:
@@ -735,7 +731,7 @@ class FdInput {
     using difference_type = std::ptrdiff_t;
     using pointer = const char*;
     using reference = char;
-    explicit Iterator(FdInput* in = nullptr) : in_(in) {}
+    explicit Iterator(BufferedInput* in = nullptr) : in_(in) {}
     char operator*() const { return static_cast<char>(in_->peek()); }
     Iterator& operator++() {
       in_->advance();
@@ -751,31 +747,26 @@ class FdInput {
 
    private:
     bool at_end() const { return !in_ || in_->peek() == EOF; }
-    FdInput* in_;
+    BufferedInput* in_;
   };
 
  private:
   bool fill() {
     if (eof_) return false;
-    for (;;) {
-      ssize_t n = ::read(fd_, buf_, sizeof buf_);
-      if (n > 0) {
-        pos_ = 0;
-        len_ = static_cast<size_t>(n);
-        return true;
-      }
-      if (n < 0 && errno == EINTR) continue;
-      if (n < 0) error_ = errno;
-      eof_ = true;
-      return false;
+    long n = file_->read(buf_, sizeof buf_);
+    if (n > 0) {
+      pos_ = 0;
+      len_ = static_cast<size_t>(n);
+      return true;
     }
+    eof_ = true;
+    return false;
   }
 
-  int fd_;
+  InputFile* file_;
   char buf_[1 << 16];
   size_t pos_ = 0, len_ = 0;
   bool eof_ = false;
-  int error_ = 0;
 };
 
 template <typename Iterator>
@@ -812,25 +803,17 @@ bool import_area_json(std::string_view json_text, std::string* error, AreaSummar
 bool import_area_file(const std::string& path, std::string* error, AreaSummary* summary) {
   std::string scratch;
   if (!error) error = &scratch;
-  int fd = path == "-" ? STDIN_FILENO : ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return *error = std::string("cannot open: ") + std::strerror(errno), false;
-  struct stat st;
-  bool ok = false;
-  if (::fstat(fd, &st) != 0) {
-    *error = std::string("cannot read: ") + std::strerror(errno);
-  } else if (S_ISDIR(st.st_mode)) {
-    *error = std::string("cannot read: ") + std::strerror(EISDIR);
-  } else {
-    auto input = std::make_unique<FdInput>(fd);
-    ok = import_from(FdInput::Iterator(input.get()), FdInput::Iterator(), error, summary,
-                     [&](std::string* why) {
-                       if (!input->error()) return false;
-                       *why = std::string("cannot read: ") + std::strerror(input->error());
-                       return true;
-                     });
+  InputFile file;
+  if (!file.open(path)) {
+    *error = std::string(file.opened() ? "cannot read: " : "cannot open: ") + std::strerror(file.error());
+    return false;
   }
-  if (fd != STDIN_FILENO) ::close(fd);
-  return ok;
+  auto input = std::make_unique<BufferedInput>(&file);
+  return import_from(BufferedInput::Iterator(input.get()), BufferedInput::Iterator(), error, summary, [&](std::string* why) {
+    if (!input->error()) return false;
+    *why = std::string("cannot read: ") + std::strerror(input->error());
+    return true;
+  });
 }
 
 }  // namespace plotbase

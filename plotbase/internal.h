@@ -5,7 +5,6 @@
 #define PLOTBASE_INTERNAL_H_
 
 #include <sqlite3.h>
-#include <sys/stat.h>
 
 #include <cstdint>
 #include <cstring>
@@ -15,6 +14,7 @@
 #include <vector>
 
 #include "area_data.h"
+#include "host_system.h"
 #include "quire/area_store.h"
 #include "pb_errors.h"
 #include "quire/plotbase.h"
@@ -55,16 +55,6 @@ constexpr const char* kAreaFileSuffix = ".sqlite";
 // no control characters.
 bool valid_area_name(std::string_view name);
 
-struct FileIdentity {
-  dev_t dev = 0;
-  ino_t ino = 0;
-  int64_t mtime_ns = 0;
-  off_t size = 0;
-  bool operator==(const FileIdentity& o) const {
-    return dev == o.dev && ino == o.ino && mtime_ns == o.mtime_ns && size == o.size;
-  }
-};
-FileIdentity identity_of(const struct stat& st);
 
 class PieceReadAhead;
 
@@ -271,7 +261,7 @@ constexpr uint32_t kMagicValue = 0x52414250u;  // "PBAR"
 // Looks up (or opens) the connection of the area file at path (of the area
 // looked up as name), reopening it when the file was replaced. Fills the
 // area record. 1 or an error code.
-int bind_area(void* area, const std::string& name, const std::string& path, const struct stat& st);
+int bind_area(void* area, const std::string& name, const std::string& path, const FileIdentity& identity);
 // The connection for an area record filled by pb_lookup_storage_areas, or
 // null with pb_error set. With refresh, a replaced area file is reopened.
 Conn* resolve_area(void* area, bool refresh, const char* source, int line);

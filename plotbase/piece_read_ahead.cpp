@@ -2,9 +2,6 @@
 // that steps its own marker-piece statement and the connection's owner.
 #include "piece_read_ahead.h"
 
-#include <pthread.h>
-#include <signal.h>
-#include <sys/stat.h>
 
 #include <algorithm>
 #include <cstring>
@@ -60,15 +57,10 @@ bool PieceReadAhead::start(int64_t marker, int64_t position) {
   if (!thread_.joinable()) {
     if (!ring_) ring_.reset(new (std::nothrow) Row[kRingRows]);
     if (!ring_) return false;
-    // The thread takes no signals: they stay with the threads of the host.
-    sigset_t all, previous;
-    sigfillset(&all);
-    pthread_sigmask(SIG_BLOCK, &all, &previous);
     try {
-      thread_ = std::thread([this] { run(); });
+      thread_ = start_background_thread("piece-reader", [this] { run(); });
     } catch (const std::system_error&) {
     }
-    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
     if (!thread_.joinable()) return false;
   }
   // What the ring holds now is of an older stream: dropped before the new
@@ -252,10 +244,9 @@ bool PieceReadAhead::stream(sqlite3_stmt* s, uint32_t generation, int64_t marker
 }
 
 void PieceReadAhead::run() {
-  pthread_setname_np(pthread_self(), "piece-reader");
   sqlite3* db = nullptr;
   sqlite3_stmt* s = nullptr;
-  bool ok = sqlite3_open_v2(file_uri(path_).c_str(), &db, SQLITE_OPEN_READONLY | SQLITE_OPEN_URI | SQLITE_OPEN_NOMUTEX,
+  bool ok = sqlite3_open_v2(file_uri(sqlite_file_name(path_)).c_str(), &db, SQLITE_OPEN_READONLY | SQLITE_OPEN_URI | SQLITE_OPEN_NOMUTEX,
                             nullptr) == SQLITE_OK;
   if (ok) {
     // A walk in key order needs few pages at a time.
@@ -268,8 +259,10 @@ void PieceReadAhead::run() {
   // The file is open now (the statement read its schema). It is the
   // connection's file only if the path still names that file: area files
   // are replaced whole, by new files.
-  struct stat st;
-  if (ok) ok = ::stat(path_.c_str(), &st) == 0 && identity_of(st) == identity_;
+  if (ok) {
+    FileStatus st = file_status(path_);
+    ok = st.error == 0 && st.identity == identity_;
+  }
   uint32_t generation = 0;
   while (ok) {
     int64_t marker = 0, position = 0;

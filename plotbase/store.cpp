@@ -1,7 +1,5 @@
 // The store directory, area file names, the per-area connections and the
 // area record that refers to them.
-#include <sys/stat.h>
-
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -151,14 +149,16 @@ void fill_record(unsigned char* rec, size_t index) {
 
 // Opens or reuses the connection for path (reopening a replaced file) and
 // returns its slot index, or -1 with pb_error set.
-long connect_path(const std::string& path, const std::string& name, const struct stat* known, int line) {
-  struct stat st;
-  if (!known) {
-    if (::stat(path.c_str(), &st) != 0)
-      return fail(errno == ENOENT ? kErrNotFound : kErrStore, line, kSource, std::strerror(errno)), -1;
-    known = &st;
+long connect_path(const std::string& path, const std::string& name, const FileIdentity* known, int line) {
+  FileIdentity id;
+  if (known) {
+    id = *known;
+  } else {
+    FileStatus st = file_status(path);
+    if (st.error != 0)
+      return fail(st.error == ENOENT ? kErrNotFound : kErrStore, line, kSource, std::strerror(st.error)), -1;
+    id = st.identity;
   }
-  FileIdentity id = identity_of(*known);
   size_t index = slot_for_path(path);
   if (index < g_areas.size() && g_areas[index].conn->identity == id) {
     g_areas[index].last_use = ++g_use_clock;
@@ -228,7 +228,7 @@ std::shared_ptr<Conn> open_conn(const std::string& path, const std::string& name
   conn->path = path;
   conn->name = name;  // until the file's own area row is read
   conn->identity = identity;
-  int rc = sqlite3_open_v2(file_uri(path).c_str(), &conn->db,
+  int rc = sqlite3_open_v2(file_uri(sqlite_file_name(path)).c_str(), &conn->db,
                            SQLITE_OPEN_READONLY | SQLITE_OPEN_URI | SQLITE_OPEN_NOMUTEX, nullptr);
   if (rc != SQLITE_OK) {
     *code = fail(kErrStore, __LINE__, kSource, conn->db ? sqlite3_errmsg(conn->db) : "cannot open");
@@ -276,22 +276,10 @@ std::shared_ptr<Conn> open_conn(const std::string& path, const std::string& name
   return conn;
 }
 
-FileIdentity identity_of(const struct stat& st) {
-  FileIdentity id;
-  id.dev = st.st_dev;
-  id.ino = st.st_ino;
-  id.mtime_ns = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
-  id.size = st.st_size;
-  return id;
-}
-
 std::string store_directory() {
   const char* store = std::getenv("QUIRE_STORE");
   if (store && *store) return store;
-  const char* data = std::getenv("XDG_DATA_HOME");
-  if (data && *data) return std::string(data) + "/quire/store";
-  const char* home = std::getenv("HOME");
-  return std::string(home && *home ? home : ".") + "/.local/share/quire/store";
+  return default_store_directory();
 }
 
 bool valid_area_name(std::string_view name) {
@@ -319,8 +307,8 @@ std::string area_file_name(std::string_view name) {
   return out + kAreaFileSuffix;
 }
 
-int bind_area(void* area, const std::string& name, const std::string& path, const struct stat& st) {
-  long index = connect_path(path, name, &st, __LINE__);
+int bind_area(void* area, const std::string& name, const std::string& path, const FileIdentity& identity) {
+  long index = connect_path(path, name, &identity, __LINE__);
   if (index < 0) return pb_error.code;
   fill_record(static_cast<unsigned char*>(area), static_cast<size_t>(index));
   return 1;
@@ -331,9 +319,9 @@ Conn* resolve_area(void* area, bool refresh, const char* source, int line) {
   if (!c) return nullptr;
   if (refresh) {
     unsigned char* rec = static_cast<unsigned char*>(area);
-    struct stat st;
-    if (::stat(c->path.c_str(), &st) == 0 && !(identity_of(st) == c->identity)) {
-      long index = connect_path(c->path, c->name, &st, line);
+    FileStatus st = file_status(c->path);
+    if (st.error == 0 && !(st.identity == c->identity)) {
+      long index = connect_path(c->path, c->name, &st.identity, line);
       if (index < 0) return nullptr;
       // Keep the lookup positions: they are reset by the caller's mode 0.
       unsigned char keep[12];

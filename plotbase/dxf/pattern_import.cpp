@@ -171,7 +171,7 @@ std::string cut(std::string s, size_t max) {
 }
 
 // The stem of a path: its file name without the last extension.
-std::string file_stem(const std::string& name) { return std::filesystem::path(name).stem().string(); }
+std::string file_stem(const std::string& name) { return path_stem(name); }
 
 struct PieceGroup {
   std::string name;                // as stored (Latin-1)
@@ -383,7 +383,7 @@ bool PatternImporter::add_file(const PatternSource& source) {
     if (grade_rules) c1 += (c1.empty() ? "" : "; ") + std::string("Grade Rule Table ") + *grade_rules;
     if (!text(c1, std::string::npos, &model.comment1, model_label + ": comment1")) return false;
     model.comment1 = cut(model.comment1, kComment1Chars);
-    std::string base = std::filesystem::path(source.name).filename().string();
+    std::string base = path_file_name(source.name);
     std::string c2;
     if (!text(base, std::string::npos, &c2, model_label + ": comment2")) {
       c2 = base;  // a file name that is not Latin-1 stays as its bytes

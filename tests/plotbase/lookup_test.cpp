@@ -243,26 +243,40 @@ TEST_F(LookupTest, ReplacedAreaIsSeenAtTheNextLookup) {
 }
 
 TEST(StoreDirectory, FollowsTheEnvironment) {
-  const char* old_store = std::getenv("QUIRE_STORE");
-  std::string saved_store = old_store ? old_store : "";
-  const char* old_xdg = std::getenv("XDG_DATA_HOME");
-  std::string saved_xdg = old_xdg ? old_xdg : "";
-  const char* old_home = std::getenv("HOME");
-  std::string saved_home = old_home ? old_home : "";
+  using quire::testing::set_environment;
+  using quire::testing::unset_environment;
+#ifdef _WIN32
+  const char* const kNames[] = {"QUIRE_STORE", "LOCALAPPDATA"};
+#else
+  const char* const kNames[] = {"QUIRE_STORE", "XDG_DATA_HOME", "HOME"};
+#endif
+  std::vector<std::pair<const char*, const char*>> saved;
+  std::vector<std::string> values;
+  values.reserve(std::size(kNames));
+  for (const char* name : kNames) {
+    const char* v = std::getenv(name);
+    values.push_back(v ? v : "");
+    saved.emplace_back(name, v ? values.back().c_str() : nullptr);
+  }
 
-  ::setenv("QUIRE_STORE", "/q/store", 1);
+  set_environment("QUIRE_STORE", "/q/store");
   EXPECT_EQ(plotbase::store_directory(), "/q/store");
-  ::unsetenv("QUIRE_STORE");
-  ::setenv("XDG_DATA_HOME", "/xdg", 1);
+  unset_environment("QUIRE_STORE");
+#ifdef _WIN32
+  set_environment("LOCALAPPDATA", "C:\\Users\\someone\\AppData\\Local");
+  EXPECT_EQ(plotbase::store_directory(), "C:\\Users\\someone\\AppData\\Local\\quire\\store");
+#else
+  set_environment("XDG_DATA_HOME", "/xdg");
   EXPECT_EQ(plotbase::store_directory(), "/xdg/quire/store");
-  ::unsetenv("XDG_DATA_HOME");
-  ::setenv("HOME", "/home/someone", 1);
+  unset_environment("XDG_DATA_HOME");
+  set_environment("HOME", "/home/someone");
   EXPECT_EQ(plotbase::store_directory(), "/home/someone/.local/share/quire/store");
+#endif
 
-  if (old_store) ::setenv("QUIRE_STORE", saved_store.c_str(), 1);
-  if (old_xdg) ::setenv("XDG_DATA_HOME", saved_xdg.c_str(), 1);
-  if (old_home) ::setenv("HOME", saved_home.c_str(), 1);
-  else ::unsetenv("HOME");
+  for (const auto& [name, value] : saved) {
+    if (value) set_environment(name, value);
+    else unset_environment(name);
+  }
 }
 
 TEST(AreaFiles, NamesMapToOneFileWhateverTheirCase) {
@@ -270,6 +284,28 @@ TEST(AreaFiles, NamesMapToOneFileWhateverTheirCase) {
   quire::testing::TempStore store;
   EXPECT_EQ(plotbase::area_path("My Area.1"), (store.store() / "my%20area.1.sqlite").string());
   EXPECT_EQ(plotbase::area_path(".."), (store.store() / "%2E..sqlite").string());
+}
+
+// A store whose path holds a letter outside ASCII, as the system spells
+// paths (on Windows the ANSI code page, cp1252 here): SQLite takes its file
+// names as UTF-8, so the library converts them before opening.
+TEST(AreaFiles, StorePathWithALetterOutsideAscii) {
+  quire::testing::TempStore store;
+  std::string dir = store.root().string() + "/Gr\xf6\xdf" "e";
+  quire::testing::set_environment("QUIRE_STORE", dir);
+  import_ok(sample_area());
+  Area a = lookup_area("Sample");
+  char path[PB_PATH_BUFFER_SIZE];
+  ASSERT_EQ(pb_convert_path(path, a.ptr(), 0), 1);
+  EXPECT_EQ(std::string(path), plotbase::area_path("Sample"));
+  EXPECT_EQ(std::string(path).rfind(dir, 0), 0u) << path;
+  std::string error;
+  auto areas = plotbase::list_areas(&error);
+  EXPECT_EQ(error, "");
+  ASSERT_EQ(areas.size(), 1u);
+  EXPECT_EQ(areas[0].error, "");
+  EXPECT_EQ(areas[0].name, "Sample");
+  EXPECT_EQ(json::parse(export_text("Sample"))["name"], "Sample");
 }
 
 TEST(ManyStores, ConnectionsAreRecycled) {

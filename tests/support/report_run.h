@@ -82,12 +82,19 @@ struct ReportRun {
 inline ReportRun run_report(const std::string& kind, bool detailed, const std::string& output,
                             const std::vector<std::string>& options = {},
                             const std::string& program = quire_program()) {
-  std::string command = shell_quote(program) + " " + shell_quote(kind) + " --no-progress --quiet";
-  if (detailed) command += " --detailed";
-  for (const std::string& option : options) command += " " + shell_quote(option);
-  command += " AREA " + shell_quote(output);
+  std::vector<std::string> args = {kind, "--no-progress", "--quiet"};
+  if (detailed) args.push_back("--detailed");
+  args.insert(args.end(), options.begin(), options.end());
+  args.push_back("AREA");
+  args.push_back(output);
   ReportRun r;
+#ifdef _WIN32
+  r.run = run_program(program, args);
+#else
+  std::string command = shell_quote(program);
+  for (const std::string& a : args) command += " " + shell_quote(a);
   r.run = run_shell(command);
+#endif
   r.bytes = read_file(output);
   for (const std::string& line : csv_lines(r.bytes)) r.lines.push_back(csv_values(line));
   return r;

@@ -3,8 +3,14 @@
 #ifndef QUIRE_TESTS_SUPPORT_TEST_SUPPORT_H_
 #define QUIRE_TESTS_SUPPORT_TEST_SUPPORT_H_
 
+#ifdef _WIN32
+#include <windows.h>
+#include <process.h>
+#include <stdlib.h>
+#else
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include <cstdio>
 #include <cstdlib>
@@ -22,7 +28,17 @@ namespace fs = std::filesystem;
 
 // Directory of the built libraries and programs.
 inline std::string bin_dir() { return QUIRE_BIN_DIR; }
+#ifdef _WIN32
+inline std::string quire_program() { return bin_dir() + "/quire.exe"; }
+inline int process_id() { return _getpid(); }
+inline void set_environment(const char* name, const std::string& value) { _putenv_s(name, value.c_str()); }
+inline void unset_environment(const char* name) { _putenv_s(name, ""); }
+#else
 inline std::string quire_program() { return bin_dir() + "/quire"; }
+inline int process_id() { return static_cast<int>(::getpid()); }
+inline void set_environment(const char* name, const std::string& value) { ::setenv(name, value.c_str(), 1); }
+inline void unset_environment(const char* name) { ::unsetenv(name); }
+#endif
 
 inline std::string read_file(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
@@ -52,21 +68,21 @@ class TempStore {
   TempStore() {
     std::random_device rd;
     root_ = fs::temp_directory_path() /
-            ("quire-test-" + std::to_string(::getpid()) + "-" + std::to_string(rd()));
+            ("quire-test-" + std::to_string(process_id()) + "-" + std::to_string(rd()));
     fs::create_directories(root_ / "store");
     fs::create_directories(root_ / "work");
     old_cwd_ = fs::current_path();
     const char* old = std::getenv("QUIRE_STORE");
     had_store_ = old != nullptr;
     if (old) old_store_ = old;
-    ::setenv("QUIRE_STORE", (root_ / "store").c_str(), 1);
+    set_environment("QUIRE_STORE", (root_ / "store").string());
     fs::current_path(root_ / "work");
   }
   ~TempStore() {
     std::error_code ec;
     fs::current_path(old_cwd_, ec);
-    if (had_store_) ::setenv("QUIRE_STORE", old_store_.c_str(), 1);
-    else ::unsetenv("QUIRE_STORE");
+    if (had_store_) set_environment("QUIRE_STORE", old_store_);
+    else unset_environment("QUIRE_STORE");
     fs::remove_all(root_, ec);
   }
   TempStore(const TempStore&) = delete;
@@ -90,23 +106,91 @@ struct RunResult {
   std::string err;
 };
 
+// A fresh name for the captured output of a run (.out, .err).
+inline std::string capture_base() {
+  static int counter = 0;
+  return (fs::temp_directory_path() / ("quire-run-" + std::to_string(process_id()) + "-" + std::to_string(counter++)))
+      .string();
+}
+
+// Reads and removes the captured output of a run.
+inline void collect_capture(const std::string& base, RunResult* r) {
+  r->out = read_file(base + ".out");
+  r->err = read_file(base + ".err");
+  std::error_code ec;
+  fs::remove(base + ".out", ec);
+  fs::remove(base + ".err", ec);
+}
+
+#ifdef _WIN32
+// Quotes one argument as the C runtime splits a command line: quotes
+// around it, a backslash before each quote, backslashes doubled before a
+// quote.
+inline std::string windows_quote(const std::string& s) {
+  if (!s.empty() && s.find_first_of(" \t\n\v\"") == std::string::npos) return s;
+  std::string q = "\"";
+  size_t backslashes = 0;
+  for (char c : s) {
+    if (c == '\\') {
+      ++backslashes;
+      continue;
+    }
+    q.append(c == '"' ? 2 * backslashes + 1 : backslashes, '\\');
+    backslashes = 0;
+    q += c;
+  }
+  q.append(2 * backslashes, '\\');
+  return q + "\"";
+}
+
+// Runs program with args, standard input empty, capturing standard output
+// and standard error.
+inline RunResult run_program(const std::string& program, const std::vector<std::string>& args) {
+  std::string base = capture_base();
+  SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+  auto create = [&](const std::string& path, DWORD access, DWORD disposition) {
+    return CreateFileA(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, disposition,
+                       FILE_ATTRIBUTE_NORMAL, nullptr);
+  };
+  HANDLE out = create(base + ".out", GENERIC_WRITE, CREATE_ALWAYS);
+  HANDLE err = create(base + ".err", GENERIC_WRITE, CREATE_ALWAYS);
+  HANDLE in = create("NUL", GENERIC_READ, OPEN_EXISTING);
+  std::string line = windows_quote(program);
+  for (const auto& a : args) line += " " + windows_quote(a);
+  STARTUPINFOA si{};
+  si.cb = sizeof si;
+  si.dwFlags = STARTF_USESTDHANDLES;
+  si.hStdInput = in;
+  si.hStdOutput = out;
+  si.hStdError = err;
+  PROCESS_INFORMATION pi{};
+  RunResult r;
+  if (CreateProcessA(program.c_str(), line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi)) {
+    WaitForSingleObject(pi.hProcess, INFINITE);
+    DWORD code = 0;
+    if (GetExitCodeProcess(pi.hProcess, &code)) r.status = static_cast<int>(code);
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+  }
+  for (HANDLE h : {out, err, in})
+    if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
+  collect_capture(base, &r);
+  return r;
+}
+
+// Runs the quire program with the given arguments.
+inline RunResult run_quire(const std::vector<std::string>& args) { return run_program(quire_program(), args); }
+#else
 // Runs a shell command line, capturing standard output and standard error.
 inline RunResult run_shell(const std::string& command_line) {
-  static int counter = 0;
-  std::string base = (fs::temp_directory_path() /
-                      ("quire-run-" + std::to_string(::getpid()) + "-" + std::to_string(counter++)))
-                         .string();
+  std::string base = capture_base();
   std::string cmd = command_line + " >" + shell_quote(base + ".out") + " 2>" +
                     shell_quote(base + ".err") + " </dev/null";
   int raw = std::system(cmd.c_str());
   RunResult r;
   if (raw != -1 && WIFEXITED(raw)) r.status = WEXITSTATUS(raw);
   else if (raw != -1 && WIFSIGNALED(raw)) r.status = 128 + WTERMSIG(raw);
-  r.out = read_file(base + ".out");
-  r.err = read_file(base + ".err");
-  std::error_code ec;
-  fs::remove(base + ".out", ec);
-  fs::remove(base + ".err", ec);
+  collect_capture(base, &r);
   return r;
 }
 
@@ -116,11 +200,12 @@ inline RunResult run_quire(const std::vector<std::string>& args) {
   for (const auto& a : args) cmd += " " + shell_quote(a);
   return run_shell(cmd);
 }
+#endif
 
 // Imports an area from JSON text through `quire area import -`.
 inline RunResult import_area(const std::string& json) {
   fs::path file = fs::temp_directory_path() /
-                  ("quire-area-" + std::to_string(::getpid()) + "-" +
+                  ("quire-area-" + std::to_string(process_id()) + "-" +
                    std::to_string(std::random_device{}()) + ".json");
   write_file(file, json);
   RunResult r = run_quire({"area", "import", file.string()});

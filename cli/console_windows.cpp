@@ -1,0 +1,74 @@
+// The quire program's console and Ctrl-C on Windows.
+#include <windows.h>
+#include <fcntl.h>
+#include <io.h>
+
+#include <atomic>
+#include <cstdio>
+
+#include "console.h"
+
+namespace quire::cli {
+
+namespace {
+
+std::atomic<int> g_interrupts{0};
+
+// The exit status of a run ended by a second Ctrl-C, as a shell reports a
+// process killed by SIGINT.
+constexpr UINT kInterruptedStatus = 130;
+
+// Removes the temporary files of the replacements under way (tables, area
+// files), as the POSIX signal handler of the file layer does.
+void remove_temporary_files() {
+  // LEAD: call the file layer's removal of its temporary files under way
+  // here (the Windows counterpart of FileReplacement::remove_on_interrupt's
+  // handler), once the file layer has it.
+}
+
+// Runs on a thread of its own that the system starts for each Ctrl-C.
+BOOL WINAPI on_console_event(DWORD event) {
+  if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT) return FALSE;
+  if (g_interrupts.fetch_add(1) > 0) {
+    remove_temporary_files();
+    TerminateProcess(GetCurrentProcess(), kInterruptedStatus);
+    return TRUE;
+  }
+  static const char kMessage[] = "\nquire: stopping after the current item (Ctrl-C again to abort)\n";
+  DWORD written = 0;
+  WriteFile(GetStdHandle(STD_ERROR_HANDLE), kMessage, sizeof kMessage - 1, &written, nullptr);
+  return TRUE;
+}
+
+}  // namespace
+
+void prepare_standard_streams() {
+  std::fflush(stdout);
+  _setmode(_fileno(stdout), _O_BINARY);
+}
+
+bool standard_error_is_terminal() {
+  DWORD mode = 0;
+  return _isatty(_fileno(stderr)) != 0 && GetConsoleMode(GetStdHandle(STD_ERROR_HANDLE), &mode) != 0;
+}
+
+bool enable_terminal_sequences() {
+  HANDLE console = GetStdHandle(STD_ERROR_HANDLE);
+  DWORD mode = 0;
+  if (!GetConsoleMode(console, &mode)) return false;
+  if (mode & ENABLE_VIRTUAL_TERMINAL_PROCESSING) return true;
+  return SetConsoleMode(console, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0;
+}
+
+const char* store_location_text() { return "%QUIRE_STORE%, else %LOCALAPPDATA%\\quire\\store"; }
+
+InterruptWatch::InterruptWatch() {
+  g_interrupts = 0;
+  SetConsoleCtrlHandler(on_console_event, TRUE);
+}
+
+InterruptWatch::~InterruptWatch() { SetConsoleCtrlHandler(on_console_event, FALSE); }
+
+bool InterruptWatch::stop_requested() { return g_interrupts.load() != 0; }
+
+}  // namespace quire::cli
