@@ -41,7 +41,7 @@ std::string library_file_name(const char* base);
 // The directory part of path up to and with its last separator ("/" on
 // POSIX systems; "\\", "/" or a drive's ":" on Windows); empty when path
 // names no directory.
-std::string directory_of(const std::string& path);
+std::string library_directory(const std::string& path);
 
 // True when an entry (a file, a directory, ...) exists at path.
 bool library_file_exists(const std::string& path);

@@ -71,7 +71,7 @@ std::string own_library_path() { return own_path(); }
 
 std::string library_file_name(const char* base) { return std::string("lib") + base + ".so"; }
 
-std::string directory_of(const std::string& path) {
+std::string library_directory(const std::string& path) {
   size_t slash = path.rfind('/');
   return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
 }

@@ -62,7 +62,7 @@ std::string library_path(LibraryHandle library) { return module_file_path(static
 
 std::string library_file_name(const char* base) { return std::string(base) + ".dll"; }
 
-std::string directory_of(const std::string& path) {
+std::string library_directory(const std::string& path) {
   size_t end = path.find_last_of("\\/:");
   return end == std::string::npos ? std::string() : path.substr(0, end + 1);
 }

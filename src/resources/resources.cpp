@@ -94,7 +94,7 @@ const char* own_string(unsigned id) { return platform::string_table_text(&quire_
 
 ModuleHandle load_resource_library(ModuleHandle module, const char* file_name) {
   std::string module_path = platform::library_path(module);
-  std::string directory = platform::directory_of(module_path);
+  std::string directory = platform::library_directory(module_path);
   // Without a directory of the module there is nowhere to look: never the
   // current directory.
   if (directory.empty() || !file_name || !*file_name) return nullptr;

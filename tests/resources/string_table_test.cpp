@@ -146,7 +146,7 @@ std::string file_name(const std::string& path) { return path.substr(path.find_la
 TEST(SharedLibrary, OwnPathAndHostPath) {
   std::string own = platform::own_library_path();
   EXPECT_EQ(file_name(own), testing::library_name("quire"));
-  EXPECT_EQ(platform::directory_of(own) + file_name(own), own);
+  EXPECT_EQ(platform::library_directory(own) + file_name(own), own);
   EXPECT_EQ(platform::library_path(own_module_handle()), own);
   std::string host = platform::library_path(nullptr);
 #ifdef _WIN32
@@ -158,7 +158,7 @@ TEST(SharedLibrary, OwnPathAndHostPath) {
   std::string path = platform::library_path(module);
   EXPECT_EQ(file_name(path), testing::library_name("fixture-match"));
   EXPECT_EQ(platform::library_file_name("quireres"), testing::library_name("quireres"));
-  EXPECT_EQ(platform::directory_of("plain"), "");
+  EXPECT_EQ(platform::library_directory("plain"), "");
 }
 
 #ifdef _WIN32
