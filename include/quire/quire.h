@@ -34,8 +34,15 @@ extern "C" {
 #define QUIRE_API __attribute__((visibility("default")))
 #endif
 
-/* A host window handle; 0 is no window. */
+/* A host window handle; 0 is no window. On Windows it is the host's window
+ * handle (the same type as windows.h's HWND, so a host passes its HWND as
+ * it is); elsewhere a handle issued by quire_create_window. */
+#if defined(_WIN32)
+struct HWND__;
+typedef struct HWND__* QuireWindow;
+#else
 typedef uint64_t QuireWindow;
+#endif
 
 /* Host-window messages the report commands send. */
 enum {
@@ -49,7 +56,8 @@ typedef intptr_t (*QuireWindowProc)(QuireWindow window, unsigned int message, ui
                                     intptr_t lparam, void* context);
 
 /* Creates a host window whose messages go to proc. Never returns 0 unless
- * proc is null. */
+ * proc is null (or, on Windows, the system refuses a window). On Windows it
+ * is a message-only window of the calling thread. */
 QUIRE_API QuireWindow quire_create_window(QuireWindowProc proc, void* context);
 /* Destroys a window; later messages to its handle answer 0. Returns 1 when
  * the handle was a live window, else 0. */
@@ -59,8 +67,9 @@ QUIRE_API int quire_destroy_window(QuireWindow window);
 QUIRE_API intptr_t quire_send_message(QuireWindow window, unsigned int message, uintptr_t wparam,
                                       intptr_t lparam);
 
-/* Message boxes (problems with the translated resource libraries). Without
- * a window system they are written to standard error as one line; a host
+/* Message boxes (problems with the translated resource libraries). On
+ * Windows they are system message boxes that wait for the user; without a
+ * window system they are written to standard error as one line. A host
  * that wants them elsewhere installs proc, which receives each text
  * unchanged (it may hold newlines) with context. A null proc restores
  * standard error. */

@@ -1,3 +1,4 @@
+// Message boxes: the host's handler when there is one, else the system's.
 #include "platform/message_box.h"
 
 #include <cstdio>
@@ -25,7 +26,7 @@ void write_message_box_line(const char* text) {
 void show_message_box(const char* text) {
   if (!text) text = "";
   if (g_handler) g_handler(text, g_context);
-  else write_message_box_line(text);
+  else show_system_message_box(text);
 }
 
 void set_message_box_handler(MessageBoxHandler handler, void* context) {

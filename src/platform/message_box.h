@@ -1,7 +1,9 @@
-// Message boxes. There is no window system here: a message box is written
-// to standard error as one line, unless the host has installed a handler of
-// its own (quire_set_message_box_handler in quire/quire.h, or
-// set_message_box_handler below), which then receives the text unchanged.
+// Message boxes. A host may install a handler of its own
+// (quire_set_message_box_handler in quire/quire.h, or set_message_box_handler
+// below), which then receives the text unchanged. Otherwise the system shows
+// it: on Windows a message box that waits for the user's OK
+// (message_box_windows.cpp); without a window system one line on standard
+// error (message_box_posix.cpp).
 #ifndef QUIRE_PLATFORM_MESSAGE_BOX_H_
 #define QUIRE_PLATFORM_MESSAGE_BOX_H_
 
@@ -15,8 +17,11 @@ using MessageBoxHandler = void (*)(const char* text, void* context);
 void show_message_box(const char* text);
 
 // Sends later message boxes to handler; a null handler restores the
-// standard-error line.
+// system's message box.
 void set_message_box_handler(MessageBoxHandler handler, void* context);
+
+// Shows text the system's way, whatever handler is installed.
+void show_system_message_box(const char* text);
 
 // The standard-error line for text: the text with each line end replaced by
 // a space, and one newline at the end.

@@ -1,8 +1,8 @@
 // Shared libraries: the report library's own file and handle, the path of a
 // loaded library, loading a library file and finding a symbol in it.
 //
-// Handles are those of the system's dynamic loader; a library loaded here is
-// never released.
+// Handles are those of the system's loader (dlopen's on POSIX systems,
+// module handles on Windows); a library loaded here is never released.
 #ifndef QUIRE_PLATFORM_SHARED_LIBRARY_H_
 #define QUIRE_PLATFORM_SHARED_LIBRARY_H_
 
@@ -15,8 +15,9 @@ using LibraryHandle = void*;
 
 // Why a library could not be loaded.
 struct LibraryLoadError {
-  long code = 0;       // the system's error number; ENOEXEC when the file
-                       // opens but the loader refused its content
+  long code = 0;       // POSIX: the system's error number, ENOEXEC when the
+                       // file opens but the loader refused its content;
+                       // Windows: the loader's error code (GetLastError)
   std::string reason;  // the loader's own explanation ("...: undefined symbol: f")
 };
 
@@ -32,6 +33,15 @@ LibraryHandle own_library_handle();
 // The full path of the file of a loaded library. A null handle stands for the
 // host program: its executable's path. Empty when unknown.
 std::string library_path(LibraryHandle library);
+
+// The file name of the shared library called base on this system:
+// "libBASE.so" on POSIX systems, "BASE.dll" on Windows.
+std::string library_file_name(const char* base);
+
+// The directory part of path up to and with its last separator ("/" on
+// POSIX systems; "\\", "/" or a drive's ":" on Windows); empty when path
+// names no directory.
+std::string library_directory(const std::string& path);
 
 // True when an entry (a file, a directory, ...) exists at path.
 bool library_file_exists(const std::string& path);

@@ -1,10 +1,13 @@
-// The product version record that every shared library of the project
-// carries, and reading it from a library file without loading the file.
+// The product version record that every library of the project carries,
+// and reading it from a library file without loading the file.
 //
-// The record is an ELF note: owner "quire", type kVersionNoteType, and two
-// 32-bit words, the most and then the least significant word of the product
-// version (major << 16 | minor, patch << 16 | tweak), in the file's byte
-// order. cmake/version_record.cmake adds it to a library.
+// The record holds two 32-bit words, the most and then the least significant
+// word of the product version (major << 16 | minor, patch << 16 | tweak);
+// cmake/version_record.cmake adds it to a library. On Windows it is the
+// product version of the file's VERSIONINFO resource
+// (version_file_windows.cpp). On POSIX systems it is an ELF note: owner
+// "quire", type kVersionNoteType, and the two words in the file's byte order
+// (found by version_record.cpp, read from a file by version_file_posix.cpp).
 #ifndef QUIRE_PLATFORM_VERSION_RECORD_H_
 #define QUIRE_PLATFORM_VERSION_RECORD_H_
 
@@ -32,6 +35,8 @@ class ByteSource {
   virtual bool read(uint64_t offset, void* out, size_t size) const = 0;
 };
 
+// The ELF note (POSIX systems).
+
 // Finds the version record in an ELF object. Every offset and count of the
 // object is checked against the source's size, so any bytes at all are safe
 // to pass. True with *version set when the record is there.
@@ -39,6 +44,8 @@ bool find_version_record(const ByteSource& source, ProductVersion* version);
 
 // The same for bytes in memory.
 bool find_version_record(const unsigned char* data, size_t size, ProductVersion* version);
+
+// Every system.
 
 // Reads the version record of the file at path without loading it: stores
 // the least and the most significant product-version word and returns

@@ -43,7 +43,7 @@ void print_library_error(const char* what) {
 
 DumpReport::DumpReport() {
   ModuleHandle own = own_module_handle();
-  resource_module = load_resource_library(own, kResourceLibraryName);
+  resource_module = load_resource_library(own, resource_library_name());
   if (!resource_module) resource_module = own;
   detailed = 0;
   list_file = nullptr;

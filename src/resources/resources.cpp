@@ -13,19 +13,13 @@
 #include "platform/version_record.h"
 #include "quire/plotbase.h"
 
+// The report library's own texts, generated from own_strings.txt
+// (cmake/resources.cmake).
+extern "C" const QuireStringTable quire_own_string_table;
+
 namespace quire {
 namespace {
 
-const char* const kOwnStrings[] = {
-    nullptr,
-    "Yes",
-    "No",
-    "None",
-    "Left",
-    "Right",
-    "Piece %s does not exist in Storage Area %s. It will be ommitted from the report.",
-};
-constexpr unsigned kOwnStringCount = sizeof kOwnStrings / sizeof kOwnStrings[0];
 
 constexpr const char kLoadFailedFormat[] =
     "Error loading resource DLL! (%s)  Error Code %ld.\nUntranslated resources will be used.";
@@ -71,30 +65,39 @@ platform::LibraryHandle load_or_report(const std::string& path, const char* file
 }
 
 void load_shared_glossary(const std::string& directory, const std::string& module_path) {
-  std::string path = directory + kSharedGlossaryName;
+  const char* name = shared_glossary_name();
+  std::string path = directory + name;
   if (!platform::library_file_exists(path)) return;
-  platform::LibraryHandle handle = load_or_report(path, kSharedGlossaryName);
+  platform::LibraryHandle handle = load_or_report(path, name);
   if (!handle) return;  // tried again by the next report
   g_shared_glossary = handle;
   if (!platform::same_file_version(module_path.c_str(), path.c_str())) {
-    platform::show_message_box(
-        format_text(kGlossaryOtherVersionFormat, module_path.c_str(), kSharedGlossaryName).c_str());
+    platform::show_message_box(format_text(kGlossaryOtherVersionFormat, module_path.c_str(), name).c_str());
   }
 }
 
 }  // namespace
 
+const char* resource_library_name() {
+  static const std::string name = platform::library_file_name("quireres");
+  return name.c_str();
+}
+
+const char* shared_glossary_name() {
+  static const std::string name = platform::library_file_name("SharedGlossary");
+  return name.c_str();
+}
+
 ModuleHandle own_module_handle() { return platform::own_library_handle(); }
 
-const char* own_string(unsigned id) { return id < kOwnStringCount ? kOwnStrings[id] : nullptr; }
+const char* own_string(unsigned id) { return platform::string_table_text(&quire_own_string_table, id); }
 
 ModuleHandle load_resource_library(ModuleHandle module, const char* file_name) {
   std::string module_path = platform::library_path(module);
-  size_t slash = module_path.rfind('/');
+  std::string directory = platform::library_directory(module_path);
   // Without a directory of the module there is nowhere to look: never the
   // current directory.
-  if (slash == std::string::npos || !file_name || !*file_name) return nullptr;
-  std::string directory = module_path.substr(0, slash + 1);
+  if (directory.empty() || !file_name || !*file_name) return nullptr;
 
   ModuleHandle result = nullptr;
   std::string candidate = directory + file_name;
@@ -142,7 +145,7 @@ bool is_missing_piece_format(const char* text) {
 }
 
 const char* missing_piece_format(ModuleHandle module, char* buffer, int size) {
-  const char* own = kOwnStrings[kStringMissingPiece];
+  const char* own = own_string(kStringMissingPiece);
   if (!buffer || size <= 0) return own;
   load_string(module, kStringMissingPiece, buffer, size);
   return is_missing_piece_format(buffer) ? buffer : own;

@@ -35,12 +35,16 @@ ModuleHandle load_resource_library(ModuleHandle module, const char* file_name);
 // no such string. Returns the number of characters copied.
 int load_string(ModuleHandle module, unsigned id, char* buffer, int size);
 
-// The file names of the resource libraries on this system; both are looked
-// for in the directory of the report library's own file.
-constexpr const char kResourceLibraryName[] = "libquireres.so";
-constexpr const char kSharedGlossaryName[] = "libSharedGlossary.so";
+// The file names of the resource library ("quireres.dll" on Windows,
+// "libquireres.so" elsewhere) and of the shared glossary ("SharedGlossary.dll",
+// "libSharedGlossary.so"); both are looked for in the directory of the
+// report library's own file.
+const char* resource_library_name();
+const char* shared_glossary_name();
 
-// The report library's own text of string id (1 to 6), or null.
+// The report library's own text of string id (1 to 6), or null. The texts
+// come from src/resources/own_strings.txt, which on Windows is the module's
+// STRINGTABLE as well.
 const char* own_string(unsigned id);
 
 // True when text may be used as the missing-piece format: its conversions

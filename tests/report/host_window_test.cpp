@@ -1,4 +1,9 @@
-// Host windows: answers, null and destroyed handles, reuse of slots.
+// Host windows: answers, null and destroyed handles, reuse of slots; on
+// Windows also the host's own window reached through SendMessageA.
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 #include <gtest/gtest.h>
 
 #include <vector>
@@ -6,6 +11,18 @@
 #include "quire/quire.h"
 
 namespace {
+
+constexpr QuireWindow kNoWindow{};
+
+// A handle that was never issued.
+QuireWindow forged(QuireWindow w) {
+#ifdef _WIN32
+  (void)w;
+  return reinterpret_cast<QuireWindow>(uintptr_t{0x7ffe1234});
+#else
+  return w + 1000;
+#endif
+}
 
 struct Calls {
   int count = 0;
@@ -31,7 +48,7 @@ TEST(HostWindow, MessageReachesProcedureAndAnswerComesBack) {
   Calls calls;
   calls.answer = 7;
   QuireWindow w = quire_create_window(record, &calls);
-  ASSERT_NE(w, 0u);
+  ASSERT_NE(w, kNoWindow);
   EXPECT_EQ(quire_send_message(w, QUIRE_MSG_PROGRESS, 600000, 42), 7);
   EXPECT_EQ(calls.count, 1);
   EXPECT_EQ(calls.message, static_cast<unsigned>(QUIRE_MSG_PROGRESS));
@@ -43,16 +60,18 @@ TEST(HostWindow, MessageReachesProcedureAndAnswerComesBack) {
 TEST(HostWindow, NullDestroyedAndForgedHandlesAnswerZero) {
   Calls calls;
   calls.answer = 1;
-  EXPECT_EQ(quire_create_window(nullptr, &calls), 0u);
-  EXPECT_EQ(quire_send_message(0, QUIRE_MSG_STOP_QUERY, 0, 0), 0);
-  EXPECT_EQ(quire_destroy_window(0), 0);
+  EXPECT_EQ(quire_create_window(nullptr, &calls), kNoWindow);
+  EXPECT_EQ(quire_send_message(kNoWindow, QUIRE_MSG_STOP_QUERY, 0, 0), 0);
+  EXPECT_EQ(quire_destroy_window(kNoWindow), 0);
 
   QuireWindow w = quire_create_window(record, &calls);
   EXPECT_EQ(quire_destroy_window(w), 1);
   EXPECT_EQ(quire_destroy_window(w), 0);  // twice
   EXPECT_EQ(quire_send_message(w, QUIRE_MSG_STOP_QUERY, 0, 0), 0);
-  EXPECT_EQ(quire_send_message(w + 1000, QUIRE_MSG_STOP_QUERY, 0, 0), 0);
+  EXPECT_EQ(quire_send_message(forged(w), QUIRE_MSG_STOP_QUERY, 0, 0), 0);
+#ifndef _WIN32
   EXPECT_EQ(quire_send_message(~static_cast<QuireWindow>(0), QUIRE_MSG_STOP_QUERY, 0, 0), 0);
+#endif
   EXPECT_EQ(calls.count, 0);
 }
 
@@ -63,8 +82,8 @@ TEST(HostWindow, StaleHandleDoesNotReachTheSlotsNextWindow) {
   quire_destroy_window(old);
   QuireWindow fresh = quire_create_window(record, &second);  // may reuse the slot
   EXPECT_NE(fresh, old);
-  EXPECT_EQ(quire_send_message(old, 1, 0, 0), 0);
-  EXPECT_EQ(quire_send_message(fresh, 1, 0, 0), 5);
+  EXPECT_EQ(quire_send_message(old, QUIRE_MSG_STOP_QUERY, 0, 0), 0);
+  EXPECT_EQ(quire_send_message(fresh, QUIRE_MSG_STOP_QUERY, 0, 0), 5);
   EXPECT_EQ(first.count + second.count, 1);
   quire_destroy_window(fresh);
 }
@@ -74,8 +93,8 @@ TEST(HostWindow, ProcedureMayDestroyItsOwnWindow) {
   calls.answer = 3;
   QuireWindow w = quire_create_window(record, &calls);
   calls.destroy_on_call = w;
-  EXPECT_EQ(quire_send_message(w, 1, 0, 0), 3);
-  EXPECT_EQ(quire_send_message(w, 1, 0, 0), 0);
+  EXPECT_EQ(quire_send_message(w, QUIRE_MSG_STOP_QUERY, 0, 0), 3);
+  EXPECT_EQ(quire_send_message(w, QUIRE_MSG_STOP_QUERY, 0, 0), 0);
   EXPECT_EQ(calls.count, 1);
 }
 
@@ -88,8 +107,56 @@ TEST(HostWindow, ManyWindowsKeepTheirOwnProcedures) {
   }
   for (size_t i = 0; i < windows.size(); i += 2) quire_destroy_window(windows[i]);
   for (size_t i = 0; i < windows.size(); ++i)
-    EXPECT_EQ(quire_send_message(windows[i], 1, 0, 0), i % 2 ? static_cast<intptr_t>(i + 1) : 0);
+    EXPECT_EQ(quire_send_message(windows[i], QUIRE_MSG_STOP_QUERY, 0, 0), i % 2 ? static_cast<intptr_t>(i + 1) : 0);
   for (size_t i = 1; i < windows.size(); i += 2) quire_destroy_window(windows[i]);
 }
+
+#ifdef _WIN32
+// The host's own window, as a host program makes it.
+Calls* g_host_calls = nullptr;
+
+LRESULT CALLBACK host_procedure(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+  if (message == QUIRE_MSG_PROGRESS || message == QUIRE_MSG_STOP_QUERY) {
+    ++g_host_calls->count;
+    g_host_calls->message = message;
+    g_host_calls->wparam = wparam;
+    g_host_calls->lparam = lparam;
+    return message == QUIRE_MSG_STOP_QUERY ? g_host_calls->answer : 0;
+  }
+  return DefWindowProcA(window, message, wparam, lparam);
+}
+
+TEST(HostWindow, HostsOwnWindowGetsTheMessages) {
+  Calls calls;
+  calls.answer = 1;
+  g_host_calls = &calls;
+  WNDCLASSA klass{};
+  klass.lpfnWndProc = host_procedure;
+  klass.hInstance = GetModuleHandleA(nullptr);
+  klass.lpszClassName = "QuireTestHost";
+  ASSERT_NE(RegisterClassA(&klass), 0);
+  HWND window = CreateWindowExA(0, "QuireTestHost", "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, klass.hInstance,
+                                nullptr);
+  ASSERT_NE(window, nullptr);
+  EXPECT_EQ(quire_send_message(window, QUIRE_MSG_PROGRESS, 3, 2), 0);
+  EXPECT_EQ(calls.message, static_cast<unsigned>(QUIRE_MSG_PROGRESS));
+  EXPECT_EQ(calls.wparam, 3u);
+  EXPECT_EQ(calls.lparam, 2);
+  EXPECT_EQ(quire_send_message(window, QUIRE_MSG_STOP_QUERY, 0, 0), 1);
+  EXPECT_EQ(calls.count, 2);
+  DestroyWindow(window);
+  EXPECT_EQ(quire_send_message(window, QUIRE_MSG_STOP_QUERY, 0, 0), 0);
+  EXPECT_EQ(calls.count, 2);
+
+  // A window of quire_create_window is a window like any other.
+  Calls own;
+  own.answer = 9;
+  QuireWindow made = quire_create_window(record, &own);
+  EXPECT_EQ(SendMessageA(made, QUIRE_MSG_STOP_QUERY, 0, 0), 9);
+  EXPECT_EQ(SendMessageA(made, WM_NULL, 0, 0), 0);  // the system's messages keep their own handling
+  EXPECT_EQ(own.count, 1);
+  EXPECT_EQ(quire_destroy_window(made), 1);
+}
+#endif
 
 }  // namespace

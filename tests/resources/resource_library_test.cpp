@@ -1,8 +1,9 @@
 // Finding, checking and loading the resource libraries beside the report
-// library. Each case copies libquire.so into a directory of its own with the
-// fixture libraries under the names the report library looks for, and runs
-// the probe host, which loads that copy: the real search beside the module,
-// with nothing set up for the test inside the library.
+// library. Each case copies the report library (libquire.so, quire.dll) into
+// a directory of its own with the fixture libraries under the names the
+// report library looks for, and runs the probe host, which loads that copy:
+// the real search beside the module, with nothing set up for the test inside
+// the library.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -15,12 +16,25 @@ namespace {
 
 namespace fs = std::filesystem;
 using testing::bin_dir;
-using testing::fixture;
-using testing::shell_quote;
+using testing::fixture_library;
+using testing::library_name;
 
-const char kOtherVersionBox[] =
-    "box: Error loading resource DLL! (libquireres.so)  Incompatable version.\\n"
-    "Untranslated resources will be used.";
+const std::string kResourceName = library_name("quireres");
+const std::string kGlossaryName = library_name("SharedGlossary");
+const std::string kOtherVersionBox = "box: Error loading resource DLL! (" + kResourceName +
+                                     ")  Incompatable version.\\nUntranslated resources will be used.";
+// The loader's code for a library it cannot load: it needs a symbol nobody
+// defines (ENOEXEC), or on Windows a library that is not there
+// (ERROR_MOD_NOT_FOUND).
+#ifdef _WIN32
+const char kUnloadableCode[] = "126";
+#else
+const char kUnloadableCode[] = "8";
+#endif
+std::string load_failed_box(const std::string& name) {
+  return "box: Error loading resource DLL! (" + name + ")  Error Code " + kUnloadableCode +
+         ".\\nUntranslated resources will be used.";
+}
 const std::vector<std::string> kOwnStrings = {
     "string 1: Yes",  "string 2: No",   "string 3: None",
     "string 4: Left", "string 5: Right",
@@ -30,23 +44,24 @@ class ResourceLibraryTest : public ::testing::Test {
  protected:
   void SetUp() override {
     fs::create_directories(module_dir());
-    for (const char* name : {"libquire.so", "libplotbase.so", "libquire_files.so"})
-      fs::copy_file(bin_dir() + "/" + name, module_dir() / name);
+    for (const char* base : {"quire", "plotbase", "quire_files"})
+      fs::copy_file(bin_dir() + "/" + library_name(base), module_dir() / library_name(base));
   }
 
   fs::path module_dir() const { return scratch_.root() / "lib"; }
+  std::string module() const { return (module_dir() / library_name("quire")).string(); }
 
   // Puts a library beside the copy of the report library under name.
-  void place(const std::string& from, const char* name) {
-    fs::copy_file(from, module_dir() / name, fs::copy_options::overwrite_existing);
+  void place(const std::string& from, const std::string& name) {
+    fs::remove(module_dir() / name);  // (copy_file's overwrite fails with MinGW's library)
+    fs::copy_file(from, module_dir() / name);
   }
 
   // Runs the probe on the copy (in the scratch work directory) and returns
   // its standard output lines.
-  std::vector<std::string> probe(const std::string& steps) {
-    testing::RunResult r = testing::run_shell(shell_quote(fixture("resource_probe")) + " " +
-                                              shell_quote((module_dir() / "libquire.so").string()) + " " +
-                                              steps);
+  std::vector<std::string> probe(std::vector<std::string> steps) {
+    steps.insert(steps.begin(), module());
+    testing::RunResult r = testing::run_program(probe_program(), steps);
     EXPECT_EQ(r.status, 0) << r.err;
     err_ = r.err;
     std::vector<std::string> lines;
@@ -65,19 +80,27 @@ class ResourceLibraryTest : public ::testing::Test {
     return head;
   }
 
+  static std::string probe_program() {
+#ifdef _WIN32
+    return testing::fixture("resource_probe.exe");
+#else
+    return testing::fixture("resource_probe");
+#endif
+  }
+
   testing::TempStore scratch_;
   std::string err_;
 };
 
 TEST_F(ResourceLibraryTest, NoneBesideTheModule) {
-  EXPECT_EQ(probe("load strings glossary"),
+  EXPECT_EQ(probe({"load", "strings", "glossary"}),
             with(with({"load: own"}, kOwnStrings), {"glossary: not loaded"}));
   EXPECT_EQ(err_, "");
 }
 
 TEST_F(ResourceLibraryTest, MatchingTranslationIsUsed) {
-  place(bin_dir() + "/libquireres-de.so", "libquireres.so");
-  EXPECT_EQ(probe("load strings format"),
+  place(bin_dir() + "/" + library_name("quireres-de"), kResourceName);
+  EXPECT_EQ(probe({"load", "strings", "format"}),
             (std::vector<std::string>{
                 "load: translated", "string 1: Ja", "string 2: Nein", "string 3: Keine", "string 4: Links",
                 "string 5: Rechts",
@@ -87,83 +110,84 @@ TEST_F(ResourceLibraryTest, MatchingTranslationIsUsed) {
 
 TEST_F(ResourceLibraryTest, OtherVersionsAreRefused) {
   // Least significant word alone, most significant word alone, no record.
-  for (const char* name : {"libfixture-tweak.so", "libfixture-minor.so", "libfixture-norecord.so"}) {
-    place(fixture(name), "libquireres.so");
-    EXPECT_EQ(probe("load strings"), with({kOtherVersionBox, "load: own"}, kOwnStrings)) << name;
+  for (const char* name : {"fixture-tweak", "fixture-minor", "fixture-norecord"}) {
+    place(fixture_library(name), kResourceName);
+    EXPECT_EQ(probe({"load", "strings"}), with({kOtherVersionBox, "load: own"}, kOwnStrings)) << name;
   }
 }
 
 TEST_F(ResourceLibraryTest, LibraryThatFailsToLoad) {
-  place(fixture("libfixture-unloadable.so"), "libquireres.so");
-  EXPECT_EQ(probe("load strings"),
-            with({"box: Error loading resource DLL! (libquireres.so)  Error Code 8.\\n"
-                  "Untranslated resources will be used.",
-                  "load: own"},
-                 kOwnStrings));
+  place(fixture_library("fixture-unloadable"), kResourceName);
+  EXPECT_EQ(probe({"load", "strings"}), with({load_failed_box(kResourceName), "load: own"}, kOwnStrings));
+#ifdef _WIN32
+  EXPECT_NE(err_.find("Resource library not loaded: "), std::string::npos) << err_;
+#else
   EXPECT_NE(err_.find("quire_fixture_symbol_nobody_defines"), std::string::npos) << err_;
+#endif
 }
 
 TEST_F(ResourceLibraryTest, BadTranslatedFormatIsNotUsed) {
-  place(fixture("libfixture-badformat.so"), "libquireres.so");
-  EXPECT_EQ(probe("load format"),
+  place(fixture_library("fixture-badformat"), kResourceName);
+  EXPECT_EQ(probe({"load", "format"}),
             (std::vector<std::string>{"load: translated", "format: " + kOwnStrings[5].substr(10)}));
 }
 
 TEST_F(ResourceLibraryTest, SharedGlossaryLoadedOnceAcrossCommands) {
   // The glossary of another version stays loaded and is reported once; the
   // resource library is looked at again by every command.
-  place(fixture("libfixture-tweak.so"), "libquireres.so");
-  place(fixture("libfixture-glossary-other.so"), "libSharedGlossary.so");
-  std::string module = (module_dir() / "libquire.so").string();
-  EXPECT_EQ(probe("load load glossary"),
+  place(fixture_library("fixture-tweak"), kResourceName);
+  place(fixture_library("fixture-glossary-other"), kGlossaryName);
+  EXPECT_EQ(probe({"load", "load", "glossary"}),
             (std::vector<std::string>{
                 kOtherVersionBox,
-                "box: Error loading resource DLL! (" + module + ") with (libSharedGlossary.so)  Incompatable version.",
+                "box: Error loading resource DLL! (" + module() + ") with (" + kGlossaryName +
+                    ")  Incompatable version.",
                 "load: own", kOtherVersionBox, "load: own", "glossary: loaded"}));
 
-  place(fixture("libfixture-glossary-match.so"), "libSharedGlossary.so");
-  place(bin_dir() + "/libquireres-de.so", "libquireres.so");
-  EXPECT_EQ(probe("load load glossary"),
+  place(fixture_library("fixture-glossary-match"), kGlossaryName);
+  place(bin_dir() + "/" + library_name("quireres-de"), kResourceName);
+  EXPECT_EQ(probe({"load", "load", "glossary"}),
             (std::vector<std::string>{"load: translated", "load: translated", "glossary: loaded"}));
 }
 
 TEST_F(ResourceLibraryTest, GlossaryThatFailsIsTriedAgain) {
-  place(fixture("libfixture-glossary-unloadable.so"), "libSharedGlossary.so");
-  const std::string box =
-      "box: Error loading resource DLL! (libSharedGlossary.so)  Error Code 8.\\n"
-      "Untranslated resources will be used.";
-  EXPECT_EQ(probe("load load glossary"),
+  place(fixture_library("fixture-glossary-unloadable"), kGlossaryName);
+  const std::string box = load_failed_box(kGlossaryName);
+  EXPECT_EQ(probe({"load", "load", "glossary"}),
             (std::vector<std::string>{box, "load: own", box, "load: own", "glossary: not loaded"}));
 }
 
 TEST_F(ResourceLibraryTest, CurrentDirectoryIsNotSearched) {
-  fs::copy_file(bin_dir() + "/libquireres-de.so", scratch_.work() / "libquireres.so");
-  fs::copy_file(fixture("libfixture-glossary-other.so"), scratch_.work() / "libSharedGlossary.so");
-  EXPECT_EQ(probe("load strings glossary"),
+  fs::copy_file(bin_dir() + "/" + library_name("quireres-de"), scratch_.work() / kResourceName);
+  fs::copy_file(fixture_library("fixture-glossary-other"), scratch_.work() / kGlossaryName);
+  EXPECT_EQ(probe({"load", "strings", "glossary"}),
             with(with({"load: own"}, kOwnStrings), {"glossary: not loaded"}));
 }
 
 TEST_F(ResourceLibraryTest, RelativeLoadThenChangedDirectory) {
   // The host loads the library by a relative path and then moves elsewhere:
   // the library's directory is still the one it was loaded from.
-  place(bin_dir() + "/libquireres-de.so", "libquireres.so");
-  testing::RunResult r = testing::run_shell("cd " + shell_quote(scratch_.root().string()) + " && " +
-                                            shell_quote(fixture("resource_probe")) + " lib/libquire.so cd " +
-                                            shell_quote(scratch_.work().string()) + " load strings");
+  place(bin_dir() + "/" + library_name("quireres-de"), kResourceName);
+  testing::RunResult r = testing::run_program(
+      probe_program(),
+      {(fs::path(".") / "lib" / library_name("quire")).string(), "cd", scratch_.work().string(), "load", "strings"},
+      scratch_.root().string());
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out.substr(0, r.out.find("string 2")), "load: translated\nstring 1: Ja\n");
 }
 
+#ifndef _WIN32
 TEST_F(ResourceLibraryTest, InstallTranslationScript) {
+  using testing::shell_quote;
   std::string script = std::string(QUIRE_SOURCE_DIR) + "/scripts/install-translation";
   testing::RunResult r = testing::run_shell(shell_quote(script) + " de " + shell_quote(bin_dir()) + " " +
                                             shell_quote(module_dir().string()));
   ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(probe("load strings").at(1), "string 1: Ja");
+  EXPECT_EQ(probe({"load", "strings"}).at(1), "string 1: Ja");
 
   r = testing::run_shell(shell_quote(script) + " --remove " + shell_quote(module_dir().string()));
   ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(probe("load").at(0), "load: own");
+  EXPECT_EQ(probe({"load"}).at(0), "load: own");
 
   // A language that was not built, and a directory without libquire.so.
   r = testing::run_shell(shell_quote(script) + " xx " + shell_quote(bin_dir()) + " " +
@@ -175,6 +199,7 @@ TEST_F(ResourceLibraryTest, InstallTranslationScript) {
   EXPECT_NE(r.status, 0);
   EXPECT_NE(r.err.find("libquire.so"), std::string::npos) << r.err;
 }
+#endif
 
 }  // namespace
 }  // namespace quire

@@ -1,4 +1,6 @@
-// Reading the product version record of a library file without loading it.
+// Reading the product version record of a library file without loading it:
+// on every system from the built libraries and fixtures, and the ELF note's
+// reader also from made and damaged objects.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -13,12 +15,12 @@
 namespace quire {
 namespace {
 
-using platform::find_version_record;
 using platform::ProductVersion;
 using platform::read_file_version;
 using platform::same_file_version;
 using testing::bin_dir;
-using testing::fixture;
+using testing::fixture_library;
+using testing::library_name;
 
 ProductVersion version_of(const std::string& path) {
   ProductVersion v;
@@ -26,41 +28,35 @@ ProductVersion version_of(const std::string& path) {
   return v;
 }
 
-std::vector<unsigned char> bytes_of(const std::string& path) {
-  std::string s = testing::read_file(path);
-  return std::vector<unsigned char>(s.begin(), s.end());
-}
-
 TEST(VersionRecord, OurLibrariesCarryTheProjectVersion) {
-  ProductVersion own = version_of(bin_dir() + "/libquire.so");
+  std::string own_path = bin_dir() + "/" + library_name("quire");
+  ProductVersion own = version_of(own_path);
   EXPECT_NE(own.most, 0u);  // major << 16 | minor of a released version
-  ProductVersion storage = version_of(bin_dir() + "/libplotbase.so");
+  ProductVersion storage = version_of(bin_dir() + "/" + library_name("plotbase"));
   EXPECT_EQ(storage.most, own.most);
   EXPECT_EQ(storage.least, own.least);
-  EXPECT_EQ(same_file_version((bin_dir() + "/libquire.so").c_str(),
-                              (bin_dir() + "/libquireres-de.so").c_str()),
-            1);
+  EXPECT_EQ(same_file_version(own_path.c_str(), (bin_dir() + "/" + library_name("quireres-de")).c_str()), 1);
 }
 
 TEST(VersionRecord, OtherVersionsAndMissingRecords) {
-  std::string own = bin_dir() + "/libquire.so";
+  std::string own = bin_dir() + "/" + library_name("quire");
   ProductVersion mine = version_of(own);
 
-  ProductVersion tweak = version_of(fixture("libfixture-tweak.so"));
+  ProductVersion tweak = version_of(fixture_library("fixture-tweak"));
   EXPECT_EQ(tweak.most, mine.most);
   EXPECT_EQ(tweak.least, mine.least + 1);
-  EXPECT_EQ(same_file_version(own.c_str(), fixture("libfixture-tweak.so").c_str()), 0);
+  EXPECT_EQ(same_file_version(own.c_str(), fixture_library("fixture-tweak").c_str()), 0);
 
-  ProductVersion minor = version_of(fixture("libfixture-minor.so"));
+  ProductVersion minor = version_of(fixture_library("fixture-minor"));
   EXPECT_EQ(minor.most, mine.most + 1);
   EXPECT_EQ(minor.least, mine.least);
-  EXPECT_EQ(same_file_version(own.c_str(), fixture("libfixture-minor.so").c_str()), 0);
+  EXPECT_EQ(same_file_version(own.c_str(), fixture_library("fixture-minor").c_str()), 0);
 
   // No record, not an object at all, no file, a directory: all "another
   // version", whichever side they are on.
   testing::TempStore dir;
   testing::write_file(dir.path("text.so"), "not a library\n");
-  for (std::string other : {fixture("libfixture-norecord.so"), dir.path("text.so"), dir.path("absent.so"),
+  for (std::string other : {fixture_library("fixture-norecord"), dir.path("text.so"), dir.path("absent.so"),
                             dir.work().string()}) {
     uint32_t least = 77, most = 77;
     EXPECT_EQ(read_file_version(other.c_str(), &least, &most), 0) << other;
@@ -68,14 +64,23 @@ TEST(VersionRecord, OtherVersionsAndMissingRecords) {
     EXPECT_EQ(same_file_version(own.c_str(), other.c_str()), 0) << other;
     EXPECT_EQ(same_file_version(other.c_str(), own.c_str()), 0) << other;
   }
-  EXPECT_EQ(same_file_version(fixture("libfixture-norecord.so").c_str(),
-                              fixture("libfixture-norecord.so").c_str()),
+  EXPECT_EQ(same_file_version(fixture_library("fixture-norecord").c_str(),
+                              fixture_library("fixture-norecord").c_str()),
             0);
+}
+
+#ifndef _WIN32
+// The ELF note of POSIX systems.
+using platform::find_version_record;
+
+std::vector<unsigned char> bytes_of(const std::string& path) {
+  std::string s = testing::read_file(path);
+  return std::vector<unsigned char>(s.begin(), s.end());
 }
 
 TEST(VersionRecord, FoundWithoutTheSectionTable) {
   // A library stripped of its section table still has its note segment.
-  std::vector<unsigned char> bytes = bytes_of(fixture("libfixture-match.so"));
+  std::vector<unsigned char> bytes = bytes_of(fixture_library("fixture-match"));
   ASSERT_GT(bytes.size(), 64u);
   ProductVersion before, after;
   ASSERT_TRUE(find_version_record(bytes.data(), bytes.size(), &before));
@@ -134,7 +139,7 @@ TEST(VersionRecord, DamagedFilesAreReadSafely) {
   ProductVersion v;
   for (size_t n = 0; n < small.size(); ++n) EXPECT_FALSE(find_version_record(small.data(), n, &v)) << n;
 
-  std::vector<unsigned char> original = bytes_of(fixture("libfixture-match.so"));
+  std::vector<unsigned char> original = bytes_of(fixture_library("fixture-match"));
   ASSERT_FALSE(original.empty());
   std::mt19937 random(12345);
   size_t head = std::min<size_t>(original.size(), 4096);
@@ -148,6 +153,7 @@ TEST(VersionRecord, DamagedFilesAreReadSafely) {
   }
   EXPECT_FALSE(find_version_record(nullptr, 100, &v));
 }
+#endif
 
 }  // namespace
 }  // namespace quire

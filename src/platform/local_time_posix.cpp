@@ -1,3 +1,4 @@
+// Local time on POSIX systems: localtime_r under the TZ of the environment.
 #include "platform/local_time.h"
 
 #include <time.h>

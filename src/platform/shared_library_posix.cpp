@@ -1,3 +1,4 @@
+// Shared libraries through the dynamic loader (dlopen and its kin).
 #include "platform/shared_library.h"
 
 #include <dlfcn.h>
@@ -67,6 +68,13 @@ const std::string& own_path() {
 }  // namespace
 
 std::string own_library_path() { return own_path(); }
+
+std::string library_file_name(const char* base) { return std::string("lib") + base + ".so"; }
+
+std::string library_directory(const std::string& path) {
+  size_t slash = path.rfind('/');
+  return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
 
 LibraryHandle own_library_handle() {
   static LibraryHandle handle = [] {

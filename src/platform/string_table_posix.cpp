@@ -1,3 +1,5 @@
+// String tables on POSIX systems: the table a resource library exports
+// under QUIRE_STRING_TABLE_SYMBOL.
 #include "platform/string_table.h"
 
 #include "platform/shared_library.h"
