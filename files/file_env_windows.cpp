@@ -16,8 +16,9 @@
 //   On a directory, which LockFileEx cannot lock, it creates a named event
 //   for the directory's identity (volume and file index); while any handle
 //   to that event is open, others find it there and are refused
-//   (EWOULDBLOCK). Closing the descriptor, or the process ending, drops
-//   either kind.
+//   (EWOULDBLOCK), also when the event is another user's and cannot be
+//   opened. Closing the descriptor, or the process ending, drops either
+//   kind.
 // - fsync_directory() cannot sync a directory on Windows: EINVAL, which the
 //   callers count as synced (a rename is written through at once anyway).
 // - rename() and unlink() take a read-only file as POSIX does: the read-only
@@ -526,12 +527,14 @@ class WindowsFileEnv final : public FileEnv {
     if (!directory_lock_name(entry.handle, &name)) return fail(GetLastError());
     for (;;) {
       HANDLE event = CreateEventW(nullptr, TRUE, FALSE, name.c_str());
-      if (event == nullptr) return fail(GetLastError());
-      if (GetLastError() != ERROR_ALREADY_EXISTS) {
+      const DWORD error = GetLastError();
+      // Access denied: the event exists and is another user's.
+      if (event == nullptr && error != ERROR_ACCESS_DENIED) return fail(error);
+      if (event != nullptr && error != ERROR_ALREADY_EXISTS) {
         descriptors().set_directory_lock(fd, event);
         return 0;
       }
-      CloseHandle(event);  // another holder's
+      if (event != nullptr) CloseHandle(event);  // another holder's
       if (operation & LOCK_NB) return fail_errno(EWOULDBLOCK);
       Sleep(50);
     }

@@ -29,7 +29,7 @@ void IoStatus::fail(int error_number, const char* op, const std::string& file) {
 }
 
 std::string IoStatus::message() const {
-  return "cannot " + operation + " " + path + ": " + std::strerror(error);
+  return "cannot " + operation + " " + path + ": " + internal::error_text(error);
 }
 
 bool remove_file(const std::string& path, IoStatus* status) {

@@ -28,6 +28,9 @@ inline bool close_descriptor(int fd) { return file_env().close(fd) == 0 || errno
 // The path of name in directory.
 std::string path_in(const std::string& directory, const std::string& name);
 
+// The text of an error number, for messages.
+const char* error_text(int error);
+
 // Fills size bytes with the system's randomness; false when it has none to
 // give.
 bool fill_random(unsigned char* bytes, size_t size);

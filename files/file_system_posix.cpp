@@ -23,6 +23,8 @@ namespace internal {
 
 std::string path_in(const std::string& directory, const std::string& name) { return directory + "/" + name; }
 
+const char* error_text(int error) { return std::strerror(error); }
+
 bool fill_random(unsigned char* bytes, size_t size) {
   return ::getrandom(bytes, size, 0) == static_cast<ssize_t>(size);
 }

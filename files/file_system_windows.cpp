@@ -26,6 +26,23 @@ std::string path_in(const std::string& directory, const std::string& name) {
   return directory + "\\" + name;
 }
 
+const char* error_text(int error) {
+  // The C library has no texts for the error numbers past its own.
+  switch (error) {
+    case ELOOP:
+      return "Too many levels of symbolic links";
+    case EWOULDBLOCK:
+      return "Resource temporarily unavailable";
+    case ENOTSUP:
+    case EOPNOTSUPP:
+      return "Operation not supported";
+    case ETIMEDOUT:
+      return "Connection timed out";
+    default:
+      return std::strerror(error);
+  }
+}
+
 bool fill_random(unsigned char* bytes, size_t size) {
   return BCryptGenRandom(nullptr, bytes, static_cast<ULONG>(size), BCRYPT_USE_SYSTEM_PREFERRED_RNG) == 0;
 }
