@@ -7,6 +7,7 @@
 #include <cstdio>
 
 #include "console.h"
+#include "quire/files/file_replacement.h"
 
 namespace quire::cli {
 
@@ -20,11 +21,7 @@ constexpr UINT kInterruptedStatus = 130;
 
 // Removes the temporary files of the replacements under way (tables, area
 // files), as the POSIX signal handler of the file layer does.
-void remove_temporary_files() {
-  // LEAD: call the file layer's removal of its temporary files under way
-  // here (the Windows counterpart of FileReplacement::remove_on_interrupt's
-  // handler), once the file layer has it.
-}
+void remove_temporary_files() { quire::platform::remove_replacements_under_way(); }
 
 // Runs on a thread of its own that the system starts for each Ctrl-C.
 BOOL WINAPI on_console_event(DWORD event) {

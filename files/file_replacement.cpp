@@ -1,44 +1,46 @@
 #include "quire/files/file_replacement.h"
 
-#include <unistd.h>
-
+#include <atomic>
 #include <cerrno>
-#include <csignal>
 #include <cstring>
+
+#include "file_replacement_internal.h"
 
 namespace quire::platform {
 
 namespace {
 
 // The temporary files under way, for the interrupt handler: fixed storage,
-// each slot published by its flag once its path is complete.
+// each slot claimed (2) while its path is written and published (1) once it
+// is complete. The flags are lock-free atomics, safe in a signal handler and
+// from another thread.
 constexpr int kSlots = 8;
 constexpr size_t kSlotPath = 4096;
 struct Slot {
-  volatile sig_atomic_t used = 0;
+  std::atomic<int> used{0};
   char path[kSlotPath] = {};
 };
+static_assert(std::atomic<int>::is_always_lock_free);
 Slot g_slots[kSlots];
 
 int take_slot(const std::string& path) {
   if (path.size() >= kSlotPath) return -1;
   for (int i = 0; i < kSlots; ++i) {
-    if (g_slots[i].used) continue;
+    int expected = 0;
+    if (!g_slots[i].used.compare_exchange_strong(expected, 2)) continue;
     std::memcpy(g_slots[i].path, path.c_str(), path.size() + 1);
-    g_slots[i].used = 1;
+    g_slots[i].used.store(1, std::memory_order_release);
     return i;
   }
   return -1;
 }
 
-void on_interrupt(int signal_number) {
-  for (Slot& slot : g_slots)
-    if (slot.used) ::unlink(slot.path);
-  std::signal(signal_number, SIG_DFL);
-  std::raise(signal_number);
-}
-
 }  // namespace
+
+void remove_replacements_under_way() {
+  for (Slot& slot : g_slots)
+    if (slot.used.load(std::memory_order_acquire) == 1) internal::remove_path_now(slot.path);
+}
 
 FileReplacement::~FileReplacement() { abandon(); }
 
@@ -95,16 +97,9 @@ void FileReplacement::abandon() {
 }
 
 void FileReplacement::release() {
-  if (slot_ >= 0) g_slots[slot_].used = 0;
+  if (slot_ >= 0) g_slots[slot_].used.store(0, std::memory_order_release);
   slot_ = -1;
   temporary_.clear();
-}
-
-void FileReplacement::remove_on_interrupt() {
-  struct sigaction action = {};
-  action.sa_handler = &on_interrupt;
-  sigemptyset(&action.sa_mask);
-  for (int s : {SIGINT, SIGTERM, SIGHUP}) ::sigaction(s, &action, nullptr);
 }
 
 }  // namespace quire::platform

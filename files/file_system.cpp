@@ -1,36 +1,21 @@
 #include "quire/files/file_system.h"
 
-#include <dirent.h>
-#include <fcntl.h>
-#include <sys/file.h>
-#include <sys/random.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
+// The file calls over file_env() that read the same on every system; what
+// differs (examining paths, randomness, standard output, attributes, the
+// removal of stale files) is in file_system_<system>.cpp.
 #include <cerrno>
-#include <ctime>
 #include <cstring>
 #include <vector>
 
+#include "file_system_internal.h"
 #include "quire/files/file_env.h"
 
 namespace quire::platform {
 
+using internal::close_descriptor;
+using internal::retry;
+
 namespace {
-
-// Retries a call interrupted by a signal.
-template <typename F>
-auto retry(F f) {
-  decltype(f()) r;
-  do {
-    r = f();
-  } while (r < 0 && errno == EINTR);
-  return r;
-}
-
-// Closes a descriptor; it is gone whatever close returns, so EINTR is not
-// retried.
-bool close_descriptor(int fd) { return file_env().close(fd) == 0 || errno == EINTR; }
 
 constexpr size_t kCopyBlock = 256 * 1024;
 
@@ -44,30 +29,7 @@ void IoStatus::fail(int error_number, const char* op, const std::string& file) {
 }
 
 std::string IoStatus::message() const {
-  return "cannot " + operation + " " + path + ": " + std::strerror(error);
-}
-
-std::string directory_of(const std::string& path) {
-  size_t slash = path.rfind('/');
-  if (slash == std::string::npos) return ".";
-  if (slash == 0) return "/";
-  return path.substr(0, slash);
-}
-
-bool path_exists(const std::string& path) {
-  struct stat st;
-  return ::lstat(path.c_str(), &st) == 0;
-}
-
-bool is_plain_file(const std::string& path) {
-  struct stat st;
-  return ::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
-}
-
-bool same_file(const std::string& a, const std::string& b) {
-  struct stat sa, sb;
-  return ::lstat(a.c_str(), &sa) == 0 && ::lstat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
-         sa.st_ino == sb.st_ino;
+  return "cannot " + operation + " " + path + ": " + internal::error_text(error);
 }
 
 bool remove_file(const std::string& path, IoStatus* status) {
@@ -107,19 +69,15 @@ bool sync_directory(const std::string& directory, IoStatus* status) {
 std::string unpredictable_name(const std::string& directory, const char* prefix) {
   static const char kDigits[] = "0123456789abcdefghijklmnopqrstuvwxyz";
   unsigned char bytes[12];
-  if (::getrandom(bytes, sizeof bytes, 0) != static_cast<ssize_t>(sizeof bytes)) {
+  if (!internal::fill_random(bytes, sizeof bytes)) {
     // No entropy source: the clock and the process still differ per call.
-    uint64_t mix = static_cast<uint64_t>(::getpid()) * 0x9E3779B97F4A7C15ull ^
-                   static_cast<uint64_t>(reinterpret_cast<uintptr_t>(&bytes));
-    struct timespec now;
-    ::clock_gettime(CLOCK_MONOTONIC, &now);
-    mix ^= static_cast<uint64_t>(now.tv_nsec) << 20 ^ static_cast<uint64_t>(now.tv_sec);
+    uint64_t mix = internal::process_and_clock() ^ static_cast<uint64_t>(reinterpret_cast<uintptr_t>(&bytes));
     for (unsigned char& b : bytes) {
       mix = mix * 6364136223846793005ull + 1442695040888963407ull;
       b = static_cast<unsigned char>(mix >> 56);
     }
   }
-  std::string name = directory + "/" + prefix;
+  std::string name = internal::path_in(directory, prefix);
   for (unsigned char b : bytes) name += kDigits[b % 36];
   name += ".tmp";
   return name;
@@ -161,13 +119,13 @@ bool ReadableFile::open(const std::string& path) {
     if (errno != ENOENT && errno != ENOTDIR) status_.fail(errno, "open", path);
     return false;
   }
-  struct stat st;
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+  FileFacts facts;
+  if (env.fstat(fd, &facts) != 0 || !facts.regular) {
     close_descriptor(fd);
     return false;
   }
   fd_ = fd;
-  size_ = static_cast<uint64_t>(st.st_size);
+  size_ = facts.size;
   return true;
 }
 
@@ -198,14 +156,17 @@ bool WritableFile::create_anonymous(const std::string& directory) {
     return true;
   }
 #endif
-  // No unnamed files on this file system: create one and remove its name.
+  // No unnamed files on this file system: create one and remove its name
+  // (or, where an open file's name cannot go, have the system remove it
+  // when it is closed).
   for (int attempt = 0; attempt < 100; ++attempt) {
     std::string name = unpredictable_name(directory, ".quire-spill-");
     int fd = retry([&] {
-      return file_env().open(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+      return file_env().open(name.c_str(),
+                             O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC | kOpenRemovedOnClose, 0600);
     });
     if (fd >= 0) {
-      file_env().unlink(name.c_str());
+      if (kOpenRemovedOnClose == 0) file_env().unlink(name.c_str());
       fd_ = fd;
       path_ = name;
       return true;
@@ -225,10 +186,10 @@ bool WritableFile::open_append(const std::string& path) {
     if (errno != ENOENT) status_.fail(errno, "open", path);
     return false;
   }
-  struct stat st;
+  FileFacts facts;
   int error = 0;
-  if (::fstat(fd, &st) != 0) error = errno;
-  else if (!S_ISREG(st.st_mode)) error = EINVAL;
+  if (file_env().fstat(fd, &facts) != 0) error = errno;
+  else if (!facts.regular) error = EINVAL;
   if (error != 0) {
     status_.fail(error, "open", path);
     close_descriptor(fd);
@@ -241,29 +202,6 @@ bool WritableFile::open_append(const std::string& path) {
 bool WritableFile::open_stream(const std::string& path) {
   start(path);
   return take(retry([&] { return file_env().open(path.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC, 0); }), "open");
-}
-
-bool WritableFile::open_standard_output() {
-  start("standard output");
-  return take(::fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 3), "write");
-}
-
-bool WritableFile::take_attributes_of(const std::string& path) {
-  if (fd_ < 0 || !status_.ok()) return false;
-  struct stat st;
-  if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return true;
-  // Owner first: changing it may clear the set-id bits the mode restores.
-  if (::fchown(fd_, st.st_uid, st.st_gid) != 0) {
-    // Only a privileged process may give a file away; the group alone may
-    // still be one the process belongs to. Otherwise the file stays ours.
-    int ignored = ::fchown(fd_, static_cast<uid_t>(-1), st.st_gid);
-    (void)ignored;
-  }
-  if (retry([&] { return file_env().fchmod(fd_, st.st_mode & 07777); }) != 0) {
-    status_.fail(errno, "set the mode of", path_);
-    return false;
-  }
-  return true;
 }
 
 bool WritableFile::append(const void* data, size_t size) {
@@ -349,22 +287,13 @@ bool WritableFile::append_contents_of(WritableFile& source, uint64_t length) {
   return true;
 }
 
-void WritableFile::start_writeback(uint64_t offset, uint64_t length) {
-#ifdef __linux__
-  if (fd_ >= 0)
-    ::sync_file_range(fd_, static_cast<off_t>(offset), static_cast<off_t>(length), SYNC_FILE_RANGE_WRITE);
-#else
-  (void)offset, (void)length;
-#endif
-}
-
 bool WritableFile::current_size(uint64_t* size) {
-  struct stat st;
-  if (fd_ < 0 || ::fstat(fd_, &st) != 0) {
+  FileFacts facts;
+  if (fd_ < 0 || file_env().fstat(fd_, &facts) != 0) {
     status_.fail(fd_ < 0 ? EBADF : errno, "examine", path_);
     return false;
   }
-  *size = static_cast<uint64_t>(st.st_size);
+  *size = facts.size;
   return true;
 }
 
@@ -414,28 +343,6 @@ DirectoryLock::Result DirectoryLock::acquire(const std::string& directory, IoSta
 void DirectoryLock::release() {
   if (fd_ >= 0) close_descriptor(fd_);  // closing drops the lock
   fd_ = -1;
-}
-
-int remove_stale_files(const std::string& directory, const char* prefix) {
-  DIR* dir = ::opendir(directory.c_str());
-  if (dir == nullptr) return 0;
-  size_t prefix_length = std::strlen(prefix);
-  int removed = 0;
-  while (struct dirent* entry = ::readdir(dir)) {
-    if (std::strncmp(entry->d_name, prefix, prefix_length) != 0) continue;
-    std::string path = directory + "/" + entry->d_name;
-    // A writer holds its file locked until the file is in place; a file
-    // nobody holds is a dead writer's. Links and other kinds stay.
-    int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) continue;
-    struct stat st;
-    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && ::flock(fd, LOCK_EX | LOCK_NB) == 0 &&
-        ::unlink(path.c_str()) == 0)
-      ++removed;
-    ::close(fd);
-  }
-  ::closedir(dir);
-  return removed;
 }
 
 }  // namespace quire::platform

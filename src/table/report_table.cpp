@@ -668,6 +668,9 @@ int ReportTable::Impl::put_in_place(bool equal) {
     }
   }
   log_.release();
+  // The table at the path was the copy source: let it go before OLD.DAT is
+  // used by anyone (a file held open cannot go away on every system).
+  out_.attach(nullptr);
   bool synced = platform::sync_directory(platform::directory_of(path_), &status);
   lock_.release();
   writer_.reset();

@@ -2,11 +2,13 @@
 // middle of a run, output paths that are not plain files, the change log.
 #include <gtest/gtest.h>
 #include <algorithm>
+#ifndef _WIN32
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <sys/un.h>
 #include <unistd.h>
+#endif
 
 #include <nlohmann/json.hpp>
 
@@ -73,6 +75,8 @@ class TableEdges : public ::testing::Test {
   json area_;
 };
 
+// Links, FIFOs, devices, sockets, modes and owners: POSIX only.
+#ifndef _WIN32
 TEST(OutputTarget, StandardOutputByEveryNameAndThroughLinks) {
   TempStore store;
   fs::create_symlink("/dev/stdout", store.work() / "to-stdout");
@@ -90,6 +94,7 @@ TEST(OutputTarget, StandardOutputByEveryNameAndThroughLinks) {
   fs::create_symlink("loop", store.work() / "loop");
   EXPECT_EQ(platform::OutputTarget::kFailed, platform::examine_output(store.path("loop")).kind);
 }
+#endif  // _WIN32
 
 TEST_F(TableEdges, StoreFailuresKeepThePreviousRowsOfTheItemsNotReached) {
   fs::path work = store_.work();
@@ -156,6 +161,7 @@ TEST_F(TableEdges, ItemsGoneFromTheEndAreLoggedDeleted) {
   EXPECT_EQ("DELETED: \"" + marker(199) + "\"", log[3]);
 }
 
+#ifndef _WIN32
 TEST_F(TableEdges, ReplacedTableKeepsItsModeAndOwners) {
   fs::path work = store_.work();
   fs::path table = work / "out.csv";
@@ -316,7 +322,7 @@ TEST_F(TableEdges, ExportFollowsLinksAndWritesIntoStreams) {
   ASSERT_EQ(0, r.status) << r.err;
   EXPECT_TRUE(read_file(work / "piped.json") == json_text);
 }
-
+#endif  // _WIN32
 
 // A previous table that is not as this system writes tables, damaged past
 // its first half so that the run has used part of it when it finds out.

@@ -5,9 +5,9 @@
 #ifndef QUIRE_TESTS_SUPPORT_FAULTY_FILE_ENV_H_
 #define QUIRE_TESTS_SUPPORT_FAULTY_FILE_ENV_H_
 
-#include <fcntl.h>
-#include <sys/mman.h>
+#ifndef _WIN32
 #include <unistd.h>
+#endif
 
 #include <cerrno>
 #include <optional>
@@ -38,7 +38,7 @@ class FaultyFileEnv final : public platform::FileEnv {
   }
   // From now on, before each of the next count exclusive creations of a
   // file, another user's symbolic link to victim is planted at that very
-  // name.
+  // name. POSIX only: nothing is planted on Windows.
   void plant_links(const std::string& victim, int count) {
     victim_ = victim;
     plants_left_ = count;
@@ -56,10 +56,12 @@ class FaultyFileEnv final : public platform::FileEnv {
   int calls() const { return calls_; }
 
   int open(const char* path, int flags, mode_t mode) override {
+#ifndef _WIN32
     if ((flags & O_CREAT) && (flags & O_EXCL) && plants_left_ > 0 && ::symlink(victim_.c_str(), path) == 0) {
       --plants_left_;
       ++planted_;
     }
+#endif
     return fails((flags & O_CREAT) ? FileCall::kCreate : FileCall::kOpen) ? -1 : base().open(path, flags, mode);
   }
   ssize_t pread(int fd, void* data, size_t size, off_t offset) override {
@@ -97,9 +99,10 @@ class FaultyFileEnv final : public platform::FileEnv {
   }
   int unmap(void* address, size_t size) override { return base().unmap(address, size); }
   int close(int fd) override { return base().close(fd); }
+  int fstat(int fd, platform::FileFacts* facts) override { return base().fstat(fd, facts); }
 
  private:
-  static platform::FileEnv& base() { return platform::posix_file_env(); }
+  static platform::FileEnv& base() { return platform::system_file_env(); }
   bool fails(FileCall kind) {
     if (kind_ && *kind_ != kind) return false;
     if (++calls_ != nth_) return false;

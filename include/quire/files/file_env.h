@@ -4,12 +4,20 @@
 // store and export files goes through file_env(). The default passes each
 // call to the operating system; a test installs its own to make a chosen call
 // fail with a chosen error number.
+//
+// The calls are POSIX's everywhere: int descriptors, the flags of
+// file_flags.h, -1 with errno. On Windows the system's calls keep a table of
+// handles behind the descriptors and give each failure the errno nearest to
+// the system's error (file_env_windows.cpp says which).
 #ifndef QUIRE_FILES_FILE_ENV_H_
 #define QUIRE_FILES_FILE_ENV_H_
 
 #include <sys/types.h>
 
 #include <cstddef>
+#include <cstdint>
+
+#include "quire/files/file_flags.h"
 
 namespace quire::platform {
 
@@ -28,6 +36,12 @@ enum class FileCall {
   kTruncate,
   kChangeMode,     // fchmod
   kMap,            // mmap of part of a file for reading
+};
+
+// What the file layer asks of an open file (fstat).
+struct FileFacts {
+  bool regular = false;  // a regular file (not a directory, pipe or device)
+  uint64_t size = 0;     // its size now, for a regular file
 };
 
 class FileEnv {
@@ -58,12 +72,15 @@ class FileEnv {
   virtual void* map(int fd, size_t size, off_t offset) = 0;
   virtual int unmap(void* address, size_t size) = 0;
   virtual int close(int fd) = 0;
+  // fstat(2), reduced to what the file layer asks. Never made to fail by
+  // tests: it only asks about a descriptor the layer holds.
+  virtual int fstat(int fd, FileFacts* facts) = 0;
 };
 
 // The operating system's file calls.
-FileEnv& posix_file_env();
+FileEnv& system_file_env();
 
-// The file calls in use: posix_file_env() unless a test set another.
+// The file calls in use: system_file_env() unless a test set another.
 FileEnv& file_env();
 
 // Makes env the file calls in use (nullptr restores the operating system's).

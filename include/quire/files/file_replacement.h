@@ -52,9 +52,14 @@ class FileReplacement {
   // Removes the temporary file unless it was put in place.
   void abandon();
 
-  // From now on an interrupt (SIGINT, SIGTERM, SIGHUP) removes the
-  // temporary files of the replacements under way before the process ends
-  // as the signal would end it.
+  // From now on an interrupt removes the temporary files of the
+  // replacements under way before the process ends as the interrupt would
+  // end it. On POSIX: SIGINT, SIGTERM and SIGHUP. On Windows: a console
+  // control handler (Ctrl-C, Ctrl-Break, closing the console, logoff,
+  // shutdown) that removes them and passes the event on to the handlers
+  // installed before it (and so to the default, which ends the process);
+  // a handler the program installs later runs first, and calls
+  // remove_replacements_under_way() itself if it ends the process.
   static void remove_on_interrupt();
 
  private:
@@ -65,6 +70,11 @@ class FileReplacement {
   std::string temporary_;
   int slot_ = -1;  // in the interrupt table
 };
+
+// Removes the temporary files of the replacements under way now. Safe in a
+// signal handler and from another thread (a Windows console control handler
+// runs in one): for a program that ends itself on an interrupt.
+void remove_replacements_under_way();
 
 }  // namespace quire::platform
 

@@ -28,7 +28,10 @@ struct IoStatus {
 };
 
 // The directory part of a path as this system sees it: everything before the
-// last "/", "." when there is none, "/" for a file in the root.
+// last "/", "." when there is none, "/" for a file in the root. On Windows
+// "\" separates as "/" does, and a root is kept whole: "C:\x" is in "C:\",
+// "C:x" in "C:" (the current directory of drive C), "\\server\share\x" in
+// "\\server\share\".
 std::string directory_of(const std::string& path);
 
 // True when something (a file, a directory, a link, ...) exists at path.
@@ -54,7 +57,8 @@ bool link_file(const std::string& from, const std::string& to, IoStatus* status)
 // that cannot sync a directory count as synced.
 bool sync_directory(const std::string& directory, IoStatus* status);
 
-// A name "<directory>/<prefix><random>.tmp" that nobody can guess.
+// A name "<directory>/<prefix><random>.tmp" that nobody can guess ("\"
+// between on Windows).
 std::string unpredictable_name(const std::string& directory, const char* prefix);
 
 // What an open file keeps: its descriptor, its path and its first failure.
@@ -128,13 +132,15 @@ class WritableFile : public FileHandle {
   bool open_stream(const std::string& path);
 
   // Writes into the process's standard output (through a descriptor of its
-  // own, so closing leaves standard output open). False with status.
+  // own, on Windows a duplicate of the standard output handle, so closing
+  // leaves standard output open). False with status.
   bool open_standard_output();
 
   // Gives this file the mode, owner and group of the regular file at path,
   // which it is about to replace: the owner and group only as far as the
   // process may set them. True when there is no such file; false with
-  // status when the mode cannot be set.
+  // status when the mode cannot be set. On Windows only the read-only
+  // attribute is taken.
   bool take_attributes_of(const std::string& path);
 
   // Writes all size bytes at the current end.
@@ -162,7 +168,11 @@ class WritableFile : public FileHandle {
   bool truncate(uint64_t size);
   bool sync();
   // Takes an exclusive lock on the file, waiting for it (wait) or not; held
-  // until the file is closed. Without waiting, EWOULDBLOCK means taken.
+  // until the file is closed. Without waiting, EWOULDBLOCK means taken. Each
+  // opening of a file holds its own lock: a second WritableFile on the same
+  // file does not get it. On Windows the lock covers one byte far past the
+  // file's data, so that it keeps other writers out without blocking
+  // anybody's reads and writes.
   bool lock(bool wait);
   // Closes; true when no failure happened at any time.
   bool close() {
@@ -172,7 +182,14 @@ class WritableFile : public FileHandle {
 };
 
 // An exclusive lock on a directory, held until release or destruction and
-// dropped by the system when the process dies.
+// dropped by the system when the process dies. A second DirectoryLock on the
+// same directory finds it busy, also in the same process. On POSIX it is
+// flock on the directory. Windows cannot lock a directory and a lock file
+// would stay in it: there the lock is a named event for the directory's
+// identity (volume serial number and file index), which exists while its
+// holder keeps it open; whoever finds it existing is busy. That event is
+// seen by every session of one machine, not from other machines sharing
+// the directory.
 class DirectoryLock {
  public:
   DirectoryLock() = default;
@@ -192,6 +209,7 @@ class DirectoryLock {
 
 // Removes the regular files of directory whose names start with prefix and
 // that no living writer holds locked (what killed writers left behind).
+// Symbolic links and other kinds stay.
 // Returns the number removed.
 int remove_stale_files(const std::string& directory, const char* prefix);
 

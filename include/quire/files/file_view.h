@@ -6,6 +6,9 @@
 // while any view is mapped, a handler for that signal turns the rest of the
 // faulting view into zeros and marks the view shortened; a bus error
 // anywhere else goes on to the handler that was there before.
+//
+// On Windows a file cannot be shortened while a view of it is mapped, so no
+// view is ever found shortened there.
 #ifndef QUIRE_FILES_FILE_VIEW_H_
 #define QUIRE_FILES_FILE_VIEW_H_
 
@@ -38,13 +41,14 @@ class FileView {
   // as zeros.
   bool shortened();
 
-  // The granularity of views: offsets are rounded down to a multiple of it.
+  // The granularity of views: offsets are rounded down to a multiple of it
+  // (the page size; on Windows the allocation granularity, 64 KiB).
   static size_t page_size();
 
  private:
   void* address_ = nullptr;
   size_t length_ = 0;
-  int slot_ = -1;  // the view's entry in the table the signal handler reads
+  int slot_ = -1;  // the view's entry in the table the signal handler reads (POSIX)
   bool shortened_ = false;
 };
 

@@ -34,9 +34,20 @@ struct OutputTarget {
 // as the target of a link) are standard output: descriptor 1 is written as
 // it is, never followed to a file and replaced, so that a shell's redirect
 // still receives the table.
+//
+// On Windows the same three names are standard output (not as the target of
+// a link). A reserved device name (NUL, CON, PRN, AUX, COM1-9, LPT1-9,
+// CONIN$, CONOUT$: in any case, with or without an extension, also as the
+// last component of a path such as C:\x\NUL) and any name of the device
+// namespace (\\.\pipe\NAME, \\.\COM1) is a stream, never replaced. A
+// symbolic link (any reparse point) is followed only to an existing regular
+// file, which becomes the path; a link to nothing, to a directory or to a
+// device is refused ("a symbolic link to no regular file", ...).
+// Directories are refused.
 OutputTarget examine_output(const std::string& path);
 
-// The directory for unnamed scratch files: $TMPDIR when set, else /tmp.
+// The directory for unnamed scratch files: $TMPDIR when set, else /tmp; on
+// Windows the system's temporary directory (GetTempPath).
 std::string scratch_directory();
 
 // True when path is a regular file itself, not a symbolic link. When it is

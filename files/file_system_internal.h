@@ -1,0 +1,44 @@
+// What the portable file code and its system halves share inside the file
+// layer.
+#ifndef QUIRE_FILES_FILE_SYSTEM_INTERNAL_H_
+#define QUIRE_FILES_FILE_SYSTEM_INTERNAL_H_
+
+#include <cerrno>
+#include <cstddef>
+#include <string>
+
+#include "quire/files/file_env.h"
+
+namespace quire::platform::internal {
+
+// Retries a call interrupted by a signal.
+template <typename F>
+auto retry(F f) {
+  decltype(f()) r;
+  do {
+    r = f();
+  } while (r < 0 && errno == EINTR);
+  return r;
+}
+
+// Closes a descriptor; it is gone whatever close returns, so EINTR is not
+// retried.
+inline bool close_descriptor(int fd) { return file_env().close(fd) == 0 || errno == EINTR; }
+
+// The path of name in directory.
+std::string path_in(const std::string& directory, const std::string& name);
+
+// The text of an error number, for messages.
+const char* error_text(int error);
+
+// Fills size bytes with the system's randomness; false when it has none to
+// give.
+bool fill_random(unsigned char* bytes, size_t size);
+
+// A number that differs between processes and calls, for when there is no
+// randomness.
+unsigned long long process_and_clock();
+
+}  // namespace quire::platform::internal
+
+#endif  // QUIRE_FILES_FILE_SYSTEM_INTERNAL_H_
