@@ -63,6 +63,15 @@ extern "C" PB_API void pb_set_print_handler(pb_print_handler handler, void* cont
   g_handler_context = handler ? context : nullptr;
 }
 
+// The codes plotbase.h publishes are the library's own.
+static_assert(int{plotbase::kErrNotFound} == int{PB_ERR_NOT_FOUND} &&
+              int{plotbase::kErrEndOfList} == int{PB_ERR_END_OF_LIST} && int{plotbase::kErrFault} == int{PB_ERR_FAULT});
+
+extern "C" PB_API int pb_is_read_failure(int code) {
+  using namespace plotbase;
+  return code == kErrDatabase || code == kErrDamagedArea || code == kErrStore || code == kErrNoMemory;
+}
+
 extern "C" PB_API int pb_stricmp(const char* a, const char* b) {
   const unsigned char* x = reinterpret_cast<const unsigned char*>(a ? a : "");
   const unsigned char* y = reinterpret_cast<const unsigned char*>(b ? b : "");

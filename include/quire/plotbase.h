@@ -58,6 +58,21 @@ typedef struct pb_error_record {
 
 PB_API extern pb_error_record pb_error;
 
+/* The pb_error.code values that callers tell apart. */
+enum {
+  PB_ERR_NOT_FOUND = -100,   /* no item or piece of that name, or no (further) match */
+  PB_ERR_END_OF_LIST = -101, /* a read past the last piece, model, option or size entry */
+  PB_ERR_FAULT = -106        /* a failure the area file asks for (its "faults") */
+};
+
+/* 1 when code (a failing call's result, or pb_error.code after a call whose
+ * result is 0 or null) says that the area file could not be read: SQLite
+ * reported an error (a damaged file, a failed read), a row the item's other
+ * rows promise is missing, or memory ran out. Such a failure of a read says
+ * nothing about the records after it: a caller must not take it for the end
+ * of a list. 0 for every other code, 0 and 1 included. */
+PB_API int pb_is_read_failure(int code);
+
 /* Current-item variables. After a successful lookup: pbc_item_num (1-based
  * position of the item in pb_stricmp order among all items of its kind),
  * pbc_total_items, pbc_last_mod_time. After a successful open: the creation
@@ -135,7 +150,9 @@ PB_API int pb_get_marker_header(const char* name, void* header, void* item_area)
 /* The marker analysis record (5376 bytes), owned by the library and valid
  * until the item is closed or analysed again; null on failure. */
 PB_API const void* pb_hdr_analyze(void* item_area);
-/* Fills the 68-byte marker piece record with the first / next piece. */
+/* Fills the 68-byte marker piece record with the first / next piece.
+ * 1 = a piece; 0 = the marker has no (further) piece (pb_error code -101);
+ * any other result is a failure (pb_is_read_failure tells one of the file). */
 PB_API int pb_first_marker_piece(void* item_area, void* piece);
 PB_API int pb_next_marker_piece(void* item_area, void* piece);
 /* Fills the 68-byte piece override record with override index. */

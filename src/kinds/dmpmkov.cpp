@@ -42,18 +42,23 @@ constexpr KindTable<MkovRow> kTable{"MKOV", "Name", "Time", true, kColumns};
 class MkovReport : public TableReport<MarkerReport, kTable> {
  protected:
   // Writes one row per override, in index order. A marker whose header
-  // cannot be read gets no rows and no message. An override that cannot be
-  // read is reported with the library's error record and gets no row (its
-  // record would still hold the previous override); the next one is read.
+  // cannot be read gets no rows, and a message only when the area file
+  // failed the read. An override that cannot be read is reported with the
+  // library's error record and gets no row (its record would still hold the
+  // previous override); the next one is read, unless the area file failed
+  // the read: then the marker's rows end there.
   int dump_rows(unsigned char* item_area, const char* name, const ClosingValues& closing) override {
     unsigned char record[po::kSize];
     return for_each_marker_index(
         name, item_area, mh::kOverrides, [&](int32_t i, unsigned char* header) {
           std::memset(record, 0, sizeof record);
-          bool read = pb_get_piece_override(item_area, i, header, record) == 1;
-          if (read) write_row(MkovRow{name, record}, closing);
-          else print_library_error("piece override read failed");
-          return true;  // the next override is read either way
+          int read = pb_get_piece_override(item_area, i, header, record);
+          if (read == 1) {
+            write_row(MkovRow{name, record}, closing);
+            return true;
+          }
+          print_library_error("piece override read failed");
+          return !pb_is_read_failure(read);
         });
   }
 };

@@ -37,6 +37,10 @@ constexpr KindTable<MkpcRow> kTable{"MKPC", "Name", "Time", true, kColumns};
 
 class MkpcReport : public TableReport<MarkerReport, kTable> {
  protected:
+  // Writes one row per piece until the library reports the end of the
+  // marker's pieces. A read the area file fails is reported with the
+  // library's error record (the marker counts as failed); any other failure
+  // ends the rows without a message.
   int dump_rows(unsigned char* item_area, const char* name, const ClosingValues& closing) override {
     unsigned char rec[piece::kSize];
     const std::string_view marker_name(name);
@@ -45,6 +49,7 @@ class MkpcReport : public TableReport<MarkerReport, kTable> {
       write_row(MkpcRow{marker_name, rec}, closing);
       status = pb_next_marker_piece(item_area, rec);
     }
+    if (pb_is_read_failure(status)) print_library_error("piece read failed");
     return status;
   }
 };

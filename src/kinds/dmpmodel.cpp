@@ -95,11 +95,9 @@ class ModelReport : public TableReport<DumpReport, kTable> {
       pb_free_model_ex(&model);  // a no-op unless the library left a model behind
       return 0;
     }
-    if (model) {
-      write_model_rows(*model, area_record, closing);
-    }
+    int written = model ? write_model_rows(*model, area_record, closing) : 1;
     pb_free_model_ex(&model);
-    return 1;
+    return written;
   }
 
   int open_item(void* area, const char* name, unsigned char* item_area) override {
@@ -118,25 +116,31 @@ class ModelReport : public TableReport<DumpReport, kTable> {
   // pieces, each closed by the item's closing values, whose modification
   // time is the model's, taken before the pieces are opened. The lists are
   // walked by the counts in the records; a list that ends early (a null
-  // link) ends its loop. Returns 1.
+  // link) ends its loop. Returns 1, or 0 when the area file failed a read
+  // of a piece (the library's error is printed): the rows end there.
   int write_model_rows(const pb_model& model, unsigned char* area, const ClosingValues& closing) {
     // One header area serves every piece of the model.
     unsigned char header[ph::kSize] = {};
+    // False when the area file failed a read: the model's rows end there.
     auto piece_row = [&](const char* option, const pb_model_piece& piece) {
       // The header is read for every row, detailed or not, so a missing
       // piece is reported in both forms.
       char piece_name[mp::kNameSize];
       copy_field_text(piece.record + mp::kName, piece_name);
-      if (read_piece_header(area, piece_name, header) != 1) {
+      int read = read_piece_header(area, piece_name, header);
+      if (pb_is_read_failure(read)) return false;
+      if (read != 1) {
         header[ph::kCategory] = 0;
         header[ph::kDescription] = 0;
       }
       write_row(ModelRow{model.record, option, piece.record, header}, closing);
+      return true;
     };
     const unsigned char* rec = model.record;
     int32_t base_pieces = records::load_i32(rec + mr::kBasePieceCount);
     const pb_model_piece* piece = model.first_piece;
-    for (int32_t i = 0; i < base_pieces && piece; ++i, piece = piece->next) piece_row("", *piece);
+    for (int32_t i = 0; i < base_pieces && piece; ++i, piece = piece->next)
+      if (!piece_row("", *piece)) return 0;
 
     int32_t groups = records::load_i32(rec + mr::kGroupCount);
     const pb_option_group* group = model.first_group;
@@ -145,24 +149,30 @@ class ModelReport : public TableReport<DumpReport, kTable> {
       copy_field_text(group->record + records::option_group::kOption, option);
       int32_t pieces = records::load_i32(group->record + records::option_group::kPieceCount);
       piece = group->first_piece;
-      for (int32_t j = 0; j < pieces && piece; ++j, piece = piece->next) piece_row(option, *piece);
+      for (int32_t j = 0; j < pieces && piece; ++j, piece = piece->next)
+        if (!piece_row(option, *piece)) return 0;
     }
     return 1;
   }
 
   // Reads the stored header of the named piece into header (156 bytes).
-  // Returns 1, or the failing library result. A piece that cannot be opened
-  // is reported unless the host is the search program; a piece that opens
-  // but whose header cannot be read is closed again without a message.
+  // Returns 1, or the failing library result. A read the area file fails
+  // (pb_is_read_failure) is reported with the library's error record. Else
+  // a piece that cannot be opened is reported unless the host is the search
+  // program; a piece that opens but whose header cannot be read is closed
+  // again without a message.
   int read_piece_header(unsigned char* area, const char* piece_name, unsigned char* header) {
     unsigned char piece_area[records::item_area::kSize] = {};
     int r = pb_open_piece(area, piece_name, piece_area);
     if (r == 1) {
       int read = pb_get_piece_header(piece_name, header, piece_area);
+      if (pb_is_read_failure(read)) print_library_error("piece header read failed");
       pb_close_piece(area, piece_name, piece_area);
       return read;
     }
-    if (!is_search_program()) {
+    if (pb_is_read_failure(r)) {
+      print_library_error("piece lookup failed");
+    } else if (!is_search_program()) {
       char area_name[records::area::kNameSize];
       copy_field_text(area + records::area::kName, area_name);
       char message[kMessageSize + 2 * 32];

@@ -43,13 +43,19 @@ inline const unsigned char* read_marker_analysis(
 
 // Reads the header of the open marker `name` and calls visit(index, header)
 // for each index below the count at count_offset of the header (overrides,
-// splices), in order, until visit returns false. Returns 0 without a
-// message when the header cannot be read, else 1.
+// splices), in order, until visit returns false. Returns 0 when the header
+// cannot be read: with the library's error printed when the area file
+// failed the read (pb_is_read_failure), else without a message; 1
+// otherwise.
 template <class Visit>
 int for_each_marker_index(const char* name, unsigned char* item_area, std::size_t count_offset,
                           Visit visit) {
   unsigned char header[records::marker_header::kSize] = {};
-  if (pb_get_marker_header(name, header, item_area) != 1) return 0;
+  int read = pb_get_marker_header(name, header, item_area);
+  if (read != 1) {
+    if (pb_is_read_failure(read)) print_library_error("header read failed");
+    return 0;
+  }
   int32_t count = records::load_i32(header + count_offset);
   for (int32_t i = 0; i < count; ++i) {
     if (!visit(i, header)) break;
