@@ -39,7 +39,7 @@ inline int error_records(const std::string& text) {
 class MarkerReportTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ::setenv("TZ", "UTC", 1);
+    set_environment("TZ", "UTC");
     ::tzset();
   }
   TempStore store_;

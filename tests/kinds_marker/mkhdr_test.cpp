@@ -101,6 +101,9 @@ TEST_F(MarkerReportTest, DegenerateValuesStayFinite) {
 }
 
 TEST_F(MarkerReportTest, DetailedDbaseTableReadsBackWithItsTypes) {
+#ifdef _WIN32
+  GTEST_SKIP() << "read back with python3-dbfread on Linux only";
+#else
   if (run_shell("/usr/bin/python3 -c 'import dbfread'").status != 0) GTEST_SKIP() << "python3-dbfread missing";
   import_or_fail(area({full_marker()}, 0, 3));
   std::string out = store_.path("hdr.dbf");
@@ -119,6 +122,7 @@ TEST_F(MarkerReportTest, DetailedDbaseTableReadsBackWithItsTypes) {
             "52 ('NAME', 'C', 20, 0) ('BYTESIZE', 'N', 7, 0) ('WIDTH', 'N', 16, 3) "
             "('UTIL', 'N', 8, 3) ('TIME', 'C', 24, 0)\n"
             "M100 1024 96.774 -0.5 Sun Sep 09 01:46:40 2001\n");
+#endif
 }
 
 }  // namespace

@@ -45,7 +45,7 @@ inline std::string dbf_value(const std::string& b, size_t r, size_t c) {
 class ModelReportsTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ::setenv("TZ", "UTC", 1);
+    set_environment("TZ", "UTC");
     ::tzset();
   }
   // A copy of the program and its libraries in root/dir, optionally with a

@@ -9,6 +9,7 @@
 
 #include "quire/plotbase.h"
 #include "support/print_capture.h"
+#include "support/test_support.h"
 
 namespace quire::testing {
 
@@ -19,12 +20,12 @@ class ScopedTimeZone {
     const char* old = std::getenv("TZ");
     had_ = old != nullptr;
     if (old) old_ = old;
-    ::setenv("TZ", tz, 1);
+    set_environment("TZ", tz);
     ::tzset();
   }
   ~ScopedTimeZone() {
-    if (had_) ::setenv("TZ", old_.c_str(), 1);
-    else ::unsetenv("TZ");
+    if (had_) set_environment("TZ", old_);
+    else unset_environment("TZ");
     ::tzset();
   }
   ScopedTimeZone(const ScopedTimeZone&) = delete;

@@ -230,6 +230,9 @@ TEST(DbaseTable, RepeatedCutNamesInDescriptorsButWholeInCsv) {
 }
 
 TEST(DbaseTable, ReadableByAnOrdinaryReader) {
+#ifdef _WIN32
+  GTEST_SKIP() << "read back with python3-dbfread on Linux only";
+#else
   if (run_shell("/usr/bin/python3 -c 'import dbfread'").status != 0) GTEST_SKIP() << "python3-dbfread missing";
   TempStore store;
   std::string path = store.path("out.dbf");
@@ -253,6 +256,7 @@ TEST(DbaseTable, ReadableByAnOrdinaryReader) {
                 shell_quote(path));
   ASSERT_EQ(0, r.status) << r.err;
   EXPECT_EQ("'Caf\\xe9'\n", r.out);
+#endif
 }
 
 TEST(TableMisuse, MessagesAndRecordsStayWhole) {
