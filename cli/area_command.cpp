@@ -45,15 +45,25 @@ bool area_name_arg(const std::string& utf8, std::string* latin1) {
   return !latin1->empty();
 }
 
-// The first bytes of a regular file, to tell a pattern file from an area
-// file; nothing for anything else (a FIFO's bytes must stay for the import).
-std::string file_head(const std::string& file) {
+// Reads the first bytes of a regular file into *head, to tell a pattern
+// file from an area file; nothing for standard input ("-") and anything
+// else that is not a directory (a FIFO's bytes must stay for the import).
+// False with *why ("cannot open: No such file or directory") when the file
+// cannot be read at all, so that its own reason is what the user sees.
+bool file_head(const std::string& file, std::string* head, std::string* why) {
+  head->clear();
+  if (file == "-") return true;
   std::error_code ec;
-  if (!std::filesystem::is_regular_file(file, ec)) return {};
+  auto status = std::filesystem::status(file, ec);
+  if (ec) return *why = "cannot open: " + ec.message(), false;
+  if (std::filesystem::is_directory(status)) return *why = std::string("cannot read: ") + std::strerror(EISDIR), false;
+  if (!std::filesystem::is_regular_file(status)) return true;
   std::ifstream in(file, std::ios::binary);
-  char head[64];
-  in.read(head, sizeof head);
-  return std::string(head, static_cast<size_t>(in.gcount()));
+  if (!in) return *why = std::string("cannot open: ") + std::strerror(errno), false;
+  char bytes[64];
+  in.read(bytes, sizeof bytes);
+  head->assign(bytes, static_cast<size_t>(in.gcount()));
+  return true;
 }
 
 // Pattern files (DXF), several into one area. They are read by name (each
@@ -61,7 +71,9 @@ std::string file_head(const std::string& file) {
 int do_import_patterns(const std::vector<std::string>& files, const plotbase::PatternImportOptions& options) {
   std::vector<plotbase::PatternSource> sources;
   for (const std::string& file : files) {
-    if (file == "-" || !plotbase::looks_like_dxf(file_head(file)))
+    std::string head, why;
+    if (!file_head(file, &head, &why)) return error("import", file + ": " + why);
+    if (file == "-" || !plotbase::looks_like_dxf(head))
       return error("import", (file == "-" ? "<stdin>" : file) +
                                  ": not a pattern file (DXF); an area file (JSON) is imported alone");
     plotbase::PatternSource source;
@@ -80,12 +92,12 @@ int do_import_patterns(const std::vector<std::string>& files, const plotbase::Pa
 
 int do_import(const std::vector<std::string>& files, const plotbase::PatternImportOptions& options) {
   const std::string& file = files.front();
-  if (files.size() > 1 || (file != "-" && plotbase::looks_like_dxf(file_head(file))))
-    return do_import_patterns(files, options);
   std::string where = file == "-" ? "<stdin>" : file;
+  std::string head, why;
+  if (files.size() == 1 && !file_head(file, &head, &why)) return error("import", where + ": " + why);
+  if (files.size() > 1 || plotbase::looks_like_dxf(head)) return do_import_patterns(files, options);
   if (!options.area.empty() || !options.units.empty() || !options.marker.empty())
     return error("import", where + ": --area, --units and --marker apply to pattern files (DXF) only");
-  std::string why;
   plotbase::AreaSummary summary;
   if (!plotbase::import_area_file(file, &why, &summary)) return error("import", where + ": " + why);
   std::printf("imported %s\n", summary_text(summary).c_str());
@@ -150,6 +162,14 @@ CLI::Validator whole_number() {
       "N");
 }
 
+// A name option of `area import`: given, it must name something (an empty
+// name would be taken for no option at all).
+CLI::Validator non_empty_name() {
+  return CLI::Validator(
+      [](std::string& text) -> std::string { return text.empty() ? "expected a name, not an empty text" : ""; },
+      "NAME");
+}
+
 int run_area_command(int argc, char** argv) {
   // An unknown subcommand is named, with the valid ones.
   if (argc >= 2 && argv[1][0] != '-') {
@@ -176,10 +196,12 @@ int run_area_command(int argc, char** argv) {
       app.add_subcommand("import", "Create or replace an area from an area file (JSON) or from pattern files (DXF)");
   import_cmd->add_option("FILE", import_files, "The area file, or pattern files into one area; - for standard input")
       ->required();
-  import_cmd->add_option("--area", pattern.area, "Pattern files: the area's name (default: the style name)");
+  import_cmd->add_option("--area", pattern.area, "Pattern files: the area's name (default: the style name)")
+      ->check(non_empty_name());
   import_cmd->add_option("--units", pattern.units, "Pattern files: the unit of their lengths, over what they say")
       ->check(CLI::IsMember({"mm", "cm", "in"}));
-  import_cmd->add_option("--marker", pattern.marker, "Pattern files: also store the placed pieces as this marker");
+  import_cmd->add_option("--marker", pattern.marker, "Pattern files: also store the placed pieces as this marker")
+      ->check(non_empty_name());
 
   std::string export_name, export_file;
   auto* export_cmd = app.add_subcommand("export", "Write an area as an area file (JSON)");

@@ -22,10 +22,18 @@ bool enable_terminal_sequences();
 // Where the store is when nothing names it, as the help text says it.
 const char* store_location_text();
 
+// Tells the signal handlers whether standard error's last line is the
+// progress bar, not ended: a process that ends on a signal, or writes a
+// message from a handler, ends that line first. Safe to call at any time.
+void set_progress_line_open(bool open);
+
 // While one exists, Ctrl-C asks the run to stop: the first sets the flag
 // that stop_requested() reads and tells the user on standard error; the
 // second ends the process at once (exit status 130, or killed by SIGINT),
-// the temporary files under way removed. Only one at a time.
+// the temporary files under way removed by the file layer's handler
+// (FileReplacement::remove_on_interrupt, called before the watch starts).
+// A broken pipe on standard output ends the process as before, the progress
+// line ended first. Only one at a time.
 class InterruptWatch {
  public:
   InterruptWatch();

@@ -23,14 +23,27 @@ constexpr UINT kInterruptedStatus = 130;
 // files), as the POSIX signal handler of the file layer does.
 void remove_temporary_files() { quire::platform::remove_replacements_under_way(); }
 
+// Set while standard error's last line is the progress bar, not ended.
+std::atomic<bool> g_progress_line_open{false};
+
+// Ends the progress line, when one is open, so that what follows starts a
+// line of its own.
+void end_progress_line() {
+  if (!g_progress_line_open.exchange(false)) return;
+  DWORD written = 0;
+  WriteFile(GetStdHandle(STD_ERROR_HANDLE), "\n", 1, &written, nullptr);
+}
+
 // Runs on a thread of its own that the system starts for each Ctrl-C.
 BOOL WINAPI on_console_event(DWORD event) {
   if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT) return FALSE;
   if (g_interrupts.fetch_add(1) > 0) {
+    end_progress_line();
     remove_temporary_files();
     TerminateProcess(GetCurrentProcess(), kInterruptedStatus);
     return TRUE;
   }
+  g_progress_line_open = false;
   static const char kMessage[] = "\nquire: stopping after the current item (Ctrl-C again to abort)\n";
   DWORD written = 0;
   WriteFile(GetStdHandle(STD_ERROR_HANDLE), kMessage, sizeof kMessage - 1, &written, nullptr);
@@ -59,6 +72,10 @@ bool enable_terminal_sequences() {
 
 const char* store_location_text() { return "%QUIRE_STORE%, else %LOCALAPPDATA%\\quire\\store"; }
 
+void set_progress_line_open(bool open) { g_progress_line_open = open; }
+
+// Writing to a closed pipe fails on Windows (there is no SIGPIPE): the
+// library reports the failed write, after the bar is cleared.
 InterruptWatch::InterruptWatch() {
   g_interrupts = 0;
   SetConsoleCtrlHandler(on_console_event, TRUE);

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "console.h"
+
 namespace quire::cli {
 namespace {
 
@@ -51,6 +53,7 @@ void ProgressBar::draw() {
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
   char line[160];
   format_line(line, sizeof line, done_, item_number_, total_, elapsed);
+  set_progress_line_open(true);
   // Clear or pad over whatever a longer previous line left.
   if (sequences_) std::fprintf(out_, "\r%s\x1b[K", line);
   else std::fprintf(out_, "\r%-78s", line);
@@ -71,6 +74,7 @@ void ProgressBar::item_done(long item_number, long total) {
 
 void ProgressBar::clear() {
   if (!visible_) return;
+  set_progress_line_open(false);
   if (sequences_) std::fputs("\r\x1b[K", out_);
   else std::fprintf(out_, "\r%78s\r", "");
   std::fflush(out_);
@@ -80,6 +84,7 @@ void ProgressBar::clear() {
 void ProgressBar::finish() {
   if (!drawn_ && done_ == 0) return;
   draw();
+  set_progress_line_open(false);
   std::fputc('\n', out_);
   std::fflush(out_);
   visible_ = false;

@@ -18,8 +18,10 @@
 #include "commands.h"
 #include "console.h"
 #include "progress.h"
+#include "quire/files/file_replacement.h"
 #include "quire/plotbase.h"
 #include "quire/quire.h"
+#include "report/dump_report.h"
 #include "text/ascii.h"
 
 namespace quire::cli {
@@ -48,6 +50,7 @@ struct Host {
   const char* item_word = "item";
   long stop_after = 0;        // 0: never stop on our own
   long items_done = 0;        // progress messages received
+  long items_total = 0;       // the total the latest progress message gave
   std::unique_ptr<ProgressBar> bar;
 };
 
@@ -57,6 +60,7 @@ intptr_t window_proc(QuireWindow, unsigned int message, uintptr_t wparam, intptr
   switch (message) {
     case QUIRE_MSG_PROGRESS:
       ++host->items_done;
+      host->items_total = static_cast<long>(wparam);
       if (host->bar) host->bar->item_done(static_cast<long>(lparam), static_cast<long>(wparam));
       return 0;
     case QUIRE_MSG_STOP_QUERY:
@@ -92,8 +96,10 @@ void print_message(const char* text, void* context) {
   std::fflush(stderr);
 }
 
-int usage_error(const std::string& message) {
-  std::fprintf(stderr, "quire: %s\n", message.c_str());
+// Prints a usage error as who ("quire", or "quire mkpc" for what only that
+// command takes) says it, with where to read more.
+int usage_error(const std::string& message, const std::string& who = "quire") {
+  std::fprintf(stderr, "%s: %s\n", who.c_str(), message.c_str());
   std::fputs("Try 'quire --help' for more information.\n", stderr);
   return kExitUsage;
 }
@@ -123,8 +129,13 @@ std::string check_report_option(const char* arg) {
   const char* value = arg + 2;
   switch (letter) {
     case 'S':
-    case 'E':
-      return "";  // the command checks dates itself
+    case 'E': {
+      // The library's own reading of the date, so that what passes here
+      // passes there.
+      int32_t bound = 0;
+      if (quire::parse_date_time(value, &bound) != 0) return "";
+      return std::string(arg) + ": not a date; expected YY/MM/DD[,HH:MM]";
+    }
     case 'N':
       if (std::strcmp(value, "0") == 0 || std::strcmp(value, "1") == 0) return "";
       return std::string("-N takes 0 (metric) or 1 (imperial), not '") + value + "'";
@@ -175,8 +186,12 @@ void print_run_figures(const Host& host, const QuireRunFigures& f, double second
                    kind, name, plural(cut, "value").c_str(), width);
   }
   if (quiet) return;
-  std::string word = host.item_word;
-  std::string line = "quire " + host.kind + ": " + plural(f.items_seen, word.c_str()) + ": " +
+  // A run that stopped before the end says of how many: "10 of 52 markers",
+  // the total being the one the progress messages gave.
+  std::string items = plural(f.items_seen, host.item_word);
+  if ((f.stopped || f.ended_early) && host.items_total > 0)
+    items = std::to_string(f.items_seen) + " of " + plural(host.items_total, host.item_word);
+  std::string line = "quire " + host.kind + ": " + items + ": " +
                      std::to_string(f.items_read) + " read, " + std::to_string(f.items_reused) +
                      " reused, " + plural(f.rows_written, "row") + ", " +
                      std::to_string(f.items_failed) + " failed";
@@ -270,7 +285,9 @@ int run_report_command_line(int argc, char** argv) {
                          positional[1]);
     if (a[0] == '-' && a[1] != '\0') {
       std::string why = check_report_option(a);
-      if (!why.empty()) return usage_error(why);
+      // A bad date is the command's own option: the command is named.
+      bool date = ascii::to_upper(a[1]) == 'S' || ascii::to_upper(a[1]) == 'E';
+      if (!why.empty()) return usage_error(why, date ? "quire " + host.kind : "quire");
       report_options.push_back(a);
     } else {
       positional.push_back(a);
@@ -297,7 +314,9 @@ int run_report_command_line(int argc, char** argv) {
   {
     // First Ctrl-C: the next stop query answers "stop". Second: abort at
     // once; the output path still holds the previous table, since a table
-    // replaces it only when complete.
+    // replaces it only when complete, and the watch hands the signal on to
+    // the file layer's handler, which removes the table's temporary file.
+    quire::platform::FileReplacement::remove_on_interrupt();
     InterruptWatch watch;
     auto start = std::chrono::steady_clock::now();
     result = command(static_cast<int>(args.size()) - 1, args.data(), window, detailed);

@@ -36,6 +36,7 @@ quire_fuzz_target(version_record_fuzz SOURCES src/platform/version_record.cpp)
 foreach(target dxf_fuzz area_json_fuzz)
   quire_fuzz_target(${target}
     SOURCES ${QUIRE_PLOTBASE_SOURCES} plotbase/dxf/dxf_reader.cpp plotbase/dxf/pattern_reader.cpp
+            plotbase/dxf/quoted_text.cpp
     LIBRARIES quire_files SQLite::SQLite3 nlohmann_json::nlohmann_json Threads::Threads)
   target_include_directories(${target} PRIVATE plotbase plotbase/dxf)
 endforeach()

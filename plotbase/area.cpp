@@ -37,7 +37,11 @@ extern "C" PB_API int pb_lookup_storage_areas(void* area, const char* name, int 
     }
     return PB_FAIL_MSG(kErrStore, std::strerror(st.error));
   }
-  if (!st.regular) return PB_FAIL_MSG(kErrDamagedArea, "area file is not a regular file");
+  if (!st.regular) {
+    // Named as a damaged area file is: a FIFO or a directory is never opened.
+    pb_printf("area %s: %s: not a regular file (an area file is one)\n", name, path.c_str());
+    return PB_FAIL_MSG(kErrDamagedArea, "area file is not a regular file");
+  }
   int r = bind_area(area, wanted, path, st.identity);
   if (r != 1) return r;
   Conn* conn = resolve_area(area, false, kSource, __LINE__);

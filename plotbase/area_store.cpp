@@ -466,6 +466,8 @@ bool export_area_json(std::string_view name, std::ostream& out, std::string* err
       *error = "cannot read " + path + ": " + std::strerror(st.error);
     return false;
   }
+  // Opening a FIFO would wait for a writer that never comes.
+  if (!st.regular) return *error = "cannot read " + path + ": not a regular file (an area file is one)", false;
   Db d;
   if (!open_db(path, &d, error)) return false;
   AreaSummary s;

@@ -358,6 +358,14 @@ bool AreaWriter::commit(std::string* error, const std::string& area_name, AreaSu
   size_t end = temporary.size();
   while (end > 0 && !is_path_separator(temporary[end - 1])) --end;
   std::string target = temporary.substr(0, end) + area_file_name(name_);
+  // Only an area file is replaced: a FIFO, a directory or a device under
+  // the area file's name is the user's, and is left as it is.
+  FileStatus existing = file_status(target);
+  if (existing.error == 0 && !existing.regular) {
+    *error = "cannot replace " + target + ": not a regular file (an area file is one)";
+    abandon();
+    return false;
+  }
   // Make the file durable, then put it in place in one step.
   replacement_.set_target(target);
   quire::platform::IoStatus status;

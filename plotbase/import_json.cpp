@@ -13,6 +13,8 @@
 #include "area_data.h"
 #include "area_writer.h"
 #include "internal.h"
+#include "quire/pattern_import.h"
+#include "quoted_text.h"
 
 namespace plotbase {
 
@@ -68,10 +70,20 @@ const Kind kListKinds[] = {kMarker, kModel, kPiece, kOrder};
 bool is_item_list(Part p) { return p >= Part::kMarkers && p <= Part::kOrders; }
 bool is_group(Part p) { return p == Part::kHeader || p == Part::kAnalysis || p == Part::kFaults; }
 
-// "the string \"...\"" (cut after 21 characters), "an object", "12", ...
-std::string describe_string(const std::string& s) {
-  std::string t = s.size() > 24 ? s.substr(0, 21) + "..." : s;
-  return "the string " + json(t).dump();
+// "the string \"...\"" as error messages quote it.
+std::string describe_string(const std::string& s) { return "the string " + quoted_text(s); }
+
+// The JSON parser's message with the token it quotes ("last read: '...'",
+// the file's own text) shown as every quoted input text is.
+std::string parser_message(const std::string& message) {
+  static const char kLastRead[] = "last read: '";
+  size_t start = message.find(kLastRead);
+  if (start == std::string::npos) return message;
+  start += sizeof kLastRead - 1;
+  size_t end = message.rfind("'; expected ");
+  if (end == std::string::npos || end < start) end = message.size() - 1;
+  if (end < start || message[end] != '\'') return message;
+  return message.substr(0, start) + shown_text(std::string_view(message).substr(start, end - start)) + message.substr(end);
 }
 
 // What a JSON value was, as the messages name it.
@@ -232,6 +244,10 @@ class AreaParser final : public nlohmann::json_sax<json> {
         return true;
       }
     }
+    // The key is the file's own text: shown as any, cut when long.
+    path_.resize(f.path_size);
+    if (!path_.empty()) path_ += '.';
+    path_ += shown_text(k);
     return fail(path_, "unknown key");
   }
 
@@ -316,7 +332,7 @@ class AreaParser final : public nlohmann::json_sax<json> {
       std::string what = e.what();
       size_t at = what.find("parse error");
       what = at != std::string::npos ? what.substr(at + std::strlen("parse error")) : ": " + what;
-      error_ = "malformed JSON" + what;
+      error_ = "malformed JSON" + parser_message(what);
     }
     return false;
   }
@@ -626,7 +642,7 @@ class AreaParser final : public nlohmann::json_sax<json> {
       return false;
     }
     return fail("name", "duplicates " + std::string(kListNames[k]) + "[" + std::to_string(first - 1) + "] " +
-                            json(latin1_to_utf8(stored)).dump() + " (names are compared without regard to case)");
+                            quoted_text(stored, TextEncoding::kLatin1) + " (names are compared without regard to case)");
   }
 
   void pop() {
@@ -666,7 +682,7 @@ class AreaParser final : public nlohmann::json_sax<json> {
 
   std::string compose() const {
     std::string label = item_;
-    if (!label.empty() && has_item_name_) label += " " + json(item_name_).dump();
+    if (!label.empty() && has_item_name_) label += " " + quoted_text(item_name_);
     return (label.empty() ? "" : label + ": ") + pending_path_ + ": " + pending_message_;
   }
 
@@ -724,6 +740,20 @@ class BufferedInput {
   void advance() { ++pos_; }
   int error() const { return file_->error(); }
 
+  // The first bytes of the input, at least want of them unless it is
+  // shorter; call before anything is read.
+  std::string_view head(size_t want) {
+    while (len_ < want && len_ < sizeof buf_ && !eof_) {
+      long n = file_->read(buf_ + len_, sizeof buf_ - len_);
+      if (n <= 0) {
+        eof_ = true;
+        break;
+      }
+      len_ += static_cast<size_t>(n);
+    }
+    return std::string_view(buf_ + pos_, len_ - pos_);
+  }
+
   class Iterator {
    public:
     using iterator_category = std::input_iterator_tag;
@@ -779,7 +809,7 @@ bool import_from(Iterator first, Iterator last, std::string* error, AreaSummary*
   try {
     parsed = json::sax_parse(first, last, &parser);
   } catch (const std::exception& e) {
-    *error = std::string("malformed JSON: ") + e.what();
+    *error = "malformed JSON: " + parser_message(e.what());
     return false;
   }
   if (read_failed(error)) return false;
@@ -809,6 +839,11 @@ bool import_area_file(const std::string& path, std::string* error, AreaSummary* 
     return false;
   }
   auto input = std::make_unique<BufferedInput>(&file);
+  // A pattern file given where an area file is read (standard input, a
+  // pipe): its bytes are not JSON, and pattern files are read twice, so by
+  // name only.
+  if (looks_like_dxf(input->head(64)) && !input->error())
+    return *error = "a pattern file (DXF), not an area file (JSON); pattern files are read by name", false;
   return import_from(BufferedInput::Iterator(input.get()), BufferedInput::Iterator(), error, summary, [&](std::string* why) {
     if (!input->error()) return false;
     *why = std::string("cannot read: ") + std::strerror(input->error());

@@ -8,6 +8,8 @@
 #include <cmath>
 #include <cstring>
 
+#include "quoted_text.h"
+
 namespace plotbase::dxf {
 
 namespace {
@@ -27,16 +29,8 @@ double load_le_f64(const char* p) { return std::bit_cast<double>(load_le(p, 8));
 
 bool in(int code, int lo, int hi) { return code >= lo && code <= hi; }
 
-// A short, printable rendering of a value for error messages.
-std::string shown(std::string_view s) {
-  std::string out = "\"";
-  for (size_t i = 0; i < s.size() && i < 24; ++i) {
-    unsigned char c = static_cast<unsigned char>(s[i]);
-    out += (c < 0x20 || c >= 0x7f) ? '?' : static_cast<char>(c);
-  }
-  if (s.size() > 24) out += "...";
-  return out + "\"";
-}
+// A value of the file as error messages quote it.
+std::string shown(std::string_view s) { return quoted_text(s, TextEncoding::kLatin1); }
 
 }  // namespace
 

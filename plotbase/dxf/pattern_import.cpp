@@ -22,6 +22,7 @@
 #include "internal.h"
 #include "pattern_reader.h"
 #include "quire/area_store.h"
+#include "quoted_text.h"
 
 namespace plotbase {
 
@@ -68,7 +69,9 @@ std::string folded(std::string_view name) {
   return f;
 }
 
-std::string in_quotes(std::string_view s) { return "\"" + latin1_to_utf8(s) + "\""; }
+// A text of a pattern file, or as the store keeps it (Latin-1), as error
+// messages quote it.
+std::string in_quotes(std::string_view s) { return quoted_text(s, TextEncoding::kLatin1); }
 
 // Beyond these a pattern file was most likely read in the wrong units.
 constexpr double kLargestPieceMetres = 10;

@@ -6,6 +6,8 @@
 #include <numbers>
 #include <unordered_map>
 
+#include "quoted_text.h"
+
 namespace plotbase::dxf {
 
 namespace {
@@ -56,14 +58,8 @@ bool split_text(std::string_view text, PatternText* out) {
   return true;
 }
 
-std::string in_quotes(std::string_view s) {
-  std::string quoted;
-  quoted.reserve(s.size() + 2);
-  quoted += '"';
-  quoted += s;
-  quoted += '"';
-  return quoted;
-}
+// A text of the file as error messages quote it.
+std::string in_quotes(std::string_view s) { return quoted_text(s, TextEncoding::kLatin1); }
 
 struct Vertex {
   double x = 0, y = 0, bulge = 0;

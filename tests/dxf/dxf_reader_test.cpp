@@ -7,6 +7,7 @@
 
 #include "pattern_reader.h"
 #include "dxf_test_util.h"
+#include "quoted_text.h"
 
 namespace quire::testing {
 namespace {
@@ -85,6 +86,40 @@ TEST(DxfReaderTest, MalformedInputIsOneLineNamingItsPlace) {
   EXPECT_NE(error.find("block \"B\" is defined a second time (first at line 15)"), std::string::npos) << error;
   EXPECT_FALSE(read(dxf_ascii(pattern_doc("B", {}, {}, {})), &file, &error));
   EXPECT_NE(error.find("block \"B\" has no boundary"), std::string::npos) << error;
+  // A block name with a NUL and a long tail: the reason still ends the line.
+  Groups odd = pattern_doc(std::string("A\0B", 3) + std::string(100, 'x'), {},
+                           {{0, "ENDBLK"}, {0, "BLOCK"}, {2, std::string("A\0B", 3) + std::string(100, 'x')}}, {});
+  EXPECT_FALSE(read(dxf_ascii(odd), &file, &error));
+  EXPECT_NE(error.find("block \"A\\0B" + std::string(57, 'x') + "\xE2\x80\xA6\" is defined a second time"),
+            std::string::npos)
+      << error;
+}
+
+// Input texts in error lines: at most 60 characters, every byte visible,
+// UTF-8 whatever the input's encoding.
+TEST(QuotedTextTest, ShortVisibleAndUtf8) {
+  using plotbase::TextEncoding;
+  const std::string ellipsis = "\xE2\x80\xA6";
+  struct Case {
+    std::string text;
+    TextEncoding encoding;
+    std::string quoted;
+  } cases[] = {
+      {"plain", TextEncoding::kUtf8, "\"plain\""},
+      {std::string("a\0b\x01\n\t\r\x7f\"c\\U+20AC", 17), TextEncoding::kUtf8,
+       "\"a\\0b\\x01\\n\\t\\r\\x7f\\\"c\\U+20AC\""},
+      {std::string(60, 'k'), TextEncoding::kUtf8, "\"" + std::string(60, 'k') + "\""},
+      {std::string(10000000, 'k'), TextEncoding::kUtf8, "\"" + std::string(60, 'k') + ellipsis + "\""},
+      // Characters, not bytes, are counted; a cut never splits one.
+      {std::string(30, 'k') + "\xC3\xA9" + std::string(40, 'k'), TextEncoding::kUtf8,
+       "\"" + std::string(30, 'k') + "\xC3\xA9" + std::string(29, 'k') + ellipsis + "\""},
+      // Bytes that are not UTF-8 (a stray byte, a cut sequence, a surrogate).
+      {"\xff\xC3 \xED\xA0\x80", TextEncoding::kUtf8, "\"\\xff\\xc3 \\xed\\xa0\\x80\""},
+      // Latin-1: each byte a character, C1 controls escaped.
+      {"\xC4rmel\x85", TextEncoding::kLatin1, "\"\xC3\x84rmel\\x85\""},
+  };
+  for (const Case& c : cases) EXPECT_EQ(plotbase::quoted_text(c.text, c.encoding), c.quoted) << c.quoted;
+  EXPECT_EQ(plotbase::shown_text("a\"b\n"), "a\"b\\n");
 }
 
 // A 10 x 10 square whose right edge is a half circle bulging outwards.

@@ -89,6 +89,8 @@ TEST_F(Interrupt, FirstCtrlCStopsAfterTheCurrentItem) {
   EXPECT_EQ(lines[3].rfind(R"("M2","P2")", 0), 0u);
 }
 
+// The second Ctrl-C also removes the table's temporary file, and leaves
+// standard error with its lines ended.
 TEST_F(Interrupt, SecondCtrlCAbortsAndLeavesThePreviousTable) {
   write_file(store_.path("out.csv"), "previous table\r\n");
   int fd = start();
@@ -101,6 +103,26 @@ TEST_F(Interrupt, SecondCtrlCAbortsAndLeavesThePreviousTable) {
   EXPECT_EQ(wait_status(), 128 + SIGINT);
   ::close(fd);
   EXPECT_EQ(read_file(store_.path("out.csv")), "previous table\r\n");
+  for (const auto& entry : std::filesystem::directory_iterator(store_.work()))
+    EXPECT_NE(entry.path().filename().string().rfind(".quire-new-", 0), 0u) << entry.path();
+  std::string err = read_file(store_.path("err.txt"));
+  EXPECT_EQ(err.back(), '\n') << err;
+}
+
+// A reader that closes standard output ends the run as SIGPIPE does, with
+// the progress line ended: the shell's next line starts on a line of its
+// own.
+TEST(BrokenPipe, EndsTheProgressLine) {
+  TempStore store;
+  RunResult r = run_quire({"area", "generate", "BIG", "--markers", "3000"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  std::string err = store.path("err.txt");
+  r = run_shell("(" + shell_quote(quire_program()) + " mkpc --progress BIG - 2>" + shell_quote(err) +
+                "; echo $? >" + shell_quote(store.path("status.txt")) + ") | head -c 1 >/dev/null");
+  EXPECT_EQ(read_file(store.path("status.txt")), std::to_string(128 + SIGPIPE) + "\n");
+  std::string text = read_file(err);
+  EXPECT_NE(text.find(" items "), std::string::npos) << text;
+  EXPECT_EQ(text.back(), '\n') << text;
 }
 
 }  // namespace

@@ -133,9 +133,14 @@ TEST_F(Mkpc, DateFilterAndListFileSelectMarkers) {
 }
 
 TEST_F(Mkpc, StopAfterKeepsTheFirstMarkersAndExitsWithThree) {
-  RunResult r = mkpc({"--stop-after", "1", "E2E", "out.csv"});
+  RunResult r = run_quire({"mkpc", "--no-progress", "--stop-after", "1", "E2E", "out.csv"});
   ASSERT_EQ(r.status, 3) << r.err;
   EXPECT_EQ(lines("out.csv").size(), 5u);  // M1's three rows
+  // The summary says of how many: the area holds three.
+  EXPECT_TRUE(std::regex_match(
+      r.err, std::regex(R"(quire mkpc: 1 of 3 markers: 1 read, 0 reused, 3 rows, 0 failed, [0-9.]+ s -> out\.csv )"
+                        R"(\(incomplete: stopped\)\n)")))
+      << r.err;
   r = mkpc({"--stop-after=2", "E2E", "two.csv"});
   ASSERT_EQ(r.status, 3) << r.err;
   EXPECT_EQ(lines("two.csv").size(), 5u);  // M2 has no rows
@@ -184,11 +189,19 @@ TEST_F(Mkpc, RejectedCommandLinesExitWithOne) {
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.err, "quire mkpc: Unrecognized Storage Area: NOPE.\n");
   EXPECT_FALSE(std::filesystem::exists(store_.path("out.csv")));
+}
 
-  r = mkpc({"-S06/02/29", "E2E", "out.csv"});
-  EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.err, "quire mkpc: Error, invalid format time use: YY/MM/DD[,HH:MM].\n");
+// A date the library would refuse is a usage error naming option and value,
+// by the library's own reading of dates.
+TEST_F(Mkpc, BadDatesAreUsageErrorsNamingTheOption) {
+  for (const char* option : {"-S06/13/01", "-S06/02/29", "-e06/01/01,25:00", "-E", "-Syesterday"}) {
+    RunResult r = mkpc({option, "E2E", "out.csv"});
+    EXPECT_EQ(r.status, 2) << option;
+    EXPECT_EQ(r.err, std::string("quire mkpc: ") + option +
+                         ": not a date; expected YY/MM/DD[,HH:MM]\nTry 'quire --help' for more information.\n");
+  }
   EXPECT_FALSE(std::filesystem::exists(store_.path("out.csv")));
+  EXPECT_EQ(mkpc({"-S06/02/28", "-e08-02-29,12:30p", "E2E", "out.csv"}).status, 0);
 }
 
 TEST_F(Mkpc, DamagedAreaNamesTheFileThenPrintsTheLibraryError) {

@@ -228,6 +228,25 @@ TEST_F(ImportErrors, TextsMustBeLatin1) {
   expect_error(a, "markers[0] \"M100\": user_prev_mod: character U+20AC is not in Latin-1");
 }
 
+// Texts of the file in a message are cut to 60 characters and show every
+// byte, so that a huge key or a NUL in a name still gives a short line that
+// ends with its reason.
+TEST_F(ImportErrors, InputTextsAreShownShortOnOneLine) {
+  const std::string cut = std::string(60, 'k') + "\xE2\x80\xA6";
+  json a = broken();
+  a["markers"][0][std::string(10000000, 'k')] = 1;
+  expect_error(a, "markers[0] \"M100\": " + cut + ": unknown key");
+  a = broken();
+  a["markers"][0]["name"] = std::string("M\0", 2) + std::string(100, 'k');
+  expect_error(a, "markers[0] \"M\\0" + std::string(58, 'k') + "\xE2\x80\xA6\": name: contains a NUL character");
+  a = broken();
+  a["markers"][0]["modified"] = std::string(100, 'k');
+  expect_error(a, "markers[0] \"M100\": modified: expected an integer, got the string \"" + cut + "\"");
+  std::string e = import_error("{\"name\": \"" + std::string(100000, 'k') + "\x01\"}");
+  EXPECT_LT(e.size(), 400u) << e;
+  EXPECT_NE(e.find("last read: '\"" + std::string(59, 'k') + "\xE2\x80\xA6'"), std::string::npos) << e;
+}
+
 TEST_F(ImportErrors, MalformedJsonNamesThePosition) {
   auto before = snapshot(store.store());
   std::string e = import_error(std::string("{\n  \"name\": \"Sample\",\n  \"markers\": [ ,\n]}"));
@@ -475,7 +494,78 @@ TEST(AreaCommand, ImportFromStandardInput) {
   EXPECT_EQ(r.out, "imported In: 0 markers, 0 models, 0 pieces, 1 order\n");
 }
 
+// A pattern file is read by name: on standard input (or through a pipe) it
+// is refused as such, not taken for broken JSON. Exit status 1, as any input
+// the import refuses.
+TEST(AreaCommand, PatternFileOnStandardInputIsRefusedAsSuch) {
+  TempStore store;
+  quire::testing::write_file(store.path("a.dxf"), "0\nSECTION\n2\nENTITIES\n0\nENDSEC\n0\nEOF\n");
+  auto r = quire::testing::run_shell("(" + quire::testing::shell_quote(quire::testing::quire_program()) +
+                                     " area import - < " + quire::testing::shell_quote(store.path("a.dxf")) + ")");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err,
+            "quire area import: <stdin>: a pattern file (DXF), not an area file (JSON); pattern files are read by "
+            "name\n");
+  EXPECT_TRUE(fs::is_empty(store.store()));
+}
+
+// Anything but a regular file under an area file's name (here a FIFO) is
+// left out of the list and refused, on one line, by every command that
+// would open or replace it; none waits for a writer.
+TEST(AreaCommand, AnAreaFileThatIsNotARegularFileIsRefused) {
+  TempStore store;
+  import_ok(sample_area());
+  std::string fifo = (store.store() / "x.sqlite").string();
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  quire::testing::write_file(store.path("x.json"), R"({"name": "x"})");
+  auto quire = [](const std::string& args) {
+    return quire::testing::run_shell("timeout 30 " + quire::testing::shell_quote(quire::testing::quire_program()) +
+                                     " " + args);
+  };
+  auto r = quire("area list");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "Sample: 7 markers, 2 models, 4 pieces, 2 orders\n");
+  const std::string refused = fifo + ": not a regular file (an area file is one)\n";
+  struct Case {
+    std::string args, err;
+  } cases[] = {
+      {"area export x", "quire area export: cannot read " + refused},
+      {"area export x out.json", "quire area export: cannot read " + refused},
+      {"area import x.json", "quire area import: x.json: cannot replace " + refused},
+      {"area generate x", "quire area generate: cannot replace " + refused},
+  };
+  for (const Case& c : cases) {
+    r = quire(c.args);
+    EXPECT_EQ(r.status, 1) << c.args;
+    EXPECT_EQ(r.err, c.err);
+  }
+  r = quire("mkpc --no-progress x out.csv");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err.rfind("quire mkpc: area x: " + refused, 0), 0u) << r.err;
+  EXPECT_TRUE(fs::is_fifo(fifo));
+  EXPECT_FALSE(fs::exists(store.path("out.json")));
+  EXPECT_FALSE(fs::exists(store.path("out.csv")));
+}
+
 #endif
+// A file the import cannot read is named with its own reason, whatever the
+// options; an empty name option is refused, not taken for none.
+TEST(AreaCommand, FileProblemsAndEmptyNamesAreNamed) {
+  TempStore store;
+  auto r = run_quire({"area", "import", "--area", "X", "missing.dxf"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "quire area import: missing.dxf: cannot open: No such file or directory\n");
+  r = run_quire({"area", "import", "a.dxf", "missing.dxf"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "quire area import: a.dxf: cannot open: No such file or directory\n");
+  for (const char* option : {"--marker", "--area"}) {
+    r = run_quire({"area", "import", "a.dxf", option, ""});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err, std::string("quire area: ") + option + ": expected a name, not an empty text\n");
+  }
+  EXPECT_TRUE(fs::is_empty(store.store()));
+}
+
 TEST(AreaCommand, ErrorsAreOneLineNonZeroAndChangeNothing) {
   TempStore store;
   import_ok(sample_area());
