@@ -67,6 +67,13 @@ std::string default_store_directory();
 // host's threads). Throws std::system_error when no thread can be started.
 std::thread start_background_thread(const char* name, std::function<void()> body);
 
+// True while the process is ending with this library still loaded, after
+// the system has stopped the process's other threads: what they held (a
+// lock, a half-done read) stays held, so nothing may wait for them. Never
+// true where the system runs the library's exit code before stopping the
+// other threads.
+bool process_is_ending();
+
 // A file read from start to end: a named file, or standard input for "-".
 class InputFile {
  public:

@@ -78,6 +78,8 @@ std::string default_store_directory() {
   return std::string(home && *home ? home : ".") + "/.local/share/quire/store";
 }
 
+bool process_is_ending() { return false; }
+
 std::thread start_background_thread(const char* name, std::function<void()> body) {
   // The thread starts with the signal mask of the thread that starts it.
   sigset_t all, previous;

@@ -2,6 +2,8 @@
 // the ANSI code page, as the program's arguments and the A functions take
 // them; '\\' and '/' both separate their parts.
 #include <windows.h>
+
+#include <atomic>
 #include <fcntl.h>
 #include <io.h>
 #include <sys/stat.h>
@@ -147,6 +149,12 @@ std::string default_store_directory() {
   return path_in(profile && *profile ? profile : ".", "AppData\\Local\\quire\\store");
 }
 
+namespace {
+std::atomic<bool> g_process_ending{false};
+}  // namespace
+
+bool process_is_ending() { return g_process_ending.load(std::memory_order_acquire); }
+
 std::thread start_background_thread(const char*, std::function<void()> body) {
   // No signals to keep from it; the thread goes unnamed (naming needs
   // Windows 10).
@@ -186,3 +194,12 @@ long InputFile::read(char* buffer, size_t size) {
 }
 
 }  // namespace plotbase
+
+// The library's entry point. A detach with a reserved pointer is the end of
+// the process: the system has stopped every other thread already, and the
+// library's static objects are destroyed after this returns.
+extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {
+  if (reason == DLL_PROCESS_DETACH && reserved != nullptr)
+    plotbase::g_process_ending.store(true, std::memory_order_release);
+  return TRUE;
+}

@@ -211,6 +211,11 @@ void StatementCache::clear() {
 Conn::Conn() : stmts(kStmtCount, statement_sql) {}
 
 Conn::~Conn() {
+  if (process_is_ending()) {
+    // The piece reader's thread is gone, maybe in the middle of a read: it
+    // is not joined, and the system takes back what it held.
+    (void)read_ahead.release();
+  }
   read_ahead.reset();  // joins its thread
   stmts.clear();
   if (db) sqlite3_close_v2(db);

@@ -93,7 +93,12 @@ std::string shown(std::string_view text, TextEncoding encoding, bool in_quotes) 
 std::string shown_text(std::string_view text, TextEncoding encoding) { return shown(text, encoding, false); }
 
 std::string quoted_text(std::string_view text, TextEncoding encoding) {
-  return "\"" + shown(text, encoding, true) + "\"";
+  // Appended rather than concatenated: g++ 12 optimising `"x" + string`
+  // reports overlapping copies that cannot happen.
+  std::string quoted(1, '"');
+  quoted += shown(text, encoding, true);
+  quoted += '"';
+  return quoted;
 }
 
 }  // namespace plotbase
