@@ -188,6 +188,8 @@ int run_area_command(int argc, char** argv) {
                "quire area"};
   app.require_subcommand(1);
   // A parse error is one line, as every other error of `quire area`.
+  // A path such as /tmp/x is a path, not an option, on Windows too.
+  app.allow_windows_style_options(false);
   app.failure_message([](const CLI::App*, const CLI::Error& e) { return "quire area: " + std::string(e.what()) + "\n"; });
 
   std::vector<std::string> import_files;

@@ -53,8 +53,13 @@ BOOL WINAPI on_console_event(DWORD event) {
 }  // namespace
 
 void prepare_standard_streams() {
+  // Both in binary mode: a table written to "-" has the same bytes as one
+  // written to a file (no CR CR LF), and messages end with LF as they do
+  // everywhere.
   std::fflush(stdout);
+  std::fflush(stderr);
   _setmode(_fileno(stdout), _O_BINARY);
+  _setmode(_fileno(stderr), _O_BINARY);
 }
 
 bool standard_error_is_terminal() {

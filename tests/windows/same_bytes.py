@@ -74,7 +74,7 @@ def compare(linux, windows, name, failures):
 
 
 def main():
-    linux_quire, windows_quire = sys.argv[1], sys.argv[2]
+    linux_quire, windows_quire = os.path.abspath(sys.argv[1]), os.path.abspath(sys.argv[2])
     if not os.access(linux_quire, os.X_OK):
         print("skipped: no Linux build at %s (scripts/test builds it first)" % linux_quire)
         return 77
