@@ -21,7 +21,8 @@ endif()
 
 add_library(quire_sqlite3 STATIC "${QUIRE_SQLITE_DIR}/sqlite3.c")
 target_include_directories(quire_sqlite3 SYSTEM PUBLIC "${QUIRE_SQLITE_DIR}")
-target_compile_definitions(quire_sqlite3 PRIVATE SQLITE_THREADSAFE=1 SQLITE_OMIT_LOAD_EXTENSION)
+# dbstat as in Debian's library: the tests find pages of a table through it.
+target_compile_definitions(quire_sqlite3 PRIVATE SQLITE_THREADSAFE=1 SQLITE_OMIT_LOAD_EXTENSION SQLITE_ENABLE_DBSTAT_VTAB)
 target_compile_options(quire_sqlite3 PRIVATE -w)
 add_library(SQLite::SQLite3 ALIAS quire_sqlite3)
 

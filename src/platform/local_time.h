@@ -21,6 +21,20 @@ struct CalendarTime {
 // current TZ. Returns false when the system cannot represent it.
 bool local_calendar_time(int64_t seconds, CalendarTime* out);
 
+// Converts a local wall-clock date and time under the current TZ to seconds
+// since 1970-01-01 00:00 UTC, with daylight saving as the calendar has it
+// on that date (the clock local_calendar_time gives): in the autumn hour
+// that occurs twice, the earlier one; in the spring hour that does not
+// occur, the time an hour later. Hours from 24 on carry into the next day,
+// days past the end of the month into the next month. Returns false when
+// the system cannot represent the time.
+bool local_wall_clock_seconds(int year, int month, int day, int hour, int minute, int64_t* seconds);
+
+// The same for a time before 1970 that the C library's conversion refuses,
+// in standard time; false where the C library converts every time itself.
+// Used by local_wall_clock_seconds.
+bool local_seconds_before_1970(int year, int month, int day, int hour, int minute, int64_t* seconds);
+
 }  // namespace quire::platform
 
 #endif  // QUIRE_PLATFORM_LOCAL_TIME_H_

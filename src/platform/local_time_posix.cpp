@@ -19,4 +19,8 @@ bool local_calendar_time(int64_t seconds, CalendarTime* out) {
   return true;
 }
 
+bool local_seconds_before_1970(int, int, int, int, int, int64_t*) {
+  return false;  // mktime converts those too
+}
+
 }  // namespace quire::platform

@@ -34,7 +34,26 @@ void civil_time(int64_t seconds, CalendarTime* out) {
   out->year = static_cast<int>(year_of_era + era * 400 + (out->month <= 2 ? 1 : 0));
 }
 
+// Days from 1970-01-01 to a date of the proleptic Gregorian calendar; a
+// day past the end of its month counts on into the next.
+int64_t days_from_civil(int64_t year, int64_t month, int64_t day) {
+  year -= month <= 2;
+  int64_t era = (year >= 0 ? year : year - 399) / 400;
+  int64_t year_of_era = year - era * 400;
+  int64_t day_of_year = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5;
+  int64_t day_of_era = year_of_era * 365 + year_of_era / 4 - year_of_era / 100 + day_of_year;
+  return era * 146097 + day_of_era - 719468 + (day - 1);
+}
+
 }  // namespace
+
+bool local_seconds_before_1970(int year, int month, int day, int hour, int minute, int64_t* seconds) {
+  _tzset();
+  int64_t t = days_from_civil(year, month, day) * 86400 + hour * 3600LL + minute * 60LL + _timezone;
+  if (t >= 0) return false;  // the runtime's own range, which refused it
+  *seconds = t;
+  return true;
+}
 
 bool local_calendar_time(int64_t seconds, CalendarTime* out) {
   // TZ is read again on every call, as localtime_r does elsewhere.

@@ -4,8 +4,8 @@
 #include <climits>
 #include <cstdint>
 #include <cstring>
-#include <ctime>
 
+#include "platform/local_time.h"
 #include "platform/text_input.h"
 #include "quire/plotbase.h"
 #include "report/dump_report.h"
@@ -70,41 +70,6 @@ bool fits_32(long long v) { return v >= INT32_MIN && v <= INT32_MAX; }
 
 }  // namespace
 
-namespace {
-
-// The seconds of a local wall-clock date and time, with daylight saving as
-// the calendar has it on that date: the clock the tables print their times
-// in. In the autumn hour that occurs twice the earlier one counts; a time
-// in the spring hour that does not occur counts as the time an hour later.
-// Hours from 24 on are carried into the next day. False when the system cannot
-// represent the time.
-bool wall_clock_seconds(int year, int month, int day, int hour, int minute, long long* seconds) {
-  auto convert = [&](int daylight, std::tm* tm) {
-    *tm = std::tm{};
-    tm->tm_year = year - 1900;
-    tm->tm_mon = month - 1;
-    tm->tm_mday = day;
-    tm->tm_hour = hour;
-    tm->tm_min = minute;
-    tm->tm_isdst = daylight;
-    return std::mktime(tm);
-  };
-  std::tm tm;
-  std::time_t t = convert(-1, &tm);
-  if (t == static_cast<std::time_t>(-1)) return false;
-  // The same wall-clock time on summer time is the earlier of the two
-  // where the clock went back over it.
-  std::tm summer;
-  std::time_t s = convert(1, &summer);
-  if (s != static_cast<std::time_t>(-1) && s < t && summer.tm_isdst > 0 && summer.tm_mday == day &&
-      summer.tm_hour == hour && summer.tm_min == minute)
-    t = s;
-  *seconds = static_cast<long long>(t);
-  return true;
-}
-
-}  // namespace
-
 int parse_date_time(const char* text, int32_t* bound, int32_t* day_end) {
   if (!text) return 0;
   int f[5] = {0, 0, 0, 0, 0};
@@ -131,15 +96,15 @@ int parse_date_time(const char* text, int32_t* bound, int32_t* day_end) {
     hour = minute = 0;
   }
   // An hour of 24 (also "12:30P") is carried into the next day.
-  long long seconds = 0;
-  if (!wall_clock_seconds(year, month, day, hour, minute, &seconds)) return 0;
+  int64_t seconds = 0;
+  if (!platform::local_wall_clock_seconds(year, month, day, hour, minute, &seconds)) return 0;
   if (!fits_32(seconds)) return 0;
   if (day_end != nullptr) {
     // The end of the date's day: the next midnight on the wall clock, 23 or
     // 25 hours on when the clock changes that day; beyond 32 bits it
     // saturates.
-    long long end = 0;
-    if (!wall_clock_seconds(year, month, day + 1, 0, 0, &end)) end = seconds + 86400LL;
+    int64_t end = 0;
+    if (!platform::local_wall_clock_seconds(year, month, day + 1, 0, 0, &end)) end = seconds + 86400LL;
     *day_end = end > INT32_MAX ? INT32_MAX : static_cast<int32_t>(end);
   }
   *bound = static_cast<int32_t>(seconds);

@@ -208,7 +208,7 @@ TEST_F(Mkpc, DamagedAreaNamesTheFileThenPrintsTheLibraryError) {
   write_file(store_.store() / "broken.sqlite", "this is not a database");
   RunResult r = mkpc({"BROKEN", "out.csv"});
   EXPECT_EQ(r.status, 1);
-  EXPECT_TRUE(std::regex_match(r.err, std::regex("quire mkpc: area BROKEN: [^\n]+/broken\\.sqlite: file is not a database\n"
+  EXPECT_TRUE(std::regex_match(r.err, std::regex("quire mkpc: area BROKEN: [^\n]+[/\\\\]broken\\.sqlite: file is not a database\n"
                                                  "quire mkpc: Error -?[0-9]+, [^\n]+\\([0-9]+\\): storage area lookup failed\n")))
       << r.err;
   EXPECT_FALSE(std::filesystem::exists(store_.path("out.csv")));

@@ -118,6 +118,8 @@ TEST_F(HostProgram, TranslatedWordsAfterTheVersionCheck) {
   // message and the words are the library's own.
   fs::remove(fs::path(dir) / "quireres.dll");
   fs::copy_file(fixture("fixture-tweak.dll"), fs::path(dir) / "quireres.dll");
+  // A new table: at the same path every unchanged marker would be reused.
+  output = scratch_.path("mkmod-untranslated.csv");
   out = host({"dmp_mkmod", "HOST", output, "0", "1"}, dir);
   ASSERT_FALSE(out.empty());
   EXPECT_EQ(out.front(),

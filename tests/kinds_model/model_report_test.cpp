@@ -70,7 +70,7 @@ TEST_F(ModelReportsTest, ModelIsSilentInsideTheSearchProgram) {
 }
 
 TEST_F(ModelReportsTest, ModelMessageComesFromTheResourceLibrary) {
-  std::string german = bin_dir() + "/libquireres-de.so";
+  std::string german = bin_dir() + "/" + library_file("quireres-de");
   if (!std::filesystem::exists(german)) GTEST_SKIP() << "target quire_res_de not built";
   import_or_fail(models_area());
   ReportRun r = run_report("model", false, store_.path("s.csv"), {}, copied_program("de", german));

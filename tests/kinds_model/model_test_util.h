@@ -54,10 +54,11 @@ class ModelReportsTest : public ::testing::Test {
     namespace fs = std::filesystem;
     fs::path to = store_.root() / dir;
     fs::create_directories(to);
-    for (const char* file : {"quire", "libquire.so", "libplotbase.so", "libquire_files.so"})
+    for (const std::string& file : {program_file("quire"), library_file("quire"), library_file("plotbase"),
+                                    library_file("quire_files")})
       fs::copy_file(fs::path(bin_dir()) / file, to / file);
-    if (!resource_library.empty()) fs::copy_file(resource_library, to / "libquireres.so");
-    return (to / "quire").string();
+    if (!resource_library.empty()) fs::copy_file(resource_library, to / library_file("quireres"));
+    return (to / program_file("quire")).string();
   }
   TempStore store_;
 };

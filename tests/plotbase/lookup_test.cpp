@@ -229,6 +229,9 @@ TEST_F(LookupTest, StoreDirectoryIsReadAtEveryLookup) {
 }
 
 TEST_F(LookupTest, ReplacedAreaIsSeenAtTheNextLookup) {
+#ifdef _WIN32
+  GTEST_SKIP() << "an area file open in a connection cannot be replaced on Windows";
+#endif
   unsigned char item[PB_ITEM_AREA_SIZE];
   ASSERT_EQ(pb_open_marker(area.ptr(), "M100", item), 1);
   import_ok(json::parse(R"({"name": "SAMPLE", "markers": [{"name": "New", "modified": 1}]})"));

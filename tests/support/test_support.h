@@ -30,11 +30,16 @@ namespace fs = std::filesystem;
 inline std::string bin_dir() { return QUIRE_BIN_DIR; }
 #ifdef _WIN32
 inline std::string quire_program() { return bin_dir() + "/quire.exe"; }
+// The file names of a shared library and of a program of the build.
+inline std::string library_file(const std::string& base) { return base + ".dll"; }
+inline std::string program_file(const std::string& base) { return base + ".exe"; }
 inline int process_id() { return _getpid(); }
 inline void set_environment(const char* name, const std::string& value) { _putenv_s(name, value.c_str()); }
 inline void unset_environment(const char* name) { _putenv_s(name, ""); }
 #else
 inline std::string quire_program() { return bin_dir() + "/quire"; }
+inline std::string library_file(const std::string& base) { return "lib" + base + ".so"; }
+inline std::string program_file(const std::string& base) { return base; }
 inline int process_id() { return static_cast<int>(::getpid()); }
 inline void set_environment(const char* name, const std::string& value) { ::setenv(name, value.c_str(), 1); }
 inline void unset_environment(const char* name) { ::unsetenv(name); }
