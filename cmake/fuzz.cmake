@@ -26,7 +26,7 @@ quire_fuzz_target(previous_output_fuzz
           src/table/table_figures.cpp src/table/table_format.cpp src/table/table_formats.cpp src/table/table_output.cpp
           src/table/csv/csv_previous_reader.cpp src/table/csv/csv_table_writer.cpp
           src/table/dbf/dbf_layout.cpp src/table/dbf/dbf_previous_reader.cpp src/table/dbf/dbf_table_writer.cpp
-          src/platform/local_time_posix.cpp
+          src/platform/local_time.cpp src/platform/local_time_posix.cpp
   LIBRARIES plotbase quire_files)
 # The version record reader.
 quire_fuzz_target(version_record_fuzz SOURCES src/platform/version_record.cpp)

@@ -1,9 +1,23 @@
-// Local wall-clock time to seconds, through the C library's mktime.
+// Local time both ways through the C library: seconds to the calendar, and
+// wall-clock time to seconds with mktime.
 #include <ctime>
 
 #include "platform/local_time.h"
 
 namespace quire::platform {
+
+bool local_calendar_time(int64_t seconds, CalendarTime* out) {
+  std::tm tm;
+  if (!system_local_time(seconds, &tm)) return local_calendar_before_1970(seconds, out);
+  out->year = tm.tm_year + 1900;
+  out->month = tm.tm_mon + 1;
+  out->day = tm.tm_mday;
+  out->hour = tm.tm_hour;
+  out->minute = tm.tm_min;
+  out->second = tm.tm_sec;
+  out->weekday = tm.tm_wday;
+  return true;
+}
 
 bool local_wall_clock_seconds(int year, int month, int day, int hour, int minute, int64_t* seconds) {
   auto convert = [&](int daylight, std::tm* tm) {

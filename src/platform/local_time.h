@@ -3,6 +3,7 @@
 #define QUIRE_PLATFORM_LOCAL_TIME_H_
 
 #include <cstdint>
+#include <ctime>
 
 namespace quire::platform {
 
@@ -30,9 +31,13 @@ bool local_calendar_time(int64_t seconds, CalendarTime* out);
 // the system cannot represent the time.
 bool local_wall_clock_seconds(int year, int month, int day, int hour, int minute, int64_t* seconds);
 
-// The same for a time before 1970 that the C library's conversion refuses,
-// in standard time; false where the C library converts every time itself.
-// Used by local_wall_clock_seconds.
+// What each system's half supplies to the two conversions above:
+//
+// the C library's local time of seconds (false when it refuses them);
+bool system_local_time(int64_t seconds, std::tm* out);
+// for a time before 1970 that the C library refuses, the conversions in
+// standard time; false where the C library converts every time itself.
+bool local_calendar_before_1970(int64_t seconds, CalendarTime* out);
 bool local_seconds_before_1970(int year, int month, int day, int hour, int minute, int64_t* seconds);
 
 }  // namespace quire::platform

@@ -55,24 +55,18 @@ bool local_seconds_before_1970(int year, int month, int day, int hour, int minut
   return true;
 }
 
-bool local_calendar_time(int64_t seconds, CalendarTime* out) {
+bool system_local_time(int64_t seconds, std::tm* out) {
   // TZ is read again on every call, as localtime_r does elsewhere.
   _tzset();
   __time64_t t = static_cast<__time64_t>(seconds);
-  struct tm tm;
-  if (_localtime64_s(&tm, &t) == 0) {
-    out->year = tm.tm_year + 1900;
-    out->month = tm.tm_mon + 1;
-    out->day = tm.tm_mday;
-    out->hour = tm.tm_hour;
-    out->minute = tm.tm_min;
-    out->second = tm.tm_sec;
-    out->weekday = tm.tm_wday;
-    return true;
-  }
+  return _localtime64_s(out, &t) == 0;
+}
+
+bool local_calendar_before_1970(int64_t seconds, CalendarTime* out) {
   // The runtime refuses times before 1970 (a time of -1 stands for "none"
   // and is written too): those are converted here, in standard time.
   if (seconds >= 0) return false;
+  _tzset();
   civil_time(seconds - _timezone, out);  // _timezone: seconds west of UTC, set by _tzset
   return true;
 }
