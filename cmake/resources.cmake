@@ -99,6 +99,9 @@ function(quire_string_table_source strings_file out_file symbol)
     endif()
   endforeach()
   math(EXPR count "${s_max} + 1")
+  # The texts are Windows-1252 bytes, written into the C string as they are.
+  set_source_files_properties("${out_file}" PROPERTIES
+    COMPILE_OPTIONS "$<$<C_COMPILER_ID:Clang>:-Wno-invalid-source-encoding>")
   set(visibility "")
   if(ARG_EXPORT)
     set(visibility "__attribute__((visibility(\"default\"))) ")
