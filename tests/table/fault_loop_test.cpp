@@ -78,10 +78,20 @@ void restore(const TempStore& store, const std::string& name, const State& s) {
 //   kLink:  without a second name for the old table it is renamed to
 //           OLD.DAT instead.
 //   kMap:   a previous table that cannot be mapped is read instead.
+//   kRead:  a comparison of the new table with the one at the path that
+//           cannot read the old one takes them as different, and the new
+//           table is written out whole (a previous record that cannot be
+//           read fails the run).
+//   kRemove: the run's own temporary file that cannot be removed once the
+//           table stands (an unchanged rerun) stays until the next run
+//           removes it (a removal of OLD.DAT that fails fails the run).
 //   kSyncDirectory: after the rename the table is written; the run says so
 //           ("is written, but ...") and fails.
-// Every write, sync, rename, removal, lock, truncation, change of mode,
-// creation or read that fails fails the run.
+// Got over, the run leaves the table and OLD.DAT of a clean run and logs
+// its changes as a clean run does (but for kOpen: with no previous table
+// every item is NEW, with no log none is logged). Every write, sync,
+// rename, lock, truncation, change of mode or creation that fails fails
+// the run.
 bool may_be_got_over(platform::FileCall kind) {
   using platform::FileCall;
   switch (kind) {
@@ -89,13 +99,13 @@ bool may_be_got_over(platform::FileCall kind) {
     case FileCall::kLink:
     case FileCall::kMap:
     case FileCall::kSyncDirectory:
+    case FileCall::kRead:
+    case FileCall::kRemove:
       return true;
     case FileCall::kCreate:
-    case FileCall::kRead:
     case FileCall::kWrite:
     case FileCall::kSync:
     case FileCall::kRename:
-    case FileCall::kRemove:
     case FileCall::kLock:
     case FileCall::kTruncate:
     case FileCall::kChangeMode:
@@ -168,6 +178,14 @@ TEST_P(TableFaultLoop, EveryFailedCallLeavesEverythingAsItWas) {
       // The failure was got over: a clean table, and only where that may be.
       EXPECT_TRUE(may_be_got_over(kind)) << message;
       EXPECT_EQ(*clean.table, *after.table);
+      EXPECT_TRUE(clean.old_table == after.old_table);
+      if (kind == platform::FileCall::kOpen) {
+        // With no previous table every item is logged NEW; with no log
+        // nothing is.
+        EXPECT_EQ(0u, after.log.rfind(before.log, 0));
+      } else {
+        EXPECT_EQ(before.log + clean_block, after.log);
+      }
     } else {
       EXPECT_EQ(1, std::count(message.begin(), message.end(), '\n')) << message;
       EXPECT_NE(std::string::npos, message.find(std::strerror(error))) << message;
