@@ -4,7 +4,10 @@
 // differs (examining paths, randomness, standard output, attributes, the
 // removal of stale files) is in file_system_<system>.cpp.
 #include <cerrno>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <thread>
 #include <vector>
 
 #include "file_system_internal.h"
@@ -18,6 +21,9 @@ using internal::retry;
 namespace {
 
 constexpr size_t kCopyBlock = 256 * 1024;
+
+// The pause between two tries for a lock another holder has.
+constexpr std::chrono::milliseconds kLockRetryPause{50};
 
 }  // namespace
 
@@ -315,6 +321,37 @@ bool WritableFile::lock(bool wait) {
   if (retry([&] { return file_env().flock(fd_, LOCK_EX | (wait ? 0 : LOCK_NB)); }) == 0) return true;
   status_.fail(errno, "lock", path_);
   return false;
+}
+
+bool WritableFile::lock_within(std::chrono::milliseconds limit) {
+  if (fd_ < 0) return false;
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  for (;;) {
+    if (retry([&] { return file_env().flock(fd_, LOCK_EX | LOCK_NB); }) == 0) return true;
+    const int error = errno;
+    const auto now = std::chrono::steady_clock::now();
+    if (error != EWOULDBLOCK || now >= deadline) {
+      status_.fail(error, "lock", path_);
+      return false;
+    }
+    std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(kLockRetryPause, deadline - now));
+  }
+}
+
+std::chrono::milliseconds lock_wait_limit() {
+  const char* text = std::getenv("QUIRE_LOCK_WAIT_MS");
+  if (text == nullptr || *text == '\0') return kLockWait;
+  char* end = nullptr;
+  errno = 0;
+  long long ms = std::strtoll(text, &end, 10);
+  if (*end != '\0' || errno != 0 || ms < 0) return kLockWait;
+  return std::chrono::milliseconds(ms);
+}
+
+std::string wait_text(std::chrono::milliseconds wait) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%g s", static_cast<double>(wait.count()) / 1000.0);
+  return text;
 }
 
 // ---- DirectoryLock ----------------------------------------------------------

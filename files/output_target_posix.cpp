@@ -15,6 +15,9 @@ namespace {
 // limit for path names.
 constexpr int kMaxLinks = 40;
 
+constexpr const char* kUnsafeLink =
+    "a symbolic link owned by another user in a shared directory (sticky, world-writable); not followed";
+
 bool names_standard_output(const std::string& path) {
   return path == "/dev/stdout" || path == "/dev/fd/1" || path == "/proc/self/fd/1";
 }
@@ -50,6 +53,18 @@ bool read_link(const std::string& path, std::string* target) {
   return true;
 }
 
+// True when the link at link_path, whose facts are link, may be followed: it
+// is in no shared directory (sticky and writable by everybody), or belongs
+// to that directory's owner or to this process's user. False with errno
+// set when the directory cannot be examined (*safe untouched).
+bool check_link_owner(const std::string& link_path, const struct stat& link, bool* safe) {
+  struct stat directory;
+  if (::stat(directory_of(link_path).c_str(), &directory) != 0) return false;
+  const bool shared = (directory.st_mode & S_ISVTX) != 0 && (directory.st_mode & S_IWOTH) != 0;
+  *safe = !shared || link.st_uid == directory.st_uid || link.st_uid == ::geteuid();
+  return true;
+}
+
 }  // namespace
 
 OutputTarget examine_output(const std::string& path) {
@@ -78,6 +93,17 @@ OutputTarget examine_output(const std::string& path) {
         target.status.fail(ELOOP, "follow the links of", path);
         return target;
       }
+      bool safe = false;
+      if (!check_link_owner(at, st, &safe)) {
+        target.status.fail(errno, "examine the directory of", at);
+        return target;
+      }
+      if (!safe) {
+        target.kind = OutputTarget::kRefused;
+        target.what = kUnsafeLink;
+        target.refused_path = at;
+        return target;
+      }
       if (!read_link(at, &next)) {
         target.status.fail(errno, "follow the link", at);
         return target;
@@ -93,6 +119,7 @@ OutputTarget examine_output(const std::string& path) {
     } else {
       target.kind = OutputTarget::kRefused;
       target.what = kind_text(st.st_mode);
+      target.refused_path = path;
     }
     return target;
   }

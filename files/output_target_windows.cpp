@@ -129,12 +129,14 @@ OutputTarget examine_output(const std::string& path) {
   }
   if (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
     follow_link(name, &target);
+    if (target.kind == OutputTarget::kRefused) target.refused_path = path;
     return target;
   }
   target.path = path;
   if (data.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) {
     target.kind = OutputTarget::kRefused;
     target.what = kind_text(data.dwFileAttributes);
+    target.refused_path = path;
   } else {
     target.kind = OutputTarget::kFile;
   }

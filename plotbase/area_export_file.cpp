@@ -52,7 +52,8 @@ bool export_area_file(std::string_view name, const std::string& path, std::strin
     *error = path + ": cannot write: " + (why.error != 0 ? std::strerror(why.error) : "unknown failure");
     return false;
   };
-  // As for a report table: a link is followed, a pipe, a device or
+  // As for a report table: a link is followed (not another user's in a
+  // shared directory), a pipe, a device or
   // standard output is written straight into, anything else refused.
   platform::OutputTarget target = platform::examine_output(path);
   switch (target.kind) {
@@ -69,7 +70,7 @@ bool export_area_file(std::string_view name, const std::string& path, std::strin
       return true;
     }
     case platform::OutputTarget::kRefused:
-      *error = path + ": cannot write: it is " + target.what;
+      *error = target.refused_path + ": cannot write: it is " + target.what;
       return false;
     case platform::OutputTarget::kFailed:
       return fail(target.status);

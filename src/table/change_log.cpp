@@ -82,7 +82,9 @@ bool ChangeLog::commit(platform::IoStatus* status) {
     return false;
   }
   // Runs into other directories may share this log: one block at a time.
-  if (!file_.lock(true) || !file_.current_size(&size_before_)) {
+  // Another program holding it past the wait limit fails the run rather
+  // than holding it without end.
+  if (!file_.lock_within(platform::lock_wait_limit()) || !file_.current_size(&size_before_)) {
     const platform::IoStatus& s = file_.status();
     status->fail(s.error, s.operation.c_str(), s.path);
     discard();

@@ -51,7 +51,9 @@ class ChangeLog {
   // Appends the lines held back to the log, under an exclusive lock on it
   // that is held until release or roll_back, and syncs it. True when the
   // log is not open or everything was written; otherwise the log is cut
-  // back to its size before and false comes with the reason in status.
+  // back to its size before and false comes with the reason in status:
+  // EWOULDBLOCK with operation "lock" when another holder kept the log's
+  // lock for longer than platform::lock_wait_limit().
   bool commit(platform::IoStatus* status);
 
   // After commit: cuts the log back to its size before the block.

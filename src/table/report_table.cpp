@@ -17,6 +17,7 @@
 #include "table/report_table.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <charconv>
 #include <climits>
 #include <cmath>
@@ -172,7 +173,7 @@ int ReportTable::Impl::open(const char* path, const char* key_column, const char
     case platform::OutputTarget::kStream:
       return open_stream(target);
     case platform::OutputTarget::kRefused:
-      pb_printf("cannot write %s: it is %s\n", path, target.what);
+      pb_printf("cannot write %s: it is %s\n", target.refused_path.c_str(), target.what);
       return 0;
     case platform::OutputTarget::kFailed:
       pb_printf("cannot write %s: %s\n", path, target.status.message().c_str());
@@ -613,7 +614,15 @@ int ReportTable::Impl::put_in_place(bool equal) {
   platform::IoStatus status;
   // The changes are on the disk before the table takes the path: a run
   // killed from here on can only log them once more, never lose them.
-  if (!log_.commit(&status)) return fail(status);
+  if (!log_.commit(&status)) {
+    if (status.error == EWOULDBLOCK && status.operation == "lock") {
+      pb_printf("cannot write %s: %s is locked by another program (waited %s); run again when it is released\n",
+                path_.c_str(), status.path.c_str(), platform::wait_text(platform::lock_wait_limit()).c_str());
+      abandon();
+      return 0;
+    }
+    return fail(status);
+  }
   auto undo = [&](const platform::IoStatus& why) {
     log_.roll_back();
     return fail(why);

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include <algorithm>
 #ifndef _WIN32
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -25,6 +27,13 @@ RunResult quire_in(const fs::path& dir, std::vector<std::string> args) {
   std::string cmd = "cd " + shell_quote(dir.string()) + " && " + shell_quote(quire_program());
   for (const auto& a : args) cmd += " " + shell_quote(a);
   return run_shell(cmd);
+}
+
+// True when no file of dir has the name of a run's temporary file.
+bool no_temporary_files(const fs::path& dir) {
+  for (const auto& entry : fs::directory_iterator(dir))
+    if (entry.path().filename().string().rfind(".quire-", 0) == 0) return false;
+  return true;
 }
 
 // Damages the area file the way a bad disk block does: the first table page
@@ -300,6 +309,93 @@ TEST_F(TableEdges, DirectoriesSocketsAndBlockDevicesAreRefused) {
   EXPECT_TRUE(fs::is_empty(work / "dir.csv"));
   EXPECT_EQ("", read_file(work / "delta.lst"));
   EXPECT_FALSE(fs::exists(work / "OLD.DAT"));
+}
+
+// Another user's link in a sticky, world-writable directory is never
+// followed, also further down a chain of links; root's own is. Needs root
+// to give a link another owner.
+TEST_F(TableEdges, OtherUsersLinkInASharedDirectoryIsNotFollowed) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to give a link another owner";
+  fs::path work = store_.work();
+  fs::path shared = work / "shared";
+  fs::path private_dir = work / "private";
+  fs::create_directories(shared);
+  fs::create_directories(private_dir);
+  ASSERT_EQ(0, ::chmod(shared.c_str(), 01777));
+  ASSERT_EQ(0, ::chmod(private_dir.c_str(), 0700));
+  const fs::path victim = private_dir / "victim.csv";
+  write_file(victim, "root's file\n");
+  auto plant = [](const fs::path& target, const fs::path& link, uid_t owner) {
+    fs::remove(link);
+    fs::create_symlink(target, link);
+    ASSERT_EQ(0, ::lchown(link.c_str(), owner, owner));
+  };
+  // The foreign link first in the chain, then behind a link of root's.
+  plant(victim, shared / "out.csv", 65534);
+  plant(shared / "out.csv", shared / "chain.csv", 0);
+  plant(victim, shared / "area.json", 65534);
+  write_file(work / "delta.lst", "");
+  for (const char* name : {"out.csv", "chain.csv"}) {
+    RunResult r = quire_in(work, {"EDGE", std::string("shared/") + name});
+    EXPECT_EQ(1, r.status) << r.err;
+    EXPECT_EQ(1, std::count(r.err.begin(), r.err.end(), '\n')) << r.err;
+    // The link not followed is named (absolute when reached through one).
+    EXPECT_NE(std::string::npos, r.err.find("cannot write ")) << r.err;
+    EXPECT_NE(std::string::npos, r.err.find("shared/out.csv: it is a symbolic link owned by another "
+                                            "user in a shared directory (sticky, world-writable); not followed"))
+        << r.err;
+  }
+  RunResult r = run_shell("cd " + shell_quote(work.string()) + " && " + shell_quote(quire_program()) +
+                          " area export EDGE shared/area.json");
+  EXPECT_EQ(1, r.status) << r.err;
+  EXPECT_NE(std::string::npos, r.err.find("shared/area.json: cannot write: it is a symbolic link owned by another"))
+      << r.err;
+  EXPECT_EQ("root's file\n", read_file(victim));
+  EXPECT_FALSE(fs::exists(private_dir / "OLD.DAT"));
+  EXPECT_TRUE(no_temporary_files(private_dir));
+  EXPECT_TRUE(no_temporary_files(shared));
+  EXPECT_EQ("", read_file(work / "delta.lst"));
+  // A link of root's own there is followed as anywhere.
+  plant(victim, shared / "out.csv", 0);
+  r = quire_in(work, {"EDGE", "shared/out.csv"});
+  ASSERT_EQ(0, r.status) << r.err;
+  EXPECT_TRUE(fs::is_symlink(shared / "out.csv"));
+  EXPECT_EQ(400u, rows(victim).size());
+  EXPECT_EQ("root's file\n", read_file(private_dir / "OLD.DAT"));
+}
+
+// A change log that another program keeps locked fails the run after the
+// wait limit (made short here) and leaves everything as it was.
+TEST_F(TableEdges, ChangeLogLockedByAnotherProgramFailsTheRunAfterAWait) {
+  fs::path work = store_.work();
+  ASSERT_EQ(0, quire_in(work, {"EDGE", "out.csv"}).status);
+  ASSERT_EQ(0, quire_in(work, {"EDGE", "out.csv"}).status);
+  write_file(work / "delta.lst", "earlier\r\n");
+  json area = area_;
+  area["markers"][7]["modified"] = 99;
+  import(area);
+  const std::string table = read_file(work / "out.csv");
+  const std::string old_table = read_file(work / "OLD.DAT");
+  // A second opening of the log holds its lock, as another program's does.
+  int holder = ::open((work / "delta.lst").c_str(), O_RDWR | O_CLOEXEC);
+  ASSERT_GE(holder, 0);
+  ASSERT_EQ(0, ::flock(holder, LOCK_EX));
+  RunResult r = run_shell("cd " + shell_quote(work.string()) + " && QUIRE_LOCK_WAIT_MS=200 " +
+                          shell_quote(quire_program()) + " mkpc --no-progress EDGE out.csv");
+  ::close(holder);
+  EXPECT_EQ(1, r.status) << r.err;
+  EXPECT_EQ(1, std::count(r.err.begin(), r.err.end(), '\n')) << r.err;
+  EXPECT_NE(std::string::npos, r.err.find("cannot write out.csv: delta.lst is locked by another program "
+                                          "(waited 0.2 s); run again when it is released"))
+      << r.err;
+  EXPECT_TRUE(read_file(work / "out.csv") == table);
+  EXPECT_TRUE(read_file(work / "OLD.DAT") == old_table);
+  EXPECT_EQ("earlier\r\n", read_file(work / "delta.lst"));
+  EXPECT_TRUE(no_temporary_files(work));
+  // Released, the same run goes through.
+  r = quire_in(work, {"EDGE", "out.csv"});
+  EXPECT_EQ(0, r.status) << r.err;
+  EXPECT_NE(std::string::npos, read_file(work / "delta.lst").find("CHANGED")) << read_file(work / "delta.lst");
 }
 
 TEST_F(TableEdges, ExportFollowsLinksAndWritesIntoStreams) {

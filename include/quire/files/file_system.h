@@ -8,6 +8,7 @@
 #ifndef QUIRE_FILES_FILE_SYSTEM_H_
 #define QUIRE_FILES_FILE_SYSTEM_H_
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -174,12 +175,26 @@ class WritableFile : public FileHandle {
   // file's data, so that it keeps other writers out without blocking
   // anybody's reads and writes.
   bool lock(bool wait);
+  // Takes an exclusive lock on the file as lock does, trying again every
+  // few milliseconds while another holder has it, for at most limit. False
+  // with status; EWOULDBLOCK (operation "lock") when it was still taken at
+  // the end.
+  bool lock_within(std::chrono::milliseconds limit);
   // Closes; true when no failure happened at any time.
   bool close() {
     close_handle();
     return status_.ok();
   }
 };
+
+// How long a run waits for a lock that another program holds before it
+// gives up: kLockWait, or QUIRE_LOCK_WAIT_MS milliseconds when that is set
+// to a whole number (0: no wait).
+constexpr std::chrono::milliseconds kLockWait{10000};
+std::chrono::milliseconds lock_wait_limit();
+
+// "10 s", "0.2 s": a wait as a message gives it.
+std::string wait_text(std::chrono::milliseconds wait);
 
 // An exclusive lock on a directory, held until release or destruction and
 // dropped by the system when the process dies. A second DirectoryLock on the

@@ -27,6 +27,9 @@ struct OutputTarget {
   bool standard_output = false;
   // kRefused: "a directory", "a socket", "a block device", ...
   const char* what = "";
+  // kRefused: the path the refusal is about: the path examined, or the
+  // symbolic link on the way that is not followed.
+  std::string refused_path;
   IoStatus status;
 };
 
@@ -34,6 +37,14 @@ struct OutputTarget {
 // as the target of a link) are standard output: descriptor 1 is written as
 // it is, never followed to a file and replaced, so that a shell's redirect
 // still receives the table.
+//
+// A symbolic link that lies in a shared directory (sticky and writable by
+// everybody, like /tmp) is followed only when it belongs to the directory's
+// owner or to the user running this process, at every link of a chain,
+// whatever the system's own setting for such links: another user's link
+// there could lead the output into a file that user cannot write. Such a
+// link is refused as "a symbolic link owned by another user in a shared
+// directory (...)", with refused_path naming the link.
 //
 // On Windows the same three names are standard output (not as the target of
 // a link). A reserved device name (NUL, CON, PRN, AUX, COM1-9, LPT1-9,
