@@ -372,6 +372,9 @@ class AreaParser final : public nlohmann::json_sax<json> {
     }
     const Field& field = *f.field;
     f.field = nullptr;
+    // A list of counts takes an array; its elements are stored into the
+    // list, never a single value into the record that holds it.
+    if (field.type == FieldType::kCounts) return fail(path_, "expected an array, got " + v.text());
     if (!store(field, f.row, v, path_)) return false;
     if (f.kind == Frame::kArea && &field == &kAreaFields[0]) {
       for (unsigned char c : area_.name) {

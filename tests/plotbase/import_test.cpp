@@ -110,6 +110,9 @@ TEST_F(ImportErrors, WrongTypes) {
   a["markers"][0]["pieces"] = json::object();
   expect_error(a, "markers[0] \"M100\": pieces: expected an array, got an object");
   a = broken();
+  a["markers"][0]["analysis"]["internal_counts"] = 3;  // once stored into the record as if it were the list
+  expect_error(a, "markers[0] \"M100\": analysis.internal_counts: expected an array, got 3");
+  a = broken();
   a["markers"][0]["faults"] = {{"open", 1}};
   expect_error(a, "markers[0] \"M100\": faults.open: expected true or false, got 1");
   a = broken();
