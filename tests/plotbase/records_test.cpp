@@ -1,4 +1,4 @@
-// Every reader call fills its record at exactly the offsets of the Parts,
+// Every reader call fills its record at exactly the offsets of its record layout,
 // zeroes every other byte, keeps texts within their fields and writes
 // nothing past the record. Expected records are built byte by byte.
 #include "plotbase_test_support.h"
