@@ -196,16 +196,7 @@ class DescriptorTable {
     return static_cast<int>(entries_.size() - 1) + kFirstDescriptor;
   }
   // A copy of fd's entry; false with EBADF when fd is not open.
-  bool get(int fd, Descriptor* entry) {
-    std::lock_guard<std::mutex> hold(mutex_);
-    Descriptor* found = find(fd);
-    if (found == nullptr) {
-      errno = EBADF;
-      return false;
-    }
-    *entry = *found;
-    return true;
-  }
+  bool get(int fd, Descriptor* entry) { return copy_out(fd, entry, false); }
   void advance(int fd, uint64_t count) {
     std::lock_guard<std::mutex> hold(mutex_);
     if (Descriptor* found = find(fd)) found->position += count;
@@ -215,7 +206,12 @@ class DescriptorTable {
     if (Descriptor* found = find(fd)) found->directory_lock = lock;
   }
   // Takes fd's entry out of the table; false with EBADF when fd is not open.
-  bool remove(int fd, Descriptor* entry) {
+  bool remove(int fd, Descriptor* entry) { return copy_out(fd, entry, true); }
+
+ private:
+  // Copies fd's entry into entry, and frees its slot when take; false with
+  // EBADF when fd is not open.
+  bool copy_out(int fd, Descriptor* entry, bool take) {
     std::lock_guard<std::mutex> hold(mutex_);
     Descriptor* found = find(fd);
     if (found == nullptr) {
@@ -223,11 +219,10 @@ class DescriptorTable {
       return false;
     }
     *entry = *found;
-    *found = Descriptor();
+    if (take) *found = Descriptor();
     return true;
   }
 
- private:
   Descriptor* find(int fd) {
     if (fd < kFirstDescriptor || static_cast<size_t>(fd - kFirstDescriptor) >= entries_.size()) return nullptr;
     Descriptor* entry = &entries_[static_cast<size_t>(fd - kFirstDescriptor)];

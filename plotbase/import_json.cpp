@@ -120,7 +120,7 @@ struct Frame {
   Part part = Part::kNone;       // lists: what they hold
   const Field* element = nullptr;  // kValues: the field each element is
   uint64_t fields_seen = 0;      // objects: bit i for table field i
-  uint32_t parts_seen = 0;       // objects: bit for each Part
+  uint32_t parts_seen = 0;       // objects: bit for each part (group or list) read
   const Field* field = nullptr;  // objects: the key just read, when a field
   Part pending = Part::kNone;    // objects: the key just read, when a part
   size_t count = 0;              // arrays: elements so far

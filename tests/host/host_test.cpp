@@ -45,15 +45,7 @@ class HostProgram : public ::testing::Test {
     RunResult r = run_program(directory + "/quire_host.exe", args);
     last_status_ = r.status;
     err_ = r.err;
-    std::vector<std::string> lines;
-    size_t start = 0;
-    while (start < r.out.size()) {
-      size_t end = r.out.find('\n', start);
-      if (end == std::string::npos) end = r.out.size();
-      lines.push_back(r.out.substr(start, end - start));
-      start = end + 1;
-    }
-    return lines;
+    return output_lines(r.out);
   }
 
   // A directory with the host and the libraries, where resource libraries

@@ -64,15 +64,7 @@ class ResourceLibraryTest : public ::testing::Test {
     testing::RunResult r = testing::run_program(probe_program(), steps);
     EXPECT_EQ(r.status, 0) << r.err;
     err_ = r.err;
-    std::vector<std::string> lines;
-    size_t start = 0;
-    while (start < r.out.size()) {
-      size_t end = r.out.find('\n', start);
-      if (end == std::string::npos) end = r.out.size();
-      lines.push_back(r.out.substr(start, end - start));
-      start = end + 1;
-    }
-    return lines;
+    return testing::output_lines(r.out);
   }
 
   static std::vector<std::string> with(std::vector<std::string> head, const std::vector<std::string>& tail) {

@@ -127,6 +127,19 @@ inline RunResult run_program(const std::string& program, const std::vector<std::
 #endif
 }
 
+// The lines of a program's output, without their line ends.
+inline std::vector<std::string> output_lines(const std::string& out) {
+  std::vector<std::string> lines;
+  size_t start = 0;
+  while (start < out.size()) {
+    size_t end = out.find('\n', start);
+    if (end == std::string::npos) end = out.size();
+    lines.push_back(out.substr(start, end - start));
+    start = end + 1;
+  }
+  return lines;
+}
+
 // The file name of the shared library base on this system: libBASE.so, or
 // BASE.dll on Windows.
 inline std::string library_name(const std::string& base) {
