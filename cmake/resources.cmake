@@ -76,16 +76,22 @@ function(quire_restore_separators text out_var)
   set(${out_var} "${text}" PARENT_SCOPE)
 endfunction()
 
+# quire_read_strings for a table's generator: require_all is the TRUE/FALSE
+# of the generator's REQUIRE_ALL flag.
+macro(quire_read_strings_for_table strings_file prefix require_all)
+  if(${require_all})
+    quire_read_strings("${strings_file}" ${prefix} REQUIRE_ALL)
+  else()
+    quire_read_strings("${strings_file}" ${prefix})
+  endif()
+endmacro()
+
 # Writes out_file, a C source that defines the QuireStringTable <symbol>
 # with the texts of strings_file; EXPORT makes it visible outside the
 # library (the table a resource library exports).
 function(quire_string_table_source strings_file out_file symbol)
   cmake_parse_arguments(ARG "EXPORT;REQUIRE_ALL" "" "" ${ARGN})
-  set(require "")
-  if(ARG_REQUIRE_ALL)
-    set(require REQUIRE_ALL)
-  endif()
-  quire_read_strings("${strings_file}" s ${require})
+  quire_read_strings_for_table("${strings_file}" s ${ARG_REQUIRE_ALL})
   set(entries "")
   foreach(id RANGE 1 ${s_max})
     if(DEFINED s_${id})
@@ -125,11 +131,7 @@ endfunction()
 # and LoadStringA back into the system's code page.
 function(quire_string_table_resource strings_file out_file)
   cmake_parse_arguments(ARG "REQUIRE_ALL" "" "" ${ARGN})
-  set(require "")
-  if(ARG_REQUIRE_ALL)
-    set(require REQUIRE_ALL)
-  endif()
-  quire_read_strings("${strings_file}" s ${require})
+  quire_read_strings_for_table("${strings_file}" s ${ARG_REQUIRE_ALL})
   set(entries "")
   foreach(id RANGE 1 ${s_max})
     if(DEFINED s_${id})

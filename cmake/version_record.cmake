@@ -17,14 +17,20 @@ if(WIN32)
   enable_language(RC)
 endif()
 
-# Splits a version into the two words (as decimal numbers) in <most>/<least>.
-function(quire_version_words version most_var least_var)
+# Splits a version into its four parts (missing ones 0) in the list <parts>.
+function(quire_version_parts version parts_var)
   string(REPLACE "." ";" parts "${version}")
   list(LENGTH parts count)
   while(count LESS 4)
     list(APPEND parts 0)
     math(EXPR count "${count} + 1")
   endwhile()
+  set(${parts_var} "${parts}" PARENT_SCOPE)
+endfunction()
+
+# Splits a version into the two words (as decimal numbers) in <most>/<least>.
+function(quire_version_words version most_var least_var)
+  quire_version_parts("${version}" parts)
   list(GET parts 0 major)
   list(GET parts 1 minor)
   list(GET parts 2 patch)
@@ -75,12 +81,7 @@ endfunction()
 
 # Windows: the VERSIONINFO resource of target, from a generated .rc.
 function(quire_add_version_resource target version)
-  string(REPLACE "." ";" parts "${version}")
-  list(LENGTH parts count)
-  while(count LESS 4)
-    list(APPEND parts 0)
-    math(EXPR count "${count} + 1")
-  endwhile()
+  quire_version_parts("${version}" parts)
   list(JOIN parts "," numbers)
   list(JOIN parts "." dotted)
   get_target_property(type ${target} TYPE)

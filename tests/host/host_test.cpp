@@ -17,18 +17,6 @@ namespace {
 // Number of markers `quire area generate --seed 1` makes.
 constexpr int kMarkers = 50;
 
-std::vector<std::string> lines_of(const std::string& text) {
-  std::vector<std::string> lines;
-  size_t start = 0;
-  while (start < text.size()) {
-    size_t end = text.find("\r\n", start);
-    if (end == std::string::npos) end = text.size();
-    lines.push_back(text.substr(start, end - start));
-    start = end + 2;
-  }
-  return lines;
-}
-
 class HostProgram : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -70,7 +58,7 @@ TEST_F(HostProgram, FullRunThenStoppedRunKeepsTheRestOfThePreviousTable) {
                                       "result: 1"}));
   EXPECT_EQ(last_status_, 0) << err_;
   std::string full = read_file(output);
-  std::vector<std::string> lines = lines_of(full);
+  std::vector<std::string> lines = csv_lines(full);
   ASSERT_GT(lines.size(), 2u + kMarkers);
   EXPECT_EQ(lines[0].rfind("\"DB_VERSION_3\",\"METRIC\",\"MKPC\"", 0), 0u) << lines[0];
 
@@ -92,7 +80,7 @@ TEST_F(HostProgram, FullRunThenStoppedRunKeepsTheRestOfThePreviousTable) {
     if (seen_markers.size() > 2) break;
     expected.push_back(lines[i]);
   }
-  EXPECT_EQ(lines_of(read_file(fresh)), expected);
+  EXPECT_EQ(csv_lines(read_file(fresh)), expected);
 }
 
 TEST_F(HostProgram, TranslatedWordsAfterTheVersionCheck) {

@@ -145,7 +145,7 @@ std::string file_name(const std::string& path) { return path.substr(path.find_la
 
 TEST(SharedLibrary, OwnPathAndHostPath) {
   std::string own = platform::own_library_path();
-  EXPECT_EQ(file_name(own), testing::library_name("quire"));
+  EXPECT_EQ(file_name(own), testing::library_file("quire"));
   EXPECT_EQ(platform::library_directory(own) + file_name(own), own);
   EXPECT_EQ(platform::library_path(own_module_handle()), own);
   std::string host = platform::library_path(nullptr);
@@ -156,8 +156,8 @@ TEST(SharedLibrary, OwnPathAndHostPath) {
 #endif
   ModuleHandle module = load_fixture("fixture-match");
   std::string path = platform::library_path(module);
-  EXPECT_EQ(file_name(path), testing::library_name("fixture-match"));
-  EXPECT_EQ(platform::library_file_name("quireres"), testing::library_name("quireres"));
+  EXPECT_EQ(file_name(path), testing::library_file("fixture-match"));
+  EXPECT_EQ(platform::library_file_name("quireres"), testing::library_file("quireres"));
   EXPECT_EQ(platform::library_directory("plain"), "");
 }
 

@@ -20,7 +20,7 @@ using platform::read_file_version;
 using platform::same_file_version;
 using testing::bin_dir;
 using testing::fixture_library;
-using testing::library_name;
+using testing::library_file;
 
 ProductVersion version_of(const std::string& path) {
   ProductVersion v;
@@ -29,17 +29,17 @@ ProductVersion version_of(const std::string& path) {
 }
 
 TEST(VersionRecord, OurLibrariesCarryTheProjectVersion) {
-  std::string own_path = bin_dir() + "/" + library_name("quire");
+  std::string own_path = bin_dir() + "/" + library_file("quire");
   ProductVersion own = version_of(own_path);
   EXPECT_NE(own.most, 0u);  // major << 16 | minor of a released version
-  ProductVersion storage = version_of(bin_dir() + "/" + library_name("plotbase"));
+  ProductVersion storage = version_of(bin_dir() + "/" + library_file("plotbase"));
   EXPECT_EQ(storage.most, own.most);
   EXPECT_EQ(storage.least, own.least);
-  EXPECT_EQ(same_file_version(own_path.c_str(), (bin_dir() + "/" + library_name("quireres-de")).c_str()), 1);
+  EXPECT_EQ(same_file_version(own_path.c_str(), (bin_dir() + "/" + library_file("quireres-de")).c_str()), 1);
 }
 
 TEST(VersionRecord, OtherVersionsAndMissingRecords) {
-  std::string own = bin_dir() + "/" + library_name("quire");
+  std::string own = bin_dir() + "/" + library_file("quire");
   ProductVersion mine = version_of(own);
 
   ProductVersion tweak = version_of(fixture_library("fixture-tweak"));

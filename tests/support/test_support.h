@@ -148,9 +148,10 @@ inline std::string windows_quote(const std::string& s) {
   return q + "\"";
 }
 
-// Runs program with args, standard input empty, capturing standard output
-// and standard error.
-inline RunResult run_program(const std::string& program, const std::vector<std::string>& args) {
+// Runs program with args in directory (the current one when empty),
+// standard input empty, capturing standard output and standard error.
+inline RunResult run_program(const std::string& program, const std::vector<std::string>& args,
+                             const std::string& directory = "") {
   std::string base = capture_base();
   SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
   auto create = [&](const std::string& path, DWORD access, DWORD disposition) {
@@ -170,7 +171,8 @@ inline RunResult run_program(const std::string& program, const std::vector<std::
   si.hStdError = err;
   PROCESS_INFORMATION pi{};
   RunResult r;
-  if (CreateProcessA(program.c_str(), line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi)) {
+  if (CreateProcessA(program.c_str(), line.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                     directory.empty() ? nullptr : directory.c_str(), &si, &pi)) {
     WaitForSingleObject(pi.hProcess, INFINITE);
     DWORD code = 0;
     if (GetExitCodeProcess(pi.hProcess, &code)) r.status = static_cast<int>(code);
@@ -199,13 +201,34 @@ inline RunResult run_shell(const std::string& command_line) {
   return r;
 }
 
-// Runs the quire program with the given arguments.
-inline RunResult run_quire(const std::vector<std::string>& args) {
-  std::string cmd = shell_quote(quire_program());
-  for (const auto& a : args) cmd += " " + shell_quote(a);
-  return run_shell(cmd);
+// Runs program with args in directory (the current one when empty),
+// standard input empty, capturing standard output and standard error.
+inline RunResult run_program(const std::string& program, const std::vector<std::string>& args,
+                             const std::string& directory = "") {
+  std::string command = directory.empty() ? "" : "cd " + shell_quote(directory) + " && ";
+  command += shell_quote(program);
+  for (const std::string& a : args) command += " " + shell_quote(a);
+  return run_shell(command);
 }
+
+// Runs the quire program with the given arguments.
+inline RunResult run_quire(const std::vector<std::string>& args) { return run_program(quire_program(), args); }
 #endif
+
+// The lines of a program's output, without their line ends (LF, or CR LF
+// as a program's text output has them on Windows).
+inline std::vector<std::string> output_lines(const std::string& out) {
+  std::vector<std::string> lines;
+  size_t start = 0;
+  while (start < out.size()) {
+    size_t end = out.find('\n', start);
+    if (end == std::string::npos) end = out.size();
+    size_t stop = end > start && out[end - 1] == '\r' ? end - 1 : end;
+    lines.push_back(out.substr(start, stop - start));
+    start = end + 1;
+  }
+  return lines;
+}
 
 // Imports an area from JSON text through `quire area import -`.
 inline RunResult import_area(const std::string& json) {
