@@ -8,6 +8,7 @@
 #include <limits>
 
 #include "kinds/columns.h"
+#include "kinds/kinds.h"
 #include "kinds/kind_support.h"
 #include "quire/plotbase.h"
 #include "quire/records.h"
@@ -176,8 +177,9 @@ class MkhdrReport : public TableReport<MarkerReport, kTable> {
 };
 
 }  // namespace
-}  // namespace quire::kinds
 
-extern "C" QUIRE_API int dmp_mkhdr(int argc, char** argv, QuireWindow hwnd, int detailed) {
-  return quire::run_command<quire::kinds::MkhdrReport>(argc, argv, hwnd, detailed);
+int run_mkhdr(int argc, char** argv, QuireWindow hwnd, int detailed) {
+  return run_command<MkhdrReport>(argc, argv, hwnd, detailed);
 }
+
+}  // namespace quire::kinds

@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "kinds/columns.h"
+#include "kinds/kinds.h"
 #include "kinds/kind_support.h"
 #include "quire/plotbase.h"
 #include "quire/records.h"
@@ -136,8 +137,9 @@ class MkmcReport : public TableReport<MarkerReport, kTable> {
 };
 
 }  // namespace
-}  // namespace quire::kinds
 
-extern "C" QUIRE_API int dmp_mkmc(int argc, char** argv, QuireWindow hwnd, int detailed) {
-  return quire::run_command<quire::kinds::MkmcReport>(argc, argv, hwnd, detailed);
+int run_mkmc(int argc, char** argv, QuireWindow hwnd, int detailed) {
+  return run_command<MkmcReport>(argc, argv, hwnd, detailed);
 }
+
+}  // namespace quire::kinds

@@ -3,6 +3,7 @@
 #include <cstdint>
 
 #include "kinds/columns.h"
+#include "kinds/kinds.h"
 #include "kinds/model_list.h"
 #include "quire/plotbase.h"
 #include "quire/records.h"
@@ -143,8 +144,9 @@ class MkmodReport : public TableReport<MarkerReport, kTable> {
 };
 
 }  // namespace
-}  // namespace quire::kinds
 
-extern "C" QUIRE_API int dmp_mkmod(int argc, char** argv, QuireWindow hwnd, int detailed) {
-  return quire::run_command<quire::kinds::MkmodReport>(argc, argv, hwnd, detailed);
+int run_mkmod(int argc, char** argv, QuireWindow hwnd, int detailed) {
+  return run_command<MkmodReport>(argc, argv, hwnd, detailed);
 }
+
+}  // namespace quire::kinds

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "kinds/columns.h"
+#include "kinds/kinds.h"
 #include "kinds/kind_support.h"
 #include "quire/plotbase.h"
 #include "quire/records.h"
@@ -64,8 +65,9 @@ class MkovReport : public TableReport<MarkerReport, kTable> {
 };
 
 }  // namespace
-}  // namespace quire::kinds
 
-extern "C" QUIRE_API int dmp_mkov(int argc, char** argv, QuireWindow hwnd, int detailed) {
-  return quire::run_command<quire::kinds::MkovReport>(argc, argv, hwnd, detailed);
+int run_mkov(int argc, char** argv, QuireWindow hwnd, int detailed) {
+  return run_command<MkovReport>(argc, argv, hwnd, detailed);
 }
+
+}  // namespace quire::kinds

@@ -1,5 +1,6 @@
 // MKPC, the marker pieces report: one row per piece of every marker.
 #include "kinds/columns.h"
+#include "kinds/kinds.h"
 #include "quire/plotbase.h"
 #include "quire/records.h"
 #include "report/dump_report.h"
@@ -55,8 +56,9 @@ class MkpcReport : public TableReport<MarkerReport, kTable> {
 };
 
 }  // namespace
-}  // namespace quire::kinds
 
-extern "C" QUIRE_API int dmp_mkpc(int argc, char** argv, QuireWindow hwnd, int detailed) {
-  return quire::run_command<quire::kinds::MkpcReport>(argc, argv, hwnd, detailed);
+int run_mkpc(int argc, char** argv, QuireWindow hwnd, int detailed) {
+  return run_command<MkpcReport>(argc, argv, hwnd, detailed);
 }
+
+}  // namespace quire::kinds

@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "kinds/columns.h"
+#include "kinds/kinds.h"
 #include "kinds/kind_support.h"
 #include "quire/plotbase.h"
 #include "quire/records.h"
@@ -62,8 +63,9 @@ class MkspliceReport : public TableReport<MarkerReport, kTable> {
 };
 
 }  // namespace
-}  // namespace quire::kinds
 
-extern "C" QUIRE_API int dmp_mksplice(int argc, char** argv, QuireWindow hwnd, int detailed) {
-  return quire::run_command<quire::kinds::MkspliceReport>(argc, argv, hwnd, detailed);
+int run_mksplice(int argc, char** argv, QuireWindow hwnd, int detailed) {
+  return run_command<MkspliceReport>(argc, argv, hwnd, detailed);
 }
+
+}  // namespace quire::kinds

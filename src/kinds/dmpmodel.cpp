@@ -7,6 +7,7 @@
 #include <string>
 
 #include "kinds/columns.h"
+#include "kinds/kinds.h"
 #include "kinds/kind_support.h"
 #include "platform/shared_library.h"
 #include "quire/plotbase.h"
@@ -209,8 +210,9 @@ class ModelReport : public TableReport<DumpReport, kTable> {
 };
 
 }  // namespace
-}  // namespace quire::kinds
 
-extern "C" QUIRE_API int dmp_model(int argc, char** argv, QuireWindow hwnd, int detailed) {
-  return quire::run_command<quire::kinds::ModelReport>(argc, argv, hwnd, detailed);
+int run_model(int argc, char** argv, QuireWindow hwnd, int detailed) {
+  return run_command<ModelReport>(argc, argv, hwnd, detailed);
 }
+
+}  // namespace quire::kinds

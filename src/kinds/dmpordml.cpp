@@ -3,6 +3,7 @@
 #include <cstdint>
 
 #include "kinds/columns.h"
+#include "kinds/kinds.h"
 #include "kinds/model_list.h"
 #include "quire/plotbase.h"
 #include "quire/records.h"
@@ -94,8 +95,9 @@ class OrdmlReport : public TableReport<DumpReport, kTable> {
 };
 
 }  // namespace
-}  // namespace quire::kinds
 
-extern "C" QUIRE_API int dmp_ordml(int argc, char** argv, QuireWindow hwnd, int detailed) {
-  return quire::run_command<quire::kinds::OrdmlReport>(argc, argv, hwnd, detailed);
+int run_ordml(int argc, char** argv, QuireWindow hwnd, int detailed) {
+  return run_command<OrdmlReport>(argc, argv, hwnd, detailed);
 }
+
+}  // namespace quire::kinds

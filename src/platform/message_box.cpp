@@ -35,7 +35,3 @@ void set_message_box_handler(MessageBoxHandler handler, void* context) {
 }
 
 }  // namespace quire::platform
-
-extern "C" QUIRE_API void quire_set_message_box_handler(QuireMessageBoxProc proc, void* context) {
-  quire::platform::set_message_box_handler(proc, context);
-}

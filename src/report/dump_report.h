@@ -218,22 +218,19 @@ class MarkerReport : public DumpReport {
 };
 
 // Runs one command: stores the window, constructs Report, sets detailed,
-// runs it and returns its result. No exception leaves it.
+// runs it and returns its result. The export that calls it catches what
+// may be thrown (an allocation that fails).
 template <class Report>
 int run_command(int argc, char** argv, QuireWindow hwnd, int detailed);
 
-// Non-template part of run_command, for the exports.
+// Non-template part of run_command.
 int run_report_command(DumpReport& report, int argc, char** argv, int detailed);
 
 template <class Report>
 int run_command(int argc, char** argv, QuireWindow hwnd, int detailed) {
   set_host_window(hwnd);
-  try {
-    Report report;
-    return run_report_command(report, argc, argv, detailed);
-  } catch (...) {
-    return 0;
-  }
+  Report report;
+  return run_report_command(report, argc, argv, detailed);
 }
 
 }  // namespace quire

@@ -63,28 +63,24 @@ void note_error_line(const char* what) {
 
 void end_error_line() { g_figures.error_what = nullptr; }
 
-}  // namespace quire
-
-extern "C" {
-
-QUIRE_API void quire_run_figures(QuireRunFigures* figures) {
+void get_run_figures(QuireRunFigures* figures) {
   if (figures == nullptr) return;
-  *figures = quire::g_figures.run;
-  figures->rows_written = quire::table::table_rows();
-  figures->log_lost = quire::table::change_log_lost() ? 1 : 0;
-  figures->columns = quire::table::table_columns();
+  *figures = g_figures.run;
+  figures->rows_written = table::table_rows();
+  figures->log_lost = table::change_log_lost() ? 1 : 0;
+  figures->columns = table::table_columns();
 }
 
-QUIRE_API int64_t quire_run_column(int index, const char** name, char* type, int* width) {
-  if (index < 0 || index >= quire::table::table_columns()) return -1;
-  if (name) *name = quire::table::column_name(index);
-  if (type) *type = quire::table::column_type(index);
-  if (width) *width = quire::table::column_width(index);
-  return quire::table::column_values_cut(index);
+int64_t run_column(int index, const char** name, char* type, int* width) {
+  if (index < 0 || index >= table::table_columns()) return -1;
+  if (name) *name = table::column_name(index);
+  if (type) *type = table::column_type(index);
+  if (width) *width = table::column_width(index);
+  return table::column_values_cut(index);
 }
 
-QUIRE_API const char* quire_current_item(void) { return quire::g_figures.item; }
+const char* current_item() { return g_figures.item; }
 
-QUIRE_API const char* quire_printing_error(void) { return quire::g_figures.error_what; }
+const char* printing_error() { return g_figures.error_what; }
 
-}  // extern "C"
+}  // namespace quire

@@ -3,6 +3,10 @@
 #ifndef QUIRE_REPORT_RUN_FIGURES_H_
 #define QUIRE_REPORT_RUN_FIGURES_H_
 
+#include <cstdint>
+
+#include "quire/quire.h"
+
 namespace quire {
 
 // Starts the figures of a new command call.
@@ -32,6 +36,16 @@ void note_run_ended_early();
 void note_error_line(const char* what);
 // The error line is printed.
 void end_error_line();
+
+// What hosts read after a command (quire_run_figures and the calls after it
+// in quire.h): the figures of the last run; the name, type, width and cut
+// values of column index (-1 when out of range); the item being handled
+// ("" between items); what failed while the library's error line is being
+// printed (null otherwise).
+void get_run_figures(QuireRunFigures* figures);
+int64_t run_column(int index, const char** name, char* type, int* width);
+const char* current_item();
+const char* printing_error();
 
 }  // namespace quire
 

@@ -1,0 +1,110 @@
+// The report library's C interface (quire/quire.h): the one place that
+// says extern "C". Each export runs its body inside fenced(), so that no
+// exception (an allocation that fails, say) crosses into the host program:
+// it becomes the call's failure value instead.
+#include <cstdint>
+#include <new>
+
+#include "kinds/kinds.h"
+#include "platform/host_window.h"
+#include "platform/message_box.h"
+#include "quire/quire.h"
+#include "report/run_figures.h"
+
+namespace {
+
+// Runs body and returns its value, or failure when it throws.
+template <class Result, class Body>
+Result fenced(Result failure, Body body) noexcept {
+  try {
+    return body();
+  } catch (...) {
+    return failure;
+  }
+}
+
+// The same for a body without a value.
+template <class Body>
+void fenced(Body body) noexcept {
+  try {
+    body();
+  } catch (...) {
+  }
+}
+
+}  // namespace
+
+extern "C" {
+
+// ---- the report commands ----------------------------------------------------
+
+QUIRE_API int dmp_mkhdr(int argc, char** argv, QuireWindow hwnd, int detailed) {
+  return fenced(0, [&] { return quire::kinds::run_mkhdr(argc, argv, hwnd, detailed); });
+}
+
+QUIRE_API int dmp_mkpc(int argc, char** argv, QuireWindow hwnd, int detailed) {
+  return fenced(0, [&] { return quire::kinds::run_mkpc(argc, argv, hwnd, detailed); });
+}
+
+QUIRE_API int dmp_mkov(int argc, char** argv, QuireWindow hwnd, int detailed) {
+  return fenced(0, [&] { return quire::kinds::run_mkov(argc, argv, hwnd, detailed); });
+}
+
+QUIRE_API int dmp_mksplice(int argc, char** argv, QuireWindow hwnd, int detailed) {
+  return fenced(0, [&] { return quire::kinds::run_mksplice(argc, argv, hwnd, detailed); });
+}
+
+QUIRE_API int dmp_mkmc(int argc, char** argv, QuireWindow hwnd, int detailed) {
+  return fenced(0, [&] { return quire::kinds::run_mkmc(argc, argv, hwnd, detailed); });
+}
+
+QUIRE_API int dmp_mkmod(int argc, char** argv, QuireWindow hwnd, int detailed) {
+  return fenced(0, [&] { return quire::kinds::run_mkmod(argc, argv, hwnd, detailed); });
+}
+
+QUIRE_API int dmp_model(int argc, char** argv, QuireWindow hwnd, int detailed) {
+  return fenced(0, [&] { return quire::kinds::run_model(argc, argv, hwnd, detailed); });
+}
+
+QUIRE_API int dmp_ordml(int argc, char** argv, QuireWindow hwnd, int detailed) {
+  return fenced(0, [&] { return quire::kinds::run_ordml(argc, argv, hwnd, detailed); });
+}
+
+// ---- the run's figures --------------------------------------------------------
+
+QUIRE_API void quire_run_figures(QuireRunFigures* figures) {
+  fenced([&] { quire::get_run_figures(figures); });
+}
+
+QUIRE_API int64_t quire_run_column(int index, const char** name, char* type, int* width) {
+  return fenced(int64_t{-1}, [&] { return quire::run_column(index, name, type, width); });
+}
+
+QUIRE_API const char* quire_current_item(void) {
+  return fenced(static_cast<const char*>(""), [] { return quire::current_item(); });
+}
+
+QUIRE_API const char* quire_printing_error(void) {
+  return fenced(static_cast<const char*>(nullptr), [] { return quire::printing_error(); });
+}
+
+// ---- host windows and message boxes -------------------------------------------
+
+QUIRE_API QuireWindow quire_create_window(QuireWindowProc proc, void* context) {
+  return fenced(QuireWindow{}, [&] { return quire::platform::create_host_window(proc, context); });
+}
+
+QUIRE_API int quire_destroy_window(QuireWindow window) {
+  return fenced(0, [&] { return quire::platform::destroy_host_window(window); });
+}
+
+QUIRE_API intptr_t quire_send_message(QuireWindow window, unsigned int message, uintptr_t wparam,
+                                      intptr_t lparam) {
+  return fenced(intptr_t{0}, [&] { return quire::platform::send_host_message(window, message, wparam, lparam); });
+}
+
+QUIRE_API void quire_set_message_box_handler(QuireMessageBoxProc proc, void* context) {
+  fenced([&] { quire::platform::set_message_box_handler(proc, context); });
+}
+
+}  // extern "C"
