@@ -231,7 +231,8 @@ static void finish_run(int result) {
 static void lay_out(int width, int height) {
   const int margin = 8, bar = 20, button_w = 90, button_h = 26;
   MoveWindow(g_host.progress, margin, margin, width - 2 * margin, bar, TRUE);
-  MoveWindow(g_host.list, margin, 2 * margin + bar, width - 2 * margin, height - 4 * margin - bar - button_h, TRUE);
+  int list_h = height - 4 * margin - bar - button_h;
+  MoveWindow(g_host.list, margin, 2 * margin + bar, width - 2 * margin, list_h > 0 ? list_h : 0, TRUE);
   MoveWindow(g_host.cancel, width - margin - button_w, height - margin - button_h, button_w, button_h, TRUE);
 }
 
