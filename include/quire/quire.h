@@ -114,6 +114,16 @@ QUIRE_API const char* quire_current_item(void);
  * failed"); otherwise null. The printed text itself is unchanged. */
 QUIRE_API const char* quire_printing_error(void);
 
+/* Sets the change feed of the report commands that follow in the process:
+ * the file at path (relative to the current directory of each command)
+ * receives one JSON object a line for each item a run finds new, changed or
+ * deleted, as delta.lst receives its lines: appended as one block when the
+ * table is put in place, taken back when it is not. The file is created
+ * when absent; a symbolic link or anything but a regular file there is not
+ * used (the run says so and its figures have log_lost set). A null or empty
+ * path ends the feed. */
+QUIRE_API void quire_set_change_feed(const char* path);
+
 /* The report commands, one per report kind. */
 QUIRE_API int dmp_mkhdr(int argc, char** argv, QuireWindow hwnd, int detailed);
 QUIRE_API int dmp_mkpc(int argc, char** argv, QuireWindow hwnd, int detailed);

@@ -5,6 +5,7 @@
 
 #include "quire/quire.h"
 #include "report/dump_report.h"
+#include "table/change_feed.h"
 #include "table/table_figures.h"
 
 namespace quire {
@@ -86,5 +87,9 @@ QUIRE_API int64_t quire_run_column(int index, const char** name, char* type, int
 QUIRE_API const char* quire_current_item(void) { return quire::g_figures.item; }
 
 QUIRE_API const char* quire_printing_error(void) { return quire::g_figures.error_what; }
+
+QUIRE_API void quire_set_change_feed(const char* path) {
+  quire::table::set_change_feed_path(path != nullptr ? path : "");
+}
 
 }  // extern "C"
