@@ -89,7 +89,7 @@ typedef struct QuireRunFigures {
   int64_t names_missing; /* names of the list file that the area does not have */
   int stopped;           /* the host asked the run to stop before the last item */
   int ended_early;       /* a lookup, open or close failed: later items were not read */
-  int log_lost;          /* delta.lst exists but this run's changes could not be logged */
+  int log_lost;          /* delta.lst exists or a change feed is set, but this run's changes could not be logged */
   int columns;           /* columns the table declared (see quire_run_column) */
 } QuireRunFigures;
 
