@@ -45,7 +45,13 @@ void ChangeLog::open_sink(Sink* sink, const std::string& path, bool create) {
 void ChangeLog::open(const std::string& log_path, const std::string& feed_path, std::string_view output) {
   discard();
   open_sink(&log_, log_path, false);
-  if (!feed_path.empty()) open_sink(&feed_, feed_path, true);
+  if (log_.file.is_open() && !feed_path.empty() && platform::same_file(log_path, feed_path)) {
+    // Its two blocks would wait for each other's lock.
+    note_change_log_lost();
+    pb_printf("the changes of this run are not fed to %s: it is the change log\n", feed_path.c_str());
+  } else if (!feed_path.empty()) {
+    open_sink(&feed_, feed_path, true);
+  }
   output_.assign(output);
   run_time_ = std::chrono::duration_cast<std::chrono::seconds>(
                   std::chrono::system_clock::now().time_since_epoch()).count();

@@ -496,7 +496,7 @@ int ReportTable::Impl::reuse_previous_record(const char* item_name, const char* 
     return 1;
   }
   if (compare_ignoring_case(change_stamp, previous_->stamp()) != 0) {
-    log_.log_change("CHANGED", item_name, {previous_->stamp()}, {change_stamp, change_time});
+    log_.log_change("CHANGED", item_name, {previous_->stamp(), std::nullopt}, {change_stamp, change_time});
     // The records after the first that continue its item are the item's.
     do {
       previous_->read_record();
@@ -518,7 +518,7 @@ int ReportTable::Impl::reuse_previous_record(const char* item_name, const char* 
 void ReportTable::Impl::drop_previous_record() {
   // One line per item, not per record of it.
   if (last_deleted_.empty() || pb_stricmp(last_deleted_.c_str(), previous_->key()) != 0) {
-    log_.log_change("DELETED", previous_->key(), {previous_->stamp()}, {});
+    log_.log_change("DELETED", previous_->key(), {previous_->stamp(), std::nullopt}, {});
     last_deleted_ = previous_->key();
   }
   previous_->read_record();
