@@ -20,6 +20,28 @@ struct ReportKind {
 // Every report kind the program runs, in the order of the usage text.
 std::span<const ReportKind> report_kinds();
 
+// The host options of `quire KIND`: two dashes, anywhere on the line.
+enum class HostOptionId { kDetailed, kQuiet, kStopAfter, kChanges, kProgress, kNoProgress, kHelp };
+
+// One host option as the parser, the usage text and the completion know it.
+struct HostOption {
+  HostOptionId id;
+  const char* name;   // with its dashes: "--stop-after"
+  const char* value;  // what its value is called ("N"), null for none
+  // The usage's text for it; "" when the line of the option before covers
+  // it too (listed there after a comma); null when the usage shows it
+  // elsewhere.
+  const char* help;
+};
+
+// Every host option, in the order of the usage text.
+std::span<const HostOption> host_options();
+
+// The host option that arg names: "--name", or "--name=VALUE" for one that
+// takes a value (*attached then points at VALUE, else it is null). Null
+// when arg names none.
+const HostOption* find_host_option(const char* arg, const char** attached);
+
 // `quire area SUBCOMMAND ...`; argv[0] is "area". Returns the exit status.
 int run_area_command(int argc, char** argv);
 

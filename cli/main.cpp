@@ -22,10 +22,12 @@ int main(int argc, char** argv) {
   }
   if (std::strcmp(argv[1], "area") == 0) return quire::cli::run_area_command(argc - 1, argv + 1);
   // Options may come before the kind too: the kind is the first word that
-  // is neither an option nor the value of --stop-after.
+  // is neither an option nor the value of a host option that takes one.
   std::vector<char*> args(argv + 1, argv + argc);
   for (size_t i = 0; i < args.size(); ++i) {
-    if (std::strcmp(args[i], "--stop-after") == 0) {
+    const char* attached = nullptr;
+    const quire::cli::HostOption* option = quire::cli::find_host_option(args[i], &attached);
+    if (option && option->value && !attached) {
       ++i;
       continue;
     }

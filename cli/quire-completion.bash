@@ -16,7 +16,10 @@ _quire_reply() {
 _quire() {
   local cur=${COMP_WORDS[COMP_CWORD]} prev=${COMP_WORDS[COMP_CWORD-1]} program=${COMP_WORDS[0]}
   local kinds="mkhdr mkpc mkov mksplice mkmc mkmod model ordml"
-  local host_options="--detailed --quiet --stop-after --progress --no-progress --help"
+  # The program's host options, and of them those whose value is the next
+  # word (the usage text lists both; a test holds them to it).
+  local host_options="--detailed --quiet --stop-after --changes --progress --no-progress --help"
+  local valued_options="--stop-after --changes"
   COMPREPLY=()
   if ((COMP_CWORD == 1)); then
     _quire_reply -W "$kinds area --help --version" -- "$cur"
@@ -44,7 +47,10 @@ _quire() {
     esac
     return
   fi
-  [[ $prev == --stop-after ]] && return
+  case $prev in
+    --stop-after) return ;;
+    --changes) _quire_reply -f -- "$cur"; return ;;
+  esac
   case $cur in
     --*) _quire_reply -W "$host_options" -- "$cur"; return ;;
     -L*) _quire_reply -f -P -L -- "${cur#-L}"; return ;;
@@ -53,8 +59,11 @@ _quire() {
   # The first argument that is no option is the area, the second the output.
   local i arguments=0
   for ((i = 2; i < COMP_CWORD; i++)); do
+    if [[ " $valued_options " == *" ${COMP_WORDS[i]} "* ]]; then
+      ((i++))
+      continue
+    fi
     case ${COMP_WORDS[i]} in
-      --stop-after) ((i++)) ;;
       -?*) ;;
       *) ((arguments++)) ;;
     esac

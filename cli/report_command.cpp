@@ -164,6 +164,18 @@ std::string check_report_option(const char* arg) {
   }
 }
 
+// What a host option's missing value is, for the usage error.
+std::string value_words(const HostOption& option) {
+  switch (option.id) {
+    case HostOptionId::kStopAfter:
+      return "a number of items";
+    case HostOptionId::kChanges:
+      return "a file name";
+    default:
+      return std::string("a value ") + option.value;
+  }
+}
+
 std::string plural(int64_t n, const char* word) {
   return std::to_string(n) + " " + word + (n == 1 ? "" : "s");
 }
@@ -218,9 +230,8 @@ int run_report_command_line(int argc, char** argv) {
   if (argc < 1 || !argv[0]) return usage_error("no report kind given");
   // Only options on the line: no word was left to be the kind.
   if (argv[0][0] == '-') {
-    if (std::strncmp(argv[0], "--", 2) == 0 && std::strcmp(argv[0], "--detailed") != 0 &&
-        std::strcmp(argv[0], "--quiet") != 0 && std::strncmp(argv[0], "--stop-after", 12) != 0 &&
-        std::strcmp(argv[0], "--progress") != 0 && std::strcmp(argv[0], "--no-progress") != 0)
+    const char* attached = nullptr;
+    if (std::strncmp(argv[0], "--", 2) == 0 && !find_host_option(argv[0], &attached))
       return usage_error(std::string("unknown option '") + argv[0] + "'");
     return usage_error("no report kind given");
   }
@@ -245,6 +256,7 @@ int run_report_command_line(int argc, char** argv) {
   int detailed = 0;
   bool quiet = false;
   int progress = standard_error_is_terminal() ? 1 : 0;
+  const char* changes = nullptr;  // the change feed's path
   std::vector<char*> report_options;
   std::vector<char*> positional;
   bool host_options_end = false;
@@ -253,26 +265,39 @@ int run_report_command_line(int argc, char** argv) {
     if (!host_options_end && std::strncmp(a, "--", 2) == 0) {
       if (std::strcmp(a, "--") == 0) {
         host_options_end = true;
-      } else if (std::strcmp(a, "--help") == 0) {
-        std::fputs(program_usage(), stdout);
-        return 0;
-      } else if (std::strcmp(a, "--detailed") == 0) {
-        detailed = 1;
-      } else if (std::strcmp(a, "--quiet") == 0) {
-        quiet = true;
-      } else if (std::strcmp(a, "--progress") == 0) {
-        progress = 1;
-      } else if (std::strcmp(a, "--no-progress") == 0) {
-        progress = 0;
-      } else if (std::strcmp(a, "--stop-after") == 0) {
-        if (i + 1 >= argc) return usage_error("--stop-after needs a number of items");
-        if (!parse_count(argv[++i], &host.stop_after))
-          return usage_error(std::string("--stop-after needs a positive number of items, not '") + argv[i] + "'");
-      } else if (std::strncmp(a, "--stop-after=", 13) == 0) {
-        if (!parse_count(a + 13, &host.stop_after))
-          return usage_error(std::string("--stop-after needs a positive number of items, not '") + (a + 13) + "'");
-      } else {
-        return usage_error(std::string("unknown option '") + a + "'");
+        continue;
+      }
+      const char* value = nullptr;
+      const HostOption* option = find_host_option(a, &value);
+      if (!option) return usage_error(std::string("unknown option '") + a + "'");
+      if (option->value && !value) {
+        if (i + 1 >= argc) return usage_error(std::string(option->name) + " needs " + value_words(*option));
+        value = argv[++i];
+      }
+      switch (option->id) {
+        case HostOptionId::kHelp:
+          std::fputs(program_usage(), stdout);
+          return 0;
+        case HostOptionId::kDetailed:
+          detailed = 1;
+          break;
+        case HostOptionId::kQuiet:
+          quiet = true;
+          break;
+        case HostOptionId::kProgress:
+          progress = 1;
+          break;
+        case HostOptionId::kNoProgress:
+          progress = 0;
+          break;
+        case HostOptionId::kStopAfter:
+          if (!parse_count(value, &host.stop_after))
+            return usage_error(std::string("--stop-after needs a positive number of items, not '") + value + "'");
+          break;
+        case HostOptionId::kChanges:
+          if (*value == '\0') return usage_error("--changes needs a file name");
+          changes = value;
+          break;
       }
       continue;
     }
@@ -296,6 +321,9 @@ int run_report_command_line(int argc, char** argv) {
   if (positional.empty()) return usage_error("the storage area and the output path are missing");
   if (positional.size() == 1) return usage_error("the output path is missing");
   const std::string output = positional[1];
+  // A table sent to standard output has no previous table and no changes.
+  if (changes && output == "-")
+    return usage_error("--changes needs an output file; a table written to standard output has no changes");
 
   std::vector<char*> args;
   args.push_back(command_name.data());
@@ -308,6 +336,7 @@ int run_report_command_line(int argc, char** argv) {
   if (progress) host.bar = std::make_unique<ProgressBar>(stderr, enable_terminal_sequences());
   pb_set_print_handler(print_message, &host);
   QuireWindow window = quire_create_window(window_proc, &host);
+  quire_set_change_feed(changes);
 
   int result = 0;
   double seconds = 0;

@@ -24,7 +24,39 @@ size_t edit_distance(const std::string& a, const std::string& b) {
   return row[b.size()];
 }
 
+// Where the usage's text on a host option begins.
+constexpr size_t kUsageHelpColumn = 25;
+
+constexpr HostOption kHostOptions[] = {
+    {HostOptionId::kDetailed, "--detailed", nullptr, "the detailed column set and calendar times"},
+    {HostOptionId::kQuiet, "--quiet", nullptr, "no summary line at the end of the run"},
+    {HostOptionId::kStopAfter, "--stop-after", "N",
+     "stop once N items are handled, keeping the rest of the previous table"},
+    {HostOptionId::kChanges, "--changes", "FILE",
+     "append a JSON line per new, changed or deleted item to FILE (created when absent)"},
+    {HostOptionId::kProgress, "--progress", nullptr,
+     "a progress bar on standard error (default: when it is a terminal)"},
+    {HostOptionId::kNoProgress, "--no-progress", nullptr, ""},
+    {HostOptionId::kHelp, "--help", nullptr, nullptr},
+};
+
 }  // namespace
+
+std::span<const HostOption> host_options() { return kHostOptions; }
+
+const HostOption* find_host_option(const char* arg, const char** attached) {
+  *attached = nullptr;
+  for (const HostOption& option : kHostOptions) {
+    const size_t length = std::strlen(option.name);
+    if (std::strncmp(arg, option.name, length) != 0) continue;
+    if (arg[length] == '\0') return &option;
+    if (option.value && arg[length] == '=') {
+      *attached = arg + length + 1;
+      return &option;
+    }
+  }
+  return nullptr;
+}
 
 const char* program_usage() {
   static const std::string kUsage = [] {
@@ -48,11 +80,21 @@ const char* program_usage() {
         "OUTPUT whose file name reads .dbf from its first \".\" is written as a dBASE III table,\n"
         "anything else as CSV; - writes CSV to standard output.\n"
         "\n"
-        "Host options, anywhere on the line:\n"
-        "  --detailed             the detailed column set and calendar times\n"
-        "  --quiet                no summary line at the end of the run\n"
-        "  --stop-after N         stop once N items are handled, keeping the rest of the previous table\n"
-        "  --progress, --no-progress  a progress bar on standard error (default: when it is a terminal)\n"
+        "Host options, anywhere on the line:\n";
+    const std::span<const HostOption> options = host_options();
+    for (size_t i = 0; i < options.size(); ++i) {
+      if (options[i].help == nullptr || *options[i].help == '\0') continue;
+      std::string label = "  ";
+      // The options after it whose line this is.
+      for (size_t j = i; j < options.size() && (j == i || (options[j].help && *options[j].help == '\0')); ++j) {
+        if (j > i) label += ", ";
+        label += options[j].name;
+        if (options[j].value) label += std::string(" ") + options[j].value;
+      }
+      label.resize(std::max(label.size() + 2, kUsageHelpColumn), ' ');
+      text += label + options[i].help + "\n";
+    }
+    text +=
         "\n"
         "Exit status: 0 the table is complete and every change logged; 1 the command was rejected\n"
         "or the table could not be written (the output path is as it was); 2 usage error;\n"

@@ -89,7 +89,7 @@ typedef struct QuireRunFigures {
   int64_t names_missing; /* names of the list file that the area does not have */
   int stopped;           /* the host asked the run to stop before the last item */
   int ended_early;       /* a lookup, open or close failed: later items were not read */
-  int log_lost;          /* delta.lst exists but this run's changes could not be logged */
+  int log_lost;          /* delta.lst exists or a change feed is set, but this run's changes could not be logged */
   int columns;           /* columns the table declared (see quire_run_column) */
 } QuireRunFigures;
 
@@ -113,6 +113,16 @@ QUIRE_API const char* quire_current_item(void);
  * line ("Error %d, %s(%d)"), a few words on what failed ("header read
  * failed"); otherwise null. The printed text itself is unchanged. */
 QUIRE_API const char* quire_printing_error(void);
+
+/* Sets the change feed of the report commands that follow in the process:
+ * the file at path (relative to the current directory of each command)
+ * receives one JSON object a line for each item a run finds new, changed or
+ * deleted, as delta.lst receives its lines: appended as one block when the
+ * table is put in place, taken back when it is not. The file is created
+ * when absent; a symbolic link or anything but a regular file there is not
+ * used (the run says so and its figures have log_lost set). A null or empty
+ * path ends the feed. */
+QUIRE_API void quire_set_change_feed(const char* path);
 
 /* The report commands, one per report kind. */
 QUIRE_API int dmp_mkhdr(int argc, char** argv, QuireWindow hwnd, int detailed);

@@ -10,6 +10,7 @@
 #include "platform/message_box.h"
 #include "quire/quire.h"
 #include "report/run_figures.h"
+#include "table/change_feed.h"
 
 namespace {
 
@@ -86,6 +87,12 @@ QUIRE_API const char* quire_current_item(void) {
 
 QUIRE_API const char* quire_printing_error(void) {
   return fenced(static_cast<const char*>(nullptr), [] { return quire::printing_error(); });
+}
+
+// ---- the change feed -----------------------------------------------------------
+
+QUIRE_API void quire_set_change_feed(const char* path) {
+  fenced([&] { quire::table::set_change_feed_path(path != nullptr ? path : ""); });
 }
 
 // ---- host windows and message boxes -------------------------------------------

@@ -177,7 +177,7 @@ int DumpReport::dump_one_item(const char* name) {
   if (t < start_time || t > end_time) return 1;
 
   const char* stamp = cached_time_text(0, t).data();
-  const int dump = table().reuse_previous_record(name, stamp);
+  const int dump = table().reuse_previous_record(name, stamp, t);
   if (table().restart_pending()) return 1;
   if (dump == 0) {
     note_item_reused();
@@ -225,6 +225,7 @@ int DumpReport::open_table(const char* key_column, const char* time_column, cons
   ReportTable& t = table();
   int r = t.open_report_output(output_path, key_column, time_column, notation);
   if (r != 1) return r;
+  t.describe_run(tag, area_name_);
   char area_path[kAreaPathSize + 1] = {};
   pb_convert_path(area_path, area_record, 1);
   area_path[kAreaPathSize] = 0;

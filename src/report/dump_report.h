@@ -13,6 +13,7 @@
 #include <string_view>
 
 #include "quire/quire.h"
+#include "report/time_text.h"
 #include "resources/resources.h"
 #include "table/report_table.h"
 
@@ -21,14 +22,7 @@ namespace quire {
 // Sizes of the per-item working buffers.
 constexpr int kItemNameSize = 24;    // names of up to 20 characters
 constexpr int kUserTextSize = 44;    // user names of up to 43 characters
-constexpr int kTimeTextSize = 32;    // a time text and its terminator
 constexpr int kAreaPathSize = 256;   // the area path of the preamble
-
-// The time text of t: with detailed, the 24-character calendar text in local
-// time ("Thu Jan 01 00:00:00 1970", day of month with a leading zero);
-// otherwise the 32-bit value in lower-case hexadecimal ("ffffffff" for -1).
-// Writes into out (kTimeTextSize bytes) and returns out.
-char* format_time_text(int32_t t, int detailed, char* out);
 
 // Reads a date option's value: "yy/mm/dd" or "yy-mm-dd", optionally followed
 // by ",hh:mm" and an A or P suffix (either case), as local wall-clock time

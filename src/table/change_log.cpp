@@ -1,15 +1,17 @@
 #include "table/change_log.h"
 
 #include <cerrno>
+#include <chrono>
 
 #include "quire/files/output_target.h"
 #include "quire/plotbase.h"
+#include "report/time_text.h"
+#include "table/change_feed.h"
 #include "table/table_figures.h"
 
 namespace quire::table {
 
-void ChangeLog::open(const std::string& path) {
-  discard();
+void ChangeLog::open_sink(Sink* sink, const std::string& path, bool create) {
   // A link may lead into another user's file and a FIFO would hold the run
   // (and its lock) until someone reads it: only a regular file is a log.
   const char* what = "";
@@ -17,93 +19,199 @@ void ChangeLog::open(const std::string& path) {
     if (platform::path_exists(path)) {
       note_change_log_lost();
       pb_printf("the changes of this run are not logged: %s is %s, not a regular file\n", path.c_str(), what);
+      return;
     }
+    if (!create) return;
+  }
+  if (sink->file.open_append(path)) return;
+  if (sink->file.status().ok()) {
+    if (!create) return;
+    // Created exclusively (a file put there meanwhile is appended to
+    // instead), then opened again for appending like an existing one: the
+    // blocks of other runs land after each other, never over each other.
+    if (sink->file.create_exclusive(path) || sink->file.status().error == EEXIST) {
+      sink->file.close();
+      if (sink->file.open_append(path)) return;
+    }
+  }
+  note_change_log_lost();
+  if (sink->file.status().ok())
+    pb_printf("the changes of this run are not logged: %s went away as it was created\n", path.c_str());
+  else
+    pb_printf("%s; changes of this run are not logged\n", sink->file.status().message().c_str());
+  sink->file.close();
+}
+
+void ChangeLog::open(const std::string& log_path, const std::string& feed_path, std::string_view output) {
+  discard();
+  open_sink(&log_, log_path, false);
+  if (log_.file.is_open() && !feed_path.empty() && platform::same_file(log_path, feed_path)) {
+    // Its two blocks would wait for each other's lock.
+    note_change_log_lost();
+    pb_printf("the changes of this run are not fed to %s: it is the change log\n", feed_path.c_str());
+  } else if (!feed_path.empty()) {
+    open_sink(&feed_, feed_path, true);
+  }
+  output_.assign(output);
+  run_time_ = std::chrono::duration_cast<std::chrono::seconds>(
+                  std::chrono::system_clock::now().time_since_epoch()).count();
+  make_feed_prefix("", "");
+}
+
+void ChangeLog::make_feed_prefix(std::string_view kind, std::string_view area) {
+  char run[kIsoTimeTextSize];
+  feed_prefix_ = "{\"run\":\"";
+  feed_prefix_ += format_iso_utc_time(run_time_, run);
+  feed_prefix_ += "\",\"kind\":\"";
+  append_json_text(kind, &feed_prefix_);
+  feed_prefix_ += "\",\"area\":\"";
+  append_json_text(area, &feed_prefix_);
+  feed_prefix_ += "\",\"output\":\"";
+  append_json_text(output_, &feed_prefix_);
+  feed_prefix_ += "\",\"event\":\"";
+}
+
+void ChangeLog::describe_run(std::string_view kind, std::string_view area) { make_feed_prefix(kind, area); }
+
+void ChangeLog::hold(Sink* sink, std::string_view text) {
+  if (!sink->file.is_open()) return;
+  sink->pending.append(text);
+  if (sink->pending.size() < kMemoryLimit) return;
+  if (before_spill_) before_spill_();
+  if (!sink->spill) {
+    sink->spill.emplace();
+    if (!sink->spill->create_anonymous(platform::directory_of(sink->file.path()))) return;  // kept in memory
+  }
+  if (!sink->spill->is_open() || !sink->spill->status().ok()) return;
+  sink->spill->append(sink->pending.data(), sink->pending.size());
+  sink->pending.clear();
+}
+
+void ChangeLog::append(std::string_view text) { hold(&log_, text); }
+
+void ChangeLog::append_feed_stamp(const Stamp& stamp) {
+  int64_t seconds = 0;
+  if (stamp.time) {
+    seconds = *stamp.time;
+  } else if (stamp.text == nullptr || !parse_time_text(stamp.text, &seconds)) {
+    feed_line_ += "null";
     return;
   }
-  if (file_.open_append(path)) return;
-  if (!file_.status().ok()) {
-    note_change_log_lost();
-    pb_printf("%s; changes of this run are not logged\n", file_.status().message().c_str());
+  char iso[kIsoTimeTextSize];
+  feed_line_ += '"';
+  feed_line_ += format_iso_utc_time(seconds, iso);
+  feed_line_ += '"';
+}
+
+void ChangeLog::log_change(const char* word, const char* name, const Stamp& old_stamp, const Stamp& new_stamp) {
+  if (log_.file.is_open()) {
+    hold(&log_, word);
+    hold(&log_, ": \"");
+    hold(&log_, name);
+    hold(&log_, "\"\r\n");
+  }
+  if (feed_.file.is_open()) {
+    feed_line_ = feed_prefix_;
+    feed_line_ += word;
+    feed_line_ += "\",\"item\":\"";
+    append_json_text(name, &feed_line_);
+    feed_line_ += "\",\"old\":";
+    append_feed_stamp(old_stamp);
+    feed_line_ += ",\"new\":";
+    append_feed_stamp(new_stamp);
+    feed_line_ += "}\n";
+    hold(&feed_, feed_line_);
   }
 }
 
-void ChangeLog::append(std::string_view text) {
-  if (!file_.is_open()) return;
-  pending_.append(text);
-  if (pending_.size() < kMemoryLimit) return;
-  if (before_spill_) before_spill_();
-  if (!spill_) {
-    spill_.emplace();
-    if (!spill_->create_anonymous(platform::directory_of(file_.path()))) return;  // kept in memory
-  }
-  if (!spill_->is_open() || !spill_->status().ok()) return;
-  spill_->append(pending_.data(), pending_.size());
-  pending_.clear();
-}
-
-void ChangeLog::log_change(const char* word, const char* name) {
-  if (!file_.is_open()) return;
-  append(word);
-  append(": \"");
-  append(name);
-  append("\"\r\n");
+void ChangeLog::forget(Sink* sink) {
+  sink->pending.clear();
+  // Lines moved out of memory go with their unnamed file.
+  sink->spill.reset();
 }
 
 void ChangeLog::forget_lines() {
-  pending_.clear();
-  // Lines moved out of memory go with their unnamed file.
-  spill_.reset();
+  forget(&log_);
+  forget(&feed_);
+}
+
+void ChangeLog::close(Sink* sink) {
+  sink->file.close();
+  sink->spill.reset();
+  sink->committed = false;
+  sink->pending.clear();
+  sink->pending.shrink_to_fit();
 }
 
 void ChangeLog::discard() {
-  file_.close();
-  spill_.reset();
-  committed_ = false;
-  pending_.clear();
-  pending_.shrink_to_fit();
+  close(&log_);
+  close(&feed_);
+  feed_line_.clear();
+  feed_line_.shrink_to_fit();
 }
 
-bool ChangeLog::append_spilled(platform::IoStatus* status) {
+bool ChangeLog::append_spilled(Sink* sink, platform::IoStatus* status) {
   uint64_t total = 0;
-  if (!spill_ || !spill_->is_open() || !spill_->current_size(&total) || total == 0) return true;
-  if (file_.append_contents_of(*spill_, total)) return true;
-  // A failed write is in the log's status, for the caller to report.
-  if (file_.status().ok())
-    status->fail(spill_->status().ok() ? EIO : spill_->status().error, "read back the change lines for",
-                 file_.path());
+  if (!sink->spill || !sink->spill->is_open() || !sink->spill->current_size(&total) || total == 0) return true;
+  if (sink->file.append_contents_of(*sink->spill, total)) return true;
+  // A failed write is in the file's status, for the caller to report.
+  if (sink->file.status().ok())
+    status->fail(sink->spill->status().ok() ? EIO : sink->spill->status().error, "read back the change lines for",
+                 sink->file.path());
+  return false;
+}
+
+bool ChangeLog::commit_sink(Sink* sink, platform::IoStatus* status) {
+  platform::WritableFile& file = sink->file;
+  if (!file.is_open()) return true;
+  if (sink->spill && sink->spill->is_open() && !sink->spill->status().ok()) {
+    status->fail(sink->spill->status().error, "keep the change lines for", file.path());
+    close(sink);
+    return false;
+  }
+  // Runs into other directories may share this file: one block at a time.
+  // Another program holding it past the wait limit fails the run rather
+  // than holding it without end.
+  if (!file.lock_within(platform::lock_wait_limit()) || !file.current_size(&sink->size_before)) {
+    const platform::IoStatus& s = file.status();
+    status->fail(s.error, s.operation.c_str(), s.path);
+    close(sink);
+    return false;
+  }
+  sink->committed = true;
+  if (append_spilled(sink, status) && file.append(sink->pending.data(), sink->pending.size()) && file.sync())
+    return true;
+  const platform::IoStatus& s = file.status();
+  status->fail(s.error, s.operation.c_str(), s.path);
+  roll_back_sink(sink);
   return false;
 }
 
 bool ChangeLog::commit(platform::IoStatus* status) {
-  if (!file_.is_open()) return true;
-  if (spill_ && spill_->is_open() && !spill_->status().ok()) {
-    status->fail(spill_->status().error, "keep the change lines for", file_.path());
+  // Always the log first: two runs never wait for each other's second lock.
+  if (!commit_sink(&log_, status)) {
     discard();
     return false;
   }
-  // Runs into other directories may share this log: one block at a time.
-  // Another program holding it past the wait limit fails the run rather
-  // than holding it without end.
-  if (!file_.lock_within(platform::lock_wait_limit()) || !file_.current_size(&size_before_)) {
-    const platform::IoStatus& s = file_.status();
-    status->fail(s.error, s.operation.c_str(), s.path);
-    discard();
+  if (!commit_sink(&feed_, status)) {
+    roll_back();
     return false;
   }
-  committed_ = true;
-  if (append_spilled(status) && file_.append(pending_.data(), pending_.size()) && file_.sync()) return true;
-  const platform::IoStatus& s = file_.status();
-  status->fail(s.error, s.operation.c_str(), s.path);
-  roll_back();
-  return false;
+  return true;
+}
+
+void ChangeLog::roll_back_sink(Sink* sink) {
+  if (sink->committed) {
+    // Nothing more can be done when this fails too; the run fails anyway.
+    sink->file.truncate(sink->size_before);
+    sink->file.sync();
+  }
+  close(sink);
 }
 
 void ChangeLog::roll_back() {
-  if (committed_) {
-    // Nothing more can be done when this fails too; the run fails anyway.
-    file_.truncate(size_before_);
-    file_.sync();
-  }
+  roll_back_sink(&log_);
+  roll_back_sink(&feed_);
   discard();
 }
 

@@ -31,6 +31,7 @@
 #include "quire/files/file_system.h"
 #include "quire/files/output_target.h"
 #include "quire/plotbase.h"
+#include "table/change_feed.h"
 #include "table/change_log.h"
 #include "table/previous_table.h"
 #include "table/table_figures.h"
@@ -69,7 +70,10 @@ class ReportTable::Impl {
   // write_field for a text of length bytes; the same bytes, fewer steps
   // for a text column.
   void write_text(int is_first, const char* text, size_t length);
-  int reuse_previous_record(const char* item_name, const char* change_stamp);
+  int reuse_previous_record(const char* item_name, const char* change_stamp, std::optional<int64_t> change_time);
+  void describe_run(const char* kind, const char* area) {
+    if (open_) log_.describe_run(kind ? kind : "", area ? area : "");
+  }
   void copy_remaining_previous();
   void drop_remaining_previous();
   int close();
@@ -213,7 +217,7 @@ int ReportTable::Impl::open(const char* path, const char* key_column, const char
   // Until the new table differs from the one at the path, nothing is
   // written: an unchanged rerun only links the path's table as OLD.DAT.
   if (previous_) out_.match_source(path_, writer_->rewritten_prefix());
-  log_.open(kChangeLogName);
+  log_.open(kChangeLogName, change_feed_path(), given_path_);
   // A change log about to move its lines out of memory into a file waits
   // for the table's background write first.
   log_.set_before_spill([this] { out_.settle(); });
@@ -477,7 +481,8 @@ bool ReportTable::Impl::take_matched_run() {
   return true;
 }
 
-int ReportTable::Impl::reuse_previous_record(const char* item_name, const char* change_stamp) {
+int ReportTable::Impl::reuse_previous_record(const char* item_name, const char* change_stamp,
+                                             std::optional<int64_t> change_time) {
   if (!open_) return 1;
   if (item_name == nullptr) item_name = "";
   if (change_stamp == nullptr) change_stamp = "";
@@ -486,12 +491,12 @@ int ReportTable::Impl::reuse_previous_record(const char* item_name, const char* 
   // Records of items that sort before this one are gone from the store.
   while (!previous_exhausted() && pb_stricmp(item_name, previous_->key()) > 0) drop_previous_record();
   if (previous_exhausted() || pb_stricmp(item_name, previous_->key()) < 0) {
-    log_.log_change("NEW", item_name);
+    log_.log_change("NEW", item_name, {}, {change_stamp, change_time});
     check_previous();
     return 1;
   }
   if (compare_ignoring_case(change_stamp, previous_->stamp()) != 0) {
-    log_.log_change("CHANGED", item_name);
+    log_.log_change("CHANGED", item_name, {previous_->stamp(), std::nullopt}, {change_stamp, change_time});
     // The records after the first that continue its item are the item's.
     do {
       previous_->read_record();
@@ -513,7 +518,7 @@ int ReportTable::Impl::reuse_previous_record(const char* item_name, const char* 
 void ReportTable::Impl::drop_previous_record() {
   // One line per item, not per record of it.
   if (last_deleted_.empty() || pb_stricmp(last_deleted_.c_str(), previous_->key()) != 0) {
-    log_.log_change("DELETED", previous_->key());
+    log_.log_change("DELETED", previous_->key(), {previous_->stamp(), std::nullopt}, {});
     last_deleted_ = previous_->key();
   }
   previous_->read_record();
@@ -734,9 +739,12 @@ void ReportTable::write_field(int is_first, int32_t integer) {
   impl_->write_field(is_first, value);
 }
 
-int ReportTable::reuse_previous_record(const char* item_name, const char* change_stamp) {
-  return impl_->reuse_previous_record(item_name, change_stamp);
+int ReportTable::reuse_previous_record(const char* item_name, const char* change_stamp,
+                                       std::optional<int64_t> change_time) {
+  return impl_->reuse_previous_record(item_name, change_stamp, change_time);
 }
+
+void ReportTable::describe_run(const char* kind, const char* area) { impl_->describe_run(kind, area); }
 
 void ReportTable::copy_remaining_previous() { impl_->copy_remaining_previous(); }
 

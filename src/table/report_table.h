@@ -17,6 +17,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 
 namespace quire {
 
@@ -60,7 +61,15 @@ class ReportTable {
 
   // Asks whether the item must be dumped: 1 when it is new or changed (and
   // logged so), 0 when its records were copied from the previous output.
-  int reuse_previous_record(const char* item_name, const char* change_stamp);
+  // change_time is the item's modification time, of which change_stamp is
+  // the time text: the change feed's new stamp (without it, the text read
+  // back).
+  int reuse_previous_record(const char* item_name, const char* change_stamp,
+                            std::optional<int64_t> change_time = std::nullopt);
+
+  // After open_report_output: the report kind ("MKPC") and the storage area
+  // as the run was given them, for the change feed's lines.
+  void describe_run(const char* kind, const char* area);
 
   // Copies every previous record not yet consumed (the run was stopped).
   void copy_remaining_previous();

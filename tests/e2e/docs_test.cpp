@@ -1,10 +1,14 @@
 // What the documentation promises: the README's recipes for opening a table
 // (run on a table with an accented text, hexadecimal times that look like
 // numbers and values with a comma, a quote and a line break; a reader that
-// is not installed is skipped), the example area, and the column dictionary
-// of docs/reports.md.
+// is not installed is skipped), the example area, the column dictionary
+// of docs/reports.md, and the host options of the usage in the completion
+// and in docs/running-reports.md.
 #include <gtest/gtest.h>
 
+#include <regex>
+#include <set>
+#include <sstream>
 #include <string>
 
 #include "support/test_support.h"
@@ -95,6 +99,43 @@ TEST(Docs, ColumnDictionaryMatchesTheDeclaredColumns) {
   RunResult r = run_shell("/usr/bin/python3 " + shell_quote(std::string(QUIRE_SOURCE_DIR) + "/scripts/column-dictionary") +
                           " --check " + shell_quote(bin_dir()));
   EXPECT_EQ(r.status, 0) << r.out << r.err;
+}
+
+// The host options the usage lists, and which of them take a value, are
+// those the bash completion offers and skips the value of; each is
+// described in docs/running-reports.md.
+TEST(Docs, HostOptionsAgreeWithTheCompletionAndTheDocs) {
+  RunResult r = run_quire({"--help"});
+  ASSERT_EQ(r.status, 0);
+  std::set<std::string> names = {"--help"}, valued;
+  std::istringstream usage(r.out);
+  std::string line;
+  while (std::getline(usage, line) && line != "Host options, anywhere on the line:") {
+  }
+  const std::regex option("(--[a-z-]+)( [A-Z]+)?");
+  while (std::getline(usage, line) && !line.empty()) {
+    const std::string label = line.substr(0, line.find("  ", 2));
+    for (std::sregex_iterator m(label.begin(), label.end(), option), end; m != end; ++m) {
+      names.insert((*m)[1]);
+      if ((*m)[2].matched) valued.insert((*m)[1]);
+    }
+  }
+  ASSERT_GT(valued.size(), 1u) << r.out;
+
+  const std::string completion = read_file(std::string(QUIRE_SOURCE_DIR) + "/cli/quire-completion.bash");
+  auto words_of = [&](const std::string& variable) {
+    std::smatch m;
+    std::set<std::string> words;
+    if (!std::regex_search(completion, m, std::regex("local " + variable + "=\"([^\"]*)\""))) return words;
+    std::istringstream in(m[1].str());
+    for (std::string w; in >> w;) words.insert(w);
+    return words;
+  };
+  EXPECT_EQ(names, words_of("host_options"));
+  EXPECT_EQ(valued, words_of("valued_options"));
+
+  const std::string docs = read_file(std::string(QUIRE_SOURCE_DIR) + "/docs/running-reports.md");
+  for (const std::string& name : names) EXPECT_NE(docs.find("`" + name), std::string::npos) << name;
 }
 
 }  // namespace

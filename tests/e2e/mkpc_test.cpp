@@ -2,6 +2,7 @@
 // both table formats, host options, exit statuses and messages.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <regex>
 #include <string>
 #include <vector>
@@ -233,6 +234,8 @@ TEST_F(Mkpc, UsageErrorsExitWithTwoAndTouchNothing) {
            {"mkpc", "-Ldir.lst", "E2E", "out.csv"},
            {"mkpc", "E2E", "out.csv", "extra"},
            {"mkpc", "E2E", "out.csv", "-Lnames.lst"},
+           {"mkpc", "E2E", "out.csv", "--changes"},
+           {"mkpc", "E2E", "-", "--changes", "feed.jsonl"},
        }) {
     RunResult r = run_quire(args);
     EXPECT_EQ(r.status, 2) << args.size() << " " << args.back();
@@ -279,6 +282,32 @@ TEST_F(Mkpc, UnwritableOutputExitsWithOne) {
   RunResult r = mkpc({"E2E", store_.path("no/such/dir/out.csv")});
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.err.find("no/such/dir"), std::string::npos) << r.err;
+}
+
+// The change feed's lines are JSON whatever the names hold: a quote and a
+// backslash escaped, the cp1252 bytes é (0xE9) and € (0x80) in UTF-8. It is
+// created when absent and appended to after.
+TEST_F(Mkpc, ChangeFeedWritesNamesAsJsonText) {
+  const std::string area = R"({"name": "FEED", "notation": 0, "precision": 2, "markers": [
+    {"name": "A\"1\\", "modified": 1152921600,
+     "pieces": [{"name": "P", "category": "C", "area": 1, "perimeter": 2, "size": "S"}]},
+    {"name": "B\u00e9\u0080", "modified": 86400,
+     "pieces": [{"name": "P", "category": "C", "area": 1, "perimeter": 2, "size": "S"}]}]})";
+  ASSERT_EQ(import_area(area).status, 0);
+  RunResult r = mkpc({"FEED", "out.csv", "--changes", "feed.jsonl"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  r = mkpc({"FEED", "out.csv", "--changes=feed.jsonl"});  // unchanged: nothing to add
+  ASSERT_EQ(r.status, 0) << r.err;
+  const std::regex line(R"re(\{"run":"[0-9-]{10}T[0-9:]{8}Z","kind":"MKPC","area":"FEED","output":"out.csv",)re"
+                        R"re("event":"NEW","item":"(.*)","old":null,"new":"(.*)"\}\n)re");
+  const std::string feed = read_file(store_.path("feed.jsonl"));
+  std::vector<std::string> items;
+  for (std::sregex_iterator m(feed.begin(), feed.end(), line), end; m != end; ++m)
+    items.push_back((*m)[1].str() + " " + (*m)[2].str());
+  EXPECT_EQ(items, (std::vector<std::string>{"A\\\"1\\\\ 2006-07-15T00:00:00Z",
+                                             "B\xc3\xa9\xe2\x82\xac 1970-01-02T00:00:00Z"}))
+      << feed;
+  EXPECT_EQ(2, std::count(feed.begin(), feed.end(), '\n'));
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include <chrono>
 #include <nlohmann/json.hpp>
 #include <random>
+#include <regex>
 #include <thread>
 
 #include "support/test_support.h"
@@ -54,6 +55,17 @@ bool run_and_kill(const fs::path& dir, const std::vector<std::string>& args,
 }
 
 std::vector<std::string> log_lines(const fs::path& file) { return csv_lines(read_file(file)); }
+
+// The lines of a text whose lines end in LF.
+std::vector<std::string> lines_of(const std::string& text) {
+  std::vector<std::string> lines;
+  for (size_t start = 0, end; start < text.size(); start = end + 1) {
+    end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    lines.push_back(text.substr(start, end - start));
+  }
+  return lines;
+}
 
 class ReuseRuns : public ::testing::Test {
  protected:
@@ -192,25 +204,49 @@ TEST_F(ReuseRuns, UnchangedRerunOpensNoItem) {
   EXPECT_EQ(2u, csv_lines(log).size()) << log;  // the two preamble lines only
 }
 
+// The detailed dBASE runs are in a time zone with daylight saving: the
+// change feed reads the previous table's calendar times back as local time.
+// The feed's lines are delta.lst's changes, one for one, with the stamps
+// that the system's own date command gives.
 TEST_F(ReuseRuns, ChangesGiveWhatACleanRunGives) {
+  struct Form {
+    const char* table;
+    std::vector<std::string> options;
+  };
+  const Form forms[] = {{"out.csv", {}}, {"out.dbf", {"--detailed"}}};
+  auto run = [](const fs::path& where, const Form& form, std::vector<std::string> more = {}) {
+    std::vector<std::string> args = {"mkpc", "--no-progress", "BIG", form.table};
+    args.insert(args.end(), form.options.begin(), form.options.end());
+    args.insert(args.end(), more.begin(), more.end());
+    if (form.options.empty()) return quire_in(where, args).status;
+    args.insert(args.begin(), {"env", "TZ=Europe/Paris", quire_program()});
+    std::string cmd = "cd " + shell_quote(where.string());
+    for (size_t i = 0; i < args.size(); ++i) cmd += (i == 0 ? " && " : " ") + shell_quote(args[i]);
+    return run_shell(cmd).status;
+  };
   fs::path work = dir("changes");
-  for (const char* table : {"out.csv", "out.dbf"}) {
-    ASSERT_EQ(0, quire_in(work, {"mkpc", "--no-progress", "BIG", table}).status);
-  }
+  for (const Form& form : forms) ASSERT_EQ(0, run(work, form));
   json area = export_area();
   change_area(area);
   const json& markers = area["markers"];
   auto name = [&](size_t i) { return markers[i]["name"].get<std::string>(); };
+  auto iso = [](int64_t t) {
+    RunResult r = run_shell("date -u -d @" + std::to_string(t) + " +%Y-%m-%dT%H:%M:%SZ");
+    return json(r.out.substr(0, r.out.find('\n')));
+  };
+  auto modified = [&](size_t i) { return markers[i]["modified"].get<int64_t>(); };
 
   fs::path clean = dir("clean");
-  for (const char* table : {"out.csv", "out.dbf"}) {
+  for (const Form& form : forms) {
+    const std::string table = form.table;
     write_file(work / "delta.lst", "");
-    ASSERT_EQ(0, quire_in(work, {"mkpc", "--no-progress", "BIG", table}).status);
-    ASSERT_EQ(0, quire_in(clean, {"mkpc", "--no-progress", "BIG", table}).status);
+    write_file(work / "feed.jsonl", "{}\n");
+    ASSERT_EQ(0, run(work, form, {"--changes", "feed.jsonl"}));
+    ASSERT_EQ(0, run(clean, form));
     std::string reused = read_file(work / table);
     std::string fresh = read_file(clean / table);
     ASSERT_EQ(fresh.size(), reused.size()) << table;
-    if (std::string(table) == "out.dbf") reused.replace(1, 3, fresh.substr(1, 3));
+    if (table == "out.dbf") reused.replace(1, 3, fresh.substr(1, 3));
     EXPECT_TRUE(fresh == reused) << table;
     std::vector<std::string> expected = {
         "DB_VERSION_3,METRIC,MKPC," + (store_.store() / "big.sqlite").string(),
@@ -220,7 +256,27 @@ TEST_F(ReuseRuns, ChangesGiveWhatACleanRunGives) {
         "CHANGED: \"" + name(800) + "\"",
         "DELETED: \"" + name(999) + "\"",
     };
-    EXPECT_EQ(expected, log_lines(work / "delta.lst")) << table;
+    std::vector<std::string> logged = log_lines(work / "delta.lst");
+    EXPECT_EQ(expected, logged) << table;
+
+    const json stamps[][2] = {{iso(modified(10)), iso(modified(10) + 1)},
+                              {iso(modified(500)), nullptr},
+                              {nullptr, iso(modified(600))},
+                              {iso(modified(800)), iso(12345)},
+                              {iso(modified(999)), nullptr}};
+    std::vector<std::string> fed = lines_of(read_file(work / "feed.jsonl"));
+    ASSERT_EQ(logged.size(), fed.size()) << table;  // one line was there before
+    for (size_t i = 1; i < fed.size(); ++i) {
+      SCOPED_TRACE(table + ": " + fed[i]);
+      json change = json::parse(fed[i]);
+      EXPECT_EQ(logged[i], change["event"].get<std::string>() + ": \"" + change["item"].get<std::string>() + "\"");
+      EXPECT_EQ(stamps[i - 1][0], change["old"]);
+      EXPECT_EQ(stamps[i - 1][1], change["new"]);
+      EXPECT_EQ("MKPC", change["kind"]);
+      EXPECT_EQ("BIG", change["area"]);
+      EXPECT_EQ(table, change["output"]);
+      EXPECT_TRUE(std::regex_match(change["run"].get<std::string>(), std::regex("20[0-9-]{8}T[0-9:]{8}Z")));
+    }
   }
 }
 

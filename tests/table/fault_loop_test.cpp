@@ -3,18 +3,20 @@
 // call fails with ENOSPC or EIO for every N until the run no longer reaches
 // N. A long first run writes its table in the background over several
 // buffers and moves its change lines out of memory on the way. A run that fails says so in one line naming the reason and leaves the
-// output path, OLD.DAT and delta.lst byte for byte as they were, and no
-// temporary file; the next run without faults gives a clean run's table and
-// logs each change once.
+// output path, OLD.DAT, delta.lst and the change feed byte for byte as they
+// were, and no temporary file; the next run without faults gives a clean
+// run's table and logs and feeds each change once.
 #include <gtest/gtest.h>
 
 #include <cerrno>
 #include <algorithm>
 #include <cstring>
 #include <optional>
+#include <regex>
 #include <tuple>
 
 #include "support/faulty_file_env.h"
+#include "table/change_feed.h"
 #include "table_test_util.h"
 
 namespace quire::testing {
@@ -49,6 +51,21 @@ std::vector<TestItem> long_items() {
 struct State {
   std::optional<std::string> table, old_table;
   std::string log;
+  std::string feed;  // without the runs' times and output paths, which differ between runs
+};
+
+const char kFeedName[] = "feed.jsonl";
+
+std::string without_run_times(const std::string& feed) {
+  static const std::regex kOfTheRun("\"(run|output)\":\"[^\"]*\"");
+  return std::regex_replace(feed, kOfTheRun, "\"$1\":\"\"");
+}
+
+// Every run of the test appends to the change feed in its store.
+class FeedOfTheTest {
+ public:
+  explicit FeedOfTheTest(const std::string& path) { table::set_change_feed_path(path); }
+  ~FeedOfTheTest() { table::set_change_feed_path(""); }
 };
 
 std::optional<std::string> file_if_any(const fs::path& p) {
@@ -57,13 +74,15 @@ std::optional<std::string> file_if_any(const fs::path& p) {
 }
 
 State state_of(const TempStore& store, const std::string& name) {
-  return {file_if_any(store.path(name)), file_if_any(store.path("OLD.DAT")), read_file(store.path("delta.lst"))};
+  return {file_if_any(store.path(name)), file_if_any(store.path("OLD.DAT")), read_file(store.path("delta.lst")),
+          without_run_times(read_file(store.path(kFeedName)))};
 }
 
 void restore(const TempStore& store, const std::string& name, const State& s) {
   if (s.table) write_file(store.path(name), *s.table);
   if (s.old_table) write_file(store.path("OLD.DAT"), *s.old_table);
   write_file(store.path("delta.lst"), s.log);
+  write_file(store.path(kFeedName), s.feed);
 }
 
 // Whether a failed file call of each kind must fail the run or may be
@@ -138,7 +157,9 @@ TEST_P(TableFaultLoop, EveryFailedCallLeavesEverythingAsItWas) {
   State clean;
   {
     TempStore store;
+    FeedOfTheTest feed(store.path(kFeedName));
     write_file(store.path("delta.lst"), "earlier\r\n");
+    write_file(store.path(kFeedName), "{}\n");
     if (scenario != kFirstRun && scenario != kLongFirstRun) run_table(store.path(name), items(false));
     before = state_of(store, name);
     run_table(store.path(name), run_items);
@@ -146,10 +167,12 @@ TEST_P(TableFaultLoop, EveryFailedCallLeavesEverythingAsItWas) {
   }
   ASSERT_TRUE(clean.table);
   const std::string clean_block = clean.log.substr(before.log.size());
+  const std::string clean_feed_block = clean.feed.substr(before.feed.size());
 
   for (int n = 1;; ++n) {
     SCOPED_TRACE("call " + std::to_string(n));
     TempStore store;
+    FeedOfTheTest feed(store.path(kFeedName));
     restore(store, name, before);
     PrintCapture print;
     int result = -1;
@@ -187,8 +210,10 @@ TEST_P(TableFaultLoop, EveryFailedCallLeavesEverythingAsItWas) {
         // With no previous table every item is logged NEW; with no log
         // nothing is.
         EXPECT_EQ(0u, after.log.rfind(before.log, 0));
+        EXPECT_EQ(0u, after.feed.rfind(before.feed, 0));
       } else {
         EXPECT_EQ(before.log + clean_block, after.log);
+        EXPECT_EQ(before.feed + clean_feed_block, after.feed);
       }
     } else {
       EXPECT_EQ(1, std::count(message.begin(), message.end(), '\n')) << message;
@@ -196,6 +221,7 @@ TEST_P(TableFaultLoop, EveryFailedCallLeavesEverythingAsItWas) {
       EXPECT_TRUE(before.table == after.table);
       EXPECT_TRUE(before.old_table == after.old_table);
       EXPECT_EQ(before.log, after.log);
+      EXPECT_EQ(before.feed, after.feed);
     }
     // A temporary file whose removal failed stays until the next run.
     if (!failed_remove) {
@@ -209,6 +235,7 @@ TEST_P(TableFaultLoop, EveryFailedCallLeavesEverythingAsItWas) {
     EXPECT_TRUE(files_with_prefix(store.work(), ".quire-").empty());
     if (result == 0 && !written_unsynced) {
       EXPECT_EQ(before.log + clean_block, read_file(store.path("delta.lst")));
+      EXPECT_EQ(before.feed + clean_feed_block, without_run_times(read_file(store.path(kFeedName))));
     }
     if (::testing::Test::HasFailure()) break;
   }
