@@ -55,9 +55,10 @@ int errno_from_windows(DWORD error) {
     case ERROR_FILE_EXISTS:
     case ERROR_ALREADY_EXISTS:
       return EEXIST;
-    case ERROR_ACCESS_DENIED:
     case ERROR_SHARING_VIOLATION:
     case ERROR_LOCK_VIOLATION:
+      return ETXTBSY;
+    case ERROR_ACCESS_DENIED:
     case ERROR_USER_MAPPED_FILE:
     case ERROR_CURRENT_DIRECTORY:
     case ERROR_NETWORK_ACCESS_DENIED:

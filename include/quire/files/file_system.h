@@ -50,6 +50,23 @@ bool remove_file(const std::string& path, IoStatus* status);
 // Renames from to to, replacing to when it exists (same file system only).
 bool rename_file(const std::string& from, const std::string& to, IoStatus* status);
 
+// What a run is about to do to a file that exists, for check_changeable.
+enum class FileChange {
+  kReplace,        // replace it whole; on Windows not when it is read-only
+  kReplaceAnyway,  // replace it whole, read-only or not (OLD.DAT)
+  kAppend,         // append to it
+};
+
+// Checks, before anything is written, that the file at path can be changed
+// as change says. False with status when another program holds it open so
+// that it cannot (on Windows: opened without sharing deletion, or writing
+// for kAppend, as a spreadsheet program holds the table it shows): error
+// ETXTBSY, operation "replace" or "write to"; and for kReplace when it has
+// the read-only attribute (EACCES, "replace the read-only file"). True when
+// nothing is there, and on POSIX always: locks there are advisory and a
+// file's mode does not guard its name, so those runs keep replacing it.
+bool check_changeable(const std::string& path, FileChange change, IoStatus* status);
+
 // Makes to a second name of the file at from (a hard link). Fails when to
 // exists or the file system has no hard links.
 bool link_file(const std::string& from, const std::string& to, IoStatus* status);
