@@ -45,6 +45,8 @@ std::string directory_of(const std::string& path) {
   return path.substr(0, slash);
 }
 
+std::filesystem::path filesystem_path(const std::string& path) { return path; }
+
 bool path_exists(const std::string& path) {
   struct stat st;
   return ::lstat(path.c_str(), &st) == 0;

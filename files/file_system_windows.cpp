@@ -130,6 +130,14 @@ std::string directory_of(const std::string& path) {
   return path.substr(0, separator);
 }
 
+std::filesystem::path filesystem_path(const std::string& path) {
+  const int length = MultiByteToWideChar(CP_ACP, 0, path.data(), static_cast<int>(path.size()), nullptr, 0);
+  if (length <= 0) return std::filesystem::path();
+  std::wstring wide(static_cast<size_t>(length), L'\0');
+  MultiByteToWideChar(CP_ACP, 0, path.data(), static_cast<int>(path.size()), wide.data(), length);
+  return std::filesystem::path(wide);
+}
+
 bool path_exists(const std::string& path) {
   DWORD attributes;
   return attributes_of(path, &attributes);

@@ -124,7 +124,7 @@ bool AreaWriter::begin(std::string* error) {
   }
   std::string dir = store_directory();
   std::error_code ec;
-  std::filesystem::create_directories(dir, ec);
+  std::filesystem::create_directories(quire::platform::filesystem_path(dir), ec);
   if (ec) {
     *error = "cannot create the store directory " + dir + ": " + ec.message();
     return false;

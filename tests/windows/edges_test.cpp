@@ -13,6 +13,7 @@
 #include "files/windows_files.h"
 #include "quire/files/file_system.h"
 #include "support/test_support.h"
+#include "table/dbf/dbf_layout.h"
 #include "table/table_format.h"
 
 namespace quire::testing {
@@ -116,6 +117,26 @@ TEST_F(Edges, FileHeldOpenStopsTheRunBeforeAnythingChanges) {
   EXPECT_EQ(contents("OLD.DAT"), "the table before\r\n");
   EXPECT_EQ(contents("delta.lst"), "a change\r\n");
   EXPECT_TRUE(names_with(store_.work().string(), ".quire-").empty());
+}
+
+// The same failure when another program opens the file only after the run
+// checked it: the step that meets it says why.
+TEST_F(Edges, RenameAndRemoveOfFileHeldOpenSayWhy) {
+  write_file(store_.path("a"), "a");
+  write_file(store_.path("b"), "b");
+  for (const char* held_name : {"a", "b"}) {
+    SCOPED_TRACE(held_name);
+    HeldOpen held(store_.path(held_name));
+    ASSERT_TRUE(held.ok());
+    platform::IoStatus status;
+    EXPECT_FALSE(platform::rename_file("a", "b", &status));
+    EXPECT_EQ(status.message(), "cannot rename a to b" + std::string(kBusy, sizeof kBusy - 2));
+    platform::IoStatus removal;
+    EXPECT_FALSE(platform::remove_file(held_name, &removal));
+    EXPECT_EQ(removal.error, ETXTBSY);
+  }
+  EXPECT_EQ(contents("a"), "a");
+  EXPECT_EQ(contents("b"), "b");
 }
 
 TEST_F(Edges, AreaFileHeldOpenIsNotReplaced) {
@@ -236,7 +257,8 @@ TEST_F(Edges, LongCp1252AndOtherDrivePaths) {
   const std::string letters = ansi(L"\u00e9\u00fc\u00df");
   std::string letters_directory;
   if (!letters.empty()) {
-    letters_directory = store_.path("d" + letters);
+    // Joined as texts: a std::filesystem path would read them as UTF-8.
+    letters_directory = store_.work().string() + "\\d" + letters;
     ASSERT_TRUE(CreateDirectoryW(wide(letters_directory).c_str(), nullptr));
   }
   // A drive other than the current directory's (Wine has C: and Z:).
@@ -272,9 +294,17 @@ TEST_F(Edges, LongCp1252AndOtherDrivePaths) {
   set_environment("QUIRE_STORE", letters_directory + "\\st" + letters);
   RunResult r = run_quire({"area", "import", area_file});
   EXPECT_EQ(r.status, 0) << r.err;
-  r = mkpc({"EDGES", "again.csv"});
+  // And a list file of such a name.
+  const std::string list = letters_directory + "\\l" + letters + ".lst";
+  HANDLE file = CreateFileW(wide(list).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE);
+  DWORD written = 0;
+  WriteFile(file, "m3\r\n", 4, &written, nullptr);
+  CloseHandle(file);
+  r = mkpc({"-L" + list, "EDGES", "again.csv"});
   EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_NE(contents("again.csv").find("\"M1\""), std::string::npos);
+  EXPECT_NE(contents("again.csv").find("\"m3\""), std::string::npos);
+  EXPECT_EQ(contents("again.csv").find("\"M1\""), std::string::npos);
 }
 
 // The detailed table's times and the -S filter agree with the zone TZ sets,

@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <filesystem>
 #include <string>
 
 namespace quire::platform {
@@ -34,6 +35,11 @@ struct IoStatus {
 // "C:x" in "C:" (the current directory of drive C), "\\server\share\x" in
 // "\\server\share\".
 std::string directory_of(const std::string& path);
+
+// The path (as the file calls take it and the program's arguments give it:
+// in the ANSI code page on Windows) as std::filesystem takes it, which on
+// Windows would read a narrow text as UTF-8 (C:\data\Größe.lst).
+std::filesystem::path filesystem_path(const std::string& path);
 
 // True when something (a file, a directory, a link, ...) exists at path.
 bool path_exists(const std::string& path);
