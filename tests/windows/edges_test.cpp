@@ -282,6 +282,11 @@ TEST_F(Edges, LongCp1252AndOtherDrivePaths) {
   }
   // Each run logged its changes in the current directory's log.
   EXPECT_NE(contents("delta.lst"), "");
+  // The long directories go from the deepest up, through \\?\ paths.
+  DeleteFileW(wide(long_directory + "\\out.csv").c_str());
+  DeleteFileW(wide(long_directory + "\\OLD.DAT").c_str());
+  while (long_directory.size() > current.size() && RemoveDirectoryW(wide(long_directory).c_str()))
+    long_directory = platform::directory_of(long_directory);
   DeleteFileW(wide(other_drive + "\\out.dbf").c_str());
   DeleteFileW(wide(other_drive + "\\OLD.DAT").c_str());
   RemoveDirectoryW(wide(other_drive).c_str());
