@@ -15,8 +15,8 @@ namespace quire::platform::internal {
 // EEXIST, ERROR_ACCESS_DENIED EACCES, ERROR_SHARING_VIOLATION and
 // ERROR_LOCK_VIOLATION ETXTBSY (POSIX's "file in use": another program holds
 // the file open, which the file layer's messages say in those words),
-// ERROR_DISK_FULL and ERROR_HANDLE_DISK_FULL ENOSPC, ERROR_INVALID_NAME EINVAL, and what has no
-// nearer one EIO.
+// ERROR_DISK_FULL and ERROR_HANDLE_DISK_FULL ENOSPC, ERROR_INVALID_NAME
+// EINVAL, and what has no nearer one EIO.
 int errno_from_windows(DWORD error);
 
 // The path (in the ANSI code page, as the program's arguments and the
