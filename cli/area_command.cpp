@@ -54,7 +54,7 @@ bool file_head(const std::string& file, std::string* head, std::string* why) {
   head->clear();
   if (file == "-") return true;
   std::error_code ec;
-  auto status = std::filesystem::status(file, ec);
+  auto status = std::filesystem::status(platform::filesystem_path(file), ec);
   if (ec) return *why = "cannot open: " + ec.message(), false;
   if (std::filesystem::is_directory(status)) return *why = std::string("cannot read: ") + std::strerror(EISDIR), false;
   if (!std::filesystem::is_regular_file(status)) return true;

@@ -142,7 +142,7 @@ std::string check_report_option(const char* arg) {
     case 'L': {
       if (*value == '\0') return "-L needs a list file, attached: -Lnames.lst";
       std::error_code ec;
-      auto status = std::filesystem::status(value, ec);
+      auto status = std::filesystem::status(quire::platform::filesystem_path(value), ec);
       if (ec || !std::filesystem::exists(status))
         return std::string("list file ") + value + ": " +
                (ec ? ec.message() : std::strerror(ENOENT));

@@ -22,7 +22,8 @@
 // - fsync_directory() cannot sync a directory on Windows: EINVAL, which the
 //   callers count as synced (a rename is written through at once anyway).
 // - rename() and unlink() take a read-only file as POSIX does: the read-only
-//   attribute guards the file's content, not its name.
+//   attribute guards the file's content, not its name. A file that another
+//   program holds open without sharing its deletion refuses both: ETXTBSY.
 // - fchmod() keeps only the read-only attribute: set when no write bit is.
 // - map() takes offsets that are multiples of the allocation granularity
 //   (64 KiB); copy_range() is ENOSYS (the callers copy through memory).
@@ -55,9 +56,10 @@ int errno_from_windows(DWORD error) {
     case ERROR_FILE_EXISTS:
     case ERROR_ALREADY_EXISTS:
       return EEXIST;
-    case ERROR_ACCESS_DENIED:
     case ERROR_SHARING_VIOLATION:
     case ERROR_LOCK_VIOLATION:
+      return ETXTBSY;
+    case ERROR_ACCESS_DENIED:
     case ERROR_USER_MAPPED_FILE:
     case ERROR_CURRENT_DIRECTORY:
     case ERROR_NETWORK_ACCESS_DENIED:
@@ -273,6 +275,27 @@ BOOL past_read_only(const std::wstring& path, F change) {
   return FALSE;
 }
 
+// True when another program holds the file at path open without sharing
+// its deletion, which a refused rename or removal then comes from (the
+// system says only "access denied").
+bool held_open(const std::wstring& path) {
+  HANDLE handle = CreateFileW(path.c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (handle != INVALID_HANDLE_VALUE) {
+    CloseHandle(handle);
+    return false;
+  }
+  return GetLastError() == ERROR_SHARING_VIOLATION;
+}
+
+// Fails with the system's error, or ETXTBSY when that is "access denied"
+// because another program holds one of the files open.
+int fail_held(DWORD error, const std::wstring& first, const std::wstring& second = std::wstring()) {
+  if (error == ERROR_ACCESS_DENIED && (held_open(first) || (!second.empty() && held_open(second))))
+    return fail_errno(ETXTBSY);
+  return fail(error);
+}
+
 // The name of the event that stands for the lock of the open directory.
 bool directory_lock_name(HANDLE directory, std::wstring* name) {
   BY_HANDLE_FILE_INFORMATION info;
@@ -418,7 +441,7 @@ class WindowsFileEnv final : public FileEnv {
     BOOL moved = past_read_only(target, [&] {
       return MoveFileExW(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
     });
-    return moved ? 0 : fail(GetLastError());
+    return moved ? 0 : fail_held(GetLastError(), target, source);
   }
 
   int link(const char* from, const char* to) override {
@@ -431,7 +454,7 @@ class WindowsFileEnv final : public FileEnv {
   int unlink(const char* path) override {
     const std::wstring name = wide_path(path);
     if (name.empty()) return fail_errno(ENOENT);
-    return past_read_only(name, [&] { return DeleteFileW(name.c_str()); }) ? 0 : fail(GetLastError());
+    return past_read_only(name, [&] { return DeleteFileW(name.c_str()); }) ? 0 : fail_held(GetLastError(), name);
   }
 
   int flock(int fd, int operation) override {

@@ -45,6 +45,8 @@ std::string directory_of(const std::string& path) {
   return path.substr(0, slash);
 }
 
+std::filesystem::path filesystem_path(const std::string& path) { return path; }
+
 bool path_exists(const std::string& path) {
   struct stat st;
   return ::lstat(path.c_str(), &st) == 0;
@@ -53,6 +55,12 @@ bool path_exists(const std::string& path) {
 bool is_plain_file(const std::string& path) {
   struct stat st;
   return ::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+bool check_changeable(const std::string&, FileChange, IoStatus*) {
+  // Locks are advisory and a read-only mode guards a file's content, not
+  // its name: nothing here keeps a run from replacing or appending.
+  return true;
 }
 
 bool same_file(const std::string& a, const std::string& b) {

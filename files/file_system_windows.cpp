@@ -38,6 +38,8 @@ const char* error_text(int error) {
       return "Operation not supported";
     case ETIMEDOUT:
       return "Connection timed out";
+    case ETXTBSY:  // a sharing or lock violation: another program has the file open
+      return "it is open in another program; close it and run again";
     default:
       return std::strerror(error);
   }
@@ -128,6 +130,14 @@ std::string directory_of(const std::string& path) {
   return path.substr(0, separator);
 }
 
+std::filesystem::path filesystem_path(const std::string& path) {
+  const int length = MultiByteToWideChar(CP_ACP, 0, path.data(), static_cast<int>(path.size()), nullptr, 0);
+  if (length <= 0) return std::filesystem::path();
+  std::wstring wide(static_cast<size_t>(length), L'\0');
+  MultiByteToWideChar(CP_ACP, 0, path.data(), static_cast<int>(path.size()), wide.data(), length);
+  return std::filesystem::path(wide);
+}
+
 bool path_exists(const std::string& path) {
   DWORD attributes;
   return attributes_of(path, &attributes);
@@ -143,6 +153,33 @@ bool same_file(const std::string& a, const std::string& b) {
   BY_HANDLE_FILE_INFORMATION ia, ib;
   return identity_of(a, &ia) && identity_of(b, &ib) && ia.dwVolumeSerialNumber == ib.dwVolumeSerialNumber &&
          ia.nFileIndexHigh == ib.nFileIndexHigh && ia.nFileIndexLow == ib.nFileIndexLow;
+}
+
+bool check_changeable(const std::string& path, FileChange change, IoStatus* status) {
+  const std::wstring name = wide_path(path.c_str());
+  if (name.empty()) return true;  // the step itself says what is wrong
+  const DWORD attributes = GetFileAttributesW(name.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES ||
+      (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE | FILE_ATTRIBUTE_REPARSE_POINT)))
+    return true;
+  if (change == FileChange::kReplace && (attributes & FILE_ATTRIBUTE_READONLY)) {
+    status->fail(EACCES, "replace the read-only file", path);
+    return false;
+  }
+  // Opened as the step will open it, sharing everything: refused only when
+  // a holder shares less than that step needs. Replacing a file takes its
+  // deletion (a read-only file's too; its attribute is no obstacle here).
+  const DWORD access = change == FileChange::kAppend ? FILE_APPEND_DATA : DELETE;
+  HANDLE handle = CreateFileW(name.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (handle != INVALID_HANDLE_VALUE) {
+    CloseHandle(handle);
+    return true;
+  }
+  const int error = internal::errno_from_windows(GetLastError());
+  if (error != ETXTBSY) return true;  // anything else: the step itself says it
+  status->fail(error, change == FileChange::kAppend ? "write to" : "replace", path);
+  return false;
 }
 
 bool WritableFile::open_standard_output() {

@@ -27,10 +27,12 @@ bool equal_ignoring_case(const std::string& a, const char* b) {
   return true;
 }
 
-// A reserved device name (NUL, CON, PRN, AUX, COM1-9, LPT1-9, CONIN$,
-// CONOUT$) as the last component of path, in any case, with or without an
-// extension or a colon.
-bool names_reserved_device(const std::string& path) {
+// The reserved device name (NUL, CON, PRN, AUX, COM1-9, LPT1-9, CONIN$,
+// CONOUT$) that the last component of path is, in any case, with or without
+// an extension or a colon, in upper case; empty when it is none. A path with
+// the \\?\ prefix names files only.
+std::string reserved_device_name(const std::string& path) {
+  if (path.rfind("\\\\?\\", 0) == 0) return std::string();
   const size_t separator = path.find_last_of("\\/:");
   std::string last = separator == std::string::npos ? path : path.substr(separator + 1);
   if (separator != std::string::npos && path[separator] == ':' && last.empty()) {
@@ -41,12 +43,13 @@ bool names_reserved_device(const std::string& path) {
   last = last.substr(0, last.find('.'));
   while (!last.empty() && last.back() == ' ') last.pop_back();
   for (const char* name : {"NUL", "CON", "PRN", "AUX", "CONIN$", "CONOUT$"})
-    if (equal_ignoring_case(last, name)) return true;
+    if (equal_ignoring_case(last, name)) return name;
   if (last.size() == 4 && last[3] >= '1' && last[3] <= '9') {
     const std::string stem = last.substr(0, 3);
-    return equal_ignoring_case(stem, "COM") || equal_ignoring_case(stem, "LPT");
+    if (equal_ignoring_case(stem, "COM") || equal_ignoring_case(stem, "LPT"))
+      return (stem[0] == 'C' || stem[0] == 'c' ? "COM" : "LPT") + last.substr(3);
   }
-  return false;
+  return std::string();
 }
 
 // A name in the device namespace: \\.\pipe\NAME, \\.\COM1, ...
@@ -110,9 +113,17 @@ OutputTarget examine_output(const std::string& path) {
     target.standard_output = true;
     return target;
   }
-  if (names_device(path) || names_reserved_device(path)) {
+  if (names_device(path)) {
     target.kind = OutputTarget::kStream;
     target.path = path;
+    return target;
+  }
+  // NUL.csv is the device NUL on every version of Windows, as it has long
+  // been (newer ones would take it for a file in the current directory).
+  const std::string device = reserved_device_name(path);
+  if (!device.empty()) {
+    target.kind = OutputTarget::kStream;
+    target.path = "\\\\.\\" + device;
     return target;
   }
   const std::wstring name = wide_path(path.c_str());

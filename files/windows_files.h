@@ -12,11 +12,11 @@ namespace quire::platform::internal {
 
 // The errno nearest to a Windows error: ERROR_FILE_NOT_FOUND and
 // ERROR_PATH_NOT_FOUND are ENOENT, ERROR_FILE_EXISTS and ERROR_ALREADY_EXISTS
-// EEXIST, ERROR_ACCESS_DENIED, ERROR_SHARING_VIOLATION and
-// ERROR_LOCK_VIOLATION EACCES (as the C library maps them: another program
-// holding the file reads "Permission denied"), ERROR_DISK_FULL and
-// ERROR_HANDLE_DISK_FULL ENOSPC, ERROR_INVALID_NAME EINVAL, and what has no
-// nearer one EIO.
+// EEXIST, ERROR_ACCESS_DENIED EACCES, ERROR_SHARING_VIOLATION and
+// ERROR_LOCK_VIOLATION ETXTBSY (POSIX's "file in use": another program holds
+// the file open, which the file layer's messages say in those words),
+// ERROR_DISK_FULL and ERROR_HANDLE_DISK_FULL ENOSPC, ERROR_INVALID_NAME
+// EINVAL, and what has no nearer one EIO.
 int errno_from_windows(DWORD error);
 
 // The path (in the ANSI code page, as the program's arguments and the

@@ -75,6 +75,12 @@ bool export_area_file(std::string_view name, const std::string& path, std::strin
     case platform::OutputTarget::kFailed:
       return fail(target.status);
   }
+  // A file another program holds open, or a read-only one, is said before
+  // anything is written.
+  if (!platform::check_changeable(target.path, platform::FileChange::kReplace, &status)) {
+    *error = status.message();
+    return false;
+  }
   platform::FileReplacement replacement;
   if (!replacement.begin(target.path, kNewExportPrefix, &status)) return fail(status);
   auto buffer = std::make_unique<FileStreamBuffer>(replacement.file());

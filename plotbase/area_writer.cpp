@@ -124,7 +124,7 @@ bool AreaWriter::begin(std::string* error) {
   }
   std::string dir = store_directory();
   std::error_code ec;
-  std::filesystem::create_directories(dir, ec);
+  std::filesystem::create_directories(quire::platform::filesystem_path(dir), ec);
   if (ec) {
     *error = "cannot create the store directory " + dir + ": " + ec.message();
     return false;
@@ -366,9 +366,15 @@ bool AreaWriter::commit(std::string* error, const std::string& area_name, AreaSu
     abandon();
     return false;
   }
+  // Another program holding the area file open is said before it is touched.
+  quire::platform::IoStatus status;
+  if (!quire::platform::check_changeable(target, quire::platform::FileChange::kReplaceAnyway, &status)) {
+    *error = status.message();
+    abandon();
+    return false;
+  }
   // Make the file durable, then put it in place in one step.
   replacement_.set_target(target);
-  quire::platform::IoStatus status;
   if (!replacement_.finish(&status) || !replacement_.put_in_place(&status)) {
     *error = "cannot replace " + target + ": " + std::strerror(status.error);
     abandon();

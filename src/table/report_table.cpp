@@ -199,6 +199,15 @@ int ReportTable::Impl::open(const char* path, const char* key_column, const char
       pb_printf("cannot write %s: %s\n", path_.c_str(), status.message().c_str());
       return 0;
   }
+  // A table, OLD.DAT or change log that cannot be changed is said before
+  // anything is written.
+  if (!platform::check_changeable(path_, platform::FileChange::kReplace, &status) ||
+      !platform::check_changeable(old_table_path(path_), platform::FileChange::kReplaceAnyway, &status) ||
+      !platform::check_changeable(kChangeLogName, platform::FileChange::kAppend, &status)) {
+    pb_printf("%s\n", status.message().c_str());
+    lock_.release();
+    return 0;
+  }
   // Holding the lock, every file of our temporary naming here was left by a
   // run that died; the replacement removes them.
   if (!replacement_.begin(path_, kTemporaryPrefix, &status)) {

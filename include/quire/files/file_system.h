@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <filesystem>
 #include <string>
 
 namespace quire::platform {
@@ -35,6 +36,11 @@ struct IoStatus {
 // "\\server\share\".
 std::string directory_of(const std::string& path);
 
+// The path (as the file calls take it and the program's arguments give it:
+// in the ANSI code page on Windows) as std::filesystem takes it, which on
+// Windows would read a narrow text as UTF-8 (C:\data\Größe.lst).
+std::filesystem::path filesystem_path(const std::string& path);
+
 // True when something (a file, a directory, a link, ...) exists at path.
 bool path_exists(const std::string& path);
 
@@ -49,6 +55,23 @@ bool remove_file(const std::string& path, IoStatus* status);
 
 // Renames from to to, replacing to when it exists (same file system only).
 bool rename_file(const std::string& from, const std::string& to, IoStatus* status);
+
+// What a run is about to do to a file that exists, for check_changeable.
+enum class FileChange {
+  kReplace,        // replace it whole; on Windows not when it is read-only
+  kReplaceAnyway,  // replace it whole, read-only or not (OLD.DAT)
+  kAppend,         // append to it
+};
+
+// Checks, before anything is written, that the file at path can be changed
+// as change says. False with status when another program holds it open so
+// that it cannot (on Windows: opened without sharing deletion, or writing
+// for kAppend, as a spreadsheet program holds the table it shows): error
+// ETXTBSY, operation "replace" or "write to"; and for kReplace when it has
+// the read-only attribute (EACCES, "replace the read-only file"). True when
+// nothing is there, and on POSIX always: locks there are advisory and a
+// file's mode does not guard its name, so those runs keep replacing it.
+bool check_changeable(const std::string& path, FileChange change, IoStatus* status);
 
 // Makes to a second name of the file at from (a hard link). Fails when to
 // exists or the file system has no hard links.
