@@ -32,7 +32,10 @@
 #include "quire/files/output_target.h"
 #include "quire/plotbase.h"
 #include "table/change_log.h"
+#include "table/check_value.h"
+#include "table/dbf/dbf_layout.h"
 #include "table/previous_table.h"
+#include "table/run_record.h"
 #include "table/table_figures.h"
 #include "table/table_format.h"
 #include "table/table_output.h"
@@ -47,6 +50,13 @@ namespace {
 constexpr int kNoRecord = INT_MAX;  // write position when no record is open
 
 void internal_error(const char* message) { std::fputs(message, stderr); }
+
+// text without the blanks at its ends, as a text table's values are read.
+std::string trimmed(const std::string& text) {
+  const size_t first = text.find_first_not_of(' ');
+  if (first == std::string::npos) return std::string();
+  return text.substr(first, text.find_last_not_of(' ') - first + 1);
+}
 
 }  // namespace
 
@@ -100,6 +110,38 @@ class ReportTable::Impl {
   // Logs the current previous record's item as deleted, once per item, and
   // loads the next record.
   void drop_previous_record();
+  // The one place each kind of change goes to the change log: an item the
+  // previous table does not have, one whose stamp differs from the one it
+  // had (old_stamp), and one gone from the store (logged once, also when
+  // it comes on several records in a row).
+  void log_new(const char* name, const char* stamp);
+  void log_changed(const char* name, const char* old_stamp, const char* stamp);
+  void log_deleted(const char* name, const char* old_stamp);
+  // Chooses, once the preamble and columns are known, how the previous
+  // table is used: by its run record when that is of this run's kind, area,
+  // format, notation and column set (and, for a text table, its preamble
+  // says the same kind and area); else walked record by record as the
+  // tables before run records were, unless it is another report's.
+  void choose_previous();
+  // The run record this run writes, started with the header.
+  void start_record_out();
+  // Item bookkeeping for the new run record: begin_item opens the entry of
+  // the item whose rows come next, end_item closes it (the record in
+  // progress padded first) with the bytes and rows written since.
+  void begin_item(const char* name, const char* stamp);
+  void end_item();
+  // reuse_previous_record by the previous table's run record.
+  int reuse_by_record(const char* item_name, const char* change_stamp);
+  // Loads the record's next item into record_item_; false at the end.
+  bool load_record_item();
+  // Takes the rows of a recorded item when the table's bytes agree with
+  // the record (its check value, its length, its rows where they can be
+  // seen); false, with nothing written, when they do not.
+  bool take_recorded(const RunRecordItem& item);
+  // The bytes of a recorded item found where the record puts them (or
+  // where a table shortened or lengthened by whole rows before it puts
+  // them); null when they are not there.
+  const char* find_recorded(const RunRecordItem& item, uint64_t* at);
   int fail(const platform::IoStatus& status);
   // With the table complete and synced (or equal to the one at the path):
   // logs the run's changes, moves the old table to OLD.DAT and puts the new
@@ -139,7 +181,33 @@ class ReportTable::Impl {
   int position_ = kNoRecord;
 
   std::unique_ptr<PreviousTableReader> previous_;
+  PreviousTableReader::HeaderResult previous_header_ = PreviousTableReader::kHeaderDropped;
+  bool previous_chosen_ = false;  // choose_previous has run
   bool raw_copy_ = false;  // previous records are copied as they are
+
+  // The previous table's run record, while the previous table is used by
+  // it: the record read in step with the items, its next item, and the
+  // table's bytes.
+  std::string record_path_;
+  RunRecordReader record_in_;
+  bool by_record_ = false;
+  bool record_item_loaded_ = false;
+  RunRecordItem record_item_;
+  RunRecordItem current_item_;  // the item being reused
+  std::string last_record_name_;
+  TableBytes table_bytes_;
+  // How far the table's items lie from where the record puts them, once a
+  // damaged item was found shorter or longer by whole rows.
+  int64_t record_shift_ = 0;
+  bool reported_past_end_ = false;
+  platform::IoStatus table_read_failure_;
+
+  // The run record of the new table, and the entry of the item being written.
+  RunRecordHead head_;
+  RunRecordWriter record_out_;
+  platform::IoStatus record_failure_;
+  bool item_open_ = false;
+  RunRecordItem item_;
   std::string last_deleted_;
   ChangeLog log_;
 
@@ -163,6 +231,16 @@ int ReportTable::Impl::open(const char* path, const char* key_column, const char
   column_names_.clear();
   restart_pending_ = false;
   restart_failure_ = platform::IoStatus();
+  record_failure_ = platform::IoStatus();
+  table_read_failure_ = platform::IoStatus();
+  previous_header_ = PreviousTableReader::kHeaderDropped;
+  previous_chosen_ = false;
+  by_record_ = false;
+  record_item_loaded_ = false;
+  last_record_name_.clear();
+  record_shift_ = 0;
+  reported_past_end_ = false;
+  record_path_.clear();
   platform::OutputTarget target = platform::examine_output(path_);
   switch (target.kind) {
     case platform::OutputTarget::kFile:
@@ -210,6 +288,8 @@ int ReportTable::Impl::open(const char* path, const char* key_column, const char
   // The previous table is the one that stands at the path until close.
   platform::IoStatus ignored;
   previous_ = open_previous_table(path_, &ignored);
+  record_path_ = run_record_path(path_);
+  if (previous_) record_in_.open(record_path_);
   // Until the new table differs from the one at the path, nothing is
   // written: an unchanged rerun only links the path's table as OLD.DAT.
   if (previous_) out_.match_source(path_, writer_->rewritten_prefix());
@@ -223,19 +303,13 @@ int ReportTable::Impl::open(const char* path, const char* key_column, const char
   if (!previous_) out_.write_in_background();
   start_table();
 
+  // What the header says is acted on in choose_previous, once this run's
+  // preamble and columns are known.
   if (previous_) {
-    PreviousTableReader::HeaderResult result = previous_->read_header(notation);
-    if (result == PreviousTableReader::kHeaderRejected) {
-      log_.discard();
-    } else if (result == PreviousTableReader::kHeaderOk &&
-               previous_->find_columns(key_column ? key_column : "", time_column ? time_column : "")) {
+    previous_header_ = previous_->read_header(notation);
+    if (previous_header_ == PreviousTableReader::kHeaderOk &&
+        previous_->find_columns(key_column ? key_column : "", time_column ? time_column : "")) {
       previous_->read_record();
-    }
-    // A table whose header contradicts itself is no previous table: every
-    // item is read from the store.
-    if (previous_->damage() != nullptr) {
-      pb_printf("%s is not used as the previous table: %s\n", path_.c_str(), previous_->damage());
-      previous_.reset();
     }
   }
   open_ = true;
@@ -248,6 +322,7 @@ void ReportTable::Impl::start_table() {
   position_ = kNoRecord;
   raw_copy_ = false;
   last_deleted_.clear();
+  item_open_ = false;
   writer_->begin();
 }
 
@@ -330,6 +405,11 @@ void ReportTable::Impl::define_field(int is_last, char type, int width, int deci
 void ReportTable::Impl::finish_header() {
   header_complete_ = true;
   writer_->end_columns();
+  if (!previous_chosen_) {
+    previous_chosen_ = true;
+    choose_previous();
+  }
+  start_record_out();
 
   // A previous table of another column count is of no use.
   if (!previous_open()) return;
@@ -346,6 +426,7 @@ void ReportTable::Impl::finish_header() {
 
 void ReportTable::Impl::start_record() {
   note_row();
+  ++item_.rows;
   writer_->start_record();
   position_ = 0;
 }
@@ -443,6 +524,7 @@ void ReportTable::Impl::copy_previous_record() {
   if (in_record()) pad_record();
   if (raw_copy_) {
     note_row();
+    ++item_.rows;
     writer_->copy_record(*previous_);
   } else {
     // Between layouts: value by value; a missing value is an empty text or
@@ -463,6 +545,7 @@ bool ReportTable::Impl::take_matched_run() {
   uint64_t end = start + previous_->raw_with_end().size();
   int records = 1;
   for (;;) {
+    out_.note_taken(previous_->raw_with_end().data(), previous_->raw_with_end().size());
     previous_->read_record();
     if (previous_->exhausted() || !previous_->continues_item() || previous_->raw_offset() != end ||
         !writer_->copies_unchanged(*previous_))
@@ -473,8 +556,176 @@ bool ReportTable::Impl::take_matched_run() {
   out_.take_from_source(end - start);
   writer_->note_copied(records);
   note_rows(records);
+  item_.rows += static_cast<uint64_t>(records);
   position_ = kNoRecord;
   return true;
+}
+
+void ReportTable::Impl::choose_previous() {
+  head_ = RunRecordHead();
+  if (preamble_.size() == 4) {
+    head_.notation = preamble_[1];
+    head_.kind = preamble_[2];
+    head_.area = preamble_[3];
+  }
+  const bool dbase = is_dbase_path(given_path_);
+  head_.format = dbase ? "DBASE" : "CSV";
+  ColumnSetCheck columns;
+  for (size_t i = 0; i < fields_.size(); ++i)
+    columns.add(column_names_[i], fields_[i].type, fields_[i].width, fields_[i].decimals);
+  head_.columns = columns.text();
+  if (!previous_) {
+    record_in_.close();
+    return;
+  }
+
+  // A text table tells in its preamble which report and area wrote it.
+  const PreviousTableReader::Preamble* preamble = previous_->preamble();
+  const bool text_ours = preamble != nullptr && preamble_.size() == 4 && preamble->size() >= 4 &&
+                         (*preamble)[2] == trimmed(preamble_[2]) && (*preamble)[3] == trimmed(preamble_[3]);
+  const bool record_ours = record_in_.is_open() && record_in_.head() == head_;
+  if (record_ours && (dbase || (previous_header_ == PreviousTableReader::kHeaderOk && text_ours)) &&
+      table_bytes_.open(path_)) {
+    // The record vouches for the table's items: the table itself is not
+    // walked.
+    previous_.reset();
+    by_record_ = true;
+    load_record_item();
+    return;
+  }
+  // Another kind's or area's table is no previous table of this run, and
+  // its items are none of this run's changes: the change log is not
+  // written (as for a text table of another kind or notation).
+  const bool foreign_record = record_in_.is_open() && (record_in_.head().kind != head_.kind ||
+                                                      record_in_.head().area != head_.area);
+  record_in_.close();
+  bool rejected = previous_header_ == PreviousTableReader::kHeaderRejected;
+  if (!rejected && previous_header_ == PreviousTableReader::kHeaderOk && !dbase && preamble != nullptr && !text_ours)
+    rejected = true;
+  if (!rejected && dbase && foreign_record) rejected = true;
+  if (rejected) {
+    previous_->drop();
+    log_.discard();
+    return;
+  }
+  // A table whose header contradicts itself is no previous table: every
+  // item is read from the store.
+  if (previous_->damage() != nullptr) {
+    pb_printf("%s is not used as the previous table: %s\n", path_.c_str(), previous_->damage());
+    previous_.reset();
+  }
+}
+
+void ReportTable::Impl::start_record_out() {
+  if (stream_file_.is_open() || !record_failure_.ok()) return;
+  platform::IoStatus status;
+  if (!record_out_.begin(path_, kTemporaryPrefix, head_, &status)) record_failure_ = status;  // close reports it
+}
+
+void ReportTable::Impl::begin_item(const char* name, const char* stamp) {
+  item_open_ = true;
+  item_.name = name;
+  item_.stamp = stamp;
+  item_.offset = out_.size();
+  item_.rows = 0;
+  out_.restart_check();
+}
+
+void ReportTable::Impl::end_item() {
+  if (!item_open_) return;
+  if (in_record()) pad_record();
+  item_open_ = false;
+  item_.bytes = out_.size() - item_.offset;
+  item_.check = out_.check();
+  record_out_.add(item_);
+}
+
+bool ReportTable::Impl::load_record_item() {
+  record_item_loaded_ = record_in_.next(&record_item_);
+  if (!record_item_loaded_) {
+    if (record_in_.damaged()) start_over("its run record " + record_path_ + " is damaged");
+    return false;
+  }
+  // The record lists the items in the store's order, as the table holds them.
+  if (!last_record_name_.empty() && pb_stricmp(record_item_.name.c_str(), last_record_name_.c_str()) < 0) {
+    record_item_loaded_ = false;
+    start_over("its run record " + record_path_ + " lists its items out of the store's order");
+    return false;
+  }
+  last_record_name_ = record_item_.name;
+  return true;
+}
+
+const char* ReportTable::Impl::find_recorded(const RunRecordItem& item, uint64_t* at) {
+  if (writer_->record_length() > 0 && item.rows * writer_->record_length() != item.bytes) return nullptr;
+  // Where the record puts it, then where it lies when the table grew or
+  // shrank by the difference of its size from the recorded one.
+  const int64_t size_shift = static_cast<int64_t>(table_bytes_.size() - record_in_.table_size());
+  const int64_t shifts[2] = {record_shift_, size_shift};
+  for (int k = 0; k < 2; ++k) {
+    if (k == 1 && size_shift == record_shift_) break;
+    const int64_t start = static_cast<int64_t>(item.offset) + shifts[k];
+    if (start < 0 || static_cast<uint64_t>(start) > table_bytes_.size() ||
+        table_bytes_.size() - static_cast<uint64_t>(start) < item.bytes)
+      continue;
+    const char* bytes = table_bytes_.bytes(static_cast<uint64_t>(start), static_cast<size_t>(item.bytes));
+    if (bytes == nullptr) {
+      // A table that cannot be read fails the run, as when it is walked.
+      table_read_failure_ = table_bytes_.status();
+      if (table_read_failure_.ok()) table_read_failure_.fail(EIO, "read", path_);
+      return nullptr;
+    }
+    if (extend_check(0, bytes, static_cast<size_t>(item.bytes)) != item.check) continue;
+    record_shift_ = shifts[k];
+    *at = static_cast<uint64_t>(start);
+    return bytes;
+  }
+  return nullptr;
+}
+
+bool ReportTable::Impl::take_recorded(const RunRecordItem& item) {
+  if (item.bytes == 0) return item.rows == 0;
+  uint64_t at = 0;
+  const char* bytes = find_recorded(item, &at);
+  if (bytes == nullptr) return false;
+  out_.write_checked(bytes, static_cast<size_t>(item.bytes), at, item.check);
+  const int rows = static_cast<int>(item.rows);
+  writer_->note_copied(rows);
+  note_rows(rows);
+  item_.rows = item.rows;
+  return true;
+}
+
+int ReportTable::Impl::reuse_by_record(const char* item_name, const char* change_stamp) {
+  // Items of the record that sort before this one are gone from the store.
+  while (record_item_loaded_ && pb_stricmp(item_name, record_item_.name.c_str()) > 0) {
+    log_deleted(record_item_.name.c_str(), record_item_.stamp.c_str());
+    if (!load_record_item() && restart_pending_) return 1;
+  }
+  if (!record_item_loaded_ || pb_stricmp(item_name, record_item_.name.c_str()) < 0) {
+    log_new(item_name, change_stamp);
+    return 1;
+  }
+  // The item is taken out of record_item_ (no copy of its texts) before
+  // the next is loaded there.
+  std::swap(current_item_, record_item_);
+  const RunRecordItem& item = current_item_;
+  if (!load_record_item() && restart_pending_) return 1;
+  if (compare_ignoring_case(change_stamp, item.stamp.c_str()) != 0) {
+    log_changed(item_name, item.stamp.c_str(), change_stamp);
+    return 1;
+  }
+  if (take_recorded(item)) return 0;
+  if (!table_read_failure_.ok()) return 1;
+  // The store did not change: nothing is logged. Past the table's end only
+  // the first item is named; the table was cut there.
+  const bool past_end = item.offset + static_cast<uint64_t>(record_shift_) + item.bytes > table_bytes_.size();
+  if (!past_end || !reported_past_end_) {
+    // The host names the item before the line.
+    pb_printf("the previous table %s was damaged there; read again\n", given_path_.c_str());
+  }
+  if (past_end) reported_past_end_ = true;
+  return 1;
 }
 
 int ReportTable::Impl::reuse_previous_record(const char* item_name, const char* change_stamp) {
@@ -482,16 +733,19 @@ int ReportTable::Impl::reuse_previous_record(const char* item_name, const char* 
   if (item_name == nullptr) item_name = "";
   if (change_stamp == nullptr) change_stamp = "";
   if (!header_complete_) finish_header();
+  end_item();
+  begin_item(item_name, change_stamp);
+  if (by_record_) return reuse_by_record(item_name, change_stamp);
 
   // Records of items that sort before this one are gone from the store.
   while (!previous_exhausted() && pb_stricmp(item_name, previous_->key()) > 0) drop_previous_record();
   if (previous_exhausted() || pb_stricmp(item_name, previous_->key()) < 0) {
-    log_.log_change("NEW", item_name);
+    log_new(item_name, change_stamp);
     check_previous();
     return 1;
   }
   if (compare_ignoring_case(change_stamp, previous_->stamp()) != 0) {
-    log_.log_change("CHANGED", item_name);
+    log_changed(item_name, previous_->stamp(), change_stamp);
     // The records after the first that continue its item are the item's.
     do {
       previous_->read_record();
@@ -510,18 +764,33 @@ int ReportTable::Impl::reuse_previous_record(const char* item_name, const char* 
   return 1;
 }
 
-void ReportTable::Impl::drop_previous_record() {
+void ReportTable::Impl::log_new(const char* name, const char*) { log_.log_change("NEW", name); }
+
+void ReportTable::Impl::log_changed(const char* name, const char*, const char*) { log_.log_change("CHANGED", name); }
+
+void ReportTable::Impl::log_deleted(const char* name, const char*) {
   // One line per item, not per record of it.
-  if (last_deleted_.empty() || pb_stricmp(last_deleted_.c_str(), previous_->key()) != 0) {
-    log_.log_change("DELETED", previous_->key());
-    last_deleted_ = previous_->key();
-  }
+  if (!last_deleted_.empty() && pb_stricmp(last_deleted_.c_str(), name) == 0) return;
+  log_.log_change("DELETED", name);
+  last_deleted_ = name;
+}
+
+void ReportTable::Impl::drop_previous_record() {
+  log_deleted(previous_->key(), previous_->stamp());
   previous_->read_record();
 }
 
 void ReportTable::Impl::drop_remaining_previous() {
   if (!open_) return;
   if (!header_complete_) finish_header();
+  end_item();
+  if (by_record_) {
+    while (record_item_loaded_) {
+      log_deleted(record_item_.name.c_str(), record_item_.stamp.c_str());
+      load_record_item();
+    }
+    return;
+  }
   while (!previous_exhausted()) drop_previous_record();
   check_previous();
 }
@@ -529,10 +798,30 @@ void ReportTable::Impl::drop_remaining_previous() {
 void ReportTable::Impl::copy_remaining_previous() {
   if (!open_) return;
   if (!header_complete_) finish_header();
+  end_item();
+  if (by_record_) {
+    // Only rows the record vouches for are kept; an item whose rows
+    // disagree with it is left out (the next run reads it).
+    while (record_item_loaded_) {
+      std::swap(current_item_, record_item_);
+      const RunRecordItem& item = current_item_;
+      if (!load_record_item() && restart_pending_) return;
+      begin_item(item.name.c_str(), item.stamp.c_str());
+      if (!take_recorded(item)) item_open_ = false;
+      end_item();
+    }
+    return;
+  }
   while (!previous_exhausted()) {
+    // Each item's records get their own entry in the run record.
+    if (!previous_->continues_item()) {
+      end_item();
+      begin_item(previous_->key(), previous_->stamp());
+    }
     copy_previous_record();
     previous_->read_record();
   }
+  end_item();
   check_previous();
 }
 
@@ -543,6 +832,11 @@ void ReportTable::Impl::check_previous() {
 void ReportTable::Impl::start_over(const std::string& why) {
   pb_printf("%s is not used as the previous table: %s\n", path_.c_str(), why.c_str());
   previous_.reset();
+  by_record_ = false;
+  record_item_loaded_ = false;
+  record_in_.close();
+  table_bytes_.close();
+  record_out_.abandon();
   restart_pending_ = true;
   // What the table holds so far goes with its temporary file; a new one
   // gets the same start.
@@ -582,6 +876,12 @@ void ReportTable::Impl::abandon() {
   spool_.close();
   replacement_.abandon();
   previous_.reset();
+  record_in_.close();
+  table_bytes_.close();
+  record_out_.abandon();
+  by_record_ = false;
+  record_item_loaded_ = false;
+  item_open_ = false;
   writer_.reset();
   log_.discard();
   lock_.release();
@@ -593,7 +893,10 @@ int ReportTable::Impl::close() {
   if (!header_complete_) finish_header();
   if (in_record()) pad_record();
   if (stream_file_.is_open()) return close_stream();
+  end_item();
   if (!restart_failure_.ok()) return fail(restart_failure_);
+  if (!record_failure_.ok()) return fail(record_failure_);
+  if (!table_read_failure_.ok()) return fail(table_read_failure_);
   // A previous table that could not be read to its end gave items after
   // the failure as new: neither the table nor its log would be right.
   if (previous_ && !previous_->read_status().ok()) return fail(previous_->read_status());
@@ -607,6 +910,7 @@ int ReportTable::Impl::close() {
   platform::IoStatus status;
   if (!equal && (!out_.flush() || !replacement_.finish(&status)))
     return fail(out_.status().ok() ? status : out_.status());
+  if (!record_out_.finish(out_.size(), &status)) return fail(status);
   return put_in_place(equal);
 }
 
@@ -627,6 +931,11 @@ int ReportTable::Impl::put_in_place(bool equal) {
     log_.roll_back();
     return fail(why);
   };
+
+  // The old run record goes before the table is replaced and the new one
+  // comes after it: the record at its name describes the table at the
+  // path, or there is none.
+  if (!platform::remove_file(record_path_, &status)) return undo(status);
 
   // OLD.DAT needs no change when the output path is OLD.DAT itself or
   // OLD.DAT already is a second name of the table at the path.
@@ -661,6 +970,20 @@ int ReportTable::Impl::put_in_place(bool equal) {
     if (!held.empty()) platform::remove_file(held, &ignored);
     return undo(status);
   }
+  if (!record_out_.put_in_place(&status)) {
+    // The old table back at the path (without a record), or no table.
+    platform::IoStatus ignored;
+    if (equal) {
+      if (!held.empty()) platform::remove_file(held, &ignored);
+    } else if (moved_aside) {
+      platform::rename_file(old_path_, path_, &ignored);
+    } else if (!held.empty()) {
+      platform::rename_file(held, path_, &ignored);
+    } else {
+      platform::remove_file(path_, &ignored);
+    }
+    return undo(status);
+  }
   if (!keep_old_table) {
     // With no table at the path before, OLD.DAT goes all the same: it holds
     // the table this run replaced, or nothing.
@@ -668,6 +991,7 @@ int ReportTable::Impl::put_in_place(bool equal) {
                            : platform::rename_file(held, old_path_, &status);
     if (!ok) {
       platform::IoStatus ignored;
+      platform::remove_file(record_path_, &ignored);
       // The old table back at the path (where it still stands when the new
       // one equals it), or no table as before.
       if (!held.empty() && equal) platform::remove_file(held, &ignored);

@@ -10,7 +10,11 @@
 //
 // The new table is written to a temporary file in the output's directory and
 // takes the output path's place only at close_report_output, when it is
-// complete; the table that stood there becomes OLD.DAT beside it.
+// complete; the table that stood there becomes OLD.DAT beside it. A table
+// written into a file gets a run record beside it (run_record.h), written
+// with it and put in place with it; the next run at the path reuses the
+// table by that record where the record is of the same kind, area, format,
+// notation and column set, and checks each item's rows against it.
 #ifndef QUIRE_TABLE_REPORT_TABLE_H_
 #define QUIRE_TABLE_REPORT_TABLE_H_
 
