@@ -82,6 +82,11 @@ class ReportTable::Impl {
   int reuse_previous_record(const char* item_name, const char* change_stamp);
   void copy_remaining_previous();
   void drop_remaining_previous();
+  void forget_item() {
+    if (!open_ || !item_open_) return;
+    if (in_record()) pad_record();
+    item_open_ = false;
+  }
   int close();
   bool is_open() const { return open_; }
   bool restart_pending() const { return restart_pending_; }
@@ -138,10 +143,10 @@ class ReportTable::Impl {
   // the record (its check value, its length, its rows where they can be
   // seen); false, with nothing written, when they do not.
   bool take_recorded(const RunRecordItem& item);
-  // The bytes of a recorded item found where the record puts them (or
-  // where a table shortened or lengthened by whole rows before it puts
-  // them); null when they are not there.
-  const char* find_recorded(const RunRecordItem& item, uint64_t* at);
+  // True when the bytes of a recorded item lie at its recorded offset
+  // moved by shift, with its check value (and, for fixed-length records,
+  // its rows).
+  bool recorded_at(const RunRecordItem& item, int64_t shift);
   int fail(const platform::IoStatus& status);
   // With the table complete and synced (or equal to the one at the path):
   // logs the run's changes, moves the old table to OLD.DAT and puts the new
@@ -199,6 +204,10 @@ class ReportTable::Impl {
   // How far the table's items lie from where the record puts them, once a
   // damaged item was found shorter or longer by whole rows.
   int64_t record_shift_ = 0;
+  // The next item, checked while the one before it was taken.
+  bool checked_ahead_ = false;
+  uint64_t checked_offset_ = 0;
+  int64_t checked_shift_ = 0;
   bool reported_past_end_ = false;
   platform::IoStatus table_read_failure_;
 
@@ -239,6 +248,7 @@ int ReportTable::Impl::open(const char* path, const char* key_column, const char
   record_item_loaded_ = false;
   last_record_name_.clear();
   record_shift_ = 0;
+  checked_ahead_ = false;
   reported_past_end_ = false;
   record_path_.clear();
   platform::OutputTarget target = platform::examine_output(path_);
@@ -600,7 +610,7 @@ void ReportTable::Impl::choose_previous() {
                                                       record_in_.head().area != head_.area);
   record_in_.close();
   bool rejected = previous_header_ == PreviousTableReader::kHeaderRejected;
-  if (!rejected && previous_header_ == PreviousTableReader::kHeaderOk && !dbase && preamble != nullptr && !text_ours)
+  if (!rejected && previous_header_ == PreviousTableReader::kHeaderOk && preamble != nullptr && !text_ours)
     rejected = true;
   if (!rejected && dbase && foreign_record) rejected = true;
   if (rejected) {
@@ -656,38 +666,62 @@ bool ReportTable::Impl::load_record_item() {
   return true;
 }
 
-const char* ReportTable::Impl::find_recorded(const RunRecordItem& item, uint64_t* at) {
-  if (writer_->record_length() > 0 && item.rows * writer_->record_length() != item.bytes) return nullptr;
-  // Where the record puts it, then where it lies when the table grew or
-  // shrank by the difference of its size from the recorded one.
-  const int64_t size_shift = static_cast<int64_t>(table_bytes_.size() - record_in_.table_size());
-  const int64_t shifts[2] = {record_shift_, size_shift};
-  for (int k = 0; k < 2; ++k) {
-    if (k == 1 && size_shift == record_shift_) break;
-    const int64_t start = static_cast<int64_t>(item.offset) + shifts[k];
-    if (start < 0 || static_cast<uint64_t>(start) > table_bytes_.size() ||
-        table_bytes_.size() - static_cast<uint64_t>(start) < item.bytes)
-      continue;
-    const char* bytes = table_bytes_.bytes(static_cast<uint64_t>(start), static_cast<size_t>(item.bytes));
-    if (bytes == nullptr) {
-      // A table that cannot be read fails the run, as when it is walked.
-      table_read_failure_ = table_bytes_.status();
-      if (table_read_failure_.ok()) table_read_failure_.fail(EIO, "read", path_);
-      return nullptr;
-    }
-    if (extend_check(0, bytes, static_cast<size_t>(item.bytes)) != item.check) continue;
-    record_shift_ = shifts[k];
-    *at = static_cast<uint64_t>(start);
-    return bytes;
+bool ReportTable::Impl::recorded_at(const RunRecordItem& item, int64_t shift) {
+  if (writer_->record_length() > 0 && item.rows * writer_->record_length() != item.bytes) return false;
+  const int64_t start = static_cast<int64_t>(item.offset) + shift;
+  if (start < 0 || static_cast<uint64_t>(start) > table_bytes_.size() ||
+      table_bytes_.size() - static_cast<uint64_t>(start) < item.bytes)
+    return false;
+  // The item after the one taken was checked already, to see that it follows.
+  if (checked_ahead_ && checked_offset_ == item.offset && checked_shift_ == shift) return true;
+  const char* bytes = table_bytes_.bytes(static_cast<uint64_t>(start), static_cast<size_t>(item.bytes));
+  if (bytes == nullptr) {
+    // A table that cannot be read fails the run, as when it is walked.
+    table_read_failure_ = table_bytes_.status();
+    if (table_read_failure_.ok()) table_read_failure_.fail(EIO, "read", path_);
+    return false;
   }
-  return nullptr;
+  return extend_check(0, bytes, static_cast<size_t>(item.bytes)) == item.check;
 }
 
 bool ReportTable::Impl::take_recorded(const RunRecordItem& item) {
   if (item.bytes == 0) return item.rows == 0;
-  uint64_t at = 0;
-  const char* bytes = find_recorded(item, &at);
-  if (bytes == nullptr) return false;
+  // Where the record puts it, then where it lies when the table grew or
+  // shrank before it by the difference of its size from the recorded one.
+  const int64_t size_shift = static_cast<int64_t>(table_bytes_.size() - record_in_.table_size());
+  bool found = recorded_at(item, record_shift_);
+  if (!found && table_read_failure_.ok() && size_shift != record_shift_ && recorded_at(item, size_shift)) {
+    record_shift_ = size_shift;
+    found = true;
+  }
+  checked_ahead_ = false;
+  if (!found) return false;
+  // Rows added or lost at the item's end show only where the next item
+  // lies: after it, or only where the table's size puts it (or, after the
+  // last item, the table does not end where the record says).
+  if (record_item_loaded_) {
+    const RunRecordItem& next = record_item_;
+    if (next.bytes > 0 && size_shift != record_shift_) {
+      if (recorded_at(next, record_shift_)) {
+        checked_ahead_ = true;
+        checked_offset_ = next.offset;
+        checked_shift_ = record_shift_;
+      } else if (table_read_failure_.ok() && recorded_at(next, size_shift)) {
+        record_shift_ = size_shift;
+        return false;
+      }
+    }
+  } else if (size_shift != record_shift_) {
+    return false;
+  }
+  if (!table_read_failure_.ok()) return false;
+  const uint64_t at = item.offset + static_cast<uint64_t>(record_shift_);
+  const char* bytes = table_bytes_.bytes(at, static_cast<size_t>(item.bytes));
+  if (bytes == nullptr) {
+    table_read_failure_ = table_bytes_.status();
+    if (table_read_failure_.ok()) table_read_failure_.fail(EIO, "read", path_);
+    return false;
+  }
   out_.write_checked(bytes, static_cast<size_t>(item.bytes), at, item.check);
   const int rows = static_cast<int>(item.rows);
   writer_->note_copied(rows);
@@ -1061,6 +1095,8 @@ void ReportTable::write_field(int is_first, int32_t integer) {
 int ReportTable::reuse_previous_record(const char* item_name, const char* change_stamp) {
   return impl_->reuse_previous_record(item_name, change_stamp);
 }
+
+void ReportTable::forget_item() { impl_->forget_item(); }
 
 void ReportTable::copy_remaining_previous() { impl_->copy_remaining_previous(); }
 

@@ -66,6 +66,11 @@ class ReportTable {
   // logged so), 0 when its records were copied from the previous output.
   int reuse_previous_record(const char* item_name, const char* change_stamp);
 
+  // The item whose rows are being written could not be read whole: the
+  // rows it wrote stay, but the run record gets no entry for it, so that
+  // the next run reads it again.
+  void forget_item();
+
   // Copies every previous record not yet consumed (the run was stopped).
   void copy_remaining_previous();
 
