@@ -278,6 +278,62 @@ TEST_F(Reuse, DbasePreviousOutputRecords) {
   EXPECT_EQ(dbf_record("M1", "    3", "   80.25", "a0"), bytes_at(read_file(path), records, length));
 }
 
+// An unchanged rerun by an intact run record neither reads nor logs an item
+// that wrote no rows; a record that cannot be trusted leaves the run to the
+// table alone, which has no trace of that item: it is read and logged NEW.
+TEST_F(Reuse, RunRecordIsTrustedOnlyWhole) {
+  const std::vector<TestItem> items = {{"M1", "a0", 2}, {"M2", "b0", 0}, {"M3", "c0", 1}};
+  const struct {
+    const char* name;
+    const char* table;
+    void (*spoil)(const std::string& record, const std::string& table);
+  } cases[] = {
+      {"intact", "out.csv", [](const std::string&, const std::string&) {}},
+      {"intact", "out.dbf", [](const std::string&, const std::string&) {}},
+      {"absent", "out.csv", [](const std::string& record, const std::string&) { fs::remove(record); }},
+      {"cut short", "out.dbf",
+       [](const std::string& record, const std::string&) {
+         std::string r = read_file(record);
+         write_file(record, r.substr(0, r.size() - 20));
+       }},
+      {"a stamp changed", "out.csv",
+       [](const std::string& record, const std::string&) {
+         std::string r = read_file(record);
+         r[r.find(" b0 ") + 1] = 'x';
+         write_file(record, r);
+       }},
+      {"of the other format", "out.csv",
+       [](const std::string& record, const std::string& table) {
+         const std::string other = table.substr(0, table.rfind('/') + 1) + "other.dbf";
+         run_table(other, {{"M1", "a0", 2}, {"M2", "b0", 0}, {"M3", "c0", 1}});
+         fs::copy_file(table::run_record_path(other), record, fs::copy_options::overwrite_existing);
+       }},
+      {"of another notation", "out.csv",
+       [](const std::string& record, const std::string& table) {
+         RunOptions imperial;
+         imperial.notation = 1;
+         run_table(table + "2", {{"M1", "a0", 2}, {"M2", "b0", 0}, {"M3", "c0", 1}}, imperial);
+         fs::copy_file(table::run_record_path(table + "2"), record, fs::copy_options::overwrite_existing);
+       }},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.name) + " " + c.table);
+    TempStore store;
+    write_file(store.path("delta.lst"), "");
+    const std::string path = store.path(c.table);
+    run_table(path, items);
+    const std::string table = read_file(path);
+    c.spoil(table::run_record_path(path), path);
+    write_file(store.path("delta.lst"), "");
+    const bool trusted = std::string(c.name) == "intact";
+    EXPECT_EQ(trusted ? std::vector<std::string>{} : std::vector<std::string>{"M2"}, run_table(path, items));
+    EXPECT_EQ(std::string(kPreamble) + (trusted ? "" : "NEW: \"M2\"\r\n"), read_file(store.path("delta.lst")));
+    std::string now = read_file(path);
+    if (now.size() > 4 && now[0] == 3) now.replace(1, 3, table.substr(1, 3));  // the date of the run
+    EXPECT_TRUE(now == table);
+  }
+}
+
 TEST_F(Reuse, UnfinishedRunLogsNothing) {
   std::string path = store_.path("out.csv");
   run_table(path, three_items());
