@@ -199,6 +199,28 @@ TEST_F(ReuseRuns, UnchangedRerunOpensNoItem) {
   EXPECT_EQ(2u, csv_lines(log).size()) << log;  // the two preamble lines only
 }
 
+// Every kind, both layouts: an unchanged rerun reads no item and logs no
+// change, also of the items that wrote no rows (markers without overrides
+// or splices) and of MKMC, whose table names neither item nor time.
+TEST(EveryKind, UnchangedRerunReadsNothing) {
+  TempStore store;
+  RunResult g = run_quire({"area", "generate", "KINDS", "--markers", "60", "--seed", "5"});
+  ASSERT_EQ(0, g.status) << g.err;
+  fs::path work = store.work();
+  for (const char* kind : {"mkhdr", "mkpc", "mkov", "mksplice", "mkmc", "mkmod", "model", "ordml"}) {
+    for (const char* table : {"out.csv", "out.dbf"}) {
+      SCOPED_TRACE(std::string(kind) + " " + table);
+      ASSERT_EQ(0, quire_in(work, {kind, "--no-progress", "KINDS", table}).status);
+      write_file(work / "delta.lst", "");
+      RunResult r = quire_in(work, {kind, "--no-progress", "KINDS", table});
+      EXPECT_EQ(0, r.status) << r.err;
+      EXPECT_NE(std::string::npos, r.err.find(": 0 read, ")) << r.err;
+      EXPECT_EQ(1u, log_lines(work / "delta.lst").size());
+      fs::remove(work / "delta.lst");
+    }
+  }
+}
+
 TEST_F(ReuseRuns, ChangesGiveWhatACleanRunGives) {
   fs::path work = dir("changes");
   for (const char* table : {"out.csv", "out.dbf"}) {
