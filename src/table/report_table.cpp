@@ -934,7 +934,12 @@ int ReportTable::Impl::close() {
   // A previous table that could not be read to its end gave items after
   // the failure as new: neither the table nor its log would be right.
   if (previous_ && !previous_->read_status().ok()) return fail(previous_->read_status());
+  if (by_record_ && !table_bytes_.status().ok()) return fail(table_bytes_.status());
+  // The previous table and its record are let go before they are replaced
+  // (a file held open cannot be renamed or removed on every system).
   previous_.reset();
+  table_bytes_.close();
+  record_in_.close();
   writer_->finish();
 
   // The new table equals the one at the path: that table stays and becomes
