@@ -15,6 +15,9 @@ namespace quire::table {
 // value of a followed by b.
 uint32_t extend_check(uint32_t check, const void* data, size_t size);
 
+// extend_check from the table alone, whatever the processor has.
+uint32_t extend_check_by_table(uint32_t check, const void* data, size_t size);
+
 }  // namespace quire::table
 
 #endif  // QUIRE_TABLE_CHECK_VALUE_H_
