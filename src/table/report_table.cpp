@@ -215,6 +215,7 @@ class ReportTable::Impl {
   RunRecordHead head_;
   RunRecordWriter record_out_;
   platform::IoStatus record_failure_;
+  bool keep_record_ = false;  // the record at its name is this run's
   bool item_open_ = false;
   RunRecordItem item_;
   std::string last_deleted_;
@@ -248,6 +249,7 @@ int ReportTable::Impl::open(const char* path, const char* key_column, const char
   record_item_loaded_ = false;
   last_record_name_.clear();
   record_shift_ = 0;
+  keep_record_ = false;
   checked_ahead_ = false;
   reported_past_end_ = false;
   record_path_.clear();
@@ -949,7 +951,13 @@ int ReportTable::Impl::close() {
   platform::IoStatus status;
   if (!equal && (!out_.flush() || !replacement_.finish(&status)))
     return fail(out_.status().ok() ? status : out_.status());
-  if (!record_out_.finish(out_.size(), &status)) return fail(status);
+  // An unchanged rerun's record is the one at its name already: it stays.
+  keep_record_ = equal && by_record_ && record_out_.same_as(record_in_, out_.size());
+  if (keep_record_) {
+    record_out_.abandon();
+  } else if (!record_out_.finish(out_.size(), &status)) {
+    return fail(status);
+  }
   return put_in_place(equal);
 }
 
@@ -974,7 +982,7 @@ int ReportTable::Impl::put_in_place(bool equal) {
   // The old run record goes before the table is replaced and the new one
   // comes after it: the record at its name describes the table at the
   // path, or there is none.
-  if (!platform::remove_file(record_path_, &status)) return undo(status);
+  if (!keep_record_ && !platform::remove_file(record_path_, &status)) return undo(status);
 
   // OLD.DAT needs no change when the output path is OLD.DAT itself or
   // OLD.DAT already is a second name of the table at the path.
@@ -1009,7 +1017,7 @@ int ReportTable::Impl::put_in_place(bool equal) {
     if (!held.empty()) platform::remove_file(held, &ignored);
     return undo(status);
   }
-  if (!record_out_.put_in_place(&status)) {
+  if (!keep_record_ && !record_out_.put_in_place(&status)) {
     // The old table back at the path (without a record), or no table.
     platform::IoStatus ignored;
     if (equal) {
@@ -1030,7 +1038,7 @@ int ReportTable::Impl::put_in_place(bool equal) {
                            : platform::rename_file(held, old_path_, &status);
     if (!ok) {
       platform::IoStatus ignored;
-      platform::remove_file(record_path_, &ignored);
+      if (!keep_record_) platform::remove_file(record_path_, &ignored);
       // The old table back at the path (where it still stands when the new
       // one equals it), or no table as before.
       if (!held.empty() && equal) platform::remove_file(held, &ignored);

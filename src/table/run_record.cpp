@@ -165,6 +165,8 @@ bool RunRecordReader::read_line(std::string_view* line) {
 bool RunRecordReader::open(const std::string& path) {
   close();
   head_ = RunRecordHead();
+  table_size_ = item_count_ = 0;
+  record_check_ = 0;
   if (!file_.open(path)) return false;
   if (!buffer_) buffer_.reset(new char[kBlock]);
   const uint64_t size = file_.size();
@@ -201,6 +203,8 @@ bool RunRecordReader::open(const std::string& path) {
     at += static_cast<uint64_t>(got);
   }
   ok = ok && computed == check;
+  item_count_ = items;
+  record_check_ = check;
   std::string_view line;
   std::string format;
   ok = ok && read_line(&line) && line == kFirstLine && read_line(&line) &&
@@ -276,6 +280,12 @@ void RunRecordWriter::write_pending() {
   // A failure is kept by the file and reported by finish.
   replacement_.file().append(pending_.data(), pending_.size());
   pending_.clear();
+}
+
+bool RunRecordWriter::same_as(const RunRecordReader& old, uint64_t table_size) {
+  // A write that failed on the way fails the run whatever the record says.
+  return is_active() && replacement_.file().status().ok() && items_ == old.item_count() &&
+         table_size == old.table_size() && extend_check(check_, pending_.data(), pending_.size()) == old.record_check();
 }
 
 bool RunRecordWriter::finish(uint64_t table_size, platform::IoStatus* status) {

@@ -91,8 +91,12 @@ class RunRecordReader {
   bool is_open() const { return file_.is_open(); }
 
   const RunRecordHead& head() const { return head_; }
-  // The table's size when the record was written.
+  // The table's size when the record was written, the number of its items
+  // and the check value of the record before its end line (kept when
+  // closed).
   uint64_t table_size() const { return table_size_; }
+  uint64_t item_count() const { return item_count_; }
+  uint32_t record_check() const { return record_check_; }
 
   // Reads the next item; false at the end of the items, or when a line
   // cannot be read as an item (damaged() then tells so).
@@ -115,6 +119,8 @@ class RunRecordReader {
   uint64_t items_end_ = 0;   // file offset of the end line
   RunRecordHead head_;
   uint64_t table_size_ = 0;
+  uint64_t item_count_ = 0;
+  uint32_t record_check_ = 0;
   bool damaged_ = false;
 };
 
@@ -135,6 +141,11 @@ class RunRecordWriter {
 
   // Adds the next item in table order.
   void add(const RunRecordItem& item);
+
+  // True when the record so far, ended for a table of table_size bytes,
+  // would be the one old describes, byte for byte (old still holds what it
+  // read when it is closed).
+  bool same_as(const RunRecordReader& old, uint64_t table_size);
 
   // Writes the end line and syncs the file. False with status when any
   // write or the sync failed.
