@@ -23,6 +23,7 @@ endfunction()
 # The previous-output reader, with the table module over the file layer's library.
 quire_fuzz_target(previous_output_fuzz
   SOURCES src/table/change_log.cpp src/table/previous_table.cpp src/table/report_table.cpp
+          src/table/check_value.cpp src/table/run_record.cpp
           src/table/table_figures.cpp src/table/table_format.cpp src/table/table_formats.cpp src/table/table_output.cpp
           src/table/csv/csv_previous_reader.cpp src/table/csv/csv_table_writer.cpp
           src/table/dbf/dbf_layout.cpp src/table/dbf/dbf_previous_reader.cpp src/table/dbf/dbf_table_writer.cpp

@@ -187,6 +187,7 @@ int DumpReport::dump_one_item(const char* name) {
   unsigned char item_area[records::item_area::kSize] = {};
   if (open_item(area_record, name, item_area) != 1) {
     print_library_error("open failed");
+    table().forget_item();
     return 0;
   }
   note_item_read();
@@ -202,11 +203,12 @@ int DumpReport::dump_one_item(const char* name) {
   dump_item(item_area, name, user_last_mod, creation_time, user_created, prev_mod_time,
             user_prev_mod);
 
-  if (close_item(area_record, name, item_area) != 1) {
-    print_library_error("close failed");
-    return 0;
-  }
-  return 1;
+  const int closed = close_item(area_record, name, item_area);
+  if (closed != 1) print_library_error("close failed");
+  // An item not read whole keeps the rows it wrote, but the next run reads
+  // it again.
+  if (current_item_failed()) table().forget_item();
+  return closed == 1 ? 1 : 0;
 }
 
 void DumpReport::post_progress() {

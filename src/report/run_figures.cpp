@@ -53,6 +53,8 @@ void note_name_missing() { ++g_figures.run.names_missing; }
 void note_run_stopped() { g_figures.run.stopped = 1; }
 void note_run_ended_early() { g_figures.run.ended_early = 1; }
 
+bool current_item_failed() { return g_figures.item[0] != '\0' && g_figures.item_failed; }
+
 void note_error_line(const char* what) {
   if (g_figures.item[0] != '\0' && !g_figures.item_failed) {
     g_figures.item_failed = true;

@@ -36,6 +36,8 @@ void note_run_ended_early();
 void note_error_line(const char* what);
 // The error line is printed.
 void end_error_line();
+// True when the current item has failed (an error line was printed for it).
+bool current_item_failed();
 
 // What hosts read after a command (quire_run_figures and the calls after it
 // in quire.h): the figures of the last run; the name, type, width and cut

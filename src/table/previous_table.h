@@ -128,6 +128,12 @@ class PreviousTableReader {
 
   int column_count() const { return static_cast<int>(names_.size()); }
 
+  // The values of a text table's preamble line (version, notation word,
+  // report tag, area path), as read by read_header; null for a layout
+  // without one.
+  using Preamble = std::vector<std::string>;
+  virtual const Preamble* preamble() const { return nullptr; }
+
   // The loaded record as read (a text line without its line end, or a
   // whole fixed-length record); with its line end as read; its offset.
   std::string_view raw() const { return raw_; }

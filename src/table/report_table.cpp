@@ -33,7 +33,10 @@
 #include "quire/plotbase.h"
 #include "table/change_feed.h"
 #include "table/change_log.h"
+#include "table/check_value.h"
+#include "table/dbf/dbf_layout.h"
 #include "table/previous_table.h"
+#include "table/run_record.h"
 #include "table/table_figures.h"
 #include "table/table_format.h"
 #include "table/table_output.h"
@@ -48,6 +51,13 @@ namespace {
 constexpr int kNoRecord = INT_MAX;  // write position when no record is open
 
 void internal_error(const char* message) { std::fputs(message, stderr); }
+
+// text without the blanks at its ends, as a text table's values are read.
+std::string trimmed(const std::string& text) {
+  const size_t first = text.find_first_not_of(' ');
+  if (first == std::string::npos) return std::string();
+  return text.substr(first, text.find_last_not_of(' ') - first + 1);
+}
 
 }  // namespace
 
@@ -76,6 +86,11 @@ class ReportTable::Impl {
   }
   void copy_remaining_previous();
   void drop_remaining_previous();
+  void forget_item() {
+    if (!open_ || !item_open_) return;
+    if (in_record()) pad_record();
+    item_open_ = false;
+  }
   int close();
   bool is_open() const { return open_; }
   bool restart_pending() const { return restart_pending_; }
@@ -104,6 +119,38 @@ class ReportTable::Impl {
   // Logs the current previous record's item as deleted, once per item, and
   // loads the next record.
   void drop_previous_record();
+  // The one place each kind of change goes to the change log: an item the
+  // previous table does not have, one whose stamp differs from the one it
+  // had (old_stamp), and one gone from the store (logged once, also when
+  // it comes on several records in a row).
+  void log_new(const char* name, const char* stamp);
+  void log_changed(const char* name, const char* old_stamp, const char* stamp);
+  void log_deleted(const char* name, const char* old_stamp);
+  // Chooses, once the preamble and columns are known, how the previous
+  // table is used: by its run record when that is of this run's kind, area,
+  // format, notation and column set (and, for a text table, its preamble
+  // says the same kind and area); else walked record by record as the
+  // tables before run records were, unless it is another report's.
+  void choose_previous();
+  // The run record this run writes, started with the header.
+  void start_record_out();
+  // Item bookkeeping for the new run record: begin_item opens the entry of
+  // the item whose rows come next, end_item closes it (the record in
+  // progress padded first) with the bytes and rows written since.
+  void begin_item(const char* name, const char* stamp);
+  void end_item();
+  // reuse_previous_record by the previous table's run record.
+  int reuse_by_record(const char* item_name, const char* change_stamp);
+  // Loads the record's next item into record_item_; false at the end.
+  bool load_record_item();
+  // Takes the rows of a recorded item when the table's bytes agree with
+  // the record (its check value, its length, its rows where they can be
+  // seen); false, with nothing written, when they do not.
+  bool take_recorded(const RunRecordItem& item);
+  // True when the bytes of a recorded item lie at its recorded offset
+  // moved by shift, with its check value (and, for fixed-length records,
+  // its rows).
+  bool recorded_at(const RunRecordItem& item, int64_t shift);
   int fail(const platform::IoStatus& status);
   // With the table complete and synced (or equal to the one at the path):
   // logs the run's changes, moves the old table to OLD.DAT and puts the new
@@ -138,12 +185,45 @@ class ReportTable::Impl {
   std::string log_preamble_;
   std::vector<std::string> column_names_;
   bool restart_pending_ = false;
+  // The modification time of the item being asked about, for the change feed.
+  std::optional<int64_t> change_time_;
   platform::IoStatus restart_failure_;
   bool header_complete_ = false;
   int position_ = kNoRecord;
 
   std::unique_ptr<PreviousTableReader> previous_;
+  PreviousTableReader::HeaderResult previous_header_ = PreviousTableReader::kHeaderDropped;
+  bool previous_chosen_ = false;  // choose_previous has run
   bool raw_copy_ = false;  // previous records are copied as they are
+
+  // The previous table's run record, while the previous table is used by
+  // it: the record read in step with the items, its next item, and the
+  // table's bytes.
+  std::string record_path_;
+  RunRecordReader record_in_;
+  bool by_record_ = false;
+  bool record_item_loaded_ = false;
+  RunRecordItem record_item_;
+  RunRecordItem current_item_;  // the item being reused
+  std::string last_record_name_;
+  TableBytes table_bytes_;
+  // How far the table's items lie from where the record puts them, once a
+  // damaged item was found shorter or longer by whole rows.
+  int64_t record_shift_ = 0;
+  // The next item, checked while the one before it was taken.
+  bool checked_ahead_ = false;
+  uint64_t checked_offset_ = 0;
+  int64_t checked_shift_ = 0;
+  bool reported_past_end_ = false;
+  platform::IoStatus table_read_failure_;
+
+  // The run record of the new table, and the entry of the item being written.
+  RunRecordHead head_;
+  RunRecordWriter record_out_;
+  platform::IoStatus record_failure_;
+  bool keep_record_ = false;  // the record at its name is this run's
+  bool item_open_ = false;
+  RunRecordItem item_;
   std::string last_deleted_;
   ChangeLog log_;
 
@@ -167,6 +247,18 @@ int ReportTable::Impl::open(const char* path, const char* key_column, const char
   column_names_.clear();
   restart_pending_ = false;
   restart_failure_ = platform::IoStatus();
+  record_failure_ = platform::IoStatus();
+  table_read_failure_ = platform::IoStatus();
+  previous_header_ = PreviousTableReader::kHeaderDropped;
+  previous_chosen_ = false;
+  by_record_ = false;
+  record_item_loaded_ = false;
+  last_record_name_.clear();
+  record_shift_ = 0;
+  keep_record_ = false;
+  checked_ahead_ = false;
+  reported_past_end_ = false;
+  record_path_.clear();
   platform::OutputTarget target = platform::examine_output(path_);
   switch (target.kind) {
     case platform::OutputTarget::kFile:
@@ -223,6 +315,8 @@ int ReportTable::Impl::open(const char* path, const char* key_column, const char
   // The previous table is the one that stands at the path until close.
   platform::IoStatus ignored;
   previous_ = open_previous_table(path_, &ignored);
+  record_path_ = run_record_path(path_);
+  if (previous_) record_in_.open(record_path_);
   // Until the new table differs from the one at the path, nothing is
   // written: an unchanged rerun only links the path's table as OLD.DAT.
   if (previous_) out_.match_source(path_, writer_->rewritten_prefix());
@@ -236,19 +330,13 @@ int ReportTable::Impl::open(const char* path, const char* key_column, const char
   if (!previous_) out_.write_in_background();
   start_table();
 
+  // What the header says is acted on in choose_previous, once this run's
+  // preamble and columns are known.
   if (previous_) {
-    PreviousTableReader::HeaderResult result = previous_->read_header(notation);
-    if (result == PreviousTableReader::kHeaderRejected) {
-      log_.discard();
-    } else if (result == PreviousTableReader::kHeaderOk &&
-               previous_->find_columns(key_column ? key_column : "", time_column ? time_column : "")) {
+    previous_header_ = previous_->read_header(notation);
+    if (previous_header_ == PreviousTableReader::kHeaderOk &&
+        previous_->find_columns(key_column ? key_column : "", time_column ? time_column : "")) {
       previous_->read_record();
-    }
-    // A table whose header contradicts itself is no previous table: every
-    // item is read from the store.
-    if (previous_->damage() != nullptr) {
-      pb_printf("%s is not used as the previous table: %s\n", path_.c_str(), previous_->damage());
-      previous_.reset();
     }
   }
   open_ = true;
@@ -261,6 +349,7 @@ void ReportTable::Impl::start_table() {
   position_ = kNoRecord;
   raw_copy_ = false;
   last_deleted_.clear();
+  item_open_ = false;
   writer_->begin();
 }
 
@@ -343,6 +432,11 @@ void ReportTable::Impl::define_field(int is_last, char type, int width, int deci
 void ReportTable::Impl::finish_header() {
   header_complete_ = true;
   writer_->end_columns();
+  if (!previous_chosen_) {
+    previous_chosen_ = true;
+    choose_previous();
+  }
+  start_record_out();
 
   // A previous table of another column count is of no use.
   if (!previous_open()) return;
@@ -359,6 +453,7 @@ void ReportTable::Impl::finish_header() {
 
 void ReportTable::Impl::start_record() {
   note_row();
+  ++item_.rows;
   writer_->start_record();
   position_ = 0;
 }
@@ -456,6 +551,7 @@ void ReportTable::Impl::copy_previous_record() {
   if (in_record()) pad_record();
   if (raw_copy_) {
     note_row();
+    ++item_.rows;
     writer_->copy_record(*previous_);
   } else {
     // Between layouts: value by value; a missing value is an empty text or
@@ -476,6 +572,7 @@ bool ReportTable::Impl::take_matched_run() {
   uint64_t end = start + previous_->raw_with_end().size();
   int records = 1;
   for (;;) {
+    out_.note_taken(previous_->raw_with_end().data(), previous_->raw_with_end().size());
     previous_->read_record();
     if (previous_->exhausted() || !previous_->continues_item() || previous_->raw_offset() != end ||
         !writer_->copies_unchanged(*previous_))
@@ -486,26 +583,222 @@ bool ReportTable::Impl::take_matched_run() {
   out_.take_from_source(end - start);
   writer_->note_copied(records);
   note_rows(records);
+  item_.rows += static_cast<uint64_t>(records);
   position_ = kNoRecord;
   return true;
 }
 
+void ReportTable::Impl::choose_previous() {
+  head_ = RunRecordHead();
+  if (preamble_.size() == 4) {
+    head_.notation = preamble_[1];
+    head_.kind = preamble_[2];
+    head_.area = preamble_[3];
+  }
+  const bool dbase = is_dbase_path(given_path_);
+  head_.format = dbase ? "DBASE" : "CSV";
+  ColumnSetCheck columns;
+  for (size_t i = 0; i < fields_.size(); ++i)
+    columns.add(column_names_[i], fields_[i].type, fields_[i].width, fields_[i].decimals);
+  head_.columns = columns.text();
+  if (!previous_) {
+    record_in_.close();
+    return;
+  }
+
+  // A text table tells in its preamble which report and area wrote it.
+  const PreviousTableReader::Preamble* preamble = previous_->preamble();
+  const bool text_ours = preamble != nullptr && preamble_.size() == 4 && preamble->size() >= 4 &&
+                         (*preamble)[2] == trimmed(preamble_[2]) && (*preamble)[3] == trimmed(preamble_[3]);
+  const bool record_ours = record_in_.is_open() && record_in_.head() == head_;
+  if (record_ours && (dbase || (previous_header_ == PreviousTableReader::kHeaderOk && text_ours)) &&
+      table_bytes_.open(path_)) {
+    // The record vouches for the table's items: the table itself is not
+    // walked.
+    previous_.reset();
+    by_record_ = true;
+    load_record_item();
+    return;
+  }
+  // Another kind's or area's table is no previous table of this run, and
+  // its items are none of this run's changes: the change log is not
+  // written (as for a text table of another kind or notation).
+  const bool foreign_record = record_in_.is_open() && (record_in_.head().kind != head_.kind ||
+                                                      record_in_.head().area != head_.area);
+  record_in_.close();
+  bool rejected = previous_header_ == PreviousTableReader::kHeaderRejected;
+  if (!rejected && previous_header_ == PreviousTableReader::kHeaderOk && preamble != nullptr && !text_ours)
+    rejected = true;
+  if (!rejected && dbase && foreign_record) rejected = true;
+  if (rejected) {
+    previous_->drop();
+    log_.discard();
+    return;
+  }
+  // A table whose header contradicts itself is no previous table: every
+  // item is read from the store.
+  if (previous_->damage() != nullptr) {
+    pb_printf("%s is not used as the previous table: %s\n", path_.c_str(), previous_->damage());
+    previous_.reset();
+  }
+}
+
+void ReportTable::Impl::start_record_out() {
+  if (stream_file_.is_open() || !record_failure_.ok()) return;
+  platform::IoStatus status;
+  if (!record_out_.begin(path_, kTemporaryPrefix, head_, &status)) record_failure_ = status;  // close reports it
+}
+
+void ReportTable::Impl::begin_item(const char* name, const char* stamp) {
+  item_open_ = true;
+  item_.name = name;
+  item_.stamp = stamp;
+  item_.offset = out_.size();
+  item_.rows = 0;
+  out_.restart_check();
+}
+
+void ReportTable::Impl::end_item() {
+  if (!item_open_) return;
+  if (in_record()) pad_record();
+  item_open_ = false;
+  item_.bytes = out_.size() - item_.offset;
+  item_.check = out_.check();
+  record_out_.add(item_);
+}
+
+bool ReportTable::Impl::load_record_item() {
+  record_item_loaded_ = record_in_.next(&record_item_);
+  if (!record_item_loaded_) {
+    if (record_in_.damaged()) start_over("its run record " + record_path_ + " is damaged");
+    return false;
+  }
+  // The record lists the items in the store's order, as the table holds them.
+  if (!last_record_name_.empty() && pb_stricmp(record_item_.name.c_str(), last_record_name_.c_str()) < 0) {
+    record_item_loaded_ = false;
+    start_over("its run record " + record_path_ + " lists its items out of the store's order");
+    return false;
+  }
+  last_record_name_ = record_item_.name;
+  return true;
+}
+
+bool ReportTable::Impl::recorded_at(const RunRecordItem& item, int64_t shift) {
+  if (writer_->record_length() > 0 && item.rows * writer_->record_length() != item.bytes) return false;
+  const int64_t start = static_cast<int64_t>(item.offset) + shift;
+  if (start < 0 || static_cast<uint64_t>(start) > table_bytes_.size() ||
+      table_bytes_.size() - static_cast<uint64_t>(start) < item.bytes)
+    return false;
+  // The item after the one taken was checked already, to see that it follows.
+  if (checked_ahead_ && checked_offset_ == item.offset && checked_shift_ == shift) return true;
+  const char* bytes = table_bytes_.bytes(static_cast<uint64_t>(start), static_cast<size_t>(item.bytes));
+  if (bytes == nullptr) {
+    // A table that cannot be read fails the run, as when it is walked.
+    table_read_failure_ = table_bytes_.status();
+    if (table_read_failure_.ok()) table_read_failure_.fail(EIO, "read", path_);
+    return false;
+  }
+  return extend_check(0, bytes, static_cast<size_t>(item.bytes)) == item.check;
+}
+
+bool ReportTable::Impl::take_recorded(const RunRecordItem& item) {
+  if (item.bytes == 0) return item.rows == 0;
+  // Where the record puts it, then where it lies when the table grew or
+  // shrank before it by the difference of its size from the recorded one.
+  const int64_t size_shift = static_cast<int64_t>(table_bytes_.size() - record_in_.table_size());
+  bool found = recorded_at(item, record_shift_);
+  if (!found && table_read_failure_.ok() && size_shift != record_shift_ && recorded_at(item, size_shift)) {
+    record_shift_ = size_shift;
+    found = true;
+  }
+  checked_ahead_ = false;
+  if (!found) return false;
+  // Rows added or lost at the item's end show only where the next item
+  // lies: after it, or only where the table's size puts it (or, after the
+  // last item, the table does not end where the record says).
+  if (record_item_loaded_) {
+    const RunRecordItem& next = record_item_;
+    if (next.bytes > 0 && size_shift != record_shift_) {
+      if (recorded_at(next, record_shift_)) {
+        checked_ahead_ = true;
+        checked_offset_ = next.offset;
+        checked_shift_ = record_shift_;
+      } else if (table_read_failure_.ok() && recorded_at(next, size_shift)) {
+        record_shift_ = size_shift;
+        return false;
+      }
+    }
+  } else if (size_shift != record_shift_) {
+    return false;
+  }
+  if (!table_read_failure_.ok()) return false;
+  const uint64_t at = item.offset + static_cast<uint64_t>(record_shift_);
+  const char* bytes = table_bytes_.bytes(at, static_cast<size_t>(item.bytes));
+  if (bytes == nullptr) {
+    table_read_failure_ = table_bytes_.status();
+    if (table_read_failure_.ok()) table_read_failure_.fail(EIO, "read", path_);
+    return false;
+  }
+  out_.write_checked(bytes, static_cast<size_t>(item.bytes), at, item.check);
+  const int rows = static_cast<int>(item.rows);
+  writer_->note_copied(rows);
+  note_rows(rows);
+  item_.rows = item.rows;
+  return true;
+}
+
+int ReportTable::Impl::reuse_by_record(const char* item_name, const char* change_stamp) {
+  // Items of the record that sort before this one are gone from the store.
+  while (record_item_loaded_ && pb_stricmp(item_name, record_item_.name.c_str()) > 0) {
+    log_deleted(record_item_.name.c_str(), record_item_.stamp.c_str());
+    if (!load_record_item() && restart_pending_) return 1;
+  }
+  if (!record_item_loaded_ || pb_stricmp(item_name, record_item_.name.c_str()) < 0) {
+    log_new(item_name, change_stamp);
+    return 1;
+  }
+  // The item is taken out of record_item_ (no copy of its texts) before
+  // the next is loaded there.
+  std::swap(current_item_, record_item_);
+  const RunRecordItem& item = current_item_;
+  if (!load_record_item() && restart_pending_) return 1;
+  if (compare_ignoring_case(change_stamp, item.stamp.c_str()) != 0) {
+    log_changed(item_name, item.stamp.c_str(), change_stamp);
+    return 1;
+  }
+  if (take_recorded(item)) return 0;
+  if (!table_read_failure_.ok()) return 1;
+  // The store did not change: nothing is logged. Past the table's end only
+  // the first item is named; the table was cut there.
+  const bool past_end = item.offset + static_cast<uint64_t>(record_shift_) + item.bytes > table_bytes_.size();
+  if (!past_end || !reported_past_end_) {
+    // The host names the item before the line.
+    pb_printf("the previous table %s was damaged there; read again\n", given_path_.c_str());
+  }
+  if (past_end) reported_past_end_ = true;
+  return 1;
+}
+
 int ReportTable::Impl::reuse_previous_record(const char* item_name, const char* change_stamp,
                                              std::optional<int64_t> change_time) {
+  change_time_ = change_time;
   if (!open_) return 1;
   if (item_name == nullptr) item_name = "";
   if (change_stamp == nullptr) change_stamp = "";
   if (!header_complete_) finish_header();
+  end_item();
+  begin_item(item_name, change_stamp);
+  if (by_record_) return reuse_by_record(item_name, change_stamp);
 
   // Records of items that sort before this one are gone from the store.
   while (!previous_exhausted() && pb_stricmp(item_name, previous_->key()) > 0) drop_previous_record();
   if (previous_exhausted() || pb_stricmp(item_name, previous_->key()) < 0) {
-    log_.log_change("NEW", item_name, {}, {change_stamp, change_time});
+    log_new(item_name, change_stamp);
     check_previous();
     return 1;
   }
   if (compare_ignoring_case(change_stamp, previous_->stamp()) != 0) {
-    log_.log_change("CHANGED", item_name, {previous_->stamp(), std::nullopt}, {change_stamp, change_time});
+    log_changed(item_name, previous_->stamp(), change_stamp);
     // The records after the first that continue its item are the item's.
     do {
       previous_->read_record();
@@ -524,18 +817,37 @@ int ReportTable::Impl::reuse_previous_record(const char* item_name, const char* 
   return 1;
 }
 
-void ReportTable::Impl::drop_previous_record() {
+void ReportTable::Impl::log_new(const char* name, const char* stamp) {
+  log_.log_change("NEW", name, {}, {stamp, change_time_});
+}
+
+void ReportTable::Impl::log_changed(const char* name, const char* old_stamp, const char* stamp) {
+  log_.log_change("CHANGED", name, {old_stamp, std::nullopt}, {stamp, change_time_});
+}
+
+void ReportTable::Impl::log_deleted(const char* name, const char* old_stamp) {
   // One line per item, not per record of it.
-  if (last_deleted_.empty() || pb_stricmp(last_deleted_.c_str(), previous_->key()) != 0) {
-    log_.log_change("DELETED", previous_->key(), {previous_->stamp(), std::nullopt}, {});
-    last_deleted_ = previous_->key();
-  }
+  if (!last_deleted_.empty() && pb_stricmp(last_deleted_.c_str(), name) == 0) return;
+  log_.log_change("DELETED", name, {old_stamp, std::nullopt}, {});
+  last_deleted_ = name;
+}
+
+void ReportTable::Impl::drop_previous_record() {
+  log_deleted(previous_->key(), previous_->stamp());
   previous_->read_record();
 }
 
 void ReportTable::Impl::drop_remaining_previous() {
   if (!open_) return;
   if (!header_complete_) finish_header();
+  end_item();
+  if (by_record_) {
+    while (record_item_loaded_) {
+      log_deleted(record_item_.name.c_str(), record_item_.stamp.c_str());
+      load_record_item();
+    }
+    return;
+  }
   while (!previous_exhausted()) drop_previous_record();
   check_previous();
 }
@@ -543,10 +855,30 @@ void ReportTable::Impl::drop_remaining_previous() {
 void ReportTable::Impl::copy_remaining_previous() {
   if (!open_) return;
   if (!header_complete_) finish_header();
+  end_item();
+  if (by_record_) {
+    // Only rows the record vouches for are kept; an item whose rows
+    // disagree with it is left out (the next run reads it).
+    while (record_item_loaded_) {
+      std::swap(current_item_, record_item_);
+      const RunRecordItem& item = current_item_;
+      if (!load_record_item() && restart_pending_) return;
+      begin_item(item.name.c_str(), item.stamp.c_str());
+      if (!take_recorded(item)) item_open_ = false;
+      end_item();
+    }
+    return;
+  }
   while (!previous_exhausted()) {
+    // Each item's records get their own entry in the run record.
+    if (!previous_->continues_item()) {
+      end_item();
+      begin_item(previous_->key(), previous_->stamp());
+    }
     copy_previous_record();
     previous_->read_record();
   }
+  end_item();
   check_previous();
 }
 
@@ -557,6 +889,11 @@ void ReportTable::Impl::check_previous() {
 void ReportTable::Impl::start_over(const std::string& why) {
   pb_printf("%s is not used as the previous table: %s\n", path_.c_str(), why.c_str());
   previous_.reset();
+  by_record_ = false;
+  record_item_loaded_ = false;
+  record_in_.close();
+  table_bytes_.close();
+  record_out_.abandon();
   restart_pending_ = true;
   // What the table holds so far goes with its temporary file; a new one
   // gets the same start.
@@ -596,6 +933,12 @@ void ReportTable::Impl::abandon() {
   spool_.close();
   replacement_.abandon();
   previous_.reset();
+  record_in_.close();
+  table_bytes_.close();
+  record_out_.abandon();
+  by_record_ = false;
+  record_item_loaded_ = false;
+  item_open_ = false;
   writer_.reset();
   log_.discard();
   lock_.release();
@@ -607,11 +950,19 @@ int ReportTable::Impl::close() {
   if (!header_complete_) finish_header();
   if (in_record()) pad_record();
   if (stream_file_.is_open()) return close_stream();
+  end_item();
   if (!restart_failure_.ok()) return fail(restart_failure_);
+  if (!record_failure_.ok()) return fail(record_failure_);
+  if (!table_read_failure_.ok()) return fail(table_read_failure_);
   // A previous table that could not be read to its end gave items after
   // the failure as new: neither the table nor its log would be right.
   if (previous_ && !previous_->read_status().ok()) return fail(previous_->read_status());
+  if (by_record_ && !table_bytes_.status().ok()) return fail(table_bytes_.status());
+  // The previous table and its record are let go before they are replaced
+  // (a file held open cannot be renamed or removed on every system).
   previous_.reset();
+  table_bytes_.close();
+  record_in_.close();
   writer_->finish();
 
   // The new table equals the one at the path: that table stays and becomes
@@ -621,6 +972,13 @@ int ReportTable::Impl::close() {
   platform::IoStatus status;
   if (!equal && (!out_.flush() || !replacement_.finish(&status)))
     return fail(out_.status().ok() ? status : out_.status());
+  // An unchanged rerun's record is the one at its name already: it stays.
+  keep_record_ = equal && by_record_ && record_out_.same_as(record_in_, out_.size());
+  if (keep_record_) {
+    record_out_.abandon();
+  } else if (!record_out_.finish(out_.size(), &status)) {
+    return fail(status);
+  }
   return put_in_place(equal);
 }
 
@@ -641,6 +999,11 @@ int ReportTable::Impl::put_in_place(bool equal) {
     log_.roll_back();
     return fail(why);
   };
+
+  // The old run record goes before the table is replaced and the new one
+  // comes after it: the record at its name describes the table at the
+  // path, or there is none.
+  if (!keep_record_ && !platform::remove_file(record_path_, &status)) return undo(status);
 
   // OLD.DAT needs no change when the output path is OLD.DAT itself or
   // OLD.DAT already is a second name of the table at the path.
@@ -675,6 +1038,20 @@ int ReportTable::Impl::put_in_place(bool equal) {
     if (!held.empty()) platform::remove_file(held, &ignored);
     return undo(status);
   }
+  if (!keep_record_ && !record_out_.put_in_place(&status)) {
+    // The old table back at the path (without a record), or no table.
+    platform::IoStatus ignored;
+    if (equal) {
+      if (!held.empty()) platform::remove_file(held, &ignored);
+    } else if (moved_aside) {
+      platform::rename_file(old_path_, path_, &ignored);
+    } else if (!held.empty()) {
+      platform::rename_file(held, path_, &ignored);
+    } else {
+      platform::remove_file(path_, &ignored);
+    }
+    return undo(status);
+  }
   if (!keep_old_table) {
     // With no table at the path before, OLD.DAT goes all the same: it holds
     // the table this run replaced, or nothing.
@@ -682,6 +1059,7 @@ int ReportTable::Impl::put_in_place(bool equal) {
                            : platform::rename_file(held, old_path_, &status);
     if (!ok) {
       platform::IoStatus ignored;
+      if (!keep_record_) platform::remove_file(record_path_, &ignored);
       // The old table back at the path (where it still stands when the new
       // one equals it), or no table as before.
       if (!held.empty() && equal) platform::remove_file(held, &ignored);
@@ -754,6 +1132,7 @@ int ReportTable::reuse_previous_record(const char* item_name, const char* change
 }
 
 void ReportTable::describe_run(const char* kind, const char* area) { impl_->describe_run(kind, area); }
+void ReportTable::forget_item() { impl_->forget_item(); }
 
 void ReportTable::copy_remaining_previous() { impl_->copy_remaining_previous(); }
 

@@ -10,7 +10,11 @@
 //
 // The new table is written to a temporary file in the output's directory and
 // takes the output path's place only at close_report_output, when it is
-// complete; the table that stood there becomes OLD.DAT beside it.
+// complete; the table that stood there becomes OLD.DAT beside it. A table
+// written into a file gets a run record beside it (run_record.h), written
+// with it and put in place with it; the next run at the path reuses the
+// table by that record where the record is of the same kind, area, format,
+// notation and column set, and checks each item's rows against it.
 #ifndef QUIRE_TABLE_REPORT_TABLE_H_
 #define QUIRE_TABLE_REPORT_TABLE_H_
 
@@ -70,6 +74,11 @@ class ReportTable {
   // After open_report_output: the report kind ("MKPC") and the storage area
   // as the run was given them, for the change feed's lines.
   void describe_run(const char* kind, const char* area);
+
+  // The item whose rows are being written could not be read whole: the
+  // rows it wrote stay, but the run record gets no entry for it, so that
+  // the next run reads it again.
+  void forget_item();
 
   // Copies every previous record not yet consumed (the run was stopped).
   void copy_remaining_previous();

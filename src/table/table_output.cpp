@@ -6,6 +6,8 @@
 #include <system_error>
 #include <utility>
 
+#include "table/check_value.h"
+
 namespace quire::table {
 
 TableOutput::TableOutput() : buffer_(new char[kBufferSize]) {}
@@ -18,6 +20,8 @@ void TableOutput::attach(platform::WritableFile* file) {
   used_ = 0;
   written_ = 0;
   writeback_start_ = 0;
+  check_ = 0;
+  check_at_ = 0;
   matching_ = false;
   source_.close();
 }
@@ -96,8 +100,33 @@ void TableOutput::stop_background() {
   stopping_ = false;
 }
 
+void TableOutput::fold_buffer() {
+  const uint64_t end = written_ + used_;
+  if (check_at_ >= end) return;
+  const size_t from = check_at_ > written_ ? static_cast<size_t>(check_at_ - written_) : 0;
+  check_ = extend_check(check_, buffer_.get() + from, used_ - from);
+  check_at_ = end;
+}
+
+void TableOutput::note_taken(const void* data, size_t size) {
+  fold_buffer();
+  check_ = extend_check(check_, data, size);
+  check_at_ += size;
+}
+
+void TableOutput::write_checked(const void* data, size_t length, uint64_t source_offset, uint32_t check) {
+  if (agrees_at(source_offset) && source_.size() - written_ >= length) {
+    written_ += length;
+  } else {
+    write(data, length);
+  }
+  check_ = check;
+  check_at_ = size();
+}
+
 void TableOutput::flush_buffer() {
   if (used_ == 0) return;
+  fold_buffer();
   // The buffer before this one is written first: what became of it decides
   // whether this one is written at all, as in place.
   settle();
@@ -178,6 +207,7 @@ bool TableOutput::match_source(const std::string& source_path, uint64_t rewritte
 
 void TableOutput::write_from_source(const void* data, size_t size, uint64_t source_offset) {
   if (agrees_at(source_offset) && source_.size() - written_ >= size) {
+    note_taken(data, size);
     written_ += size;
     return;
   }

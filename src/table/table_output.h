@@ -85,6 +85,25 @@ class TableOutput {
   // output fail rather than come out short.
   void take_from_source(uint64_t size);
 
+  // The check value (check_value.h) of the bytes written or taken since
+  // restart_check (or attach). Bytes taken with take_from_source count only
+  // as far as the caller hands them to note_taken first.
+  void restart_check() {
+    check_ = 0;
+    check_at_ = size();
+  }
+  uint32_t check() {
+    fold_buffer();
+    return check_;
+  }
+  // Counts size bytes about to be taken with take_from_source (in order)
+  // into the check value.
+  void note_taken(const void* data, size_t size);
+  // Takes or writes, as write_from_source does, size bytes read from the
+  // source at source_offset whose check value the caller knows: right after
+  // restart_check, check() then gives check without computing it again.
+  void write_checked(const void* data, size_t size, uint64_t source_offset, uint32_t check);
+
   // Flushes; true when matching and all of the source was matched: the
   // file is still empty and what was written equals the source.
   bool equals_source();
@@ -109,6 +128,8 @@ class TableOutput {
   };
 
   void flush_buffer();
+  // Counts the buffer's bytes not yet counted into the check value.
+  void fold_buffer();
   // Appends a job's bytes and starts its writeback: the same calls on the
   // thread and without it.
   void write_job(Job& job);
@@ -142,6 +163,10 @@ class TableOutput {
   size_t used_ = 0;
   uint64_t written_ = 0;
   uint64_t writeback_start_ = 0;
+
+  // The check value of the bytes from its restart up to check_at_.
+  uint32_t check_ = 0;
+  uint64_t check_at_ = 0;
 
   // While matching written_ counts the agreeing bytes, none of them written.
   bool matching_ = false;

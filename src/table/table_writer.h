@@ -57,6 +57,9 @@ class TableWriter {
   virtual void finish() = 0;
   // The bytes at the start that finish rewrites in place.
   virtual uint64_t rewritten_prefix() const = 0;
+  // The length of every record, for a layout of fixed-length records; 0
+  // when records differ in length.
+  virtual uint64_t record_length() const { return 0; }
 };
 
 // The writer for the output at path, writing into out: dBASE III when the

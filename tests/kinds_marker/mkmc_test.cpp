@@ -43,7 +43,7 @@ TEST_F(MarkerReportTest, CountListsStandSideBySide) {
             R"("HDR-NAME","K","3","1","5","D","4")");
 }
 
-TEST_F(MarkerReportTest, CountReportIsTheSameDetailedAndNeverReused) {
+TEST_F(MarkerReportTest, CountReportIsTheSameDetailedAndReusedByItsRunRecord) {
   import_or_fail(area({counts_marker("A", {1}, {}, {}), counts_marker("B", {}, {}, {}),
                        counts_marker("C", {}, {2}, {})}));
   write_file(store_.path("delta.lst"), "");
@@ -54,18 +54,14 @@ TEST_F(MarkerReportTest, CountReportIsTheSameDetailedAndNeverReused) {
   ReportRun detailed = run_report("mkmc", true, store_.path("detailed.csv"));
   EXPECT_EQ(detailed.lines, first.lines);
 
-  // The last output has neither a "Name" nor a "time" column: the rerun
-  // copies nothing and logs every marker NEW again.
+  // The table has neither a "Name" nor a "time" column: the rerun takes its
+  // items and stamps from the run record beside it, B (no rows) included,
+  // reads none and logs none.
+  write_file(store_.path("delta.lst"), "");
   ReportRun second = run_report("mkmc", false, path);
   ASSERT_EQ(second.run.status, 0) << second.run.err;
   EXPECT_EQ(read_file(path), first_output);
-  std::string log = read_file(store_.path("delta.lst"));
-  for (const char* name : {"A", "B", "C"}) {
-    std::string line = std::string("NEW: \"") + name + "\"\r\n";
-    size_t count = 0;
-    for (size_t at = log.find(line); at != std::string::npos; at = log.find(line, at + 1)) ++count;
-    EXPECT_EQ(count, 3u) << name << " in\n" << log;
-  }
+  EXPECT_EQ(csv_lines(read_file(store_.path("delta.lst"))).size(), 1u);  // the preamble alone
 }
 
 }  // namespace

@@ -131,7 +131,11 @@ TEST_F(ReuseRuns, KilledRunsLeaveNoTrace) {
   for (int i = 0; i < 25; ++i) {
     run_and_kill(killed, {"mkpc", "--no-progress", "BIG", "out.csv"}, std::chrono::microseconds(delay(random)));
   }
-  ASSERT_EQ(0, quire_in(killed, {"mkpc", "--no-progress", "BIG", "out.csv"}).status);
+  // The run record a killed run left describes the table at the path (or
+  // there is none): the run after the kills finds no damage.
+  RunResult last = quire_in(killed, {"mkpc", "--no-progress", "BIG", "out.csv"});
+  ASSERT_EQ(0, last.status);
+  EXPECT_EQ(std::string::npos, last.err.find("damaged")) << last.err;
 
   EXPECT_TRUE(read_file(killed / "out.csv") == read_file(reference / "out.csv"));
   // The change log holds whole blocks: the changes, logged before the table
@@ -146,7 +150,8 @@ TEST_F(ReuseRuns, KilledRunsLeaveNoTrace) {
   for (; i < logged.size(); ++i) EXPECT_EQ(changes[0], logged[i]) << i;
   for (const auto& entry : fs::directory_iterator(killed)) {
     std::string name = entry.path().filename().string();
-    EXPECT_TRUE(name == "out.csv" || name == "OLD.DAT" || name == "delta.lst") << name;
+    EXPECT_TRUE(name == "out.csv" || name == "OLD.DAT" || name == "delta.lst" || name == ".out.csv.quire-run")
+        << name;
   }
 }
 
@@ -165,12 +170,14 @@ TEST_F(ReuseRuns, KilledUnchangedRerunsKeepThePathWhole) {
     EXPECT_TRUE(read_file(work / "out.dbf") == table) << i;
     EXPECT_TRUE(!fs::exists(work / "OLD.DAT") || read_file(work / "OLD.DAT") == table) << i;
   }
-  ASSERT_EQ(0, quire_in(work, {"mkpc", "--no-progress", "BIG", "out.dbf"}).status);
+  RunResult last = quire_in(work, {"mkpc", "--no-progress", "BIG", "out.dbf"});
+  ASSERT_EQ(0, last.status);
+  EXPECT_NE(std::string::npos, last.err.find(" 0 read, 1000 reused")) << last.err;
   EXPECT_TRUE(read_file(work / "out.dbf") == table);
   EXPECT_TRUE(fs::equivalent(work / "out.dbf", work / "OLD.DAT"));
   for (const auto& entry : fs::directory_iterator(work)) {
     std::string name = entry.path().filename().string();
-    EXPECT_TRUE(name == "out.dbf" || name == "OLD.DAT") << name;
+    EXPECT_TRUE(name == "out.dbf" || name == "OLD.DAT" || name == ".out.dbf.quire-run") << name;
   }
 }
 
@@ -202,6 +209,28 @@ TEST_F(ReuseRuns, UnchangedRerunOpensNoItem) {
   }
   std::string log = read_file(work / "delta.lst").substr(log_size);
   EXPECT_EQ(2u, csv_lines(log).size()) << log;  // the two preamble lines only
+}
+
+// Every kind, both layouts: an unchanged rerun reads no item and logs no
+// change, also of the items that wrote no rows (markers without overrides
+// or splices) and of MKMC, whose table names neither item nor time.
+TEST(EveryKind, UnchangedRerunReadsNothing) {
+  TempStore store;
+  RunResult g = run_quire({"area", "generate", "KINDS", "--markers", "60", "--seed", "5"});
+  ASSERT_EQ(0, g.status) << g.err;
+  fs::path work = store.work();
+  for (const char* kind : {"mkhdr", "mkpc", "mkov", "mksplice", "mkmc", "mkmod", "model", "ordml"}) {
+    for (const char* table : {"out.csv", "out.dbf"}) {
+      SCOPED_TRACE(std::string(kind) + " " + table);
+      ASSERT_EQ(0, quire_in(work, {kind, "--no-progress", "KINDS", table}).status);
+      write_file(work / "delta.lst", "");
+      RunResult r = quire_in(work, {kind, "--no-progress", "KINDS", table});
+      EXPECT_EQ(0, r.status) << r.err;
+      EXPECT_NE(std::string::npos, r.err.find(": 0 read, ")) << r.err;
+      EXPECT_EQ(1u, log_lines(work / "delta.lst").size());
+      fs::remove(work / "delta.lst");
+    }
+  }
 }
 
 // The detailed dBASE runs are in a time zone with daylight saving: the

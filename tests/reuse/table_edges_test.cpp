@@ -488,7 +488,9 @@ TEST_P(DamagedPrevious, IsNotUsedAndTheRunEqualsACleanOne) {
   ASSERT_EQ(0, quire_in(work, {"EDGE", d.table}).status);
   const std::string clean = read_file(table);
   const std::string damaged = d.damage(clean);
+  // A table without its run record: its records are checked as read.
   write_file(table, damaged);
+  fs::remove(work / (std::string(".") + d.table + ".quire-run"));
   write_file(work / "delta.lst", "");
 
   RunResult r = quire_in(work, {"EDGE", d.table});
@@ -507,14 +509,108 @@ TEST_P(DamagedPrevious, IsNotUsedAndTheRunEqualsACleanOne) {
   std::vector<std::string> log = csv_lines(read_file(work / "delta.lst"));
   ASSERT_EQ(201u, log.size());
   for (size_t i = 1; i < log.size(); ++i) EXPECT_EQ("NEW: \"" + marker(i - 1) + "\"", log[i]);
-  // No temporary file is left.
+  // No temporary file is left: the table, OLD.DAT, delta.lst, the record.
   size_t files = 0;
   for (const auto& entry : fs::directory_iterator(work)) files += entry.path().filename() != "store" ? 1 : 0;
-  EXPECT_EQ(3u, files);
+  EXPECT_EQ(4u, files);
 }
 
 INSTANTIATE_TEST_SUITE_P(Tables, DamagedPrevious, ::testing::ValuesIn(kDamages),
                          [](const ::testing::TestParamInfo<Damage>& info) { return std::string(info.param.name); });
+
+// Damage inside marker 100 (rows 200 and 201) of a table that has its run
+// record: that marker alone is read again, with one line naming it, and
+// nothing is logged; where the table is cut, the markers after the cut are
+// read again too.
+struct RecordedDamage {
+  const char* name;
+  const char* table;
+  int read;
+  // Damages the rows (each with its line end, or a whole dBASE record).
+  void (*damage)(std::vector<std::string>* rows);
+};
+
+void PrintTo(const RecordedDamage& d, std::ostream* os) { *os << d.name; }
+
+const RecordedDamage kRecordedDamages[] = {
+    {"CsvRowRemoved", "out.csv", 1, [](std::vector<std::string>* r) { r->erase(r->begin() + 201); }},
+    {"CsvRowDuplicated", "out.csv", 1, [](std::vector<std::string>* r) { r->insert(r->begin() + 201, (*r)[201]); }},
+    {"CsvByteChanged", "out.csv", 1, [](std::vector<std::string>* r) { (*r)[201][3] ^= 1; }},
+    {"CsvCutAtRow", "out.csv", 100, [](std::vector<std::string>* r) { r->resize(201); }},
+    {"DbaseRowRemoved", "out.dbf", 1, [](std::vector<std::string>* r) { r->erase(r->begin() + 201); }},
+    {"DbaseRowDuplicated", "out.dbf", 1, [](std::vector<std::string>* r) { r->insert(r->begin() + 201, (*r)[201]); }},
+    {"DbaseByteChanged", "out.dbf", 1, [](std::vector<std::string>* r) { (*r)[201][3] ^= 1; }},
+    {"DbaseCutAtRow", "out.dbf", 100, [](std::vector<std::string>* r) { r->resize(201); }},
+};
+
+class DamagedRecordedItem : public TableEdges, public ::testing::WithParamInterface<RecordedDamage> {};
+
+TEST_P(DamagedRecordedItem, IsReadAgainAloneAndNamed) {
+  const RecordedDamage& d = GetParam();
+  fs::path work = store_.work();
+  fs::path table = work / d.table;
+  ASSERT_EQ(0, quire_in(work, {"EDGE", d.table}).status);
+  const std::string clean = read_file(table);
+  // The table as its head, its rows and its end (the dBASE end mark).
+  const bool dbase = std::string(d.table) == "out.dbf";
+  size_t start = 0, row = 0;
+  if (dbase) {
+    start = static_cast<unsigned char>(clean[8]) | static_cast<unsigned char>(clean[9]) << 8;
+    row = static_cast<unsigned char>(clean[10]) | static_cast<unsigned char>(clean[11]) << 8;
+  } else {
+    start = clean.find("\r\n", clean.find("\r\n") + 2) + 2;
+  }
+  std::vector<std::string> rows;
+  size_t at = start;
+  while (rows.size() < 400) {
+    const size_t end = dbase ? at + row : clean.find("\r\n", at) + 2;
+    rows.push_back(clean.substr(at, end - at));
+    at = end;
+  }
+  d.damage(&rows);
+  std::string damaged = clean.substr(0, start);
+  for (const std::string& r : rows) damaged += r;
+  if (d.read == 1) damaged += clean.substr(at);  // not cut
+  write_file(table, damaged);
+  write_file(work / "delta.lst", "");
+
+  RunResult r = quire_in(work, {"EDGE", d.table});
+  EXPECT_EQ(0, r.status) << r.err;
+  const std::string line = "marker " + marker(100) + ": the previous table " + d.table + " was damaged there";
+  EXPECT_NE(std::string::npos, r.err.find(line)) << r.err;
+  EXPECT_EQ(2, std::count(r.err.begin(), r.err.end(), '\n')) << r.err;  // that line and the summary
+  EXPECT_NE(std::string::npos, r.err.find(" " + std::to_string(d.read) + " read, ")) << r.err;
+  EXPECT_TRUE(read_file(table) == clean);
+  EXPECT_EQ(1u, csv_lines(read_file(work / "delta.lst")).size());  // the preamble alone
+}
+
+INSTANTIATE_TEST_SUITE_P(Tables, DamagedRecordedItem, ::testing::ValuesIn(kRecordedDamages),
+                         [](const ::testing::TestParamInfo<RecordedDamage>& info) {
+                           return std::string(info.param.name);
+                         });
+
+// Another area's table moved to the path with its run record, its markers
+// named and stamped as this area's: it is not reused, and the run logs
+// nothing, as for a table of another report.
+TEST_F(TableEdges, AnotherAreasTableIsNotReused) {
+  RunResult g = run_quire({"area", "generate", "EDGE2", "--markers", "200", "--pieces-per-marker", "2",
+                           "--models", "0", "--orders", "0", "--seed", "3"});
+  ASSERT_EQ(0, g.status) << g.err;
+  fs::path work = store_.work();
+  fs::create_directories(work / "other");
+  for (std::string table : {"out.csv", "out.dbf"}) {
+    ASSERT_EQ(0, quire_in(work, {"EDGE", table}).status);
+    const std::string own = read_file(work / table);
+    ASSERT_EQ(0, quire_in(work / "other", {"EDGE2", table}).status);
+    for (std::string name : {table, "." + table + ".quire-run"}) fs::copy_file(work / "other" / name, work / name, fs::copy_options::overwrite_existing);
+    write_file(work / "delta.lst", "");
+    RunResult r = quire_in(work, {"EDGE", table});
+    EXPECT_EQ(0, r.status) << r.err;
+    EXPECT_NE(std::string::npos, r.err.find(" 200 read, 0 reused")) << table << r.err;
+    EXPECT_TRUE(read_file(work / table) == own) << table;
+    EXPECT_EQ("", read_file(work / "delta.lst")) << table;
+  }
+}
 
 }  // namespace
 }  // namespace quire::testing

@@ -5,7 +5,8 @@
 // buffers and moves its change lines out of memory on the way. A run that fails says so in one line naming the reason and leaves the
 // output path, OLD.DAT, delta.lst and the change feed byte for byte as they
 // were, and no temporary file; the next run without faults gives a clean
-// run's table and logs and feeds each change once.
+// run's table and logs and feeds each change once. The run record beside
+// the table is always the one of the table at the path, or absent.
 #include <gtest/gtest.h>
 
 #include <cerrno>
@@ -49,7 +50,7 @@ std::vector<TestItem> long_items() {
 
 // The files of a work directory that a run may touch.
 struct State {
-  std::optional<std::string> table, old_table;
+  std::optional<std::string> table, old_table, record;
   std::string log;
   std::string feed;  // without the runs' times and output paths, which differ between runs
 };
@@ -74,13 +75,15 @@ std::optional<std::string> file_if_any(const fs::path& p) {
 }
 
 State state_of(const TempStore& store, const std::string& name) {
-  return {file_if_any(store.path(name)), file_if_any(store.path("OLD.DAT")), read_file(store.path("delta.lst")),
+  return {file_if_any(store.path(name)), file_if_any(store.path("OLD.DAT")),
+          file_if_any(table::run_record_path(store.path(name))), read_file(store.path("delta.lst")),
           without_run_times(read_file(store.path(kFeedName)))};
 }
 
 void restore(const TempStore& store, const std::string& name, const State& s) {
   if (s.table) write_file(store.path(name), *s.table);
   if (s.old_table) write_file(store.path("OLD.DAT"), *s.old_table);
+  if (s.record) write_file(table::run_record_path(store.path(name)), *s.record);
   write_file(store.path("delta.lst"), s.log);
   write_file(store.path(kFeedName), s.feed);
 }
@@ -206,6 +209,8 @@ TEST_P(TableFaultLoop, EveryFailedCallLeavesEverythingAsItWas) {
       EXPECT_TRUE(may_be_got_over(kind)) << message;
       EXPECT_EQ(*clean.table, *after.table);
       EXPECT_TRUE(clean.old_table == after.old_table);
+      // The run record describes the table at the path, or there is none.
+      EXPECT_TRUE(!after.record || after.record == clean.record);
       if (kind == platform::FileCall::kOpen) {
         // With no previous table every item is logged NEW; with no log
         // nothing is.
@@ -220,6 +225,7 @@ TEST_P(TableFaultLoop, EveryFailedCallLeavesEverythingAsItWas) {
       EXPECT_NE(std::string::npos, message.find(std::strerror(error))) << message;
       EXPECT_TRUE(before.table == after.table);
       EXPECT_TRUE(before.old_table == after.old_table);
+      EXPECT_TRUE(!after.record || after.record == before.record);
       EXPECT_EQ(before.log, after.log);
       EXPECT_EQ(before.feed, after.feed);
     }

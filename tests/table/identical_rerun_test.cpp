@@ -137,7 +137,7 @@ TEST(IdenticalRerunText, LinesEndingInNewlineAloneAreRewrittenWithCrLf) {
   std::string bare;
   for (char c : expected)
     if (c != '\r') bare += c;
-  write_file(path, bare);
+  write_foreign_table(path, bare);
   EXPECT_TRUE(run_table(path, items).empty());  // every record reused
   EXPECT_TRUE(read_file(path) == expected);
   EXPECT_TRUE(read_file(store.path("OLD.DAT")) == bare);

@@ -143,7 +143,7 @@ TEST_F(Reuse, TextPreviousOutputQuirks) {
   // CR LF and LF line ends (a CR left in place would add a column) and
   // blanks around values.
   write_file(path,
-             "\"DB_VERSION_3\",\"METRIC\",\"TEST\",\"x\"\r\n"
+             "\"DB_VERSION_3\",\"METRIC\",\"TEST\",\"/store/area.db\"\r\n"
              "\"Name\",\"Piece\",\"Util\",\"Time\"\r\n"
              " \"M1\",0, 80.00,\"a0\"\n"
              "\"M2\",0,1.5,\"b0\"\r\n"
@@ -161,7 +161,7 @@ TEST_F(Reuse, ConversionBetweenFormats) {
   // A CSV previous output at a dBASE path (and back) is converted value by
   // value: numbers re-read and re-printed, a value that is no number 0.
   write_file(dbf,
-             "\"DB_VERSION_3\",\"METRIC\",\"TEST\",\"x\"\r\n"
+             "\"DB_VERSION_3\",\"METRIC\",\"TEST\",\"/store/area.db\"\r\n"
              "\"Name\",\"Piece\",\"Util\",\"Time\"\r\n"
              "\"M1\",7,12.3456,\"a0\"\r\n"
              "\"M1\",abc,x,\"a0\"\r\n"
@@ -186,7 +186,7 @@ TEST_F(Reuse, ConversionBetweenFormats) {
   // previous output is not used (the key and time columns come first in
   // this one, so the record has both).
   write_file(dbf,
-             "\"DB_VERSION_3\",\"METRIC\",\"TEST\",\"x\"\r\n"
+             "\"DB_VERSION_3\",\"METRIC\",\"TEST\",\"/store/area.db\"\r\n"
              "\"Name\",\"Time\",\"Piece\",\"Util\"\r\n"
              "\"M1\",\"a0\"\r\n");
   EXPECT_EQ(std::vector<std::string>({"M1"}), run_table(dbf, {{"M1", "a0"}}));
@@ -244,7 +244,7 @@ TEST_F(Reuse, ContradictoryDbaseHeadersAreNotUsed) {
     SCOPED_TRACE(c.why);
     std::string f = table;
     f[c.offset] = c.value;
-    write_file(path, f);
+    write_foreign_table(path, f);
     clear_log();
     PrintCapture print;
     EXPECT_EQ(3u, run_table(path, items).size());
@@ -264,7 +264,7 @@ TEST_F(Reuse, DbasePreviousOutputRecords) {
   const size_t length = 42;
   // Delete M1's second record.
   f[records + length] = '*';
-  write_file(path, f);
+  write_foreign_table(path, f);
   clear_log();
   EXPECT_TRUE(run_table(path, three_items()).empty());
   EXPECT_EQ(kPreamble, log());
@@ -272,10 +272,66 @@ TEST_F(Reuse, DbasePreviousOutputRecords) {
 
   // Other widths with the same record length: converted value by value,
   // never copied raw.
-  write_file(path, make_dbf({{"NAME", 'C', 21}, {"PIECE", 'N', 5}, {"UTIL", 'N', 8}, {"TIME", 'C', 7}},
+  write_foreign_table(path, make_dbf({{"NAME", 'C', 21}, {"PIECE", 'N', 5}, {"UTIL", 'N', 8}, {"TIME", 'C', 7}},
                             {" M1" + std::string(19, ' ') + "    3   80.25a0     "}));
   EXPECT_TRUE(run_table(path, {{"M1", "a0"}}).empty());
   EXPECT_EQ(dbf_record("M1", "    3", "   80.25", "a0"), bytes_at(read_file(path), records, length));
+}
+
+// An unchanged rerun by an intact run record neither reads nor logs an item
+// that wrote no rows; a record that cannot be trusted leaves the run to the
+// table alone, which has no trace of that item: it is read and logged NEW.
+TEST_F(Reuse, RunRecordIsTrustedOnlyWhole) {
+  const std::vector<TestItem> items = {{"M1", "a0", 2}, {"M2", "b0", 0}, {"M3", "c0", 1}};
+  const struct {
+    const char* name;
+    const char* table;
+    void (*spoil)(const std::string& record, const std::string& table);
+  } cases[] = {
+      {"intact", "out.csv", [](const std::string&, const std::string&) {}},
+      {"intact", "out.dbf", [](const std::string&, const std::string&) {}},
+      {"absent", "out.csv", [](const std::string& record, const std::string&) { fs::remove(record); }},
+      {"cut short", "out.dbf",
+       [](const std::string& record, const std::string&) {
+         std::string r = read_file(record);
+         write_file(record, r.substr(0, r.size() - 20));
+       }},
+      {"a stamp changed", "out.csv",
+       [](const std::string& record, const std::string&) {
+         std::string r = read_file(record);
+         r[r.find(" b0 ") + 1] = 'x';
+         write_file(record, r);
+       }},
+      {"of the other format", "out.csv",
+       [](const std::string& record, const std::string& table) {
+         const std::string other = (fs::path(table).parent_path() / "other.dbf").string();
+         run_table(other, {{"M1", "a0", 2}, {"M2", "b0", 0}, {"M3", "c0", 1}});
+         write_file(record, read_file(table::run_record_path(other)));
+       }},
+      {"of another notation", "out.csv",
+       [](const std::string& record, const std::string& table) {
+         RunOptions imperial;
+         imperial.notation = 1;
+         run_table(table + "2", {{"M1", "a0", 2}, {"M2", "b0", 0}, {"M3", "c0", 1}}, imperial);
+         write_file(record, read_file(table::run_record_path(table + "2")));
+       }},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.name) + " " + c.table);
+    TempStore store;
+    write_file(store.path("delta.lst"), "");
+    const std::string path = store.path(c.table);
+    run_table(path, items);
+    const std::string table = read_file(path);
+    c.spoil(table::run_record_path(path), path);
+    write_file(store.path("delta.lst"), "");
+    const bool trusted = std::string(c.name) == "intact";
+    EXPECT_EQ(trusted ? std::vector<std::string>{} : std::vector<std::string>{"M2"}, run_table(path, items));
+    EXPECT_EQ(std::string(kPreamble) + (trusted ? "" : "NEW: \"M2\"\r\n"), read_file(store.path("delta.lst")));
+    std::string now = read_file(path);
+    if (now.size() > 4 && now[0] == 3) now.replace(1, 3, table.substr(1, 3));  // the date of the run
+    EXPECT_TRUE(now == table);
+  }
 }
 
 TEST_F(Reuse, UnfinishedRunLogsNothing) {
@@ -315,7 +371,7 @@ TEST_F(Reuse, LongChangeLogArrivesWholeAndInOrder) {
 TEST_F(Reuse, PreviousOutputBeyondTheLimitsIsDropped) {
   std::string path = store_.path("out.csv");
   const std::string header =
-      "\"DB_VERSION_3\",\"METRIC\",\"TEST\",\"x\"\r\n\"Name\",\"Piece\",\"Util\",\"Time\"\r\n";
+      "\"DB_VERSION_3\",\"METRIC\",\"TEST\",\"/store/area.db\"\r\n\"Name\",\"Piece\",\"Util\",\"Time\"\r\n";
   std::string many_values;
   for (int i = 0; i < 101; ++i) many_values += "1,";
   for (const std::string& body :
@@ -338,7 +394,7 @@ TEST_F(Reuse, PreviousOutputBeyondTheLimitsIsDropped) {
        }) {
     std::string bad = good;
     bad.replace(patch.first, patch.second.size(), patch.second);
-    write_file(dbf, bad);
+    write_foreign_table(dbf, bad);
     EXPECT_EQ(3u, run_table(dbf, three_items()).size()) << patch.first;
   }
   // A long path is no limit: its previous output is reused.

@@ -13,6 +13,7 @@
 #include "support/print_capture.h"
 #include "support/test_support.h"
 #include "table/report_table.h"
+#include "table/run_record.h"
 
 namespace quire::testing {
 
@@ -78,6 +79,13 @@ inline std::vector<std::string> run_table(const std::string& path, const std::ve
     EXPECT_EQ(1, closed);
   }
   return dumped;
+}
+
+// Puts content at path as a table another program wrote there: without the
+// run record a run leaves beside its table.
+inline void write_foreign_table(const std::string& path, const std::string& content) {
+  write_file(path, content);
+  fs::remove(table::run_record_path(path));
 }
 
 inline std::string bytes_at(const std::string& s, size_t offset, size_t n) {

@@ -5,6 +5,7 @@
 #include <ctime>
 
 #include "quire/files/file_system.h"
+#include "table/check_value.h"
 #include "table/dbf/dbf_layout.h"
 #include "table/table_format.h"
 #include "table_test_util.h"
@@ -24,6 +25,26 @@ TEST(TablePaths, FormatFollowsTheFirstDotOfTheFileName) {
   for (const char* p : {"out.dbf.bak", "runs/2026.12/out.dbf.bak", "out.csv", "out", "a.dbf/out",
                         "out.dbff", "out.db"})
     EXPECT_FALSE(is_dbase_path(p)) << p;
+}
+
+TEST(TablePaths, RunRecordLiesBesideTheTable) {
+  EXPECT_EQ("C:\\out\\.mkpc.csv.quire-run", table::run_record_path("C:\\out\\mkpc.csv"));
+  EXPECT_EQ("/data/rep/.out.dbf.quire-run", table::run_record_path("/data/rep/out.dbf"));
+}
+
+// The check value of the run record: CRC-32C, the same by the processor's
+// instruction (three runs side by side, then joined) as by the table, over
+// lengths around the joins and continued from a value.
+TEST(CheckValue, InstructionAndTableAgree) {
+  EXPECT_EQ(0xE3069283u, table::extend_check(0, "123456789", 9));
+  std::string bytes(5000, '\0');
+  uint32_t x = 1;
+  for (char& c : bytes) c = static_cast<char>((x = x * 1103515245 + 12345) >> 16);
+  for (size_t n : {0, 7, 8, 767, 768, 769, 1536, 4999}) {
+    EXPECT_EQ(table::extend_check_by_table(0, bytes.data(), n), table::extend_check(0, bytes.data(), n)) << n;
+    const uint32_t head = table::extend_check(0, bytes.data(), n);
+    EXPECT_EQ(table::extend_check(0, bytes.data(), 5000), table::extend_check(head, bytes.data() + n, 5000 - n)) << n;
+  }
 }
 
 TEST(TablePaths, OldTableLiesBesideTheOutput) {
@@ -331,9 +352,11 @@ TEST(TablePlace, InterruptedRunLeavesThePathAlone) {
   for (int i = 0; i < 5000; ++i) t.write_field(1, "M1");  // past one buffer
   // While the run goes on, the table being written carries the in-progress
   // flag; the path still holds the previous table.
+  // The table's temporary file and its run record's.
   std::vector<std::string> temporary = files_with_prefix(store.work(), ".quire-new-");
-  ASSERT_EQ(1u, temporary.size());
-  std::string partial = read_file(temporary[0]);
+  ASSERT_EQ(2u, temporary.size());
+  std::string partial = std::max(read_file(temporary[0]), read_file(temporary[1]),
+                                 [](const std::string& a, const std::string& b) { return a.size() < b.size(); });
   ASSERT_GE(partial.size(), 32u);
   EXPECT_EQ(1, partial[14]);
   EXPECT_EQ(0u, u32_at(partial, 4));

@@ -319,6 +319,9 @@ PreviousTableReader::HeaderResult CsvPreviousReader::read_header(int notation) {
     drop();
     return kHeaderRejected;
   }
+  if (split_line(first))
+    for (int i = 0; i < value_count(); ++i) preamble_.emplace_back(value(i), value_length(i));
+  clear_values();
   std::string_view second;
   result = next_line(&second, &commas);
   if (result == kTooLong) {

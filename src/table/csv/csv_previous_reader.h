@@ -25,6 +25,7 @@ class CsvPreviousReader final : public PreviousTableReader {
   explicit CsvPreviousReader(std::unique_ptr<PreviousInput> input) : PreviousTableReader(std::move(input)) {}
 
   HeaderResult read_header(int notation) override;
+  const Preamble* preamble() const override { return &preamble_; }
 
  protected:
   LoadResult load_record() override;
@@ -48,6 +49,8 @@ class CsvPreviousReader final : public PreviousTableReader {
   // Scans the 64 bytes after the block scanned last (or, with none, from
   // the next line's start); false at the end of the file.
   bool scan_next_block();
+
+  Preamble preamble_;
 
   // The bytes of the last split line's first value with its delimiter; 0
   // when the line end ended it.

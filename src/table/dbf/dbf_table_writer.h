@@ -31,6 +31,7 @@ class DbfTableWriter final : public TableWriter {
   void note_copied(int count) override { record_count_ += static_cast<uint32_t>(count); }
   void finish() override;
   uint64_t rewritten_prefix() const override { return kDbfHeaderSize; }
+  uint64_t record_length() const override { return record_length_; }
 
  private:
   void store_header(bool in_progress);
