@@ -5,7 +5,6 @@
 #include <cstring>
 #include <string>
 
-#include "quire/area_store.h"
 #include "internal.h"
 
 extern "C" {

@@ -9,8 +9,9 @@
 #include <string>
 
 #include "area_data.h"
+#include "area_store.h"
 #include "quire/files/file_replacement.h"
-#include "internal.h"
+#include "store_layout.h"
 
 namespace plotbase {
 

@@ -6,7 +6,7 @@
 #include <cstring>
 #include <filesystem>
 
-#include "internal.h"
+#include "store_layout.h"
 
 namespace plotbase {
 

@@ -1,5 +1,5 @@
 // Listing and exporting areas, and the Latin-1 / UTF-8 conversions.
-#include "quire/area_store.h"
+#include "area_store.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -8,7 +8,7 @@
 
 #include "area_data.h"
 #include "area_writer.h"
-#include "internal.h"
+#include "store_layout.h"
 
 namespace plotbase {
 

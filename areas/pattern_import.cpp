@@ -3,7 +3,7 @@
 // marker. Lengths are stored as the area's notation wants them: centimetres
 // in a metric area, inches in an imperial one, and inches in the marker
 // analysis, which the marker header report converts itself.
-#include "quire/pattern_import.h"
+#include "pattern_import.h"
 
 #include <algorithm>
 #include <cctype>
@@ -19,9 +19,9 @@
 
 #include "area_data.h"
 #include "area_writer.h"
-#include "internal.h"
+#include "store_layout.h"
 #include "pattern_reader.h"
-#include "quire/area_store.h"
+#include "area_store.h"
 #include "quoted_text.h"
 
 namespace plotbase {

@@ -12,8 +12,8 @@
 
 #include "area_data.h"
 #include "area_writer.h"
-#include "internal.h"
-#include "quire/pattern_import.h"
+#include "store_layout.h"
+#include "pattern_import.h"
 #include "quoted_text.h"
 
 namespace plotbase {
