@@ -6,6 +6,7 @@
 
 #include <sqlite3.h>
 
+#include <cstdarg>
 #include <cstdint>
 #include <cstring>
 #include <memory>
@@ -191,10 +192,6 @@ std::shared_ptr<Conn> resolve_area_shared(void* area, const char* source, int li
 
 // ---- open items -------------------------------------------------------------------
 
-// The faults of item id of kind (none when it has no faults row). 1 or an
-// error code.
-int load_faults(Conn* conn, Kind kind, int64_t id, FaultSet* out);
-
 namespace item_layout {
 constexpr size_t kMagic = 0;   // u32
 constexpr size_t kSlot = 4;    // u32
@@ -204,22 +201,30 @@ constexpr size_t kId = 20;     // i32
 constexpr uint32_t kMagicValue = 0x54494250u;  // "PBIT"
 }  // namespace item_layout
 
+// The lists whose lengths an item slot keeps in count[].
+enum ItemCount : int {
+  kMarkerPieces = 0, kMarkerOverrides = 1, kMarkerSplices = 2, kMarkerListModels = 3,
+  kOrderModels = 3,
+};
+
 struct ItemSlot {
   uint32_t gen = 0;
   bool in_use = false;
   Kind kind = kMarker;
   std::shared_ptr<Conn> conn;
   int64_t id = 0;
+  // The item's faults and the reads they count (faults.h).
   FaultSet faults;
+  struct FaultReads {
+    int64_t pieces = 0, model_list = 0;
+  } fault_reads;
   // markers: pieces, overrides, splices, model-list models; models: base
-  // pieces, option groups; orders: models.
+  // pieces, option groups; orders: models (the ItemCount slots).
   int32_t count[4] = {0, 0, 0, 0};
   // marker pieces
-  int64_t piece_reads = 0;
   int64_t piece_next_position = 0;
   // model-list sequence
   bool seq_active = false;
-  int64_t seq_reads = 0;
   int32_t seq_models = 0;
   int32_t seq_model = -1;
   int32_t seq_option = 0, seq_options = 0;
@@ -244,6 +249,68 @@ bool slot_of_any(const void* item_area, uint32_t* index);
 ItemSlot* slot_at(uint32_t index);
 // Releases the slot (and clears the reference in item_area).
 void release_slot(uint32_t index, void* item_area);
+
+// ---- the readers ------------------------------------------------------------
+// What the exported calls (api.cpp) do once they have checked the caller's
+// arguments and the item's faults. Each returns 1 (or a record) on success,
+// else sets pb_error and returns its code (or null).
+
+// Messages for the user (pb_printf, pb_set_print_handler).
+int print_message(const char* format, va_list args);
+void set_print_handler(pb_print_handler handler, void* context);
+// pb_is_read_failure and pb_stricmp.
+bool is_read_failure(int code);
+int compare_names(const char* a, const char* b);
+
+// The area (area.cpp). lookup_storage_area takes non-null arguments, and
+// convert_path a non-null out.
+int set_notation_state(int notation);
+int lookup_storage_area(void* area, const char* name);
+int use_area_notation(void* area);
+int get_notation_precision(void* area, int* notation, int* precision);
+int convert_path(char* out, void* area);
+
+// Lookups and opening (items.cpp, models.cpp). An open is in two steps, so
+// that the item's faults can be consulted between them: find_item or
+// find_piece fills *found (name non-null), then open_found_item or
+// open_found_piece takes a slot for it in item_area (non-null; an item it
+// still holds is closed first) and returns it, or null with pb_error set.
+struct FoundItem {
+  std::shared_ptr<Conn> conn;
+  int64_t id = 0;
+  const ItemRow* row = nullptr;  // items only: the row the lookup read
+};
+int lookup_item(Kind kind, void* area, char* name, const char* pattern, int mode);
+int find_item(Kind kind, void* area, const char* name, FoundItem* found);
+ItemSlot* open_found_item(Kind kind, const FoundItem& found, void* item_area);
+int find_piece(void* area, const char* name, FoundItem* found);
+ItemSlot* open_found_piece(const FoundItem& found, void* piece_area);
+
+// Markers (markers.cpp); records are non-null and of their full size.
+int read_marker_header(ItemSlot* slot, unsigned char* header, bool ex);
+const void* analyze_marker(ItemSlot* slot);
+// Starts a marker's pieces again from the first.
+void restart_marker_pieces(ItemSlot* slot);
+// The next piece: 1, or 0 with kErrEndOfList after the last.
+int read_marker_piece(ItemSlot* slot, unsigned char* piece);
+// index is within the marker's overrides / splices.
+int read_piece_override(ItemSlot* slot, int index, unsigned char* override_record);
+int read_splice(ItemSlot* slot, int index, unsigned char* splice);
+
+// The model-list sequence (model_list.cpp). sequence_slot is the open marker
+// or order of item_area with a located sequence, else null with pb_error set
+// at source and line. The reads return 0 with kErrEndOfList past the end.
+ItemSlot* sequence_slot(void* item_area, const char* source, int line);
+void locate_marker_model_list(ItemSlot* slot);
+int read_order_header(ItemSlot* slot, unsigned char* header);  // and locates its list
+int read_order_model(ItemSlot* slot, unsigned char* model);
+int read_option_entry(ItemSlot* slot, unsigned char* entry);
+int read_size_entry(ItemSlot* slot, unsigned char* entry);
+
+// Models and piece headers (models.cpp).
+int read_model(ItemSlot* slot, pb_model** model);
+int release_model(pb_model** model);
+int read_piece_header(ItemSlot* slot, unsigned char* header);
 
 // ---- moving described fields -------------------------------------------------------
 
