@@ -46,17 +46,28 @@ inline const char* kind_name(Kind kind) {
   return names[kind];
 }
 
+static_assert(kOwnedByMarker == 1u << kMarker && kOwnedByModel == 1u << kModel && kOwnedByOrder == 1u << kOrder &&
+              kOwnedByPiece == 1u << kPiece);
+
 // ---- the area row -----------------------------------------------------------
 
 // The version of the area database's layout, in its area row.
 constexpr int kAreaFormat = 1;
-// The area's own row, as opening, listing and exporting read it.
-constexpr const char* kAreaRowSql =
-    "SELECT name, notation, precision, markers, models, pieces, orders, format FROM area";
+// The area's own row, the one row of the table "area": its columns in the
+// order of AreaRowColumn (the name is a text, the others integers).
+inline constexpr const char* kAreaColumns[] = {"name",   "notation", "precision", "markers",
+                                               "models", "pieces",   "orders",    "format"};
 enum AreaRowColumn : int {
   kAreaNameColumn, kAreaNotationColumn, kAreaPrecisionColumn, kAreaMarkersColumn, kAreaModelsColumn,
-  kAreaPiecesColumn, kAreaOrdersColumn, kAreaFormatColumn
+  kAreaPiecesColumn, kAreaOrdersColumn, kAreaFormatColumn, kAreaColumnCount
 };
+static_assert(sizeof kAreaColumns / sizeof kAreaColumns[0] == kAreaColumnCount);
+// The statement that reads the row, as opening, listing and exporting do.
+std::string area_row_select_sql();
+// The statement that writes it, the columns bound as ?1, ?2, ... in order.
+std::string area_row_insert_sql();
+// The CREATE TABLE statement of the area table.
+std::string area_table_sql();
 
 // ---- statements -------------------------------------------------------------
 
@@ -110,8 +121,29 @@ enum ItemRowColumn : int {
   kRowCreated = kRowKeyColumns, kRowPrevModified,
   kRowUsers,                     // user_last_mod, user_created, user_prev_mod
   kRowByteSizes = kRowUsers + 3,  // byte_size1, byte_size2
-  kRowCounts = kRowByteSizes + 2  // the lengths of the item's four lists
+  kRowCounts = kRowByteSizes + 2,  // the lengths of the item's four lists
+  kRowColumnCount = kRowCounts + 4
 };
+// The column of each kind's table (markers, models, orders) that gives each
+// ItemRowColumn; "0" where the kind has none.
+inline constexpr const char* kItemRowColumns[kRowColumnCount][kItemKinds] = {
+    {"id", "id", "id"},
+    {"name", "name", "name"},
+    {"modified", "modified", "modified"},
+    {"created", "created", "created"},
+    {"prev_modified", "prev_modified", "prev_modified"},
+    {"user_last_mod", "user_last_mod", "user_last_mod"},
+    {"user_created", "user_created", "user_created"},
+    {"user_prev_mod", "user_prev_mod", "user_prev_mod"},
+    {"byte_size1", "0", "0"},
+    {"byte_size2", "0", "0"},
+    {"piece_count", "base_piece_count", "0"},
+    {"override_count", "group_count", "0"},
+    {"splice_count", "0", "0"},
+    {"model_count", "0", "model_count"},
+};
+// "id, name, ...": the first count ItemRowColumns of kind, for a SELECT.
+std::string item_row_columns(Kind kind, int count = kRowColumnCount);
 
 // ---- moving described fields ------------------------------------------------
 
