@@ -166,9 +166,6 @@ struct Field {
   // The same field stored in another column, or found in a JSON sub-object.
   constexpr Field in_column(const char* c) const { Field f = *this; f.column = c; return f; }
   constexpr Field in_group(const char* g) const { Field f = *this; f.group = g; return f; }
-  constexpr Field at_offset(int32_t o, uint16_t w = 0) const {
-    Field f = *this; f.offset = o; if (w) f.width = w; return f;
-  }
   constexpr Field as_required() const { Field f = *this; f.required = true; return f; }
 };
 
