@@ -1,6 +1,7 @@
-// Internals shared by the sources of libplotbase: error reporting, the store
-// directory and area files, the per-area SQLite connections with their
-// prepared statements, and the table of open items.
+// Internals shared by the sources of libplotbase: error reporting, the
+// per-area SQLite connections with their prepared statements, the table of
+// open items, and the readers the exported calls (api.cpp) hand over to.
+// What area management shares with the reader is in shared/store_layout.h.
 #ifndef PLOTBASE_INTERNAL_H_
 #define PLOTBASE_INTERNAL_H_
 
