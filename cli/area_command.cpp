@@ -1,5 +1,5 @@
 // `quire area import|export|list|generate`: a thin layer over the area
-// functions of libplotbase (plotbase/area_store.h).
+// functions of area management (areas/area_store.h).
 #include <CLI/CLI.hpp>
 #include <cerrno>
 #include <cstdio>
@@ -12,11 +12,11 @@
 #include <sstream>
 #include <string>
 
-#include "quire/area_store.h"
+#include "area_store.h"
 #include "commands.h"
 #include "console.h"
 #include "quire/files/file_replacement.h"
-#include "quire/pattern_import.h"
+#include "pattern_import.h"
 
 namespace quire::cli {
 

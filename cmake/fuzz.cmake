@@ -36,8 +36,8 @@ quire_fuzz_target(version_record_fuzz SOURCES src/platform/version_record.cpp)
 # library is compiled into them, so that its code guides the fuzzer too.
 foreach(target dxf_fuzz area_json_fuzz)
   quire_fuzz_target(${target}
-    SOURCES ${QUIRE_PLOTBASE_SOURCES} plotbase/dxf/dxf_reader.cpp plotbase/dxf/pattern_reader.cpp
-            plotbase/dxf/quoted_text.cpp
+    SOURCES ${QUIRE_AREAS_SOURCES} ${QUIRE_PLOTBASE_SOURCES} areas/dxf/dxf_reader.cpp areas/dxf/pattern_reader.cpp
+            areas/dxf/quoted_text.cpp
     LIBRARIES quire_files SQLite::SQLite3 nlohmann_json::nlohmann_json Threads::Threads)
-  target_include_directories(${target} PRIVATE plotbase plotbase/dxf)
+  target_include_directories(${target} PRIVATE plotbase plotbase/shared areas areas/dxf)
 endforeach()

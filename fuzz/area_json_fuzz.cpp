@@ -8,7 +8,7 @@
 #include <string_view>
 
 #include "fuzz_store.h"
-#include "quire/area_store.h"
+#include "area_store.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   quire::fuzz::use_scratch_store();

@@ -13,8 +13,8 @@
 
 #include "fuzz_store.h"
 #include "pattern_reader.h"
-#include "quire/area_store.h"
-#include "quire/pattern_import.h"
+#include "area_store.h"
+#include "pattern_import.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   quire::fuzz::use_scratch_store();

@@ -6,23 +6,19 @@
 
 #include "internal.h"
 
+namespace plotbase {
+
 namespace {
 constexpr const char* kSource = "plotbase/area.cpp";
 int g_notation = 0;
 }  // namespace
 
-using namespace plotbase;
-
-extern "C" PB_API int pb_connect_to_network(void) { return 1; }
-
-extern "C" PB_API int pb_set_notation_state(int notation) {
+int set_notation_state(int notation) {
   if (notation == 0 || notation == 1) g_notation = notation;
   return g_notation;
 }
 
-extern "C" PB_API int pb_lookup_storage_areas(void* area, const char* name, int mode) {
-  (void)mode;
-  if (!area || !name) return PB_FAIL_MSG(kErrBadArgument, "null area record or name");
+int lookup_storage_area(void* area, const char* name) {
   std::string wanted(name);
   if (!valid_area_name(wanted)) {
     PB_FAIL_MSG(kErrNotFound, "not a valid area name");
@@ -51,12 +47,12 @@ extern "C" PB_API int pb_lookup_storage_areas(void* area, const char* name, int 
   return 1;
 }
 
-extern "C" PB_API int pb_use_area_notation(void* area) {
+int use_area_notation(void* area) {
   Conn* conn = resolve_area(area, false, kSource, __LINE__);
   return conn ? conn->notation : 0;
 }
 
-extern "C" PB_API int pb_get_notationprecision(void* area, int* notation, int* precision) {
+int get_notation_precision(void* area, int* notation, int* precision) {
   Conn* conn = resolve_area(area, false, kSource, __LINE__);
   if (!conn) {
     if (notation) *notation = 0;
@@ -68,9 +64,7 @@ extern "C" PB_API int pb_get_notationprecision(void* area, int* notation, int* p
   return 1;
 }
 
-extern "C" PB_API int pb_convert_path(char* out, void* area, int mode) {
-  (void)mode;
-  if (!out) return PB_FAIL_MSG(kErrBadArgument, "null output buffer");
+int convert_path(char* out, void* area) {
   Conn* conn = resolve_area(area, false, kSource, __LINE__);
   if (!conn) {
     out[0] = 0;
@@ -80,3 +74,5 @@ extern "C" PB_API int pb_convert_path(char* out, void* area, int mode) {
                              conn->path.c_str());
   return 1;
 }
+
+}  // namespace plotbase

@@ -1,24 +1,11 @@
-// The library's global records (pb_error, pbc_*), pb_printf, pb_stricmp and
-// the error and wildcard helpers.
+// The library's message output, name comparison, and the error and wildcard
+// helpers.
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <string>
 
-#include "quire/area_store.h"
 #include "internal.h"
-
-extern "C" {
-PB_API pb_error_record pb_error = {0, 0, {0}};
-PB_API int pbc_item_num = 0;
-PB_API int pbc_total_items = 0;
-PB_API int32_t pbc_last_mod_time = -1;
-PB_API int32_t pbc_creation_time = -1;
-PB_API int32_t pbc_prev_mod_time = -1;
-PB_API char pbc_user_last_mod[PB_USER_TEXT_SIZE] = {0};
-PB_API char pbc_user_created[PB_USER_TEXT_SIZE] = {0};
-PB_API char pbc_user_prev_mod[PB_USER_TEXT_SIZE] = {0};
-}
 
 namespace {
 pb_print_handler g_handler = nullptr;
@@ -28,15 +15,13 @@ const char* g_detail = "";
 char g_db_detail[256];
 }  // namespace
 
-extern "C" PB_API int pb_printf(const char* format, ...) {
-  if (!format) return 0;
+namespace plotbase {
+
+int print_message(const char* format, va_list args) {
   char small[512];
-  va_list args;
-  va_start(args, format);
   va_list copy;
   va_copy(copy, args);
   int n = std::vsnprintf(small, sizeof small, format, args);
-  va_end(args);
   if (n < 0) {
     va_end(copy);
     return n;
@@ -58,32 +43,30 @@ extern "C" PB_API int pb_printf(const char* format, ...) {
   return n;
 }
 
-extern "C" PB_API void pb_set_print_handler(pb_print_handler handler, void* context) {
+void set_print_handler(pb_print_handler handler, void* context) {
   g_handler = handler;
   g_handler_context = handler ? context : nullptr;
 }
 
 // The codes plotbase.h publishes are the library's own.
-static_assert(int{plotbase::kErrNotFound} == int{PB_ERR_NOT_FOUND} &&
-              int{plotbase::kErrEndOfList} == int{PB_ERR_END_OF_LIST} && int{plotbase::kErrFault} == int{PB_ERR_FAULT});
+static_assert(int{kErrNotFound} == int{PB_ERR_NOT_FOUND} &&
+              int{kErrEndOfList} == int{PB_ERR_END_OF_LIST} && int{kErrFault} == int{PB_ERR_FAULT});
 
-extern "C" PB_API int pb_is_read_failure(int code) {
-  using namespace plotbase;
-  return code == kErrDatabase || code == kErrDamagedArea || code == kErrStore || code == kErrNoMemory;
+bool is_read_failure(int code) {
+  return code == kErrDatabase || code == kErrDamagedArea || code == kErrStore || code == kErrNoMemory ||
+         code == kErrInternal;
 }
 
-extern "C" PB_API int pb_stricmp(const char* a, const char* b) {
+int compare_names(const char* a, const char* b) {
   const unsigned char* x = reinterpret_cast<const unsigned char*>(a ? a : "");
   const unsigned char* y = reinterpret_cast<const unsigned char*>(b ? b : "");
   for (;;) {
-    unsigned char cx = plotbase::fold(*x++);
-    unsigned char cy = plotbase::fold(*y++);
+    unsigned char cx = fold(*x++);
+    unsigned char cy = fold(*y++);
     if (cx != cy) return static_cast<int>(cx) - static_cast<int>(cy);
     if (cx == 0) return 0;
   }
 }
-
-namespace plotbase {
 
 // Cheap enough for the normal ends of lists, which report through it too.
 int fail(int code, int line, const char* source, const char* detail) {

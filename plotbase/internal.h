@@ -1,11 +1,13 @@
-// Internals shared by the sources of libplotbase: error reporting, the store
-// directory and area files, the per-area SQLite connections with their
-// prepared statements, and the table of open items.
+// Internals shared by the sources of libplotbase: error reporting, the
+// per-area SQLite connections with their prepared statements, the table of
+// open items, and the readers the exported calls (api.cpp) hand over to.
+// What area management shares with the reader is in shared/store_layout.h.
 #ifndef PLOTBASE_INTERNAL_H_
 #define PLOTBASE_INTERNAL_H_
 
 #include <sqlite3.h>
 
+#include <cstdarg>
 #include <cstdint>
 #include <cstring>
 #include <memory>
@@ -13,14 +15,17 @@
 #include <string_view>
 #include <vector>
 
-#include "area_data.h"
-#include "host_system.h"
-#include "quire/area_store.h"
-#include "pb_errors.h"
 #include "quire/plotbase.h"
 #include "quire/records.h"
+#include "store_layout.h"
 
 namespace plotbase {
+
+// ---- names -------------------------------------------------------------------
+
+// Case-insensitive wildcard match ('*' any run, '?' one character).
+bool wildcard_match(const char* pattern, const char* text);
+bool has_wildcards(const char* pattern);
 
 // ---- errors ----------------------------------------------------------------
 
@@ -38,35 +43,13 @@ int fail_db(sqlite3* db, int line, const char* source);
 #define PB_FAIL_MSG(code, msg) ::plotbase::fail((code), __LINE__, kSource, (msg))
 #define PB_FAIL_DB(db) ::plotbase::fail_db((db), __LINE__, kSource)
 
-// ---- names -------------------------------------------------------------------
 
-inline unsigned char fold(unsigned char c) { return (c >= 'A' && c <= 'Z') ? c + 32 : c; }
-// Case-insensitive wildcard match ('*' any run, '?' one character).
-bool wildcard_match(const char* pattern, const char* text);
-bool has_wildcards(const char* pattern);
-
-// ---- the store -------------------------------------------------------------------
-
-// The file name (not path) of the area called name: lower-cased, with every
-// byte outside [a-z0-9_-] (and a leading '.') written as %XX, plus ".sqlite".
-std::string area_file_name(std::string_view name);
-constexpr const char* kAreaFileSuffix = ".sqlite";
-// True when name is acceptable as an area name: 1..20 bytes, no '/' or '\\',
-// no control characters.
-bool valid_area_name(std::string_view name);
 
 
 class PieceReadAhead;
 
 // ---- connections -------------------------------------------------------------------
 
-enum Kind : int { kMarker = 0, kModel = 1, kOrder = 2, kPiece = 3 };
-constexpr int kItemKinds = 3;  // markers, models, orders (looked up by name)
-// The kind as the faults and order_models tables name it ("marker", ...).
-inline const char* kind_name(Kind kind) {
-  static const char* const names[] = {"marker", "model", "order", "piece"};
-  return names[kind];
-}
 
 enum StmtId : int {
   kStmtLookupExact,  // + kind (3 statements)
@@ -107,54 +90,8 @@ inline StmtId kind_stmt(StmtId family, Kind kind) {
   return static_cast<StmtId>(static_cast<int>(family) + static_cast<int>(kind));
 }
 
-// The prepared statements of one connection, by number: each is prepared on
-// first use from the SQL its source gives and kept until clear() or the end
-// of the cache. Readers, the writer and the exporter each keep one.
-class StatementCache {
- public:
-  using SqlSource = std::string (*)(int id);
-  StatementCache(int count, SqlSource source) : source_(source), stmts_(static_cast<size_t>(count), nullptr) {}
-  ~StatementCache() { clear(); }
-  StatementCache(const StatementCache&) = delete;
-  StatementCache& operator=(const StatementCache&) = delete;
 
-  // Prepares statements on db from now on (after clear()).
-  void attach(sqlite3* db) { db_ = db; }
-  // The statement id, or null when it cannot be prepared (sqlite3_errmsg of
-  // the connection says why).
-  sqlite3_stmt* get(int id);
-  // Finalizes every statement.
-  void clear();
 
- private:
-  sqlite3* db_ = nullptr;
-  SqlSource source_;
-  std::vector<sqlite3_stmt*> stmts_;
-};
-
-// The version of the area database's layout, in its area row.
-constexpr int kAreaFormat = 1;
-// The area's own row, as opening, listing and exporting read it.
-constexpr const char* kAreaRowSql =
-    "SELECT name, notation, precision, markers, models, pieces, orders, format FROM area";
-enum AreaRowColumn : int {
-  kAreaNameColumn, kAreaNotationColumn, kAreaPrecisionColumn, kAreaMarkersColumn, kAreaModelsColumn,
-  kAreaPiecesColumn, kAreaOrdersColumn, kAreaFormatColumn
-};
-
-// The columns of an item that a lookup reads and an open hands out, in the
-// order the exact-name and detail statements select them. A lookup by
-// pattern selects the key columns only (id to modified): an unchanged
-// item of a rerun is never opened, and the rest of a wide row costs more
-// to decode than the rest of the walk.
-enum ItemRowColumn : int {
-  kRowId, kRowName, kRowModified,
-  kRowKeyColumns,
-  kRowCreated = kRowKeyColumns, kRowPrevModified,
-  kRowUsers,                     // user_last_mod, user_created, user_prev_mod
-  kRowByteSizes = kRowUsers + 3,  // byte_size1, byte_size2
-  kRowCounts = kRowByteSizes + 2  // the lengths of the item's four lists
-};
 struct ItemRow {
   bool valid = false;
   int64_t id = 0;
@@ -218,19 +155,6 @@ struct Conn {
   sqlite3_stmt* stmt(StmtId id);
 };
 
-// Resets a statement at the end of a scope.
-class StmtReset {
- public:
-  explicit StmtReset(sqlite3_stmt* s) : s_(s) {}
-  ~StmtReset() {
-    if (s_) sqlite3_reset(s_);
-  }
-  StmtReset(const StmtReset&) = delete;
-  StmtReset& operator=(const StmtReset&) = delete;
-
- private:
-  sqlite3_stmt* s_;
-};
 
 // Opens path as the area called name (as looked up). On failure returns null
 // with pb_error set and its code in *code; a file that is no readable area
@@ -269,10 +193,6 @@ std::shared_ptr<Conn> resolve_area_shared(void* area, const char* source, int li
 
 // ---- open items -------------------------------------------------------------------
 
-// The faults of item id of kind (none when it has no faults row). 1 or an
-// error code.
-int load_faults(Conn* conn, Kind kind, int64_t id, FaultSet* out);
-
 namespace item_layout {
 constexpr size_t kMagic = 0;   // u32
 constexpr size_t kSlot = 4;    // u32
@@ -282,22 +202,30 @@ constexpr size_t kId = 20;     // i32
 constexpr uint32_t kMagicValue = 0x54494250u;  // "PBIT"
 }  // namespace item_layout
 
+// The lists whose lengths an item slot keeps in count[].
+enum ItemCount : int {
+  kMarkerPieces = 0, kMarkerOverrides = 1, kMarkerSplices = 2, kMarkerListModels = 3,
+  kOrderModels = 3,
+};
+
 struct ItemSlot {
   uint32_t gen = 0;
   bool in_use = false;
   Kind kind = kMarker;
   std::shared_ptr<Conn> conn;
   int64_t id = 0;
+  // The item's faults and the reads they count (faults.h).
   FaultSet faults;
+  struct FaultReads {
+    int64_t pieces = 0, model_list = 0;
+  } fault_reads;
   // markers: pieces, overrides, splices, model-list models; models: base
-  // pieces, option groups; orders: models.
+  // pieces, option groups; orders: models (the ItemCount slots).
   int32_t count[4] = {0, 0, 0, 0};
   // marker pieces
-  int64_t piece_reads = 0;
   int64_t piece_next_position = 0;
   // model-list sequence
   bool seq_active = false;
-  int64_t seq_reads = 0;
   int32_t seq_models = 0;
   int32_t seq_model = -1;
   int32_t seq_option = 0, seq_options = 0;
@@ -323,14 +251,70 @@ ItemSlot* slot_at(uint32_t index);
 // Releases the slot (and clears the reference in item_area).
 void release_slot(uint32_t index, void* item_area);
 
+// ---- the readers ------------------------------------------------------------
+// What the exported calls (api.cpp) do once they have checked the caller's
+// arguments and the item's faults. Each returns 1 (or a record) on success,
+// else sets pb_error and returns its code (or null).
+
+// Messages for the user (pb_printf, pb_set_print_handler).
+int print_message(const char* format, va_list args);
+void set_print_handler(pb_print_handler handler, void* context);
+// pb_is_read_failure and pb_stricmp.
+bool is_read_failure(int code);
+int compare_names(const char* a, const char* b);
+
+// The area (area.cpp). lookup_storage_area takes non-null arguments, and
+// convert_path a non-null out.
+int set_notation_state(int notation);
+int lookup_storage_area(void* area, const char* name);
+int use_area_notation(void* area);
+int get_notation_precision(void* area, int* notation, int* precision);
+int convert_path(char* out, void* area);
+
+// Lookups and opening (items.cpp, models.cpp). An open is in two steps, so
+// that the item's faults can be consulted between them: find_item or
+// find_piece fills *found (name non-null), then open_found_item or
+// open_found_piece takes a slot for it in item_area (non-null; an item it
+// still holds is closed first) and returns it, or null with pb_error set.
+struct FoundItem {
+  std::shared_ptr<Conn> conn;
+  int64_t id = 0;
+  const ItemRow* row = nullptr;  // items only: the row the lookup read
+};
+int lookup_item(Kind kind, void* area, char* name, const char* pattern, int mode);
+int find_item(Kind kind, void* area, const char* name, FoundItem* found);
+ItemSlot* open_found_item(Kind kind, const FoundItem& found, void* item_area);
+int find_piece(void* area, const char* name, FoundItem* found);
+ItemSlot* open_found_piece(const FoundItem& found, void* piece_area);
+
+// Markers (markers.cpp); records are non-null and of their full size.
+int read_marker_header(ItemSlot* slot, unsigned char* header, bool ex);
+const void* analyze_marker(ItemSlot* slot);
+// Starts a marker's pieces again from the first.
+void restart_marker_pieces(ItemSlot* slot);
+// The next piece: 1, or 0 with kErrEndOfList after the last.
+int read_marker_piece(ItemSlot* slot, unsigned char* piece);
+// index is within the marker's overrides / splices.
+int read_piece_override(ItemSlot* slot, int index, unsigned char* override_record);
+int read_splice(ItemSlot* slot, int index, unsigned char* splice);
+
+// The model-list sequence (model_list.cpp). sequence_slot is the open marker
+// or order of item_area with a located sequence, else null with pb_error set
+// at source and line. The reads return 0 with kErrEndOfList past the end.
+ItemSlot* sequence_slot(void* item_area, const char* source, int line);
+void locate_marker_model_list(ItemSlot* slot);
+int read_order_header(ItemSlot* slot, unsigned char* header);  // and locates its list
+int read_order_model(ItemSlot* slot, unsigned char* model);
+int read_option_entry(ItemSlot* slot, unsigned char* entry);
+int read_size_entry(ItemSlot* slot, unsigned char* entry);
+
+// Models and piece headers (models.cpp).
+int read_model(ItemSlot* slot, pb_model** model);
+int release_model(pb_model** model);
+int read_piece_header(ItemSlot* slot, unsigned char* header);
+
 // ---- moving described fields -------------------------------------------------------
 
-// Binds the fields of table, taken from row (the struct they describe), to
-// the parameters of s from first on, in the order of the table. Returns the
-// next parameter.
-int bind_fields(sqlite3_stmt* s, int first, const Table& table, const void* row);
-// Reads the columns column_list(table) of s, from column first on, into row.
-void read_fields(sqlite3_stmt* s, int first, const Table& table, void* row);
 // Fills the record of size bytes from the columns column_list(table, true)
 // of s, from column first on: each at its offset (fields beyond size, such
 // as those of an extended record only, are left out).

@@ -20,7 +20,9 @@ std::vector<uint32_t> g_free;
 constexpr size_t kPatternSize = 256;
 
 
-int lookup(Kind kind, void* area, char* name, const char* pattern, int mode) {
+}  // namespace
+
+int lookup_item(Kind kind, void* area, char* name, const char* pattern, int mode) {
   // The caller may pass one buffer as both name and pattern: copy first.
   char pat[kPatternSize];
   std::snprintf(pat, sizeof pat, "%s", pattern ? pattern : "*");
@@ -113,6 +115,8 @@ int lookup(Kind kind, void* area, char* name, const char* pattern, int mode) {
   return 1;
 }
 
+namespace {
+
 // Reads the columns of row that a lookup by pattern leaves out, through the
 // statement that walks the items in id order: one step when items are
 // opened in order, as a report opens them; a new search otherwise.
@@ -148,8 +152,9 @@ int load_item_details(Conn* conn, Kind kind, ItemRow* row) {
   return 1;
 }
 
-int open_item(Kind kind, void* area, const char* name, void* item_area) {
-  if (!item_area || !name) return PB_FAIL_MSG(kErrBadArgument, "null name or item area");
+}  // namespace
+
+int find_item(Kind kind, void* area, const char* name, FoundItem* out) {
   std::shared_ptr<Conn> conn = resolve_area_shared(area, kSource, __LINE__);
   if (!conn) return pb_error.code;
   // The report opens the item its lookup just found: that row is at hand.
@@ -166,17 +171,21 @@ int open_item(Kind kind, void* area, const char* name, void* item_area) {
   } else if (!row.details && load_item_details(conn.get(), kind, &row) != 1) {
     return pb_error.code;
   }
-  FaultSet faults;
-  if (conn->has_faults && load_faults(conn.get(), kind, row.id, &faults) != 1) return pb_error.code;
-  if (faults.open) return PB_FAIL_MSG(kErrFault, "fault: open");
+  out->id = row.id;
+  out->row = &row;
+  out->conn = std::move(conn);
+  return 1;
+}
+
+ItemSlot* open_found_item(Kind kind, const FoundItem& found, void* item_area) {
   // An item area that still holds an open item is reused: that item is
   // closed first, so it cannot stay open unreachable.
   uint32_t old_index = 0;
   if (slot_of_any(item_area, &old_index)) release_slot(old_index, item_area);
-  int index = take_slot(kind, conn, row.id, item_area, kSource, __LINE__);
-  if (index < 0) return pb_error.code;
+  int index = take_slot(kind, found.conn, found.id, item_area, kSource, __LINE__);
+  if (index < 0) return nullptr;
   ItemSlot& slot = g_slots[static_cast<size_t>(index)];
-  slot.faults = faults;
+  const ItemRow& row = *found.row;
   for (int i = 0; i < 4; ++i) slot.count[i] = row.count[i];
   unsigned char* ia = static_cast<unsigned char*>(item_area);
   rec::store_i32(ia + rec::item_area::kModifiedTime, row.modified);
@@ -188,33 +197,7 @@ int open_item(Kind kind, void* area, const char* name, void* item_area) {
   std::memcpy(pbc_user_last_mod, row.user[0], PB_USER_TEXT_SIZE);
   std::memcpy(pbc_user_created, row.user[1], PB_USER_TEXT_SIZE);
   std::memcpy(pbc_user_prev_mod, row.user[2], PB_USER_TEXT_SIZE);
-  return 1;
-}
-
-int close_item(Kind kind, void* item_area) {
-  uint32_t index = 0;
-  ItemSlot* slot = slot_of(item_area, kind, kSource, __LINE__, &index);
-  if (!slot) return pb_error.code;
-  bool fault = slot->faults.close;
-  release_slot(index, item_area);
-  // The item is closed either way; a close fault only reports failure.
-  if (fault) return PB_FAIL_MSG(kErrFault, "fault: close");
-  return 1;
-}
-
-}  // namespace
-
-int load_faults(Conn* conn, Kind kind, int64_t id, FaultSet* out) {
-  *out = FaultSet{};
-  sqlite3_stmt* s = conn->stmt(kStmtFaults);
-  if (!s) return pb_error.code;
-  StmtReset reset(s);
-  sqlite3_bind_text(s, 1, kind_name(kind), -1, SQLITE_STATIC);
-  sqlite3_bind_int64(s, 2, id);
-  int rc = sqlite3_step(s);
-  if (rc == SQLITE_ROW) read_fields(s, 0, kFaultsTable, out);
-  else if (rc != SQLITE_DONE) return PB_FAIL_DB(conn->db);
-  return 1;
+  return &slot;
 }
 
 int take_slot(Kind kind, std::shared_ptr<Conn> conn, int64_t id, void* item_area, const char* source,
@@ -237,10 +220,9 @@ int take_slot(Kind kind, std::shared_ptr<Conn> conn, int64_t id, void* item_area
   slot.id = id;
   slot.faults = FaultSet{};
   for (int32_t& c : slot.count) c = 0;
-  slot.piece_reads = 0;
+  slot.fault_reads = ItemSlot::FaultReads{};
   slot.piece_next_position = 0;
   slot.seq_active = false;
-  slot.seq_reads = 0;
   slot.seq_models = 0;
   slot.seq_model = -1;
   slot.seq_option = slot.seq_options = slot.seq_size = slot.seq_sizes = 0;
@@ -293,45 +275,3 @@ void release_slot(uint32_t index, void* item_area) {
 }
 
 }  // namespace plotbase
-
-using namespace plotbase;
-
-extern "C" {
-
-PB_API int pb_lookup_markers(void* area, char* name, const char* pattern, int mode) {
-  return lookup(kMarker, area, name, pattern, mode);
-}
-PB_API int pb_lookup_models(void* area, char* name, const char* pattern, int mode) {
-  return lookup(kModel, area, name, pattern, mode);
-}
-PB_API int pb_lookup_orders(void* area, char* name, const char* pattern, int mode) {
-  return lookup(kOrder, area, name, pattern, mode);
-}
-
-PB_API int pb_open_marker(void* area, const char* name, void* item_area) {
-  return open_item(kMarker, area, name, item_area);
-}
-PB_API int pb_open_model(void* area, const char* name, void* item_area) {
-  return open_item(kModel, area, name, item_area);
-}
-PB_API int pb_open_order(void* area, const char* name, void* item_area) {
-  return open_item(kOrder, area, name, item_area);
-}
-
-PB_API int pb_close_marker(void* area, const char* name, void* item_area) {
-  (void)area;
-  (void)name;
-  return close_item(kMarker, item_area);
-}
-PB_API int pb_close_model(void* area, const char* name, void* item_area) {
-  (void)area;
-  (void)name;
-  return close_item(kModel, item_area);
-}
-PB_API int pb_close_order(void* area, const char* name, void* item_area) {
-  (void)area;
-  (void)name;
-  return close_item(kOrder, item_area);
-}
-
-}  // extern "C"

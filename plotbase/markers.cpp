@@ -15,11 +15,9 @@ namespace rec = quire::records;
 namespace mh = quire::records::marker_header;
 namespace ma = quire::records::marker_analysis;
 
-// The counts of a marker slot.
-enum { kPieces = 0, kOverrides = 1, kSplices = 2, kListModels = 3 };
+}  // namespace
 
-// Fills the header record (468 bytes, or 534 with ex) of the open marker.
-int fill_marker_header(ItemSlot* slot, unsigned char* h, bool ex) {
+int read_marker_header(ItemSlot* slot, unsigned char* h, bool ex) {
   Conn* conn = slot->conn.get();
   sqlite3_stmt* s = conn->stmt(kStmtMarkerHeader);
   if (!s) return pb_error.code;
@@ -32,6 +30,8 @@ int fill_marker_header(ItemSlot* slot, unsigned char* h, bool ex) {
   fill_record(s, 0, kMarkersTable, h, ex ? mh::kSizeEx : mh::kSize);
   return 1;
 }
+
+namespace {
 
 bool key_le(int64_t am, int64_t ap, int64_t bm, int64_t bp) { return am < bm || (am == bm && ap <= bp); }
 
@@ -80,12 +80,11 @@ void start_read_ahead(Conn* conn, int64_t marker, int64_t position) {
   if (!conn->read_ahead || !conn->read_ahead->start(marker, position + 1)) drop_read_ahead(conn);
 }
 
-int read_piece(ItemSlot* slot, unsigned char* piece, bool first) {
-  if (!piece) return PB_FAIL_MSG(kErrBadArgument, "null piece record");
-  if (first) slot->piece_next_position = 0;
-  int64_t read = first ? 0 : slot->piece_reads;
-  slot->piece_reads = read + 1;
-  if (slot->faults.piece_at == read) return PB_FAIL_MSG(kErrFault, "fault: piece_at");
+}  // namespace
+
+void restart_marker_pieces(ItemSlot* slot) { slot->piece_next_position = 0; }
+
+int read_marker_piece(ItemSlot* slot, unsigned char* piece) {
   Conn* conn = slot->conn.get();
   int64_t marker = slot->id, position = slot->piece_next_position;
   PieceReadAhead* ahead = conn->read_ahead.get();
@@ -145,7 +144,7 @@ int read_piece(ItemSlot* slot, unsigned char* piece, bool first) {
   slot->piece_next_position = c.position + 1;
   c.gap_marker = c.marker;
   c.gap_position = c.position + 1;
-  if (usable && ++conn->in_order_reads >= kReadAheadAfter && !conn->read_ahead_off && !conn->has_faults &&
+  if (usable && ++conn->in_order_reads >= kReadAheadAfter && !conn->read_ahead_off &&
       !(conn->read_ahead && conn->read_ahead->streaming()))
     start_read_ahead(conn, c.marker, c.position);
   // Fetch ahead; a failure here only makes the next read search again.
@@ -153,36 +152,7 @@ int read_piece(ItemSlot* slot, unsigned char* piece, bool first) {
   return 1;
 }
 
-}  // namespace
-}  // namespace plotbase
-
-using namespace plotbase;
-
-extern "C" {
-
-PB_API int pb_get_marker_header_ex(const char* name, void* header, int length, void* item_area) {
-  (void)name;
-  ItemSlot* slot = slot_of(item_area, kMarker, kSource, __LINE__);
-  if (!slot) return pb_error.code;
-  if (!header || length < static_cast<int>(mh::kSizeEx))
-    return PB_FAIL_MSG(kErrBadArgument, "header buffer shorter than 534 bytes");
-  if (slot->faults.header || slot->faults.header_ex) return PB_FAIL_MSG(kErrFault, "fault: header_ex");
-  return fill_marker_header(slot, static_cast<unsigned char*>(header), true);
-}
-
-PB_API int pb_get_marker_header(const char* name, void* header, void* item_area) {
-  (void)name;
-  ItemSlot* slot = slot_of(item_area, kMarker, kSource, __LINE__);
-  if (!slot) return pb_error.code;
-  if (!header) return PB_FAIL_MSG(kErrBadArgument, "null header");
-  if (slot->faults.header) return PB_FAIL_MSG(kErrFault, "fault: header");
-  return fill_marker_header(slot, static_cast<unsigned char*>(header), false);
-}
-
-PB_API const void* pb_hdr_analyze(void* item_area) {
-  ItemSlot* slot = slot_of(item_area, kMarker, kSource, __LINE__);
-  if (!slot) return nullptr;
-  if (slot->faults.analysis) return PB_FAIL_MSG(kErrFault, "fault: analysis"), nullptr;
+const void* analyze_marker(ItemSlot* slot) {
   Conn* conn = slot->conn.get();
   sqlite3_stmt* s = conn->stmt(kStmtAnalysis);
   if (!s) return nullptr;
@@ -202,25 +172,7 @@ PB_API const void* pb_hdr_analyze(void* item_area) {
   return a;
 }
 
-PB_API int pb_first_marker_piece(void* item_area, void* piece) {
-  ItemSlot* slot = slot_of(item_area, kMarker, kSource, __LINE__);
-  if (!slot) return pb_error.code;
-  return read_piece(slot, static_cast<unsigned char*>(piece), true);
-}
-
-PB_API int pb_next_marker_piece(void* item_area, void* piece) {
-  ItemSlot* slot = slot_of(item_area, kMarker, kSource, __LINE__);
-  if (!slot) return pb_error.code;
-  return read_piece(slot, static_cast<unsigned char*>(piece), false);
-}
-
-PB_API int pb_get_piece_override(void* item_area, int index, void* header, void* override_record) {
-  (void)header;
-  ItemSlot* slot = slot_of(item_area, kMarker, kSource, __LINE__);
-  if (!slot) return pb_error.code;
-  if (!override_record) return PB_FAIL_MSG(kErrBadArgument, "null override record");
-  if (index < 0 || index >= slot->count[kOverrides]) return PB_FAIL_MSG(kErrIndexRange, "no such override");
-  if (slot->faults.override_at == index) return PB_FAIL_MSG(kErrFault, "fault: override_at");
+int read_piece_override(ItemSlot* slot, int index, unsigned char* override_record) {
   Conn* conn = slot->conn.get();
   sqlite3_stmt* s = conn->stmt(kStmtOverride);
   if (!s) return pb_error.code;
@@ -230,16 +182,11 @@ PB_API int pb_get_piece_override(void* item_area, int index, void* header, void*
   int rc = sqlite3_step(s);
   if (rc != SQLITE_ROW) return rc == SQLITE_DONE ? PB_FAIL_MSG(kErrIndexRange, "no such override")
                                                  : PB_FAIL_DB(conn->db);
-  fill_record(s, 0, kOverridesTable, static_cast<unsigned char*>(override_record), rec::piece_override::kSize);
+  fill_record(s, 0, kOverridesTable, override_record, rec::piece_override::kSize);
   return 1;
 }
 
-PB_API int pb_get_splice_info(void* splice, int index, void* item_area) {
-  ItemSlot* slot = slot_of(item_area, kMarker, kSource, __LINE__);
-  if (!slot) return pb_error.code;
-  if (!splice) return PB_FAIL_MSG(kErrBadArgument, "null splice record");
-  if (index < 0 || index >= slot->count[kSplices]) return PB_FAIL_MSG(kErrIndexRange, "no such splice");
-  if (slot->faults.splice_at == index) return PB_FAIL_MSG(kErrFault, "fault: splice_at");
+int read_splice(ItemSlot* slot, int index, unsigned char* splice) {
   Conn* conn = slot->conn.get();
   sqlite3_stmt* s = conn->stmt(kStmtSplice);
   if (!s) return pb_error.code;
@@ -249,8 +196,8 @@ PB_API int pb_get_splice_info(void* splice, int index, void* item_area) {
   int rc = sqlite3_step(s);
   if (rc != SQLITE_ROW) return rc == SQLITE_DONE ? PB_FAIL_MSG(kErrIndexRange, "no such splice")
                                                  : PB_FAIL_DB(conn->db);
-  fill_record(s, 0, kSplicesTable, static_cast<unsigned char*>(splice), rec::splice_info::kSize);
+  fill_record(s, 0, kSplicesTable, splice, rec::splice_info::kSize);
   return 1;
 }
 
-}  // extern "C"
+}  // namespace plotbase

@@ -16,8 +16,6 @@ namespace rec = quire::records;
 // Models handed out by pb_get_model_ex and not yet released.
 std::unordered_set<pb_model*> g_live_models;
 
-enum { kBasePieces = 0, kGroups = 1 };
-
 void free_model(pb_model* m) {
   pb_model_piece* p = m->first_piece;
   while (p) {
@@ -45,8 +43,9 @@ void fill_model_piece(pb_model_piece* piece, sqlite3_stmt* s) {
   fill_record(s, kModelPieceGroupColumn + 1, kModelPiecesTable, piece->record, rec::model_piece::kSize);
 }
 
-// Builds the model of the open model slot. 1 or an error code.
-int build_model(ItemSlot* slot, pb_model** out) {
+}  // namespace
+
+int read_model(ItemSlot* slot, pb_model** out) {
   Conn* conn = slot->conn.get();
   sqlite3_stmt* row = conn->stmt(kStmtModelRow);
   sqlite3_stmt* groups = conn->stmt(kStmtModelGroups);
@@ -110,24 +109,7 @@ int build_model(ItemSlot* slot, pb_model** out) {
   return 1;
 }
 
-}  // namespace
-}  // namespace plotbase
-
-using namespace plotbase;
-
-extern "C" {
-
-PB_API int pb_get_model_ex(const char* name, pb_model** model, void* item_area) {
-  (void)name;
-  if (!model) return PB_FAIL_MSG(kErrBadArgument, "null model pointer");
-  *model = nullptr;
-  ItemSlot* slot = slot_of(item_area, kModel, kSource, __LINE__);
-  if (!slot) return pb_error.code;
-  if (slot->faults.model) return PB_FAIL_MSG(kErrFault, "fault: model");
-  return build_model(slot, model);
-}
-
-PB_API int pb_free_model_ex(pb_model** model) {
+int release_model(pb_model** model) {
   if (!model) return PB_FAIL_MSG(kErrBadArgument, "null model pointer");
   if (!*model) return 1;
   auto it = g_live_models.find(*model);
@@ -139,8 +121,7 @@ PB_API int pb_free_model_ex(pb_model** model) {
   return 1;
 }
 
-PB_API int pb_open_piece(void* area, const char* name, void* piece_area) {
-  if (!piece_area || !name) return PB_FAIL_MSG(kErrBadArgument, "null name or piece area");
+int find_piece(void* area, const char* name, FoundItem* out) {
   std::shared_ptr<Conn> conn = resolve_area_shared(area, kSource, __LINE__);
   if (!conn) return pb_error.code;
   sqlite3_stmt* s = conn->stmt(kStmtPieceOpen);
@@ -150,24 +131,21 @@ PB_API int pb_open_piece(void* area, const char* name, void* piece_area) {
   int rc = sqlite3_step(s);
   if (rc == SQLITE_DONE) return PB_FAIL_MSG(kErrNotFound, "no such piece");
   if (rc != SQLITE_ROW) return PB_FAIL_DB(conn->db);
-  int64_t id = sqlite3_column_int64(s, 0);
-  FaultSet faults;
-  if (conn->has_faults && load_faults(conn.get(), kPiece, id, &faults) != 1) return pb_error.code;
-  if (faults.open) return PB_FAIL_MSG(kErrFault, "fault: open");
-  uint32_t old_index = 0;
-  if (slot_of_any(piece_area, &old_index)) release_slot(old_index, piece_area);
-  int index = take_slot(kPiece, conn, id, piece_area, kSource, __LINE__);
-  if (index < 0) return pb_error.code;
-  slot_at(static_cast<uint32_t>(index))->faults = faults;
+  out->id = sqlite3_column_int64(s, 0);
+  out->row = nullptr;
+  out->conn = std::move(conn);
   return 1;
 }
 
-PB_API int pb_get_piece_header(const char* name, void* header, void* piece_area) {
-  (void)name;
-  ItemSlot* slot = slot_of(piece_area, kPiece, kSource, __LINE__);
-  if (!slot) return pb_error.code;
-  if (!header) return PB_FAIL_MSG(kErrBadArgument, "null header");
-  if (slot->faults.header) return PB_FAIL_MSG(kErrFault, "fault: header");
+ItemSlot* open_found_piece(const FoundItem& found, void* piece_area) {
+  uint32_t old_index = 0;
+  if (slot_of_any(piece_area, &old_index)) release_slot(old_index, piece_area);
+  int index = take_slot(kPiece, found.conn, found.id, piece_area, kSource, __LINE__);
+  if (index < 0) return nullptr;
+  return slot_at(static_cast<uint32_t>(index));
+}
+
+int read_piece_header(ItemSlot* slot, unsigned char* header) {
   Conn* conn = slot->conn.get();
   sqlite3_stmt* s = conn->stmt(kStmtPieceHeader);
   if (!s) return pb_error.code;
@@ -176,20 +154,8 @@ PB_API int pb_get_piece_header(const char* name, void* header, void* piece_area)
   int rc = sqlite3_step(s);
   if (rc != SQLITE_ROW) return rc == SQLITE_DONE ? PB_FAIL_MSG(kErrDamagedArea, "piece row missing")
                                                  : PB_FAIL_DB(conn->db);
-  fill_record(s, 0, kPiecesTable, static_cast<unsigned char*>(header), rec::piece_header::kSize);
+  fill_record(s, 0, kPiecesTable, header, rec::piece_header::kSize);
   return 1;
 }
 
-PB_API int pb_close_piece(void* area, const char* name, void* piece_area) {
-  (void)area;
-  (void)name;
-  uint32_t index = 0;
-  ItemSlot* slot = slot_of(piece_area, kPiece, kSource, __LINE__, &index);
-  if (!slot) return pb_error.code;
-  bool fault = slot->faults.close;
-  release_slot(index, piece_area);
-  if (fault) return PB_FAIL_MSG(kErrFault, "fault: close");
-  return 1;
-}
-
-}  // extern "C"
+}  // namespace plotbase

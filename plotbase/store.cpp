@@ -13,29 +13,23 @@ namespace plotbase {
 
 namespace {
 constexpr const char* kSource = "plotbase/store.cpp";
+namespace rec = quire::records;
 }  // namespace
 
 std::string statement_sql(int id) {
   static const char* const tables[kItemKinds] = {"markers", "models", "orders"};
-  // The ItemRow columns of each kind (see internal.h).
-  static const char* const row_columns[kItemKinds] = {
-      "id, name, modified, created, prev_modified, user_last_mod, user_created, user_prev_mod, "
-      "byte_size1, byte_size2, piece_count, override_count, splice_count, model_count",
-      "id, name, modified, created, prev_modified, user_last_mod, user_created, user_prev_mod, "
-      "0, 0, base_piece_count, group_count, 0, 0",
-      "id, name, modified, created, prev_modified, user_last_mod, user_created, user_prev_mod, "
-      "0, 0, 0, 0, 0, model_count"};
   if (id >= kStmtLookupExact && id < kStmtLookupExact + kItemKinds) {
     int k = id - kStmtLookupExact;
-    return std::string("SELECT ") + row_columns[k] + " FROM " + tables[k] + " WHERE name = ?1";
+    return "SELECT " + item_row_columns(static_cast<Kind>(k)) + " FROM " + tables[k] + " WHERE name = ?1";
   }
   if (id >= kStmtLookupScan && id < kStmtLookupScan + kItemKinds) {
     int k = id - kStmtLookupScan;
-    return std::string("SELECT id, name, modified FROM ") + tables[k] + " WHERE id > ?1 ORDER BY id";
+    return "SELECT " + item_row_columns(static_cast<Kind>(k), kRowKeyColumns) + " FROM " + tables[k] +
+           " WHERE id > ?1 ORDER BY id";
   }
   if (id >= kStmtDetailScan && id < kStmtDetailScan + kItemKinds) {
     int k = id - kStmtDetailScan;
-    return std::string("SELECT ") + row_columns[k] + " FROM " + tables[k] + " WHERE id >= ?1 ORDER BY id";
+    return "SELECT " + item_row_columns(static_cast<Kind>(k)) + " FROM " + tables[k] + " WHERE id >= ?1 ORDER BY id";
   }
   if (id >= kStmtLookupPrefix && id < kStmtLookupPrefix + kItemKinds)
     return std::string("SELECT id FROM ") + tables[id - kStmtLookupPrefix] +
@@ -247,7 +241,7 @@ std::shared_ptr<Conn> open_conn(const std::string& path, const std::string& name
   // and ending a transaction of their own.
   sqlite3_exec(conn->db, "BEGIN", nullptr, nullptr, nullptr);
   sqlite3_stmt* s = nullptr;
-  if (sqlite3_prepare_v2(conn->db, kAreaRowSql, -1, &s, nullptr) != SQLITE_OK) {
+  if (sqlite3_prepare_v2(conn->db, area_row_select_sql().c_str(), -1, &s, nullptr) != SQLITE_OK) {
     *code = damaged(conn.get(), sqlite3_errmsg(conn->db), __LINE__, kSource);
     return nullptr;
   }
@@ -278,6 +272,9 @@ std::shared_ptr<Conn> open_conn(const std::string& path, const std::string& name
   }
   conn->has_faults = sqlite3_column_int(s, 0) != 0;
   sqlite3_finalize(s);
+  // An area that rehearses failures reads every piece directly, where its
+  // faults are carried out in the order of the caller's reads.
+  conn->read_ahead_off = conn->has_faults;
   return conn;
 }
 
@@ -397,6 +394,44 @@ void read_item_row(sqlite3_stmt* s, ItemRow* row) {
   row->byte_size[0] = sqlite3_column_int(s, kRowByteSizes);
   row->byte_size[1] = sqlite3_column_int(s, kRowByteSizes + 1);
   for (int i = 0; i < 4; ++i) row->count[i] = sqlite3_column_int(s, kRowCounts + i);
+}
+
+void fill_record(sqlite3_stmt* s, int first, const Table& table, unsigned char* record, size_t size) {
+  int i = first;
+  for (const Field& f : table) {
+    if (f.offset < 0) continue;
+    int col = i++;
+    size_t at = static_cast<size_t>(f.offset);
+    if (at + f.width > size) continue;  // a field of the extended record only
+    unsigned char* p = record + at;
+    switch (f.type) {
+      case FieldType::kText:
+        fill_text(p, f.width, s, col);
+        break;
+      case FieldType::kReal:
+        rec::store_double(p, sqlite3_column_double(s, col));
+        break;
+      case FieldType::kCounts: {
+        // Slots the text leaves out stay 0; values beyond the slots are not read.
+        std::memset(p, 0, f.width);
+        size_t k = 0;
+        const size_t slots = static_cast<size_t>(f.hi);
+        for_each_count(reinterpret_cast<const char*>(sqlite3_column_text(s, col)), [&](long v) {
+          if (k >= slots) return false;
+          rec::store_i16(p + 2 * k++, static_cast<int16_t>(v));
+          return true;
+        });
+        break;
+      }
+      default: {
+        int64_t v = sqlite3_column_int64(s, col);
+        if (f.width == 1) rec::store_i8(p, static_cast<int8_t>(v));
+        else if (f.width == 2) rec::store_i16(p, static_cast<int16_t>(v));
+        else rec::store_i32(p, static_cast<int32_t>(v));
+        break;
+      }
+    }
+  }
 }
 
 }  // namespace plotbase

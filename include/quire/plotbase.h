@@ -68,9 +68,10 @@ enum {
 /* 1 when code (a failing call's result, or pb_error.code after a call whose
  * result is 0 or null) says that the area file could not be read: SQLite
  * reported an error (a damaged file, a failed read), a row the item's other
- * rows promise is missing, or memory ran out. Such a failure of a read says
- * nothing about the records after it: a caller must not take it for the end
- * of a list. 0 for every other code, 0 and 1 included. */
+ * rows promise is missing, memory ran out, or the library failed
+ * unexpectedly. Such a failure of a read says nothing about the records
+ * after it: a caller must not take it for the end of a list. 0 for every
+ * other code, 0 and 1 included. */
 PB_API int pb_is_read_failure(int code);
 
 /* Current-item variables. After a successful lookup: pbc_item_num (1-based

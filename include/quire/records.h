@@ -42,7 +42,6 @@ inline size_t text_length(const unsigned char* p, size_t size) {
   const void* nul = std::memchr(p, 0, size);
   return nul ? static_cast<size_t>(static_cast<const unsigned char*>(nul) - p) : size;
 }
-inline const char* load_text(const unsigned char* p) { return reinterpret_cast<const char*>(p); }
 
 inline void store_i16(unsigned char* p, int16_t v) {
   uint16_t u = static_cast<uint16_t>(v);

@@ -2,6 +2,8 @@
 // items are closed cleanly whatever happened: a second close, a close of an
 // item never opened, of garbage, and reader calls on closed items all fail
 // without crashing.
+#include <vector>
+
 #include "plotbase_test_support.h"
 
 namespace plotbase_test {
@@ -75,184 +77,162 @@ class FaultsTest : public ::testing::Test {
   unsigned char item[PB_ITEM_AREA_SIZE];
 };
 
-TEST_F(FaultsTest, OpenFault) {
-  clear_error();
-  expect_failure(pb_open_marker(area.ptr(), "OPEN", item));
-  // A lookup still finds it.
+// The calls a fault case makes, in order, on the item it opens.
+enum class Call {
+  kOpen, kClose, kHeader, kHeaderEx, kAnalysis, kFirstPiece, kNextPiece, kOverride, kSplice, kLocate,
+  kListModel, kListOption, kListSize, kModel, kOrderHeader, kPieceHeader
+};
+// What a call gives: success, the fault's failure (-106), or another failure.
+enum class Outcome { kOk, kFault, kFail };
+struct Step {
+  Call call;
+  Outcome outcome;
+  int index = 0;               // kOverride, kSplice
+  const char* piece = nullptr;  // kFirstPiece, kNextPiece: the piece read
+};
+struct FaultCase {
+  const char* what;
+  char kind;  // 'm'arker, 'M'odel, 'o'rder, 'p'iece
+  const char* item;
+  std::vector<Step> steps;
+};
+
+// Each fault fails its call, and only its call, with PB_ERR_FAULT; the item
+// area stays usable (or closed) as the area format describes.
+const FaultCase kFaultCases[] = {
+    {"open fails; a lookup still finds the item", 'm', "OPEN", {{Call::kOpen, Outcome::kFault}}},
+    {"close fails but closes", 'm', "CLOSE",
+     {{Call::kOpen, Outcome::kOk}, {Call::kClose, Outcome::kFault}, {Call::kHeader, Outcome::kFail}}},
+    {"header fails both headers", 'm', "HEADER",
+     {{Call::kOpen, Outcome::kOk}, {Call::kHeader, Outcome::kFault}, {Call::kHeaderEx, Outcome::kFault},
+      {Call::kAnalysis, Outcome::kOk}, {Call::kClose, Outcome::kOk}}},
+    {"header_ex fails the extended header only", 'm', "HEADER_EX",
+     {{Call::kOpen, Outcome::kOk}, {Call::kHeaderEx, Outcome::kFault}, {Call::kHeader, Outcome::kOk},
+      {Call::kClose, Outcome::kOk}}},
+    {"analysis", 'm', "ANALYSIS",
+     {{Call::kOpen, Outcome::kOk}, {Call::kAnalysis, Outcome::kFault}, {Call::kHeaderEx, Outcome::kOk},
+      {Call::kClose, Outcome::kOk}}},
+    {"ordmod leaves the model list unlocated", 'm', "ORDMOD",
+     {{Call::kOpen, Outcome::kOk}, {Call::kLocate, Outcome::kFault}, {Call::kListModel, Outcome::kFail},
+      {Call::kClose, Outcome::kOk}}},
+    {"piece_at 1 fails the second read and uses up no piece", 'm', "PIECE1",
+     {{Call::kOpen, Outcome::kOk}, {Call::kFirstPiece, Outcome::kOk, 0, "p0"}, {Call::kNextPiece, Outcome::kFault},
+      {Call::kNextPiece, Outcome::kOk, 0, "p1"}, {Call::kFirstPiece, Outcome::kOk, 0, "p0"},
+      {Call::kNextPiece, Outcome::kFault}, {Call::kClose, Outcome::kOk}}},
+    {"piece_at 0 fails every first read", 'm', "PIECE0",
+     {{Call::kOpen, Outcome::kOk}, {Call::kFirstPiece, Outcome::kFault}, {Call::kNextPiece, Outcome::kOk, 0, "p0"},
+      {Call::kFirstPiece, Outcome::kFault}, {Call::kClose, Outcome::kOk}}},
+    {"override_at", 'm', "OVERRIDE2",
+     {{Call::kOpen, Outcome::kOk}, {Call::kOverride, Outcome::kOk, 0}, {Call::kOverride, Outcome::kOk, 1},
+      {Call::kOverride, Outcome::kFault, 2}, {Call::kOverride, Outcome::kFail, 3}, {Call::kClose, Outcome::kOk}}},
+    {"splice_at", 'm', "SPLICE1",
+     {{Call::kOpen, Outcome::kOk}, {Call::kSplice, Outcome::kOk, 0}, {Call::kSplice, Outcome::kFault, 1},
+      {Call::kSplice, Outcome::kOk, 2}, {Call::kClose, Outcome::kOk}}},
+    {"model_list_at counts model, option and size reads together", 'm', "LIST3",
+     {{Call::kOpen, Outcome::kOk}, {Call::kLocate, Outcome::kOk}, {Call::kListModel, Outcome::kOk},
+      {Call::kListOption, Outcome::kOk}, {Call::kListOption, Outcome::kOk}, {Call::kListSize, Outcome::kFault},
+      {Call::kListSize, Outcome::kOk}, {Call::kLocate, Outcome::kOk}, {Call::kListModel, Outcome::kOk},
+      {Call::kClose, Outcome::kOk}}},
+    {"no faults: every read succeeds", 'm', "OK",
+     {{Call::kOpen, Outcome::kOk}, {Call::kHeader, Outcome::kOk}, {Call::kHeaderEx, Outcome::kOk},
+      {Call::kAnalysis, Outcome::kOk}, {Call::kFirstPiece, Outcome::kOk, 0, "p0"},
+      {Call::kNextPiece, Outcome::kOk, 0, "p1"}, {Call::kNextPiece, Outcome::kOk, 0, "p2"},
+      {Call::kNextPiece, Outcome::kFail}, {Call::kOverride, Outcome::kOk, 2}, {Call::kSplice, Outcome::kOk, 3},
+      {Call::kLocate, Outcome::kOk}, {Call::kListModel, Outcome::kOk}, {Call::kListOption, Outcome::kOk},
+      {Call::kListOption, Outcome::kOk}, {Call::kListSize, Outcome::kOk}, {Call::kListModel, Outcome::kOk},
+      {Call::kListSize, Outcome::kOk}, {Call::kListSize, Outcome::kOk}, {Call::kListModel, Outcome::kFail},
+      {Call::kClose, Outcome::kOk}}},
+    {"faults set to false", 'm', "FALSE", {{Call::kOpen, Outcome::kOk}, {Call::kClose, Outcome::kOk}}},
+    {"model open", 'M', "MOPEN", {{Call::kOpen, Outcome::kFault}}},
+    {"model read", 'M', "MODEL",
+     {{Call::kOpen, Outcome::kOk}, {Call::kModel, Outcome::kFault}, {Call::kClose, Outcome::kOk}}},
+    {"model close", 'M', "MCLOSE",
+     {{Call::kOpen, Outcome::kOk}, {Call::kModel, Outcome::kOk}, {Call::kClose, Outcome::kFault}}},
+    {"order open", 'o', "OOPEN", {{Call::kOpen, Outcome::kFault}}},
+    {"order header", 'o', "OHEADER",
+     {{Call::kOpen, Outcome::kOk}, {Call::kOrderHeader, Outcome::kFault}, {Call::kListModel, Outcome::kFail},
+      {Call::kClose, Outcome::kOk}}},
+    {"order model_list_at counts from the header", 'o', "OLIST1",
+     {{Call::kOpen, Outcome::kOk}, {Call::kOrderHeader, Outcome::kOk}, {Call::kListModel, Outcome::kOk},
+      {Call::kListOption, Outcome::kFault}, {Call::kOrderHeader, Outcome::kOk}, {Call::kListModel, Outcome::kOk},
+      {Call::kListOption, Outcome::kFault}, {Call::kClose, Outcome::kOk}}},
+    {"order close", 'o', "OCLOSE", {{Call::kOpen, Outcome::kOk}, {Call::kClose, Outcome::kFault}}},
+    {"piece open", 'p', "POPEN", {{Call::kOpen, Outcome::kFault}}},
+    {"piece header", 'p', "PHEADER",
+     {{Call::kOpen, Outcome::kOk}, {Call::kPieceHeader, Outcome::kFault}, {Call::kClose, Outcome::kOk}}},
+    {"piece close", 'p', "PCLOSE",
+     {{Call::kOpen, Outcome::kOk}, {Call::kPieceHeader, Outcome::kOk}, {Call::kClose, Outcome::kFault}}},
+    {"piece without faults", 'p', "pfine",
+     {{Call::kOpen, Outcome::kOk}, {Call::kPieceHeader, Outcome::kOk}, {Call::kClose, Outcome::kOk}}},
+};
+
+TEST_F(FaultsTest, EachFaultFailsItsCallOnly) {
+  for (const FaultCase& c : kFaultCases) {
+    SCOPED_TRACE(c.what);
+    void* a = area.ptr();
+    const char* n = c.item;
+    unsigned char record[5376];
+    pb_model* model = nullptr;
+    for (size_t i = 0; i < c.steps.size(); ++i) {
+      const Step& step = c.steps[i];
+      SCOPED_TRACE("step " + std::to_string(i));
+      clear_error();
+      int r = 0;
+      switch (step.call) {
+        case Call::kOpen:
+          r = c.kind == 'm'   ? pb_open_marker(a, n, item)
+              : c.kind == 'M' ? pb_open_model(a, n, item)
+              : c.kind == 'o' ? pb_open_order(a, n, item)
+                              : pb_open_piece(a, n, item);
+          break;
+        case Call::kClose:
+          r = c.kind == 'm'   ? pb_close_marker(a, n, item)
+              : c.kind == 'M' ? pb_close_model(a, n, item)
+              : c.kind == 'o' ? pb_close_order(a, n, item)
+                              : pb_close_piece(a, n, item);
+          break;
+        case Call::kHeader: r = pb_get_marker_header(n, record, item); break;
+        case Call::kHeaderEx: r = pb_get_marker_header_ex(n, record, 534, item); break;
+        case Call::kAnalysis: r = pb_hdr_analyze(item) ? 1 : pb_error.code; break;
+        case Call::kFirstPiece: r = pb_first_marker_piece(item, record); break;
+        case Call::kNextPiece: r = pb_next_marker_piece(item, record); break;
+        case Call::kOverride: r = pb_get_piece_override(item, step.index, nullptr, record); break;
+        case Call::kSplice: r = pb_get_splice_info(record, step.index, item); break;
+        case Call::kLocate: r = pb_locate_ordmod_marker(item); break;
+        case Call::kListModel: r = pb_get_order_model(record, item); break;
+        case Call::kListOption: r = pb_get_option_list_entry(record, item); break;
+        case Call::kListSize: r = pb_get_order_model_entry(record, item); break;
+        case Call::kModel:
+          model = reinterpret_cast<pb_model*>(0x1);
+          r = pb_get_model_ex(n, &model, item);
+          if (r != 1) {
+            EXPECT_EQ(model, nullptr);
+          }
+          pb_free_model_ex(&model);
+          break;
+        case Call::kOrderHeader: r = pb_get_order_header(n, record, item); break;
+        case Call::kPieceHeader: r = pb_get_piece_header(n, record, item); break;
+      }
+      if (step.outcome == Outcome::kOk) {
+        EXPECT_EQ(r, 1) << "pb_error.code " << pb_error.code;
+        if (step.piece) {
+          EXPECT_STREQ(reinterpret_cast<const char*>(record), step.piece);
+        }
+        continue;
+      }
+      EXPECT_NE(r, 1);
+      EXPECT_GT(pb_error.line, 0);
+      EXPECT_NE(std::string(pb_error.source), "");
+      if (step.outcome == Outcome::kFault) {
+        EXPECT_EQ(pb_error.code, PB_ERR_FAULT);
+      } else {
+        EXPECT_NE(pb_error.code, PB_ERR_FAULT);
+      }
+    }
+  }
+  // A failed open leaves the item to lookups.
   char name[PB_NAME_BUFFER_SIZE];
   EXPECT_EQ(pb_lookup_markers(area.ptr(), name, "open", 0), 1);
-}
-
-TEST_F(FaultsTest, CloseFaultFailsButTheItemIsClosed) {
-  open("CLOSE");
-  clear_error();
-  expect_failure(pb_close_marker(area.ptr(), "CLOSE", item));
-  unsigned char header[468];
-  clear_error();
-  expect_failure(pb_get_marker_header("CLOSE", header, item));
-}
-
-TEST_F(FaultsTest, HeaderFaultFailsBothHeaders) {
-  open("HEADER");
-  unsigned char header[534];
-  clear_error();
-  expect_failure(pb_get_marker_header("HEADER", header, item));
-  clear_error();
-  expect_failure(pb_get_marker_header_ex("HEADER", header, 534, item));
-  EXPECT_NE(pb_hdr_analyze(item), nullptr);
-  close("HEADER");
-}
-
-TEST_F(FaultsTest, HeaderExFaultFailsOnlyTheExtendedHeader) {
-  open("HEADER_EX");
-  unsigned char header[534];
-  clear_error();
-  expect_failure(pb_get_marker_header_ex("HEADER_EX", header, 534, item));
-  EXPECT_EQ(pb_get_marker_header("HEADER_EX", header, item), 1);
-  close("HEADER_EX");
-}
-
-TEST_F(FaultsTest, AnalysisFault) {
-  open("ANALYSIS");
-  clear_error();
-  EXPECT_EQ(pb_hdr_analyze(item), nullptr);
-  EXPECT_NE(pb_error.code, 0);
-  unsigned char header[534];
-  EXPECT_EQ(pb_get_marker_header_ex("ANALYSIS", header, 534, item), 1);
-  close("ANALYSIS");
-}
-
-TEST_F(FaultsTest, OrdmodFault) {
-  open("ORDMOD");
-  clear_error();
-  expect_failure(pb_locate_ordmod_marker(item));
-  unsigned char om[118];
-  expect_failure(pb_get_order_model(om, item));  // not located
-  close("ORDMOD");
-}
-
-TEST_F(FaultsTest, PieceAtFault) {
-  open("PIECE1");
-  unsigned char p[68];
-  EXPECT_EQ(pb_first_marker_piece(item, p), 1);
-  clear_error();
-  expect_failure(pb_next_marker_piece(item, p));
-  close("PIECE1");
-  open("PIECE0");
-  clear_error();
-  expect_failure(pb_first_marker_piece(item, p));
-  close("PIECE0");
-}
-
-TEST_F(FaultsTest, OverrideAtFault) {
-  open("OVERRIDE2");
-  unsigned char header[468], o[68];
-  ASSERT_EQ(pb_get_marker_header("OVERRIDE2", header, item), 1);
-  EXPECT_EQ(pb_get_piece_override(item, 0, header, o), 1);
-  EXPECT_EQ(pb_get_piece_override(item, 1, header, o), 1);
-  clear_error();
-  expect_failure(pb_get_piece_override(item, 2, header, o));
-  close("OVERRIDE2");
-}
-
-TEST_F(FaultsTest, SpliceAtFault) {
-  open("SPLICE1");
-  unsigned char s[16];
-  EXPECT_EQ(pb_get_splice_info(s, 0, item), 1);
-  clear_error();
-  expect_failure(pb_get_splice_info(s, 1, item));
-  EXPECT_EQ(pb_get_splice_info(s, 2, item), 1);
-  close("SPLICE1");
-}
-
-TEST_F(FaultsTest, ModelListAtCountsModelOptionAndSizeReadsTogether) {
-  open("LIST3");
-  ASSERT_EQ(pb_locate_ordmod_marker(item), 1);
-  unsigned char om[118], oe[12], se[72];
-  EXPECT_EQ(pb_get_order_model(om, item), 1);        // read 0
-  EXPECT_EQ(pb_get_option_list_entry(oe, item), 1);  // read 1
-  EXPECT_EQ(pb_get_option_list_entry(oe, item), 1);  // read 2
-  clear_error();
-  expect_failure(pb_get_order_model_entry(se, item));  // read 3
-  close("LIST3");
-}
-
-TEST_F(FaultsTest, UnfaultedMarkerReadsEverything) {
-  open("OK");
-  unsigned char header[534], p[68], o[68], s[16], om[118], oe[12], se[72];
-  EXPECT_EQ(pb_get_marker_header("OK", header, item), 1);
-  EXPECT_EQ(pb_get_marker_header_ex("OK", header, 534, item), 1);
-  EXPECT_NE(pb_hdr_analyze(item), nullptr);
-  EXPECT_EQ(pb_first_marker_piece(item, p), 1);
-  EXPECT_EQ(pb_next_marker_piece(item, p), 1);
-  EXPECT_EQ(pb_next_marker_piece(item, p), 1);
-  for (int i = 0; i < 3; ++i) EXPECT_EQ(pb_get_piece_override(item, i, header, o), 1);
-  for (int i = 0; i < 4; ++i) EXPECT_EQ(pb_get_splice_info(s, i, item), 1);
-  ASSERT_EQ(pb_locate_ordmod_marker(item), 1);
-  EXPECT_EQ(pb_get_order_model(om, item), 1);
-  EXPECT_EQ(pb_get_option_list_entry(oe, item), 1);
-  EXPECT_EQ(pb_get_option_list_entry(oe, item), 1);
-  EXPECT_EQ(pb_get_order_model_entry(se, item), 1);
-  EXPECT_EQ(pb_get_order_model(om, item), 1);
-  EXPECT_EQ(pb_get_order_model_entry(se, item), 1);
-  EXPECT_EQ(pb_get_order_model_entry(se, item), 1);
-  EXPECT_NE(pb_get_order_model(om, item), 1);
-  close("OK");
-  open("FALSE");
-  close("FALSE");
-}
-
-TEST_F(FaultsTest, ModelFaults) {
-  clear_error();
-  expect_failure(pb_open_model(area.ptr(), "MOPEN", item));
-  ASSERT_EQ(pb_open_model(area.ptr(), "MODEL", item), 1);
-  pb_model* m = reinterpret_cast<pb_model*>(0x1);
-  clear_error();
-  expect_failure(pb_get_model_ex("MODEL", &m, item));
-  EXPECT_EQ(m, nullptr);
-  EXPECT_EQ(pb_close_model(area.ptr(), "MODEL", item), 1);
-  ASSERT_EQ(pb_open_model(area.ptr(), "MCLOSE", item), 1);
-  clear_error();
-  expect_failure(pb_close_model(area.ptr(), "MCLOSE", item));
-}
-
-TEST_F(FaultsTest, OrderFaults) {
-  clear_error();
-  expect_failure(pb_open_order(area.ptr(), "OOPEN", item));
-  ASSERT_EQ(pb_open_order(area.ptr(), "OHEADER", item), 1);
-  unsigned char h[372], om[118], oe[12], se[72];
-  clear_error();
-  expect_failure(pb_get_order_header("OHEADER", h, item));
-  EXPECT_EQ(pb_close_order(area.ptr(), "OHEADER", item), 1);
-
-  ASSERT_EQ(pb_open_order(area.ptr(), "OLIST1", item), 1);
-  ASSERT_EQ(pb_get_order_header("OLIST1", h, item), 1);
-  EXPECT_EQ(pb_get_order_model(om, item), 1);  // read 0
-  clear_error();
-  expect_failure(pb_get_option_list_entry(oe, item));  // read 1
-  EXPECT_EQ(pb_close_order(area.ptr(), "OLIST1", item), 1);
-  (void)se;
-
-  ASSERT_EQ(pb_open_order(area.ptr(), "OCLOSE", item), 1);
-  clear_error();
-  expect_failure(pb_close_order(area.ptr(), "OCLOSE", item));
-}
-
-TEST_F(FaultsTest, PieceFaults) {
-  unsigned char pa[PB_ITEM_AREA_SIZE], h[156];
-  clear_error();
-  expect_failure(pb_open_piece(area.ptr(), "POPEN", pa));
-  ASSERT_EQ(pb_open_piece(area.ptr(), "PHEADER", pa), 1);
-  clear_error();
-  expect_failure(pb_get_piece_header("PHEADER", h, pa));
-  EXPECT_EQ(pb_close_piece(area.ptr(), "PHEADER", pa), 1);
-  ASSERT_EQ(pb_open_piece(area.ptr(), "PCLOSE", pa), 1);
-  EXPECT_EQ(pb_get_piece_header("PCLOSE", h, pa), 1);
-  clear_error();
-  expect_failure(pb_close_piece(area.ptr(), "PCLOSE", pa));
-  ASSERT_EQ(pb_open_piece(area.ptr(), "pfine", pa), 1);
-  EXPECT_EQ(pb_get_piece_header("PFINE", h, pa), 1);
-  EXPECT_EQ(pb_close_piece(area.ptr(), "PFINE", pa), 1);
 }
 
 TEST_F(FaultsTest, SecondCloseFailsCleanly) {

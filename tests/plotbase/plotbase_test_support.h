@@ -14,9 +14,10 @@
 #include <string>
 #include <vector>
 
-#include "quire/area_store.h"
+#include "area_store.h"
 #include "quire/plotbase.h"
 #include "quire/records.h"
+#include "store_layout.h"
 #include "support/print_capture.h"
 #include "support/test_support.h"
 

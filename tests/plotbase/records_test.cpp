@@ -91,22 +91,6 @@ void expect_header_fields(Expected& e, bool ex) {
   }
 }
 
-TEST_F(RecordsTest, MarkerHeaderEx) {
-  open_marker("m100");
-  Buffer b(534);
-  ASSERT_EQ(pb_get_marker_header_ex("M100", b.data(), 534, item), 1);
-  Expected e(534);
-  expect_header_fields(e, true);
-  EXPECT_TRUE(same_bytes(b.data(), e));
-  EXPECT_TRUE(b.guard_intact());
-  // Spot checks at the records' documented offsets, unaligned doubles included.
-  EXPECT_EQ(rec::load_double(b.data() + 332), 60.5);
-  EXPECT_EQ(rec::load_double(b.data() + 340), 500.25);
-  EXPECT_EQ(rec::load_double(b.data() + 476), 1.01);
-  EXPECT_EQ(b.data()[25 + 20], 0);  // 20 characters and the NUL in 21 bytes
-  EXPECT_EQ(pb_close_marker(area.ptr(), "M100", item), 1);
-}
-
 TEST_F(RecordsTest, MarkerHeaderExRefusesAShortBuffer) {
   open_marker("M100");
   Buffer b(534);
@@ -114,29 +98,6 @@ TEST_F(RecordsTest, MarkerHeaderExRefusesAShortBuffer) {
   EXPECT_NE(pb_error.code, 0);
   EXPECT_EQ(b.bytes[0], 0xAA);
   EXPECT_EQ(pb_close_marker(area.ptr(), "M100", item), 1);
-}
-
-TEST_F(RecordsTest, PlainMarkerHeaderIsTheFirst468Bytes) {
-  open_marker("M100");
-  Buffer b(468);
-  ASSERT_EQ(pb_get_marker_header("M100", b.data(), item), 1);
-  Expected e(468);
-  expect_header_fields(e, false);
-  EXPECT_TRUE(same_bytes(b.data(), e));
-  EXPECT_TRUE(b.guard_intact());
-  EXPECT_EQ(rec::load_i32(b.data() + 436), 2);
-  EXPECT_EQ(rec::load_i32(b.data() + 464), 2);
-  EXPECT_EQ(pb_close_marker(area.ptr(), "M100", item), 1);
-}
-
-TEST_F(RecordsTest, HeaderNameDefaultsToTheItemName) {
-  open_marker("Alpha");
-  Buffer b(534);
-  ASSERT_EQ(pb_get_marker_header_ex("Alpha", b.data(), 534, item), 1);
-  Expected e(534);
-  e.text(4, 21, "Alpha");
-  EXPECT_TRUE(same_bytes(b.data(), e));
-  EXPECT_EQ(pb_close_marker(area.ptr(), "Alpha", item), 1);
 }
 
 TEST_F(RecordsTest, MarkerAnalysis) {
@@ -174,43 +135,6 @@ TEST_F(RecordsTest, MarkerAnalysis) {
   EXPECT_EQ(pb_close_marker(area.ptr(), "beta", item), 1);
 }
 
-TEST_F(RecordsTest, MarkerPieces) {
-  open_marker("M100");
-  Buffer b(68);
-  Expected e1(68), e2(68), e3(68);
-  e1.text(0, 21, "FRONT");
-  e1.text(21, 21, "SHELL");
-  e1.real(42, 10.0);
-  e1.real(50, 20.25);
-  e1.text(58, 10, "M");
-  e2.text(0, 21, "BACK-PIECE-OF-20-CHR");
-  e2.text(21, 21, "CATEGORY-OF-20-CHARS");
-  e2.real(42, 1e-3);
-  e2.real(50, -1.5);
-  e2.text(58, 10, "123456789");
-  e3.text(0, 21, "SLEEVE");
-  ASSERT_EQ(pb_first_marker_piece(item, b.data()), 1);
-  EXPECT_TRUE(same_bytes(b.data(), e1));
-  ASSERT_EQ(pb_next_marker_piece(item, b.data()), 1);
-  EXPECT_TRUE(same_bytes(b.data(), e2));
-  ASSERT_EQ(pb_next_marker_piece(item, b.data()), 1);
-  EXPECT_TRUE(same_bytes(b.data(), e3));
-  EXPECT_NE(pb_next_marker_piece(item, b.data()), 1);
-  EXPECT_NE(pb_next_marker_piece(item, b.data()), 1);  // stays at the end
-  EXPECT_TRUE(b.guard_intact());
-  // First restarts the walk.
-  ASSERT_EQ(pb_first_marker_piece(item, b.data()), 1);
-  EXPECT_TRUE(same_bytes(b.data(), e1));
-  EXPECT_EQ(pb_close_marker(area.ptr(), "M100", item), 1);
-}
-
-TEST_F(RecordsTest, MarkerWithoutPieces) {
-  open_marker("zeta");
-  Buffer b(68);
-  EXPECT_NE(pb_first_marker_piece(item, b.data()), 1);
-  EXPECT_EQ(pb_close_marker(area.ptr(), "zeta", item), 1);
-}
-
 TEST_F(RecordsTest, PieceWalksOfTwoOpenMarkersInterleave) {
   import_ok(json::parse(R"({"name": "Two", "markers": [
     {"name": "A", "modified": 1, "pieces": [{"name": "a0"}, {"name": "a1"}, {"name": "a2"}]},
@@ -239,45 +163,111 @@ TEST_F(RecordsTest, PieceWalksOfTwoOpenMarkersInterleave) {
   EXPECT_EQ(pb_close_marker(two.ptr(), "B", ib), 1);
 }
 
-TEST_F(RecordsTest, PieceOverrides) {
-  open_marker("M100");
-  Buffer header(468);
-  ASSERT_EQ(pb_get_marker_header("M100", header.data(), item), 1);
-  Buffer b(68);
-  Expected e0(68), e1(68);
-  e0.text(0, 21, "FRONT");
-  e0.bytes[21] = 255;
-  e0.text(22, 11, "ROT180-XYZ");
-  e0.text(33, 7, "SIZE-6");
-  e0.text(40, 28, "MODEL-NAME-OF-27-CHARACTERS");
-  e1.text(0, 21, "BACK");
-  e1.text(22, 11, "FLIP");
-  e1.text(33, 7, "S");
-  e1.text(40, 28, "Shirt");
-  ASSERT_EQ(pb_get_piece_override(item, 0, header.data(), b.data()), 1);
-  EXPECT_TRUE(same_bytes(b.data(), e0));
-  ASSERT_EQ(pb_get_piece_override(item, 1, header.data(), b.data()), 1);
-  EXPECT_TRUE(same_bytes(b.data(), e1));
-  EXPECT_TRUE(b.guard_intact());
-  EXPECT_NE(pb_get_piece_override(item, 2, header.data(), b.data()), 1);
-  EXPECT_NE(pb_get_piece_override(item, -1, header.data(), b.data()), 1);
-  EXPECT_EQ(pb_close_marker(area.ptr(), "M100", item), 1);
+// A marker's records of one kind: read in turn (index 0, 1, ...), each
+// must equal the record expect builds; for a list, one read more fails, and
+// reading index 0 again gives the first record again.
+struct MarkerRecordCase {
+  const char* what;
+  const char* marker;
+  size_t size;
+  int records;  // a list's length; -1 for the one record of a header
+  int (*read)(void* item, unsigned char* out, int index);
+  void (*expect)(Expected& e, int index);
+};
+
+const MarkerRecordCase kMarkerRecordCases[] = {
+    {"extended header", "m100", 534, -1,
+     [](void* item, unsigned char* out, int) { return pb_get_marker_header_ex("M100", out, 534, item); },
+     [](Expected& e, int) { expect_header_fields(e, true); }},
+    {"plain header: the first 468 bytes", "M100", 468, -1,
+     [](void* item, unsigned char* out, int) { return pb_get_marker_header("M100", out, item); },
+     [](Expected& e, int) { expect_header_fields(e, false); }},
+    {"header name defaults to the item name", "Alpha", 534, -1,
+     [](void* item, unsigned char* out, int) { return pb_get_marker_header_ex("Alpha", out, 534, item); },
+     [](Expected& e, int) { e.text(4, 21, "Alpha"); }},
+    {"pieces", "M100", 68, 3,
+     [](void* item, unsigned char* out, int index) {
+       return index == 0 ? pb_first_marker_piece(item, out) : pb_next_marker_piece(item, out);
+     },
+     [](Expected& e, int index) {
+       if (index == 0) {
+         e.text(0, 21, "FRONT");
+         e.text(21, 21, "SHELL");
+         e.real(42, 10.0);
+         e.real(50, 20.25);
+         e.text(58, 10, "M");
+       } else if (index == 1) {
+         e.text(0, 21, "BACK-PIECE-OF-20-CHR");
+         e.text(21, 21, "CATEGORY-OF-20-CHARS");
+         e.real(42, 1e-3);
+         e.real(50, -1.5);
+         e.text(58, 10, "123456789");
+       } else {
+         e.text(0, 21, "SLEEVE");
+       }
+     }},
+    {"a marker without pieces", "zeta", 68, 0,
+     [](void* item, unsigned char* out, int index) {
+       return index == 0 ? pb_first_marker_piece(item, out) : pb_next_marker_piece(item, out);
+     },
+     [](Expected&, int) {}},
+    {"piece overrides", "M100", 68, 2,
+     [](void* item, unsigned char* out, int index) { return pb_get_piece_override(item, index, nullptr, out); },
+     [](Expected& e, int index) {
+       if (index == 0) {
+         e.text(0, 21, "FRONT");
+         e.bytes[21] = 255;
+         e.text(22, 11, "ROT180-XYZ");
+         e.text(33, 7, "SIZE-6");
+         e.text(40, 28, "MODEL-NAME-OF-27-CHARACTERS");
+       } else {
+         e.text(0, 21, "BACK");
+         e.text(22, 11, "FLIP");
+         e.text(33, 7, "S");
+         e.text(40, 28, "Shirt");
+       }
+     }},
+    {"splices", "M100", 16, 2,
+     [](void* item, unsigned char* out, int index) { return pb_get_splice_info(out, index, item); },
+     [](Expected& e, int index) {
+       e.real(0, index == 0 ? 120.0 : 300.125);
+       e.real(8, index == 0 ? 30.0 : 2.5);
+     }},
+};
+
+TEST_F(RecordsTest, MarkerRecordsAreFilledAtTheirOffsets) {
+  for (const MarkerRecordCase& c : kMarkerRecordCases) {
+    SCOPED_TRACE(c.what);
+    open_marker(c.marker);
+    Buffer b(c.size);
+    const bool list = c.records >= 0;
+    for (int i = 0; i < (list ? c.records : 1); ++i) {
+      ASSERT_EQ(c.read(item, b.data(), i), 1) << "record " << i;
+      Expected e(c.size);
+      c.expect(e, i);
+      EXPECT_TRUE(same_bytes(b.data(), e)) << "record " << i;
+    }
+    EXPECT_TRUE(b.guard_intact());
+    if (list) {
+      EXPECT_NE(c.read(item, b.data(), c.records), 1);
+      EXPECT_NE(c.read(item, b.data(), c.records), 1);  // stays at the end
+    }
+    if (c.records > 0) {
+      ASSERT_EQ(c.read(item, b.data(), 0), 1);
+      Expected e(c.size);
+      c.expect(e, 0);
+      EXPECT_TRUE(same_bytes(b.data(), e)) << "first record again";
+    }
+    EXPECT_EQ(pb_close_marker(area.ptr(), c.marker, item), 1);
+  }
 }
 
-TEST_F(RecordsTest, Splices) {
+TEST_F(RecordsTest, IndexedReadsRefuseIndexesOutsideTheList) {
   open_marker("M100");
-  Buffer b(16);
-  Expected e0(16), e1(16);
-  e0.real(0, 120.0);
-  e0.real(8, 30.0);
-  e1.real(0, 300.125);
-  e1.real(8, 2.5);
-  ASSERT_EQ(pb_get_splice_info(b.data(), 0, item), 1);
-  EXPECT_TRUE(same_bytes(b.data(), e0));
-  ASSERT_EQ(pb_get_splice_info(b.data(), 1, item), 1);
-  EXPECT_TRUE(same_bytes(b.data(), e1));
+  Buffer b(68);
+  EXPECT_NE(pb_get_piece_override(item, -1, nullptr, b.data()), 1);
+  EXPECT_NE(pb_get_splice_info(b.data(), -1, item), 1);
   EXPECT_TRUE(b.guard_intact());
-  EXPECT_NE(pb_get_splice_info(b.data(), 2, item), 1);
   EXPECT_EQ(pb_close_marker(area.ptr(), "M100", item), 1);
 }
 

@@ -32,7 +32,6 @@ class FileReplacement {
   WritableFile& file() { return file_; }
   const std::string& temporary_path() const { return temporary_; }
   const std::string& target() const { return target_; }
-  bool is_active() const { return !temporary_.empty(); }
 
   // Makes target (in the same directory) the file to replace.
   void set_target(const std::string& target) { target_ = target; }

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -165,10 +166,12 @@ struct Field {
   // The same field stored in another column, or found in a JSON sub-object.
   constexpr Field in_column(const char* c) const { Field f = *this; f.column = c; return f; }
   constexpr Field in_group(const char* g) const { Field f = *this; f.group = g; return f; }
-  constexpr Field at_offset(int32_t o, uint16_t w = 0) const {
-    Field f = *this; f.offset = o; if (w) f.width = w; return f;
-  }
   constexpr Field as_required() const { Field f = *this; f.required = true; return f; }
+};
+
+// The kinds of item a table's rows can belong to, one bit each (1 << Kind).
+enum OwnerKinds : unsigned {
+  kOwnedByMarker = 1, kOwnedByModel = 2, kOwnedByOrder = 4, kOwnedByPiece = 8
 };
 
 // One store table: its key columns (written by the writer, not described
@@ -180,6 +183,21 @@ struct Table {
   bool without_rowid;
   const Field* fields;
   size_t field_count;
+  // For the rows of an item (a marker's pieces, ...): the column that holds
+  // the item's id, the kinds of item (OwnerKinds) and, when several, the
+  // column that names the item's kind. Null / 0 for the item tables.
+  const char* owner_id = nullptr;
+  unsigned owner_kinds = 0;
+  const char* owner_kind_column = nullptr;
+
+  // The table with rows that belong to items of kinds.
+  constexpr Table owned_by(const char* id_column, unsigned kinds, const char* kind_column = nullptr) const {
+    Table t = *this;
+    t.owner_id = id_column;
+    t.owner_kinds = kinds;
+    t.owner_kind_column = kind_column;
+    return t;
+  }
   const Field* begin() const { return fields; }
   const Field* end() const { return fields + field_count; }
   // The field whose JSON key is key in group (null = the item itself), or null.
@@ -449,37 +467,37 @@ constexpr Table table(const char* name, const char* keys, const char* constraint
 // The tables, in the order of the schema.
 inline constexpr Table kMarkersTable = table("markers", "id INTEGER PRIMARY KEY", "", false, kMarkerFields);
 inline constexpr Table kAnalysisTable =
-    table("marker_analysis", "marker_id INTEGER PRIMARY KEY", "", false, kAnalysisFields);
+    table("marker_analysis", "marker_id INTEGER PRIMARY KEY", "", false, kAnalysisFields).owned_by("marker_id", kOwnedByMarker);
 inline constexpr Table kMarkerPiecesTable =
     table("marker_pieces", "marker_id INTEGER NOT NULL, position INTEGER NOT NULL",
-          ", PRIMARY KEY (marker_id, position)", true, kMarkerPieceFields);
+          ", PRIMARY KEY (marker_id, position)", true, kMarkerPieceFields).owned_by("marker_id", kOwnedByMarker);
 inline constexpr Table kOverridesTable =
     table("overrides", "marker_id INTEGER NOT NULL, position INTEGER NOT NULL",
-          ", PRIMARY KEY (marker_id, position)", true, kOverrideFields);
+          ", PRIMARY KEY (marker_id, position)", true, kOverrideFields).owned_by("marker_id", kOwnedByMarker);
 inline constexpr Table kSplicesTable = table("splices", "marker_id INTEGER NOT NULL, position INTEGER NOT NULL",
-                                             ", PRIMARY KEY (marker_id, position)", true, kSpliceFields);
+                                             ", PRIMARY KEY (marker_id, position)", true, kSpliceFields).owned_by("marker_id", kOwnedByMarker);
 inline constexpr Table kOrderModelsTable =
     table("order_models", "owner TEXT NOT NULL, owner_id INTEGER NOT NULL, position INTEGER NOT NULL",
-          ", PRIMARY KEY (owner, owner_id, position)", true, kOrderModelFields);
+          ", PRIMARY KEY (owner, owner_id, position)", true, kOrderModelFields).owned_by("owner_id", kOwnedByMarker | kOwnedByOrder, "owner");
 inline constexpr Table kOptionsTable = table(
     "order_model_options",
     "owner TEXT NOT NULL, owner_id INTEGER NOT NULL, model_position INTEGER NOT NULL, position INTEGER NOT NULL",
-    ", PRIMARY KEY (owner, owner_id, model_position, position)", true, kOptionFields);
+    ", PRIMARY KEY (owner, owner_id, model_position, position)", true, kOptionFields).owned_by("owner_id", kOwnedByMarker | kOwnedByOrder, "owner");
 inline constexpr Table kSizesTable = table(
     "order_model_sizes",
     "owner TEXT NOT NULL, owner_id INTEGER NOT NULL, model_position INTEGER NOT NULL, position INTEGER NOT NULL",
-    ", PRIMARY KEY (owner, owner_id, model_position, position)", true, kSizeEntryFields);
+    ", PRIMARY KEY (owner, owner_id, model_position, position)", true, kSizeEntryFields).owned_by("owner_id", kOwnedByMarker | kOwnedByOrder, "owner");
 inline constexpr Table kModelsTable = table("models", "id INTEGER PRIMARY KEY", "", false, kModelFields);
 inline constexpr Table kOptionGroupsTable =
     table("option_groups", "model_id INTEGER NOT NULL, position INTEGER NOT NULL",
-          ", PRIMARY KEY (model_id, position)", true, kOptionGroupFields);
+          ", PRIMARY KEY (model_id, position)", true, kOptionGroupFields).owned_by("model_id", kOwnedByModel);
 inline constexpr Table kModelPiecesTable =
     table("model_pieces", "model_id INTEGER NOT NULL, option_group INTEGER NOT NULL, position INTEGER NOT NULL",
-          ", PRIMARY KEY (model_id, option_group, position)", true, kModelPieceFields);
+          ", PRIMARY KEY (model_id, option_group, position)", true, kModelPieceFields).owned_by("model_id", kOwnedByModel);
 inline constexpr Table kPiecesTable = table("pieces", "id INTEGER PRIMARY KEY", "", false, kPieceFields);
 inline constexpr Table kOrdersTable = table("orders", "id INTEGER PRIMARY KEY", "", false, kOrderFields);
 inline constexpr Table kFaultsTable = table("faults", "kind TEXT NOT NULL, item_id INTEGER NOT NULL",
-                                            ", PRIMARY KEY (kind, item_id)", true, kFaultFields);
+                                            ", PRIMARY KEY (kind, item_id)", true, kFaultFields).owned_by("item_id", kOwnedByMarker | kOwnedByModel | kOwnedByOrder | kOwnedByPiece, "kind");
 
 inline constexpr const Table* kStoreTables[] = {
     &kMarkersTable, &kAnalysisTable, &kMarkerPiecesTable, &kOverridesTable, &kSplicesTable,
@@ -496,6 +514,22 @@ std::string store_schema();
 // "[a,b]" without trailing zero slots; parse_counts reads it back.
 std::string counts_text(const std::vector<int32_t>& counts);
 void parse_counts(const char* text, std::vector<int32_t>* out);
+// Reads the counts text "[a,b,...]" (slot 0 first, as counts_text writes
+// it), handing each value to take in turn until the text ends or take
+// returns false. A null text has no values.
+template <class Take>
+void for_each_count(const char* t, Take take) {
+  if (!t) return;
+  while (*t == '[' || *t == ' ') ++t;
+  while (*t && *t != ']') {
+    char* end = nullptr;
+    long v = std::strtol(t, &end, 10);
+    if (end == t || !take(v)) return;
+    t = end;
+    while (*t == ',' || *t == ' ') ++t;
+  }
+}
+
 }  // namespace plotbase
 
 #endif  // PLOTBASE_AREA_DATA_H_

@@ -1,5 +1,5 @@
 // Listing and exporting areas, and the Latin-1 / UTF-8 conversions.
-#include "quire/area_store.h"
+#include "area_store.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -8,7 +8,7 @@
 
 #include "area_data.h"
 #include "area_writer.h"
-#include "internal.h"
+#include "store_layout.h"
 
 namespace plotbase {
 
@@ -111,7 +111,7 @@ bool read_summary(const std::string& path, AreaSummary* out, std::string* error)
   Db d;
   if (!open_db(path, &d, error)) return false;
   Stmt st;
-  if (!prepare(d.db, kAreaRowSql, &st, error)) return false;
+  if (!prepare(d.db, area_row_select_sql().c_str(), &st, error)) return false;
   if (sqlite3_step(st.s) != SQLITE_ROW) {
     *error = std::string("damaged area file: ") + sqlite3_errmsg(d.db);
     return false;
@@ -210,7 +210,7 @@ class Exporter {
 
   bool run(std::string* error) {
     Stmt area;
-    if (!prepare(db_, kAreaRowSql, &area, error)) return false;
+    if (!prepare(db_, area_row_select_sql().c_str(), &area, error)) return false;
     if (sqlite3_step(area.s) != SQLITE_ROW) return *error = "damaged area file: no area row", false;
     out_ << "{\n  \"name\": " << ojson(col_utf8(area.s, kAreaNameColumn)).dump()
          << ",\n  \"notation\": " << sqlite3_column_int(area.s, kAreaNotationColumn)

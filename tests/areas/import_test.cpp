@@ -11,7 +11,7 @@
 #include <set>
 #include <sstream>
 
-#include "plotbase_test_support.h"
+#include "plotbase/plotbase_test_support.h"
 
 namespace plotbase_test {
 namespace {

@@ -1,7 +1,7 @@
 // Writes a whole area into a new SQLite file beside the store's areas and,
 // on commit, renames it over the area's file: all or nothing.
-#ifndef PLOTBASE_AREA_WRITER_H_
-#define PLOTBASE_AREA_WRITER_H_
+#ifndef QUIRE_AREAS_AREA_WRITER_H_
+#define QUIRE_AREAS_AREA_WRITER_H_
 
 #include <sqlite3.h>
 
@@ -9,8 +9,9 @@
 #include <string>
 
 #include "area_data.h"
+#include "area_store.h"
 #include "quire/files/file_replacement.h"
-#include "internal.h"
+#include "store_layout.h"
 
 namespace plotbase {
 
@@ -75,4 +76,4 @@ class AreaWriter {
 
 }  // namespace plotbase
 
-#endif  // PLOTBASE_AREA_WRITER_H_
+#endif  // QUIRE_AREAS_AREA_WRITER_H_

@@ -6,7 +6,7 @@
 #include <cstring>
 #include <filesystem>
 
-#include "internal.h"
+#include "store_layout.h"
 
 namespace plotbase {
 
@@ -49,9 +49,7 @@ std::string insert_sql(const Table& t) {
 
 std::string writer_sql(int id) {
   if (id < kInsArea) return insert_sql(*kInsertTables[id]);
-  if (id == kInsArea)
-    return "INSERT INTO area (name, notation, precision, markers, models, pieces, orders, format) "
-           "VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8)";
+  if (id == kInsArea) return area_row_insert_sql();
   return std::string("SELECT id, name FROM ") + kItemTables[id - kFindMarker]->name + " WHERE name = ?1";
 }
 
@@ -292,8 +290,8 @@ bool AreaWriter::add_order(int64_t id, const OrderData& o, std::string* error) {
 }
 
 // Gives the items of kind the ids 1, 2, ... in pb_stricmp order of their
-// names (COLLATE NOCASE, the name column's collation), in every table that
-// refers to them. Ids pass through their negatives so that no two rows
+// names (COLLATE NOCASE, the name column's collation), in every table whose
+// rows belong to them (the owners of the table descriptions). Ids pass through their negatives so that no two rows
 // share a key on the way.
 bool AreaWriter::renumber(Kind kind, std::string* error) {
   const char* table = kItemTables[kind]->name;
@@ -303,14 +301,11 @@ bool AreaWriter::renumber(Kind kind, std::string* error) {
     const char* column;
     std::string where;
   };
-  std::vector<Ref> refs = {{table, "id", ""}, {"faults", "item_id", " WHERE kind = " + k}};
-  if (kind == kMarker)
-    for (const char* t : {"marker_analysis", "marker_pieces", "overrides", "splices"}) refs.push_back({t, "marker_id", ""});
-  if (kind == kModel)
-    for (const char* t : {"option_groups", "model_pieces"}) refs.push_back({t, "model_id", ""});
-  if (kind == kMarker || kind == kOrder)
-    for (const char* t : {"order_models", "order_model_options", "order_model_sizes"})
-      refs.push_back({t, "owner_id", " WHERE owner = " + k});
+  std::vector<Ref> refs = {{table, "id", ""}};
+  for (const Table* t : kStoreTables)
+    if (t->owner_kinds & (1u << kind))
+      refs.push_back({t->name, t->owner_id,
+                      t->owner_kind_column ? std::string(" WHERE ") + t->owner_kind_column + " = " + k : ""});
   std::string sql = std::string("DROP TABLE IF EXISTS temp.renumber; CREATE TEMP TABLE renumber "
                                 "(old INTEGER PRIMARY KEY, new INTEGER NOT NULL); "
                                 "INSERT INTO renumber SELECT id, ROW_NUMBER() OVER (ORDER BY name) FROM ") +

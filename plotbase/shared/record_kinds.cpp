@@ -5,7 +5,7 @@
 #include <cstring>
 #include <string>
 
-#include "internal.h"
+#include "store_layout.h"
 
 namespace plotbase {
 
@@ -50,11 +50,36 @@ const char* column_type(const Field& f) {
 
 }  // namespace
 
+std::string item_row_columns(Kind kind, int count) {
+  std::string out;
+  for (int i = 0; i < count; ++i) out += std::string(i ? ", " : "") + kItemRowColumns[i][kind];
+  return out;
+}
+
+std::string area_row_select_sql() {
+  std::string sql = "SELECT ";
+  for (int i = 0; i < kAreaColumnCount; ++i) sql += std::string(i ? ", " : "") + kAreaColumns[i];
+  return sql + " FROM area";
+}
+
+std::string area_row_insert_sql() {
+  std::string columns, values;
+  for (int i = 0; i < kAreaColumnCount; ++i) {
+    columns += std::string(i ? ", " : "") + kAreaColumns[i];
+    values += (i ? ", ?" : "?") + std::to_string(i + 1);
+  }
+  return "INSERT INTO area (" + columns + ") VALUES (" + values + ")";
+}
+
+std::string area_table_sql() {
+  std::string sql = "CREATE TABLE area (";
+  for (int i = 0; i < kAreaColumnCount; ++i)
+    sql += std::string(i ? ", " : "") + kAreaColumns[i] + (i == kAreaNameColumn ? " TEXT NOT NULL" : " INTEGER NOT NULL");
+  return sql + ");\n";
+}
+
 std::string store_schema() {
-  std::string sql =
-      "CREATE TABLE area (name TEXT NOT NULL, notation INTEGER NOT NULL, precision INTEGER NOT NULL, "
-      "markers INTEGER NOT NULL, models INTEGER NOT NULL, pieces INTEGER NOT NULL, orders INTEGER NOT NULL, "
-      "format INTEGER NOT NULL);\n";
+  std::string sql = area_table_sql();
   for (const Table* t : kStoreTables) {
     sql += "CREATE TABLE ";
     sql += t->name;
@@ -85,16 +110,10 @@ std::string counts_text(const std::vector<int32_t>& v) {
 
 void parse_counts(const char* t, std::vector<int32_t>* out) {
   out->clear();
-  if (!t) return;
-  while (*t == '[' || *t == ' ') ++t;
-  while (*t && *t != ']') {
-    char* end = nullptr;
-    long v = std::strtol(t, &end, 10);
-    if (end == t) break;
+  for_each_count(t, [out](long v) {
     out->push_back(static_cast<int32_t>(v));
-    t = end;
-    while (*t == ',' || *t == ' ') ++t;
-  }
+    return true;
+  });
 }
 
 int bind_fields(sqlite3_stmt* s, int first, const Table& table, const void* row) {
@@ -167,48 +186,6 @@ void read_fields(sqlite3_stmt* s, int first, const Table& table, void* row) {
         break;  // the list itself tells its length
     }
     ++i;
-  }
-}
-
-void fill_record(sqlite3_stmt* s, int first, const Table& table, unsigned char* record, size_t size) {
-  int i = first;
-  for (const Field& f : table) {
-    if (f.offset < 0) continue;
-    int col = i++;
-    size_t at = static_cast<size_t>(f.offset);
-    if (at + f.width > size) continue;  // a field of the extended record only
-    unsigned char* p = record + at;
-    switch (f.type) {
-      case FieldType::kText:
-        fill_text(p, f.width, s, col);
-        break;
-      case FieldType::kReal:
-        rec::store_double(p, sqlite3_column_double(s, col));
-        break;
-      case FieldType::kCounts: {
-        // "[a,b,...]": slot 0 first; slots the text leaves out stay 0.
-        std::memset(p, 0, f.width);
-        const char* t = reinterpret_cast<const char*>(sqlite3_column_text(s, col));
-        if (!t) break;
-        while (*t == '[' || *t == ' ') ++t;
-        for (size_t k = 0; k < static_cast<size_t>(f.hi) && *t && *t != ']'; ++k) {
-          char* end = nullptr;
-          long v = std::strtol(t, &end, 10);
-          if (end == t) break;
-          rec::store_i16(p + 2 * k, static_cast<int16_t>(v));
-          t = end;
-          while (*t == ',' || *t == ' ') ++t;
-        }
-        break;
-      }
-      default: {
-        int64_t v = sqlite3_column_int64(s, col);
-        if (f.width == 1) rec::store_i8(p, static_cast<int8_t>(v));
-        else if (f.width == 2) rec::store_i16(p, static_cast<int16_t>(v));
-        else rec::store_i32(p, static_cast<int32_t>(v));
-        break;
-      }
-    }
   }
 }
 

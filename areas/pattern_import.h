@@ -30,7 +30,7 @@ struct PatternImportOptions {
 
 // True when the first bytes of a file are those of a DXF file (binary, or a
 // group code on the first line) rather than an area file (JSON).
-__attribute__((visibility("default"))) bool looks_like_dxf(std::string_view head);
+bool looks_like_dxf(std::string_view head);
 
 // Creates or replaces one area from the pattern files, all or nothing as the
 // JSON import. Warnings (entities that are not read, an open boundary,
@@ -38,7 +38,7 @@ __attribute__((visibility("default"))) bool looks_like_dxf(std::string_view head
 // On error returns false with *error one line naming the file and the block
 // or line at fault (e.g. `a.dxf: line 120: group 10: expected a number, got
 // "1,5"`).
-__attribute__((visibility("default"))) bool import_pattern_files(const std::vector<PatternSource>& files,
+bool import_pattern_files(const std::vector<PatternSource>& files,
                                                                  const PatternImportOptions& options,
                                                                  std::vector<std::string>* warnings,
                                                                  std::string* error, AreaSummary* summary);

@@ -19,6 +19,7 @@ enum ErrorCode : int {
   kErrNoMemory = -110,     // allocation failed
   kErrSequence = -111,     // model-list read before locating the list
   kErrStore = -112,        // the store directory or area file cannot be read
+  kErrInternal = -113,     // an unexpected failure inside the library (an exception)
 };
 
 }  // namespace plotbase

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "dxf_test_util.h"
+#include "dxf/dxf_test_util.h"
 #include "support/report_run.h"
 #include "support/test_support.h"
 

@@ -7,7 +7,7 @@
 
 #include "quire/files/file_replacement.h"
 #include "quire/files/output_target.h"
-#include "quire/area_store.h"
+#include "area_store.h"
 
 namespace plotbase {
 

@@ -1,7 +1,7 @@
-// The C++ side of libplotbase that manages storage areas as a whole:
-// importing an area file (JSON), exporting it, listing the store and
-// generating synthetic areas. `quire area` and the tests use it; it exposes
-// none of the library's internals.
+// Area management: importing an area file (JSON), exporting it, listing
+// the store and generating synthetic areas. A static library beside the
+// storage-area library (libplotbase), whose store layout it shares;
+// `quire area` and the tests use it.
 //
 // Texts inside the library are Latin-1 bytes; JSON texts are UTF-8. The
 // format is docs/area-format.md, the database docs/area-store.md.
@@ -13,8 +13,6 @@
 #include <string>
 #include <string_view>
 #include <vector>
-
-#define PLOTBASE_CXX_API __attribute__((visibility("default")))
 
 namespace plotbase {
 
@@ -29,12 +27,9 @@ struct AreaSummary {
   std::string error;  // non-empty when the file could not be read
 };
 
-// The store directory as the environment says now: $QUIRE_STORE, else
-// $XDG_DATA_HOME/quire/store, else $HOME/.local/share/quire/store.
-PLOTBASE_CXX_API std::string store_directory();
 // The path of the area file for the area called name (Latin-1), whether or
 // not it exists.
-PLOTBASE_CXX_API std::string area_path(std::string_view name);
+std::string area_path(std::string_view name);
 
 // Creates or replaces the area described by json (an area file, UTF-8).
 // The text is read as a stream, item by item, so memory does not grow with
@@ -42,18 +37,18 @@ PLOTBASE_CXX_API std::string area_path(std::string_view name);
 // changes, *error holds one line naming the item and key at fault (e.g.
 // `markers[3] "M100": header.description: 23 characters, at most 20`) and
 // the result is false.
-PLOTBASE_CXX_API bool import_area_json(std::string_view json, std::string* error,
+bool import_area_json(std::string_view json, std::string* error,
                                        AreaSummary* summary = nullptr);
 // As import_area_json, reading the area file at path ("-" for standard
 // input) as it goes. A file that cannot be opened or read gives an error
 // such as `cannot open: No such file or directory` or `cannot read: Is a
 // directory`.
-PLOTBASE_CXX_API bool import_area_file(const std::string& path, std::string* error,
+bool import_area_file(const std::string& path, std::string* error,
                                        AreaSummary* summary = nullptr);
 
 // Writes the area called name as JSON (UTF-8) to out. Importing the result
 // gives the same area.
-PLOTBASE_CXX_API bool export_area_json(std::string_view name, std::ostream& out, std::string* error);
+bool export_area_json(std::string_view name, std::ostream& out, std::string* error);
 
 // Writes the area called name as JSON into the file at path, as a whole: a
 // new file beside it takes its place only when complete and on disk, so a
@@ -62,11 +57,11 @@ PLOTBASE_CXX_API bool export_area_json(std::string_view name, std::ostream& out,
 // standard output (/dev/stdout, /dev/fd/1) is written straight into; a
 // directory, socket or block device is refused. *error names the file and
 // the reason on failure.
-PLOTBASE_CXX_API bool export_area_file(std::string_view name, const std::string& path, std::string* error);
+bool export_area_file(std::string_view name, const std::string& path, std::string* error);
 
 // One summary per area file in the store, in pb_stricmp order of the names.
 // Files that cannot be read are listed with error set.
-PLOTBASE_CXX_API std::vector<AreaSummary> list_areas(std::string* error);
+std::vector<AreaSummary> list_areas(std::string* error);
 
 struct GenerateOptions {
   std::string name;
@@ -79,18 +74,14 @@ struct GenerateOptions {
 
 // Creates or replaces a synthetic area with plausible values in every field,
 // the same for the same options. All or nothing like import.
-PLOTBASE_CXX_API bool generate_area(const GenerateOptions& options, std::string* error,
+bool generate_area(const GenerateOptions& options, std::string* error,
                                     AreaSummary* summary = nullptr);
-
-// A text describing the last library failure beyond pb_error (for tests
-// and diagnostics); empty when there is none.
-PLOTBASE_CXX_API std::string last_error_detail();
 
 // Latin-1 <-> UTF-8. to_latin1 fails (returns false) on a character above
 // U+00FF or on malformed UTF-8, setting *bad to the offending code point
 // (or -1 for malformed input).
-PLOTBASE_CXX_API std::string latin1_to_utf8(std::string_view latin1);
-PLOTBASE_CXX_API bool utf8_to_latin1(std::string_view utf8, std::string* out, long* bad = nullptr);
+std::string latin1_to_utf8(std::string_view latin1);
+bool utf8_to_latin1(std::string_view utf8, std::string* out, long* bad = nullptr);
 
 }  // namespace plotbase
 

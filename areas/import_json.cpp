@@ -12,11 +12,14 @@
 
 #include "area_data.h"
 #include "area_writer.h"
-#include "internal.h"
-#include "quire/pattern_import.h"
+#include "import_messages.h"
+#include "store_layout.h"
+#include "pattern_import.h"
 #include "quoted_text.h"
 
 namespace plotbase {
+
+namespace msg = import_messages;
 
 namespace {
 
@@ -394,15 +397,12 @@ class AreaParser final : public nlohmann::json_sax<json> {
         std::string* out = static_cast<std::string*>(field.at(row));
         if (!utf8_to_latin1(*v.s, out, &bad)) {
           if (bad < 0) return fail(p, "not valid UTF-8");
-          char buf[64];
-          std::snprintf(buf, sizeof buf, "character U+%04lX is not in Latin-1", static_cast<unsigned long>(bad));
-          return fail(p, buf);
+          return fail(p, msg::not_latin1(static_cast<unsigned long>(bad)));
         }
-        if (out->find('\0') != std::string::npos) return fail(p, "contains a NUL character");
+        if (out->find('\0') != std::string::npos) return fail(p, msg::kContainsNul);
         if (out->size() > static_cast<size_t>(field.hi))
-          return fail(p, std::to_string(out->size()) + " characters, at most " + std::to_string(field.hi));
-        if (out->size() < static_cast<size_t>(field.lo))
-          return fail(p, "empty, at least " + std::to_string(field.lo) + " character");
+          return fail(p, msg::too_long(out->size(), field.hi));
+        if (out->size() < static_cast<size_t>(field.lo)) return fail(p, msg::too_short(field.lo));
         return true;
       }
       case FieldType::kInt:
@@ -644,8 +644,8 @@ class AreaParser final : public nlohmann::json_sax<json> {
       error_ = why;
       return false;
     }
-    return fail("name", "duplicates " + std::string(kListNames[k]) + "[" + std::to_string(first - 1) + "] " +
-                            quoted_text(stored, TextEncoding::kLatin1) + " (names are compared without regard to case)");
+    return fail("name", msg::duplicate_name(std::string(kListNames[k]) + "[" + std::to_string(first - 1) + "] " +
+                                            quoted_text(stored, TextEncoding::kLatin1)));
   }
 
   void pop() {
@@ -838,7 +838,7 @@ bool import_area_file(const std::string& path, std::string* error, AreaSummary* 
   if (!error) error = &scratch;
   InputFile file;
   if (!file.open(path)) {
-    *error = std::string(file.opened() ? "cannot read: " : "cannot open: ") + std::strerror(file.error());
+    *error = file.opened() ? msg::cannot_read(std::strerror(file.error())) : msg::cannot_open(std::strerror(file.error()));
     return false;
   }
   auto input = std::make_unique<BufferedInput>(&file);
@@ -849,7 +849,7 @@ bool import_area_file(const std::string& path, std::string* error, AreaSummary* 
     return *error = "a pattern file (DXF), not an area file (JSON); pattern files are read by name", false;
   return import_from(BufferedInput::Iterator(input.get()), BufferedInput::Iterator(), error, summary, [&](std::string* why) {
     if (!input->error()) return false;
-    *why = std::string("cannot read: ") + std::strerror(input->error());
+    *why = msg::cannot_read(std::strerror(input->error()));
     return true;
   });
 }

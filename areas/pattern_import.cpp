@@ -3,7 +3,7 @@
 // marker. Lengths are stored as the area's notation wants them: centimetres
 // in a metric area, inches in an imperial one, and inches in the marker
 // analysis, which the marker header report converts itself.
-#include "quire/pattern_import.h"
+#include "pattern_import.h"
 
 #include <algorithm>
 #include <cctype>
@@ -19,12 +19,15 @@
 
 #include "area_data.h"
 #include "area_writer.h"
-#include "internal.h"
+#include "import_messages.h"
+#include "store_layout.h"
 #include "pattern_reader.h"
-#include "quire/area_store.h"
+#include "area_store.h"
 #include "quoted_text.h"
 
 namespace plotbase {
+
+namespace msg = import_messages;
 
 namespace {
 
@@ -100,17 +103,15 @@ bool store_text(std::string_view text, std::string* out, std::string* why) {
                                                       : (text[j] | 0x20) - 'a' + 10);
       if (j == i + 7) {
         if (cp > 0xFF) {
-          char buf[64];
-          std::snprintf(buf, sizeof buf, "character U+%04lX is not in Latin-1", cp);
-          return *why = buf, false;
+          return *why = msg::not_latin1(cp), false;
         }
-        if (cp == 0) return *why = "contains a NUL character", false;
+        if (cp == 0) return *why = msg::kContainsNul, false;
         out->push_back(static_cast<char>(cp));
         i = j - 1;
         continue;
       }
     }
-    if (text[i] == '\0') return *why = "contains a NUL character", false;
+    if (text[i] == '\0') return *why = msg::kContainsNul, false;
     out->push_back(text[i]);
   }
   return true;
@@ -233,8 +234,8 @@ bool PatternImporter::text(const std::string& raw, size_t max, std::string* out,
   std::string why;
   if (!store_text(raw, out, &why)) return fail(where + ": " + why);
   if (out->size() > max)
-    return fail(where + ": " + std::to_string(out->size()) + " characters, at most " + std::to_string(max));
-  if (required && out->empty()) return fail(where + ": empty, at least 1 character");
+    return fail(where + ": " + msg::too_long(out->size(), static_cast<int64_t>(max)));
+  if (required && out->empty()) return fail(where + ": " + msg::too_short(1));
   return true;
 }
 
@@ -248,8 +249,7 @@ bool PatternImporter::begin(std::string* error) {
     if (!utf8_to_latin1(options_.marker, &marker_.name))
       return *error = "--marker: \"" + options_.marker + "\" has a character outside Latin-1", false;
     if (marker_.name.size() > kNameChars)
-      return *error = "--marker: \"" + options_.marker + "\": " + std::to_string(marker_.name.size()) +
-                      " characters, at most " + std::to_string(kNameChars),
+      return *error = "--marker: \"" + options_.marker + "\": " + msg::too_long(marker_.name.size(), static_cast<int64_t>(kNameChars)),
              false;
   }
   area_.precision = 2;
@@ -296,9 +296,8 @@ bool PatternImporter::choose_units(const PatternFile& file, Unit* unit) {
 bool PatternImporter::add_piece_name(const std::string& name, const std::string& where, size_t index) {
   auto [it, inserted] = piece_names_.emplace(folded(name), PieceName{index, name});
   if (!inserted)
-    return fail(where + ": " + item_label("pieces", index, name) + ": name: duplicates " +
-                item_label("pieces", it->second.index, it->second.name) +
-                " (names are compared without regard to case)");
+    return fail(where + ": " + item_label("pieces", index, name) + ": name: " +
+                msg::duplicate_name(item_label("pieces", it->second.index, it->second.name)));
   return true;
 }
 
@@ -311,12 +310,12 @@ bool PatternImporter::add_file(const PatternSource& source) {
     if (source.in_memory) return std::make_unique<dxf::Reader>(source.bytes.data(), source.bytes.size());
     std::error_code ec;
     if (!std::filesystem::is_regular_file(source.path, ec)) {
-      *e = ec ? "cannot open: " + ec.message() : "not a regular file";
+      *e = ec ? msg::cannot_open(ec.message()) : "not a regular file";
       return nullptr;
     }
     std::FILE* f = std::fopen(source.path.c_str(), "rb");
     if (!f) {
-      *e = std::string("cannot open: ") + std::strerror(errno);
+      *e = msg::cannot_open(std::strerror(errno));
       return nullptr;
     }
     return std::make_unique<dxf::Reader>(f, true);
@@ -357,9 +356,8 @@ bool PatternImporter::add_file(const PatternSource& source) {
   {
     auto [it, inserted] = model_names_.emplace(folded(model.name), model_index);
     if (!inserted)
-      return fail(model_label + ": name: duplicates " +
-                      item_label("models", it->second, area_.models[it->second].name) +
-                      " (names are compared without regard to case)");
+      return fail(model_label + ": name: " +
+                      msg::duplicate_name(item_label("models", it->second, area_.models[it->second].name)));
   }
   if (area_.name.empty()) area_.name = model.name;
   // The stamps come from the file, so that importing it again unchanged

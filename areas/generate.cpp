@@ -8,9 +8,9 @@
 #include <vector>
 
 #include "area_data.h"
-#include "quire/area_store.h"
+#include "area_store.h"
 #include "area_writer.h"
-#include "internal.h"
+#include "store_layout.h"
 
 namespace plotbase {
 

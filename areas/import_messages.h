@@ -1,0 +1,38 @@
+// The messages both importers (area files and pattern files) give about a
+// value, so that the same fault reads the same from either.
+#ifndef QUIRE_AREAS_IMPORT_MESSAGES_H_
+#define QUIRE_AREAS_IMPORT_MESSAGES_H_
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+namespace plotbase::import_messages {
+
+// A text that contains a NUL character.
+inline constexpr const char* kContainsNul = "contains a NUL character";
+
+// A text of chars characters where at most max are allowed.
+inline std::string too_long(size_t chars, int64_t max) {
+  return std::to_string(chars) + " characters, at most " + std::to_string(max);
+}
+// An empty text where at least min characters are required.
+inline std::string too_short(int64_t min) { return "empty, at least " + std::to_string(min) + " character"; }
+// A character (code point) that Latin-1 cannot hold.
+inline std::string not_latin1(unsigned long code_point) {
+  char buf[64];
+  std::snprintf(buf, sizeof buf, "character U+%04lX is not in Latin-1", code_point);
+  return buf;
+}
+// An item name equal, without regard to case, to the name of the item that
+// first_label names (`pieces[2] "P1"`).
+inline std::string duplicate_name(const std::string& first_label) {
+  return "duplicates " + first_label + " (names are compared without regard to case)";
+}
+// A file that cannot be opened, or read once open, for reason.
+inline std::string cannot_open(const std::string& reason) { return "cannot open: " + reason; }
+inline std::string cannot_read(const std::string& reason) { return "cannot read: " + reason; }
+
+}  // namespace plotbase::import_messages
+
+#endif  // QUIRE_AREAS_IMPORT_MESSAGES_H_
