@@ -32,6 +32,8 @@ class FileReplacement {
   WritableFile& file() { return file_; }
   const std::string& temporary_path() const { return temporary_; }
   const std::string& target() const { return target_; }
+  // True from begin until put_in_place or abandon.
+  bool is_active() const { return !temporary_.empty(); }
 
   // Makes target (in the same directory) the file to replace.
   void set_target(const std::string& target) { target_ = target; }
