@@ -18,11 +18,11 @@
 #include "commands.h"
 #include "console.h"
 #include "progress.h"
+#include "quire/ascii.h"
+#include "quire/date_option.h"
 #include "quire/files/file_replacement.h"
 #include "quire/plotbase.h"
 #include "quire/quire.h"
-#include "report/dump_report.h"
-#include "text/ascii.h"
 
 namespace quire::cli {
 
