@@ -11,13 +11,20 @@ namespace quire::cli {
 // A report command of the report library.
 using ReportCommand = int (*)(int argc, char** argv, QuireWindow hwnd, int detailed);
 
-// A report kind as the program's command line names it, with its command.
+// A report kind as the program's command line names it, with its command
+// and what one of the items it reports on is called.
 struct ReportKind {
   const char* name;  // lower case: "mkpc"
   ReportCommand command;
+  // The word the program's messages and summary use for one item ("marker");
+  // the same word the command's own messages use.
+  const char* item_word;
 };
 
-// Every report kind the program runs, in the order of the usage text.
+// Every report kind the program runs, in the order of the usage text. The
+// one list of them: the usage text, the typing-slip hints and the column
+// dictionary's script read it; tests hold the completion and the README to
+// it.
 std::span<const ReportKind> report_kinds();
 
 // The host options of `quire KIND`: two dashes, anywhere on the line.

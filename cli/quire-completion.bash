@@ -15,6 +15,7 @@ _quire_reply() {
 
 _quire() {
   local cur=${COMP_WORDS[COMP_CWORD]} prev=${COMP_WORDS[COMP_CWORD-1]} program=${COMP_WORDS[0]}
+  # The report kinds, as `quire --help` lists them (a test holds them to it).
   local kinds="mkhdr mkpc mkov mksplice mkmc mkmod model ordml"
   # The program's host options, and of them those whose value is the next
   # word (the usage text lists both; a test holds them to it).

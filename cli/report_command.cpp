@@ -18,18 +18,19 @@
 #include "commands.h"
 #include "console.h"
 #include "progress.h"
+#include "quire/ascii.h"
+#include "quire/date_option.h"
 #include "quire/files/file_replacement.h"
 #include "quire/plotbase.h"
 #include "quire/quire.h"
-#include "report/dump_report.h"
-#include "text/ascii.h"
 
 namespace quire::cli {
 
 // In the order the usage text lists them.
 constexpr ReportKind kReportKinds[] = {
-    {"mkhdr", dmp_mkhdr}, {"mkpc", dmp_mkpc},   {"mkov", dmp_mkov},   {"mksplice", dmp_mksplice},
-    {"mkmc", dmp_mkmc},   {"mkmod", dmp_mkmod}, {"model", dmp_model}, {"ordml", dmp_ordml},
+    {"mkhdr", dmp_mkhdr, "marker"}, {"mkpc", dmp_mkpc, "marker"},   {"mkov", dmp_mkov, "marker"},
+    {"mksplice", dmp_mksplice, "marker"}, {"mkmc", dmp_mkmc, "marker"}, {"mkmod", dmp_mkmod, "marker"},
+    {"model", dmp_model, "model"},  {"ordml", dmp_ordml, "order"},
 };
 
 std::span<const ReportKind> report_kinds() { return kReportKinds; }
@@ -47,7 +48,7 @@ constexpr const char kStandardOutputPath[] = "/dev/stdout";
 
 struct Host {
   std::string kind;           // as typed, in lower case
-  const char* item_word = "item";
+  const char* item_word = "item";  // the kind's ReportKind::item_word
   long stop_after = 0;        // 0: never stop on our own
   long items_done = 0;        // progress messages received
   long items_total = 0;       // the total the latest progress message gave
@@ -104,10 +105,10 @@ int usage_error(const std::string& message, const std::string& who = "quire") {
   return kExitUsage;
 }
 
-// The report command of the lower-case kind, or null when there is none.
-ReportCommand find_command(const std::string& kind) {
+// The report kind of the lower-case name, or null when there is none.
+const ReportKind* find_kind(const std::string& name) {
   for (const ReportKind& k : kReportKinds) {
-    if (kind == k.name) return k.command;
+    if (name == k.name) return &k;
   }
   return nullptr;
 }
@@ -239,17 +240,14 @@ int run_report_command_line(int argc, char** argv) {
   host.kind = argv[0];
   for (char& c : host.kind) c = ascii::to_lower(c);
   std::string command_name = "dmp_" + host.kind;
-  ReportCommand command = find_command(host.kind);
-  if (!command) {
+  const ReportKind* kind = find_kind(host.kind);
+  if (!kind) {
     std::string message = std::string("unknown report kind '") + argv[0] + "'";
     const char* near = nearest_command(host.kind.c_str());
     if (near) message += std::string("; did you mean ") + near + "?";
     return usage_error(message);
   }
-  host.item_word = host.kind.rfind("mk", 0) == 0 ? "marker"
-                   : host.kind == "model"        ? "model"
-                   : host.kind == "ordml"        ? "order"
-                                                 : "item";
+  host.item_word = kind->item_word;
 
   // Host options (two dashes) anywhere; the command's own options (one
   // dash) and its two arguments, the area and the output path.
@@ -348,7 +346,7 @@ int run_report_command_line(int argc, char** argv) {
     quire::platform::FileReplacement::remove_on_interrupt();
     InterruptWatch watch;
     auto start = std::chrono::steady_clock::now();
-    result = command(static_cast<int>(args.size()) - 1, args.data(), window, detailed);
+    result = kind->command(static_cast<int>(args.size()) - 1, args.data(), window, detailed);
     seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   }
   quire_destroy_window(window);

@@ -9,10 +9,12 @@
 # docs/translating.md) and carries the product version record, that of the
 # project unless VERSION is given. A library of another version is refused by
 # libquire.so, so a translation is always built from this tree. Whether
-# string 6 is a usable format is decided by the report library when it
-# loads the string (is_missing_piece_format), not here.
-
-set(QUIRE_STRING_IDS 6)  # the report library's strings are 1 to 6
+# the missing-piece string is a usable format is decided by the report
+# library when it loads the string (is_missing_piece_format), not here.
+#
+# The report library's own strings file (src/resources/own_strings.txt) is
+# the one list of its strings: QUIRE_STRING_IDS, the number of them, is its
+# largest id.
 
 # Reads a strings file into <prefix>_<id> (the texts, list separators kept
 # as <QSEMI>, <QOPEN>, <QCLOSE>) and <prefix>_max (the largest id), in the
@@ -190,8 +192,14 @@ endfunction()
 # ---- the report library's own texts ---------------------------------------
 # Built into the report library from one file: a C table on every system,
 # and on Windows also the library's STRINGTABLE, where a host and LoadStringA
-# find them.
+# find them. The file's ids, 1 to its largest with none left out, are the
+# report library's strings; the library's code checks that it names the
+# same ones (QUIRE_STRING_IDS).
 set(QUIRE_OWN_STRINGS "${CMAKE_SOURCE_DIR}/src/resources/own_strings.txt")
+set(QUIRE_STRING_IDS 255)  # while the file that sets it is read
+quire_read_strings("${QUIRE_OWN_STRINGS}" own)
+set(QUIRE_STRING_IDS ${own_max})
+target_compile_definitions(quire_lib PRIVATE QUIRE_STRING_IDS=${QUIRE_STRING_IDS})
 quire_string_table_source("${QUIRE_OWN_STRINGS}" "${CMAKE_BINARY_DIR}/string_tables/own_strings.c"
                           quire_own_string_table REQUIRE_ALL)
 target_sources(quire_lib PRIVATE "${CMAKE_BINARY_DIR}/string_tables/own_strings.c")

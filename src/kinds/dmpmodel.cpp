@@ -14,7 +14,7 @@
 #include "quire/records.h"
 #include "report/dump_report.h"
 #include "resources/resources.h"
-#include "text/ascii.h"
+#include "quire/ascii.h"
 
 namespace quire::kinds {
 namespace {

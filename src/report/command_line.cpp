@@ -9,7 +9,7 @@
 #include "platform/text_input.h"
 #include "quire/plotbase.h"
 #include "report/dump_report.h"
-#include "text/ascii.h"
+#include "quire/ascii.h"
 
 namespace quire {
 

@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <string_view>
 
+#include "quire/date_option.h"
 #include "quire/quire.h"
 #include "report/time_text.h"
 #include "resources/resources.h"
@@ -23,17 +24,6 @@ namespace quire {
 constexpr int kItemNameSize = 24;    // names of up to 20 characters
 constexpr int kUserTextSize = 44;    // user names of up to 43 characters
 constexpr int kAreaPathSize = 256;   // the area path of the preamble
-
-// Reads a date option's value: "yy/mm/dd" or "yy-mm-dd", optionally followed
-// by ",hh:mm" and an A or P suffix (either case), as local wall-clock time
-// with daylight saving as the calendar has it on that date (the clock the
-// tables print): in the autumn hour that occurs twice, the earlier one.
-// Returns 3, 5 or 6 (the number of fields read) after storing the seconds in
-// *bound, and in *day_end (when not null) the next midnight after the date
-// (saturated to 32 bits), or 0 when the text is rejected (then both are
-// left as they were), including any time that does not fit signed 32-bit
-// seconds.
-int parse_date_time(const char* text, int32_t* bound, int32_t* day_end = nullptr);
 
 // The usage text of every report command.
 extern const char kUsageText[];

@@ -17,6 +17,11 @@
 // (cmake/resources.cmake).
 extern "C" const QuireStringTable quire_own_string_table;
 
+// QUIRE_STRING_IDS is the largest id of own_strings.txt (cmake/resources.cmake):
+// a string added there, or one named here and missing there, fails the build.
+static_assert(quire::kStringLast == QUIRE_STRING_IDS,
+              "src/resources/own_strings.txt and the ids of resources.h differ");
+
 namespace quire {
 namespace {
 

@@ -1,8 +1,9 @@
 // The string table of the report library and the translated resource library
 // that may lie beside it.
 //
-// Ids 1 to 6: "Yes", "No", "None", "Left", "Right", and the missing-piece
-// message (a format taking the piece name and the storage-area name).
+// The ids, from 1: "Yes", "No", "None", "Left", "Right", and the missing-piece
+// message (a format taking the piece name and the storage-area name), as
+// src/resources/own_strings.txt holds them.
 #ifndef QUIRE_RESOURCES_RESOURCES_H_
 #define QUIRE_RESOURCES_RESOURCES_H_
 
@@ -19,6 +20,7 @@ enum StringId : unsigned {
   kStringLeft = 4,
   kStringRight = 5,
   kStringMissingPiece = 6,
+  kStringLast = kStringMissingPiece,  // the largest id; own_strings.txt's too
 };
 
 // The report library's own module handle.
@@ -42,7 +44,8 @@ int load_string(ModuleHandle module, unsigned id, char* buffer, int size);
 const char* resource_library_name();
 const char* shared_glossary_name();
 
-// The report library's own text of string id (1 to 6), or null. The texts
+// The report library's own text of string id (kStringYes to kStringLast),
+// or null. The texts
 // come from src/resources/own_strings.txt, which on Windows is the module's
 // STRINGTABLE as well.
 const char* own_string(unsigned id);
@@ -51,7 +54,7 @@ const char* own_string(unsigned id);
 // are exactly two "%s", and "%%" is the only other use of "%".
 bool is_missing_piece_format(const char* text);
 
-// The format of the missing-piece message (string 6) to print with the piece
+// The format of the missing-piece message (kStringMissingPiece) to print with the piece
 // name and the storage-area name: the text of module loaded into buffer (size
 // bytes) when it is a safe format (is_missing_piece_format), otherwise the
 // report library's own text. Never null.

@@ -7,7 +7,7 @@
 #include <cstring>
 
 #include "quire/plotbase.h"
-#include "text/ascii.h"
+#include "quire/ascii.h"
 
 namespace quire::table {
 

@@ -5,7 +5,7 @@
 #include <cmath>
 #include <cstring>
 
-#include "text/ascii.h"
+#include "quire/ascii.h"
 
 namespace quire::table {
 

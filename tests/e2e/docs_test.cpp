@@ -2,19 +2,44 @@
 // (run on a table with an accented text, hexadecimal times that look like
 // numbers and values with a comma, a quote and a line break; a reader that
 // is not installed is skipped), the example area, the column dictionary
-// of docs/reports.md, and the host options of the usage in the completion
-// and in docs/running-reports.md.
+// of docs/reports.md, the report kinds of the usage in the completion and
+// the README, and the host options of the usage in the completion and in
+// docs/running-reports.md.
 #include <gtest/gtest.h>
 
 #include <regex>
 #include <set>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "support/test_support.h"
 
 namespace quire::testing {
 namespace {
+
+// The report kinds as `quire --help` lists them ("KIND is one of: ..."), in
+// its order: the program's one list of them.
+std::vector<std::string> usage_kinds() {
+  RunResult r = run_quire({"--help"});
+  std::smatch m;
+  std::vector<std::string> kinds;
+  if (r.status != 0 || !std::regex_search(r.out, m, std::regex("\nKIND is one of: ([a-z ]+)\\.\n"))) return kinds;
+  std::istringstream in(m[1].str());
+  for (std::string w; in >> w;) kinds.push_back(w);
+  return kinds;
+}
+
+// The words of the bash completion's `local <variable>="..."`, in order.
+std::vector<std::string> completion_words(const std::string& variable) {
+  const std::string completion = read_file(std::string(QUIRE_SOURCE_DIR) + "/cli/quire-completion.bash");
+  std::smatch m;
+  std::vector<std::string> words;
+  if (!std::regex_search(completion, m, std::regex("local " + variable + "=\"([^\"]*)\""))) return words;
+  std::istringstream in(m[1].str());
+  for (std::string w; in >> w;) words.push_back(w);
+  return words;
+}
 
 // 0x590e0288 reads as 5.9E+290 to a reader that guesses types.
 const char kArea[] = R"({
@@ -87,10 +112,43 @@ TEST(Docs, ExampleAreaImportsAndEveryReportRuns) {
   RunResult r = run_quire({"area", "import", std::string(QUIRE_SOURCE_DIR) + "/examples/shop.json"});
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out, "imported SHOP: 2 markers, 1 model, 3 pieces, 1 order\n");
-  for (const char* kind : {"mkhdr", "mkpc", "mkov", "mksplice", "mkmc", "mkmod", "model", "ordml"}) {
-    r = run_quire({kind, "--detailed", "--no-progress", "SHOP", std::string(kind) + ".csv"});
+  const std::vector<std::string> kinds = usage_kinds();
+  ASSERT_FALSE(kinds.empty());
+  for (const std::string& kind : kinds) {
+    r = run_quire({kind, "--detailed", "--no-progress", "SHOP", kind + ".csv"});
     EXPECT_EQ(r.status, 0) << kind << ": " << r.err;
-    EXPECT_GT(csv_lines(read_file(store.path(std::string(kind) + ".csv"))).size(), 2u) << kind;
+    EXPECT_GT(csv_lines(read_file(store.path(kind + ".csv"))).size(), 2u) << kind;
+  }
+}
+
+// The kinds the usage lists are those the completion offers and the
+// README's table of commands has, in the same order.
+TEST(Docs, ReportKindsAgreeWithTheCompletionAndTheReadme) {
+  const std::vector<std::string> kinds = usage_kinds();
+  ASSERT_FALSE(kinds.empty());
+  EXPECT_EQ(completion_words("kinds"), kinds);
+
+  const std::string readme = read_file(std::string(QUIRE_SOURCE_DIR) + "/README.md");
+  std::vector<std::string> table;
+  const std::regex row("\n\\| `quire ([a-z]+)` \\|");
+  for (std::sregex_iterator m(readme.begin(), readme.end(), row), end; m != end; ++m) table.push_back((*m)[1]);
+  EXPECT_EQ(table, kinds);
+}
+
+// The program names an item with the word its command's own messages use:
+// a listed name that is not in the area is skipped by the command with
+// "<word> NAME is not in storage area", and counted in the program's summary
+// as "1 <word>".
+TEST(Docs, ItemWordsOfTheProgramAreThoseOfTheCommands) {
+  TempStore store;
+  ASSERT_EQ(run_quire({"area", "import", std::string(QUIRE_SOURCE_DIR) + "/examples/shop.json"}).status, 0);
+  write_file(store.path("absent.lst"), "ABSENT\n");
+  const std::regex skipped("\\b([a-z]+) ABSENT is not in storage area SHOP; skipped");
+  for (const std::string& kind : usage_kinds()) {
+    RunResult r = run_quire({kind, "--no-progress", "-Labsent.lst", "SHOP", "out.csv"});
+    std::smatch m;
+    ASSERT_TRUE(std::regex_search(r.err, m, skipped)) << kind << ": " << r.err;
+    EXPECT_NE(r.err.find("quire " + kind + ": 1 " + m[1].str() + ": "), std::string::npos) << kind << ": " << r.err;
   }
 }
 
@@ -122,14 +180,9 @@ TEST(Docs, HostOptionsAgreeWithTheCompletionAndTheDocs) {
   }
   ASSERT_GT(valued.size(), 1u) << r.out;
 
-  const std::string completion = read_file(std::string(QUIRE_SOURCE_DIR) + "/cli/quire-completion.bash");
-  auto words_of = [&](const std::string& variable) {
-    std::smatch m;
-    std::set<std::string> words;
-    if (!std::regex_search(completion, m, std::regex("local " + variable + "=\"([^\"]*)\""))) return words;
-    std::istringstream in(m[1].str());
-    for (std::string w; in >> w;) words.insert(w);
-    return words;
+  auto words_of = [](const std::string& variable) {
+    const std::vector<std::string> words = completion_words(variable);
+    return std::set<std::string>(words.begin(), words.end());
   };
   EXPECT_EQ(names, words_of("host_options"));
   EXPECT_EQ(valued, words_of("valued_options"));

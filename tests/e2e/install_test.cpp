@@ -1,9 +1,12 @@
 // `cmake --install` into a temporary prefix: the installed program finds its
 // libraries from where it is and runs a report; the bash completion offers
-// kinds, host options and area names.
+// kinds, host options and area names; every public header is installed and
+// compiles on its own, and a program builds against them and the installed
+// libraries alone.
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "support/test_support.h"
 
@@ -42,6 +45,46 @@ TEST(Install, InstalledProgramRunsAReportAndCompletes) {
   EXPECT_EQ(complete(quire + " mkpc --detailed SH"), "SHOP\n");
   EXPECT_EQ(complete(quire + " area ex"), "export\n");
   EXPECT_EQ(complete(quire + " area export S"), "SHOP\n");
+}
+
+TEST(Install, PublicHeadersAreInstalledAndAProgramBuildsOnThem) {
+  TempStore store;
+  const fs::path prefix = store.root() / "prefix";
+  RunResult r = run_shell(shell_quote(QUIRE_CMAKE_COMMAND) + " --install " + shell_quote(QUIRE_BUILD_DIR) +
+                          " --prefix " + shell_quote(prefix.string()));
+  ASSERT_EQ(r.status, 0) << r.out << r.err;
+
+  // Every header of include/ is installed, so that none that an installed
+  // one includes is missing.
+  const fs::path source = fs::path(QUIRE_SOURCE_DIR) / "include";
+  const fs::path installed = prefix / "include";
+  std::vector<std::string> headers;
+  for (const fs::directory_entry& e : fs::recursive_directory_iterator(source)) {
+    if (e.path().extension() != ".h") continue;
+    headers.push_back(fs::relative(e.path(), source).generic_string());
+    EXPECT_TRUE(fs::exists(installed / headers.back())) << headers.back() << " is not installed";
+  }
+  ASSERT_FALSE(headers.empty());
+
+  // Each compiles alone, with nothing but the installed headers to include.
+  const std::string compiler = shell_quote(QUIRE_CXX_COMPILER) + " -std=c++20 -I" + shell_quote(installed.string());
+  std::string program;
+  for (const std::string& header : headers) {
+    r = run_shell("printf '#include <%s>\\n' " + shell_quote(header) + " | " + compiler + " -fsyntax-only -x c++ -");
+    EXPECT_EQ(r.status, 0) << header << ": " << r.err;
+    program += "#include <" + header + ">\n";
+  }
+
+  // A host links the installed libraries and calls into the report library.
+  program += "int main() {\n  int32_t bound = 0;\n  return quire::parse_date_time(\"06/07/01\", &bound) == 3 ? 0 : 1;\n}\n";
+  write_file(store.path("host.cpp"), program);
+  std::string lib;
+  for (const fs::directory_entry& e : fs::recursive_directory_iterator(prefix))
+    if (e.path().filename() == "libquire.so") lib = e.path().parent_path().string();
+  ASSERT_FALSE(lib.empty());
+  r = run_shell(compiler + " " + QUIRE_LINK_FLAGS + " host.cpp -o host -L" + shell_quote(lib) +
+                " -lquire -lplotbase -lquire_files -Wl,-rpath," + shell_quote(lib) + " && ./host");
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
 }
 
 }  // namespace

@@ -8,7 +8,7 @@
 #include "fake_report.h"
 #include "report_test_support.h"
 #include "support/test_support.h"
-#include "text/ascii.h"
+#include "quire/ascii.h"
 
 namespace quire {
 namespace {

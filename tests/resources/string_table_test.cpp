@@ -167,9 +167,9 @@ TEST(StringTable, OwnTextsAreTheModulesStringTable) {
   // same texts as the library itself.
   const QuireStringTable* table = platform::find_string_table(own_module_handle());
   ASSERT_NE(table, nullptr);
-  for (unsigned id = kStringYes; id <= kStringMissingPiece; ++id)
+  for (unsigned id = kStringYes; id <= kStringLast; ++id)
     EXPECT_STREQ(platform::string_table_text(table, id), own_string(id)) << id;
-  EXPECT_EQ(platform::string_table_text(table, 7), nullptr);
+  EXPECT_EQ(platform::string_table_text(table, kStringLast + 1), nullptr);
 }
 #endif
 

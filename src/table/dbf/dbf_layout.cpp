@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "table/table_format.h"
-#include "text/ascii.h"
+#include "quire/ascii.h"
 
 namespace quire::table {
 

@@ -1,7 +1,7 @@
 // Locale-independent character helpers: ASCII case folding and decimal
 // integer scanning, the one place every module takes them from.
-#ifndef QUIRE_TEXT_ASCII_H_
-#define QUIRE_TEXT_ASCII_H_
+#ifndef QUIRE_ASCII_H_
+#define QUIRE_ASCII_H_
 
 #include <cstddef>
 #include <cstdint>
@@ -60,4 +60,4 @@ constexpr ScannedInteger scan_integer(std::string_view text) {
 
 }  // namespace quire::ascii
 
-#endif  // QUIRE_TEXT_ASCII_H_
+#endif  // QUIRE_ASCII_H_
