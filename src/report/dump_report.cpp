@@ -225,7 +225,7 @@ intptr_t DumpReport::poll_stop() {
 
 int DumpReport::open_table(const char* key_column, const char* time_column, const char* tag) {
   ReportTable& t = table();
-  int r = t.open_report_output(output_path, key_column, time_column, notation);
+  int r = t.open_report_output(output_path, key_column, time_column, notation, pb_printf);
   if (r != 1) return r;
   t.describe_run(tag, area_name_);
   char area_path[kAreaPathSize + 1] = {};

@@ -340,12 +340,12 @@ TEST_F(Reuse, UnfinishedRunLogsNothing) {
   clear_log();
   std::string before = read_file(path);
   ReportTable& t = report_table();
-  ASSERT_EQ(1, t.open_report_output(path.c_str(), "Name", "Time", 0));
+  ASSERT_EQ(1, t.open_report_output(path.c_str(), "Name", "Time", 0, pb_printf));
   for (int i = 0; i < 4; ++i) t.write_preamble_value(i == 3, "v");
   t.define_field(1, 'C', 20, 0, "Name");
   EXPECT_EQ(1, t.reuse_previous_record("M0", "x"));
   // A second open abandons the unfinished run as a crash would.
-  ASSERT_EQ(1, t.open_report_output(store_.path("other.csv").c_str(), "Name", "Time", 0));
+  ASSERT_EQ(1, t.open_report_output(store_.path("other.csv").c_str(), "Name", "Time", 0, pb_printf));
   EXPECT_EQ(1, t.close_report_output());
   EXPECT_EQ(before, read_file(path));
   EXPECT_EQ("", log());
