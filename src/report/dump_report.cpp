@@ -8,6 +8,7 @@
 #include "quire/plotbase.h"
 #include "quire/records.h"
 #include "report/run_figures.h"
+#include "table/report_layout.h"
 
 namespace quire {
 namespace {
@@ -231,10 +232,13 @@ int DumpReport::open_table(const char* key_column, const char* time_column, cons
   char area_path[kAreaPathSize + 1] = {};
   pb_convert_path(area_path, area_record, 1);
   area_path[kAreaPathSize] = 0;
-  t.write_preamble_value(0, "DB_VERSION_3");
-  t.write_preamble_value(0, notation == 1 ? "IMPERIAL" : "METRIC");
-  t.write_preamble_value(0, tag);
-  t.write_preamble_value(1, area_path);
+  const char* values[ReportLayout::kPreambleValues];
+  values[ReportLayout::kVersionValue] = ReportLayout::kVersionWord;
+  values[ReportLayout::kNotationValue] = ReportLayout::notation_word(notation);
+  values[ReportLayout::kTagValue] = tag;
+  values[ReportLayout::kAreaValue] = area_path;
+  for (size_t i = 0; i < ReportLayout::kPreambleValues; ++i)
+    t.write_preamble_value(i + 1 == ReportLayout::kPreambleValues ? 1 : 0, values[i]);
   return 1;
 }
 
@@ -247,13 +251,10 @@ int DumpReport::area_precision() {
 
 void DumpReport::define_closing_fields(const char* time_column_name) {
   ReportTable& t = table();
-  int time_width = detailed ? 24 : 8;
-  t.define_field(0, 'C', time_width, 0, time_column_name);
-  t.define_field(0, 'C', 40, 0, "User_Last_Mod");
-  t.define_field(0, 'C', time_width, 0, "Created_Time");
-  t.define_field(0, 'C', 40, 0, "User_Created");
-  t.define_field(0, 'C', time_width, 0, "Prev_Mod_Time");
-  t.define_field(1, 'C', 40, 0, "User_Prev_Mod");
+  for (size_t i = 0; i < ReportLayout::kClosingColumns; ++i) {
+    const ReportLayout::ClosingColumn c = ReportLayout::closing_column(i, time_column_name, detailed);
+    t.define_field(i + 1 == ReportLayout::kClosingColumns ? 1 : 0, 'C', c.width, 0, c.name);
+  }
 }
 
 std::string_view DumpReport::cached_time_text(int slot, int32_t t) {

@@ -35,6 +35,7 @@
 #include "table/check_value.h"
 #include "table/dbf/dbf_layout.h"
 #include "table/previous_table.h"
+#include "table/report_layout.h"
 #include "table/run_record.h"
 #include "table/table_figures.h"
 #include "table/table_format.h"
@@ -592,10 +593,10 @@ bool ReportTable::Impl::take_matched_run() {
 
 void ReportTable::Impl::choose_previous() {
   head_ = RunRecordHead();
-  if (preamble_.size() == 4) {
-    head_.notation = preamble_[1];
-    head_.kind = preamble_[2];
-    head_.area = preamble_[3];
+  if (preamble_.size() == ReportLayout::kPreambleValues) {
+    head_.notation = preamble_[ReportLayout::kNotationValue];
+    head_.kind = preamble_[ReportLayout::kTagValue];
+    head_.area = preamble_[ReportLayout::kAreaValue];
   }
   const bool dbase = is_dbase_path(given_path_);
   head_.format = dbase ? "DBASE" : "CSV";
@@ -610,8 +611,12 @@ void ReportTable::Impl::choose_previous() {
 
   // A text table tells in its preamble which report and area wrote it.
   const PreviousTableReader::Preamble* preamble = previous_->preamble();
-  const bool text_ours = preamble != nullptr && preamble_.size() == 4 && preamble->size() >= 4 &&
-                         (*preamble)[2] == trimmed(preamble_[2]) && (*preamble)[3] == trimmed(preamble_[3]);
+  constexpr size_t kTag = ReportLayout::kTagValue;
+  constexpr size_t kArea = ReportLayout::kAreaValue;
+  const bool text_ours = preamble != nullptr && preamble_.size() == ReportLayout::kPreambleValues &&
+                         preamble->size() >= ReportLayout::kPreambleValues &&
+                         (*preamble)[kTag] == trimmed(preamble_[kTag]) &&
+                         (*preamble)[kArea] == trimmed(preamble_[kArea]);
   const bool record_ours = record_in_.is_open() && record_in_.head() == head_;
   if (record_ours && (dbase || (previous_header_ == PreviousTableReader::kHeaderOk && text_ours)) &&
       table_bytes_.open(path_)) {

@@ -453,5 +453,22 @@ TEST(PreviousOutputReader, FuzzFindingsStayMended) {
   EXPECT_GT(replayed, 0);
 }
 
+// The table orders previous records by compare_item_names; an order that
+// differed from the store's in any byte would take items in store order for
+// damage (or miss their reuse). Every pair of single bytes, and a longer name
+// against its prefix, must give the store's sign.
+TEST(ItemNameOrder, AgreesWithTheStoreForEveryByte) {
+  auto sign = [](int v) { return (v > 0) - (v < 0); };
+  for (int a = 1; a < 256; ++a) {
+    for (int b = 1; b < 256; ++b) {
+      const char x[] = {static_cast<char>(a), 'q', 0};
+      const char y[] = {static_cast<char>(b), 0};
+      ASSERT_EQ(sign(pb_stricmp(x, y)), sign(compare_item_names(x, y))) << a << " " << b;
+      ASSERT_EQ(sign(pb_stricmp(y, x)), sign(compare_item_names(y, x))) << a << " " << b;
+      ASSERT_EQ(sign(pb_stricmp(x + 1, y)), sign(compare_item_names(x + 1, y))) << a << " " << b;
+    }
+  }
+}
+
 }  // namespace
 }  // namespace quire::testing
