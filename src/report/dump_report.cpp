@@ -165,8 +165,6 @@ DumpReport::ItemResult DumpReport::dump_next_item(int first) {
 int DumpReport::dump_one_item() {
   StoreCursor& cursor = *cursor_;
   const Item& item = cursor.item();
-  item_number_ = item.number;
-  total_items_ = item.total;
   const int32_t t = item.mod_time;
   if (t < start_time || t > end_time) return 1;
 
@@ -195,9 +193,10 @@ int DumpReport::dump_one_item() {
 }
 
 void DumpReport::post_progress() {
+  const Item& item = cursor_->item();
   quire_send_message(host_window(), QUIRE_MSG_PROGRESS,
-                     static_cast<uintptr_t>(static_cast<uint32_t>(total_items_)),
-                     static_cast<intptr_t>(item_number_));
+                     static_cast<uintptr_t>(static_cast<uint32_t>(item.total)),
+                     static_cast<intptr_t>(item.number));
 }
 
 intptr_t DumpReport::poll_stop() {

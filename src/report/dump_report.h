@@ -178,8 +178,6 @@ class DumpReport {
   StoreCursor* cursor_ = &own_cursor_;
   ReportTable& table_ = report_table();  // the module's one table, looked up once
   const char* list_path_ = "";  // the -L value of list_file, for messages
-  int item_number_ = 0;
-  int total_items_ = 0;
   const char* area_name_ = "";  // as given on the command line
 };
 
