@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <string>
 
+#include "quire/plotbase.h"
 #include "table/report_table.h"
 
 namespace {
@@ -39,7 +40,7 @@ class ScratchDirectory {
 // table could not be opened or completed.
 bool write_table(const std::string& path, int64_t rows) {
   quire::ReportTable& t = quire::report_table();
-  if (t.open_report_output(path.c_str(), "Name", "Time", 0) != 1) return false;
+  if (t.open_report_output(path.c_str(), "Name", "Time", 0, pb_printf) != 1) return false;
   t.write_preamble_value(0, "1.0");
   t.write_preamble_value(0, "Metric");
   t.write_preamble_value(0, "BENCH");

@@ -104,7 +104,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::vector<Item> items = items_of(path, mode, detailed);
 
   quire::ReportTable& t = quire::report_table();
-  if (t.open_report_output(path.c_str(), "Name", "Time", notation) != 1) std::abort();
+  if (t.open_report_output(path.c_str(), "Name", "Time", notation, pb_printf) != 1) std::abort();
   t.write_preamble_value(0, "DB_VERSION_3");
   t.write_preamble_value(0, notation == 1 ? "IMPERIAL" : "METRIC");
   t.write_preamble_value(0, "MKPC");

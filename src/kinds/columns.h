@@ -160,30 +160,19 @@ void write_kind_row(DumpReport& report, const KindTable<Row>& kind, const Row& r
   if (kind.closing_columns) report.write_closing_values(closing);
 }
 
-// A report kind whose table is described by the KindTable kKind: its header
-// is the table's, and each item's rows are written by dump_rows with the
-// item's closing values as one struct. Base is DumpReport or MarkerReport.
-template <class Base, const auto& kKind>
-class TableReport : public Base {
+// A report kind whose table is described by the KindTable kKind and whose
+// items are of kStore: its header is the table's; each item's rows are
+// written by its dump_item, closed by the item's closing values.
+template <StoreKind kStore, const auto& kKind>
+class TableReport : public DumpReport {
  public:
   using Row = typename std::remove_cvref_t<decltype(kKind)>::RowType;
 
+  TableReport() : DumpReport(kStore) {}
+
   int write_header() override { return open_kind_table(*this, kKind); }
 
-  int dump_item(unsigned char* item_area, const char* name, const char* user_last_mod,
-                int32_t creation_time, const char* user_created, int32_t prev_mod_time,
-                const char* user_prev_mod) final {
-    return dump_rows(item_area, name,
-                     DumpReport::closing_values(user_last_mod, creation_time, user_created,
-                                                prev_mod_time, user_prev_mod));
-  }
-
  protected:
-  // Writes the rows of the open item `name` (its area at item_area); the
-  // result is dump_item's.
-  virtual int dump_rows(unsigned char* item_area, const char* name,
-                        const ClosingValues& closing) = 0;
-
   // Writes one row, closed by closing when the kind has closing columns.
   void write_row(const Row& row, const ClosingValues& closing) {
     write_kind_row(*this, kKind, row, closing);

@@ -162,16 +162,16 @@ constexpr Column<MkhdrRow> kColumns[] = {
 
 constexpr KindTable<MkhdrRow> kTable{"MKHDR", "Name", "time", true, kColumns};
 
-class MkhdrReport : public TableReport<MarkerReport, kTable> {
+class MkhdrReport : public TableReport<StoreKind::kMarker, kTable> {
  protected:
-  int dump_rows(unsigned char* item_area, const char* name, const ClosingValues& closing) override {
+  int dump_item(const Item& item) override {
     unsigned char header[mh::kSizeEx];
-    const unsigned char* analysis = read_marker_analysis(name, item_area, header);
+    const unsigned char* analysis = read_marker_analysis(item.name, item.area, header);
     if (analysis == nullptr) return 0;
     // The row's modification time is the one the item area holds.
-    ClosingValues row_closing = closing;
-    row_closing.mod_time = load_i32(item_area + ia::kModifiedTime);
-    write_row(MkhdrRow{header, analysis, item_area, notation}, row_closing);
+    ClosingValues row_closing = item.closing;
+    row_closing.mod_time = load_i32(item.area + ia::kModifiedTime);
+    write_row(MkhdrRow{header, analysis, item.area, notation}, row_closing);
     return 1;
   }
 };

@@ -103,11 +103,11 @@ constexpr Column<MkmcRow> kColumns[] = {
 
 constexpr KindTable<MkmcRow> kTable{"MKMC", "Name", "time", false, kColumns};
 
-class MkmcReport : public TableReport<MarkerReport, kTable> {
+class MkmcReport : public TableReport<StoreKind::kMarker, kTable> {
  protected:
-  int dump_rows(unsigned char* item_area, const char* name, const ClosingValues& closing) override {
+  int dump_item(const Item& item) override {
     unsigned char header[mh::kSizeEx];
-    const unsigned char* analysis = read_marker_analysis(name, item_area, header);
+    const unsigned char* analysis = read_marker_analysis(item.name, item.area, header);
     if (analysis == nullptr) return 0;
     char marker_name[mh::kTextSize + 1];
     copy_field_text(header + mh::kName, marker_name);
@@ -130,7 +130,7 @@ class MkmcReport : public TableReport<MarkerReport, kTable> {
     for (int k = 0; k < rows; ++k) {
       MkmcRow row{marker_name, {}};
       for (int l = 0; l < kListCount; ++l) row.entries[l] = k < sizes[l] ? &entries[l][k] : nullptr;
-      write_row(row, closing);
+      write_row(row, item.closing);
     }
     return 1;
   }

@@ -79,7 +79,7 @@ constexpr Column<MkmodRow> kColumns[] = {
 
 constexpr KindTable<MkmodRow> kTable{"MKMOD", "Marker_name", "Time", true, kColumns};
 
-class MkmodReport : public TableReport<MarkerReport, kTable> {
+class MkmodReport : public TableReport<StoreKind::kMarker, kTable> {
  public:
   int write_header() override {
     if (TableReport::write_header() != 1) return 0;
@@ -95,23 +95,23 @@ class MkmodReport : public TableReport<MarkerReport, kTable> {
   }
 
  protected:
-  int dump_rows(unsigned char* item_area, const char* name, const ClosingValues& closing) override {
+  int dump_item(const Item& item) override {
     unsigned char header[records::marker_header::kSize] = {};
-    if (pb_get_marker_header(name, header, item_area) != 1) {
+    if (pb_get_marker_header(item.name, header, item.area) != 1) {
       print_library_error("header read failed");
       return 0;
     }
     ModelListGuard list(nodes_);
-    if (pb_locate_ordmod_marker(item_area) != 1) {
+    if (pb_locate_ordmod_marker(item.area) != 1) {
       print_library_error("model list not found");
       return 0;
     }
     int32_t models = records::load_i32(header + records::marker_header::kModels);
-    if (load_model_list(&list.head, models, item_area, kMkmodListSource, nodes_) != 1) {
+    if (load_model_list(&list.head, models, item.area, kMkmodListSource, nodes_) != 1) {
       print_library_error("model list read failed");
       return 0;
     }
-    return write_marker_model_rows(name, list.head, closing);
+    return write_marker_model_rows(item.name, list.head, item.closing);
   }
 
  private:

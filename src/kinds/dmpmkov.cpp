@@ -40,7 +40,7 @@ constexpr Column<MkovRow> kColumns[] = {
 
 constexpr KindTable<MkovRow> kTable{"MKOV", "Name", "Time", true, kColumns};
 
-class MkovReport : public TableReport<MarkerReport, kTable> {
+class MkovReport : public TableReport<StoreKind::kMarker, kTable> {
  protected:
   // Writes one row per override, in index order. A marker whose header
   // cannot be read gets no rows, and a message only when the area file
@@ -48,14 +48,14 @@ class MkovReport : public TableReport<MarkerReport, kTable> {
   // library's error record and gets no row (its record would still hold the
   // previous override); the next one is read, unless the area file failed
   // the read: then the marker's rows end there.
-  int dump_rows(unsigned char* item_area, const char* name, const ClosingValues& closing) override {
+  int dump_item(const Item& item) override {
     unsigned char record[po::kSize];
     return for_each_marker_index(
-        name, item_area, mh::kOverrides, [&](int32_t i, unsigned char* header) {
+        item.name, item.area, mh::kOverrides, [&](int32_t i, unsigned char* header) {
           std::memset(record, 0, sizeof record);
-          int read = pb_get_piece_override(item_area, i, header, record);
+          int read = pb_get_piece_override(item.area, i, header, record);
           if (read == 1) {
-            write_row(MkovRow{name, record}, closing);
+            write_row(MkovRow{item.name, record}, item.closing);
             return true;
           }
           print_library_error("piece override read failed");

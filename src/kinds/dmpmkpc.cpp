@@ -36,19 +36,19 @@ constexpr Column<MkpcRow> kColumns[] = {
 
 constexpr KindTable<MkpcRow> kTable{"MKPC", "Name", "Time", true, kColumns};
 
-class MkpcReport : public TableReport<MarkerReport, kTable> {
+class MkpcReport : public TableReport<StoreKind::kMarker, kTable> {
  protected:
   // Writes one row per piece until the library reports the end of the
   // marker's pieces. A read the area file fails is reported with the
   // library's error record (the marker counts as failed); any other failure
   // ends the rows without a message.
-  int dump_rows(unsigned char* item_area, const char* name, const ClosingValues& closing) override {
+  int dump_item(const Item& item) override {
     unsigned char rec[piece::kSize];
-    const std::string_view marker_name(name);
-    int status = pb_first_marker_piece(item_area, rec);
+    const std::string_view marker_name(item.name);
+    int status = pb_first_marker_piece(item.area, rec);
     while (status == 1) {
-      write_row(MkpcRow{marker_name, rec}, closing);
-      status = pb_next_marker_piece(item_area, rec);
+      write_row(MkpcRow{marker_name, rec}, item.closing);
+      status = pb_next_marker_piece(item.area, rec);
     }
     if (pb_is_read_failure(status)) print_library_error("piece read failed");
     return status;

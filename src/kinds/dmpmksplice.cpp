@@ -41,22 +41,22 @@ constexpr Column<MkspliceRow> kColumns[] = {
 
 constexpr KindTable<MkspliceRow> kTable{"MKSPLICE", "Name", "Time", true, kColumns};
 
-class MkspliceReport : public TableReport<MarkerReport, kTable> {
+class MkspliceReport : public TableReport<StoreKind::kMarker, kTable> {
  protected:
   // Writes one row per splice in index order. A marker whose header cannot
   // be read gets no rows; a splice read that fails ends the marker's rows
   // there, the earlier rows standing. Either is reported with the library's
   // error record only when the area file failed the read.
-  int dump_rows(unsigned char* item_area, const char* name, const ClosingValues& closing) override {
+  int dump_item(const Item& item) override {
     return for_each_marker_index(
-        name, item_area, mh::kSplices, [&](int32_t i, const unsigned char* header) {
+        item.name, item.area, mh::kSplices, [&](int32_t i, const unsigned char* header) {
           unsigned char splice[si::kSize];
-          int read = pb_get_splice_info(splice, i, item_area);
+          int read = pb_get_splice_info(splice, i, item.area);
           if (read != 1) {
             if (pb_is_read_failure(read)) print_library_error("splice read failed");
             return false;
           }
-          write_row(MkspliceRow{header, splice}, closing);
+          write_row(MkspliceRow{header, splice}, item.closing);
           return true;
         });
   }

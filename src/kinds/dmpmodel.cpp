@@ -87,30 +87,20 @@ constexpr Column<ModelRow> kColumns[] = {
 
 constexpr KindTable<ModelRow> kTable{"MODEL", "Model_Name", "Time", true, kColumns};
 
-class ModelReport : public TableReport<DumpReport, kTable> {
+class ModelReport : public TableReport<StoreKind::kModel, kTable> {
  public:
-  int dump_rows(unsigned char* item_area, const char* name, const ClosingValues& closing) override {
+  int dump_item(const Item& item) override {
     pb_model* model = nullptr;
-    if (pb_get_model_ex(name, &model, item_area) != 1) {
+    if (pb_get_model_ex(item.name, &model, item.area) != 1) {
       print_library_error("model read failed");
       pb_free_model_ex(&model);  // a no-op unless the library left a model behind
       return 0;
     }
-    int written = model ? write_model_rows(*model, area_record, closing) : 1;
+    int written = model ? write_model_rows(*model, area_record, item.closing) : 1;
     pb_free_model_ex(&model);
     return written;
   }
 
-  int open_item(void* area, const char* name, unsigned char* item_area) override {
-    return pb_open_model(area, name, item_area);
-  }
-  int close_item(void* area, const char* name, unsigned char* item_area) override {
-    return pb_close_model(area, name, item_area);
-  }
-  const char* item_word() const override { return "model"; }
-  int lookup_item(void* area, char* name, const char* pattern, int mode) override {
-    return pb_lookup_models(area, name, pattern, mode);
-  }
 
  private:
   // Writes the rows of one model: its base pieces, then each option group's

@@ -46,34 +46,24 @@ constexpr Column<OrdmlRow> kColumns[] = {
 
 constexpr KindTable<OrdmlRow> kTable{"ORDML", "Order_Name", "Time", true, kColumns};
 
-class OrdmlReport : public TableReport<DumpReport, kTable> {
+class OrdmlReport : public TableReport<StoreKind::kOrder, kTable> {
  public:
-  int dump_rows(unsigned char* item_area, const char* name, const ClosingValues& closing) override {
+  int dump_item(const Item& item) override {
     unsigned char header[records::order_header::kSize] = {};
-    if (pb_get_order_header(name, header, item_area) != 1) {
+    if (pb_get_order_header(item.name, header, item.area) != 1) {
       print_library_error("header read failed");
       return 0;
     }
     // The list head is kept here, not in the header's 32-bit link slot.
     ModelListGuard list(nodes_);
     int32_t models = records::load_i32(header + records::order_header::kModels);
-    if (load_model_list(&list.head, models, item_area, kOrdmlListSource, nodes_) != 1) {
+    if (load_model_list(&list.head, models, item.area, kOrdmlListSource, nodes_) != 1) {
       print_library_error("model list read failed");
       return 0;
     }
-    return write_order_rows(name, list.head, models, closing);
+    return write_order_rows(item.name, list.head, models, item.closing);
   }
 
-  int open_item(void* area, const char* name, unsigned char* item_area) override {
-    return pb_open_order(area, name, item_area);
-  }
-  int close_item(void* area, const char* name, unsigned char* item_area) override {
-    return pb_close_order(area, name, item_area);
-  }
-  const char* item_word() const override { return "order"; }
-  int lookup_item(void* area, char* name, const char* pattern, int mode) override {
-    return pb_lookup_orders(area, name, pattern, mode);
-  }
 
  private:
   // Writes one row per size entry of each of the first `models` models of

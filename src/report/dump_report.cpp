@@ -8,6 +8,7 @@
 #include "quire/plotbase.h"
 #include "quire/records.h"
 #include "report/run_figures.h"
+#include "table/report_layout.h"
 
 namespace quire {
 namespace {
@@ -15,15 +16,6 @@ namespace {
 QuireWindow g_host_window = 0;
 
 constexpr int kListLineLimit = 20;  // characters of a list line taken at once
-
-// Copies a user-name text of the library (at most size bytes, possibly
-// unterminated) into out, cut at kUserTextSize - 1 characters.
-void copy_user_text(const char* text, size_t size, char* out) {
-  size_t n = records::text_length(reinterpret_cast<const unsigned char*>(text), size);
-  if (n > static_cast<size_t>(kUserTextSize - 1)) n = kUserTextSize - 1;
-  std::memcpy(out, text, n);
-  out[n] = 0;
-}
 
 }  // namespace
 
@@ -41,7 +33,7 @@ void print_library_error(const char* what) {
   end_error_line();
 }
 
-DumpReport::DumpReport() {
+DumpReport::DumpReport(StoreKind kind) : own_cursor_(kind) {
   ModuleHandle own = own_module_handle();
   resource_module = load_resource_library(own, resource_library_name());
   if (!resource_module) resource_module = own;
@@ -128,9 +120,10 @@ int DumpReport::read_list_name(char* name) {
 }
 
 DumpReport::ItemResult DumpReport::dump_next_item(int first) {
-  char name[kItemNameSize] = {};
+  StoreCursor& cursor = *cursor_;
   int r;
   if (list_file) {
+    char name[kItemNameSize] = {};
     // A name the area does not have is reported and skipped; the names
     // after it are still dumped.
     for (;;) {
@@ -139,7 +132,7 @@ DumpReport::ItemResult DumpReport::dump_next_item(int first) {
       if (listed < 0) return kItemFailed;
       std::memcpy(failed_item, name, sizeof failed_item);
       begin_item(name);
-      r = lookup_item(area_record, name, failed_item, 0);
+      r = cursor.lookup(area_record, failed_item, 0);
       if (r != 0) break;
       end_item();
       note_name_missing();
@@ -147,9 +140,9 @@ DumpReport::ItemResult DumpReport::dump_next_item(int first) {
     }
   } else {
     failed_item[0] = 0;
-    r = lookup_item(area_record, name, "*", first ? 0 : 1);
+    r = cursor.lookup(area_record, "*", first ? 0 : 1);
     if (r == 0) return kNoMoreItems;
-    if (r == 1) begin_item(name);
+    if (r == 1) begin_item(cursor.item().name);
   }
   // Any result but 0 and 1 is a failure of the store, which must not pass
   // for the end of the area.
@@ -158,9 +151,8 @@ DumpReport::ItemResult DumpReport::dump_next_item(int first) {
     end_item();
     return kItemFailed;
   }
-  name[kItemNameSize - 1] = 0;
-  std::memcpy(failed_item, name, sizeof failed_item);
-  int dumped = dump_one_item(name);
+  std::memcpy(failed_item, cursor.item().name, sizeof failed_item);
+  int dumped = dump_one_item();
   end_item();
   if (table().restart_pending()) return kStartOver;
   if (dumped != 1) return kItemFailed;
@@ -170,40 +162,29 @@ DumpReport::ItemResult DumpReport::dump_next_item(int first) {
   return kItemDone;
 }
 
-int DumpReport::dump_one_item(const char* name) {
-  item_number_ = pbc_item_num;
-  total_items_ = pbc_total_items;
-  int32_t t = pbc_last_mod_time;
+int DumpReport::dump_one_item() {
+  StoreCursor& cursor = *cursor_;
+  const Item& item = cursor.item();
+  const int32_t t = item.mod_time;
   if (t < start_time || t > end_time) return 1;
 
   const char* stamp = cached_time_text(0, t).data();
-  const int dump = table().reuse_previous_record(name, stamp, t);
+  const int dump = table().reuse_previous_record(item.name, stamp, t);
   if (table().restart_pending()) return 1;
   if (dump == 0) {
     note_item_reused();
     return 1;
   }
 
-  unsigned char item_area[records::item_area::kSize] = {};
-  if (open_item(area_record, name, item_area) != 1) {
+  if (cursor.open(area_record) != 1) {
     print_library_error("open failed");
     table().forget_item();
     return 0;
   }
   note_item_read();
-  int32_t creation_time = pbc_creation_time == -1 ? 0 : pbc_creation_time;
-  int32_t prev_mod_time = pbc_prev_mod_time == -1 ? 0 : pbc_prev_mod_time;
-  char user_last_mod[kUserTextSize];
-  char user_created[kUserTextSize];
-  char user_prev_mod[kUserTextSize];
-  copy_user_text(pbc_user_last_mod, sizeof pbc_user_last_mod, user_last_mod);
-  copy_user_text(pbc_user_created, sizeof pbc_user_created, user_created);
-  copy_user_text(pbc_user_prev_mod, sizeof pbc_user_prev_mod, user_prev_mod);
+  dump_item(item);
 
-  dump_item(item_area, name, user_last_mod, creation_time, user_created, prev_mod_time,
-            user_prev_mod);
-
-  const int closed = close_item(area_record, name, item_area);
+  const int closed = cursor.close(area_record);
   if (closed != 1) print_library_error("close failed");
   // An item not read whole keeps the rows it wrote, but the next run reads
   // it again.
@@ -212,9 +193,10 @@ int DumpReport::dump_one_item(const char* name) {
 }
 
 void DumpReport::post_progress() {
+  const Item& item = cursor_->item();
   quire_send_message(host_window(), QUIRE_MSG_PROGRESS,
-                     static_cast<uintptr_t>(static_cast<uint32_t>(total_items_)),
-                     static_cast<intptr_t>(item_number_));
+                     static_cast<uintptr_t>(static_cast<uint32_t>(item.total)),
+                     static_cast<intptr_t>(item.number));
 }
 
 intptr_t DumpReport::poll_stop() {
@@ -225,16 +207,19 @@ intptr_t DumpReport::poll_stop() {
 
 int DumpReport::open_table(const char* key_column, const char* time_column, const char* tag) {
   ReportTable& t = table();
-  int r = t.open_report_output(output_path, key_column, time_column, notation);
+  int r = t.open_report_output(output_path, key_column, time_column, notation, pb_printf);
   if (r != 1) return r;
   t.describe_run(tag, area_name_);
   char area_path[kAreaPathSize + 1] = {};
   pb_convert_path(area_path, area_record, 1);
   area_path[kAreaPathSize] = 0;
-  t.write_preamble_value(0, "DB_VERSION_3");
-  t.write_preamble_value(0, notation == 1 ? "IMPERIAL" : "METRIC");
-  t.write_preamble_value(0, tag);
-  t.write_preamble_value(1, area_path);
+  const char* values[ReportLayout::kPreambleValues];
+  values[ReportLayout::kVersionValue] = ReportLayout::kVersionWord;
+  values[ReportLayout::kNotationValue] = ReportLayout::notation_word(notation);
+  values[ReportLayout::kTagValue] = tag;
+  values[ReportLayout::kAreaValue] = area_path;
+  for (size_t i = 0; i < ReportLayout::kPreambleValues; ++i)
+    t.write_preamble_value(i + 1 == ReportLayout::kPreambleValues ? 1 : 0, values[i]);
   return 1;
 }
 
@@ -247,13 +232,10 @@ int DumpReport::area_precision() {
 
 void DumpReport::define_closing_fields(const char* time_column_name) {
   ReportTable& t = table();
-  int time_width = detailed ? 24 : 8;
-  t.define_field(0, 'C', time_width, 0, time_column_name);
-  t.define_field(0, 'C', 40, 0, "User_Last_Mod");
-  t.define_field(0, 'C', time_width, 0, "Created_Time");
-  t.define_field(0, 'C', 40, 0, "User_Created");
-  t.define_field(0, 'C', time_width, 0, "Prev_Mod_Time");
-  t.define_field(1, 'C', 40, 0, "User_Prev_Mod");
+  for (size_t i = 0; i < ReportLayout::kClosingColumns; ++i) {
+    const ReportLayout::ClosingColumn c = ReportLayout::closing_column(i, time_column_name, detailed);
+    t.define_field(i + 1 == ReportLayout::kClosingColumns ? 1 : 0, 'C', c.width, 0, c.name);
+  }
 }
 
 std::string_view DumpReport::cached_time_text(int slot, int32_t t) {
@@ -266,14 +248,6 @@ std::string_view DumpReport::cached_time_text(int slot, int32_t t) {
     c.valid = true;
   }
   return std::string_view(c.text, c.length);
-}
-
-ClosingValues DumpReport::closing_values(const char* user_last_mod, int32_t creation_time,
-                                         const char* user_created, int32_t prev_mod_time,
-                                         const char* user_prev_mod) {
-  auto text = [](const char* s) { return s ? std::string_view(s) : std::string_view(); };
-  return {pbc_last_mod_time, text(user_last_mod), creation_time, text(user_created), prev_mod_time,
-          text(user_prev_mod)};
 }
 
 void DumpReport::write_closing_values(const ClosingValues& values) {

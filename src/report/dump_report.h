@@ -14,16 +14,14 @@
 
 #include "quire/date_option.h"
 #include "quire/quire.h"
+#include "report/store_cursor.h"
 #include "report/time_text.h"
 #include "resources/resources.h"
 #include "table/report_table.h"
 
 namespace quire {
 
-// Sizes of the per-item working buffers.
-constexpr int kItemNameSize = 24;    // names of up to 20 characters
-constexpr int kUserTextSize = 44;    // user names of up to 43 characters
-constexpr int kAreaPathSize = 256;   // the area path of the preamble
+constexpr int kAreaPathSize = 256;  // the area path of the preamble
 
 // The usage text of every report command.
 extern const char kUsageText[];
@@ -38,43 +36,27 @@ void print_library_error(const char* what);
 void set_host_window(QuireWindow window);
 QuireWindow host_window();
 
-// The six closing values of every row of one item: when and by whom it was
-// last modified, created and modified before that.
-// The texts are measured once per item, not once per row.
-struct ClosingValues {
-  int32_t mod_time;
-  std::string_view user_last_mod;
-  int32_t creation_time;
-  std::string_view user_created;
-  int32_t prev_mod_time;
-  std::string_view user_prev_mod;
-};
-
 class DumpReport {
  public:
-  DumpReport();
+  // A report over the items of kind.
+  explicit DumpReport(StoreKind kind);
   virtual ~DumpReport();
   DumpReport(const DumpReport&) = delete;
   DumpReport& operator=(const DumpReport&) = delete;
 
-  // The six operations, in slot order.
-  // Slot 0: opens the output, writes the preamble and declares the columns.
+  // The three operations of a report kind, in calling order.
+  // Opens the output, writes the preamble and declares the columns.
   // Returns 1, or 0 when the output could not be opened (message printed).
   virtual int write_header() = 0;
-  // Slot 1: the table writer's close_report_output. Returns 1, or 0 when the
+  // The table writer's close_report_output. Returns 1, or 0 when the
   // table could not be completed (message printed).
   virtual int finish_output();
-  // Slot 2: writes the rows of one open item. The result is not used.
-  virtual int dump_item(unsigned char* item_area, const char* name, const char* user_last_mod,
-                        int32_t creation_time, const char* user_created, int32_t prev_mod_time,
-                        const char* user_prev_mod) = 0;
-  // Slots 3 to 5 pass their arguments to the storage-area library.
-  virtual int open_item(void* area, const char* name, unsigned char* item_area) = 0;
-  virtual int close_item(void* area, const char* name, unsigned char* item_area) = 0;
-  virtual int lookup_item(void* area, char* name, const char* pattern, int mode) = 0;
+  // Writes the rows of one open item (its area at item.area). The result
+  // is not used.
+  virtual int dump_item(const Item& item) = 0;
 
   // What the items of this report are called in messages ("marker").
-  virtual const char* item_word() const { return "item"; }
+  const char* item_word() const { return cursor_->item_word(); }
 
   // The whole run: 1 when the command line was accepted and the output
   // finished, 0 when the command line was rejected or the output failed.
@@ -99,13 +81,6 @@ class DumpReport {
 
   // Declares the six closing columns; the last is declared as the table's last.
   void define_closing_fields(const char* time_column_name);
-
-  // The closing values of the rows of the item being dumped, from
-  // dump_item's arguments and the last-modification time the library
-  // reported when it opened the item.
-  static ClosingValues closing_values(const char* user_last_mod, int32_t creation_time,
-                                      const char* user_created, int32_t prev_mod_time,
-                                      const char* user_prev_mod);
 
   // Writes the six closing values of one row. The three time texts are
   // formed once and reused while the same times come again (every row of
@@ -162,9 +137,13 @@ class DumpReport {
   // 1 when the item was handled (or the table asks for the loop to start
   // over), 0 when its open or close failed (the library's error has been
   // printed).
-  int dump_one_item(const char* name);
+  int dump_one_item();
   void post_progress();
   intptr_t poll_stop();
+
+  // Walks the store through cursor (which must outlive the run) instead of
+  // the report's own: for driving the run without a storage area.
+  void use_cursor(StoreCursor& cursor) { cursor_ = &cursor; }
 
  private:
   // Reads the next list-file name into name (kItemNameSize bytes): up to 20
@@ -185,20 +164,11 @@ class DumpReport {
     char text[kTimeTextSize] = {};
   };
   TimeTextCache time_cache_[3];
+  StoreCursor own_cursor_;
+  StoreCursor* cursor_ = &own_cursor_;
   ReportTable& table_ = report_table();  // the module's one table, looked up once
   const char* list_path_ = "";  // the -L value of list_file, for messages
-  int item_number_ = 0;
-  int total_items_ = 0;
   const char* area_name_ = "";  // as given on the command line
-};
-
-// The three marker operations shared by the six marker report kinds.
-class MarkerReport : public DumpReport {
- public:
-  int open_item(void* area, const char* name, unsigned char* item_area) override;
-  int close_item(void* area, const char* name, unsigned char* item_area) override;
-  int lookup_item(void* area, char* name, const char* pattern, int mode) override;
-  const char* item_word() const override { return "marker"; }
 };
 
 // Runs one command: stores the window, constructs Report, sets detailed,

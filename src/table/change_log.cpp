@@ -4,21 +4,20 @@
 #include <chrono>
 
 #include "quire/files/output_target.h"
-#include "quire/plotbase.h"
 #include "report/time_text.h"
 #include "table/change_feed.h"
 #include "table/table_figures.h"
 
 namespace quire::table {
 
-void ChangeLog::open_sink(Sink* sink, const std::string& path, bool create) {
+void ChangeLog::open_sink(Sink* sink, const std::string& path, bool create, PrintFunction print) {
   // A link may lead into another user's file and a FIFO would hold the run
   // (and its lock) until someone reads it: only a regular file is a log.
   const char* what = "";
   if (!platform::is_regular_file_itself(path, &what)) {
     if (platform::path_exists(path)) {
       note_change_log_lost();
-      pb_printf("the changes of this run are not logged: %s is %s, not a regular file\n", path.c_str(), what);
+      print("the changes of this run are not logged: %s is %s, not a regular file\n", path.c_str(), what);
       return;
     }
     if (!create) return;
@@ -36,21 +35,22 @@ void ChangeLog::open_sink(Sink* sink, const std::string& path, bool create) {
   }
   note_change_log_lost();
   if (sink->file.status().ok())
-    pb_printf("the changes of this run are not logged: %s went away as it was created\n", path.c_str());
+    print("the changes of this run are not logged: %s went away as it was created\n", path.c_str());
   else
-    pb_printf("%s; changes of this run are not logged\n", sink->file.status().message().c_str());
+    print("%s; changes of this run are not logged\n", sink->file.status().message().c_str());
   sink->file.close();
 }
 
-void ChangeLog::open(const std::string& log_path, const std::string& feed_path, std::string_view output) {
+void ChangeLog::open(const std::string& log_path, const std::string& feed_path, std::string_view output,
+                     PrintFunction print) {
   discard();
-  open_sink(&log_, log_path, false);
+  open_sink(&log_, log_path, false, print);
   if (log_.file.is_open() && !feed_path.empty() && platform::same_file(log_path, feed_path)) {
     // Its two blocks would wait for each other's lock.
     note_change_log_lost();
-    pb_printf("the changes of this run are not fed to %s: it is the change log\n", feed_path.c_str());
+    print("the changes of this run are not fed to %s: it is the change log\n", feed_path.c_str());
   } else if (!feed_path.empty()) {
-    open_sink(&feed_, feed_path, true);
+    open_sink(&feed_, feed_path, true, print);
   }
   output_.assign(output);
   run_time_ = std::chrono::duration_cast<std::chrono::seconds>(

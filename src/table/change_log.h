@@ -21,6 +21,7 @@
 #include <utility>
 
 #include "quire/files/file_system.h"
+#include "table/table_messages.h"
 
 namespace quire::table {
 
@@ -44,8 +45,9 @@ class ChangeLog {
   // never through a symbolic link). output is the run's output path as
   // given, for the feed's lines; the run's time is taken now. A log or
   // feed that is a symbolic link or no regular file, or that cannot be
-  // opened, is reported through pb_printf and not used; the run goes on.
-  void open(const std::string& log_path, const std::string& feed_path, std::string_view output);
+  // opened, is reported through print and not used; the run goes on.
+  void open(const std::string& log_path, const std::string& feed_path, std::string_view output,
+            PrintFunction print);
   bool is_open() const { return log_.file.is_open() || feed_.file.is_open(); }
 
   // Names the run's report kind ("MKPC") and storage area in the feed's
@@ -103,8 +105,8 @@ class ChangeLog {
   };
 
   // Opens sink at path: an existing regular file, or with create a new one
-  // when there is nothing at path. Reports why when it cannot.
-  static void open_sink(Sink* sink, const std::string& path, bool create);
+  // when there is nothing at path. Reports why through print when it cannot.
+  static void open_sink(Sink* sink, const std::string& path, bool create, PrintFunction print);
   void hold(Sink* sink, std::string_view text);
   static void forget(Sink* sink);
   static void close(Sink* sink);

@@ -6,8 +6,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "quire/plotbase.h"
 #include "quire/ascii.h"
+#include "table/table_messages.h"
 
 namespace quire::table {
 
@@ -250,7 +250,7 @@ bool PreviousTableReader::key_in_order() {
   continues_item_ = same_text(key_, last_key_.c_str());
   if (continues_item_) return true;
   if (!last_key_.empty()) {
-    const int order = pb_stricmp(key_, last_key_.c_str());
+    const int order = compare_item_names(key_, last_key_.c_str());
     if (order < 0) {
       record_damaged("its item names are not in the store's order (record %lld, \"%.*s\", after \"%.*s\")",
                      records_loaded_, kMaxNameReport, key_, kMaxNameReport, last_key_.c_str());

@@ -117,7 +117,7 @@ class PreviousTableReader {
   // tables ("its record length is not ...", "record 7 has no item name");
   // null when it was not. Every record is checked as it is loaded: its key
   // must not be empty and must not sort before the key of the record before
-  // it (pb_stricmp), and the layout checks its values and its end.
+  // it (compare_item_names), and the layout checks its values and its end.
   const char* damage() const { return damage_.empty() ? nullptr : damage_.c_str(); }
 
   // True when no record is loaded any more: dropped, or the end reached.
@@ -148,7 +148,7 @@ class PreviousTableReader {
   const char* key() const { return key_; }
   const char* stamp() const { return stamp_; }
   // True when the loaded record's key equals the key of the record before
-  // it (pb_stricmp): one more record of the same item.
+  // it (compare_item_names): one more record of the same item.
   bool continues_item() const { return continues_item_; }
 
  protected:

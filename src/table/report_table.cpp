@@ -30,12 +30,12 @@
 #include "quire/files/file_replacement.h"
 #include "quire/files/file_system.h"
 #include "quire/files/output_target.h"
-#include "quire/plotbase.h"
 #include "table/change_feed.h"
 #include "table/change_log.h"
 #include "table/check_value.h"
 #include "table/dbf/dbf_layout.h"
 #include "table/previous_table.h"
+#include "table/report_layout.h"
 #include "table/run_record.h"
 #include "table/table_figures.h"
 #include "table/table_format.h"
@@ -73,7 +73,8 @@ class ReportTable::Impl {
 
   ~Impl() { abandon(); }
 
-  int open(const char* path, const char* key_column, const char* time_column, int notation);
+  int open(const char* path, const char* key_column, const char* time_column, int notation,
+           PrintFunction print);
   void write_preamble_value(int is_last, const char* text);
   void define_field(int is_last, char type, int width, int decimals, const char* name);
   void write_field(int is_first, const Value& value);
@@ -226,6 +227,7 @@ class ReportTable::Impl {
   RunRecordItem item_;
   std::string last_deleted_;
   ChangeLog log_;
+  PrintFunction print_ = nullptr;  // the run's messages, given at open
 
   // Open only while a stream's table is written.
   platform::WritableFile stream_file_;
@@ -233,11 +235,12 @@ class ReportTable::Impl {
 };
 
 int ReportTable::Impl::open(const char* path, const char* key_column, const char* time_column,
-                            int notation) {
+                            int notation, PrintFunction print) {
   abandon();
+  print_ = print;
   reset_table_figures();
   if (path == nullptr || *path == '\0') {
-    pb_printf("cannot write the table: no output path given\n");
+    print_("cannot write the table: no output path given\n");
     return 0;
   }
   path_ = path;
@@ -269,10 +272,10 @@ int ReportTable::Impl::open(const char* path, const char* key_column, const char
     case platform::OutputTarget::kStream:
       return open_stream(target);
     case platform::OutputTarget::kRefused:
-      pb_printf("cannot write %s: it is %s\n", target.refused_path.c_str(), target.what);
+      print_("cannot write %s: it is %s\n", target.refused_path.c_str(), target.what);
       return 0;
     case platform::OutputTarget::kFailed:
-      pb_printf("cannot write %s: %s\n", path, target.status.message().c_str());
+      print_("cannot write %s: %s\n", path, target.status.message().c_str());
       return 0;
   }
   const std::string directory = platform::directory_of(path_);
@@ -282,13 +285,13 @@ int ReportTable::Impl::open(const char* path, const char* key_column, const char
     case platform::DirectoryLock::kLocked:
       break;
     case platform::DirectoryLock::kBusy:
-      pb_printf("cannot write %s: another report run is writing in %s%s; "
+      print_("cannot write %s: another report run is writing in %s%s; "
                 "run again when it has finished\n",
                 path_.c_str(), directory == "." ? "the current directory" : "the directory ",
                 directory == "." ? "" : directory.c_str());
       return 0;
     case platform::DirectoryLock::kFailed:
-      pb_printf("cannot write %s: %s\n", path_.c_str(), status.message().c_str());
+      print_("cannot write %s: %s\n", path_.c_str(), status.message().c_str());
       return 0;
   }
   // A table, OLD.DAT or change log that cannot be changed is said before
@@ -296,14 +299,14 @@ int ReportTable::Impl::open(const char* path, const char* key_column, const char
   if (!platform::check_changeable(path_, platform::FileChange::kReplace, &status) ||
       !platform::check_changeable(old_table_path(path_), platform::FileChange::kReplaceAnyway, &status) ||
       !platform::check_changeable(kChangeLogName, platform::FileChange::kAppend, &status)) {
-    pb_printf("%s\n", status.message().c_str());
+    print_("%s\n", status.message().c_str());
     lock_.release();
     return 0;
   }
   // Holding the lock, every file of our temporary naming here was left by a
   // run that died; the replacement removes them.
   if (!replacement_.begin(path_, kTemporaryPrefix, &status)) {
-    pb_printf("cannot write %s: %s\n", path_.c_str(), status.message().c_str());
+    print_("cannot write %s: %s\n", path_.c_str(), status.message().c_str());
     lock_.release();
     return 0;
   }
@@ -320,7 +323,7 @@ int ReportTable::Impl::open(const char* path, const char* key_column, const char
   // Until the new table differs from the one at the path, nothing is
   // written: an unchanged rerun only links the path's table as OLD.DAT.
   if (previous_) out_.match_source(path_, writer_->rewritten_prefix());
-  log_.open(kChangeLogName, change_feed_path(), given_path_);
+  log_.open(kChangeLogName, change_feed_path(), given_path_, print_);
   // A change log about to move its lines out of memory into a file waits
   // for the table's background write first.
   log_.set_before_spill([this] { out_.settle(); });
@@ -357,7 +360,7 @@ int ReportTable::Impl::open_stream(const platform::OutputTarget& target) {
   bool opened = target.standard_output ? stream_file_.open_standard_output()
                                        : stream_file_.open_stream(target.path);
   if (!opened) {
-    pb_printf("%s\n", stream_file_.status().message().c_str());
+    print_("%s\n", stream_file_.status().message().c_str());
     abandon();
     return 0;
   }
@@ -366,7 +369,7 @@ int ReportTable::Impl::open_stream(const platform::OutputTarget& target) {
   // goes: it is gathered in an unnamed scratch file first.
   if (writer_->rewritten_prefix() > 0) {
     if (!spool_.create_anonymous(platform::scratch_directory())) {
-      pb_printf("cannot write %s: %s\n", path_.c_str(), spool_.status().message().c_str());
+      print_("cannot write %s: %s\n", path_.c_str(), spool_.status().message().c_str());
       abandon();
       return 0;
     }
@@ -394,7 +397,7 @@ int ReportTable::Impl::close_stream() {
   }
   abandon();
   if (!ok) {
-    pb_printf("%s\n", status.message().c_str());
+    print_("%s\n", status.message().c_str());
     return 0;
   }
   return 1;
@@ -590,10 +593,10 @@ bool ReportTable::Impl::take_matched_run() {
 
 void ReportTable::Impl::choose_previous() {
   head_ = RunRecordHead();
-  if (preamble_.size() == 4) {
-    head_.notation = preamble_[1];
-    head_.kind = preamble_[2];
-    head_.area = preamble_[3];
+  if (preamble_.size() == ReportLayout::kPreambleValues) {
+    head_.notation = preamble_[ReportLayout::kNotationValue];
+    head_.kind = preamble_[ReportLayout::kTagValue];
+    head_.area = preamble_[ReportLayout::kAreaValue];
   }
   const bool dbase = is_dbase_path(given_path_);
   head_.format = dbase ? "DBASE" : "CSV";
@@ -608,8 +611,12 @@ void ReportTable::Impl::choose_previous() {
 
   // A text table tells in its preamble which report and area wrote it.
   const PreviousTableReader::Preamble* preamble = previous_->preamble();
-  const bool text_ours = preamble != nullptr && preamble_.size() == 4 && preamble->size() >= 4 &&
-                         (*preamble)[2] == trimmed(preamble_[2]) && (*preamble)[3] == trimmed(preamble_[3]);
+  constexpr size_t kTag = ReportLayout::kTagValue;
+  constexpr size_t kArea = ReportLayout::kAreaValue;
+  const bool text_ours = preamble != nullptr && preamble_.size() == ReportLayout::kPreambleValues &&
+                         preamble->size() >= ReportLayout::kPreambleValues &&
+                         (*preamble)[kTag] == trimmed(preamble_[kTag]) &&
+                         (*preamble)[kArea] == trimmed(preamble_[kArea]);
   const bool record_ours = record_in_.is_open() && record_in_.head() == head_;
   if (record_ours && (dbase || (previous_header_ == PreviousTableReader::kHeaderOk && text_ours)) &&
       table_bytes_.open(path_)) {
@@ -638,7 +645,7 @@ void ReportTable::Impl::choose_previous() {
   // A table whose header contradicts itself is no previous table: every
   // item is read from the store.
   if (previous_->damage() != nullptr) {
-    pb_printf("%s is not used as the previous table: %s\n", path_.c_str(), previous_->damage());
+    print_("%s is not used as the previous table: %s\n", path_.c_str(), previous_->damage());
     previous_.reset();
   }
 }
@@ -674,7 +681,7 @@ bool ReportTable::Impl::load_record_item() {
     return false;
   }
   // The record lists the items in the store's order, as the table holds them.
-  if (!last_record_name_.empty() && pb_stricmp(record_item_.name.c_str(), last_record_name_.c_str()) < 0) {
+  if (!last_record_name_.empty() && compare_item_names(record_item_.name.c_str(), last_record_name_.c_str()) < 0) {
     record_item_loaded_ = false;
     start_over("its run record " + record_path_ + " lists its items out of the store's order");
     return false;
@@ -749,11 +756,11 @@ bool ReportTable::Impl::take_recorded(const RunRecordItem& item) {
 
 int ReportTable::Impl::reuse_by_record(const char* item_name, const char* change_stamp) {
   // Items of the record that sort before this one are gone from the store.
-  while (record_item_loaded_ && pb_stricmp(item_name, record_item_.name.c_str()) > 0) {
+  while (record_item_loaded_ && compare_item_names(item_name, record_item_.name.c_str()) > 0) {
     log_deleted(record_item_.name.c_str(), record_item_.stamp.c_str());
     if (!load_record_item() && restart_pending_) return 1;
   }
-  if (!record_item_loaded_ || pb_stricmp(item_name, record_item_.name.c_str()) < 0) {
+  if (!record_item_loaded_ || compare_item_names(item_name, record_item_.name.c_str()) < 0) {
     log_new(item_name, change_stamp);
     return 1;
   }
@@ -773,7 +780,7 @@ int ReportTable::Impl::reuse_by_record(const char* item_name, const char* change
   const bool past_end = item.offset + static_cast<uint64_t>(record_shift_) + item.bytes > table_bytes_.size();
   if (!past_end || !reported_past_end_) {
     // The host names the item before the line.
-    pb_printf("the previous table %s was damaged there; read again\n", given_path_.c_str());
+    print_("the previous table %s was damaged there; read again\n", given_path_.c_str());
   }
   if (past_end) reported_past_end_ = true;
   return 1;
@@ -791,8 +798,8 @@ int ReportTable::Impl::reuse_previous_record(const char* item_name, const char* 
   if (by_record_) return reuse_by_record(item_name, change_stamp);
 
   // Records of items that sort before this one are gone from the store.
-  while (!previous_exhausted() && pb_stricmp(item_name, previous_->key()) > 0) drop_previous_record();
-  if (previous_exhausted() || pb_stricmp(item_name, previous_->key()) < 0) {
+  while (!previous_exhausted() && compare_item_names(item_name, previous_->key()) > 0) drop_previous_record();
+  if (previous_exhausted() || compare_item_names(item_name, previous_->key()) < 0) {
     log_new(item_name, change_stamp);
     check_previous();
     return 1;
@@ -827,7 +834,7 @@ void ReportTable::Impl::log_changed(const char* name, const char* old_stamp, con
 
 void ReportTable::Impl::log_deleted(const char* name, const char* old_stamp) {
   // One line per item, not per record of it.
-  if (!last_deleted_.empty() && pb_stricmp(last_deleted_.c_str(), name) == 0) return;
+  if (!last_deleted_.empty() && compare_item_names(last_deleted_.c_str(), name) == 0) return;
   log_.log_change("DELETED", name, {old_stamp, std::nullopt}, {});
   last_deleted_ = name;
 }
@@ -887,7 +894,7 @@ void ReportTable::Impl::check_previous() {
 }
 
 void ReportTable::Impl::start_over(const std::string& why) {
-  pb_printf("%s is not used as the previous table: %s\n", path_.c_str(), why.c_str());
+  print_("%s is not used as the previous table: %s\n", path_.c_str(), why.c_str());
   previous_.reset();
   by_record_ = false;
   record_item_loaded_ = false;
@@ -922,7 +929,7 @@ void ReportTable::Impl::start_over(const std::string& why) {
 }
 
 int ReportTable::Impl::fail(const platform::IoStatus& status) {
-  pb_printf("%s; %s is left as it was\n", status.message().c_str(), path_.c_str());
+  print_("%s; %s is left as it was\n", status.message().c_str(), path_.c_str());
   abandon();
   return 0;
 }
@@ -988,7 +995,7 @@ int ReportTable::Impl::put_in_place(bool equal) {
   // killed from here on can only log them once more, never lose them.
   if (!log_.commit(&status)) {
     if (status.error == EWOULDBLOCK && status.operation == "lock") {
-      pb_printf("cannot write %s: %s is locked by another program (waited %s); run again when it is released\n",
+      print_("cannot write %s: %s is locked by another program (waited %s); run again when it is released\n",
                 path_.c_str(), status.path.c_str(), platform::wait_text(platform::lock_wait_limit()).c_str());
       abandon();
       return 0;
@@ -1077,7 +1084,7 @@ int ReportTable::Impl::put_in_place(bool equal) {
   writer_.reset();
   open_ = false;
   if (!synced) {
-    pb_printf("the table %s is written, but %s\n", path_.c_str(), status.message().c_str());
+    print_("the table %s is written, but %s\n", path_.c_str(), status.message().c_str());
     return 0;
   }
   return 1;
@@ -1089,8 +1096,8 @@ ReportTable::ReportTable() : impl_(std::make_unique<Impl>()) {}
 ReportTable::~ReportTable() = default;
 
 int ReportTable::open_report_output(const char* path, const char* key_column,
-                                    const char* time_column, int notation) {
-  return impl_->open(path, key_column, time_column, notation);
+                                    const char* time_column, int notation, PrintFunction print) {
+  return impl_->open(path, key_column, time_column, notation, print);
 }
 
 void ReportTable::write_preamble_value(int is_last, const char* text) {

@@ -23,6 +23,8 @@
 #include <memory>
 #include <optional>
 
+#include "table/table_messages.h"
+
 namespace quire {
 
 // One output column.
@@ -42,11 +44,12 @@ class ReportTable {
   // Opens the output at path: dBASE III when its file name from its first
   // "." reads ".dbf" in any case, else CSV. key_column and time_column name the
   // previous output's item-name and change-stamp columns; notation (0 metric,
-  // 1 imperial) must match a text previous output's. Returns 1, or 0 after a
-  // message through pb_printf when the output cannot be written (nothing at
-  // the path is touched then).
+  // 1 imperial) must match a text previous output's. Every message of the
+  // run, until the next open, goes through print. Returns 1, or 0 after a
+  // message when the output cannot be written (nothing at the path is
+  // touched then).
   int open_report_output(const char* path, const char* key_column, const char* time_column,
-                         int notation);
+                         int notation, PrintFunction print);
 
   // One of the four preamble values; is_last for the fourth.
   void write_preamble_value(int is_last, const char* text);

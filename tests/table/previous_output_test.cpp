@@ -340,12 +340,12 @@ TEST_F(Reuse, UnfinishedRunLogsNothing) {
   clear_log();
   std::string before = read_file(path);
   ReportTable& t = report_table();
-  ASSERT_EQ(1, t.open_report_output(path.c_str(), "Name", "Time", 0));
+  ASSERT_EQ(1, t.open_report_output(path.c_str(), "Name", "Time", 0, pb_printf));
   for (int i = 0; i < 4; ++i) t.write_preamble_value(i == 3, "v");
   t.define_field(1, 'C', 20, 0, "Name");
   EXPECT_EQ(1, t.reuse_previous_record("M0", "x"));
   // A second open abandons the unfinished run as a crash would.
-  ASSERT_EQ(1, t.open_report_output(store_.path("other.csv").c_str(), "Name", "Time", 0));
+  ASSERT_EQ(1, t.open_report_output(store_.path("other.csv").c_str(), "Name", "Time", 0, pb_printf));
   EXPECT_EQ(1, t.close_report_output());
   EXPECT_EQ(before, read_file(path));
   EXPECT_EQ("", log());
@@ -451,6 +451,23 @@ TEST(PreviousOutputReader, FuzzFindingsStayMended) {
     ++replayed;
   }
   EXPECT_GT(replayed, 0);
+}
+
+// The table orders previous records by compare_item_names; an order that
+// differed from the store's in any byte would take items in store order for
+// damage (or miss their reuse). Every pair of single bytes, and a longer name
+// against its prefix, must give the store's sign.
+TEST(ItemNameOrder, AgreesWithTheStoreForEveryByte) {
+  auto sign = [](int v) { return (v > 0) - (v < 0); };
+  for (int a = 1; a < 256; ++a) {
+    for (int b = 1; b < 256; ++b) {
+      const char x[] = {static_cast<char>(a), 'q', 0};
+      const char y[] = {static_cast<char>(b), 0};
+      ASSERT_EQ(sign(pb_stricmp(x, y)), sign(compare_item_names(x, y))) << a << " " << b;
+      ASSERT_EQ(sign(pb_stricmp(y, x)), sign(compare_item_names(y, x))) << a << " " << b;
+      ASSERT_EQ(sign(pb_stricmp(x + 1, y)), sign(compare_item_names(x + 1, y))) << a << " " << b;
+    }
+  }
 }
 
 }  // namespace

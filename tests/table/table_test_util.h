@@ -42,7 +42,7 @@ inline std::vector<std::string> run_table(const std::string& path, const std::ve
                                           const RunOptions& options = {}) {
   ReportTable& t = report_table();
   std::vector<std::string> dumped;
-  if (t.open_report_output(path.c_str(), "Name", "Time", options.notation) != 1) {
+  if (t.open_report_output(path.c_str(), "Name", "Time", options.notation, pb_printf) != 1) {
     if (options.expect_close) ADD_FAILURE() << "open failed for " << path;
     if (options.result) *options.result = 0;
     return dumped;

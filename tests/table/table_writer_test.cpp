@@ -79,7 +79,7 @@ TEST(TableNumbers, FixedTextMatchesPrintf) {
 // Columns of the layout example: Name C 20, Util F 8.2, Placed N 5.
 void write_example(const std::string& path, const std::vector<std::string>& names) {
   ReportTable& t = report_table();
-  ASSERT_EQ(1, t.open_report_output(path.c_str(), "Name", "Time", 0));
+  ASSERT_EQ(1, t.open_report_output(path.c_str(), "Name", "Time", 0, pb_printf));
   t.write_preamble_value(0, "DB_VERSION_3");
   t.write_preamble_value(0, "METRIC");
   t.write_preamble_value(0, "MKPC");
@@ -113,7 +113,7 @@ TEST(CsvTable, LayoutWithQuotesDoubled) {
 ReportTable& open_name_number_time(const std::string& path, const char* preamble, int name_width,
                                    const char* number_name, int time_width) {
   ReportTable& t = report_table();
-  EXPECT_EQ(1, t.open_report_output(path.c_str(), "Name", "Time", 0));
+  EXPECT_EQ(1, t.open_report_output(path.c_str(), "Name", "Time", 0, pb_printf));
   for (int i = 0; i < 4; ++i) t.write_preamble_value(i == 3, preamble);
   t.define_field(0, 'C', name_width, 0, "Name");
   t.define_field(0, 'N', 5, 0, number_name);
@@ -147,7 +147,7 @@ TEST(CsvTable, NoRecordsGivesTheTwoHeaderLines) {
   TempStore store;
   std::string path = store.path("out.csv");
   ReportTable& t = report_table();
-  ASSERT_EQ(1, t.open_report_output(path.c_str(), "Name", "Time", 1));
+  ASSERT_EQ(1, t.open_report_output(path.c_str(), "Name", "Time", 1, pb_printf));
   for (const char* v : {"DB_VERSION_3", "IMPERIAL", "MKPC"}) t.write_preamble_value(0, v);
   t.write_preamble_value(1, "p");
   t.define_field(1, 'C', 20, 0, "Marker_Name");
@@ -233,7 +233,7 @@ TEST(DbaseTable, RepeatedCutNamesInDescriptorsButWholeInCsv) {
   for (const char* name : {"out.dbf", "out.csv"}) {
     std::string path = store.path(name);
     ReportTable& t = report_table();
-    ASSERT_EQ(1, t.open_report_output(path.c_str(), "Name", "Time", 0));
+    ASSERT_EQ(1, t.open_report_output(path.c_str(), "Name", "Time", 0, pb_printf));
     for (int i = 0; i < 4; ++i) t.write_preamble_value(i == 3, "v");
     t.define_field(0, 'F', 8, 3, "Shrink_Stretch_X");
     t.define_field(0, 'F', 8, 3, "Shrink_Stretch_Y");
@@ -268,7 +268,7 @@ TEST(DbaseTable, ReadableByAnOrdinaryReader) {
 
   // Latin-1 texts decode through the code page the header names.
   ReportTable& t = report_table();
-  ASSERT_EQ(1, t.open_report_output(path.c_str(), "Name", "Time", 0));
+  ASSERT_EQ(1, t.open_report_output(path.c_str(), "Name", "Time", 0, pb_printf));
   for (int i = 0; i < 4; ++i) t.write_preamble_value(i == 3, "v");
   t.define_field(1, 'C', 10, 0, "Name");
   t.write_field(1, "Caf\xe9");
@@ -284,7 +284,7 @@ TEST(TableMisuse, MessagesAndRecordsStayWhole) {
   TempStore store;
   std::string path = store.path("out.dbf");
   ReportTable& t = report_table();
-  ASSERT_EQ(1, t.open_report_output(path.c_str(), "Name", "Time", 0));
+  ASSERT_EQ(1, t.open_report_output(path.c_str(), "Name", "Time", 0, pb_printf));
   for (int i = 0; i < 4; ++i) t.write_preamble_value(i == 3, "v");
   t.define_field(0, 'C', 4, 0, "Name");
   t.define_field(1, 'X', 3, 0, "Odd");
@@ -309,7 +309,7 @@ TEST(TableMisuse, MoreThanOneHundredColumnsAreRefused) {
   TempStore store;
   std::string path = store.path("out.dbf");
   ReportTable& t = report_table();
-  ASSERT_EQ(1, t.open_report_output(path.c_str(), "Name", "Time", 0));
+  ASSERT_EQ(1, t.open_report_output(path.c_str(), "Name", "Time", 0, pb_printf));
   for (int i = 0; i < 4; ++i) t.write_preamble_value(i == 3, "v");
   ::testing::internal::CaptureStderr();
   for (int i = 0; i < 102; ++i) t.define_field(i == 101, 'C', 200, 0, ("C" + std::to_string(i)).c_str());
@@ -329,7 +329,7 @@ TEST(TablePlace, OldTableMovesToOldDatOnlyAtClose) {
   write_file(path, "previous table\r\n");
   write_file(store.path("OLD.DAT"), "older table\r\n");
   ReportTable& t = report_table();
-  ASSERT_EQ(1, t.open_report_output(path.c_str(), "Name", "Time", 0));
+  ASSERT_EQ(1, t.open_report_output(path.c_str(), "Name", "Time", 0, pb_printf));
   for (int i = 0; i < 4; ++i) t.write_preamble_value(i == 3, "v");
   t.define_field(1, 'C', 20, 0, "Name");
   t.write_field(1, "M1");
@@ -346,7 +346,7 @@ TEST(TablePlace, InterruptedRunLeavesThePathAlone) {
   std::string path = store.path("out.dbf");
   write_file(path, "previous");
   ReportTable& t = report_table();
-  ASSERT_EQ(1, t.open_report_output(path.c_str(), "Name", "Time", 0));
+  ASSERT_EQ(1, t.open_report_output(path.c_str(), "Name", "Time", 0, pb_printf));
   for (int i = 0; i < 4; ++i) t.write_preamble_value(i == 3, "v");
   t.define_field(1, 'C', 100, 0, "Name");
   for (int i = 0; i < 5000; ++i) t.write_field(1, "M1");  // past one buffer
@@ -377,7 +377,7 @@ TEST(TableFailures, NoFileCanBeCreated) {
   PrintCapture print;
   std::string path = store.path("missing/out.csv");
   ReportTable& t = report_table();
-  EXPECT_EQ(0, t.open_report_output(path.c_str(), "Name", "Time", 0));
+  EXPECT_EQ(0, t.open_report_output(path.c_str(), "Name", "Time", 0, pb_printf));
   EXPECT_FALSE(t.is_open());
   EXPECT_NE(std::string::npos, print.text().find(path)) << print.text();
   EXPECT_NE(std::string::npos, print.text().find("No such file or directory")) << print.text();
@@ -390,7 +390,7 @@ TEST(TableFailures, NoFileCanBeCreated) {
   EXPECT_FALSE(fs::exists(store.work() / "missing"));
 
   fs::create_directories(store.work() / "dir.csv");
-  EXPECT_EQ(0, t.open_report_output(store.path("dir.csv").c_str(), "Name", "Time", 0));
+  EXPECT_EQ(0, t.open_report_output(store.path("dir.csv").c_str(), "Name", "Time", 0, pb_printf));
   EXPECT_NE(std::string::npos, print.text().find("is a directory")) << print.text();
 }
 
@@ -402,7 +402,7 @@ TEST(TableFailures, SecondRunInTheSameDirectoryIsTurnedAway) {
   platform::IoStatus status;
   ASSERT_EQ(platform::DirectoryLock::kLocked, other_run.acquire(store.work().string(), &status));
   PrintCapture print;
-  EXPECT_EQ(0, report_table().open_report_output(path.c_str(), "Name", "Time", 0));
+  EXPECT_EQ(0, report_table().open_report_output(path.c_str(), "Name", "Time", 0, pb_printf));
   EXPECT_NE(std::string::npos, print.text().find(store.work().string())) << print.text();
   EXPECT_EQ("previous", read_file(path));
   EXPECT_TRUE(files_with_prefix(store.work(), ".quire-").empty());

@@ -3,10 +3,13 @@
 #include <bit>
 #include <cstdint>
 #include <cstring>
+#include <string_view>
 
 #ifdef __SSE2__
 #include <immintrin.h>
 #endif
+
+#include "table/report_layout.h"
 
 namespace quire::table {
 
@@ -14,6 +17,16 @@ namespace {
 
 bool is_blank(char c) { return c == ' ' || c == '\t'; }
 bool ends_value(char c) { return c == ',' || c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+
+// True when line holds a quote followed by word and, when closed, by another
+// quote right after it (the way the preamble's words are written).
+bool has_quoted_word(std::string_view line, std::string_view word, bool closed) {
+  for (size_t at = line.find('"'); at != std::string_view::npos; at = line.find('"', at + 1)) {
+    std::string_view rest = line.substr(at + 1);
+    if (rest.starts_with(word) && (!closed || rest.substr(word.size()).starts_with('"'))) return true;
+  }
+  return false;
+}
 
 // The scan for line ends takes 64 bytes at a time: a mask (bit i for byte
 // i) of their line ends, one of their quotes and one of their commas, and
@@ -312,9 +325,9 @@ PreviousTableReader::HeaderResult CsvPreviousReader::read_header(int notation) {
     return kHeaderDropped;
   }
   if (result != kLine) first = {};
-  bool rejected = first.find("\"DB_VERSION_") == std::string_view::npos;
-  if (first.find("\"METRIC\"") != std::string_view::npos && notation != 0) rejected = true;
-  if (first.find("\"IMPERIAL\"") != std::string_view::npos && notation != 1) rejected = true;
+  bool rejected = !has_quoted_word(first, ReportLayout::kVersionPrefix, false);
+  if (has_quoted_word(first, ReportLayout::kMetricWord, true) && notation != 0) rejected = true;
+  if (has_quoted_word(first, ReportLayout::kImperialWord, true) && notation != 1) rejected = true;
   if (rejected) {
     drop();
     return kHeaderRejected;
