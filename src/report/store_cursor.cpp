@@ -56,40 +56,42 @@ int StoreCursor::open(void* area) {
 
 int StoreCursor::close(void* area) { return close_item(area, item_.name, item_area_); }
 
-const char* StoreCursor::item_word() const {
-  switch (kind_) {
-    case StoreKind::kMarker: return "marker";
-    case StoreKind::kModel: return "model";
-    case StoreKind::kOrder: return "order";
+namespace {
+
+// The storage library's calls and the item word of one kind of item.
+struct StoreCalls {
+  const char* word;
+  int (*lookup)(void* area, char* name, const char* pattern, int mode);
+  int (*open)(void* area, const char* name, void* item_area);
+  int (*close)(void* area, const char* name, void* item_area);
+};
+
+const StoreCalls& calls_of(StoreKind kind) {
+  static const StoreCalls kMarkers{"marker", pb_lookup_markers, pb_open_marker, pb_close_marker};
+  static const StoreCalls kModels{"model", pb_lookup_models, pb_open_model, pb_close_model};
+  static const StoreCalls kOrders{"order", pb_lookup_orders, pb_open_order, pb_close_order};
+  switch (kind) {
+    case StoreKind::kModel: return kModels;
+    case StoreKind::kOrder: return kOrders;
+    case StoreKind::kMarker: break;
   }
-  return "item";
+  return kMarkers;
 }
 
+}  // namespace
+
+const char* StoreCursor::item_word() const { return calls_of(kind_).word; }
+
 int StoreCursor::lookup_item(void* area, char* name, const char* pattern, int mode) {
-  switch (kind_) {
-    case StoreKind::kMarker: return pb_lookup_markers(area, name, pattern, mode);
-    case StoreKind::kModel: return pb_lookup_models(area, name, pattern, mode);
-    case StoreKind::kOrder: return pb_lookup_orders(area, name, pattern, mode);
-  }
-  return 0;
+  return calls_of(kind_).lookup(area, name, pattern, mode);
 }
 
 int StoreCursor::open_item(void* area, const char* name, unsigned char* item_area) {
-  switch (kind_) {
-    case StoreKind::kMarker: return pb_open_marker(area, name, item_area);
-    case StoreKind::kModel: return pb_open_model(area, name, item_area);
-    case StoreKind::kOrder: return pb_open_order(area, name, item_area);
-  }
-  return 0;
+  return calls_of(kind_).open(area, name, item_area);
 }
 
 int StoreCursor::close_item(void* area, const char* name, unsigned char* item_area) {
-  switch (kind_) {
-    case StoreKind::kMarker: return pb_close_marker(area, name, item_area);
-    case StoreKind::kModel: return pb_close_model(area, name, item_area);
-    case StoreKind::kOrder: return pb_close_order(area, name, item_area);
-  }
-  return 0;
+  return calls_of(kind_).close(area, name, item_area);
 }
 
 }  // namespace quire

@@ -64,12 +64,7 @@ void PreviousInput::close() {
 }
 
 const platform::IoStatus& PreviousInput::status() {
-  if (!file_.status().ok()) {
-    status_.fail(file_.status().error, file_.status().operation.c_str(), file_.status().path);
-  } else if (view_.shortened()) {
-    // What was read past its new end were zeros, not the table.
-    status_.fail(EIO, "read", file_.path());
-  }
+  platform::note_read_failure(file_, view_, &status_);
   return status_;
 }
 

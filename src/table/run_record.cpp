@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <charconv>
 #include <cstring>
+#include <utility>
 
 #include "table/check_value.h"
 #include "table/table_format.h"
@@ -242,14 +243,14 @@ bool RunRecordWriter::begin(const std::string& table_path, const char* prefix, c
   if (!replacement_.begin(table_path, prefix, status)) return false;
   replacement_.set_target(run_record_path(table_path));
   pending_.assign(kFirstLine);
-  pending_ += "\nkind ";
-  append_escaped(&pending_, head.kind);
-  pending_ += "\narea ";
-  append_escaped(&pending_, head.area);
-  pending_ += "\nformat ";
-  append_escaped(&pending_, head.format);
-  pending_ += "\nnotation ";
-  append_escaped(&pending_, head.notation);
+  const std::pair<const char*, const std::string*> texts[] = {
+      {"kind", &head.kind}, {"area", &head.area}, {"format", &head.format}, {"notation", &head.notation}};
+  for (const auto& [word, text] : texts) {
+    pending_ += '\n';
+    pending_ += word;
+    pending_ += ' ';
+    append_escaped(&pending_, *text);
+  }
   pending_ += "\ncolumns ";
   pending_ += head.columns;
   pending_ += '\n';
@@ -329,11 +330,7 @@ void TableBytes::close() {
 }
 
 const platform::IoStatus& TableBytes::status() {
-  if (!file_.status().ok()) {
-    status_.fail(file_.status().error, file_.status().operation.c_str(), file_.status().path);
-  } else if (view_.shortened()) {
-    status_.fail(EIO, "read", file_.path());
-  }
+  platform::note_read_failure(file_, view_, &status_);
   return status_;
 }
 

@@ -12,6 +12,7 @@
 #ifndef QUIRE_FILES_FILE_VIEW_H_
 #define QUIRE_FILES_FILE_VIEW_H_
 
+#include <cerrno>
 #include <cstddef>
 #include <cstdint>
 
@@ -51,6 +52,18 @@ class FileView {
   int slot_ = -1;  // the view's entry in the table the signal handler reads (POSIX)
   bool shortened_ = false;
 };
+
+// Keeps in status the first read failure of file, read directly or viewed
+// through view: the file's own failure, else a view that found the file
+// shortened (what was read past its new end were zeros, not the file), as
+// EIO on "read". Leaves status as it is when neither failed.
+inline void note_read_failure(const ReadableFile& file, FileView& view, IoStatus* status) {
+  if (!file.status().ok()) {
+    status->fail(file.status().error, file.status().operation.c_str(), file.status().path);
+  } else if (view.shortened()) {
+    status->fail(EIO, "read", file.path());
+  }
+}
 
 }  // namespace quire::platform
 
