@@ -13,11 +13,16 @@
 namespace quire::testing {
 namespace {
 
+// Installs the build under prefix.
+RunResult install_into(const fs::path& prefix) {
+  return run_shell(shell_quote(QUIRE_CMAKE_COMMAND) + " --install " + shell_quote(QUIRE_BUILD_DIR) + " --prefix " +
+                   shell_quote(prefix.string()));
+}
+
 TEST(Install, InstalledProgramRunsAReportAndCompletes) {
   TempStore store;
   const fs::path prefix = store.root() / "prefix with space";
-  RunResult r = run_shell(shell_quote(QUIRE_CMAKE_COMMAND) + " --install " + shell_quote(QUIRE_BUILD_DIR) +
-                          " --prefix " + shell_quote(prefix.string()));
+  RunResult r = install_into(prefix);
   ASSERT_EQ(r.status, 0) << r.out << r.err;
 
   // Moved elsewhere after installing, the tree still runs: nothing points
@@ -50,8 +55,7 @@ TEST(Install, InstalledProgramRunsAReportAndCompletes) {
 TEST(Install, PublicHeadersAreInstalledAndAProgramBuildsOnThem) {
   TempStore store;
   const fs::path prefix = store.root() / "prefix";
-  RunResult r = run_shell(shell_quote(QUIRE_CMAKE_COMMAND) + " --install " + shell_quote(QUIRE_BUILD_DIR) +
-                          " --prefix " + shell_quote(prefix.string()));
+  RunResult r = install_into(prefix);
   ASSERT_EQ(r.status, 0) << r.out << r.err;
 
   // Every header of include/ is installed, so that none that an installed
