@@ -69,6 +69,14 @@ class FeedOfTheTest {
   ~FeedOfTheTest() { table::set_change_feed_path(""); }
 };
 
+// A table without the date of its writing (a dBASE header's bytes 1 to 3),
+// which changes when a long loop runs past midnight.
+std::string undated(const std::string& name, std::string table) {
+  if (name.size() >= 4 && name.compare(name.size() - 4, 4, ".dbf") == 0 && table.size() >= 4)
+    table.replace(1, 3, 3, '\0');
+  return table;
+}
+
 std::optional<std::string> file_if_any(const fs::path& p) {
   if (!fs::exists(p)) return std::nullopt;
   return read_file(p);
@@ -207,7 +215,7 @@ TEST_P(TableFaultLoop, EveryFailedCallLeavesEverythingAsItWas) {
     if (result == 1 || written_unsynced) {
       // The failure was got over: a clean table, and only where that may be.
       EXPECT_TRUE(may_be_got_over(kind)) << message;
-      EXPECT_EQ(*clean.table, *after.table);
+      EXPECT_EQ(undated(name, *clean.table), undated(name, *after.table));
       EXPECT_TRUE(clean.old_table == after.old_table);
       // The run record describes the table at the path, or there is none.
       EXPECT_TRUE(!after.record || after.record == clean.record);
@@ -237,7 +245,7 @@ TEST_P(TableFaultLoop, EveryFailedCallLeavesEverythingAsItWas) {
     // The next run without faults.
     const std::string log_before_rerun = read_file(store.path("delta.lst"));
     run_table(store.path(name), run_items);
-    EXPECT_EQ(*clean.table, read_file(store.path(name)));
+    EXPECT_EQ(undated(name, *clean.table), undated(name, read_file(store.path(name))));
     EXPECT_TRUE(files_with_prefix(store.work(), ".quire-").empty());
     if (result == 0 && !written_unsynced) {
       EXPECT_EQ(before.log + clean_block, read_file(store.path("delta.lst")));
