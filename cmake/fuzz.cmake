@@ -22,7 +22,8 @@ endfunction()
 
 # The previous-output reader, with the table module over the file layer's library.
 quire_fuzz_target(previous_output_fuzz
-  SOURCES src/table/change_log.cpp src/table/previous_table.cpp src/table/report_table.cpp
+  SOURCES src/table/change_log.cpp src/table/change_feed.cpp src/table/previous_table.cpp src/table/report_table.cpp
+          src/report/time_text.cpp
           src/table/check_value.cpp src/table/run_record.cpp
           src/table/table_figures.cpp src/table/table_format.cpp src/table/table_formats.cpp src/table/table_output.cpp
           src/table/csv/csv_previous_reader.cpp src/table/csv/csv_table_writer.cpp
