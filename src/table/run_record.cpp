@@ -260,12 +260,10 @@ bool RunRecordWriter::begin(const std::string& table_path, const char* prefix, c
 void RunRecordWriter::add(const RunRecordItem& item) {
   if (!is_active()) return;
   pending_ += "item ";
-  append_number(&pending_, item.offset);
-  pending_ += ' ';
-  append_number(&pending_, item.bytes);
-  pending_ += ' ';
-  append_number(&pending_, item.rows);
-  pending_ += ' ';
+  for (uint64_t number : {item.offset, item.bytes, item.rows}) {
+    append_number(&pending_, number);
+    pending_ += ' ';
+  }
   append_check(&pending_, item.check);
   pending_ += ' ';
   append_escaped(&pending_, item.stamp);
