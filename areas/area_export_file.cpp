@@ -47,9 +47,9 @@ constexpr const char* kNewExportPrefix = ".quire-export-";
 
 bool export_area_file(std::string_view name, const std::string& path, std::string* error) {
   namespace platform = quire::platform;
-  platform::IoStatus status;
-  auto fail = [&](const platform::IoStatus& why) {
-    *error = path + ": cannot write: " + (why.error != 0 ? std::strerror(why.error) : "unknown failure");
+  quire::Status status;
+  auto fail = [&](const quire::Status& why) {
+    *error = path + ": cannot write: " + (why.error() != 0 ? std::strerror(why.error()) : "unknown failure");
     return false;
   };
   // As for a report table: a link is followed (not another user's in a

@@ -130,9 +130,9 @@ bool AreaWriter::begin(std::string* error) {
   // Create the file first so that an unwritable store is named as such. A
   // file of this naming that no writer holds was left by a killed one and
   // goes now.
-  quire::platform::IoStatus status;
+  quire::Status status;
   if (!replacement_.begin(path_in(dir, area_file_name(name_)), kNewAreaPrefix, &status)) {
-    *error = "cannot write to the store directory " + dir + ": " + std::strerror(status.error);
+    *error = "cannot write to the store directory " + dir + ": " + std::strerror(status.error());
     return false;
   }
   if (sqlite3_open_v2(sqlite_file_name(replacement_.temporary_path()).c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX,
@@ -362,7 +362,7 @@ bool AreaWriter::commit(std::string* error, const std::string& area_name, AreaSu
     return false;
   }
   // Another program holding the area file open is said before it is touched.
-  quire::platform::IoStatus status;
+  quire::Status status;
   if (!quire::platform::check_changeable(target, quire::platform::FileChange::kReplaceAnyway, &status)) {
     *error = status.message();
     abandon();
@@ -371,7 +371,7 @@ bool AreaWriter::commit(std::string* error, const std::string& area_name, AreaSu
   // Make the file durable, then put it in place in one step.
   replacement_.set_target(target);
   if (!replacement_.finish(&status) || !replacement_.put_in_place(&status)) {
-    *error = "cannot replace " + target + ": " + std::strerror(status.error);
+    *error = "cannot replace " + target + ": " + std::strerror(status.error());
     abandon();
     return false;
   }

@@ -44,7 +44,7 @@ void remove_replacements_under_way() {
 
 FileReplacement::~FileReplacement() { abandon(); }
 
-bool FileReplacement::begin(const std::string& target, const char* prefix, IoStatus* status) {
+bool FileReplacement::begin(const std::string& target, const char* prefix, Status* status) {
   abandon();
   target_ = target;
   const std::string directory = directory_of(target);
@@ -58,24 +58,24 @@ bool FileReplacement::begin(const std::string& target, const char* prefix, IoSta
       if (!file_.lock(false)) break;
       return true;
     }
-    if (file_.status().error != EEXIST) break;
+    if (file_.status().error() != EEXIST) break;
   }
-  status->fail(file_.status().error, "create a file in", directory);
+  status->fail(file_.status().error(), "create a file in", directory);
   abandon();
   return false;
 }
 
-bool FileReplacement::finish(IoStatus* status) {
+bool FileReplacement::finish(Status* status) {
   // The new file keeps the mode (and owners) of the one it replaces.
   if (!file_.take_attributes_of(target_) || !file_.sync()) {
-    const IoStatus& s = file_.status();
-    status->fail(s.error, s.operation.c_str(), s.path);
+    const Status& s = file_.status();
+    status->update(s);
     return false;
   }
   return true;
 }
 
-bool FileReplacement::put_in_place(IoStatus* status) {
+bool FileReplacement::put_in_place(Status* status) {
   if (!rename_file(temporary_, target_, status)) return false;
   // The content was synced before the rename; closing releases the lock.
   file_.close();
@@ -83,13 +83,13 @@ bool FileReplacement::put_in_place(IoStatus* status) {
   return true;
 }
 
-bool FileReplacement::sync_directory(IoStatus* status) {
+bool FileReplacement::sync_directory(Status* status) {
   return platform::sync_directory(directory_of(target_), status);
 }
 
 void FileReplacement::abandon() {
   if (!temporary_.empty()) {
-    IoStatus ignored;
+    Status ignored;
     remove_file(temporary_, &ignored);
   }
   file_.close();

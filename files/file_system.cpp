@@ -27,36 +27,25 @@ constexpr std::chrono::milliseconds kLockRetryPause{50};
 
 }  // namespace
 
-void IoStatus::fail(int error_number, const char* op, const std::string& file) {
-  if (error != 0) return;
-  error = error_number != 0 ? error_number : EIO;
-  operation = op;
-  path = file;
-}
-
-std::string IoStatus::message() const {
-  return "cannot " + operation + " " + path + ": " + internal::error_text(error);
-}
-
-bool remove_file(const std::string& path, IoStatus* status) {
+bool remove_file(const std::string& path, Status* status) {
   if (file_env().unlink(path.c_str()) == 0 || errno == ENOENT) return true;
   status->fail(errno, "remove", path);
   return false;
 }
 
-bool rename_file(const std::string& from, const std::string& to, IoStatus* status) {
+bool rename_file(const std::string& from, const std::string& to, Status* status) {
   if (file_env().rename(from.c_str(), to.c_str()) == 0) return true;
   status->fail(errno, "rename", from + " to " + to);
   return false;
 }
 
-bool link_file(const std::string& from, const std::string& to, IoStatus* status) {
+bool link_file(const std::string& from, const std::string& to, Status* status) {
   if (file_env().link(from.c_str(), to.c_str()) == 0) return true;
   status->fail(errno, "link", from + " to " + to);
   return false;
 }
 
-bool sync_directory(const std::string& directory, IoStatus* status) {
+bool sync_directory(const std::string& directory, Status* status) {
   FileEnv& env = file_env();
   int fd = retry([&] { return env.open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0); });
   if (fd < 0) {
@@ -95,7 +84,7 @@ FileHandle::~FileHandle() { close_handle(); }
 
 void FileHandle::start(const std::string& path) {
   close_handle();
-  status_ = IoStatus();
+  status_ = Status();
   path_ = path;
 }
 
@@ -272,7 +261,7 @@ bool WritableFile::append_from(ReadableFile& source, uint64_t length) {
     size_t chunk = length - done < kCopyBlock ? static_cast<size_t>(length - done) : kCopyBlock;
     long got = source.read_at(done, block.data(), chunk);
     if (got <= 0) {
-      status_.fail(got < 0 ? source.status().error : EIO, "read", source.path());
+      status_.fail(got < 0 ? source.status().error() : EIO, "read", source.path());
       return false;
     }
     if (!append(block.data(), static_cast<size_t>(got))) return false;
@@ -358,7 +347,7 @@ std::string wait_text(std::chrono::milliseconds wait) {
 
 DirectoryLock::~DirectoryLock() { release(); }
 
-DirectoryLock::Result DirectoryLock::acquire(const std::string& directory, IoStatus* status) {
+DirectoryLock::Result DirectoryLock::acquire(const std::string& directory, Status* status) {
   release();
   FileEnv& env = file_env();
   int fd = retry([&] { return env.open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0); });

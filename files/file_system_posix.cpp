@@ -57,7 +57,7 @@ bool is_plain_file(const std::string& path) {
   return ::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
-bool check_changeable(const std::string&, FileChange, IoStatus*) {
+bool check_changeable(const std::string&, FileChange, Status*) {
   // Locks are advisory and a read-only mode guards a file's content, not
   // its name: nothing here keeps a run from replacing or appending.
   return true;

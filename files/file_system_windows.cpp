@@ -155,7 +155,7 @@ bool same_file(const std::string& a, const std::string& b) {
          ia.nFileIndexHigh == ib.nFileIndexHigh && ia.nFileIndexLow == ib.nFileIndexLow;
 }
 
-bool check_changeable(const std::string& path, FileChange change, IoStatus* status) {
+bool check_changeable(const std::string& path, FileChange change, Status* status) {
   const std::wstring name = wide_path(path.c_str());
   if (name.empty()) return true;  // the step itself says what is wrong
   const DWORD attributes = GetFileAttributesW(name.c_str());

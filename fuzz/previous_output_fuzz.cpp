@@ -46,7 +46,7 @@ struct Item {
 // store: the previous output's own keys, some changed, dropped or added.
 std::vector<Item> items_of(const std::string& path, uint8_t mode, bool detailed) {
   std::vector<Item> items;
-  quire::platform::IoStatus ignored;
+  quire::Status ignored;
   std::unique_ptr<quire::table::PreviousTableReader> reader = quire::table::open_previous_table(path, &ignored);
   if (!reader) return items;
   quire::table::PreviousTableReader& previous = *reader;

@@ -28,7 +28,7 @@ void ChangeLog::open_sink(Sink* sink, const std::string& path, bool create, Prin
     // Created exclusively (a file put there meanwhile is appended to
     // instead), then opened again for appending like an existing one: the
     // blocks of other runs land after each other, never over each other.
-    if (sink->file.create_exclusive(path) || sink->file.status().error == EEXIST) {
+    if (sink->file.create_exclusive(path) || sink->file.status().error() == EEXIST) {
       sink->file.close();
       if (sink->file.open_append(path)) return;
     }
@@ -150,22 +150,22 @@ void ChangeLog::discard() {
   feed_line_.shrink_to_fit();
 }
 
-bool ChangeLog::append_spilled(Sink* sink, platform::IoStatus* status) {
+bool ChangeLog::append_spilled(Sink* sink, quire::Status* status) {
   uint64_t total = 0;
   if (!sink->spill || !sink->spill->is_open() || !sink->spill->current_size(&total) || total == 0) return true;
   if (sink->file.append_contents_of(*sink->spill, total)) return true;
   // A failed write is in the file's status, for the caller to report.
   if (sink->file.status().ok())
-    status->fail(sink->spill->status().ok() ? EIO : sink->spill->status().error, "read back the change lines for",
+    status->fail(sink->spill->status().ok() ? EIO : sink->spill->status().error(), "read back the change lines for",
                  sink->file.path());
   return false;
 }
 
-bool ChangeLog::commit_sink(Sink* sink, platform::IoStatus* status) {
+bool ChangeLog::commit_sink(Sink* sink, quire::Status* status) {
   platform::WritableFile& file = sink->file;
   if (!file.is_open()) return true;
   if (sink->spill && sink->spill->is_open() && !sink->spill->status().ok()) {
-    status->fail(sink->spill->status().error, "keep the change lines for", file.path());
+    status->fail(sink->spill->status().error(), "keep the change lines for", file.path());
     close(sink);
     return false;
   }
@@ -173,21 +173,21 @@ bool ChangeLog::commit_sink(Sink* sink, platform::IoStatus* status) {
   // Another program holding it past the wait limit fails the run rather
   // than holding it without end.
   if (!file.lock_within(platform::lock_wait_limit()) || !file.current_size(&sink->size_before)) {
-    const platform::IoStatus& s = file.status();
-    status->fail(s.error, s.operation.c_str(), s.path);
+    const quire::Status& s = file.status();
+    status->update(s);
     close(sink);
     return false;
   }
   sink->committed = true;
   if (append_spilled(sink, status) && file.append(sink->pending.data(), sink->pending.size()) && file.sync())
     return true;
-  const platform::IoStatus& s = file.status();
-  status->fail(s.error, s.operation.c_str(), s.path);
+  const quire::Status& s = file.status();
+  status->update(s);
   roll_back_sink(sink);
   return false;
 }
 
-bool ChangeLog::commit(platform::IoStatus* status) {
+bool ChangeLog::commit(quire::Status* status) {
   // Always the log first: two runs never wait for each other's second lock.
   if (!commit_sink(&log_, status)) {
     discard();

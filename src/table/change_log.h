@@ -80,7 +80,7 @@ class ChangeLog {
   // the reason in status: EWOULDBLOCK with operation "lock" (and the path
   // of the file) when another holder kept a lock for longer than
   // platform::lock_wait_limit().
-  bool commit(platform::IoStatus* status);
+  bool commit(quire::Status* status);
 
   // After commit: cuts the log and the feed back to their size before the
   // block.
@@ -110,9 +110,9 @@ class ChangeLog {
   void hold(Sink* sink, std::string_view text);
   static void forget(Sink* sink);
   static void close(Sink* sink);
-  static bool append_spilled(Sink* sink, platform::IoStatus* status);
+  static bool append_spilled(Sink* sink, quire::Status* status);
   // commit for one sink; on failure the sink is cut back and closed.
-  static bool commit_sink(Sink* sink, platform::IoStatus* status);
+  static bool commit_sink(Sink* sink, quire::Status* status);
   static void roll_back_sink(Sink* sink);
   // Appends the ISO time of stamp, quoted, or null.
   void append_feed_stamp(const Stamp& stamp);

@@ -51,7 +51,7 @@ bool PreviousInput::open(const std::string& path) {
   close();
   viewing_ = true;
   ended_ = false;
-  status_ = platform::IoStatus();
+  status_ = quire::Status();
   return file_.open(path);
 }
 
@@ -63,7 +63,7 @@ void PreviousInput::close() {
   base_offset_ = 0;
 }
 
-const platform::IoStatus& PreviousInput::status() {
+const quire::Status& PreviousInput::status() {
   platform::note_read_failure(file_, view_, &status_);
   return status_;
 }

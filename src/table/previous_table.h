@@ -51,7 +51,7 @@ class PreviousInput {
   uint64_t offset_of(const char* p) const { return base_offset_ + static_cast<uint64_t>(p - base_); }
   // The first read failure; a file found shortened while viewed counts as
   // one.
-  const platform::IoStatus& status();
+  const quire::Status& status();
   // The file's size when opened.
   uint64_t size() const { return file_.size(); }
 
@@ -64,7 +64,7 @@ class PreviousInput {
 
   platform::ReadableFile file_;
   platform::FileView view_;
-  platform::IoStatus status_;
+  quire::Status status_;
   bool viewing_ = true;
   bool ended_ = false;
   std::unique_ptr<char[]> buffer_;  // when reading
@@ -124,7 +124,7 @@ class PreviousTableReader {
   bool exhausted() const { return !input_->is_open() || at_end_; }
   bool is_open() const { return input_->is_open(); }
   // The first read failure: the file could not be read to its end.
-  const platform::IoStatus& read_status() const { return input_->status(); }
+  const quire::Status& read_status() const { return input_->status(); }
 
   int column_count() const { return static_cast<int>(names_.size()); }
 
@@ -248,7 +248,7 @@ class PreviousTableReader {
 // tells (3 is dBASE, anything else text). Null when there is no readable
 // regular file at path; *read_failure is then set when reading it failed.
 std::unique_ptr<PreviousTableReader> open_previous_table(const std::string& path,
-                                                         platform::IoStatus* read_failure);
+                                                         quire::Status* read_failure);
 
 }  // namespace quire::table
 

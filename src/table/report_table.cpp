@@ -152,7 +152,7 @@ class ReportTable::Impl {
   // moved by shift, with its check value (and, for fixed-length records,
   // its rows).
   bool recorded_at(const RunRecordItem& item, int64_t shift);
-  int fail(const platform::IoStatus& status);
+  int fail(const quire::Status& status);
   // With the table complete and synced (or equal to the one at the path):
   // logs the run's changes, moves the old table to OLD.DAT and puts the new
   // one in place. Returns what close returns.
@@ -188,7 +188,7 @@ class ReportTable::Impl {
   bool restart_pending_ = false;
   // The modification time of the item being asked about, for the change feed.
   std::optional<int64_t> change_time_;
-  platform::IoStatus restart_failure_;
+  quire::Status restart_failure_;
   bool header_complete_ = false;
   int position_ = kNoRecord;
 
@@ -216,12 +216,12 @@ class ReportTable::Impl {
   uint64_t checked_offset_ = 0;
   int64_t checked_shift_ = 0;
   bool reported_past_end_ = false;
-  platform::IoStatus table_read_failure_;
+  quire::Status table_read_failure_;
 
   // The run record of the new table, and the entry of the item being written.
   RunRecordHead head_;
   RunRecordWriter record_out_;
-  platform::IoStatus record_failure_;
+  quire::Status record_failure_;
   bool keep_record_ = false;  // the record at its name is this run's
   bool item_open_ = false;
   RunRecordItem item_;
@@ -249,9 +249,9 @@ int ReportTable::Impl::open(const char* path, const char* key_column, const char
   log_preamble_.clear();
   column_names_.clear();
   restart_pending_ = false;
-  restart_failure_ = platform::IoStatus();
-  record_failure_ = platform::IoStatus();
-  table_read_failure_ = platform::IoStatus();
+  restart_failure_ = quire::Status();
+  record_failure_ = quire::Status();
+  table_read_failure_ = quire::Status();
   previous_header_ = PreviousTableReader::kHeaderDropped;
   previous_chosen_ = false;
   by_record_ = false;
@@ -280,7 +280,7 @@ int ReportTable::Impl::open(const char* path, const char* key_column, const char
   }
   const std::string directory = platform::directory_of(path_);
 
-  platform::IoStatus status;
+  quire::Status status;
   switch (lock_.acquire(directory, &status)) {
     case platform::DirectoryLock::kLocked:
       break;
@@ -316,7 +316,7 @@ int ReportTable::Impl::open(const char* path, const char* key_column, const char
   old_path_ = old_table_path(path_);
 
   // The previous table is the one that stands at the path until close.
-  platform::IoStatus ignored;
+  quire::Status ignored;
   previous_ = open_previous_table(path_, &ignored);
   record_path_ = run_record_path(path_);
   if (previous_) record_in_.open(record_path_);
@@ -384,7 +384,7 @@ int ReportTable::Impl::open_stream(const platform::OutputTarget& target) {
 
 int ReportTable::Impl::close_stream() {
   writer_->finish();
-  platform::IoStatus status;
+  quire::Status status;
   bool ok = out_.flush();
   if (!ok) status = out_.status();
   if (ok && spool_.is_open() && !stream_file_.append_contents_of(spool_)) {
@@ -652,7 +652,7 @@ void ReportTable::Impl::choose_previous() {
 
 void ReportTable::Impl::start_record_out() {
   if (stream_file_.is_open() || !record_failure_.ok()) return;
-  platform::IoStatus status;
+  quire::Status status;
   if (!record_out_.begin(path_, kTemporaryPrefix, head_, &status)) record_failure_ = status;  // close reports it
 }
 
@@ -906,7 +906,7 @@ void ReportTable::Impl::start_over(const std::string& why) {
   // gets the same start.
   out_.attach(nullptr);
   replacement_.abandon();
-  platform::IoStatus status;
+  quire::Status status;
   if (replacement_.begin(path_, kTemporaryPrefix, &status)) {
     out_.attach(&replacement_.file());
   } else {
@@ -928,7 +928,7 @@ void ReportTable::Impl::start_over(const std::string& why) {
   log_.append(log_preamble_);
 }
 
-int ReportTable::Impl::fail(const platform::IoStatus& status) {
+int ReportTable::Impl::fail(const quire::Status& status) {
   print_("%s; %s is left as it was\n", status.message().c_str(), path_.c_str());
   abandon();
   return 0;
@@ -976,7 +976,7 @@ int ReportTable::Impl::close() {
   // OLD.DAT as well, through a second name; nothing needs writing. (The
   // path is a link's target already; a link put there since is replaced.)
   const bool equal = out_.equals_source() && platform::is_plain_file(path_);
-  platform::IoStatus status;
+  quire::Status status;
   if (!equal && (!out_.flush() || !replacement_.finish(&status)))
     return fail(out_.status().ok() ? status : out_.status());
   // An unchanged rerun's record is the one at its name already: it stays.
@@ -990,19 +990,19 @@ int ReportTable::Impl::close() {
 }
 
 int ReportTable::Impl::put_in_place(bool equal) {
-  platform::IoStatus status;
+  quire::Status status;
   // The changes are on the disk before the table takes the path: a run
   // killed from here on can only log them once more, never lose them.
   if (!log_.commit(&status)) {
-    if (status.error == EWOULDBLOCK && status.operation == "lock") {
+    if (status.error() == EWOULDBLOCK && status.operation() == "lock") {
       print_("cannot write %s: %s is locked by another program (waited %s); run again when it is released\n",
-                path_.c_str(), status.path.c_str(), platform::wait_text(platform::lock_wait_limit()).c_str());
+                path_.c_str(), status.subject().c_str(), platform::wait_text(platform::lock_wait_limit()).c_str());
       abandon();
       return 0;
     }
     return fail(status);
   }
-  auto undo = [&](const platform::IoStatus& why) {
+  auto undo = [&](const quire::Status& why) {
     log_.roll_back();
     return fail(why);
   };
@@ -1024,7 +1024,7 @@ int ReportTable::Impl::put_in_place(bool equal) {
   bool moved_aside = false;
   if (!keep_old_table && platform::path_exists(path_)) {
     held = platform::unpredictable_name(platform::directory_of(path_), kTemporaryPrefix);
-    platform::IoStatus link_status;
+    quire::Status link_status;
     if (!platform::link_file(path_, held, &link_status)) {
       held.clear();
       if (equal) {
@@ -1040,14 +1040,14 @@ int ReportTable::Impl::put_in_place(bool equal) {
   if (equal) {
     replacement_.abandon();
   } else if (!replacement_.put_in_place(&status)) {
-    platform::IoStatus ignored;
+    quire::Status ignored;
     if (moved_aside) platform::rename_file(old_path_, path_, &ignored);
     if (!held.empty()) platform::remove_file(held, &ignored);
     return undo(status);
   }
   if (!keep_record_ && !record_out_.put_in_place(&status)) {
     // The old table back at the path (without a record), or no table.
-    platform::IoStatus ignored;
+    quire::Status ignored;
     if (equal) {
       if (!held.empty()) platform::remove_file(held, &ignored);
     } else if (moved_aside) {
@@ -1065,7 +1065,7 @@ int ReportTable::Impl::put_in_place(bool equal) {
     bool ok = held.empty() ? moved_aside || platform::remove_file(old_path_, &status)
                            : platform::rename_file(held, old_path_, &status);
     if (!ok) {
-      platform::IoStatus ignored;
+      quire::Status ignored;
       if (!keep_record_) platform::remove_file(record_path_, &ignored);
       // The old table back at the path (where it still stands when the new
       // one equals it), or no table as before.

@@ -238,7 +238,7 @@ bool RunRecordReader::next(RunRecordItem* item) {
 // ---- RunRecordWriter ---------------------------------------------------------
 
 bool RunRecordWriter::begin(const std::string& table_path, const char* prefix, const RunRecordHead& head,
-                            platform::IoStatus* status) {
+                            quire::Status* status) {
   abandon();
   if (!replacement_.begin(table_path, prefix, status)) return false;
   replacement_.set_target(run_record_path(table_path));
@@ -287,7 +287,7 @@ bool RunRecordWriter::same_as(const RunRecordReader& old, uint64_t table_size) {
          table_size == old.table_size() && extend_check(check_, pending_.data(), pending_.size()) == old.record_check();
 }
 
-bool RunRecordWriter::finish(uint64_t table_size, platform::IoStatus* status) {
+bool RunRecordWriter::finish(uint64_t table_size, quire::Status* status) {
   write_pending();
   pending_ = "end ";
   append_number(&pending_, items_);
@@ -301,7 +301,7 @@ bool RunRecordWriter::finish(uint64_t table_size, platform::IoStatus* status) {
   return replacement_.finish(status);
 }
 
-bool RunRecordWriter::put_in_place(platform::IoStatus* status) { return replacement_.put_in_place(status); }
+bool RunRecordWriter::put_in_place(quire::Status* status) { return replacement_.put_in_place(status); }
 
 void RunRecordWriter::abandon() {
   replacement_.abandon();
@@ -320,14 +320,14 @@ bool TableBytes::open(const std::string& path) {
 void TableBytes::close() {
   view_.unmap();
   file_.close();
-  status_ = platform::IoStatus();
+  status_ = quire::Status();
   viewing_ = true;
   view_data_ = nullptr;
   view_offset_ = 0;
   view_size_ = 0;
 }
 
-const platform::IoStatus& TableBytes::status() {
+const quire::Status& TableBytes::status() {
   platform::note_read_failure(file_, view_, &status_);
   return status_;
 }

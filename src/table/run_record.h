@@ -136,7 +136,7 @@ class RunRecordWriter {
   // our naming beside it (prefix as FileReplacement takes it) and writes
   // its head. False with status when no file can be created.
   bool begin(const std::string& table_path, const char* prefix, const RunRecordHead& head,
-             platform::IoStatus* status);
+             quire::Status* status);
   bool is_active() const { return replacement_.is_active(); }
 
   // Adds the next item in table order.
@@ -149,10 +149,10 @@ class RunRecordWriter {
 
   // Writes the end line and syncs the file. False with status when any
   // write or the sync failed.
-  bool finish(uint64_t table_size, platform::IoStatus* status);
+  bool finish(uint64_t table_size, quire::Status* status);
 
   // Renames the record over run_record_path(table_path) (after finish).
-  bool put_in_place(platform::IoStatus* status);
+  bool put_in_place(quire::Status* status);
 
   // Removes the temporary file unless it was put in place.
   void abandon();
@@ -186,14 +186,14 @@ class TableBytes {
   const char* bytes(uint64_t offset, size_t size);
   // The first read failure; a file found shortened while viewed counts as
   // one.
-  const platform::IoStatus& status();
+  const quire::Status& status();
 
  private:
   static constexpr size_t kViewSize = 4 * 1024 * 1024;
 
   platform::ReadableFile file_;
   platform::FileView view_;
-  platform::IoStatus status_;
+  quire::Status status_;
   bool viewing_ = true;
   const char* view_data_ = nullptr;
   uint64_t view_offset_ = 0;

@@ -15,11 +15,11 @@ std::unique_ptr<TableWriter> make_table_writer(std::string_view path, TableOutpu
 }
 
 std::unique_ptr<PreviousTableReader> open_previous_table(const std::string& path,
-                                                         platform::IoStatus* read_failure) {
+                                                         quire::Status* read_failure) {
   auto input = std::make_unique<PreviousInput>();
   if (!input->open(path)) {
-    const platform::IoStatus& s = input->status();
-    if (!s.ok()) read_failure->fail(s.error, s.operation.c_str(), s.path);
+    const quire::Status& s = input->status();
+    if (!s.ok()) read_failure->update(s);
     return nullptr;
   }
   if (input->fill(1) && DbfPreviousReader::starts_table(input->data()[0]))

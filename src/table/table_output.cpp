@@ -16,7 +16,7 @@ TableOutput::~TableOutput() { stop_background(); }
 void TableOutput::attach(platform::WritableFile* file) {
   stop_background();
   file_ = file;
-  status_ = platform::IoStatus();
+  status_ = quire::Status();
   used_ = 0;
   written_ = 0;
   writeback_start_ = 0;
@@ -26,8 +26,8 @@ void TableOutput::attach(platform::WritableFile* file) {
   source_.close();
 }
 
-void TableOutput::fail_from(const platform::IoStatus& status) {
-  status_.fail(status.error, status.operation.c_str(), status.path);
+void TableOutput::fail_from(const quire::Status& status) {
+  status_.update(status);
 }
 
 void TableOutput::write_in_background() {
@@ -222,7 +222,7 @@ bool TableOutput::agrees_at(uint64_t source_offset) {
 void TableOutput::take_from_source(uint64_t size) {
   if (source_.size() - written_ < size) {
     // The old table changed while it was read: nothing of it is trusted.
-    platform::IoStatus changed;
+    quire::Status changed;
     changed.fail(EIO, "read", source_.path());
     fail_from(changed);
     return;

@@ -49,7 +49,7 @@ class TableOutput {
 
   // The first failure of a write, a copy or a read of the old table (of a
   // background write: once settled).
-  const platform::IoStatus& status() const { return status_; }
+  const quire::Status& status() const { return status_; }
 
   // Room for at least n bytes (n <= kBufferSize) at the end of the buffer;
   // flushes first when needed. Fill it, then commit what was used.
@@ -124,7 +124,7 @@ class TableOutput {
     uint64_t writeback_start = 0;
     uint64_t writeback_length = 0;
     bool failed = false;
-    platform::IoStatus status;  // the file's status after a failed append
+    quire::Status status;  // the file's status after a failed append
   };
 
   void flush_buffer();
@@ -144,12 +144,12 @@ class TableOutput {
   // True when size bytes at offset agree with the source there; unless
   // final, bytes before rewritten_prefix_ agree whatever they hold.
   bool source_agrees(uint64_t offset, const char* data, size_t size, bool final);
-  void fail_from(const platform::IoStatus& status);
+  void fail_from(const quire::Status& status);
 
   static constexpr uint64_t kWritebackChunk = 8 * 1024 * 1024;
 
   platform::WritableFile* file_ = nullptr;
-  platform::IoStatus status_;
+  quire::Status status_;
   std::unique_ptr<char[]> buffer_;
   std::unique_ptr<char[]> spare_;  // kBufferSize bytes once writing in background
 

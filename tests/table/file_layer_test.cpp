@@ -70,7 +70,7 @@ TEST(FileLock, HeldByOneOpeningKeepsOthersAndTheStaleFileRemovalOut) {
   platform::WritableFile other;
   ASSERT_TRUE(other.open_append(held));
   EXPECT_FALSE(other.lock(false));
-  EXPECT_EQ(EWOULDBLOCK, other.status().error);
+  EXPECT_EQ(EWOULDBLOCK, other.status().error());
   other.close();
 
   EXPECT_EQ(1, platform::remove_stale_files(store.work().string(), ".quire-new-"));
@@ -90,7 +90,7 @@ TEST(FileReplacement, ReadOnlyFileIsReplacedAndStaysReadOnly) {
   const fs::perms read_only = fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read;
   fs::permissions(target, read_only);
   platform::FileReplacement replacement;
-  platform::IoStatus status;
+  quire::Status status;
   ASSERT_TRUE(replacement.begin(target, ".quire-new-", &status)) << status.message();
   ASSERT_TRUE(replacement.file().append("new", 3));
   ASSERT_TRUE(replacement.finish(&status)) << status.message();
@@ -136,7 +136,7 @@ TEST(WindowsPaths, DevicesAndPipesAreStreamsAndLongPathsWork) {
     ASSERT_TRUE(fs::create_directory("\\\\?\\" + deep)) << deep;
   }
   platform::FileReplacement replacement;
-  platform::IoStatus status;
+  quire::Status status;
   const std::string target = deep + "\\out.csv";
   ASSERT_TRUE(replacement.begin(target, ".quire-new-", &status)) << status.message();
   ASSERT_TRUE(replacement.file().append("deep", 4));

@@ -413,7 +413,7 @@ TEST(PreviousOutputReader, SplitsValuesAsWritten) {
   // has commas outside quotes, plus one.
   auto split = [&](const std::string& names, const std::string& record) {
     write_file(path, "\"DB_VERSION_3\"\r\n" + names + "\r\n" + record + "\r\n");
-    platform::IoStatus ignored;
+    quire::Status ignored;
     std::unique_ptr<table::PreviousTableReader> previous = table::open_previous_table(path, &ignored);
     std::vector<std::string> values;
     if (!previous || previous->read_header(0) != table::PreviousTableReader::kHeaderOk ||

@@ -399,7 +399,7 @@ TEST(TableFailures, SecondRunInTheSameDirectoryIsTurnedAway) {
   std::string path = store.path("out.csv");
   write_file(path, "previous");
   platform::DirectoryLock other_run;
-  platform::IoStatus status;
+  quire::Status status;
   ASSERT_EQ(platform::DirectoryLock::kLocked, other_run.acquire(store.work().string(), &status));
   PrintCapture print;
   EXPECT_EQ(0, report_table().open_report_output(path.c_str(), "Name", "Time", 0, pb_printf));

@@ -128,10 +128,10 @@ TEST_F(Edges, RenameAndRemoveOfFileHeldOpenSayWhy) {
     SCOPED_TRACE(held_name);
     HeldOpen held(store_.path(held_name));
     ASSERT_TRUE(held.ok());
-    platform::IoStatus status;
+    quire::Status status;
     EXPECT_FALSE(platform::rename_file("a", "b", &status));
     EXPECT_EQ(status.message(), "cannot rename a to b" + std::string(kBusy, sizeof kBusy - 2));
-    platform::IoStatus removal;
+    quire::Status removal;
     EXPECT_FALSE(platform::remove_file(held_name, &removal));
     EXPECT_EQ(removal.error, ETXTBSY);
   }

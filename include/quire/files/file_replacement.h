@@ -26,7 +26,7 @@ class FileReplacement {
   // Removes the temporary files of killed writers with this prefix in the
   // target's directory, then creates "<directory>/<prefix><random>.tmp".
   // False with status when no file can be created there.
-  bool begin(const std::string& target, const char* prefix, IoStatus* status);
+  bool begin(const std::string& target, const char* prefix, Status* status);
 
   // The temporary file, open for writing (and reading) from begin on.
   WritableFile& file() { return file_; }
@@ -41,14 +41,14 @@ class FileReplacement {
   // Gives the temporary file the mode, owner and group of the target (as
   // far as the process may) and syncs it: its content is on the disk. False
   // with status when that or any earlier write of the file failed.
-  bool finish(IoStatus* status);
+  bool finish(Status* status);
 
   // Renames the temporary file over the target (call after finish).
-  bool put_in_place(IoStatus* status);
+  bool put_in_place(Status* status);
 
   // Syncs the target's directory (after put_in_place). A failure here comes
   // after the target was replaced.
-  bool sync_directory(IoStatus* status);
+  bool sync_directory(Status* status);
 
   // Removes the temporary file unless it was put in place.
   void abandon();

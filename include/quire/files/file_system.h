@@ -2,8 +2,8 @@
 // the lock that keeps two runs out of one directory, and removal of what
 // killed writers left behind.
 //
-// Every call that can fail returns false (or -1) and leaves the reason in an
-// IoStatus: the operation, the path and the system's error number, ready to
+// Every call that can fail returns false (or -1) and leaves the reason in a
+// Status: the operation, the path and the system's error number, ready to
 // be turned into a message a user can act on.
 #ifndef QUIRE_FILES_FILE_SYSTEM_H_
 #define QUIRE_FILES_FILE_SYSTEM_H_
@@ -14,20 +14,9 @@
 #include <filesystem>
 #include <string>
 
+#include "quire/status.h"
+
 namespace quire::platform {
-
-// The first failure of a file operation.
-struct IoStatus {
-  int error = 0;          // the system's error number; 0 = no failure
-  std::string operation;  // "create", "write", "sync", "rename", ...
-  std::string path;       // the file the operation concerned
-
-  bool ok() const { return error == 0; }
-  // Records a failure unless one is already recorded.
-  void fail(int error_number, const char* op, const std::string& file);
-  // "cannot write /dir/file: No space left on device"
-  std::string message() const;
-};
 
 // The directory part of a path as this system sees it: everything before the
 // last "/", "." when there is none, "/" for a file in the root. On Windows
@@ -51,10 +40,10 @@ bool is_plain_file(const std::string& path);
 bool same_file(const std::string& a, const std::string& b);
 
 // Removes a file; a missing file is no failure.
-bool remove_file(const std::string& path, IoStatus* status);
+bool remove_file(const std::string& path, Status* status);
 
 // Renames from to to, replacing to when it exists (same file system only).
-bool rename_file(const std::string& from, const std::string& to, IoStatus* status);
+bool rename_file(const std::string& from, const std::string& to, Status* status);
 
 // What a run is about to do to a file that exists, for check_changeable.
 enum class FileChange {
@@ -71,15 +60,15 @@ enum class FileChange {
 // the read-only attribute (EACCES, "replace the read-only file"). True when
 // nothing is there, and on POSIX always: locks there are advisory and a
 // file's mode does not guard its name, so those runs keep replacing it.
-bool check_changeable(const std::string& path, FileChange change, IoStatus* status);
+bool check_changeable(const std::string& path, FileChange change, Status* status);
 
 // Makes to a second name of the file at from (a hard link). Fails when to
 // exists or the file system has no hard links.
-bool link_file(const std::string& from, const std::string& to, IoStatus* status);
+bool link_file(const std::string& from, const std::string& to, Status* status);
 
 // Syncs the entries of directory to the disk (after renames). File systems
 // that cannot sync a directory count as synced.
-bool sync_directory(const std::string& directory, IoStatus* status);
+bool sync_directory(const std::string& directory, Status* status);
 
 // A name "<directory>/<prefix><random>.tmp" that nobody can guess ("\"
 // between on Windows).
@@ -90,7 +79,7 @@ class FileHandle {
  public:
   bool is_open() const { return fd_ >= 0; }
   const std::string& path() const { return path_; }
-  const IoStatus& status() const { return status_; }
+  const Status& status() const { return status_; }
   int descriptor() const { return fd_; }
 
  protected:
@@ -109,7 +98,7 @@ class FileHandle {
 
   int fd_ = -1;
   std::string path_;
-  IoStatus status_;
+  Status status_;
 };
 
 // A file read through its descriptor.
@@ -238,7 +227,7 @@ class DirectoryLock {
   enum Result { kLocked, kBusy, kFailed };
   // Takes the lock without waiting: kBusy when another holder has it,
   // kFailed (with status) when the directory cannot be opened.
-  Result acquire(const std::string& directory, IoStatus* status);
+  Result acquire(const std::string& directory, Status* status);
   void release();
 
  private:

@@ -57,9 +57,9 @@ class FileView {
 // through view: the file's own failure, else a view that found the file
 // shortened (what was read past its new end were zeros, not the file), as
 // EIO on "read". Leaves status as it is when neither failed.
-inline void note_read_failure(const ReadableFile& file, FileView& view, IoStatus* status) {
+inline void note_read_failure(const ReadableFile& file, FileView& view, Status* status) {
   if (!file.status().ok()) {
-    status->fail(file.status().error, file.status().operation.c_str(), file.status().path);
+    status->update(file.status());
   } else if (view.shortened()) {
     status->fail(EIO, "read", file.path());
   }

@@ -30,7 +30,7 @@ struct OutputTarget {
   // kRefused: the path the refusal is about: the path examined, or the
   // symbolic link on the way that is not followed.
   std::string refused_path;
-  IoStatus status;
+  Status status;
 };
 
 // Examines path. The names /dev/stdout, /dev/fd/1 and /proc/self/fd/1 (also
