@@ -74,6 +74,12 @@ std::thread start_background_thread(const char* name, std::function<void()> body
 // other threads.
 bool process_is_ending();
 
+#ifdef _WIN32
+// Tells process_is_ending that the system is detaching the library at the
+// end of the process (the library's entry point calls it).
+void note_process_ending();
+#endif
+
 // A file read from start to end: a named file, or standard input for "-".
 class InputFile {
  public:

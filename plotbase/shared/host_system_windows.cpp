@@ -155,6 +155,8 @@ std::atomic<bool> g_process_ending{false};
 
 bool process_is_ending() { return g_process_ending.load(std::memory_order_acquire); }
 
+void note_process_ending() { g_process_ending.store(true, std::memory_order_release); }
+
 std::thread start_background_thread(const char*, std::function<void()> body) {
   // No signals to keep from it; the thread goes unnamed (naming needs
   // Windows 10).
@@ -194,12 +196,3 @@ long InputFile::read(char* buffer, size_t size) {
 }
 
 }  // namespace plotbase
-
-// The library's entry point. A detach with a reserved pointer is the end of
-// the process: the system has stopped every other thread already, and the
-// library's static objects are destroyed after this returns.
-extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {
-  if (reason == DLL_PROCESS_DETACH && reserved != nullptr)
-    plotbase::g_process_ending.store(true, std::memory_order_release);
-  return TRUE;
-}

@@ -13,18 +13,18 @@
 #include "platform/version_record.h"
 #include "quire/plotbase.h"
 
-// The report library's own texts, generated from own_strings.txt
-// (cmake/resources.cmake).
-extern "C" const QuireStringTable quire_own_string_table;
-
 // QUIRE_STRING_IDS is the largest id of own_strings.txt (cmake/resources.cmake):
 // a string added there, or one named here and missing there, fails the build.
 static_assert(quire::kStringLast == QUIRE_STRING_IDS,
               "src/resources/own_strings.txt and the ids of resources.h differ");
 
 namespace quire {
-namespace {
 
+// The report library's own texts, generated from own_strings.txt
+// (cmake/resources.cmake).
+extern const QuireStringTable own_string_table;
+
+namespace {
 
 constexpr const char kLoadFailedFormat[] =
     "Error loading resource DLL! (%s)  Error Code %ld.\nUntranslated resources will be used.";
@@ -95,7 +95,7 @@ const char* shared_glossary_name() {
 
 ModuleHandle own_module_handle() { return platform::own_library_handle(); }
 
-const char* own_string(unsigned id) { return platform::string_table_text(&quire_own_string_table, id); }
+const char* own_string(unsigned id) { return platform::string_table_text(&own_string_table, id); }
 
 ModuleHandle load_resource_library(ModuleHandle module, const char* file_name) {
   std::string module_path = platform::library_path(module);
