@@ -133,7 +133,7 @@ TEST_F(Edges, RenameAndRemoveOfFileHeldOpenSayWhy) {
     EXPECT_EQ(status.message(), "cannot rename a to b" + std::string(kBusy, sizeof kBusy - 2));
     quire::Status removal;
     EXPECT_FALSE(platform::remove_file(held_name, &removal));
-    EXPECT_EQ(removal.error, ETXTBSY);
+    EXPECT_EQ(removal.error(), ETXTBSY);
   }
   EXPECT_EQ(contents("a"), "a");
   EXPECT_EQ(contents("b"), "b");
