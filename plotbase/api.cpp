@@ -145,13 +145,23 @@ ItemSlot* item_for(const void* item_area, Kind kind, FaultCall call, Status* sta
   return status->ok() ? slot : nullptr;
 }
 
-// A marker header read: the marker, the record, the faults.
-int marker_header(void* header, bool ex, void* item_area, int line) {
+// A header read: the open item of kind, the record, the faults (call),
+// then read(slot, record).
+template <class Read>
+int header_read(void* item_area, Kind kind, void* header, FaultCall call, int line, Read read,
+                const char* null_header = "null header") {
   Status status;
-  ItemSlot* slot = item_for(item_area, kMarker, ex ? FaultCall::kHeaderEx : FaultCall::kHeader, &status, line, header,
-                            ex ? "header buffer shorter than 534 bytes" : "null header");
-  if (slot) status = read_marker_header(slot, static_cast<unsigned char*>(header), ex);
+  ItemSlot* slot = item_for(item_area, kind, call, &status, line, header, null_header);
+  if (slot) status = read(slot, static_cast<unsigned char*>(header));
   return result_of(status);
+}
+
+// The marker's plain or extended header.
+int marker_header(void* header, bool ex, void* item_area, int line) {
+  auto read = [ex](ItemSlot* slot, unsigned char* h) { return read_marker_header(slot, h, ex); };
+  if (!ex) return header_read(item_area, kMarker, header, FaultCall::kHeader, line, read);
+  return header_read(item_area, kMarker, header, FaultCall::kHeaderEx, line, read,
+                     "header buffer shorter than 534 bytes");
 }
 
 int marker_piece(void* item_area, void* piece, bool first, int line) {
@@ -387,11 +397,11 @@ PB_API int pb_get_order_model_entry(void* entry, void* item_area) {
 PB_API int pb_get_order_header(const char* name, void* header, void* item_area) {
   (void)name;
   return fenced(__LINE__, [&] {
-    Status status;
-    ItemSlot* slot = item_for(item_area, kOrder, FaultCall::kHeader, &status, __LINE__, header, "null header");
-    if (slot) status = read_order_header(slot, static_cast<unsigned char*>(header));
-    if (status.ok()) slot->fault_reads.model_list = 0;
-    return result_of(status);
+    return header_read(item_area, kOrder, header, FaultCall::kHeader, __LINE__, [](ItemSlot* slot, unsigned char* h) {
+      Status status = read_order_header(slot, h);
+      if (status.ok()) slot->fault_reads.model_list = 0;  // the list's reads count from here
+      return status;
+    });
   });
 }
 
@@ -420,10 +430,7 @@ PB_API int pb_open_piece(void* area, const char* name, void* piece_area) {
 PB_API int pb_get_piece_header(const char* name, void* header, void* piece_area) {
   (void)name;
   return fenced(__LINE__, [&] {
-    Status status;
-    ItemSlot* slot = item_for(piece_area, kPiece, FaultCall::kHeader, &status, __LINE__, header, "null header");
-    if (slot) status = read_piece_header(slot, static_cast<unsigned char*>(header));
-    return result_of(status);
+    return header_read(piece_area, kPiece, header, FaultCall::kHeader, __LINE__, read_piece_header);
   });
 }
 

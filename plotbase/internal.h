@@ -295,7 +295,7 @@ quire::Status lookup_storage_area(void* area, const char* name, End* end);
 quire::Status area_notation(void* area, int* notation, int* precision);
 quire::Status convert_path(char* out, void* area);
 
-// Lookups and opening (items.cpp, models.cpp). An open is in two steps, so
+// Lookups and opening (items.cpp). An open is in two steps, so
 // that the item's faults can be consulted between them: find_item (any
 // kind, pieces too) fills *found (name non-null), then open_found_item takes
 // a slot for it in item_area (non-null; an item it still holds is closed
@@ -308,7 +308,6 @@ struct FoundItem {
 quire::Status lookup_item(Kind kind, void* area, char* name, const char* pattern, int mode, End* end);
 quire::Status find_item(Kind kind, void* area, const char* name, FoundItem* found);
 ItemSlot* open_found_item(Kind kind, const FoundItem& found, void* item_area, quire::Status* status);
-quire::Status find_piece(void* area, const char* name, FoundItem* found);
 
 // Markers (markers.cpp); records are non-null and of their full size.
 quire::Status read_marker_header(ItemSlot* slot, unsigned char* header, bool ex);

@@ -157,27 +157,28 @@ quire::Status load_item_details(Conn* conn, Kind kind, ItemRow* row) {
 }  // namespace
 
 quire::Status find_item(Kind kind, void* area, const char* name, FoundItem* out) {
-  if (kind == kPiece) return find_piece(area, name, out);
   quire::Status status;
   std::shared_ptr<Conn> conn = resolve_area_shared(area, &status, kSource, __LINE__);
   if (!conn) return status;
   // The report opens the item its lookup just found: that row is at hand.
-  ItemRow& row = conn->found[kind];
-  if (!row.valid || pb_stricmp(row.name, name) != 0) {
-    sqlite3_stmt* s = conn->stmt(kind_stmt(kStmtLookupExact, kind), &status);
+  // Pieces are not looked up: they have no item row.
+  ItemRow* row = kind == kPiece ? nullptr : &conn->found[kind];
+  if (!row || !row->valid || pb_stricmp(row->name, name) != 0) {
+    sqlite3_stmt* s = conn->stmt(row ? kind_stmt(kStmtLookupExact, kind) : kStmtPieceOpen, &status);
     if (!s) return status;
     StmtReset reset(s);
     sqlite3_bind_text(s, 1, name, -1, SQLITE_STATIC);
     int rc = sqlite3_step(s);
-    if (rc == SQLITE_DONE) return PB_ERROR(kErrNotFound, "no such item");
+    if (rc == SQLITE_DONE) return PB_ERROR(kErrNotFound, row ? "no such item" : "no such piece");
     if (rc != SQLITE_ROW) return PB_DB_ERROR(conn->db);
-    read_item_row(s, &row);
-  } else if (!row.details) {
-    status = load_item_details(conn.get(), kind, &row);
+    if (row) read_item_row(s, row);
+    else out->id = sqlite3_column_int64(s, 0);
+  } else if (!row->details) {
+    status = load_item_details(conn.get(), kind, row);
     if (!status.ok()) return status;
   }
-  out->id = row.id;
-  out->row = &row;
+  if (row) out->id = row->id;
+  out->row = row;
   out->conn = std::move(conn);
   return status;
 }

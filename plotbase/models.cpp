@@ -1,5 +1,5 @@
 // Models (pb_get_model_ex, pb_free_model_ex) and the stored piece headers
-// (pb_open_piece, pb_get_piece_header, pb_close_piece).
+// (pb_get_piece_header).
 #include <cstring>
 #include <new>
 #include <unordered_set>
@@ -120,23 +120,6 @@ quire::Status release_model(pb_model** model) {
   free_model(*model);
   *model = nullptr;
   return {};
-}
-
-quire::Status find_piece(void* area, const char* name, FoundItem* out) {
-  quire::Status status;
-  std::shared_ptr<Conn> conn = resolve_area_shared(area, &status, kSource, __LINE__);
-  if (!conn) return status;
-  sqlite3_stmt* s = conn->stmt(kStmtPieceOpen, &status);
-  if (!s) return status;
-  StmtReset reset(s);
-  sqlite3_bind_text(s, 1, name, -1, SQLITE_STATIC);
-  int rc = sqlite3_step(s);
-  if (rc == SQLITE_DONE) return PB_ERROR(kErrNotFound, "no such piece");
-  if (rc != SQLITE_ROW) return PB_DB_ERROR(conn->db);
-  out->id = sqlite3_column_int64(s, 0);
-  out->row = nullptr;
-  out->conn = std::move(conn);
-  return status;
 }
 
 quire::Status read_piece_header(ItemSlot* slot, unsigned char* header) {

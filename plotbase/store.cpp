@@ -34,41 +34,45 @@ std::string statement_sql(int id) {
   if (id >= kStmtLookupPrefix && id < kStmtLookupPrefix + kItemKinds)
     return std::string("SELECT id FROM ") + tables[id - kStmtLookupPrefix] +
            " WHERE name >= ?1 ORDER BY name LIMIT 1";
-  if (id == kStmtFaults)
-    return "SELECT " + column_list(kFaultsTable) + " FROM faults WHERE kind = ?1 AND item_id = ?2";
-  if (id == kStmtPieceOpen) return "SELECT id FROM pieces WHERE name = ?1";
-  // Record statements select the record columns of the description (after
-  // the columns `before` names), so fill_record() finds each at its place.
-  struct RecordStatement {
-    StmtId id;
-    const Table* table;
-    const char* before;
-    const char* where;
+  // Record statements select the record columns of the description, so
+  // fill_record() finds each at its place.
+  auto record = [](const Table& t, const char* before, const char* where) {
+    return std::string("SELECT ") + before + column_list(t, true) + " FROM " + t.name + " WHERE " + where;
   };
-  static constexpr RecordStatement kRecordStatements[] = {
-      {kStmtMarkerHeader, &kMarkersTable, "", "id = ?1"},
-      {kStmtAnalysis, &kAnalysisTable, "", "marker_id = ?1"},
-      // kPieceMarkerColumn first
-      {kStmtMarkerPieces, &kMarkerPiecesTable, "marker_id, ", "marker_id >= ?1 ORDER BY marker_id, position"},
-      {kStmtOverride, &kOverridesTable, "", "marker_id = ?1 AND position = ?2"},
-      {kStmtSplice, &kSplicesTable, "", "marker_id = ?1 AND position = ?2"},
-      {kStmtListModel, &kOrderModelsTable, "", "owner = ?1 AND owner_id = ?2 AND position = ?3"},
-      {kStmtListOption, &kOptionsTable, "",
-       "owner = ?1 AND owner_id = ?2 AND model_position = ?3 AND position = ?4"},
-      {kStmtListSize, &kSizesTable, "", "owner = ?1 AND owner_id = ?2 AND model_position = ?3 AND position = ?4"},
-      {kStmtOrderHeader, &kOrdersTable, "", "id = ?1"},
-      {kStmtModelRow, &kModelsTable, "", "id = ?1"},
-      {kStmtModelGroups, &kOptionGroupsTable, "", "model_id = ?1 ORDER BY position"},
-      // kModelPieceGroupColumn first
-      {kStmtModelPieces, &kModelPiecesTable, "option_group, ", "model_id = ?1 ORDER BY option_group, position"},
-      {kStmtPieceHeader, &kPiecesTable, "", "id = ?1"},
-  };
-  for (const RecordStatement& r : kRecordStatements) {
-    if (r.id != id) continue;
-    return std::string("SELECT ") + r.before + column_list(*r.table, true) + " FROM " + r.table->name +
-           " WHERE " + r.where;
+  switch (id) {
+    case kStmtMarkerHeader:
+      return record(kMarkersTable, "", "id = ?1");
+    case kStmtAnalysis:
+      return record(kAnalysisTable, "", "marker_id = ?1");
+    case kStmtMarkerPieces:  // kPieceMarkerColumn first
+      return record(kMarkerPiecesTable, "marker_id, ", "marker_id >= ?1 ORDER BY marker_id, position");
+    case kStmtOverride:
+      return record(kOverridesTable, "", "marker_id = ?1 AND position = ?2");
+    case kStmtSplice:
+      return record(kSplicesTable, "", "marker_id = ?1 AND position = ?2");
+    case kStmtListModel:
+      return record(kOrderModelsTable, "", "owner = ?1 AND owner_id = ?2 AND position = ?3");
+    case kStmtListOption:
+      return record(kOptionsTable, "", "owner = ?1 AND owner_id = ?2 AND model_position = ?3 AND position = ?4");
+    case kStmtListSize:
+      return record(kSizesTable, "", "owner = ?1 AND owner_id = ?2 AND model_position = ?3 AND position = ?4");
+    case kStmtOrderHeader:
+      return record(kOrdersTable, "", "id = ?1");
+    case kStmtModelRow:
+      return record(kModelsTable, "", "id = ?1");
+    case kStmtModelGroups:
+      return record(kOptionGroupsTable, "", "model_id = ?1 ORDER BY position");
+    case kStmtModelPieces:  // kModelPieceGroupColumn first
+      return record(kModelPiecesTable, "option_group, ", "model_id = ?1 ORDER BY option_group, position");
+    case kStmtFaults:
+      return "SELECT " + column_list(kFaultsTable) + " FROM faults WHERE kind = ?1 AND item_id = ?2";
+    case kStmtPieceOpen:
+      return "SELECT id FROM pieces WHERE name = ?1";
+    case kStmtPieceHeader:
+      return record(kPiecesTable, "", "id = ?1");
+    default:
+      return "";
   }
-  return "";
 }
 
 std::string file_uri(const std::string& path) {
