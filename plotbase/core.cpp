@@ -91,7 +91,8 @@ quire::StatusCode status_code_of(int code) {
 
 quire::Status store_error(int code, const char* source, int line, std::string detail, std::string subject) {
   quire::Status status = quire::Status::failure(status_code_of(code), std::move(detail), std::move(subject), code);
-  status.at(source ? source : "plotbase", line);  // at() returns a reference: no copy is made
+  // Not `return failure(...).at(...)`: that would copy the reference at() returns.
+  status.at(source ? source : "plotbase", line);
   return status;
 }
 

@@ -295,10 +295,10 @@ quire::Status lookup_storage_area(void* area, const char* name, End* end);
 quire::Status area_notation(void* area, int* notation, int* precision);
 quire::Status convert_path(char* out, void* area);
 
-// Lookups and opening (items.cpp). An open is in two steps, so
-// that the item's faults can be consulted between them: find_item (any
-// kind, pieces too) fills *found (name non-null), then open_found_item takes
-// a slot for it in item_area (non-null; an item it still holds is closed
+// Lookups and opening (items.cpp). An open is in two steps, so that the
+// item's faults can be consulted between them: find_item (of any kind,
+// pieces too) fills *found (name non-null), then open_found_item takes a
+// slot for it in item_area (non-null; an item it still holds is closed
 // first) and returns it, or null with *status set.
 struct FoundItem {
   std::shared_ptr<Conn> conn;
