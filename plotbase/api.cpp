@@ -4,9 +4,12 @@
 // other exception kErrInternal, set in pb_error like every failure. A call
 // checks the caller's arguments, resolves the open item, consults the item's
 // faults (faults.h), and hands the rest to the readers (internal.h), which
-// know nothing of faults.
+// know nothing of faults. The readers fail with a quire::Status (or note an
+// End); here, and only here, that becomes pb_error and the call's result.
 #include <cstdarg>
 #include <new>
+#include <string>
+#include <string_view>
 #include <type_traits>
 
 #include "faults.h"
@@ -29,6 +32,43 @@ namespace {
 
 constexpr const char* kSource = "plotbase/api.cpp";
 namespace rec = quire::records;
+using quire::Status;
+
+// The detail of the last failure, for last_error_detail(). Its capacity
+// stays: the details of the ends of lists, noted over and over, do not
+// allocate.
+std::string g_detail;
+
+// Sets pb_error and the detail; returns code. Allocates nothing when the
+// detail fits what the last one left, so that running out of memory can be
+// reported too.
+int set_error(int code, const char* source, int line, std::string_view detail) noexcept {
+  pb_error.code = code;
+  pb_error.line = line;
+  const char* src = source ? source : "plotbase";
+  size_t n = strnlen(src, sizeof pb_error.source - 1);
+  std::memcpy(pb_error.source, src, n);
+  pb_error.source[n] = 0;
+  try {
+    g_detail.assign(detail);
+  } catch (...) {
+    g_detail.clear();
+  }
+  return code;
+}
+
+// Reports the failure status through pb_error; returns its code.
+int report_failure(const Status& status) {
+  return set_error(status.error(), status.source(), status.line(), status.message());
+}
+
+// A call's result: 1 for a success, else the failure's code with pb_error
+// set; with an end noted, 0 with pb_error set to the end.
+int result_of(const Status& status, const End& end = {}) {
+  if (!status.ok()) return report_failure(status);
+  if (end.code != 0) return set_error(end.code, end.source, end.line, end.detail), 0;
+  return 1;
+}
 
 // The result of a fenced call whose body threw: the error code for calls
 // that return one, null for those that return a record.
@@ -49,87 +89,129 @@ auto fenced(int line, F&& body) noexcept -> decltype(body()) {
   try {
     return body();
   } catch (const std::bad_alloc&) {
-    return thrown_result<R>(fail(kErrNoMemory, line, kSource, "out of memory"));
+    return thrown_result<R>(set_error(kErrNoMemory, kSource, line, "out of memory"));
   } catch (...) {
-    return thrown_result<R>(fail(kErrInternal, line, kSource, "unexpected failure"));
+    return thrown_result<R>(set_error(kErrInternal, kSource, line, "unexpected failure"));
   }
 }
 
-// Opens the item called name of kind into item_area, unless its faults make
-// the open fail.
-int open_item(Kind kind, void* area, const char* name, void* item_area, int line) {
-  if (!item_area || !name) return fail(kErrBadArgument, line, kSource, "null name or item area");
+// Opens the item (or piece) called name of kind into item_area, unless its
+// faults make the open fail.
+Status open_item(Kind kind, void* area, const char* name, void* item_area, int line) {
+  if (!item_area || !name)
+    return store_error(kErrBadArgument, kSource, line,
+                       kind == kPiece ? "null name or piece area" : "null name or item area");
   FoundItem found;
-  if (find_item(kind, area, name, &found) != 1) return pb_error.code;
+  Status status = find_item(kind, area, name, &found);
+  if (!status.ok()) return status;
   FaultSet faults;
-  if (load_item_faults(found.conn.get(), kind, found.id, &faults) != 1) return pb_error.code;
-  if (check_fault(faults, FaultCall::kOpen, 0, kSource, line) != 1) return pb_error.code;
-  ItemSlot* slot = open_found_item(kind, found, item_area);
-  if (!slot) return pb_error.code;
-  slot->faults = faults;
-  return 1;
+  status = load_item_faults(found.conn.get(), kind, found.id, &faults);
+  if (!status.ok()) return status;
+  status = check_fault(faults, FaultCall::kOpen, 0, kSource, line);
+  if (!status.ok()) return status;
+  ItemSlot* slot = open_found_item(kind, found, item_area, &status);
+  if (slot) slot->faults = faults;
+  return status;
+}
+
+// A lookup by name or pattern of an item of kind.
+int lookup(Kind kind, void* area, char* name, const char* pattern, int mode) {
+  End end;
+  Status status = lookup_item(kind, area, name, pattern, mode, &end);
+  return result_of(status, end);
 }
 
 // Closes the item of kind in item_area; a close fault fails the call after
 // the item is closed all the same.
-int close_item(Kind kind, void* item_area, int line) {
+Status close_item(Kind kind, void* item_area, int line) {
+  Status status;
   uint32_t index = 0;
-  ItemSlot* slot = slot_of(item_area, kind, kSource, line, &index);
-  if (!slot) return pb_error.code;
-  bool close_fails = check_fault(slot->faults, FaultCall::kClose, 0, kSource, line) != 1;
+  ItemSlot* slot = slot_of(item_area, kind, &status, kSource, line, &index);
+  if (!slot) return status;
+  status = check_fault(slot->faults, FaultCall::kClose, 0, kSource, line);
   release_slot(index, item_area);
-  return close_fails ? pb_error.code : 1;
+  return status;
 }
 
-// The open marker of item_area for a header read, after its faults.
+// The open item of kind in item_area for call, after its faults: null with
+// *status set when no such item is open, when null_record names a record
+// that is null, or when faults make call fail.
+ItemSlot* item_for(const void* item_area, Kind kind, FaultCall call, Status* status, int line,
+                   const void* record = nullptr, const char* null_record = nullptr) {
+  ItemSlot* slot = slot_of(item_area, kind, status, kSource, line);
+  if (!slot) return nullptr;
+  if (null_record && !record) return *status = store_error(kErrBadArgument, kSource, line, null_record), nullptr;
+  *status = check_fault(slot->faults, call, 0, kSource, line);
+  return status->ok() ? slot : nullptr;
+}
+
+// A header read: the open item of kind, the record, the faults (call),
+// then read(slot, record).
+template <class Read>
+int header_read(void* item_area, Kind kind, void* header, FaultCall call, int line, Read read,
+                const char* null_header = "null header") {
+  Status status;
+  ItemSlot* slot = item_for(item_area, kind, call, &status, line, header, null_header);
+  if (slot) status = read(slot, static_cast<unsigned char*>(header));
+  return result_of(status);
+}
+
+// The marker's plain or extended header.
 int marker_header(void* header, bool ex, void* item_area, int line) {
-  ItemSlot* slot = slot_of(item_area, kMarker, kSource, line);
-  if (!slot) return pb_error.code;
-  if (!header) return fail(kErrBadArgument, line, kSource, ex ? "header buffer shorter than 534 bytes" : "null header");
-  if (check_fault(slot->faults, ex ? FaultCall::kHeaderEx : FaultCall::kHeader, 0, kSource, line) != 1)
-    return pb_error.code;
-  return read_marker_header(slot, static_cast<unsigned char*>(header), ex);
+  auto read = [ex](ItemSlot* slot, unsigned char* h) { return read_marker_header(slot, h, ex); };
+  if (!ex) return header_read(item_area, kMarker, header, FaultCall::kHeader, line, read);
+  return header_read(item_area, kMarker, header, FaultCall::kHeaderEx, line, read,
+                     "header buffer shorter than 534 bytes");
 }
 
 int marker_piece(void* item_area, void* piece, bool first, int line) {
-  ItemSlot* slot = slot_of(item_area, kMarker, kSource, line);
-  if (!slot) return pb_error.code;
-  if (!piece) return fail(kErrBadArgument, line, kSource, "null piece record");
+  Status status;
+  ItemSlot* slot = slot_of(item_area, kMarker, &status, kSource, line);
+  if (!slot) return report_failure(status);
+  if (!piece) return report_failure(store_error(kErrBadArgument, kSource, line, "null piece record"));
   if (first) restart_marker_pieces(slot);
-  if (check_fault(slot->faults, FaultCall::kPiece, count_piece_read(slot, first), kSource, line) != 1)
-    return pb_error.code;
-  return read_marker_piece(slot, static_cast<unsigned char*>(piece));
+  status = check_fault(slot->faults, FaultCall::kPiece, count_piece_read(slot, first), kSource, line);
+  if (!status.ok()) return report_failure(status);
+  End end;
+  status = read_marker_piece(slot, static_cast<unsigned char*>(piece), &end);
+  return result_of(status, end);
 }
 
 // An override or splice read: the marker, the record, the index within the
 // marker's list, the faults.
-int indexed_read(void* item_area, int index, void* record, ItemCount list, int line) {
+Status indexed_read(void* item_area, int index, void* record, ItemCount list, int line) {
   const bool override_list = list == kMarkerOverrides;
-  ItemSlot* slot = slot_of(item_area, kMarker, kSource, line);
-  if (!slot) return pb_error.code;
+  Status status;
+  ItemSlot* slot = slot_of(item_area, kMarker, &status, kSource, line);
+  if (!slot) return status;
   if (!record)
-    return fail(kErrBadArgument, line, kSource, override_list ? "null override record" : "null splice record");
+    return store_error(kErrBadArgument, kSource, line, override_list ? "null override record" : "null splice record");
   if (index < 0 || index >= slot->count[list])
-    return fail(kErrIndexRange, line, kSource, override_list ? "no such override" : "no such splice");
-  if (check_fault(slot->faults, override_list ? FaultCall::kOverride : FaultCall::kSplice, index, kSource, line) != 1)
-    return pb_error.code;
-  unsigned char* r = static_cast<unsigned char*>(record);
-  return override_list ? read_piece_override(slot, index, r) : read_splice(slot, index, r);
+    return store_error(kErrIndexRange, kSource, line, override_list ? "no such override" : "no such splice");
+  status = check_fault(slot->faults, override_list ? FaultCall::kOverride : FaultCall::kSplice, index, kSource, line);
+  if (!status.ok()) return status;
+  return read_marker_entry(slot, list, index, static_cast<unsigned char*>(record));
 }
 
 // A read of the model-list sequence: the located sequence, its faults, the
 // record, then read.
-int sequence_read(void* record, void* item_area, const char* null_record, int (*read)(ItemSlot*, unsigned char*),
-                  int line) {
-  ItemSlot* slot = sequence_slot(item_area, kSource, line);
-  if (!slot) return pb_error.code;
-  if (check_fault(slot->faults, FaultCall::kModelList, count_model_list_read(slot), kSource, line) != 1)
-    return pb_error.code;
-  if (!record) return fail(kErrBadArgument, line, kSource, null_record);
-  return read(slot, static_cast<unsigned char*>(record));
+int sequence_read(void* record, void* item_area, const char* null_record,
+                  Status (*read)(ItemSlot*, unsigned char*, End*), int line) {
+  Status status;
+  ItemSlot* slot = sequence_slot(item_area, &status, kSource, line);
+  if (!slot) return report_failure(status);
+  status = check_fault(slot->faults, FaultCall::kModelList, count_model_list_read(slot), kSource, line);
+  if (!status.ok()) return report_failure(status);
+  if (!record) return report_failure(store_error(kErrBadArgument, kSource, line, null_record));
+  End end;
+  status = read(slot, static_cast<unsigned char*>(record), &end);
+  return result_of(status, end);
 }
 
 }  // namespace
+
+std::string last_error_detail() { return g_detail; }
+
 }  // namespace plotbase
 
 using namespace plotbase;
@@ -173,63 +255,70 @@ PB_API int pb_set_notation_state(int notation) {
 PB_API int pb_lookup_storage_areas(void* area, const char* name, int mode) {
   (void)mode;
   return fenced(__LINE__, [&] {
-    if (!area || !name) return fail(kErrBadArgument, __LINE__, kSource, "null area record or name");
-    return lookup_storage_area(area, name);
+    if (!area || !name) return result_of(store_error(kErrBadArgument, kSource, __LINE__, "null area record or name"));
+    End end;
+    Status status = lookup_storage_area(area, name, &end);
+    return result_of(status, end);
   });
 }
 
 PB_API int pb_use_area_notation(void* area) {
-  return fenced(__LINE__, [&] { return use_area_notation(area); });
+  return fenced(__LINE__, [&] {
+    int notation = 0;
+    Status status = area_notation(area, &notation, nullptr);
+    if (!status.ok()) report_failure(status);
+    return notation;
+  });
 }
 
 PB_API int pb_get_notationprecision(void* area, int* notation, int* precision) {
-  return fenced(__LINE__, [&] { return get_notation_precision(area, notation, precision); });
+  return fenced(__LINE__, [&] { return result_of(area_notation(area, notation, precision)); });
 }
 
 PB_API int pb_convert_path(char* out, void* area, int mode) {
   (void)mode;
   return fenced(__LINE__, [&] {
-    if (!out) return fail(kErrBadArgument, __LINE__, kSource, "null output buffer");
-    return convert_path(out, area);
+    if (!out) return result_of(store_error(kErrBadArgument, kSource, __LINE__, "null output buffer"));
+    return result_of(convert_path(out, area));
   });
 }
 
 // ---- items -----------------------------------------------------------------
 
 PB_API int pb_lookup_markers(void* area, char* name, const char* pattern, int mode) {
-  return fenced(__LINE__, [&] { return lookup_item(kMarker, area, name, pattern, mode); });
+  return fenced(__LINE__, [&] { return lookup(kMarker, area, name, pattern, mode); });
 }
 PB_API int pb_lookup_models(void* area, char* name, const char* pattern, int mode) {
-  return fenced(__LINE__, [&] { return lookup_item(kModel, area, name, pattern, mode); });
+  return fenced(__LINE__, [&] { return lookup(kModel, area, name, pattern, mode); });
 }
 PB_API int pb_lookup_orders(void* area, char* name, const char* pattern, int mode) {
-  return fenced(__LINE__, [&] { return lookup_item(kOrder, area, name, pattern, mode); });
+  return fenced(__LINE__, [&] { return lookup(kOrder, area, name, pattern, mode); });
 }
 
 PB_API int pb_open_marker(void* area, const char* name, void* item_area) {
-  return fenced(__LINE__, [&] { return open_item(kMarker, area, name, item_area, __LINE__); });
+  return fenced(__LINE__, [&] { return result_of(open_item(kMarker, area, name, item_area, __LINE__)); });
 }
 PB_API int pb_open_model(void* area, const char* name, void* item_area) {
-  return fenced(__LINE__, [&] { return open_item(kModel, area, name, item_area, __LINE__); });
+  return fenced(__LINE__, [&] { return result_of(open_item(kModel, area, name, item_area, __LINE__)); });
 }
 PB_API int pb_open_order(void* area, const char* name, void* item_area) {
-  return fenced(__LINE__, [&] { return open_item(kOrder, area, name, item_area, __LINE__); });
+  return fenced(__LINE__, [&] { return result_of(open_item(kOrder, area, name, item_area, __LINE__)); });
 }
 
 PB_API int pb_close_marker(void* area, const char* name, void* item_area) {
   (void)area;
   (void)name;
-  return fenced(__LINE__, [&] { return close_item(kMarker, item_area, __LINE__); });
+  return fenced(__LINE__, [&] { return result_of(close_item(kMarker, item_area, __LINE__)); });
 }
 PB_API int pb_close_model(void* area, const char* name, void* item_area) {
   (void)area;
   (void)name;
-  return fenced(__LINE__, [&] { return close_item(kModel, item_area, __LINE__); });
+  return fenced(__LINE__, [&] { return result_of(close_item(kModel, item_area, __LINE__)); });
 }
 PB_API int pb_close_order(void* area, const char* name, void* item_area) {
   (void)area;
   (void)name;
-  return fenced(__LINE__, [&] { return close_item(kOrder, item_area, __LINE__); });
+  return fenced(__LINE__, [&] { return result_of(close_item(kOrder, item_area, __LINE__)); });
 }
 
 // ---- marker readers --------------------------------------------------------
@@ -249,10 +338,11 @@ PB_API int pb_get_marker_header(const char* name, void* header, void* item_area)
 
 PB_API const void* pb_hdr_analyze(void* item_area) {
   return fenced(__LINE__, [&]() -> const void* {
-    ItemSlot* slot = slot_of(item_area, kMarker, kSource, __LINE__);
-    if (!slot) return nullptr;
-    if (check_fault(slot->faults, FaultCall::kAnalysis, 0, kSource, __LINE__) != 1) return nullptr;
-    return analyze_marker(slot);
+    Status status;
+    ItemSlot* slot = item_for(item_area, kMarker, FaultCall::kAnalysis, &status, __LINE__);
+    const void* analysis = slot ? analyze_marker(slot, &status) : nullptr;
+    if (!status.ok()) report_failure(status);
+    return analysis;
   });
 }
 
@@ -266,18 +356,20 @@ PB_API int pb_next_marker_piece(void* item_area, void* piece) {
 
 PB_API int pb_get_piece_override(void* item_area, int index, void* header, void* override_record) {
   (void)header;
-  return fenced(__LINE__, [&] { return indexed_read(item_area, index, override_record, kMarkerOverrides, __LINE__); });
+  return fenced(__LINE__, [&] {
+    return result_of(indexed_read(item_area, index, override_record, kMarkerOverrides, __LINE__));
+  });
 }
 
 PB_API int pb_get_splice_info(void* splice, int index, void* item_area) {
-  return fenced(__LINE__, [&] { return indexed_read(item_area, index, splice, kMarkerSplices, __LINE__); });
+  return fenced(__LINE__, [&] { return result_of(indexed_read(item_area, index, splice, kMarkerSplices, __LINE__)); });
 }
 
 PB_API int pb_locate_ordmod_marker(void* item_area) {
   return fenced(__LINE__, [&] {
-    ItemSlot* slot = slot_of(item_area, kMarker, kSource, __LINE__);
-    if (!slot) return pb_error.code;
-    if (check_fault(slot->faults, FaultCall::kOrdmod, 0, kSource, __LINE__) != 1) return pb_error.code;
+    Status status;
+    ItemSlot* slot = item_for(item_area, kMarker, FaultCall::kOrdmod, &status, __LINE__);
+    if (!slot) return report_failure(status);
     locate_marker_model_list(slot);
     slot->fault_reads.model_list = 0;
     return 1;
@@ -305,13 +397,11 @@ PB_API int pb_get_order_model_entry(void* entry, void* item_area) {
 PB_API int pb_get_order_header(const char* name, void* header, void* item_area) {
   (void)name;
   return fenced(__LINE__, [&] {
-    ItemSlot* slot = slot_of(item_area, kOrder, kSource, __LINE__);
-    if (!slot) return pb_error.code;
-    if (!header) return fail(kErrBadArgument, __LINE__, kSource, "null header");
-    if (check_fault(slot->faults, FaultCall::kHeader, 0, kSource, __LINE__) != 1) return pb_error.code;
-    int r = read_order_header(slot, static_cast<unsigned char*>(header));
-    if (r == 1) slot->fault_reads.model_list = 0;
-    return r;
+    return header_read(item_area, kOrder, header, FaultCall::kHeader, __LINE__, [](ItemSlot* slot, unsigned char* h) {
+      Status status = read_order_header(slot, h);
+      if (status.ok()) slot->fault_reads.model_list = 0;  // the list's reads count from here
+      return status;
+    });
   });
 }
 
@@ -320,49 +410,34 @@ PB_API int pb_get_order_header(const char* name, void* header, void* item_area) 
 PB_API int pb_get_model_ex(const char* name, pb_model** model, void* item_area) {
   (void)name;
   return fenced(__LINE__, [&] {
-    if (!model) return fail(kErrBadArgument, __LINE__, kSource, "null model pointer");
+    if (!model) return result_of(store_error(kErrBadArgument, kSource, __LINE__, "null model pointer"));
     *model = nullptr;
-    ItemSlot* slot = slot_of(item_area, kModel, kSource, __LINE__);
-    if (!slot) return pb_error.code;
-    if (check_fault(slot->faults, FaultCall::kModel, 0, kSource, __LINE__) != 1) return pb_error.code;
-    return read_model(slot, model);
+    Status status;
+    ItemSlot* slot = item_for(item_area, kModel, FaultCall::kModel, &status, __LINE__);
+    if (slot) status = read_model(slot, model);
+    return result_of(status);
   });
 }
 
 PB_API int pb_free_model_ex(pb_model** model) {
-  return fenced(__LINE__, [&] { return release_model(model); });
+  return fenced(__LINE__, [&] { return result_of(release_model(model)); });
 }
 
 PB_API int pb_open_piece(void* area, const char* name, void* piece_area) {
-  return fenced(__LINE__, [&] {
-    if (!piece_area || !name) return fail(kErrBadArgument, __LINE__, kSource, "null name or piece area");
-    FoundItem found;
-    if (find_piece(area, name, &found) != 1) return pb_error.code;
-    FaultSet faults;
-    if (load_item_faults(found.conn.get(), kPiece, found.id, &faults) != 1) return pb_error.code;
-    if (check_fault(faults, FaultCall::kOpen, 0, kSource, __LINE__) != 1) return pb_error.code;
-    ItemSlot* slot = open_found_piece(found, piece_area);
-    if (!slot) return pb_error.code;
-    slot->faults = faults;
-    return 1;
-  });
+  return fenced(__LINE__, [&] { return result_of(open_item(kPiece, area, name, piece_area, __LINE__)); });
 }
 
 PB_API int pb_get_piece_header(const char* name, void* header, void* piece_area) {
   (void)name;
   return fenced(__LINE__, [&] {
-    ItemSlot* slot = slot_of(piece_area, kPiece, kSource, __LINE__);
-    if (!slot) return pb_error.code;
-    if (!header) return fail(kErrBadArgument, __LINE__, kSource, "null header");
-    if (check_fault(slot->faults, FaultCall::kHeader, 0, kSource, __LINE__) != 1) return pb_error.code;
-    return read_piece_header(slot, static_cast<unsigned char*>(header));
+    return header_read(piece_area, kPiece, header, FaultCall::kHeader, __LINE__, read_piece_header);
   });
 }
 
 PB_API int pb_close_piece(void* area, const char* name, void* piece_area) {
   (void)area;
   (void)name;
-  return fenced(__LINE__, [&] { return close_item(kPiece, piece_area, __LINE__); });
+  return fenced(__LINE__, [&] { return result_of(close_item(kPiece, piece_area, __LINE__)); });
 }
 
 }  // extern "C"

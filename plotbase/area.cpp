@@ -18,61 +18,52 @@ int set_notation_state(int notation) {
   return g_notation;
 }
 
-int lookup_storage_area(void* area, const char* name) {
+quire::Status lookup_storage_area(void* area, const char* name, End* end) {
   std::string wanted(name);
   if (!valid_area_name(wanted)) {
-    PB_FAIL_MSG(kErrNotFound, "not a valid area name");
-    return 0;
+    PB_END(end, kErrNotFound, "not a valid area name");
+    return {};
   }
   std::string path = path_in(store_directory(), area_file_name(wanted));
   FileStatus st = file_status(path);
   if (st.error != 0) {
     if (st.error == ENOENT || st.error == ENOTDIR) {
-      PB_FAIL_MSG(kErrNotFound, "no such area");
-      return 0;
+      PB_END(end, kErrNotFound, "no such area");
+      return {};
     }
-    return PB_FAIL_MSG(kErrStore, std::strerror(st.error));
+    return store_error(kErrStore, kSource, __LINE__, std::strerror(st.error), path);
   }
   if (!st.regular) {
     // Named as a damaged area file is: a FIFO or a directory is never opened.
     pb_printf("area %s: %s: not a regular file (an area file is one)\n", name, path.c_str());
-    return PB_FAIL_MSG(kErrDamagedArea, "area file is not a regular file");
+    return store_error(kErrDamagedArea, kSource, __LINE__, "area file is not a regular file", path);
   }
-  int r = bind_area(area, wanted, path, st.identity);
-  if (r != 1) return r;
-  Conn* conn = resolve_area(area, false, kSource, __LINE__);
-  if (!conn) return pb_error.code;
+  quire::Status status = bind_area(area, wanted, path, st.identity);
+  if (!status.ok()) return status;
+  Conn* conn = resolve_area(area, false, &status, kSource, __LINE__);
+  if (!conn) return status;
   if (pb_stricmp(conn->name.c_str(), wanted.c_str()) != 0)
-    return PB_FAIL_MSG(kErrDamagedArea, "the area file holds another area");
-  return 1;
+    return store_error(kErrDamagedArea, kSource, __LINE__, "the area file holds another area", path);
+  return status;
 }
 
-int use_area_notation(void* area) {
-  Conn* conn = resolve_area(area, false, kSource, __LINE__);
-  return conn ? conn->notation : 0;
+quire::Status area_notation(void* area, int* notation, int* precision) {
+  quire::Status status;
+  Conn* conn = resolve_area(area, false, &status, kSource, __LINE__);
+  if (notation) *notation = conn ? conn->notation : 0;
+  if (precision) *precision = conn ? conn->precision : 2;
+  return status;
 }
 
-int get_notation_precision(void* area, int* notation, int* precision) {
-  Conn* conn = resolve_area(area, false, kSource, __LINE__);
-  if (!conn) {
-    if (notation) *notation = 0;
-    if (precision) *precision = 2;
-    return pb_error.code;
-  }
-  if (notation) *notation = conn->notation;
-  if (precision) *precision = conn->precision;
-  return 1;
-}
-
-int convert_path(char* out, void* area) {
-  Conn* conn = resolve_area(area, false, kSource, __LINE__);
+quire::Status convert_path(char* out, void* area) {
+  quire::Status status;
+  Conn* conn = resolve_area(area, false, &status, kSource, __LINE__);
   if (!conn) {
     out[0] = 0;
-    return pb_error.code;
+    return status;
   }
-  quire::records::store_text(reinterpret_cast<unsigned char*>(out), PB_PATH_BUFFER_SIZE,
-                             conn->path.c_str());
-  return 1;
+  quire::records::store_text(reinterpret_cast<unsigned char*>(out), PB_PATH_BUFFER_SIZE, conn->path.c_str());
+  return status;
 }
 
 }  // namespace plotbase

@@ -1,18 +1,16 @@
-// The library's message output, name comparison, and the error and wildcard
-// helpers.
+// The library's message output, name comparison, and the failure and
+// wildcard helpers.
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <utility>
 
 #include "internal.h"
 
 namespace {
 pb_print_handler g_handler = nullptr;
 void* g_handler_context = nullptr;
-// The detail of the last failure: a literal, or a copy of a SQLite message.
-const char* g_detail = "";
-char g_db_detail[256];
 }  // namespace
 
 namespace plotbase {
@@ -68,35 +66,44 @@ int compare_names(const char* a, const char* b) {
   }
 }
 
-// Cheap enough for the normal ends of lists, which report through it too.
-int fail(int code, int line, const char* source, const char* detail) {
-  pb_error.code = code;
-  pb_error.line = line;
-  const char* src = source ? source : "plotbase";
-  size_t n = strnlen(src, sizeof pb_error.source - 1);
-  std::memcpy(pb_error.source, src, n);
-  pb_error.source[n] = 0;
-  g_detail = detail ? detail : "";
-  return code;
-}
-
-int fail_detail(int code, int line, const char* source, const char* detail) {
-  std::snprintf(g_db_detail, sizeof g_db_detail, "%s", detail ? detail : "");
-  fail(code, line, source);
-  g_detail = g_db_detail;
-  return code;
-}
-
-int fail_db(sqlite3* db, int line, const char* source) {
-  int rc = db ? (sqlite3_errcode(db) & 0xff) : SQLITE_MISUSE;
-  bool damage = rc == SQLITE_CORRUPT || rc == SQLITE_NOTADB || rc == SQLITE_IOERR || rc == SQLITE_FORMAT;
-  if (damage) {
-    if (Conn* conn = conn_of(db)) name_damage(conn, sqlite3_errmsg(db));
+namespace {
+// The kind of failure a pb_error code is, for callers that tell them apart.
+quire::StatusCode status_code_of(int code) {
+  switch (code) {
+    case kErrNotFound:
+    case kErrEndOfList:
+      return quire::StatusCode::kNotFound;
+    case kErrDamagedArea:
+      return quire::StatusCode::kCorrupt;
+    case kErrNoMemory:
+      return quire::StatusCode::kNoMemory;
+    case kErrInternal:
+      return quire::StatusCode::kInternal;
+    case kErrDatabase:
+    case kErrStore:
+    case kErrFault:
+      return quire::StatusCode::kStore;
+    default:
+      return quire::StatusCode::kInvalid;
   }
-  return fail_detail(kErrDatabase, line, source, db ? sqlite3_errmsg(db) : "no database");
+}
+}  // namespace
+
+quire::Status store_error(int code, const char* source, int line, std::string detail, std::string subject) {
+  quire::Status status = quire::Status::failure(status_code_of(code), std::move(detail), std::move(subject), code);
+  // Not `return failure(...).at(...)`: that would copy the reference at() returns.
+  status.at(source ? source : "plotbase", line);
+  return status;
 }
 
-std::string last_error_detail() { return g_detail; }
+quire::Status db_error(sqlite3* db, const char* source, int line) {
+  if (!db) return store_error(kErrDatabase, source, line, "no database");
+  int rc = sqlite3_errcode(db) & 0xff;
+  bool damage = rc == SQLITE_CORRUPT || rc == SQLITE_NOTADB || rc == SQLITE_IOERR || rc == SQLITE_FORMAT;
+  Conn* conn = conn_of(db);
+  if (damage && conn) name_damage(conn, sqlite3_errmsg(db));
+  return store_error(kErrDatabase, source, line, sqlite3_errmsg(db), conn ? conn->path : std::string());
+}
 
 bool has_wildcards(const char* pattern) {
   for (const char* p = pattern; *p; ++p)

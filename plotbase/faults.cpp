@@ -7,21 +7,22 @@ namespace {
 constexpr const char* kSource = "plotbase/faults.cpp";
 }  // namespace
 
-int load_item_faults(Conn* conn, Kind kind, int64_t id, FaultSet* out) {
+quire::Status load_item_faults(Conn* conn, Kind kind, int64_t id, FaultSet* out) {
   *out = FaultSet{};
-  if (!conn->has_faults) return 1;
-  sqlite3_stmt* s = conn->stmt(kStmtFaults);
-  if (!s) return pb_error.code;
+  quire::Status status;
+  if (!conn->has_faults) return status;
+  sqlite3_stmt* s = conn->stmt(kStmtFaults, &status);
+  if (!s) return status;
   StmtReset reset(s);
   sqlite3_bind_text(s, 1, kind_name(kind), -1, SQLITE_STATIC);
   sqlite3_bind_int64(s, 2, id);
   int rc = sqlite3_step(s);
   if (rc == SQLITE_ROW) read_fields(s, 0, kFaultsTable, out);
-  else if (rc != SQLITE_DONE) return fail_db(conn->db, __LINE__, kSource);
-  return 1;
+  else if (rc != SQLITE_DONE) return PB_DB_ERROR(conn->db);
+  return status;
 }
 
-int check_fault(const FaultSet& faults, FaultCall call, int64_t index, const char* source, int line) {
+quire::Status check_fault(const FaultSet& faults, FaultCall call, int64_t index, const char* source, int line) {
   struct Rule {
     bool fails;
     const char* detail;
@@ -40,7 +41,8 @@ int check_fault(const FaultSet& faults, FaultCall call, int64_t index, const cha
     case FaultCall::kSplice: rule = {faults.splice_at == index, "fault: splice_at"}; break;
     case FaultCall::kModelList: rule = {faults.model_list_at == index, "fault: model_list_at"}; break;
   }
-  return rule.fails ? fail(kErrFault, line, source, rule.detail) : 1;
+  if (!rule.fails) return {};
+  return store_error(kErrFault, source, line, rule.detail);
 }
 
 int64_t count_piece_read(ItemSlot* slot, bool first) {

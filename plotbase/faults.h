@@ -1,7 +1,7 @@
 // The faults an area file asks for (its "faults"): the one place that
 // consults them. The export layer (api.cpp) asks here before it hands a call
-// to the readers, which know nothing of faults; a call made to fail sets
-// pb_error to kErrFault as any failure does.
+// to the readers, which know nothing of faults; a call made to fail fails
+// with kErrFault as any failure does.
 #ifndef PLOTBASE_FAULTS_H_
 #define PLOTBASE_FAULTS_H_
 
@@ -27,12 +27,12 @@ enum class FaultCall {
 };
 
 // The faults of item id of kind on conn into *out (none when the area has
-// no faults or the item no faults row). 1 or an error code.
-int load_item_faults(Conn* conn, Kind kind, int64_t id, FaultSet* out);
+// no faults or the item no faults row).
+quire::Status load_item_faults(Conn* conn, Kind kind, int64_t id, FaultSet* out);
 
-// kErrFault with pb_error set (at source and line) when faults make call
-// fail; index is the read's index for the indexed calls. 1 otherwise.
-int check_fault(const FaultSet& faults, FaultCall call, int64_t index, const char* source, int line);
+// The failure kErrFault (at source and line) when faults make call fail;
+// index is the read's index for the indexed calls. A success otherwise.
+quire::Status check_fault(const FaultSet& faults, FaultCall call, int64_t index, const char* source, int line);
 
 // The index of a marker-piece read for the piece_at fault: 0 for the first
 // read since pb_first_marker_piece, counting on from there. Counts the read.

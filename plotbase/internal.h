@@ -17,6 +17,7 @@
 
 #include "quire/plotbase.h"
 #include "quire/records.h"
+#include "quire/status.h"
 #include "store_layout.h"
 
 namespace plotbase {
@@ -27,24 +28,36 @@ namespace plotbase {
 bool wildcard_match(const char* pattern, const char* text);
 bool has_wildcards(const char* pattern);
 
-// ---- errors ----------------------------------------------------------------
+// ---- failures ----------------------------------------------------------------
+// Below the exported calls a failure is a quire::Status: its error() is the
+// pb_error code (pb_errors.h), its message() the detail last_error_detail()
+// returns, its source() and line() the place it was detected. Only api.cpp
+// turns it into pb_error and the call's result.
 
-// Sets pb_error and returns code. A detail text (not part of pb_error) is kept
-// for last_error_detail().
-int fail(int code, int line, const char* source, const char* detail = nullptr);
-// As fail() with a detail that is copied (it may be a passing SQLite message).
-int fail_detail(int code, int line, const char* source, const char* detail);
-// As fail(), taking the detail from the connection's last SQLite error. When
-// that error says the file is damaged (malformed, not a database, an I/O
-// error), the area and its file are also named on the print routine.
-int fail_db(sqlite3* db, int line, const char* source);
+// The failure code (a kErr... code) detected at source and line, with detail
+// for last_error_detail() and subject naming the area file or item concerned.
+quire::Status store_error(int code, const char* source, int line, std::string detail = {},
+                          std::string subject = {});
+// The failure (kErrDatabase) of the last call on db, with SQLite's message
+// as the detail. When that error says the file is damaged (malformed, not a
+// database, an I/O error), the area and its file are also named on the print
+// routine, once per connection.
+quire::Status db_error(sqlite3* db, const char* source, int line);
 
-#define PB_FAIL(code) ::plotbase::fail((code), __LINE__, kSource)
-#define PB_FAIL_MSG(code, msg) ::plotbase::fail((code), __LINE__, kSource, (msg))
-#define PB_FAIL_DB(db) ::plotbase::fail_db((db), __LINE__, kSource)
+#define PB_ERROR(code, detail) ::plotbase::store_error((code), kSource, __LINE__, (detail))
+#define PB_DB_ERROR(db) ::plotbase::db_error((db), kSource, __LINE__)
 
-
-
+// How a lookup that matches nothing (more) and a read past the end of a list
+// end: the exported call returns 0 and sets pb_error to code as for a
+// failure, but every walk ends so, and noting it costs no allocation (no
+// Status). code is 0 while no end is met.
+struct End {
+  int code = 0;
+  const char* detail = "";  // a literal, for last_error_detail()
+  const char* source = nullptr;
+  int line = 0;
+};
+#define PB_END(end, code, detail) (*(end) = ::plotbase::End{(code), (detail), kSource, __LINE__})
 
 class PieceReadAhead;
 
@@ -150,21 +163,21 @@ struct Conn {
   Conn& operator=(const Conn&) = delete;
   ~Conn();
 
-  // The prepared statement (prepared on first use), or null with pb_error
-  // set. Callers bind every parameter and reset it after use (StmtReset).
-  sqlite3_stmt* stmt(StmtId id);
+  // The prepared statement (prepared on first use), or null with *status
+  // set (the area is damaged()). Callers bind every parameter and reset it
+  // after use (StmtReset).
+  sqlite3_stmt* stmt(StmtId id, quire::Status* status);
 };
 
 
 // Opens path as the area called name (as looked up). On failure returns null
-// with pb_error set and its code in *code; a file that is no readable area
-// is reported as damaged().
+// with *status set; a file that is no readable area is reported as damaged().
 std::shared_ptr<Conn> open_conn(const std::string& path, const std::string& name, const FileIdentity& identity,
-                                int* code);
+                                quire::Status* status);
 // Reports that the area file of conn cannot be read: prints one line,
-// `area NAME: PATH: reason`, through pb_printf (once per connection) and
-// sets pb_error to kErrDamagedArea. Returns that code.
-int damaged(Conn* conn, const char* reason, int line, const char* source);
+// `area NAME: PATH: reason`, through pb_printf (once per connection), and
+// returns the failure kErrDamagedArea with reason as its detail.
+quire::Status damaged(Conn* conn, const char* reason, const char* source, int line);
 // Prints `area NAME: PATH: reason` for conn unless it was printed before.
 void name_damage(Conn* conn, const char* reason);
 // The open connection whose SQLite handle is db, or null.
@@ -184,12 +197,21 @@ constexpr uint32_t kMagicValue = 0x52414250u;  // "PBAR"
 
 // Looks up (or opens) the connection of the area file at path (of the area
 // looked up as name), reopening it when the file was replaced. Fills the
-// area record. 1 or an error code.
-int bind_area(void* area, const std::string& name, const std::string& path, const FileIdentity& identity);
+// area record.
+quire::Status bind_area(void* area, const std::string& name, const std::string& path,
+                        const FileIdentity& identity);
 // The connection for an area record filled by pb_lookup_storage_areas, or
-// null with pb_error set. With refresh, a replaced area file is reopened.
-Conn* resolve_area(void* area, bool refresh, const char* source, int line);
-std::shared_ptr<Conn> resolve_area_shared(void* area, const char* source, int line);
+// null with *status set (a record that is none fails at source and line).
+// With refresh, a replaced area file is reopened.
+Conn* resolve_area(void* area, bool refresh, quire::Status* status, const char* source, int line);
+std::shared_ptr<Conn> resolve_area_shared(void* area, quire::Status* status, const char* source, int line);
+
+// Fills record (size bytes, cleared first) as table describes from the one
+// row that statement id of conn selects for key (?1) and, when index >= 0,
+// index (?2). When there is no such row the failure is missing_code with
+// the detail missing; failures name source and line.
+quire::Status read_row(Conn* conn, StmtId id, int64_t key, int index, const Table& table, unsigned char* record,
+                       size_t size, int missing_code, const char* missing, const char* source, int line);
 
 // ---- open items -------------------------------------------------------------------
 
@@ -236,12 +258,12 @@ struct ItemSlot {
 };
 
 // Takes a free slot for an item of kind on conn and fills item_area (168
-// bytes) with its reference. Returns the slot index, or -1 (pb_error set).
-int take_slot(Kind kind, std::shared_ptr<Conn> conn, int64_t id, void* item_area, const char* source,
-              int line);
+// bytes) with its reference. Returns the slot, or null with *status set.
+ItemSlot* take_slot(Kind kind, std::shared_ptr<Conn> conn, int64_t id, void* item_area, quire::Status* status);
 // The open item of item_area, checked for kind (kPiece areas only accept
-// kPiece); null with pb_error set when item_area holds no open item.
-ItemSlot* slot_of(const void* item_area, Kind kind, const char* source, int line,
+// kPiece); null with *status set (at source and line) when item_area holds
+// no open item of kind.
+ItemSlot* slot_of(const void* item_area, Kind kind, quire::Status* status, const char* source, int line,
                   uint32_t* index = nullptr);
 // True (with the slot index) when item_area refers to an open item of any
 // kind; sets no error.
@@ -253,8 +275,9 @@ void release_slot(uint32_t index, void* item_area);
 
 // ---- the readers ------------------------------------------------------------
 // What the exported calls (api.cpp) do once they have checked the caller's
-// arguments and the item's faults. Each returns 1 (or a record) on success,
-// else sets pb_error and returns its code (or null).
+// arguments and the item's faults. Each returns a success or the failure
+// (or a record, or null with *status set); those that walk a list or look up
+// a name note in *end that it is at its end instead.
 
 // Messages for the user (pb_printf, pb_set_print_handler).
 int print_message(const char* format, va_list args);
@@ -263,55 +286,54 @@ void set_print_handler(pb_print_handler handler, void* context);
 bool is_read_failure(int code);
 int compare_names(const char* a, const char* b);
 
-// The area (area.cpp). lookup_storage_area takes non-null arguments, and
-// convert_path a non-null out.
+// The area (area.cpp). lookup_storage_area takes non-null arguments (an
+// area of no such name is an end), and convert_path a non-null out (empty
+// on failure). area_notation gives notation 0 and precision 2 on failure;
+// either pointer may be null.
 int set_notation_state(int notation);
-int lookup_storage_area(void* area, const char* name);
-int use_area_notation(void* area);
-int get_notation_precision(void* area, int* notation, int* precision);
-int convert_path(char* out, void* area);
+quire::Status lookup_storage_area(void* area, const char* name, End* end);
+quire::Status area_notation(void* area, int* notation, int* precision);
+quire::Status convert_path(char* out, void* area);
 
-// Lookups and opening (items.cpp, models.cpp). An open is in two steps, so
-// that the item's faults can be consulted between them: find_item or
-// find_piece fills *found (name non-null), then open_found_item or
-// open_found_piece takes a slot for it in item_area (non-null; an item it
-// still holds is closed first) and returns it, or null with pb_error set.
+// Lookups and opening (items.cpp). An open is in two steps, so that the
+// item's faults can be consulted between them: find_item (of any kind,
+// pieces too) fills *found (name non-null), then open_found_item takes a
+// slot for it in item_area (non-null; an item it still holds is closed
+// first) and returns it, or null with *status set.
 struct FoundItem {
   std::shared_ptr<Conn> conn;
   int64_t id = 0;
-  const ItemRow* row = nullptr;  // items only: the row the lookup read
+  const ItemRow* row = nullptr;  // not for pieces: the row the lookup read
 };
-int lookup_item(Kind kind, void* area, char* name, const char* pattern, int mode);
-int find_item(Kind kind, void* area, const char* name, FoundItem* found);
-ItemSlot* open_found_item(Kind kind, const FoundItem& found, void* item_area);
-int find_piece(void* area, const char* name, FoundItem* found);
-ItemSlot* open_found_piece(const FoundItem& found, void* piece_area);
+quire::Status lookup_item(Kind kind, void* area, char* name, const char* pattern, int mode, End* end);
+quire::Status find_item(Kind kind, void* area, const char* name, FoundItem* found);
+ItemSlot* open_found_item(Kind kind, const FoundItem& found, void* item_area, quire::Status* status);
 
 // Markers (markers.cpp); records are non-null and of their full size.
-int read_marker_header(ItemSlot* slot, unsigned char* header, bool ex);
-const void* analyze_marker(ItemSlot* slot);
+quire::Status read_marker_header(ItemSlot* slot, unsigned char* header, bool ex);
+const void* analyze_marker(ItemSlot* slot, quire::Status* status);
 // Starts a marker's pieces again from the first.
 void restart_marker_pieces(ItemSlot* slot);
-// The next piece: 1, or 0 with kErrEndOfList after the last.
-int read_marker_piece(ItemSlot* slot, unsigned char* piece);
-// index is within the marker's overrides / splices.
-int read_piece_override(ItemSlot* slot, int index, unsigned char* override_record);
-int read_splice(ItemSlot* slot, int index, unsigned char* splice);
+// The next piece, or an end (kErrEndOfList) after the last.
+quire::Status read_marker_piece(ItemSlot* slot, unsigned char* piece, End* end);
+// Override or splice index (list is kMarkerOverrides or kMarkerSplices),
+// which is within the marker's list.
+quire::Status read_marker_entry(ItemSlot* slot, ItemCount list, int index, unsigned char* record);
 
 // The model-list sequence (model_list.cpp). sequence_slot is the open marker
-// or order of item_area with a located sequence, else null with pb_error set
-// at source and line. The reads return 0 with kErrEndOfList past the end.
-ItemSlot* sequence_slot(void* item_area, const char* source, int line);
+// or order of item_area with a located sequence, else null with *status set
+// at source and line. The reads note an end (kErrEndOfList) past the last.
+ItemSlot* sequence_slot(void* item_area, quire::Status* status, const char* source, int line);
 void locate_marker_model_list(ItemSlot* slot);
-int read_order_header(ItemSlot* slot, unsigned char* header);  // and locates its list
-int read_order_model(ItemSlot* slot, unsigned char* model);
-int read_option_entry(ItemSlot* slot, unsigned char* entry);
-int read_size_entry(ItemSlot* slot, unsigned char* entry);
+quire::Status read_order_header(ItemSlot* slot, unsigned char* header);  // and locates its list
+quire::Status read_order_model(ItemSlot* slot, unsigned char* model, End* end);
+quire::Status read_option_entry(ItemSlot* slot, unsigned char* entry, End* end);
+quire::Status read_size_entry(ItemSlot* slot, unsigned char* entry, End* end);
 
 // Models and piece headers (models.cpp).
-int read_model(ItemSlot* slot, pb_model** model);
-int release_model(pb_model** model);
-int read_piece_header(ItemSlot* slot, unsigned char* header);
+quire::Status read_model(ItemSlot* slot, pb_model** model);
+quire::Status release_model(pb_model** model);
+quire::Status read_piece_header(ItemSlot* slot, unsigned char* header);
 
 // ---- moving described fields -------------------------------------------------------
 

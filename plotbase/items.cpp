@@ -22,28 +22,29 @@ constexpr size_t kPatternSize = 256;
 
 }  // namespace
 
-int lookup_item(Kind kind, void* area, char* name, const char* pattern, int mode) {
+quire::Status lookup_item(Kind kind, void* area, char* name, const char* pattern, int mode, End* end) {
   // The caller may pass one buffer as both name and pattern: copy first.
   char pat[kPatternSize];
   std::snprintf(pat, sizeof pat, "%s", pattern ? pattern : "*");
-  if (!name) return PB_FAIL_MSG(kErrBadArgument, "null name buffer");
-  Conn* conn = resolve_area(area, mode == 0, kSource, __LINE__);
-  if (!conn) return pb_error.code;
+  if (!name) return PB_ERROR(kErrBadArgument, "null name buffer");
+  quire::Status status;
+  Conn* conn = resolve_area(area, mode == 0, &status, kSource, __LINE__);
+  if (!conn) return status;
   unsigned char* arec = static_cast<unsigned char*>(area);
   unsigned char* last_slot = arec + area_layout::kLastFound + 4 * kind;
   int64_t after = mode == 0 ? 0 : rec::load_i32(last_slot);
   ItemRow& found = conn->found[kind];
 
   if (!has_wildcards(pat)) {
-    sqlite3_stmt* s = conn->stmt(kind_stmt(kStmtLookupExact, kind));
-    if (!s) return pb_error.code;
+    sqlite3_stmt* s = conn->stmt(kind_stmt(kStmtLookupExact, kind), &status);
+    if (!s) return status;
     StmtReset reset(s);
     sqlite3_bind_text(s, 1, pat, -1, SQLITE_STATIC);
     int rc = sqlite3_step(s);
-    if (rc != SQLITE_ROW && rc != SQLITE_DONE) return PB_FAIL_DB(conn->db);
+    if (rc != SQLITE_ROW && rc != SQLITE_DONE) return PB_DB_ERROR(conn->db);
     if (rc == SQLITE_DONE || sqlite3_column_int64(s, 0) <= after) {
-      PB_FAIL_MSG(kErrNotFound, "no such item");
-      return 0;
+      PB_END(end, kErrNotFound, "no such item");
+      return status;
     }
     read_item_row(s, &found);
   } else {
@@ -51,8 +52,8 @@ int lookup_item(Kind kind, void* area, char* name, const char* pattern, int mode
     // with that prefix are one run in pb_stricmp order.
     size_t prefix = std::strcspn(pat, "*?");
     if (prefix > 0) {
-      sqlite3_stmt* p = conn->stmt(kind_stmt(kStmtLookupPrefix, kind));
-      if (!p) return pb_error.code;
+      sqlite3_stmt* p = conn->stmt(kind_stmt(kStmtLookupPrefix, kind), &status);
+      if (!p) return status;
       StmtReset reset(p);
       sqlite3_bind_text(p, 1, pat, static_cast<int>(prefix), SQLITE_STATIC);
       int rc = sqlite3_step(p);
@@ -60,16 +61,16 @@ int lookup_item(Kind kind, void* area, char* name, const char* pattern, int mode
         int64_t first = sqlite3_column_int64(p, 0);
         if (first - 1 > after) after = first - 1;
       } else if (rc == SQLITE_DONE) {
-        PB_FAIL_MSG(kErrNotFound, "no match");
-        return 0;
+        PB_END(end, kErrNotFound, "no match");
+        return status;
       } else {
-        return PB_FAIL_DB(conn->db);
+        return PB_DB_ERROR(conn->db);
       }
     }
     // The scan statement stays positioned after a match, so walking on
     // from it is one step, not a new search.
-    sqlite3_stmt* s = conn->stmt(kind_stmt(kStmtLookupScan, kind));
-    if (!s) return pb_error.code;
+    sqlite3_stmt* s = conn->stmt(kind_stmt(kStmtLookupScan, kind), &status);
+    if (!s) return status;
     if (conn->scan_at[kind] == 0 || conn->scan_at[kind] != after) {
       sqlite3_reset(s);
       sqlite3_bind_int64(s, 1, after);
@@ -79,9 +80,9 @@ int lookup_item(Kind kind, void* area, char* name, const char* pattern, int mode
       int rc = sqlite3_step(s);
       if (rc != SQLITE_ROW) {
         sqlite3_reset(s);
-        if (rc != SQLITE_DONE) return PB_FAIL_DB(conn->db);
-        PB_FAIL_MSG(kErrNotFound, "no match");
-        return 0;
+        if (rc != SQLITE_DONE) return PB_DB_ERROR(conn->db);
+        PB_END(end, kErrNotFound, "no match");
+        return status;
       }
       const char* candidate = reinterpret_cast<const char*>(sqlite3_column_text(s, 1));
       if (!candidate) candidate = "";
@@ -95,8 +96,8 @@ int lookup_item(Kind kind, void* area, char* name, const char* pattern, int mode
         }
         if (!same) {
           sqlite3_reset(s);
-          PB_FAIL_MSG(kErrNotFound, "no match");
-          return 0;
+          PB_END(end, kErrNotFound, "no match");
+          return status;
         }
       }
       if (wildcard_match(pat, candidate)) break;
@@ -112,7 +113,7 @@ int lookup_item(Kind kind, void* area, char* name, const char* pattern, int mode
   pbc_total_items = conn->counts[kind];
   pbc_last_mod_time = found.modified;
   rec::store_i32(last_slot, static_cast<int32_t>(found.id));
-  return 1;
+  return status;
 }
 
 namespace {
@@ -120,11 +121,12 @@ namespace {
 // Reads the columns of row that a lookup by pattern leaves out, through the
 // statement that walks the items in id order: one step when items are
 // opened in order, as a report opens them; a new search otherwise.
-int load_item_details(Conn* conn, Kind kind, ItemRow* row) {
+quire::Status load_item_details(Conn* conn, Kind kind, ItemRow* row) {
   // Stepping over this many items costs less than a new search.
   constexpr int64_t kStepLimit = 8;
-  sqlite3_stmt* s = conn->stmt(kind_stmt(kStmtDetailScan, kind));
-  if (!s) return pb_error.code;
+  quire::Status status;
+  sqlite3_stmt* s = conn->stmt(kind_stmt(kStmtDetailScan, kind), &status);
+  if (!s) return status;
   int64_t& at = conn->detail_at[kind];
   if (at != row->id) {
     if (at == 0 || at > row->id || row->id - at > kStepLimit) {
@@ -136,55 +138,59 @@ int load_item_details(Conn* conn, Kind kind, ItemRow* row) {
       int rc = sqlite3_step(s);
       if (rc != SQLITE_ROW) {
         sqlite3_reset(s);
-        if (rc != SQLITE_DONE) return PB_FAIL_DB(conn->db);
-        return PB_FAIL_MSG(kErrNotFound, "no such item");
+        if (rc != SQLITE_DONE) return PB_DB_ERROR(conn->db);
+        return PB_ERROR(kErrNotFound, "no such item");
       }
       const int64_t id = sqlite3_column_int64(s, kRowId);
       if (id == row->id) break;
       if (id > row->id) {
         sqlite3_reset(s);
-        return PB_FAIL_MSG(kErrNotFound, "no such item");
+        return PB_ERROR(kErrNotFound, "no such item");
       }
     }
     at = row->id;
   }
   read_item_row(s, row);
-  return 1;
+  return status;
 }
 
 }  // namespace
 
-int find_item(Kind kind, void* area, const char* name, FoundItem* out) {
-  std::shared_ptr<Conn> conn = resolve_area_shared(area, kSource, __LINE__);
-  if (!conn) return pb_error.code;
+quire::Status find_item(Kind kind, void* area, const char* name, FoundItem* out) {
+  quire::Status status;
+  std::shared_ptr<Conn> conn = resolve_area_shared(area, &status, kSource, __LINE__);
+  if (!conn) return status;
   // The report opens the item its lookup just found: that row is at hand.
-  ItemRow& row = conn->found[kind];
-  if (!row.valid || pb_stricmp(row.name, name) != 0) {
-    sqlite3_stmt* s = conn->stmt(kind_stmt(kStmtLookupExact, kind));
-    if (!s) return pb_error.code;
+  // Pieces are not looked up: they have no item row.
+  ItemRow* row = kind == kPiece ? nullptr : &conn->found[kind];
+  if (!row || !row->valid || pb_stricmp(row->name, name) != 0) {
+    sqlite3_stmt* s = conn->stmt(row ? kind_stmt(kStmtLookupExact, kind) : kStmtPieceOpen, &status);
+    if (!s) return status;
     StmtReset reset(s);
     sqlite3_bind_text(s, 1, name, -1, SQLITE_STATIC);
     int rc = sqlite3_step(s);
-    if (rc == SQLITE_DONE) return PB_FAIL_MSG(kErrNotFound, "no such item");
-    if (rc != SQLITE_ROW) return PB_FAIL_DB(conn->db);
-    read_item_row(s, &row);
-  } else if (!row.details && load_item_details(conn.get(), kind, &row) != 1) {
-    return pb_error.code;
+    if (rc == SQLITE_DONE) return PB_ERROR(kErrNotFound, row ? "no such item" : "no such piece");
+    if (rc != SQLITE_ROW) return PB_DB_ERROR(conn->db);
+    if (row) read_item_row(s, row);
+    else out->id = sqlite3_column_int64(s, 0);
+  } else if (!row->details) {
+    status = load_item_details(conn.get(), kind, row);
+    if (!status.ok()) return status;
   }
-  out->id = row.id;
-  out->row = &row;
+  if (row) out->id = row->id;
+  out->row = row;
   out->conn = std::move(conn);
-  return 1;
+  return status;
 }
 
-ItemSlot* open_found_item(Kind kind, const FoundItem& found, void* item_area) {
+ItemSlot* open_found_item(Kind kind, const FoundItem& found, void* item_area, quire::Status* status) {
   // An item area that still holds an open item is reused: that item is
   // closed first, so it cannot stay open unreachable.
   uint32_t old_index = 0;
   if (slot_of_any(item_area, &old_index)) release_slot(old_index, item_area);
-  int index = take_slot(kind, found.conn, found.id, item_area, kSource, __LINE__);
-  if (index < 0) return nullptr;
-  ItemSlot& slot = g_slots[static_cast<size_t>(index)];
+  ItemSlot* taken = take_slot(kind, found.conn, found.id, item_area, status);
+  if (!taken || !found.row) return taken;  // a piece has no item row
+  ItemSlot& slot = *taken;
   const ItemRow& row = *found.row;
   for (int i = 0; i < 4; ++i) slot.count[i] = row.count[i];
   unsigned char* ia = static_cast<unsigned char*>(item_area);
@@ -200,14 +206,13 @@ ItemSlot* open_found_item(Kind kind, const FoundItem& found, void* item_area) {
   return &slot;
 }
 
-int take_slot(Kind kind, std::shared_ptr<Conn> conn, int64_t id, void* item_area, const char* source,
-              int line) {
+ItemSlot* take_slot(Kind kind, std::shared_ptr<Conn> conn, int64_t id, void* item_area, quire::Status* status) {
   uint32_t index;
   if (!g_free.empty()) {
     index = g_free.back();
     g_free.pop_back();
   } else {
-    if (g_slots.size() >= 0x7fffffffu) return fail(kErrNoMemory, line, source, "too many open items"), -1;
+    if (g_slots.size() >= 0x7fffffffu) return *status = PB_ERROR(kErrNoMemory, "too many open items"), nullptr;
     index = static_cast<uint32_t>(g_slots.size());
     g_slots.emplace_back();
   }
@@ -233,7 +238,7 @@ int take_slot(Kind kind, std::shared_ptr<Conn> conn, int64_t id, void* item_area
   rec::store_u32(ia + item_layout::kGen, slot.gen);
   rec::store_i32(ia + item_layout::kKind, kind);
   rec::store_i32(ia + item_layout::kId, static_cast<int32_t>(id));
-  return static_cast<int>(index);
+  return &slot;
 }
 
 bool slot_of_any(const void* item_area, uint32_t* index_out) {
@@ -246,17 +251,17 @@ bool slot_of_any(const void* item_area, uint32_t* index_out) {
   return true;
 }
 
-ItemSlot* slot_of(const void* item_area, Kind kind, const char* source, int line, uint32_t* index_out) {
-  if (!item_area) return fail(kErrBadArgument, line, source, "null item area"), nullptr;
+ItemSlot* slot_of(const void* item_area, Kind kind, quire::Status* status, const char* source, int line,
+                  uint32_t* index_out) {
+  if (!item_area) return *status = store_error(kErrBadArgument, source, line, "null item area"), nullptr;
   const unsigned char* ia = static_cast<const unsigned char*>(item_area);
-  if (rec::load_u32(ia + item_layout::kMagic) != item_layout::kMagicValue)
-    return fail(kErrNotOpen, line, source, "item area holds no open item"), nullptr;
-  uint32_t index = rec::load_u32(ia + item_layout::kSlot);
-  uint32_t gen = rec::load_u32(ia + item_layout::kGen);
-  if (index >= g_slots.size() || !g_slots[index].in_use || g_slots[index].gen != gen)
-    return fail(kErrNotOpen, line, source, "item is not open"), nullptr;
+  const char* not_open = nullptr;
+  uint32_t index = 0;
+  if (rec::load_u32(ia + item_layout::kMagic) != item_layout::kMagicValue) not_open = "item area holds no open item";
+  else if (!slot_of_any(item_area, &index)) not_open = "item is not open";
+  if (not_open) return *status = store_error(kErrNotOpen, source, line, not_open), nullptr;
   ItemSlot& slot = g_slots[index];
-  if (slot.kind != kind) return fail(kErrWrongKind, line, source, "item of another kind"), nullptr;
+  if (slot.kind != kind) return *status = store_error(kErrWrongKind, source, line, "item of another kind"), nullptr;
   if (index_out) *index_out = index;
   return &slot;
 }

@@ -17,18 +17,9 @@ namespace ma = quire::records::marker_analysis;
 
 }  // namespace
 
-int read_marker_header(ItemSlot* slot, unsigned char* h, bool ex) {
-  Conn* conn = slot->conn.get();
-  sqlite3_stmt* s = conn->stmt(kStmtMarkerHeader);
-  if (!s) return pb_error.code;
-  StmtReset reset(s);
-  sqlite3_bind_int64(s, 1, slot->id);
-  int rc = sqlite3_step(s);
-  if (rc != SQLITE_ROW) return rc == SQLITE_DONE ? PB_FAIL_MSG(kErrDamagedArea, "marker row missing")
-                                                 : PB_FAIL_DB(conn->db);
-  std::memset(h, 0, ex ? mh::kSizeEx : mh::kSize);
-  fill_record(s, 0, kMarkersTable, h, ex ? mh::kSizeEx : mh::kSize);
-  return 1;
+quire::Status read_marker_header(ItemSlot* slot, unsigned char* h, bool ex) {
+  return read_row(slot->conn.get(), kStmtMarkerHeader, slot->id, -1, kMarkersTable, h, ex ? mh::kSizeEx : mh::kSize,
+                  kErrDamagedArea, "marker row missing", kSource, __LINE__);
 }
 
 namespace {
@@ -38,7 +29,7 @@ bool key_le(int64_t am, int64_t ap, int64_t bm, int64_t bp) { return am < bm || 
 // Steps the piece cursor to its next row: the pending row, or the end.
 // Positions are 0, 1, 2, ... within every marker (the writer makes them
 // so), so a row's position follows from the row before it.
-int fetch_pending(Conn* conn, sqlite3_stmt* s, bool after_row) {
+quire::Status fetch_pending(Conn* conn, sqlite3_stmt* s, bool after_row) {
   Conn::PieceCursor& c = conn->pieces;
   int64_t previous = c.marker;
   int rc = sqlite3_step(s);
@@ -46,19 +37,13 @@ int fetch_pending(Conn* conn, sqlite3_stmt* s, bool after_row) {
     c.marker = sqlite3_column_int64(s, kPieceMarkerColumn);
     c.position = after_row && c.marker == previous ? c.position + 1 : 0;
     c.at_end = false;
-    return 1;
+    return {};
   }
   c.at_end = true;
-  if (rc == SQLITE_DONE) return 1;
+  if (rc == SQLITE_DONE) return {};
   c.valid = false;
   sqlite3_reset(s);
-  return PB_FAIL_DB(conn->db);
-}
-
-// The end of a marker's pieces.
-int no_more_pieces() {
-  PB_FAIL_MSG(kErrEndOfList, "no more pieces");
-  return 0;
+  return PB_DB_ERROR(conn->db);
 }
 
 // Rows read directly in a row without a search before the rest are read
@@ -84,7 +69,7 @@ void start_read_ahead(Conn* conn, int64_t marker, int64_t position) {
 
 void restart_marker_pieces(ItemSlot* slot) { slot->piece_next_position = 0; }
 
-int read_marker_piece(ItemSlot* slot, unsigned char* piece) {
+quire::Status read_marker_piece(ItemSlot* slot, unsigned char* piece, End* end) {
   Conn* conn = slot->conn.get();
   int64_t marker = slot->id, position = slot->piece_next_position;
   PieceReadAhead* ahead = conn->read_ahead.get();
@@ -93,9 +78,10 @@ int read_marker_piece(ItemSlot* slot, unsigned char* piece) {
     switch (ahead->take(marker, position, piece, &at)) {
       case PieceReadAhead::Take::kRow:
         slot->piece_next_position = at + 1;
-        return 1;
+        return {};
       case PieceReadAhead::Take::kEnd:
-        return no_more_pieces();
+        PB_END(end, kErrEndOfList, "no more pieces");
+        return {};
       case PieceReadAhead::Take::kFailed:
         // Read directly: an error of the file shows there as it would have.
         drop_read_ahead(conn);
@@ -112,8 +98,9 @@ int read_marker_piece(ItemSlot* slot, unsigned char* piece) {
     }
   }
   // Read directly, through the connection's own cursor.
-  sqlite3_stmt* s = conn->stmt(kStmtMarkerPieces);
-  if (!s) return pb_error.code;
+  quire::Status status;
+  sqlite3_stmt* s = conn->stmt(kStmtMarkerPieces, &status);
+  if (!s) return status;
   Conn::PieceCursor& c = conn->pieces;
   // The pending row is the first at or after the wanted key when no row
   // lies between: then no search is needed.
@@ -129,17 +116,20 @@ int read_marker_piece(ItemSlot* slot, unsigned char* piece) {
     c.valid = true;
     c.gap_marker = marker;
     c.gap_position = 0;
-    int r = fetch_pending(conn, s, false);
-    while (r == 1 && !c.at_end && c.marker == marker && c.position < position) {
+    status = fetch_pending(conn, s, false);
+    while (status.ok() && !c.at_end && c.marker == marker && c.position < position) {
       c.gap_position = c.position + 1;
-      r = fetch_pending(conn, s, true);
+      status = fetch_pending(conn, s, true);
     }
-    if (r != 1) {
+    if (!status.ok()) {
       drop_read_ahead(conn);
-      return r;
+      return status;
     }
   }
-  if (c.at_end || c.marker != marker) return no_more_pieces();
+  if (c.at_end || c.marker != marker) {
+    PB_END(end, kErrEndOfList, "no more pieces");
+    return status;
+  }
   fill_record(s, kPieceMarkerColumn + 1, kMarkerPiecesTable, piece, rec::marker_piece::kSize);
   slot->piece_next_position = c.position + 1;
   c.gap_marker = c.marker;
@@ -148,56 +138,34 @@ int read_marker_piece(ItemSlot* slot, unsigned char* piece) {
       !(conn->read_ahead && conn->read_ahead->streaming()))
     start_read_ahead(conn, c.marker, c.position);
   // Fetch ahead; a failure here only makes the next read search again.
-  fetch_pending(conn, s, true);
-  return 1;
+  (void)fetch_pending(conn, s, true);
+  return status;
 }
 
-const void* analyze_marker(ItemSlot* slot) {
+const void* analyze_marker(ItemSlot* slot, quire::Status* status) {
   Conn* conn = slot->conn.get();
-  sqlite3_stmt* s = conn->stmt(kStmtAnalysis);
+  sqlite3_stmt* s = conn->stmt(kStmtAnalysis, status);
   if (!s) return nullptr;
   StmtReset reset(s);
   sqlite3_bind_int64(s, 1, slot->id);
   int rc = sqlite3_step(s);
-  if (rc != SQLITE_ROW && rc != SQLITE_DONE) return PB_FAIL_DB(conn->db), nullptr;
+  if (rc != SQLITE_ROW && rc != SQLITE_DONE) return *status = PB_DB_ERROR(conn->db), nullptr;
   if (!slot->analysis) {
     slot->analysis.reset(new (std::nothrow) unsigned char[ma::kSize]);
-    if (!slot->analysis) return PB_FAIL(kErrNoMemory), nullptr;
+    if (!slot->analysis) return *status = PB_ERROR(kErrNoMemory, ""), nullptr;
   }
   unsigned char* a = slot->analysis.get();
   std::memset(a, 0, ma::kSize);
-  if (rc == SQLITE_ROW) {
-    fill_record(s, 0, kAnalysisTable, a, ma::kSize);
-  }
+  if (rc == SQLITE_ROW) fill_record(s, 0, kAnalysisTable, a, ma::kSize);
   return a;
 }
 
-int read_piece_override(ItemSlot* slot, int index, unsigned char* override_record) {
-  Conn* conn = slot->conn.get();
-  sqlite3_stmt* s = conn->stmt(kStmtOverride);
-  if (!s) return pb_error.code;
-  StmtReset reset(s);
-  sqlite3_bind_int64(s, 1, slot->id);
-  sqlite3_bind_int(s, 2, index);
-  int rc = sqlite3_step(s);
-  if (rc != SQLITE_ROW) return rc == SQLITE_DONE ? PB_FAIL_MSG(kErrIndexRange, "no such override")
-                                                 : PB_FAIL_DB(conn->db);
-  fill_record(s, 0, kOverridesTable, override_record, rec::piece_override::kSize);
-  return 1;
-}
-
-int read_splice(ItemSlot* slot, int index, unsigned char* splice) {
-  Conn* conn = slot->conn.get();
-  sqlite3_stmt* s = conn->stmt(kStmtSplice);
-  if (!s) return pb_error.code;
-  StmtReset reset(s);
-  sqlite3_bind_int64(s, 1, slot->id);
-  sqlite3_bind_int(s, 2, index);
-  int rc = sqlite3_step(s);
-  if (rc != SQLITE_ROW) return rc == SQLITE_DONE ? PB_FAIL_MSG(kErrIndexRange, "no such splice")
-                                                 : PB_FAIL_DB(conn->db);
-  fill_record(s, 0, kSplicesTable, splice, rec::splice_info::kSize);
-  return 1;
+quire::Status read_marker_entry(ItemSlot* slot, ItemCount list, int index, unsigned char* record) {
+  const bool overrides = list == kMarkerOverrides;
+  return read_row(slot->conn.get(), overrides ? kStmtOverride : kStmtSplice, slot->id, index,
+                  overrides ? kOverridesTable : kSplicesTable, record,
+                  overrides ? rec::piece_override::kSize : rec::splice_info::kSize, kErrIndexRange,
+                  overrides ? "no such override" : "no such splice", kSource, __LINE__);
 }
 
 }  // namespace plotbase

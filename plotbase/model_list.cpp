@@ -14,18 +14,17 @@ namespace rec = quire::records;
 const char* owner_of(const ItemSlot* slot) { return slot->kind == kMarker ? "marker" : "order"; }
 
 // Binds the owner, the item and the model position (and, for an option or
-// size entry, the entry's index) to a sequence statement and steps it.
-// Returns 1 on a row, else the failure with pb_error set at the caller's line.
-int step_sequence_row(const ItemSlot* slot, sqlite3_stmt* s, int32_t model, int32_t index,
-                      const char* missing, int line) {
+// size entry, the entry's index) to a sequence statement and steps it to its
+// row; the failure names missing when there is none.
+quire::Status step_sequence_row(const ItemSlot* slot, sqlite3_stmt* s, int32_t model, int32_t index,
+                                const char* missing) {
   sqlite3_bind_text(s, 1, owner_of(slot), -1, SQLITE_STATIC);
   sqlite3_bind_int64(s, 2, slot->id);
   sqlite3_bind_int(s, 3, model);
   if (index >= 0) sqlite3_bind_int(s, 4, index);
   int rc = sqlite3_step(s);
-  if (rc == SQLITE_ROW) return 1;
-  return rc == SQLITE_DONE ? fail(kErrDamagedArea, line, kSource, missing)
-                           : fail_db(slot->conn->db, line, kSource);
+  if (rc == SQLITE_ROW) return {};
+  return rc == SQLITE_DONE ? PB_ERROR(kErrDamagedArea, missing) : PB_DB_ERROR(slot->conn->db);
 }
 
 void start_sequence(ItemSlot* slot, int32_t models) {
@@ -36,51 +35,75 @@ void start_sequence(ItemSlot* slot, int32_t models) {
   slot->seq_size = slot->seq_sizes = 0;
 }
 
+// The entries of the current model of one of its two lists: options or
+// sizes.
+struct EntryList {
+  int32_t ItemSlot::*next;   // the index of the next entry to read
+  int32_t ItemSlot::*count;  // the model's number of entries
+  StmtId stmt;
+  const Table& table;
+  size_t size;
+  const char* end;      // the detail at the end of the list
+  const char* missing;  // the detail when a row the count promises is missing
+};
+
+// Reads the next entry of list into e, or notes the end of the list.
+quire::Status read_entry(ItemSlot* slot, const EntryList& list, unsigned char* e, End* end) {
+  int32_t& next = slot->*list.next;
+  if (slot->seq_model < 0 || next >= slot->*list.count) {
+    PB_END(end, kErrEndOfList, list.end);
+    return {};
+  }
+  quire::Status status;
+  sqlite3_stmt* s = slot->conn->stmt(list.stmt, &status);
+  if (!s) return status;
+  StmtReset reset(s);
+  status = step_sequence_row(slot, s, slot->seq_model, next, list.missing);
+  if (!status.ok()) return status;
+  std::memset(e, 0, list.size);
+  fill_record(s, 0, list.table, e, list.size);
+  ++next;
+  return status;
+}
+
 }  // namespace
 
-ItemSlot* sequence_slot(void* item_area, const char* source, int line) {
-  if (!item_area) return fail(kErrBadArgument, line, source, "null item area"), nullptr;
+ItemSlot* sequence_slot(void* item_area, quire::Status* status, const char* source, int line) {
+  auto refuse = [&](int code, const char* detail) -> ItemSlot* {
+    *status = store_error(code, source, line, detail);
+    return nullptr;
+  };
+  if (!item_area) return refuse(kErrBadArgument, "null item area");
   uint32_t index = 0;
-  if (!slot_of_any(item_area, &index)) return fail(kErrNotOpen, line, source, "item is not open"), nullptr;
+  if (!slot_of_any(item_area, &index)) return refuse(kErrNotOpen, "item is not open");
   ItemSlot* slot = slot_at(index);
-  if (slot->kind != kMarker && slot->kind != kOrder)
-    return fail(kErrWrongKind, line, source, "not a marker or an order"), nullptr;
+  if (slot->kind != kMarker && slot->kind != kOrder) return refuse(kErrWrongKind, "not a marker or an order");
   if (!slot->seq_active)
-    return fail(kErrSequence, line, source, "model list not located (pb_locate_ordmod_marker or pb_get_order_header)"),
-           nullptr;
+    return refuse(kErrSequence, "model list not located (pb_locate_ordmod_marker or pb_get_order_header)");
   return slot;
 }
 
 void locate_marker_model_list(ItemSlot* slot) { start_sequence(slot, slot->count[kMarkerListModels]); }
 
-int read_order_header(ItemSlot* slot, unsigned char* h) {
-  Conn* conn = slot->conn.get();
-  sqlite3_stmt* s = conn->stmt(kStmtOrderHeader);
-  if (!s) return pb_error.code;
-  StmtReset reset(s);
-  sqlite3_bind_int64(s, 1, slot->id);
-  int rc = sqlite3_step(s);
-  if (rc != SQLITE_ROW) return rc == SQLITE_DONE ? PB_FAIL_MSG(kErrDamagedArea, "order row missing")
-                                                 : PB_FAIL_DB(conn->db);
-  namespace oh = rec::order_header;
-  std::memset(h, 0, oh::kSize);
-  fill_record(s, 0, kOrdersTable, h, oh::kSize);
-  start_sequence(slot, slot->count[kOrderModels]);
-  return 1;
+quire::Status read_order_header(ItemSlot* slot, unsigned char* h) {
+  quire::Status status = read_row(slot->conn.get(), kStmtOrderHeader, slot->id, -1, kOrdersTable, h,
+                                  rec::order_header::kSize, kErrDamagedArea, "order row missing", kSource, __LINE__);
+  if (status.ok()) start_sequence(slot, slot->count[kOrderModels]);
+  return status;
 }
 
-int read_order_model(ItemSlot* slot, unsigned char* m) {
+quire::Status read_order_model(ItemSlot* slot, unsigned char* m, End* end) {
   if (slot->seq_model + 1 >= slot->seq_models) {
-    PB_FAIL_MSG(kErrEndOfList, "no more models in the list");
-    return 0;
+    PB_END(end, kErrEndOfList, "no more models in the list");
+    return {};
   }
   int32_t position = slot->seq_model + 1;
-  Conn* conn = slot->conn.get();
-  sqlite3_stmt* s = conn->stmt(kStmtListModel);
-  if (!s) return pb_error.code;
+  quire::Status status;
+  sqlite3_stmt* s = slot->conn->stmt(kStmtListModel, &status);
+  if (!s) return status;
   StmtReset reset(s);
-  int rc = step_sequence_row(slot, s, position, -1, "model-list row missing", __LINE__);
-  if (rc != 1) return rc;
+  status = step_sequence_row(slot, s, position, -1, "model-list row missing");
+  if (!status.ok()) return status;
   namespace om = rec::order_model;
   std::memset(m, 0, om::kSize);
   fill_record(s, 0, kOrderModelsTable, m, om::kSize);
@@ -89,43 +112,21 @@ int read_order_model(ItemSlot* slot, unsigned char* m) {
   slot->seq_options = rec::load_i32(m + om::kOptionCount);
   slot->seq_size = 0;
   slot->seq_sizes = rec::load_i32(m + om::kSizeCount);
-  return 1;
+  return status;
 }
 
-int read_option_entry(ItemSlot* slot, unsigned char* e) {
-  if (slot->seq_model < 0 || slot->seq_option >= slot->seq_options) {
-    PB_FAIL_MSG(kErrEndOfList, "no more option entries for this model");
-    return 0;
-  }
-  Conn* conn = slot->conn.get();
-  sqlite3_stmt* s = conn->stmt(kStmtListOption);
-  if (!s) return pb_error.code;
-  StmtReset reset(s);
-  int rc = step_sequence_row(slot, s, slot->seq_model, slot->seq_option, "option row missing", __LINE__);
-  if (rc != 1) return rc;
-  namespace oe = rec::option_entry;
-  std::memset(e, 0, oe::kSize);
-  fill_record(s, 0, kOptionsTable, e, oe::kSize);
-  ++slot->seq_option;
-  return 1;
+quire::Status read_option_entry(ItemSlot* slot, unsigned char* e, End* end) {
+  static const EntryList kOptions = {&ItemSlot::seq_option, &ItemSlot::seq_options, kStmtListOption,
+                                     kOptionsTable, rec::option_entry::kSize,
+                                     "no more option entries for this model", "option row missing"};
+  return read_entry(slot, kOptions, e, end);
 }
 
-int read_size_entry(ItemSlot* slot, unsigned char* e) {
-  if (slot->seq_model < 0 || slot->seq_size >= slot->seq_sizes) {
-    PB_FAIL_MSG(kErrEndOfList, "no more size entries for this model");
-    return 0;
-  }
-  Conn* conn = slot->conn.get();
-  sqlite3_stmt* s = conn->stmt(kStmtListSize);
-  if (!s) return pb_error.code;
-  StmtReset reset(s);
-  int rc = step_sequence_row(slot, s, slot->seq_model, slot->seq_size, "size row missing", __LINE__);
-  if (rc != 1) return rc;
-  namespace se = rec::size_entry;
-  std::memset(e, 0, se::kSize);
-  fill_record(s, 0, kSizesTable, e, se::kSize);
-  ++slot->seq_size;
-  return 1;
+quire::Status read_size_entry(ItemSlot* slot, unsigned char* e, End* end) {
+  static const EntryList kSizes = {&ItemSlot::seq_size, &ItemSlot::seq_sizes, kStmtListSize,
+                                   kSizesTable, rec::size_entry::kSize,
+                                   "no more size entries for this model", "size row missing"};
+  return read_entry(slot, kSizes, e, end);
 }
 
 }  // namespace plotbase

@@ -1,5 +1,5 @@
 // Models (pb_get_model_ex, pb_free_model_ex) and the stored piece headers
-// (pb_open_piece, pb_get_piece_header, pb_close_piece).
+// (pb_get_piece_header).
 #include <cstring>
 #include <new>
 #include <unordered_set>
@@ -45,20 +45,21 @@ void fill_model_piece(pb_model_piece* piece, sqlite3_stmt* s) {
 
 }  // namespace
 
-int read_model(ItemSlot* slot, pb_model** out) {
+quire::Status read_model(ItemSlot* slot, pb_model** out) {
   Conn* conn = slot->conn.get();
-  sqlite3_stmt* row = conn->stmt(kStmtModelRow);
-  sqlite3_stmt* groups = conn->stmt(kStmtModelGroups);
-  sqlite3_stmt* pieces = conn->stmt(kStmtModelPieces);
-  if (!row || !groups || !pieces) return pb_error.code;
+  quire::Status status;
+  sqlite3_stmt* row = conn->stmt(kStmtModelRow, &status);
+  sqlite3_stmt* groups = row ? conn->stmt(kStmtModelGroups, &status) : nullptr;
+  sqlite3_stmt* pieces = groups ? conn->stmt(kStmtModelPieces, &status) : nullptr;
+  if (!pieces) return status;
   StmtReset reset_row(row), reset_groups(groups), reset_pieces(pieces);
 
   sqlite3_bind_int64(row, 1, slot->id);
   int rc = sqlite3_step(row);
-  if (rc != SQLITE_ROW) return rc == SQLITE_DONE ? PB_FAIL_MSG(kErrDamagedArea, "model row missing")
-                                                 : PB_FAIL_DB(conn->db);
+  if (rc != SQLITE_ROW) return rc == SQLITE_DONE ? PB_ERROR(kErrDamagedArea, "model row missing")
+                                                 : PB_DB_ERROR(conn->db);
   pb_model* m = new (std::nothrow) pb_model{};
-  if (!m) return PB_FAIL(kErrNoMemory);
+  if (!m) return PB_ERROR(kErrNoMemory, "");
   namespace mr = rec::model_record;
   fill_record(row, 0, kModelsTable, m->record, mr::kSize);
 
@@ -69,14 +70,14 @@ int read_model(ItemSlot* slot, pb_model** out) {
   pb_option_group** group_tail = &m->first_group;
   while ((rc = sqlite3_step(groups)) == SQLITE_ROW) {
     pb_option_group* g = new (std::nothrow) pb_option_group{};
-    if (!g) return free_model(m), PB_FAIL(kErrNoMemory);
+    if (!g) return free_model(m), PB_ERROR(kErrNoMemory, "");
     fill_record(groups, 0, kOptionGroupsTable, g->record, rec::option_group::kSize);
     *group_tail = g;
     group_tail = &g->next;
     group_list.push_back(g);
     ++group_count;
   }
-  if (rc != SQLITE_DONE) return free_model(m), PB_FAIL_DB(conn->db);
+  if (rc != SQLITE_DONE) return free_model(m), PB_DB_ERROR(conn->db);
 
   // Pieces ordered by option group (0 = base pieces) and position.
   int32_t base_count = 0;
@@ -88,16 +89,16 @@ int read_model(ItemSlot* slot, pb_model** out) {
   while ((rc = sqlite3_step(pieces)) == SQLITE_ROW) {
     int64_t group = sqlite3_column_int64(pieces, kModelPieceGroupColumn);
     if (group < 0 || group > static_cast<int64_t>(group_list.size()))
-      return free_model(m), PB_FAIL_MSG(kErrDamagedArea, "piece of an unknown option group");
+      return free_model(m), PB_ERROR(kErrDamagedArea, "piece of an unknown option group");
     pb_model_piece* p = new (std::nothrow) pb_model_piece{};
-    if (!p) return free_model(m), PB_FAIL(kErrNoMemory);
+    if (!p) return free_model(m), PB_ERROR(kErrNoMemory, "");
     fill_model_piece(p, pieces);
     *tails[static_cast<size_t>(group)] = p;
     tails[static_cast<size_t>(group)] = &p->next;
     if (group == 0) ++base_count;
     else ++group_pieces[static_cast<size_t>(group - 1)];
   }
-  if (rc != SQLITE_DONE) return free_model(m), PB_FAIL_DB(conn->db);
+  if (rc != SQLITE_DONE) return free_model(m), PB_DB_ERROR(conn->db);
 
   // The counts are the lengths of the lists built.
   rec::store_i32(m->record + mr::kBasePieceCount, base_count);
@@ -106,56 +107,24 @@ int read_model(ItemSlot* slot, pb_model** out) {
     rec::store_i32(group_list[i]->record + rec::option_group::kPieceCount, group_pieces[i]);
   g_live_models.insert(m);
   *out = m;
-  return 1;
+  return status;
 }
 
-int release_model(pb_model** model) {
-  if (!model) return PB_FAIL_MSG(kErrBadArgument, "null model pointer");
-  if (!*model) return 1;
+quire::Status release_model(pb_model** model) {
+  if (!model) return PB_ERROR(kErrBadArgument, "null model pointer");
+  if (!*model) return {};
   auto it = g_live_models.find(*model);
   if (it == g_live_models.end())
-    return PB_FAIL_MSG(kErrBadArgument, "not a model from pb_get_model_ex (or released already)");
+    return PB_ERROR(kErrBadArgument, "not a model from pb_get_model_ex (or released already)");
   g_live_models.erase(it);
   free_model(*model);
   *model = nullptr;
-  return 1;
+  return {};
 }
 
-int find_piece(void* area, const char* name, FoundItem* out) {
-  std::shared_ptr<Conn> conn = resolve_area_shared(area, kSource, __LINE__);
-  if (!conn) return pb_error.code;
-  sqlite3_stmt* s = conn->stmt(kStmtPieceOpen);
-  if (!s) return pb_error.code;
-  StmtReset reset(s);
-  sqlite3_bind_text(s, 1, name, -1, SQLITE_STATIC);
-  int rc = sqlite3_step(s);
-  if (rc == SQLITE_DONE) return PB_FAIL_MSG(kErrNotFound, "no such piece");
-  if (rc != SQLITE_ROW) return PB_FAIL_DB(conn->db);
-  out->id = sqlite3_column_int64(s, 0);
-  out->row = nullptr;
-  out->conn = std::move(conn);
-  return 1;
-}
-
-ItemSlot* open_found_piece(const FoundItem& found, void* piece_area) {
-  uint32_t old_index = 0;
-  if (slot_of_any(piece_area, &old_index)) release_slot(old_index, piece_area);
-  int index = take_slot(kPiece, found.conn, found.id, piece_area, kSource, __LINE__);
-  if (index < 0) return nullptr;
-  return slot_at(static_cast<uint32_t>(index));
-}
-
-int read_piece_header(ItemSlot* slot, unsigned char* header) {
-  Conn* conn = slot->conn.get();
-  sqlite3_stmt* s = conn->stmt(kStmtPieceHeader);
-  if (!s) return pb_error.code;
-  StmtReset reset(s);
-  sqlite3_bind_int64(s, 1, slot->id);
-  int rc = sqlite3_step(s);
-  if (rc != SQLITE_ROW) return rc == SQLITE_DONE ? PB_FAIL_MSG(kErrDamagedArea, "piece row missing")
-                                                 : PB_FAIL_DB(conn->db);
-  fill_record(s, 0, kPiecesTable, header, rec::piece_header::kSize);
-  return 1;
+quire::Status read_piece_header(ItemSlot* slot, unsigned char* header) {
+  return read_row(slot->conn.get(), kStmtPieceHeader, slot->id, -1, kPiecesTable, header, rec::piece_header::kSize,
+                  kErrDamagedArea, "piece row missing", kSource, __LINE__);
 }
 
 }  // namespace plotbase

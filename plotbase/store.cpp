@@ -142,15 +142,19 @@ void fill_record(unsigned char* rec, size_t index) {
 }
 
 // Opens or reuses the connection for path (reopening a replaced file) and
-// returns its slot index, or -1 with pb_error set.
-long connect_path(const std::string& path, const std::string& name, const FileIdentity* known, int line) {
+// returns its slot index, or -1 with *status set.
+long connect_path(const std::string& path, const std::string& name, const FileIdentity* known,
+                  quire::Status* status, int line) {
   FileIdentity id;
   if (known) {
     id = *known;
   } else {
     FileStatus st = file_status(path);
-    if (st.error != 0)
-      return fail(st.error == ENOENT ? kErrNotFound : kErrStore, line, kSource, std::strerror(st.error)), -1;
+    if (st.error != 0) {
+      *status = store_error(st.error == ENOENT ? kErrNotFound : kErrStore, kSource, line, std::strerror(st.error),
+                            path);
+      return -1;
+    }
     id = st.identity;
   }
   size_t index = slot_for_path(path);
@@ -158,8 +162,7 @@ long connect_path(const std::string& path, const std::string& name, const FileId
     g_areas[index].last_use = ++g_use_clock;
     return static_cast<long>(index);
   }
-  int code = 0;
-  std::shared_ptr<Conn> conn = open_conn(path, name, id, &code);
+  std::shared_ptr<Conn> conn = open_conn(path, name, id, status);
   if (!conn) return -1;
   if (index == g_areas.size()) {
     for (index = 0; index < g_areas.size(); ++index)
@@ -215,14 +218,14 @@ Conn::~Conn() {
   if (db) sqlite3_close_v2(db);
 }
 
-sqlite3_stmt* Conn::stmt(StmtId id) {
+sqlite3_stmt* Conn::stmt(StmtId id, quire::Status* status) {
   sqlite3_stmt* s = stmts.get(id);
-  if (!s) damaged(this, sqlite3_errmsg(db), __LINE__, kSource);
+  if (!s) *status = damaged(this, sqlite3_errmsg(db), kSource, __LINE__);
   return s;
 }
 
 std::shared_ptr<Conn> open_conn(const std::string& path, const std::string& name, const FileIdentity& identity,
-                                int* code) {
+                                quire::Status* status) {
   auto conn = std::make_shared<Conn>();
   conn->path = path;
   conn->name = name;  // until the file's own area row is read
@@ -230,7 +233,7 @@ std::shared_ptr<Conn> open_conn(const std::string& path, const std::string& name
   int rc = sqlite3_open_v2(file_uri(sqlite_file_name(path)).c_str(), &conn->db,
                            SQLITE_OPEN_READONLY | SQLITE_OPEN_URI | SQLITE_OPEN_NOMUTEX, nullptr);
   if (rc != SQLITE_OK) {
-    *code = fail(kErrStore, __LINE__, kSource, conn->db ? sqlite3_errmsg(conn->db) : "cannot open");
+    *status = store_error(kErrStore, kSource, __LINE__, conn->db ? sqlite3_errmsg(conn->db) : "cannot open", path);
     return nullptr;
   }
   conn->stmts.attach(conn->db);
@@ -242,16 +245,16 @@ std::shared_ptr<Conn> open_conn(const std::string& path, const std::string& name
   sqlite3_exec(conn->db, "BEGIN", nullptr, nullptr, nullptr);
   sqlite3_stmt* s = nullptr;
   if (sqlite3_prepare_v2(conn->db, area_row_select_sql().c_str(), -1, &s, nullptr) != SQLITE_OK) {
-    *code = damaged(conn.get(), sqlite3_errmsg(conn->db), __LINE__, kSource);
+    *status = damaged(conn.get(), sqlite3_errmsg(conn->db), kSource, __LINE__);
     return nullptr;
   }
   rc = sqlite3_step(s);
   if (rc != SQLITE_ROW || sqlite3_column_int(s, kAreaFormatColumn) != kAreaFormat) {
-    *code = damaged(conn.get(),
-                    rc == SQLITE_ROW   ? "unknown area format"
-                    : rc == SQLITE_DONE ? "no area row"
-                                        : sqlite3_errmsg(conn->db),
-                    __LINE__, kSource);
+    *status = damaged(conn.get(),
+                      rc == SQLITE_ROW    ? "unknown area format"
+                      : rc == SQLITE_DONE ? "no area row"
+                                          : sqlite3_errmsg(conn->db),
+                      kSource, __LINE__);
     sqlite3_finalize(s);
     return nullptr;
   }
@@ -266,7 +269,7 @@ std::shared_ptr<Conn> open_conn(const std::string& path, const std::string& name
   s = nullptr;
   if (sqlite3_prepare_v2(conn->db, "SELECT EXISTS (SELECT 1 FROM faults)", -1, &s, nullptr) != SQLITE_OK ||
       sqlite3_step(s) != SQLITE_ROW) {
-    *code = damaged(conn.get(), sqlite3_errmsg(conn->db), __LINE__, kSource);
+    *status = damaged(conn.get(), sqlite3_errmsg(conn->db), kSource, __LINE__);
     sqlite3_finalize(s);
     return nullptr;
   }
@@ -309,38 +312,49 @@ std::string area_file_name(std::string_view name) {
   return out + kAreaFileSuffix;
 }
 
-int bind_area(void* area, const std::string& name, const std::string& path, const FileIdentity& identity) {
-  long index = connect_path(path, name, &identity, __LINE__);
-  if (index < 0) return pb_error.code;
-  fill_record(static_cast<unsigned char*>(area), static_cast<size_t>(index));
-  return 1;
+quire::Status bind_area(void* area, const std::string& name, const std::string& path,
+                        const FileIdentity& identity) {
+  quire::Status status;
+  long index = connect_path(path, name, &identity, &status, __LINE__);
+  if (index >= 0) fill_record(static_cast<unsigned char*>(area), static_cast<size_t>(index));
+  return status;
 }
 
-Conn* resolve_area(void* area, bool refresh, const char* source, int line) {
-  std::shared_ptr<Conn> c = resolve_area_shared(area, source, line);
+namespace {
+
+// Fills the area record rec from connection slot index, keeping the lookup
+// positions it holds: the caller's mode 0 resets them.
+Conn* refill_record(unsigned char* rec, long index) {
+  unsigned char keep[12];
+  std::memcpy(keep, rec + area_layout::kLastFound, sizeof keep);
+  fill_record(rec, static_cast<size_t>(index));
+  std::memcpy(rec + area_layout::kLastFound, keep, sizeof keep);
+  return g_areas[static_cast<size_t>(index)].conn.get();
+}
+
+}  // namespace
+
+Conn* resolve_area(void* area, bool refresh, quire::Status* status, const char* source, int line) {
+  std::shared_ptr<Conn> c = resolve_area_shared(area, status, source, line);
   if (!c) return nullptr;
   if (refresh) {
-    unsigned char* rec = static_cast<unsigned char*>(area);
     FileStatus st = file_status(c->path);
     if (st.error == 0 && !(st.identity == c->identity)) {
-      long index = connect_path(c->path, c->name, &st.identity, line);
+      long index = connect_path(c->path, c->name, &st.identity, status, line);
       if (index < 0) return nullptr;
-      // Keep the lookup positions: they are reset by the caller's mode 0.
-      unsigned char keep[12];
-      std::memcpy(keep, rec + area_layout::kLastFound, sizeof keep);
-      fill_record(rec, static_cast<size_t>(index));
-      std::memcpy(rec + area_layout::kLastFound, keep, sizeof keep);
-      return g_areas[static_cast<size_t>(index)].conn.get();
+      return refill_record(static_cast<unsigned char*>(area), index);
     }
   }
   return c.get();
 }
 
-std::shared_ptr<Conn> resolve_area_shared(void* area, const char* source, int line) {
-  if (!area) return fail(kErrBadArgument, line, source, "null area record"), nullptr;
+std::shared_ptr<Conn> resolve_area_shared(void* area, quire::Status* status, const char* source, int line) {
+  if (!area) return *status = store_error(kErrBadArgument, source, line, "null area record"), nullptr;
   unsigned char* rec = static_cast<unsigned char*>(area);
-  if (quire::records::load_u32(rec + area_layout::kMagic) != area_layout::kMagicValue)
-    return fail(kErrBadArea, line, source, "area record not filled by pb_lookup_storage_areas"), nullptr;
+  if (quire::records::load_u32(rec + area_layout::kMagic) != area_layout::kMagicValue) {
+    *status = store_error(kErrBadArea, source, line, "area record not filled by pb_lookup_storage_areas");
+    return nullptr;
+  }
   uint32_t index = quire::records::load_u32(rec + area_layout::kSlot);
   uint32_t gen = quire::records::load_u32(rec + area_layout::kGen);
   if (index < g_areas.size() && g_areas[index].gen == gen && g_areas[index].conn) {
@@ -351,17 +365,30 @@ std::shared_ptr<Conn> resolve_area_shared(void* area, const char* source, int li
   // from the path the record carries.
   size_t len = quire::records::text_length(rec + area_layout::kPath, area_layout::kPathSize);
   if (len == 0 || len >= area_layout::kPathSize)
-    return fail(kErrBadArea, line, source, "stale area record"), nullptr;
+    return *status = store_error(kErrBadArea, source, line, "stale area record"), nullptr;
   std::string path(reinterpret_cast<const char*>(rec + area_layout::kPath), len);
   std::string name(reinterpret_cast<const char*>(rec),
                    quire::records::text_length(rec, quire::records::area::kNameSize));
-  long found = connect_path(path, name, nullptr, line);
+  long found = connect_path(path, name, nullptr, status, line);
   if (found < 0) return nullptr;
-  unsigned char keep[12];
-  std::memcpy(keep, rec + area_layout::kLastFound, sizeof keep);
-  fill_record(rec, static_cast<size_t>(found));
-  std::memcpy(rec + area_layout::kLastFound, keep, sizeof keep);
+  refill_record(rec, found);
   return g_areas[static_cast<size_t>(found)].conn;
+}
+
+quire::Status read_row(Conn* conn, StmtId id, int64_t key, int index, const Table& table, unsigned char* record,
+                       size_t size, int missing_code, const char* missing, const char* source, int line) {
+  quire::Status status;
+  sqlite3_stmt* s = conn->stmt(id, &status);
+  if (!s) return status;
+  StmtReset reset(s);
+  sqlite3_bind_int64(s, 1, key);
+  if (index >= 0) sqlite3_bind_int(s, 2, index);
+  int rc = sqlite3_step(s);
+  if (rc == SQLITE_DONE) return store_error(missing_code, source, line, missing);
+  if (rc != SQLITE_ROW) return db_error(conn->db, source, line);
+  std::memset(record, 0, size);
+  fill_record(s, 0, table, record, size);
+  return status;
 }
 
 void name_damage(Conn* conn, const char* reason) {
@@ -370,9 +397,9 @@ void name_damage(Conn* conn, const char* reason) {
   pb_printf("area %s: %s: %s\n", conn->name.c_str(), conn->path.c_str(), reason);
 }
 
-int damaged(Conn* conn, const char* reason, int line, const char* source) {
+quire::Status damaged(Conn* conn, const char* reason, const char* source, int line) {
   name_damage(conn, reason);
-  return fail_detail(kErrDamagedArea, line, source, reason);
+  return store_error(kErrDamagedArea, source, line, reason ? reason : "", conn->path);
 }
 
 Conn* conn_of(sqlite3* db) {
