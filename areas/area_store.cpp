@@ -253,17 +253,21 @@ class Exporter {
   }
 
   // Writes the list called key: one item, on its own line, for each row of
-  // the query id, which item(row, object) turns into the item's object.
-  template <typename Item>
-  bool list(const char* key, int id, bool last, Item&& item) {
+  // the query query. The row's id and fields (table's, read into *row) make
+  // the item's object; rest(id, object) adds what other tables hold.
+  template <typename Row, typename Rest>
+  bool list(const char* key, int query, const Table& table, Row* row, bool last, Rest&& rest) {
     out_ << "  \"" << key << "\": [";
-    sqlite3_stmt* s = stmt(id);
+    sqlite3_stmt* s = stmt(query);
     if (!s) return false;
     bool first = true;
     int rc;
     while ((rc = sqlite3_step(s)) == SQLITE_ROW) {
+      const int64_t id = sqlite3_column_int64(s, kExIdColumn);
+      read_fields(s, kExIdColumn + 1, table, row);
       ojson o = ojson::object();
-      if (!item(s, o)) return false;
+      put_fields(o, table, row, nullptr);
+      if (!rest(id, o)) return false;
       out_ << (first ? "\n    " : ",\n    ") << o.dump();
       first = false;
     }
@@ -327,10 +331,7 @@ class Exporter {
 
   bool markers() {
     MarkerData m;
-    return list("markers", kExMarkers, false, [&](sqlite3_stmt* s, ojson& o) {
-      int64_t id = sqlite3_column_int64(s, kExIdColumn);
-      read_fields(s, kExIdColumn + 1, kMarkersTable, &m);
-      put_fields(o, kMarkersTable, &m, nullptr);
+    return list("markers", kExMarkers, kMarkersTable, &m, false, [&](int64_t id, ojson& o) {
       o["byte_size"] = {m.byte_size[0], m.byte_size[1]};
       ojson h = ojson::object();
       put_fields(h, kMarkersTable, &m, "header");
@@ -364,9 +365,7 @@ class Exporter {
 
   bool models() {
     ModelData m;
-    return list("models", kExModels, false, [&](sqlite3_stmt* s, ojson& o) {
-      int64_t id = sqlite3_column_int64(s, kExIdColumn);
-      read_fields(s, kExIdColumn + 1, kModelsTable, &m);
+    return list("models", kExModels, kModelsTable, &m, false, [&](int64_t id, ojson& o) {
       sqlite3_stmt* g = stmt(kExGroups);
       sqlite3_stmt* q = stmt(kExModelPieces);
       if (!g || !q) return false;
@@ -384,7 +383,6 @@ class Exporter {
         if (into) read_fields(q, kExGroupColumn + 1, kModelPiecesTable, &into->emplace_back());
       }
       if (prc != SQLITE_DONE) return fail_db();
-      put_fields(o, kModelsTable, &m, nullptr);
       o["pieces"] = rows_json(m.pieces, kModelPiecesTable);
       ojson groups = ojson::array();
       for (const OptionGroupData& og : m.option_groups) {
@@ -400,21 +398,14 @@ class Exporter {
 
   bool pieces() {
     PieceData p;
-    return list("pieces", kExPieces, false, [&](sqlite3_stmt* s, ojson& o) {
-      read_fields(s, kExIdColumn + 1, kPiecesTable, &p);
-      put_fields(o, kPiecesTable, &p, nullptr);
-      return faults(o, kPiece, sqlite3_column_int64(s, kExIdColumn));
-    });
+    return list("pieces", kExPieces, kPiecesTable, &p, false,
+                [&](int64_t id, ojson& o) { return faults(o, kPiece, id); });
   }
 
   bool orders() {
     OrderData od;
-    return list("orders", kExOrders, true, [&](sqlite3_stmt* s, ojson& o) {
-      int64_t id = sqlite3_column_int64(s, kExIdColumn);
-      read_fields(s, kExIdColumn + 1, kOrdersTable, &od);
-      put_fields(o, kOrdersTable, &od, nullptr);
-      return models_and_faults(o, kOrder, id);
-    });
+    return list("orders", kExOrders, kOrdersTable, &od, true,
+                [&](int64_t id, ojson& o) { return models_and_faults(o, kOrder, id); });
   }
 
   bool finish() {

@@ -13,15 +13,10 @@ namespace plotbase::dxf {
 
 namespace {
 
-// Layers of the pattern exchange format.
-enum Layer : int {
-  kLayerBoundary = 1,
-  kLayerTurnPoints = 2,
-  kLayerCurvePoints = 3,
-  kLayerInternalLines = 8,
-  kLayerCutOuts = 11,
-  kLayerDrillHoles = 13,
-};
+// Layers of the pattern exchange format: the piece's outline and its points,
+// then what lies inside it.
+constexpr int kLayerBoundary = 1, kLayerTurnPoints = 2, kLayerCurvePoints = 3;
+constexpr int kLayerInternalLines = 8, kLayerCutOuts = 11, kLayerDrillHoles = 13;
 
 // Points and vertices closer than this (file units) are the same point.
 constexpr double kSamePoint = 1e-4;
