@@ -32,7 +32,8 @@ class AreaWriter {
   // Adds an item with the id given. Ids of a kind are 1, 2, ... in the order
   // items are added; items may come in any order of their names (commit
   // then renumbers them into pb_stricmp order). A name that an item of the
-  // same kind already has fails with duplicate() true.
+  // same kind already has fails with duplicate() true. A failure of the new
+  // file's database is kStore, error() being SQLite's code.
   quire::Status add_marker(int64_t id, const MarkerData& m);
   quire::Status add_model(int64_t id, const ModelData& m);
   quire::Status add_piece(int64_t id, const PieceData& p);
