@@ -65,7 +65,8 @@ class Reader {
   void start();
   bool ensure(size_t n);
   bool fail(const std::string& message);
-  // Records message at the byte or line `at` unless a failure is recorded.
+  // Records message at the byte or line `at` unless a failure is recorded;
+  // error is the system's error number of a failed read, 0 for bad input.
   bool fail_at(const std::string& at, const std::string& message, int error = 0);
   bool next_ascii(Group* group);
   bool next_binary(Group* group);
