@@ -8,6 +8,7 @@
 #include "quire/files/file_replacement.h"
 #include "quire/files/output_target.h"
 #include "area_store.h"
+#include "failures.h"
 
 namespace plotbase {
 
@@ -45,58 +46,56 @@ constexpr const char* kNewExportPrefix = ".quire-export-";
 
 }  // namespace
 
-bool export_area_file(std::string_view name, const std::string& path, std::string* error) {
-  namespace platform = quire::platform;
-  quire::Status status;
-  auto fail = [&](const quire::Status& why) {
-    *error = path + ": cannot write: " + (why.error() != 0 ? std::strerror(why.error()) : "unknown failure");
-    return false;
-  };
-  // As for a report table: a link is followed (not another user's in a
-  // shared directory), a pipe, a device or
-  // standard output is written straight into, anything else refused.
-  platform::OutputTarget target = platform::examine_output(path);
-  switch (target.kind) {
-    case platform::OutputTarget::kFile:
-      break;
-    case platform::OutputTarget::kStream: {
-      platform::WritableFile stream;
-      bool opened = target.standard_output ? stream.open_standard_output() : stream.open_stream(target.path);
-      if (!opened) return fail(stream.status());
-      auto buffer = std::make_unique<FileStreamBuffer>(stream);
-      std::ostream out(buffer.get());
-      if (!export_area_json(name, out, error)) return false;
-      if (!buffer->flush_all() || !out || !stream.close()) return fail(stream.status());
-      return true;
+quire::Status export_area_file(std::string_view name, const std::string& path) {
+  return fenced([&]() -> quire::Status {
+    namespace platform = quire::platform;
+    quire::Status status;
+    auto cannot_write = [&](const quire::Status& why) {
+      return file_failure(why.error(),
+                          path + ": cannot write: " + (why.error() != 0 ? std::strerror(why.error()) : "unknown failure"),
+                          path);
+    };
+    // As for a report table: a link is followed (not another user's in a
+    // shared directory), a pipe, a device or
+    // standard output is written straight into, anything else refused.
+    platform::OutputTarget target = platform::examine_output(path);
+    switch (target.kind) {
+      case platform::OutputTarget::kFile:
+        break;
+      case platform::OutputTarget::kStream: {
+        platform::WritableFile stream;
+        bool opened = target.standard_output ? stream.open_standard_output() : stream.open_stream(target.path);
+        if (!opened) return cannot_write(stream.status());
+        auto buffer = std::make_unique<FileStreamBuffer>(stream);
+        std::ostream out(buffer.get());
+        if (status = export_area_json(name, out); !status.ok()) return status;
+        if (!buffer->flush_all() || !out || !stream.close()) return cannot_write(stream.status());
+        return {};
+      }
+      case platform::OutputTarget::kRefused:
+        return quire::Status::failure(quire::StatusCode::kInvalid,
+                                      target.refused_path + ": cannot write: it is " + target.what, target.refused_path);
+      case platform::OutputTarget::kFailed:
+        return cannot_write(target.status);
     }
-    case platform::OutputTarget::kRefused:
-      *error = target.refused_path + ": cannot write: it is " + target.what;
-      return false;
-    case platform::OutputTarget::kFailed:
-      return fail(target.status);
-  }
-  // A file another program holds open, or a read-only one, is said before
-  // anything is written.
-  if (!platform::check_changeable(target.path, platform::FileChange::kReplace, &status)) {
-    *error = status.message();
-    return false;
-  }
-  platform::FileReplacement replacement;
-  if (!replacement.begin(target.path, kNewExportPrefix, &status)) return fail(status);
-  auto buffer = std::make_unique<FileStreamBuffer>(replacement.file());
-  std::ostream out(buffer.get());
-  if (!export_area_json(name, out, error)) {
-    // A failed write shows as a failed stream: name the file and why.
-    if (!replacement.file().status().ok()) return fail(replacement.file().status());
-    return false;
-  }
-  if (!buffer->flush_all() || !out) return fail(replacement.file().status());
-  if (!replacement.finish(&status) || !replacement.put_in_place(&status)) return fail(status);
-  if (!replacement.sync_directory(&status)) {
-    *error = path + " is written, but " + status.message();
-    return false;
-  }
-  return true;
+    // A file another program holds open, or a read-only one, is said before
+    // anything is written.
+    if (!platform::check_changeable(target.path, platform::FileChange::kReplace, &status)) return status;
+    platform::FileReplacement replacement;
+    if (!replacement.begin(target.path, kNewExportPrefix, &status)) return cannot_write(status);
+    auto buffer = std::make_unique<FileStreamBuffer>(replacement.file());
+    std::ostream out(buffer.get());
+    if (status = export_area_json(name, out); !status.ok()) {
+      // A failed write shows as a failed stream: name the file and why.
+      if (!replacement.file().status().ok()) return cannot_write(replacement.file().status());
+      return status;
+    }
+    if (!buffer->flush_all() || !out) return cannot_write(replacement.file().status());
+    if (!replacement.finish(&status) || !replacement.put_in_place(&status)) return cannot_write(status);
+    if (!replacement.sync_directory(&status))
+      return file_failure(status.error(), path + " is written, but " + status.message(), path);
+    return {};
+  });
 }
 
 }  // namespace plotbase

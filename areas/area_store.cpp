@@ -8,6 +8,7 @@
 
 #include "area_data.h"
 #include "area_writer.h"
+#include "failures.h"
 #include "store_layout.h"
 
 namespace plotbase {
@@ -77,12 +78,17 @@ struct Db {
   }
 };
 
-bool open_db(const std::string& path, Db* d, std::string* error) {
-  if (sqlite3_open_v2(sqlite_file_name(path).c_str(), &d->db, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr) != SQLITE_OK) {
-    *error = std::string("cannot open ") + path + ": " + (d->db ? sqlite3_errmsg(d->db) : "");
-    return false;
-  }
-  return true;
+quire::Status open_db(const std::string& path, Db* d) {
+  if (sqlite3_open_v2(sqlite_file_name(path).c_str(), &d->db, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr) != SQLITE_OK)
+    return quire::Status::failure(quire::StatusCode::kStore,
+                                  std::string("cannot open ") + path + ": " + (d->db ? sqlite3_errmsg(d->db) : ""), path,
+                                  d->db ? sqlite3_errcode(d->db) : SQLITE_CANTOPEN);
+  return {};
+}
+
+// The area file of db cannot be read as one: message says why.
+quire::Status damaged(sqlite3* db, const std::string& message) {
+  return quire::Status::failure(quire::StatusCode::kCorrupt, "damaged area file: " + message, {}, sqlite3_errcode(db));
 }
 
 struct Stmt {
@@ -92,12 +98,9 @@ struct Stmt {
   }
 };
 
-bool prepare(sqlite3* db, const char* sql, Stmt* st, std::string* error) {
-  if (sqlite3_prepare_v2(db, sql, -1, &st->s, nullptr) != SQLITE_OK) {
-    *error = std::string("damaged area file: ") + sqlite3_errmsg(db);
-    return false;
-  }
-  return true;
+quire::Status prepare(sqlite3* db, const char* sql, Stmt* st) {
+  if (sqlite3_prepare_v2(db, sql, -1, &st->s, nullptr) != SQLITE_OK) return damaged(db, sqlite3_errmsg(db));
+  return {};
 }
 
 std::string col_text(sqlite3_stmt* s, int i) {
@@ -107,26 +110,24 @@ std::string col_text(sqlite3_stmt* s, int i) {
 }
 std::string col_utf8(sqlite3_stmt* s, int i) { return latin1_to_utf8(col_text(s, i)); }
 
-bool read_summary(const std::string& path, AreaSummary* out, std::string* error) {
+quire::Status read_summary(const std::string& path, AreaSummary* out) {
   Db d;
-  if (!open_db(path, &d, error)) return false;
+  quire::Status status = open_db(path, &d);
   Stmt st;
-  if (!prepare(d.db, area_row_select_sql().c_str(), &st, error)) return false;
-  if (sqlite3_step(st.s) != SQLITE_ROW) {
-    *error = std::string("damaged area file: ") + sqlite3_errmsg(d.db);
-    return false;
-  }
-  if (sqlite3_column_int(st.s, kAreaFormatColumn) != kAreaFormat) {
-    *error = "unknown area format " + std::to_string(sqlite3_column_int(st.s, kAreaFormatColumn));
-    return false;
-  }
+  if (status.ok()) status = prepare(d.db, area_row_select_sql().c_str(), &st);
+  if (!status.ok()) return status;
+  if (sqlite3_step(st.s) != SQLITE_ROW) return damaged(d.db, sqlite3_errmsg(d.db));
+  if (sqlite3_column_int(st.s, kAreaFormatColumn) != kAreaFormat)
+    return quire::Status::failure(quire::StatusCode::kCorrupt,
+                                  "unknown area format " + std::to_string(sqlite3_column_int(st.s, kAreaFormatColumn)),
+                                  path);
   out->name = col_text(st.s, kAreaNameColumn);
   out->markers = sqlite3_column_int64(st.s, kAreaMarkersColumn);
   out->models = sqlite3_column_int64(st.s, kAreaModelsColumn);
   out->pieces = sqlite3_column_int64(st.s, kAreaPiecesColumn);
   out->orders = sqlite3_column_int64(st.s, kAreaOrdersColumn);
   out->path = path;
-  return true;
+  return {};
 }
 
 using ojson = nlohmann::ordered_json;
@@ -202,57 +203,81 @@ ojson rows_json(const std::vector<T>& rows, const Table& table) {
   return a;
 }
 
+// Writes an area file's area as JSON. Each step returns false on a failure,
+// which status() then holds.
 class Exporter {
  public:
   Exporter(sqlite3* db, std::ostream& out) : db_(db), out_(out), stmts_(kExportStmtCount, export_sql) {
     stmts_.attach(db);
   }
 
-  bool run(std::string* error) {
+  const quire::Status& status() const { return status_; }
+
+  bool run() {
     Stmt area;
-    if (!prepare(db_, area_row_select_sql().c_str(), &area, error)) return false;
-    if (sqlite3_step(area.s) != SQLITE_ROW) return *error = "damaged area file: no area row", false;
+    status_ = prepare(db_, area_row_select_sql().c_str(), &area);
+    if (!status_.ok()) return false;
+    if (sqlite3_step(area.s) != SQLITE_ROW) return fail(damaged(db_, "no area row"));
     out_ << "{\n  \"name\": " << ojson(col_utf8(area.s, kAreaNameColumn)).dump()
          << ",\n  \"notation\": " << sqlite3_column_int(area.s, kAreaNotationColumn)
          << ",\n  \"precision\": " << sqlite3_column_int(area.s, kAreaPrecisionColumn) << ",\n";
-    return markers(error) && models(error) && pieces(error) && orders(error) && finish(error);
+    return markers() && models() && pieces() && orders() && finish();
   }
 
  private:
-  sqlite3_stmt* stmt(int id, std::string* error) {
+  bool fail(const quire::Status& why) {
+    status_.update(why);
+    return false;
+  }
+
+  sqlite3_stmt* stmt(int id) {
     sqlite3_stmt* s = stmts_.get(id);
-    if (!s) *error = std::string("damaged area file: ") + sqlite3_errmsg(db_);
+    if (!s) fail(damaged(db_, sqlite3_errmsg(db_)));
     else sqlite3_reset(s);
     return s;
   }
 
-  bool fail_db(std::string* error) {
-    *error = std::string("cannot read the area: ") + sqlite3_errmsg(db_);
-    return false;
+  bool fail_db() {
+    return fail(quire::Status::failure(quire::StatusCode::kStore,
+                                       std::string("cannot read the area: ") + sqlite3_errmsg(db_), {},
+                                       sqlite3_errcode(db_)));
   }
 
   // Reads the rows s gives (its fields from column first on) into out.
   template <typename T>
-  bool read_rows(sqlite3_stmt* s, int first, const Table& table, std::vector<T>* out, std::string* error) {
+  bool read_rows(sqlite3_stmt* s, int first, const Table& table, std::vector<T>* out) {
     out->clear();
     int rc;
     while ((rc = sqlite3_step(s)) == SQLITE_ROW) read_fields(s, first, table, &out->emplace_back());
-    return rc == SQLITE_DONE || fail_db(error);
+    return rc == SQLITE_DONE || fail_db();
   }
 
-  // Writes one item of a list: the separator and the item on its own line.
-  void item(const ojson& o) {
-    out_ << (first_ ? "\n    " : ",\n    ") << o.dump();
-    first_ = false;
-  }
-  void open_list(const char* key) {
+  // Writes the list called key: one item, on its own line, for each row of
+  // the query query. The row's id and fields (table's, read into *row) make
+  // the item's object; rest(id, object) adds what other tables hold.
+  template <typename Row, typename Rest>
+  bool list(const char* key, int query, const Table& table, Row* row, bool last, Rest&& rest) {
     out_ << "  \"" << key << "\": [";
-    first_ = true;
+    sqlite3_stmt* s = stmt(query);
+    if (!s) return false;
+    bool first = true;
+    int rc;
+    while ((rc = sqlite3_step(s)) == SQLITE_ROW) {
+      const int64_t id = sqlite3_column_int64(s, kExIdColumn);
+      read_fields(s, kExIdColumn + 1, table, row);
+      ojson o = ojson::object();
+      put_fields(o, table, row, nullptr);
+      if (!rest(id, o)) return false;
+      out_ << (first ? "\n    " : ",\n    ") << o.dump();
+      first = false;
+    }
+    if (rc != SQLITE_DONE) return fail_db();
+    out_ << (first ? "]" : "\n  ]") << (last ? "\n" : ",\n");
+    return true;
   }
-  void close_list(bool last) { out_ << (first_ ? "]" : "\n  ]") << (last ? "\n" : ",\n"); }
 
-  bool faults(ojson& o, Kind kind, int64_t id, std::string* error) {
-    sqlite3_stmt* s = stmt(kExFaults, error);
+  bool faults(ojson& o, Kind kind, int64_t id) {
+    sqlite3_stmt* s = stmt(kExFaults);
     if (!s) return false;
     sqlite3_bind_text(s, 1, kind_name(kind), -1, SQLITE_STATIC);
     sqlite3_bind_int64(s, 2, id);
@@ -264,14 +289,16 @@ class Exporter {
       put_fields(j, kFaultsTable, &f, nullptr);
       if (!j.empty()) o["faults"] = std::move(j);
     } else if (rc != SQLITE_DONE) {
-      return fail_db(error);
+      return fail_db();
     }
     return true;
   }
 
-  bool model_list(Kind owner, int64_t id, ojson* out, std::string* error) {
-    *out = ojson::array();
-    sqlite3_stmt* s = stmt(kExListModels, error);
+  // The item's model list (its models with their options and sizes) and
+  // faults into o.
+  bool models_and_faults(ojson& o, Kind owner, int64_t id) {
+    ojson list = ojson::array();
+    sqlite3_stmt* s = stmt(kExListModels);
     if (!s) return false;
     sqlite3_bind_text(s, 1, kind_name(owner), -1, SQLITE_STATIC);
     sqlite3_bind_int64(s, 2, id);
@@ -280,43 +307,36 @@ class Exporter {
       OrderModelData m;
       read_fields(s, kExPositionColumn + 1, kOrderModelsTable, &m);
       int64_t position = sqlite3_column_int64(s, kExPositionColumn);
-      sqlite3_stmt* o = stmt(kExListOptions, error);
-      sqlite3_stmt* z = stmt(kExListSizes, error);
+      sqlite3_stmt* o = stmt(kExListOptions);
+      sqlite3_stmt* z = stmt(kExListSizes);
       if (!o || !z) return false;
       for (sqlite3_stmt* q : {o, z}) {
         sqlite3_bind_text(q, 1, kind_name(owner), -1, SQLITE_STATIC);
         sqlite3_bind_int64(q, 2, id);
         sqlite3_bind_int64(q, 3, position);
       }
-      if (!read_rows(o, 0, kOptionsTable, &m.options, error) || !read_rows(z, 0, kSizesTable, &m.sizes, error))
-        return false;
+      if (!read_rows(o, 0, kOptionsTable, &m.options) || !read_rows(z, 0, kSizesTable, &m.sizes)) return false;
       ojson j = ojson::object();
       put_fields(j, kOrderModelsTable, &m, nullptr);
       ojson options = ojson::array();
       for (const std::string& t : m.options) options.push_back(latin1_to_utf8(t));
       j["options"] = std::move(options);
       j["sizes"] = rows_json(m.sizes, kSizesTable);
-      out->push_back(std::move(j));
+      list.push_back(std::move(j));
     }
-    return rc == SQLITE_DONE || fail_db(error);
+    if (rc != SQLITE_DONE) return fail_db();
+    o["models"] = std::move(list);
+    return faults(o, owner, id);
   }
 
-  bool markers(std::string* error) {
-    open_list("markers");
-    sqlite3_stmt* s = stmt(kExMarkers, error);
-    if (!s) return false;
-    int rc;
+  bool markers() {
     MarkerData m;
-    while ((rc = sqlite3_step(s)) == SQLITE_ROW) {
-      int64_t id = sqlite3_column_int64(s, kExIdColumn);
-      read_fields(s, kExIdColumn + 1, kMarkersTable, &m);
-      ojson o = ojson::object();
-      put_fields(o, kMarkersTable, &m, nullptr);
+    return list("markers", kExMarkers, kMarkersTable, &m, false, [&](int64_t id, ojson& o) {
       o["byte_size"] = {m.byte_size[0], m.byte_size[1]};
       ojson h = ojson::object();
       put_fields(h, kMarkersTable, &m, "header");
       o["header"] = std::move(h);
-      sqlite3_stmt* a = stmt(kExAnalysis, error);
+      sqlite3_stmt* a = stmt(kExAnalysis);
       if (!a) return false;
       sqlite3_bind_int64(a, 1, id);
       ojson an = ojson::object();
@@ -325,46 +345,32 @@ class Exporter {
         read_fields(a, 0, kAnalysisTable, &m.analysis);
         put_fields(an, kAnalysisTable, &m.analysis, nullptr);
       } else if (arc != SQLITE_DONE) {
-        return fail_db(error);
+        return fail_db();
       }
       o["analysis"] = std::move(an);
-      sqlite3_stmt* p = stmt(kExMarkerPieces, error);
-      sqlite3_stmt* v = stmt(kExOverrides, error);
-      sqlite3_stmt* sp = stmt(kExSplices, error);
+      sqlite3_stmt* p = stmt(kExMarkerPieces);
+      sqlite3_stmt* v = stmt(kExOverrides);
+      sqlite3_stmt* sp = stmt(kExSplices);
       if (!p || !v || !sp) return false;
       for (sqlite3_stmt* q : {p, v, sp}) sqlite3_bind_int64(q, 1, id);
-      if (!read_rows(p, 0, kMarkerPiecesTable, &m.pieces, error) ||
-          !read_rows(v, 0, kOverridesTable, &m.overrides, error) ||
-          !read_rows(sp, 0, kSplicesTable, &m.splices, error))
+      if (!read_rows(p, 0, kMarkerPiecesTable, &m.pieces) || !read_rows(v, 0, kOverridesTable, &m.overrides) ||
+          !read_rows(sp, 0, kSplicesTable, &m.splices))
         return false;
       o["pieces"] = rows_json(m.pieces, kMarkerPiecesTable);
       o["overrides"] = rows_json(m.overrides, kOverridesTable);
       o["splices"] = rows_json(m.splices, kSplicesTable);
-      ojson list;
-      if (!model_list(kMarker, id, &list, error)) return false;
-      o["models"] = std::move(list);
-      if (!faults(o, kMarker, id, error)) return false;
-      item(o);
-    }
-    if (rc != SQLITE_DONE) return fail_db(error);
-    close_list(false);
-    return true;
+      return models_and_faults(o, kMarker, id);
+    });
   }
 
-  bool models(std::string* error) {
-    open_list("models");
-    sqlite3_stmt* s = stmt(kExModels, error);
-    if (!s) return false;
-    int rc;
+  bool models() {
     ModelData m;
-    while ((rc = sqlite3_step(s)) == SQLITE_ROW) {
-      int64_t id = sqlite3_column_int64(s, kExIdColumn);
-      read_fields(s, kExIdColumn + 1, kModelsTable, &m);
-      sqlite3_stmt* g = stmt(kExGroups, error);
-      sqlite3_stmt* q = stmt(kExModelPieces, error);
+    return list("models", kExModels, kModelsTable, &m, false, [&](int64_t id, ojson& o) {
+      sqlite3_stmt* g = stmt(kExGroups);
+      sqlite3_stmt* q = stmt(kExModelPieces);
       if (!g || !q) return false;
       sqlite3_bind_int64(g, 1, id);
-      if (!read_rows(g, 0, kOptionGroupsTable, &m.option_groups, error)) return false;
+      if (!read_rows(g, 0, kOptionGroupsTable, &m.option_groups)) return false;
       m.pieces.clear();
       sqlite3_bind_int64(q, 1, id);
       int prc;
@@ -376,9 +382,7 @@ class Exporter {
           into = &m.option_groups[static_cast<size_t>(group - 1)].pieces;
         if (into) read_fields(q, kExGroupColumn + 1, kModelPiecesTable, &into->emplace_back());
       }
-      if (prc != SQLITE_DONE) return fail_db(error);
-      ojson o = ojson::object();
-      put_fields(o, kModelsTable, &m, nullptr);
+      if (prc != SQLITE_DONE) return fail_db();
       o["pieces"] = rows_json(m.pieces, kModelPiecesTable);
       ojson groups = ojson::array();
       for (const OptionGroupData& og : m.option_groups) {
@@ -388,126 +392,96 @@ class Exporter {
         groups.push_back(std::move(j));
       }
       o["option_groups"] = std::move(groups);
-      if (!faults(o, kModel, id, error)) return false;
-      item(o);
-    }
-    if (rc != SQLITE_DONE) return fail_db(error);
-    close_list(false);
-    return true;
+      return faults(o, kModel, id);
+    });
   }
 
-  bool pieces(std::string* error) {
-    open_list("pieces");
-    sqlite3_stmt* s = stmt(kExPieces, error);
-    if (!s) return false;
-    int rc;
+  bool pieces() {
     PieceData p;
-    while ((rc = sqlite3_step(s)) == SQLITE_ROW) {
-      read_fields(s, kExIdColumn + 1, kPiecesTable, &p);
-      ojson o = ojson::object();
-      put_fields(o, kPiecesTable, &p, nullptr);
-      if (!faults(o, kPiece, sqlite3_column_int64(s, kExIdColumn), error)) return false;
-      item(o);
-    }
-    if (rc != SQLITE_DONE) return fail_db(error);
-    close_list(false);
-    return true;
+    return list("pieces", kExPieces, kPiecesTable, &p, false,
+                [&](int64_t id, ojson& o) { return faults(o, kPiece, id); });
   }
 
-  bool orders(std::string* error) {
-    open_list("orders");
-    sqlite3_stmt* s = stmt(kExOrders, error);
-    if (!s) return false;
-    int rc;
+  bool orders() {
     OrderData od;
-    while ((rc = sqlite3_step(s)) == SQLITE_ROW) {
-      int64_t id = sqlite3_column_int64(s, kExIdColumn);
-      read_fields(s, kExIdColumn + 1, kOrdersTable, &od);
-      ojson o = ojson::object();
-      put_fields(o, kOrdersTable, &od, nullptr);
-      ojson list;
-      if (!model_list(kOrder, id, &list, error)) return false;
-      o["models"] = std::move(list);
-      if (!faults(o, kOrder, id, error)) return false;
-      item(o);
-    }
-    if (rc != SQLITE_DONE) return fail_db(error);
-    close_list(true);
-    return true;
+    return list("orders", kExOrders, kOrdersTable, &od, true,
+                [&](int64_t id, ojson& o) { return models_and_faults(o, kOrder, id); });
   }
 
-  bool finish(std::string* error) {
+  bool finish() {
     out_ << "}\n";
     out_.flush();
-    if (!out_) return *error = "cannot write the export", false;
+    if (!out_) return fail(file_failure(EIO, "cannot write the export"));
     return true;
   }
 
   sqlite3* db_;
   std::ostream& out_;
   StatementCache stmts_;
-  bool first_ = true;
+  quire::Status status_;
 };
 
 }  // namespace
 
-bool export_area_json(std::string_view name, std::ostream& out, std::string* error) {
-  std::string scratch;
-  if (!error) error = &scratch;
-  std::string latin1;
-  if (!utf8_to_latin1(name, &latin1)) latin1 = std::string(name);
-  if (!valid_area_name(latin1)) return *error = "no area called " + std::string(name), false;
-  std::string path = area_path(latin1);
-  FileStatus st = file_status(path);
-  if (st.error != 0) {
+quire::Status export_area_json(std::string_view name, std::ostream& out) {
+  return fenced([&]() -> quire::Status {
+    std::string latin1;
+    if (!utf8_to_latin1(name, &latin1)) latin1 = std::string(name);
+    if (!valid_area_name(latin1))
+      return quire::Status::failure(quire::StatusCode::kNotFound, "no area called " + std::string(name));
+    std::string path = area_path(latin1);
+    FileStatus st = file_status(path);
     if (st.error == ENOENT || st.error == ENOTDIR)
-      *error = "no area called " + std::string(name) + " in " + store_directory();
-    else
-      *error = "cannot read " + path + ": " + std::strerror(st.error);
-    return false;
-  }
-  // Opening a FIFO would wait for a writer that never comes.
-  if (!st.regular) return *error = "cannot read " + path + ": not a regular file (an area file is one)", false;
-  Db d;
-  if (!open_db(path, &d, error)) return false;
-  AreaSummary s;
-  if (!read_summary(path, &s, error)) return *error = path + ": " + *error, false;
-  Exporter e(d.db, out);
-  // One read transaction for a consistent export.
-  sqlite3_exec(d.db, "BEGIN", nullptr, nullptr, nullptr);
-  bool ok = e.run(error);
-  sqlite3_exec(d.db, "COMMIT", nullptr, nullptr, nullptr);
-  return ok;
+      return quire::Status::failure(quire::StatusCode::kNotFound,
+                                    "no area called " + std::string(name) + " in " + store_directory(), path);
+    if (st.error != 0) return quire::Status::io_error(st.error, "read", path);
+    // Opening a FIFO would wait for a writer that never comes.
+    if (!st.regular)
+      return quire::Status::failure(quire::StatusCode::kInvalid,
+                                    "cannot read " + path + ": not a regular file (an area file is one)", path);
+    Db d;
+    if (quire::Status opened = open_db(path, &d); !opened.ok()) return opened;
+    AreaSummary s;
+    if (quire::Status read = read_summary(path, &s); !read.ok())
+      return quire::Status::failure(read.code(), path + ": " + read.message(), path, read.error());
+    Exporter e(d.db, out);
+    // One read transaction for a consistent export.
+    sqlite3_exec(d.db, "BEGIN", nullptr, nullptr, nullptr);
+    e.run();
+    sqlite3_exec(d.db, "COMMIT", nullptr, nullptr, nullptr);
+    return e.status();
+  });
 }
 
-std::vector<AreaSummary> list_areas(std::string* error) {
+std::vector<AreaSummary> list_areas(quire::Status* status) {
   std::vector<AreaSummary> out;
-  std::string dir = store_directory();
-  std::vector<std::string> files;
-  int why_not = 0;
-  if (!regular_files_in(dir, &files, &why_not)) {
-    if (why_not != ENOENT && error)
-      *error = "cannot read the store directory " + dir + ": " + std::strerror(why_not);
-    return out;
-  }
-  std::string suffix = kAreaFileSuffix;
-  for (const std::string& file : files) {
-    if (file.empty() || file[0] == '.' || file.size() <= suffix.size() ||
-        file.compare(file.size() - suffix.size(), suffix.size(), suffix) != 0)
-      continue;
-    AreaSummary s;
-    std::string path = path_in(dir, file);
-    std::string why;
-    if (!read_summary(path, &s, &why)) {
-      s = AreaSummary{};
-      s.name = file.substr(0, file.size() - suffix.size());
-      s.path = path;
-      s.error = why;
+  quire::Status listed = fenced([&] {
+    std::string dir = store_directory();
+    std::vector<std::string> files;
+    int why_not = 0;
+    if (!regular_files_in(dir, &files, &why_not))
+      return why_not == ENOENT ? quire::Status() : quire::Status::io_error(why_not, "read the store directory", dir);
+    std::string suffix = kAreaFileSuffix;
+    for (const std::string& file : files) {
+      if (file.empty() || file[0] == '.' || file.size() <= suffix.size() ||
+          file.compare(file.size() - suffix.size(), suffix.size(), suffix) != 0)
+        continue;
+      AreaSummary s;
+      std::string path = path_in(dir, file);
+      if (quire::Status read = read_summary(path, &s); !read.ok()) {
+        s = AreaSummary{};
+        s.name = file.substr(0, file.size() - suffix.size());
+        s.path = path;
+        s.error = read.message();
+      }
+      out.push_back(std::move(s));
     }
-    out.push_back(std::move(s));
-  }
-  std::sort(out.begin(), out.end(),
-            [](const AreaSummary& a, const AreaSummary& b) { return pb_stricmp(a.name.c_str(), b.name.c_str()) < 0; });
+    std::sort(out.begin(), out.end(), [](const AreaSummary& a, const AreaSummary& b) {
+      return pb_stricmp(a.name.c_str(), b.name.c_str()) < 0;
+    });
+    return quire::Status();
+  });
+  if (status) *status = std::move(listed);
   return out;
 }
 

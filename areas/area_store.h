@@ -14,6 +14,8 @@
 #include <string_view>
 #include <vector>
 
+#include "quire/status.h"
+
 namespace plotbase {
 
 // The numbers of items in an area.
@@ -33,35 +35,36 @@ std::string area_path(std::string_view name);
 
 // Creates or replaces the area described by json (an area file, UTF-8).
 // The text is read as a stream, item by item, so memory does not grow with
-// the number of items. All or nothing: on any error nothing in the store
-// changes, *error holds one line naming the item and key at fault (e.g.
-// `markers[3] "M100": header.description: 23 characters, at most 20`) and
-// the result is false.
-bool import_area_json(std::string_view json, std::string* error,
-                                       AreaSummary* summary = nullptr);
+// the number of items. All or nothing: on any failure nothing in the store
+// changes; a fault of the text is kInvalid, its message one line naming the
+// item and key at fault (e.g. `markers[3] "M100": header.description: 23
+// characters, at most 20`). No exception leaves it: running out of memory
+// is kNoMemory.
+quire::Status import_area_json(std::string_view json, AreaSummary* summary = nullptr);
 // As import_area_json, reading the area file at path ("-" for standard
-// input) as it goes. A file that cannot be opened or read gives an error
-// such as `cannot open: No such file or directory` or `cannot read: Is a
-// directory`.
-bool import_area_file(const std::string& path, std::string* error,
-                                       AreaSummary* summary = nullptr);
+// input) as it goes. A file that cannot be opened or read fails with a
+// message such as `cannot open: No such file or directory` or `cannot read:
+// Is a directory`.
+quire::Status import_area_file(const std::string& path, AreaSummary* summary = nullptr);
 
 // Writes the area called name as JSON (UTF-8) to out. Importing the result
-// gives the same area.
-bool export_area_json(std::string_view name, std::ostream& out, std::string* error);
+// gives the same area. No such area is kNotFound.
+quire::Status export_area_json(std::string_view name, std::ostream& out);
 
 // Writes the area called name as JSON into the file at path, as a whole: a
 // new file beside it takes its place only when complete and on disk, so a
 // failure leaves whatever stood at path as it was. A symbolic link at path
 // is followed (its target is replaced); a FIFO, a character device or
 // standard output (/dev/stdout, /dev/fd/1) is written straight into; a
-// directory, socket or block device is refused. *error names the file and
-// the reason on failure.
-bool export_area_file(std::string_view name, const std::string& path, std::string* error);
+// directory, socket or block device is refused. A failure's message names
+// the file and the reason.
+quire::Status export_area_file(std::string_view name, const std::string& path);
 
 // One summary per area file in the store, in pb_stricmp order of the names.
-// Files that cannot be read are listed with error set.
-std::vector<AreaSummary> list_areas(std::string* error);
+// Files that cannot be read are listed with error set. A store directory
+// that cannot be read sets *status (when given) and gives none; a store
+// not made yet is an empty one.
+std::vector<AreaSummary> list_areas(quire::Status* status);
 
 struct GenerateOptions {
   std::string name;
@@ -73,9 +76,9 @@ struct GenerateOptions {
 };
 
 // Creates or replaces a synthetic area with plausible values in every field,
-// the same for the same options. All or nothing like import.
-bool generate_area(const GenerateOptions& options, std::string* error,
-                                    AreaSummary* summary = nullptr);
+// the same for the same options. All or nothing like import; options out
+// of range are kInvalid.
+quire::Status generate_area(const GenerateOptions& options, AreaSummary* summary = nullptr);
 
 // Latin-1 <-> UTF-8. to_latin1 fails (returns false) on a character above
 // U+00FF or on malformed UTF-8, setting *bad to the offending code point

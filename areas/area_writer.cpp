@@ -6,6 +6,7 @@
 #include <cstring>
 #include <filesystem>
 
+#include "failures.h"
 #include "store_layout.h"
 
 namespace plotbase {
@@ -75,36 +76,41 @@ void AreaWriter::abandon() {
   replacement_.abandon();
 }
 
-bool AreaWriter::exec(const char* sql, std::string* error) {
-  char* msg = nullptr;
-  if (sqlite3_exec(db_, sql, nullptr, nullptr, &msg) != SQLITE_OK) {
-    *error = std::string("cannot write the area file: ") + (msg ? msg : sqlite3_errmsg(db_));
-    sqlite3_free(msg);
-    return false;
-  }
-  return true;
+quire::Status AreaWriter::write_failure() const {
+  return quire::Status::failure(quire::StatusCode::kStore,
+                                std::string("cannot write the area file: ") + sqlite3_errmsg(db_), name_,
+                                sqlite3_errcode(db_));
 }
 
-sqlite3_stmt* AreaWriter::stmt(int id, std::string* error) {
+quire::Status AreaWriter::exec(const char* sql) {
+  char* msg = nullptr;
+  if (sqlite3_exec(db_, sql, nullptr, nullptr, &msg) != SQLITE_OK) {
+    quire::Status status = quire::Status::failure(
+        quire::StatusCode::kStore, std::string("cannot write the area file: ") + (msg ? msg : sqlite3_errmsg(db_)),
+        name_, sqlite3_errcode(db_));
+    sqlite3_free(msg);
+    return status;
+  }
+  return {};
+}
+
+sqlite3_stmt* AreaWriter::stmt(int id, quire::Status* status) {
   sqlite3_stmt* s = stmts_.get(id);
-  if (!s) *error = std::string("cannot write the area file: ") + sqlite3_errmsg(db_);
+  if (!s) status->update(write_failure());
   return s;
 }
 
-bool AreaWriter::step(sqlite3_stmt* s, std::string* error) {
+quire::Status AreaWriter::step(sqlite3_stmt* s) {
   int rc = sqlite3_step(s);
   sqlite3_reset(s);
   duplicate_ = rc == SQLITE_CONSTRAINT && sqlite3_extended_errcode(db_) == SQLITE_CONSTRAINT_UNIQUE;
-  if (rc != SQLITE_DONE) {
-    *error = std::string("cannot write the area file: ") + sqlite3_errmsg(db_);
-    return false;
-  }
-  return true;
+  if (rc != SQLITE_DONE) return write_failure();
+  return {};
 }
 
-bool AreaWriter::begin(const std::string& name, int32_t notation, int32_t precision, std::string* error) {
+quire::Status AreaWriter::begin(const std::string& name, int32_t notation, int32_t precision) {
   set_area(name, notation, precision);
-  return begin(error);
+  return begin();
 }
 
 void AreaWriter::set_area(const std::string& name, int32_t notation, int32_t precision) {
@@ -113,7 +119,7 @@ void AreaWriter::set_area(const std::string& name, int32_t notation, int32_t pre
   precision_ = precision;
 }
 
-bool AreaWriter::begin(std::string* error) {
+quire::Status AreaWriter::begin() {
   abandon();
   for (int k = 0; k < 4; ++k) {
     counts_[k] = 0;
@@ -123,42 +129,39 @@ bool AreaWriter::begin(std::string* error) {
   std::string dir = store_directory();
   std::error_code ec;
   std::filesystem::create_directories(quire::platform::filesystem_path(dir), ec);
-  if (ec) {
-    *error = "cannot create the store directory " + dir + ": " + ec.message();
-    return false;
-  }
+  if (ec)
+    return quire::Status::failure(quire::StatusCode::kInvalid,
+                                  "cannot create the store directory " + dir + ": " + ec.message(), dir, ec.value());
   // Create the file first so that an unwritable store is named as such. A
   // file of this naming that no writer holds was left by a killed one and
   // goes now.
   quire::Status status;
-  if (!replacement_.begin(path_in(dir, area_file_name(name_)), kNewAreaPrefix, &status)) {
-    *error = "cannot write to the store directory " + dir + ": " + std::strerror(status.error());
-    return false;
-  }
-  if (sqlite3_open_v2(sqlite_file_name(replacement_.temporary_path()).c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX,
-                      nullptr) !=
-      SQLITE_OK) {
-    *error = "cannot write to the store directory " + dir + ": " + (db_ ? sqlite3_errmsg(db_) : "");
+  if (!replacement_.begin(path_in(dir, area_file_name(name_)), kNewAreaPrefix, &status))
+    return quire::Status::io_error(status.error(), "write to the store directory", dir);
+  if (sqlite3_open_v2(sqlite_file_name(replacement_.temporary_path()).c_str(), &db_,
+                      SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr) != SQLITE_OK) {
+    status = quire::Status::failure(quire::StatusCode::kStore,
+                                    "cannot write to the store directory " + dir + ": " +
+                                        (db_ ? sqlite3_errmsg(db_) : ""),
+                                    dir, db_ ? sqlite3_errcode(db_) : SQLITE_CANTOPEN);
     abandon();
-    return false;
+    return status;
   }
   // A new private file that is renamed into place only when complete: no
   // journal or syncing is needed while it is filled.
   stmts_.attach(db_);
-  if (!exec("PRAGMA journal_mode = OFF; PRAGMA synchronous = OFF; PRAGMA locking_mode = EXCLUSIVE;"
-            "PRAGMA cache_size = -65536; PRAGMA temp_store = MEMORY;",
-            error) ||
-      !exec(store_schema().c_str(), error) || !exec("BEGIN", error)) {
-    abandon();
-    return false;
-  }
-  return true;
+  status = exec("PRAGMA journal_mode = OFF; PRAGMA synchronous = OFF; PRAGMA locking_mode = EXCLUSIVE;"
+                "PRAGMA cache_size = -65536; PRAGMA temp_store = MEMORY;");
+  if (status.ok()) status = exec(store_schema().c_str());
+  if (status.ok()) status = exec("BEGIN");
+  if (!status.ok()) abandon();
+  return status;
 }
 
 int64_t AreaWriter::count(Kind kind) const { return counts_[kind]; }
 
 bool AreaWriter::find_item(Kind kind, const std::string& name, int64_t* id, std::string* stored) {
-  std::string ignored;
+  quire::Status ignored;
   sqlite3_stmt* s = stmt(kFindMarker + static_cast<int>(kind), &ignored);
   if (!s) return false;
   StmtReset reset(s);
@@ -171,37 +174,39 @@ bool AreaWriter::find_item(Kind kind, const std::string& name, int64_t* id, std:
 }
 
 // Inserts the item's own row and notes whether ids still follow the names.
-bool AreaWriter::add_item(Kind kind, int64_t id, const void* row, std::string* error) {
+quire::Status AreaWriter::add_item(Kind kind, int64_t id, const void* row) {
   static const int inserts[] = {kInsMarker, kInsModel, kInsOrder, kInsPiece};
-  sqlite3_stmt* s = stmt(inserts[kind], error);
-  if (!s) return false;
+  quire::Status status;
+  sqlite3_stmt* s = stmt(inserts[kind], &status);
+  if (!s) return status;
   sqlite3_bind_int64(s, 1, id);
   bind_fields(s, 2, *kItemTables[kind], row);
-  if (!step(s, error)) return false;
+  if (status = step(s); !status.ok()) return status;
   const std::string& name = *static_cast<const std::string*>(kItemTables[kind]->fields[0].at(const_cast<void*>(row)));
   if (sorted_[kind] && counts_[kind] > 0 && pb_stricmp(last_name_[kind].c_str(), name.c_str()) > 0)
     sorted_[kind] = false;
   last_name_[kind] = name;
   ++counts_[kind];
-  return true;
+  return {};
 }
 
-bool AreaWriter::add_faults(Kind kind, int64_t id, const FaultSet& f, std::string* error) {
-  if (!f.any()) return true;
-  sqlite3_stmt* s = stmt(kInsFaults, error);
-  if (!s) return false;
+quire::Status AreaWriter::add_faults(Kind kind, int64_t id, const FaultSet& f) {
+  if (!f.any()) return {};
+  quire::Status status;
+  sqlite3_stmt* s = stmt(kInsFaults, &status);
+  if (!s) return status;
   sqlite3_bind_text(s, 1, kind_name(kind), -1, SQLITE_STATIC);
   sqlite3_bind_int64(s, 2, id);
   bind_fields(s, 3, kFaultsTable, &f);
-  return step(s, error);
+  return step(s);
 }
 
-bool AreaWriter::add_model_list(Kind owner, int64_t id, const std::vector<OrderModelData>& models,
-                                std::string* error) {
-  sqlite3_stmt* ms = stmt(kInsListModel, error);
-  sqlite3_stmt* os = stmt(kInsListOption, error);
-  sqlite3_stmt* zs = stmt(kInsListSize, error);
-  if (!ms || !os || !zs) return false;
+quire::Status AreaWriter::add_model_list(Kind owner, int64_t id, const std::vector<OrderModelData>& models) {
+  quire::Status status;
+  sqlite3_stmt* ms = stmt(kInsListModel, &status);
+  sqlite3_stmt* os = stmt(kInsListOption, &status);
+  sqlite3_stmt* zs = stmt(kInsListSize, &status);
+  if (!ms || !os || !zs) return status;
   const char* owner_name = kind_name(owner);
   for (size_t m = 0; m < models.size(); ++m) {
     const OrderModelData& om = models[m];
@@ -209,7 +214,7 @@ bool AreaWriter::add_model_list(Kind owner, int64_t id, const std::vector<OrderM
     sqlite3_bind_int64(ms, 2, id);
     sqlite3_bind_int64(ms, 3, static_cast<int64_t>(m));
     bind_fields(ms, 4, kOrderModelsTable, &om);
-    if (!step(ms, error)) return false;
+    if (status = step(ms); !status.ok()) return status;
     // A row of the model's options or sizes, keyed (owner, id, model, position).
     auto add_entry = [&](sqlite3_stmt* s, size_t position, const Table& table, const void* row) {
       sqlite3_bind_text(s, 1, owner_name, -1, SQLITE_STATIC);
@@ -217,51 +222,52 @@ bool AreaWriter::add_model_list(Kind owner, int64_t id, const std::vector<OrderM
       sqlite3_bind_int64(s, 3, static_cast<int64_t>(m));
       sqlite3_bind_int64(s, 4, static_cast<int64_t>(position));
       bind_fields(s, 5, table, row);
-      return step(s, error);
+      return step(s);
     };
-    for (size_t o = 0; o < om.options.size(); ++o)
-      if (!add_entry(os, o, kOptionsTable, &om.options[o])) return false;
-    for (size_t z = 0; z < om.sizes.size(); ++z)
-      if (!add_entry(zs, z, kSizesTable, &om.sizes[z])) return false;
+    for (size_t o = 0; o < om.options.size() && status.ok(); ++o)
+      status = add_entry(os, o, kOptionsTable, &om.options[o]);
+    for (size_t z = 0; z < om.sizes.size() && status.ok(); ++z) status = add_entry(zs, z, kSizesTable, &om.sizes[z]);
+    if (!status.ok()) return status;
   }
-  return true;
+  return {};
 }
 
-// Inserts the rows of a list kept under (owner id, position).
 template <typename T>
-bool add_rows(AreaWriter* w, sqlite3_stmt* s, int64_t id, const std::vector<T>& rows, const Table& table,
-              bool (AreaWriter::*step)(sqlite3_stmt*, std::string*), std::string* error) {
-  if (!s) return false;
+quire::Status AreaWriter::add_rows(sqlite3_stmt* s, int64_t id, const std::vector<T>& rows, const Table& table) {
   for (size_t i = 0; i < rows.size(); ++i) {
     sqlite3_bind_int64(s, 1, id);
     sqlite3_bind_int64(s, 2, static_cast<int64_t>(i));
     bind_fields(s, 3, table, &rows[i]);
-    if (!(w->*step)(s, error)) return false;
+    if (quire::Status status = step(s); !status.ok()) return status;
   }
-  return true;
+  return {};
 }
 
-bool AreaWriter::add_marker(int64_t id, const MarkerData& m, std::string* error) {
-  if (!add_item(kMarker, id, &m, error)) return false;
-  sqlite3_stmt* s = stmt(kInsAnalysis, error);
-  if (!s) return false;
+quire::Status AreaWriter::add_marker(int64_t id, const MarkerData& m) {
+  quire::Status status = add_item(kMarker, id, &m);
+  if (!status.ok()) return status;
+  sqlite3_stmt* s = stmt(kInsAnalysis, &status);
+  if (!s) return status;
   sqlite3_bind_int64(s, 1, id);
   bind_fields(s, 2, kAnalysisTable, &m.analysis);
-  if (!step(s, error)) return false;
-  sqlite3_stmt* pieces = stmt(kInsMarkerPiece, error);
-  sqlite3_stmt* overrides = stmt(kInsOverride, error);
-  sqlite3_stmt* splices = stmt(kInsSplice, error);
-  return add_rows(this, pieces, id, m.pieces, kMarkerPiecesTable, &AreaWriter::step, error) &&
-         add_rows(this, overrides, id, m.overrides, kOverridesTable, &AreaWriter::step, error) &&
-         add_rows(this, splices, id, m.splices, kSplicesTable, &AreaWriter::step, error) &&
-         add_model_list(kMarker, id, m.models, error) && add_faults(kMarker, id, m.faults, error);
+  if (status = step(s); !status.ok()) return status;
+  sqlite3_stmt* pieces = stmt(kInsMarkerPiece, &status);
+  sqlite3_stmt* overrides = stmt(kInsOverride, &status);
+  sqlite3_stmt* splices = stmt(kInsSplice, &status);
+  if (!pieces || !overrides || !splices) return status;
+  if (status = add_rows(pieces, id, m.pieces, kMarkerPiecesTable); !status.ok()) return status;
+  if (status = add_rows(overrides, id, m.overrides, kOverridesTable); !status.ok()) return status;
+  if (status = add_rows(splices, id, m.splices, kSplicesTable); !status.ok()) return status;
+  if (status = add_model_list(kMarker, id, m.models); !status.ok()) return status;
+  return add_faults(kMarker, id, m.faults);
 }
 
-bool AreaWriter::add_model(int64_t id, const ModelData& m, std::string* error) {
-  if (!add_item(kModel, id, &m, error)) return false;
-  sqlite3_stmt* q = stmt(kInsModelPiece, error);
-  sqlite3_stmt* g = stmt(kInsGroup, error);
-  if (!q || !g) return false;
+quire::Status AreaWriter::add_model(int64_t id, const ModelData& m) {
+  quire::Status status = add_item(kModel, id, &m);
+  if (!status.ok()) return status;
+  sqlite3_stmt* q = stmt(kInsModelPiece, &status);
+  sqlite3_stmt* g = stmt(kInsGroup, &status);
+  if (!q || !g) return status;
   // Option group 0 holds the base pieces; group n the pieces of option_groups[n - 1].
   auto add_pieces = [&](int64_t group, const std::vector<ModelPieceData>& pieces) {
     for (size_t p = 0; p < pieces.size(); ++p) {
@@ -269,31 +275,33 @@ bool AreaWriter::add_model(int64_t id, const ModelData& m, std::string* error) {
       sqlite3_bind_int64(q, 2, group);
       sqlite3_bind_int64(q, 3, static_cast<int64_t>(p));
       bind_fields(q, 4, kModelPiecesTable, &pieces[p]);
-      if (!step(q, error)) return false;
+      if (quire::Status s = step(q); !s.ok()) return s;
     }
-    return true;
+    return quire::Status();
   };
-  if (!add_pieces(0, m.pieces)) return false;
-  if (!add_rows(this, g, id, m.option_groups, kOptionGroupsTable, &AreaWriter::step, error)) return false;
+  if (status = add_pieces(0, m.pieces); !status.ok()) return status;
+  if (status = add_rows(g, id, m.option_groups, kOptionGroupsTable); !status.ok()) return status;
   for (size_t k = 0; k < m.option_groups.size(); ++k)
-    if (!add_pieces(static_cast<int64_t>(k) + 1, m.option_groups[k].pieces)) return false;
-  return add_faults(kModel, id, m.faults, error);
+    if (status = add_pieces(static_cast<int64_t>(k) + 1, m.option_groups[k].pieces); !status.ok()) return status;
+  return add_faults(kModel, id, m.faults);
 }
 
-bool AreaWriter::add_piece(int64_t id, const PieceData& p, std::string* error) {
-  return add_item(kPiece, id, &p, error) && add_faults(kPiece, id, p.faults, error);
+quire::Status AreaWriter::add_piece(int64_t id, const PieceData& p) {
+  quire::Status status = add_item(kPiece, id, &p);
+  return status.ok() ? add_faults(kPiece, id, p.faults) : status;
 }
 
-bool AreaWriter::add_order(int64_t id, const OrderData& o, std::string* error) {
-  return add_item(kOrder, id, &o, error) && add_model_list(kOrder, id, o.models, error) &&
-         add_faults(kOrder, id, o.faults, error);
+quire::Status AreaWriter::add_order(int64_t id, const OrderData& o) {
+  quire::Status status = add_item(kOrder, id, &o);
+  if (status.ok()) status = add_model_list(kOrder, id, o.models);
+  return status.ok() ? add_faults(kOrder, id, o.faults) : status;
 }
 
 // Gives the items of kind the ids 1, 2, ... in pb_stricmp order of their
 // names (COLLATE NOCASE, the name column's collation), in every table whose
 // rows belong to them (the owners of the table descriptions). Ids pass through their negatives so that no two rows
 // share a key on the way.
-bool AreaWriter::renumber(Kind kind, std::string* error) {
+quire::Status AreaWriter::renumber(Kind kind) {
   const char* table = kItemTables[kind]->name;
   std::string k = std::string("'") + kind_name(kind) + "'";
   struct Ref {
@@ -313,42 +321,38 @@ bool AreaWriter::renumber(Kind kind, std::string* error) {
   for (const Ref& r : refs)
     sql += std::string(" UPDATE ") + r.table + " SET " + r.column + " = -(SELECT new FROM renumber WHERE old = " +
            r.column + ")" + r.where + "; UPDATE " + r.table + " SET " + r.column + " = -" + r.column + r.where + ";";
-  return exec(sql.c_str(), error);
+  return exec(sql.c_str());
 }
 
-bool AreaWriter::commit(std::string* error, const std::string& area_name, AreaSummary* summary) {
-  if (!db_) {
-    *error = "no area being written";
-    return false;
+quire::Status AreaWriter::commit(const std::string& area_name, AreaSummary* summary) {
+  if (!db_) return quire::Status::failure(quire::StatusCode::kInternal, "no area being written");
+  quire::Status status;
+  for (Kind kind : {kMarker, kModel, kOrder, kPiece})
+    if (!sorted_[kind] && status.ok()) status = renumber(kind);
+  sqlite3_stmt* s = status.ok() ? stmt(kInsArea, &status) : nullptr;
+  if (s) {
+    bind_text(s, 1, name_);
+    sqlite3_bind_int(s, 2, notation_);
+    sqlite3_bind_int(s, 3, precision_);
+    const Kind order[] = {kMarker, kModel, kPiece, kOrder};  // the area row's order
+    for (int i = 0; i < 4; ++i) sqlite3_bind_int64(s, 4 + i, counts_[order[i]]);
+    sqlite3_bind_int(s, 8, kAreaFormat);
+    status = step(s);
+    if (status.ok()) status = exec("COMMIT");
   }
-  for (Kind kind : {kMarker, kModel, kOrder, kPiece}) {
-    if (!sorted_[kind] && !renumber(kind, error)) {
-      abandon();
-      return false;
-    }
+  if (status.ok()) {
+    stmts_.clear();
+    if (sqlite3_close(db_) != SQLITE_OK)
+      status = quire::Status::failure(quire::StatusCode::kStore,
+                                      std::string("cannot complete the area file: ") + sqlite3_errmsg(db_), name_,
+                                      sqlite3_errcode(db_));
+    else
+      db_ = nullptr;
   }
-  sqlite3_stmt* s = stmt(kInsArea, error);
-  if (!s) {
+  if (!status.ok()) {
     abandon();
-    return false;
+    return status;
   }
-  bind_text(s, 1, name_);
-  sqlite3_bind_int(s, 2, notation_);
-  sqlite3_bind_int(s, 3, precision_);
-  const Kind order[] = {kMarker, kModel, kPiece, kOrder};  // the area row's order
-  for (int i = 0; i < 4; ++i) sqlite3_bind_int64(s, 4 + i, counts_[order[i]]);
-  sqlite3_bind_int(s, 8, kAreaFormat);
-  if (!step(s, error) || !exec("COMMIT", error)) {
-    abandon();
-    return false;
-  }
-  stmts_.clear();
-  if (sqlite3_close(db_) != SQLITE_OK) {
-    *error = std::string("cannot complete the area file: ") + sqlite3_errmsg(db_);
-    abandon();
-    return false;
-  }
-  db_ = nullptr;
   const std::string& temporary = replacement_.temporary_path();
   size_t end = temporary.size();
   while (end > 0 && !is_path_separator(temporary[end - 1])) --end;
@@ -356,29 +360,25 @@ bool AreaWriter::commit(std::string* error, const std::string& area_name, AreaSu
   // Only an area file is replaced: a FIFO, a directory or a device under
   // the area file's name is the user's, and is left as it is.
   FileStatus existing = file_status(target);
-  if (existing.error == 0 && !existing.regular) {
-    *error = "cannot replace " + target + ": not a regular file (an area file is one)";
-    abandon();
-    return false;
-  }
+  if (existing.error == 0 && !existing.regular)
+    status = quire::Status::failure(quire::StatusCode::kInvalid,
+                                    "cannot replace " + target + ": not a regular file (an area file is one)", target);
   // Another program holding the area file open is said before it is touched.
-  quire::Status status;
-  if (!quire::platform::check_changeable(target, quire::platform::FileChange::kReplaceAnyway, &status)) {
-    *error = status.message();
-    abandon();
-    return false;
-  }
+  if (status.ok())
+    quire::platform::check_changeable(target, quire::platform::FileChange::kReplaceAnyway, &status);
   // Make the file durable, then put it in place in one step.
-  replacement_.set_target(target);
-  if (!replacement_.finish(&status) || !replacement_.put_in_place(&status)) {
-    *error = "cannot replace " + target + ": " + std::strerror(status.error());
+  if (status.ok()) {
+    replacement_.set_target(target);
+    quire::Status replaced;
+    if (!replacement_.finish(&replaced) || !replacement_.put_in_place(&replaced))
+      status = quire::Status::io_error(replaced.error(), "replace", target);
+  }
+  if (!status.ok()) {
     abandon();
-    return false;
+    return status;
   }
-  if (!replacement_.sync_directory(&status)) {
-    *error = "the area file " + target + " is written, but " + status.message();
-    return false;
-  }
+  if (!replacement_.sync_directory(&status))
+    return file_failure(status.error(), "the area file " + target + " is written, but " + status.message(), target);
   if (summary) {
     summary->name = area_name;
     summary->markers = count(kMarker);
@@ -388,7 +388,7 @@ bool AreaWriter::commit(std::string* error, const std::string& area_name, AreaSu
     summary->path = target;
     summary->error.clear();
   }
-  return true;
+  return {};
 }
 
 }  // namespace plotbase

@@ -11,6 +11,7 @@
 #include "area_data.h"
 #include "area_store.h"
 #include "quire/files/file_replacement.h"
+#include "quire/status.h"
 #include "store_layout.h"
 
 namespace plotbase {
@@ -24,18 +25,19 @@ class AreaWriter {
 
   // Starts a new area file in the current store. The area's name and
   // settings may be given now or later with set_area, before commit.
-  bool begin(std::string* error);
-  bool begin(const std::string& name, int32_t notation, int32_t precision, std::string* error);
+  quire::Status begin();
+  quire::Status begin(const std::string& name, int32_t notation, int32_t precision);
   void set_area(const std::string& name, int32_t notation, int32_t precision);
 
   // Adds an item with the id given. Ids of a kind are 1, 2, ... in the order
   // items are added; items may come in any order of their names (commit
   // then renumbers them into pb_stricmp order). A name that an item of the
-  // same kind already has fails with duplicate() true.
-  bool add_marker(int64_t id, const MarkerData& m, std::string* error);
-  bool add_model(int64_t id, const ModelData& m, std::string* error);
-  bool add_piece(int64_t id, const PieceData& p, std::string* error);
-  bool add_order(int64_t id, const OrderData& o, std::string* error);
+  // same kind already has fails with duplicate() true. A failure of the new
+  // file's database is kStore, error() being SQLite's code.
+  quire::Status add_marker(int64_t id, const MarkerData& m);
+  quire::Status add_model(int64_t id, const ModelData& m);
+  quire::Status add_piece(int64_t id, const PieceData& p);
+  quire::Status add_order(int64_t id, const OrderData& o);
 
   // True when the last add failed because the name is taken.
   bool duplicate() const { return duplicate_; }
@@ -49,16 +51,24 @@ class AreaWriter {
   // Completes the file and puts it in place of the area's file. When
   // summary is given, it receives area_name, the numbers of items added and
   // the area file's path.
-  bool commit(std::string* error, const std::string& area_name = {}, AreaSummary* summary = nullptr);
+  // Every failure abandons the new file (the store is unchanged), except
+  // one to make the store directory durable once the file is in place.
+  quire::Status commit(const std::string& area_name = {}, AreaSummary* summary = nullptr);
 
  private:
-  bool exec(const char* sql, std::string* error);
-  bool step(sqlite3_stmt* s, std::string* error);
-  sqlite3_stmt* stmt(int id, std::string* error);
-  bool add_faults(Kind kind, int64_t id, const FaultSet& f, std::string* error);
-  bool add_model_list(Kind owner, int64_t id, const std::vector<OrderModelData>& models, std::string* error);
-  bool add_item(Kind kind, int64_t id, const void* row, std::string* error);
-  bool renumber(Kind kind, std::string* error);
+  // Inserts the rows of a list kept under (owner id, position) with s.
+  template <typename T>
+  quire::Status add_rows(sqlite3_stmt* s, int64_t id, const std::vector<T>& rows, const Table& table);
+  quire::Status exec(const char* sql);
+  quire::Status step(sqlite3_stmt* s);
+  // The statement id, or null with *status set.
+  sqlite3_stmt* stmt(int id, quire::Status* status);
+  // The failure of the last SQLite call on the new file.
+  quire::Status write_failure() const;
+  quire::Status add_faults(Kind kind, int64_t id, const FaultSet& f);
+  quire::Status add_model_list(Kind owner, int64_t id, const std::vector<OrderModelData>& models);
+  quire::Status add_item(Kind kind, int64_t id, const void* row);
+  quire::Status renumber(Kind kind);
   void abandon();
 
   sqlite3* db_ = nullptr;

@@ -10,6 +10,7 @@
 #include "area_data.h"
 #include "area_store.h"
 #include "area_writer.h"
+#include "failures.h"
 #include "store_layout.h"
 
 namespace plotbase {
@@ -301,22 +302,17 @@ MarkerData make_marker(Rng& rng, const std::string& name, const std::vector<Mode
   return m;
 }
 
-}  // namespace
-
-bool generate_area(const GenerateOptions& options, std::string* error, AreaSummary* summary) {
-  std::string scratch;
-  if (!error) error = &scratch;
-  if (!valid_area_name(options.name)) {
-    *error = "name: \"" + options.name + "\" is not an area name (1 to 20 characters, no \"/\" or \"\\\")";
-    return false;
-  }
+quire::Status generate(const GenerateOptions& options, AreaSummary* summary) {
+  if (!valid_area_name(options.name))
+    return quire::Status::failure(
+        quire::StatusCode::kInvalid,
+        "name: \"" + options.name + "\" is not an area name (1 to 20 characters, no \"/\" or \"\\\")");
   if (options.markers < 0 || options.models < 0 || options.orders < 0 || options.pieces_per_marker < 0 ||
       options.markers > 99999999 || options.models > 9999999 || options.orders > 9999999 ||
-      options.pieces_per_marker > 10000) {
-    *error = "counts must be 0 or more (at most 99999999 markers, 9999999 models and orders, 10000 pieces "
-             "per marker)";
-    return false;
-  }
+      options.pieces_per_marker > 10000)
+    return quire::Status::failure(quire::StatusCode::kInvalid,
+                                  "counts must be 0 or more (at most 99999999 markers, 9999999 models and orders, "
+                                  "10000 pieces per marker)");
   Rng rng(options.seed);
   int model_width = digits_for(options.models, 4);
   int order_width = digits_for(options.orders, 5);
@@ -352,24 +348,28 @@ bool generate_area(const GenerateOptions& options, std::string* error, AreaSumma
                    [](const PieceData& a, const PieceData& b) { return pb_stricmp(a.name.c_str(), b.name.c_str()) < 0; });
 
   AreaWriter w;
-  if (!w.begin(options.name, 0, 2, error)) return false;
-  for (int64_t i = 1; i <= options.markers; ++i) {
+  quire::Status status = w.begin(options.name, 0, 2);
+  for (int64_t i = 1; i <= options.markers && status.ok(); ++i) {
     MarkerData m = make_marker(rng, numbered("M", i, marker_width), models, order_names, options.pieces_per_marker);
-    if (!w.add_marker(i, m, error)) return false;
+    status = w.add_marker(i, m);
   }
-  for (size_t i = 0; i < models.size(); ++i)
-    if (!w.add_model(static_cast<int64_t>(i) + 1, models[i], error)) return false;
-  for (size_t i = 0; i < pieces.size(); ++i)
-    if (!w.add_piece(static_cast<int64_t>(i) + 1, pieces[i], error)) return false;
-  for (int64_t i = 1; i <= options.orders; ++i) {
+  for (size_t i = 0; i < models.size() && status.ok(); ++i) status = w.add_model(static_cast<int64_t>(i) + 1, models[i]);
+  for (size_t i = 0; i < pieces.size() && status.ok(); ++i) status = w.add_piece(static_cast<int64_t>(i) + 1, pieces[i]);
+  for (int64_t i = 1; i <= options.orders && status.ok(); ++i) {
     OrderData o;
     o.name = order_names[static_cast<size_t>(i - 1)];
     fill_common(rng, &o);
     int n = models.empty() ? 0 : rng.range(1, 4);
     for (int k = 0; k < n; ++k) o.models.push_back(make_order_model(rng, rng.pick(models)));
-    if (!w.add_order(i, o, error)) return false;
+    status = w.add_order(i, o);
   }
-  return w.commit(error, options.name, summary);
+  return status.ok() ? w.commit(options.name, summary) : status;
+}
+
+}  // namespace
+
+quire::Status generate_area(const GenerateOptions& options, AreaSummary* summary) {
+  return fenced([&] { return generate(options, summary); });
 }
 
 }  // namespace plotbase

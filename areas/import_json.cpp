@@ -12,6 +12,7 @@
 
 #include "area_data.h"
 #include "area_writer.h"
+#include "failures.h"
 #include "import_messages.h"
 #include "store_layout.h"
 #include "pattern_import.h"
@@ -137,7 +138,12 @@ class AreaParser final : public nlohmann::json_sax<json> {
  public:
   explicit AreaParser(AreaWriter* writer) : writer_(writer) { frames_.reserve(kMaxDepth + 1); }
 
-  const std::string& error() const { return error_; }
+  // The first failure: the writer's, else the one line naming the item and
+  // key at fault.
+  quire::Status status() const {
+    if (!writer_failure_.ok()) return writer_failure_;
+    return failed() ? quire::Status::failure(quire::StatusCode::kInvalid, error_) : quire::Status();
+  }
   bool failed() const { return !error_.empty(); }
   const AreaData& area() const { return area_; }
 
@@ -609,39 +615,34 @@ class AreaParser final : public nlohmann::json_sax<json> {
     int k = static_cast<int>(f.part) - static_cast<int>(Part::kMarkers);
     Kind kind = kListKinds[k];
     int64_t id = writer_->count(kind) + 1;
-    bool ok = false;
-    std::string why;
+    quire::Status added;
     switch (kind) {
       case kMarker:
         if (!(f.fields_seen & (uint64_t{1} << (kMarkerNameField - kMarkersTable.begin()))))
           marker_.header.name = marker_.name;
-        ok = writer_->add_marker(id, marker_, &why);
+        added = writer_->add_marker(id, marker_);
         break;
       case kModel:
-        ok = writer_->add_model(id, model_, &why);
+        added = writer_->add_model(id, model_);
         break;
       case kPiece:
-        ok = writer_->add_piece(id, piece_, &why);
+        added = writer_->add_piece(id, piece_);
         break;
       case kOrder:
-        ok = writer_->add_order(id, order_, &why);
+        added = writer_->add_order(id, order_);
         break;
     }
-    if (ok) {
+    if (added.ok()) {
       item_.clear();
       return true;
-    }
-    if (!writer_->duplicate()) {
-      item_.clear();
-      error_ = why;
-      return false;
     }
     const std::string& name = *static_cast<std::string*>(f.table->fields[0].at(f.row));
     int64_t first = 0;
     std::string stored;
-    if (!writer_->find_item(kind, name, &first, &stored)) {
+    if (!writer_->duplicate() || !writer_->find_item(kind, name, &first, &stored)) {
       item_.clear();
-      error_ = why;
+      writer_failure_ = added;
+      error_ = added.message();
       return false;
     }
     return fail("name", msg::duplicate_name(std::string(kListNames[k]) + "[" + std::to_string(first - 1) + "] " +
@@ -711,6 +712,7 @@ class AreaParser final : public nlohmann::json_sax<json> {
   static inline const Field* const kMarkerNameField = kMarkersTable.find("name", "header");
 
   AreaWriter* writer_;
+  quire::Status writer_failure_;  // the writer's failure to add an item
   AreaData area_;  // the area's own keys (its lists stay empty)
   MarkerData marker_;
   ModelData model_;
@@ -802,55 +804,56 @@ class BufferedInput {
   bool eof_ = false;
 };
 
+// Reads the area from [first, last) into a new area file and puts it in
+// place; read_failure tells a failure to read the input, which ends it
+// early as if it were complete.
 template <typename Iterator>
-bool import_from(Iterator first, Iterator last, std::string* error, AreaSummary* summary,
-                 const std::function<bool(std::string*)>& read_failed) {
+quire::Status import_from(Iterator first, Iterator last, AreaSummary* summary,
+                          const std::function<quire::Status()>& read_failure) {
   AreaWriter writer;
-  if (!writer.begin(error)) return false;
+  quire::Status status = writer.begin();
+  if (!status.ok()) return status;
   AreaParser parser(&writer);
   bool parsed = false;
   try {
     parsed = json::sax_parse(first, last, &parser);
-  } catch (const std::exception& e) {
-    *error = "malformed JSON: " + parser_message(e.what());
-    return false;
+  } catch (const json::exception& e) {
+    return quire::Status::failure(quire::StatusCode::kInvalid, "malformed JSON: " + parser_message(e.what()));
   }
-  if (read_failed(error)) return false;
+  if (status = read_failure(); !status.ok()) return status;
   if (!parsed) {
     parser.settle();
-    *error = parser.error();
-    return false;
+    return parser.status();
   }
-  if (!parser.finish()) return *error = parser.error(), false;
-  return writer.commit(error, parser.area().name, summary);
+  if (!parser.finish()) return parser.status();
+  return writer.commit(parser.area().name, summary);
 }
 
 }  // namespace
 
-bool import_area_json(std::string_view json_text, std::string* error, AreaSummary* summary) {
-  std::string scratch;
-  if (!error) error = &scratch;
-  return import_from(json_text.begin(), json_text.end(), error, summary, [](std::string*) { return false; });
+quire::Status import_area_json(std::string_view json_text, AreaSummary* summary) {
+  return fenced([&] { return import_from(json_text.begin(), json_text.end(), summary, [] { return quire::Status(); }); });
 }
 
-bool import_area_file(const std::string& path, std::string* error, AreaSummary* summary) {
-  std::string scratch;
-  if (!error) error = &scratch;
-  InputFile file;
-  if (!file.open(path)) {
-    *error = file.opened() ? msg::cannot_read(std::strerror(file.error())) : msg::cannot_open(std::strerror(file.error()));
-    return false;
-  }
-  auto input = std::make_unique<BufferedInput>(&file);
-  // A pattern file given where an area file is read (standard input, a
-  // pipe): its bytes are not JSON, and pattern files are read twice, so by
-  // name only.
-  if (looks_like_dxf(input->head(64)) && !input->error())
-    return *error = "a pattern file (DXF), not an area file (JSON); pattern files are read by name", false;
-  return import_from(BufferedInput::Iterator(input.get()), BufferedInput::Iterator(), error, summary, [&](std::string* why) {
-    if (!input->error()) return false;
-    *why = msg::cannot_read(std::strerror(input->error()));
-    return true;
+quire::Status import_area_file(const std::string& path, AreaSummary* summary) {
+  return fenced([&] {
+    InputFile file;
+    if (!file.open(path)) {
+      const char* reason = std::strerror(file.error());
+      return file_failure(file.error(), file.opened() ? msg::cannot_read(reason) : msg::cannot_open(reason), path);
+    }
+    auto input = std::make_unique<BufferedInput>(&file);
+    // A pattern file given where an area file is read (standard input, a
+    // pipe): its bytes are not JSON, and pattern files are read twice, so by
+    // name only.
+    if (looks_like_dxf(input->head(64)) && !input->error())
+      return quire::Status::failure(quire::StatusCode::kInvalid,
+                                    "a pattern file (DXF), not an area file (JSON); pattern files are read by name",
+                                    path);
+    return import_from(BufferedInput::Iterator(input.get()), BufferedInput::Iterator(), summary, [&] {
+      if (!input->error()) return quire::Status();
+      return file_failure(input->error(), msg::cannot_read(std::strerror(input->error())), path);
+    });
   });
 }
 

@@ -19,6 +19,7 @@
 
 #include "area_data.h"
 #include "area_writer.h"
+#include "failures.h"
 #include "import_messages.h"
 #include "store_layout.h"
 #include "pattern_reader.h"
@@ -189,18 +190,21 @@ class PatternImporter {
   PatternImporter(const PatternImportOptions& options, std::vector<std::string>* warnings)
       : options_(options), warnings_(warnings) {}
 
-  bool begin(std::string* error);
+  // Checks the options. False with status() set when they are not right.
+  bool begin();
   // Adds the pattern file of source: its model, pieces and, when a marker
-  // is read, its placements. False with error() set when it cannot.
+  // is read, its placements. False with status() set when it cannot.
   bool add_file(const PatternSource& source);
-  bool finish(std::string* error);
+  // Completes the area: its name checked, the marker summed up. False with
+  // status() set when it cannot be stored.
+  bool finish();
   AreaData& area() { return area_; }
-  const std::string& error() const { return error_; }
+  const quire::Status& status() const { return status_; }
 
  private:
   bool text(const std::string& raw, size_t max, std::string* out, const std::string& where, bool required = false);
   bool fail(const std::string& message) {
-    if (error_.empty()) error_ = message;
+    status_.update(quire::Status::failure(quire::StatusCode::kInvalid, message, file_));
     return false;
   }
   bool choose_units(const PatternFile& file, Unit* unit);
@@ -208,7 +212,7 @@ class PatternImporter {
 
   const PatternImportOptions& options_;
   std::vector<std::string>* warnings_;
-  std::string error_;
+  quire::Status status_;
   std::string file_;  // the file being read, for messages
   AreaData area_;
   // Folded name -> the piece's index in area_.pieces and its name as given.
@@ -239,18 +243,18 @@ bool PatternImporter::text(const std::string& raw, size_t max, std::string* out,
   return true;
 }
 
-bool PatternImporter::begin(std::string* error) {
+bool PatternImporter::begin() {
   now_ = static_cast<int32_t>(std::time(nullptr));
   if (!options_.units.empty() && unit_of_option(options_.units) == Unit::kNone)
-    return *error = "--units " + options_.units + ": expected mm, cm or in", false;
+    return fail("--units " + options_.units + ": expected mm, cm or in");
   if (!options_.area.empty() && !utf8_to_latin1(options_.area, &area_.name))
-    return *error = "--area: \"" + options_.area + "\" is not an area name (Latin-1 characters only)", false;
+    return fail("--area: \"" + options_.area + "\" is not an area name (Latin-1 characters only)");
   if (!options_.marker.empty()) {
     if (!utf8_to_latin1(options_.marker, &marker_.name))
-      return *error = "--marker: \"" + options_.marker + "\" has a character outside Latin-1", false;
+      return fail("--marker: \"" + options_.marker + "\" has a character outside Latin-1");
     if (marker_.name.size() > kNameChars)
-      return *error = "--marker: \"" + options_.marker + "\": " + msg::too_long(marker_.name.size(), static_cast<int64_t>(kNameChars)),
-             false;
+      return fail("--marker: \"" + options_.marker + "\": " +
+                  msg::too_long(marker_.name.size(), static_cast<int64_t>(kNameChars)));
   }
   area_.precision = 2;
   return true;
@@ -304,23 +308,27 @@ bool PatternImporter::add_piece_name(const std::string& name, const std::string&
 bool PatternImporter::add_file(const PatternSource& source) {
   file_ = source.name;
   PatternFile file;
-  std::string why;
   std::vector<std::string> file_warnings;
-  dxf::ReaderFactory open = [&source](std::string* e) -> std::unique_ptr<dxf::Reader> {
+  dxf::ReaderFactory open = [&source](quire::Status* status) -> std::unique_ptr<dxf::Reader> {
     if (source.in_memory) return std::make_unique<dxf::Reader>(source.bytes.data(), source.bytes.size());
     std::error_code ec;
     if (!std::filesystem::is_regular_file(source.path, ec)) {
-      *e = ec ? msg::cannot_open(ec.message()) : "not a regular file";
+      *status = ec ? quire::Status::failure(quire::StatusCode::kNotFound, msg::cannot_open(ec.message()), source.path)
+                   : quire::Status::failure(quire::StatusCode::kInvalid, "not a regular file", source.path);
       return nullptr;
     }
     std::FILE* f = std::fopen(source.path.c_str(), "rb");
     if (!f) {
-      *e = msg::cannot_open(std::strerror(errno));
+      const int error = errno;
+      *status = file_failure(error, msg::cannot_open(std::strerror(error)), source.path);
       return nullptr;
     }
     return std::make_unique<dxf::Reader>(f, true);
   };
-  if (!dxf::read_pattern(open, &file, &file_warnings, &why)) return fail(file_ + ": " + why);
+  if (quire::Status read = dxf::read_pattern(open, &file, &file_warnings); !read.ok()) {
+    status_.update(quire::Status::failure(read.code(), file_ + ": " + read.message(), file_, read.error()));
+    return false;
+  }
   if (warnings_)
     for (const std::string& w : file_warnings) warnings_->push_back(file_ + ": " + w);
 
@@ -388,7 +396,7 @@ bool PatternImporter::add_file(const PatternSource& source) {
     std::string c2;
     if (!text(base, std::string::npos, &c2, model_label + ": comment2")) {
       c2 = base;  // a file name that is not Latin-1 stays as its bytes
-      error_.clear();
+      status_ = quire::Status();
     }
     model.comment2 = cut(c2, kComment2Chars);
   }
@@ -551,10 +559,10 @@ bool PatternImporter::add_file(const PatternSource& source) {
   return true;
 }
 
-bool PatternImporter::finish(std::string* error) {
+bool PatternImporter::finish() {
+  file_.clear();
   if (!valid_area_name(area_.name))
-    return *error = "area name " + in_quotes(area_.name) + " is not an area name (1 to 20 characters, no \"/\" or \"\\\")",
-           false;
+    return fail("area name " + in_quotes(area_.name) + " is not an area name (1 to 20 characters, no \"/\" or \"\\\")");
   if (marker_.name.empty()) return true;
   std::string label = item_label("markers", 0, marker_.name);
   // The marker is as new as the newest of its files.
@@ -577,8 +585,7 @@ bool PatternImporter::finish(std::string* error) {
   int64_t notches = 0;
   for (int64_t n : notch_counts_) notches += n;
   auto int16 = [&](int64_t v, const char* key, int32_t* out) {
-    if (v > kInt16Max)
-      return *error = label + ": " + key + ": " + std::to_string(v) + " is out of range -32768..32767", false;
+    if (v > kInt16Max) return fail(label + ": " + key + ": " + std::to_string(v) + " is out of range -32768..32767");
     *out = static_cast<int32_t>(v);
     return true;
   };
@@ -592,7 +599,7 @@ bool PatternImporter::finish(std::string* error) {
       !int16(cut_outs_, "analysis.internal_counts[1]", &a.internal_counts[1]))
     return false;
   if (notches > std::numeric_limits<int32_t>::max() || corners_ > std::numeric_limits<int32_t>::max())
-    return *error = label + ": more notches or corners than the marker can count", false;
+    return fail(label + ": more notches or corners than the marker can count");
   a.placed_notches = h.total_notches = static_cast<int32_t>(notches);
   a.placed_corners = h.total_corners = static_cast<int32_t>(corners_);
   area_.markers.push_back(std::move(marker_));
@@ -612,32 +619,28 @@ bool looks_like_dxf(std::string_view head) {
   return digits > 0 && i < head.size() && head[i] == '\n';
 }
 
-bool import_pattern_files(const std::vector<PatternSource>& files, const PatternImportOptions& options,
-                          std::vector<std::string>* warnings, std::string* error, AreaSummary* summary) {
-  std::string scratch;
-  if (!error) error = &scratch;
-  if (files.empty()) return *error = "no pattern file", false;
-  PatternImporter importer(options, warnings);
-  if (!importer.begin(error)) return false;
-  for (const PatternSource& source : files)
-    if (!importer.add_file(source)) return *error = importer.error(), false;
-  if (!importer.finish(error)) return false;
-  AreaData& area = importer.area();
-  AreaWriter writer;
-  if (!writer.begin(area.name, area.notation, area.precision, error)) return false;
-  int64_t id = 0;
-  for (const MarkerData& m : area.markers)
-    if (!writer.add_marker(++id, m, error)) return false;
-  id = 0;
-  for (const ModelData& m : area.models)
-    if (!writer.add_model(++id, m, error)) return false;
-  id = 0;
-  for (const PieceData& p : area.pieces)
-    if (!writer.add_piece(++id, p, error)) return false;
-  id = 0;
-  for (const OrderData& o : area.orders)
-    if (!writer.add_order(++id, o, error)) return false;
-  return writer.commit(error, area.name, summary);
+quire::Status import_pattern_files(const std::vector<PatternSource>& files, const PatternImportOptions& options,
+                                   std::vector<std::string>* warnings, AreaSummary* summary) {
+  return fenced([&]() -> quire::Status {
+    if (files.empty()) return quire::Status::failure(quire::StatusCode::kInvalid, "no pattern file");
+    PatternImporter importer(options, warnings);
+    if (!importer.begin()) return importer.status();
+    for (const PatternSource& source : files)
+      if (!importer.add_file(source)) return importer.status();
+    if (!importer.finish()) return importer.status();
+    const AreaData& area = importer.area();
+    AreaWriter writer;
+    quire::Status status = writer.begin(area.name, area.notation, area.precision);
+    for (size_t i = 0; i < area.markers.size() && status.ok(); ++i)
+      status = writer.add_marker(static_cast<int64_t>(i) + 1, area.markers[i]);
+    for (size_t i = 0; i < area.models.size() && status.ok(); ++i)
+      status = writer.add_model(static_cast<int64_t>(i) + 1, area.models[i]);
+    for (size_t i = 0; i < area.pieces.size() && status.ok(); ++i)
+      status = writer.add_piece(static_cast<int64_t>(i) + 1, area.pieces[i]);
+    for (size_t i = 0; i < area.orders.size() && status.ok(); ++i)
+      status = writer.add_order(static_cast<int64_t>(i) + 1, area.orders[i]);
+    return status.ok() ? writer.commit(area.name, summary) : status;
+  });
 }
 
 }  // namespace plotbase

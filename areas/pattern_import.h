@@ -8,6 +8,8 @@
 #include <string_view>
 #include <vector>
 
+#include "quire/status.h"
+
 namespace plotbase {
 
 struct AreaSummary;
@@ -35,13 +37,13 @@ bool looks_like_dxf(std::string_view head);
 // Creates or replaces one area from the pattern files, all or nothing as the
 // JSON import. Warnings (entities that are not read, an open boundary,
 // assumed units) are appended to *warnings, one line each naming the file.
-// On error returns false with *error one line naming the file and the block
-// or line at fault (e.g. `a.dxf: line 120: group 10: expected a number, got
-// "1,5"`).
-bool import_pattern_files(const std::vector<PatternSource>& files,
-                                                                 const PatternImportOptions& options,
-                                                                 std::vector<std::string>* warnings,
-                                                                 std::string* error, AreaSummary* summary);
+// A failure's message is one line naming the file and the block or line at
+// fault (e.g. `a.dxf: line 120: group 10: expected a number, got "1,5"`);
+// a fault of a file or an option is kInvalid, a file that cannot be opened
+// or read kNotFound or kInvalid with the system's error number. No exception
+// leaves it: running out of memory is kNoMemory.
+quire::Status import_pattern_files(const std::vector<PatternSource>& files, const PatternImportOptions& options,
+                                   std::vector<std::string>* warnings, AreaSummary* summary);
 
 }  // namespace plotbase
 

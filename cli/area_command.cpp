@@ -16,6 +16,7 @@
 #include "commands.h"
 #include "console.h"
 #include "quire/files/file_replacement.h"
+#include "quire/status.h"
 #include "pattern_import.h"
 
 namespace quire::cli {
@@ -48,22 +49,26 @@ bool area_name_arg(const std::string& utf8, std::string* latin1) {
 // Reads the first bytes of a regular file into *head, to tell a pattern
 // file from an area file; nothing for standard input ("-") and anything
 // else that is not a directory (a FIFO's bytes must stay for the import).
-// False with *why ("cannot open: No such file or directory") when the file
-// cannot be read at all, so that its own reason is what the user sees.
-bool file_head(const std::string& file, std::string* head, std::string* why) {
+// Fails ("cannot open: No such file or directory") when the file cannot be
+// read at all, so that its own reason is what the user sees.
+quire::Status file_head(const std::string& file, std::string* head) {
   head->clear();
-  if (file == "-") return true;
+  if (file == "-") return {};
+  auto cannot = [&](quire::StatusCode code, const std::string& message) {
+    return quire::Status::failure(code, message, file);
+  };
   std::error_code ec;
   auto status = std::filesystem::status(platform::filesystem_path(file), ec);
-  if (ec) return *why = "cannot open: " + ec.message(), false;
-  if (std::filesystem::is_directory(status)) return *why = std::string("cannot read: ") + std::strerror(EISDIR), false;
-  if (!std::filesystem::is_regular_file(status)) return true;
+  if (ec) return cannot(quire::StatusCode::kNotFound, "cannot open: " + ec.message());
+  if (std::filesystem::is_directory(status))
+    return cannot(quire::StatusCode::kInvalid, std::string("cannot read: ") + std::strerror(EISDIR));
+  if (!std::filesystem::is_regular_file(status)) return {};
   std::ifstream in(file, std::ios::binary);
-  if (!in) return *why = std::string("cannot open: ") + std::strerror(errno), false;
+  if (!in) return cannot(quire::StatusCode::kInvalid, std::string("cannot open: ") + std::strerror(errno));
   char bytes[64];
   in.read(bytes, sizeof bytes);
   head->assign(bytes, static_cast<size_t>(in.gcount()));
-  return true;
+  return {};
 }
 
 // Pattern files (DXF), several into one area. They are read by name (each
@@ -71,8 +76,9 @@ bool file_head(const std::string& file, std::string* head, std::string* why) {
 int do_import_patterns(const std::vector<std::string>& files, const plotbase::PatternImportOptions& options) {
   std::vector<plotbase::PatternSource> sources;
   for (const std::string& file : files) {
-    std::string head, why;
-    if (!file_head(file, &head, &why)) return error("import", file + ": " + why);
+    std::string head;
+    if (quire::Status status = file_head(file, &head); !status.ok())
+      return error("import", file + ": " + status.message());
     if (file == "-" || !plotbase::looks_like_dxf(head))
       return error("import", (file == "-" ? "<stdin>" : file) +
                                  ": not a pattern file (DXF); an area file (JSON) is imported alone");
@@ -80,12 +86,11 @@ int do_import_patterns(const std::vector<std::string>& files, const plotbase::Pa
     source.name = source.path = file;
     sources.push_back(std::move(source));
   }
-  std::string why;
   std::vector<std::string> warnings;
   plotbase::AreaSummary summary;
-  bool ok = plotbase::import_pattern_files(sources, options, &warnings, &why, &summary);
+  quire::Status status = plotbase::import_pattern_files(sources, options, &warnings, &summary);
   for (const std::string& w : warnings) std::fprintf(stderr, "quire area import: warning: %s\n", w.c_str());
-  if (!ok) return error("import", why);
+  if (!status.ok()) return error("import", status.message());
   std::printf("imported %s\n", summary_text(summary).c_str());
   return 0;
 }
@@ -93,32 +98,34 @@ int do_import_patterns(const std::vector<std::string>& files, const plotbase::Pa
 int do_import(const std::vector<std::string>& files, const plotbase::PatternImportOptions& options) {
   const std::string& file = files.front();
   std::string where = file == "-" ? "<stdin>" : file;
-  std::string head, why;
-  if (files.size() == 1 && !file_head(file, &head, &why)) return error("import", where + ": " + why);
+  std::string head;
+  if (files.size() == 1) {
+    if (quire::Status status = file_head(file, &head); !status.ok())
+      return error("import", where + ": " + status.message());
+  }
   if (files.size() > 1 || plotbase::looks_like_dxf(head)) return do_import_patterns(files, options);
   if (!options.area.empty() || !options.units.empty() || !options.marker.empty())
     return error("import", where + ": --area, --units and --marker apply to pattern files (DXF) only");
   plotbase::AreaSummary summary;
-  if (!plotbase::import_area_file(file, &why, &summary)) return error("import", where + ": " + why);
+  if (quire::Status status = plotbase::import_area_file(file, &summary); !status.ok())
+    return error("import", where + ": " + status.message());
   std::printf("imported %s\n", summary_text(summary).c_str());
   return 0;
 }
 
 int do_export(const std::string& name, const std::string& file) {
-  std::string why;
-  if (file.empty() || file == "-") {
-    if (!plotbase::export_area_json(name, std::cout, &why)) return error("export", why);
-    std::cout.flush();
-    return 0;
-  }
-  if (!plotbase::export_area_file(name, file, &why)) return error("export", why);
+  const bool to_standard_output = file.empty() || file == "-";
+  quire::Status status = to_standard_output ? plotbase::export_area_json(name, std::cout)
+                                            : plotbase::export_area_file(name, file);
+  if (!status.ok()) return error("export", status.message());
+  if (to_standard_output) std::cout.flush();
   return 0;
 }
 
 int do_list() {
-  std::string why;
-  auto areas = plotbase::list_areas(&why);
-  if (!why.empty()) return error("list", why);
+  quire::Status listed;
+  auto areas = plotbase::list_areas(&listed);
+  if (!listed.ok()) return error("list", listed.message());
   int status = 0;
   for (const auto& a : areas) {
     if (!a.error.empty()) {
@@ -134,9 +141,9 @@ int do_generate(plotbase::GenerateOptions options) {
   std::string latin1;
   if (!area_name_arg(options.name, &latin1)) return error("generate", "\"" + options.name + "\" is not an area name");
   options.name = latin1;
-  std::string why;
   plotbase::AreaSummary summary;
-  if (!plotbase::generate_area(options, &why, &summary)) return error("generate", why);
+  if (quire::Status status = plotbase::generate_area(options, &summary); !status.ok())
+    return error("generate", status.message());
   std::printf("generated %s\n", summary_text(summary).c_str());
   return 0;
 }

@@ -16,13 +16,17 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  std::string error;
   plotbase::AreaSummary summary;
-  if (!plotbase::import_area_json(std::string_view(reinterpret_cast<const char*>(data), size), &error, &summary)) {
-    if (error.empty() || error.find('\n') != std::string::npos) __builtin_trap();
+  quire::Status status =
+      plotbase::import_area_json(std::string_view(reinterpret_cast<const char*>(data), size), &summary);
+  if (!status.ok()) {
+    // Refused in one line, and no exception behind it.
+    const std::string message = status.message();
+    if (message.empty() || message.find('\n') != std::string::npos || status.code() == quire::StatusCode::kInternal)
+      __builtin_trap();
     return 0;
   }
   std::ostringstream out;
-  if (!plotbase::export_area_json(summary.name, out, &error)) __builtin_trap();
+  if (!plotbase::export_area_json(summary.name, out).ok()) __builtin_trap();
   return 0;
 }

@@ -21,17 +21,25 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   return 0;
 }
 
+// A refused file says why in one line, and no exception was behind it.
+static void refused_in_one_line(const quire::Status& status) {
+  const std::string message = status.message();
+  if (message.empty() || message.find('\n') != std::string::npos || status.code() == quire::StatusCode::kInternal)
+    __builtin_trap();
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   namespace dxf = plotbase::dxf;
   const char* bytes = reinterpret_cast<const char*>(data);
   dxf::PatternFile file;
   std::vector<std::string> warnings;
-  std::string error;
-  bool ok = dxf::read_pattern([&](std::string*) { return std::make_unique<dxf::Reader>(bytes, size); }, &file,
-                              &warnings, &error);
-  // A refused file says why in one line; a read one has measured pieces.
-  if (!ok && (error.empty() || error.find('\n') != std::string::npos)) __builtin_trap();
-  if (!ok) return 0;
+  quire::Status status =
+      dxf::read_pattern([&](quire::Status*) { return std::make_unique<dxf::Reader>(bytes, size); }, &file, &warnings);
+  if (!status.ok()) {
+    refused_in_one_line(status);
+    return 0;
+  }
+  // A read file has measured pieces.
   if (file.blocks.empty() || file.placements.empty()) __builtin_trap();
   for (const dxf::Placement& p : file.placements)
     if (p.block >= file.blocks.size() || !(p.area >= 0) || !(p.perimeter >= 0)) __builtin_trap();
@@ -45,10 +53,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   options.area = "FUZZ";
   options.marker = "M";
   warnings.clear();
-  error.clear();
   plotbase::AreaSummary summary;
-  if (!plotbase::import_pattern_files({source}, options, &warnings, &error, &summary) &&
-      (error.empty() || error.find('\n') != std::string::npos))
-    __builtin_trap();
+  status = plotbase::import_pattern_files({source}, options, &warnings, &summary);
+  if (!status.ok()) refused_in_one_line(status);
   return 0;
 }

@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "failures.h"
 #include "quoted_text.h"
 
 namespace plotbase::dxf {
@@ -22,9 +23,11 @@ uint64_t load_le(const char* p, int bytes) {
   for (int i = bytes - 1; i >= 0; --i) v = (v << 8) | static_cast<unsigned char>(p[i]);
   return v;
 }
-int16_t load_le_i16(const char* p) { return static_cast<int16_t>(static_cast<uint16_t>(load_le(p, 2))); }
-int32_t load_le_i32(const char* p) { return static_cast<int32_t>(static_cast<uint32_t>(load_le(p, 4))); }
-int64_t load_le_i64(const char* p) { return static_cast<int64_t>(load_le(p, 8)); }
+// A two's-complement integer of bytes (2, 4 or 8) bytes, sign extended.
+int64_t load_le_signed(const char* p, int bytes) {
+  const int unused = 64 - 8 * bytes;
+  return static_cast<int64_t>(load_le(p, bytes) << unused) >> unused;
+}
 double load_le_f64(const char* p) { return std::bit_cast<double>(load_le(p, 8)); }
 
 bool in(int code, int lo, int hi) { return code >= lo && code <= hi; }
@@ -105,8 +108,12 @@ std::string Reader::where() const {
   return binary_ ? "byte " + std::to_string(group_byte_) : "line " + std::to_string(group_line_);
 }
 
-bool Reader::fail(const std::string& message) {
-  if (error_.empty()) error_ = where() + ": " + message;
+bool Reader::fail(const std::string& message) { return fail_at(where(), message); }
+
+bool Reader::fail_at(const std::string& at, const std::string& message, int error) {
+  if (status_.ok())
+    status_ = error != 0 ? file_failure(error, at + ": " + message, at)
+                         : quire::Status::failure(quire::StatusCode::kInvalid, at + ": " + message, at);
   return false;
 }
 
@@ -125,8 +132,8 @@ bool Reader::ensure(size_t n) {
     if (got == 0) {
       file_done_ = true;
       if (std::ferror(file_)) {
-        int e = errno;
-        error_ = "byte " + std::to_string(base_ + end_) + ": cannot read: " + std::strerror(e ? e : EIO);
+        int e = errno ? errno : EIO;
+        fail_at("byte " + std::to_string(base_ + end_), std::string("cannot read: ") + std::strerror(e), e);
       }
     }
   }
@@ -148,7 +155,7 @@ void Reader::start() {
 }
 
 bool Reader::next(Group* group) {
-  if (!error_.empty()) return false;
+  if (!status_.ok()) return false;
   if (!started_) start();
   return binary_ ? next_binary(group) : next_ascii(group);
 }
@@ -168,15 +175,14 @@ bool Reader::read_line(std::string_view* line) {
     scanned = end_ - pos_;
     if (scanned > kMaxLineBytes + 1) break;
     if (!ensure(scanned + 1)) {
-      if (!error_.empty() || scanned == 0) return false;
+      if (!status_.ok() || scanned == 0) return false;
       len = scanned;  // a last line without LF
       break;
     }
   }
   ++line_;
   auto too_long = [&] {
-    error_ = "line " + std::to_string(line_) + ": longer than " + std::to_string(kMaxLineBytes) + " bytes";
-    return false;
+    return fail_at("line " + std::to_string(line_), "longer than " + std::to_string(kMaxLineBytes) + " bytes");
   };
   if (len > kMaxLineBytes + 1 || (!newline && len == 0)) return too_long();
   *line = std::string_view(data_ + pos_, len);
@@ -199,7 +205,7 @@ bool Reader::next_ascii(Group* group) {
   if (!value_type(static_cast<int>(code), &group->type)) group->type = ValueType::kText;
   group->code = static_cast<int>(code);
   if (!read_line(&value)) {
-    if (!error_.empty()) return false;
+    if (!status_.ok()) return false;
     return fail("group code " + std::to_string(code) + " has no value (the file is cut short)");
   }
   group->text = value;
@@ -243,7 +249,7 @@ bool Reader::read_cstring(std::string_view* text) {
     }
     scanned = end_ - pos_;
     if (scanned > kMaxLineBytes) break;
-    if (!ensure(scanned + 1)) return error_.empty() ? fail("text without its end (the file is cut short)") : false;
+    if (!ensure(scanned + 1)) return status_.ok() ? fail("text without its end (the file is cut short)") : false;
   }
   return fail("text longer than " + std::to_string(kMaxLineBytes) + " bytes");
 }
@@ -273,7 +279,7 @@ bool Reader::next_binary(Group* group) {
   group->code = code;
   auto fixed = [&](size_t n) {
     if (ensure(n)) return true;
-    return error_.empty() ? fail("value of group " + std::to_string(code) + " cut short") : false;
+    return status_.ok() ? fail("value of group " + std::to_string(code) + " cut short") : false;
   };
   switch (group->type) {
     case ValueType::kText:
@@ -293,20 +299,14 @@ bool Reader::next_binary(Group* group) {
       if (!std::isfinite(group->real)) return fail("group " + std::to_string(code) + ": not a finite number");
       return true;
     case ValueType::kInt16:
-      if (!fixed(2)) return false;
-      group->integer = load_le_i16(data_ + pos_);
-      pos_ += 2;
-      return true;
     case ValueType::kInt32:
-      if (!fixed(4)) return false;
-      group->integer = load_le_i32(data_ + pos_);
-      pos_ += 4;
+    case ValueType::kInt64: {
+      const int bytes = group->type == ValueType::kInt16 ? 2 : group->type == ValueType::kInt32 ? 4 : 8;
+      if (!fixed(static_cast<size_t>(bytes))) return false;
+      group->integer = load_le_signed(data_ + pos_, bytes);
+      pos_ += static_cast<size_t>(bytes);
       return true;
-    case ValueType::kInt64:
-      if (!fixed(8)) return false;
-      group->integer = load_le_i64(data_ + pos_);
-      pos_ += 8;
-      return true;
+    }
     case ValueType::kBool:
       if (!fixed(1)) return false;
       group->integer = static_cast<unsigned char>(data_[pos_]);

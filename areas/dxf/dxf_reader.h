@@ -11,6 +11,8 @@
 #include <string_view>
 #include <vector>
 
+#include "quire/status.h"
+
 namespace plotbase::dxf {
 
 // The kind of value a group code carries; fixed by the code's range.
@@ -48,13 +50,14 @@ class Reader {
   Reader(const Reader&) = delete;
   Reader& operator=(const Reader&) = delete;
 
-  // Reads the next group into *group. False at the end of the input (error()
-  // empty) or on malformed input or a read error (error() set, one line
-  // starting with the position: "line 12: ..." or "byte 345: ...").
+  // Reads the next group into *group. False at the end of the input
+  // (status() ok) or on malformed input or a read error (status() failed,
+  // its message one line starting with the position: "line 12: ..." or
+  // "byte 345: ...", its subject that position).
   bool next(Group* group);
 
-  // The error of the last next(), empty when there is none.
-  const std::string& error() const { return error_; }
+  // The failure of the last next(); a success when there is none.
+  const quire::Status& status() const { return status_; }
   // Where the last group read starts: "line N" (ASCII) or "byte N" (binary).
   std::string where() const;
 
@@ -62,6 +65,9 @@ class Reader {
   void start();
   bool ensure(size_t n);
   bool fail(const std::string& message);
+  // Records message at the byte or line `at` unless a failure is recorded;
+  // error is the system's error number of a failed read, 0 for bad input.
+  bool fail_at(const std::string& at, const std::string& message, int error = 0);
   bool next_ascii(Group* group);
   bool next_binary(Group* group);
   bool read_line(std::string_view* line);
@@ -80,7 +86,7 @@ class Reader {
   uint64_t line_ = 0;        // ASCII: lines read so far
   uint64_t group_line_ = 0;  // ASCII: line of the last group's code
   uint64_t group_byte_ = 0;  // binary: offset of the last group's code
-  std::string error_;
+  quire::Status status_;
 };
 
 // text without the blanks and tabs around it.

@@ -6,19 +6,17 @@
 #include <numbers>
 #include <unordered_map>
 
+#include "failures.h"
 #include "quoted_text.h"
 
 namespace plotbase::dxf {
 
 namespace {
 
-// Layers of the pattern exchange format.
-constexpr int kLayerBoundary = 1;
-constexpr int kLayerTurnPoints = 2;
-constexpr int kLayerCurvePoints = 3;
-constexpr int kLayerInternalLines = 8;
-constexpr int kLayerCutOuts = 11;
-constexpr int kLayerDrillHoles = 13;
+// Layers of the pattern exchange format: the piece's outline and its points,
+// then what lies inside it.
+constexpr int kLayerBoundary = 1, kLayerTurnPoints = 2, kLayerCurvePoints = 3;
+constexpr int kLayerInternalLines = 8, kLayerCutOuts = 11, kLayerDrillHoles = 13;
 
 // Points and vertices closer than this (file units) are the same point.
 constexpr double kSamePoint = 1e-4;
@@ -250,11 +248,11 @@ class PatternParser {
 
   bool first_pass(Reader& r);
   bool second_pass(Reader& r);
-  const std::string& error() const { return error_; }
+  const quire::Status& status() const { return status_; }
 
  private:
   bool fail(const std::string& where, const std::string& message) {
-    if (error_.empty()) error_ = where + ": " + message;
+    status_.update(quire::Status::failure(quire::StatusCode::kInvalid, where + ": " + message, where));
     return false;
   }
   bool walk(Reader& r, bool first);
@@ -271,7 +269,7 @@ class PatternParser {
 
   PatternFile* out_;
   std::vector<std::string>* warnings_;
-  std::string error_;
+  quire::Status status_;
 
   Section section_ = Section::kNone;
   bool expect_section_name_ = false;
@@ -352,8 +350,8 @@ bool PatternParser::walk(Reader& r, bool first) {
     }
     if (in_entity_ && !entity_group(g, first)) return false;
   }
-  if (!r.error().empty()) {
-    if (error_.empty()) error_ = r.error();
+  if (!r.status().ok()) {
+    status_.update(r.status());
     return false;
   }
   if (!seen_eof_) return fail(r.where(), "the file ends without its EOF group (it is cut short)");
@@ -664,20 +662,19 @@ const std::string* find_text(const std::vector<PatternText>& texts, std::string_
   return nullptr;
 }
 
-bool read_pattern(const ReaderFactory& open, PatternFile* out, std::vector<std::string>* warnings,
-                  std::string* error) {
-  *out = PatternFile();
-  PatternParser parser(out, warnings);
-  for (int pass = 0; pass < 2; ++pass) {
-    std::unique_ptr<Reader> reader = open(error);
-    if (!reader) return false;
-    bool ok = pass == 0 ? parser.first_pass(*reader) : parser.second_pass(*reader);
-    if (!ok) {
-      *error = parser.error();
-      return false;
+quire::Status read_pattern(const ReaderFactory& open, PatternFile* out, std::vector<std::string>* warnings) {
+  return fenced([&] {
+    *out = PatternFile();
+    PatternParser parser(out, warnings);
+    for (int pass = 0; pass < 2; ++pass) {
+      quire::Status opened;
+      std::unique_ptr<Reader> reader = open(&opened);
+      if (!reader) return opened;
+      bool ok = pass == 0 ? parser.first_pass(*reader) : parser.second_pass(*reader);
+      if (!ok) return parser.status();
     }
-  }
-  return true;
+    return quire::Status();
+  });
 }
 
 }  // namespace plotbase::dxf

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "dxf_reader.h"
+#include "quire/status.h"
 
 namespace plotbase::dxf {
 
@@ -69,14 +70,15 @@ struct PatternFile {
   std::vector<Placement> placements;     // INSERTs, in file order
 };
 
-// Opens the bytes of the file again for each pass.
-using ReaderFactory = std::function<std::unique_ptr<Reader>(std::string* error)>;
+// Opens the bytes of the file again for each pass; null with *status set
+// when it cannot.
+using ReaderFactory = std::function<std::unique_ptr<Reader>(quire::Status* status)>;
 
 // Reads a pattern file. Warnings (one line each, naming the block and the
-// entity) are appended to *warnings. On malformed input returns false with
-// *error one line naming the place ("line 12: ..." or "byte 345: ...").
-bool read_pattern(const ReaderFactory& open, PatternFile* out, std::vector<std::string>* warnings,
-                  std::string* error);
+// entity) are appended to *warnings. Malformed input fails with a message of
+// one line naming the place ("line 12: ..." or "byte 345: ..."); a failure
+// to open the file is the factory's.
+quire::Status read_pattern(const ReaderFactory& open, PatternFile* out, std::vector<std::string>* warnings);
 
 // True when the text's key is `key`, compared without regard to ASCII case.
 bool key_is(const PatternText& text, std::string_view key);

@@ -27,6 +27,12 @@ json changed_area() {
   return area;
 }
 
+// Whether status is a success, its message in *message.
+bool succeeded(const quire::Status& status, std::string* message) {
+  *message = status.message();
+  return status.ok();
+}
+
 // Runs write under a fault at call n for every n until write makes fewer
 // calls; check(failed, message, failed_remove) judges each outcome.
 template <typename Setup, typename Write, typename Check>
@@ -70,7 +76,9 @@ TEST_P(AreaFileFaults, FailedImportLeavesTheStoreAsItWas) {
         import_ok(sample_area());
         before = snapshot(store.store());
       },
-      [&](TempStore&, std::string* message) { return plotbase::import_area_json(changed_area().dump(), message); },
+      [&](TempStore&, std::string* message) {
+        return succeeded(plotbase::import_area_json(changed_area().dump()), message);
+      },
       [&](TempStore& store, bool written, bool failed_remove) {
         if (changed_export.empty()) {
           TempStore clean;
@@ -99,7 +107,7 @@ TEST_P(AreaFileFaults, FailedExportLeavesTheFileAsItWas) {
         write_file(store.path("area.json"), "earlier export");
       },
       [&](TempStore& store, std::string* message) {
-        return plotbase::export_area_file("Sample", store.path("area.json"), message);
+        return succeeded(plotbase::export_area_file("Sample", store.path("area.json")), message);
       },
       [&](TempStore& store, bool written, bool failed_remove) {
         EXPECT_EQ(written ? exported : "earlier export", read_file(store.path("area.json")));
@@ -124,8 +132,8 @@ TEST(AreaFileLinks, LinksPlantedAtNewFileNamesAreNeverWrittenThrough) {
   import_ok(sample_area());
   EXPECT_EQ(2, env.planted());
   env.plant_links(victim, 2);
-  std::string error;
-  EXPECT_TRUE(plotbase::export_area_file("Sample", store.path("area.json"), &error)) << error;
+  quire::Status status = plotbase::export_area_file("Sample", store.path("area.json"));
+  EXPECT_TRUE(status.ok()) << status.message();
   EXPECT_EQ(4, env.planted());
   EXPECT_EQ(export_text("Sample"), read_file(store.path("area.json")));
   EXPECT_EQ("someone else's file", read_file(victim));

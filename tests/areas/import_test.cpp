@@ -160,39 +160,34 @@ TEST_F(ImportErrors, Ranges) {
 }
 
 TEST_F(ImportErrors, TextLimitsOfEveryKind) {
-  json a = broken();
-  a["markers"][0]["user_last_mod"] = std::string(44, 'u');
-  expect_error(a, "markers[0] \"M100\": user_last_mod: 44 characters, at most 43");
-  a = broken();
-  a["markers"][0]["pieces"][0]["size"] = "1234567890";
-  expect_error(a, "markers[0] \"M100\": pieces[0].size: 10 characters, at most 9");
-  a = broken();
-  a["markers"][0]["overrides"][0]["model"] = std::string(28, 'm');
-  expect_error(a, "markers[0] \"M100\": overrides[0].model: 28 characters, at most 27");
-  a = broken();
-  a["markers"][0]["models"][0]["fabric"] = "DENIMS";
-  expect_error(a, "markers[0] \"M100\": models[0].fabric: 6 characters, at most 5");
-  a = broken();
-  a["markers"][0]["models"][0]["options"][0] = "EIGHTCHR";
-  expect_error(a, "markers[0] \"M100\": models[0].options[0]: 8 characters, at most 7");
-  a = broken();
-  a["markers"][0]["models"][0]["sizes"][0]["cutdown"] = "CD-1234";
-  expect_error(a, "markers[0] \"M100\": models[0].sizes[0].cutdown: 7 characters, at most 6");
-  a = broken();
-  a["models"][0]["comment2"] = std::string(42, 'c');
-  expect_error(a, "models[0] \"Shirt\": comment2: 42 characters, at most 41");
-  a = broken();
-  a["models"][0]["option_groups"][0]["option"] = "OPTION-8";
-  expect_error(a, "models[0] \"Shirt\": option_groups[0].option: 8 characters, at most 7");
-  a = broken();
-  a["models"][0]["pieces"][0]["fabric"] = std::string(30, 'f');
-  expect_error(a, "models[0] \"Shirt\": pieces[0].fabric: 30 characters, at most 29");
-  a = broken();
-  a["pieces"][1]["description"] = std::string(114, 'd');
-  expect_error(a, "pieces[1] \"shirt-back\": description: 114 characters, at most 113");
-  a = broken();
-  a["orders"][0]["name"] = std::string(21, 'o');
-  expect_error(a, "orders[0] \"ooooooooooooooooooooo\": name: 21 characters, at most 20");
+  struct Case {
+    const char* key;  // a JSON pointer into the sample area
+    std::string text;
+    const char* message;
+  } cases[] = {
+      {"/markers/0/user_last_mod", std::string(44, 'u'), "markers[0] \"M100\": user_last_mod: 44 characters, at most 43"},
+      {"/markers/0/pieces/0/size", "1234567890", "markers[0] \"M100\": pieces[0].size: 10 characters, at most 9"},
+      {"/markers/0/overrides/0/model", std::string(28, 'm'),
+       "markers[0] \"M100\": overrides[0].model: 28 characters, at most 27"},
+      {"/markers/0/models/0/fabric", "DENIMS", "markers[0] \"M100\": models[0].fabric: 6 characters, at most 5"},
+      {"/markers/0/models/0/options/0", "EIGHTCHR",
+       "markers[0] \"M100\": models[0].options[0]: 8 characters, at most 7"},
+      {"/markers/0/models/0/sizes/0/cutdown", "CD-1234",
+       "markers[0] \"M100\": models[0].sizes[0].cutdown: 7 characters, at most 6"},
+      {"/models/0/comment2", std::string(42, 'c'), "models[0] \"Shirt\": comment2: 42 characters, at most 41"},
+      {"/models/0/option_groups/0/option", "OPTION-8",
+       "models[0] \"Shirt\": option_groups[0].option: 8 characters, at most 7"},
+      {"/models/0/pieces/0/fabric", std::string(30, 'f'),
+       "models[0] \"Shirt\": pieces[0].fabric: 30 characters, at most 29"},
+      {"/pieces/1/description", std::string(114, 'd'),
+       "pieces[1] \"shirt-back\": description: 114 characters, at most 113"},
+      {"/orders/0/name", std::string(21, 'o'), "orders[0] \"ooooooooooooooooooooo\": name: 21 characters, at most 20"},
+  };
+  for (const Case& c : cases) {
+    json a = broken();
+    a[json::json_pointer(c.key)] = c.text;
+    expect_error(a, c.message);
+  }
 }
 
 TEST_F(ImportErrors, NamesAndRequiredKeys) {
@@ -272,8 +267,7 @@ TEST(Import, ReplacesAnAreaOfTheSameNameWhateverTheCase) {
   TempStore store;
   import_ok(sample_area());
   import_ok(json::parse(R"({"name": "SAMPLE", "markers": [{"name": "X", "modified": 1}]})"));
-  std::string error;
-  auto areas = plotbase::list_areas(&error);
+  auto areas = plotbase::list_areas(nullptr);
   ASSERT_EQ(areas.size(), 1u);
   EXPECT_EQ(areas[0].name, "SAMPLE");
   EXPECT_EQ(areas[0].markers, 1);
@@ -383,9 +377,9 @@ TEST(RoundTrip, EveryFieldComesBackAsWritten) {
 TEST(RoundTrip, ExportOfAnUnknownAreaFails) {
   TempStore store;
   std::ostringstream out;
-  std::string error;
-  EXPECT_FALSE(plotbase::export_area_json("nosuch", out, &error));
-  EXPECT_NE(error.find("no area called nosuch"), std::string::npos) << error;
+  quire::Status status = plotbase::export_area_json("nosuch", out);
+  EXPECT_EQ(status.code(), quire::StatusCode::kNotFound);
+  EXPECT_NE(status.message().find("no area called nosuch"), std::string::npos) << status.message();
 }
 
 TEST(Generate, SameSeedSameAreaOtherSeedOtherArea) {
@@ -397,13 +391,12 @@ TEST(Generate, SameSeedSameAreaOtherSeedOtherArea) {
   o.orders = 4;
   o.pieces_per_marker = 3;
   o.seed = 42;
-  std::string error;
-  ASSERT_TRUE(plotbase::generate_area(o, &error)) << error;
+  ASSERT_TRUE(plotbase::generate_area(o).ok());
   o.name = "G2";
-  ASSERT_TRUE(plotbase::generate_area(o, &error)) << error;
+  ASSERT_TRUE(plotbase::generate_area(o).ok());
   o.name = "G3";
   o.seed = 43;
-  ASSERT_TRUE(plotbase::generate_area(o, &error)) << error;
+  ASSERT_TRUE(plotbase::generate_area(o).ok());
   auto body = [](const std::string& name) {
     json j = json::parse(export_text(name));
     j.erase("name");
@@ -417,9 +410,9 @@ TEST(Generate, PlausibleValuesInEveryField) {
   TempStore store;
   plotbase::GenerateOptions o;
   o.name = "DEMO";
-  std::string error;
   plotbase::AreaSummary s;
-  ASSERT_TRUE(plotbase::generate_area(o, &error, &s)) << error;
+  quire::Status status = plotbase::generate_area(o, &s);
+  ASSERT_TRUE(status.ok()) << status.message();
   EXPECT_EQ(s.markers, 50);
   EXPECT_EQ(s.models, 20);
   EXPECT_EQ(s.orders, 20);
@@ -463,8 +456,7 @@ TEST(Generate, RejectsBadNames) {
   TempStore store;
   plotbase::GenerateOptions o;
   o.name = "bad/name";
-  std::string error;
-  EXPECT_FALSE(plotbase::generate_area(o, &error));
+  EXPECT_EQ(plotbase::generate_area(o).code(), quire::StatusCode::kInvalid);
   EXPECT_TRUE(fs::is_empty(store.store()));
 }
 

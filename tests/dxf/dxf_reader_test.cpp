@@ -29,14 +29,15 @@ std::string dump(const std::string& bytes) {
     }
     out += "\n";
   }
-  return r.error().empty() ? out : out + "ERROR " + r.error();
+  return r.status().ok() ? out : out + "ERROR " + r.status().message();
 }
 
 bool read(const std::string& bytes, dxf::PatternFile* file, std::string* error,
           std::vector<std::string>* warnings = nullptr) {
-  return dxf::read_pattern(
-      [&](std::string*) { return std::make_unique<dxf::Reader>(bytes.data(), bytes.size()); }, file, warnings,
-      error);
+  quire::Status status = dxf::read_pattern(
+      [&](quire::Status*) { return std::make_unique<dxf::Reader>(bytes.data(), bytes.size()); }, file, warnings);
+  *error = status.message();
+  return status.ok();
 }
 
 TEST(DxfReaderTest, AsciiAndBothBinaryFormsGiveTheSameGroups) {

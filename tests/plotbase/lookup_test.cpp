@@ -164,8 +164,8 @@ TEST(DamagedArea, AFileWithZeroedPagesIsNamedOnceWhenItsReadsFail) {
   plotbase::GenerateOptions o;
   o.name = "Cut";
   o.markers = 3000;
-  std::string error;
-  ASSERT_TRUE(plotbase::generate_area(o, &error)) << error;
+  quire::Status status = plotbase::generate_area(o);
+  ASSERT_TRUE(status.ok()) << status.message();
   std::filesystem::path file = store.store() / "cut.sqlite";
   // Zero the middle fifth of the file: item rows, not the tables' roots.
   std::string bytes = quire::testing::read_file(file);
@@ -302,9 +302,9 @@ TEST(AreaFiles, StorePathWithALetterOutsideAscii) {
   ASSERT_EQ(pb_convert_path(path, a.ptr(), 0), 1);
   EXPECT_EQ(std::string(path), plotbase::area_path("Sample"));
   EXPECT_EQ(std::string(path).rfind(dir, 0), 0u) << path;
-  std::string error;
-  auto areas = plotbase::list_areas(&error);
-  EXPECT_EQ(error, "");
+  quire::Status status;
+  auto areas = plotbase::list_areas(&status);
+  EXPECT_EQ(status.message(), "");
   ASSERT_EQ(areas.size(), 1u);
   EXPECT_EQ(areas[0].error, "");
   EXPECT_EQ(areas[0].name, "Sample");
