@@ -1,13 +1,19 @@
 // quire: report commands on storage areas, and `quire area` to manage them.
 #include <cstdio>
 #include <cstring>
+#include <exception>
+#include <new>
 #include <vector>
 
 #include "commands.h"
 #include "console.h"
 
-int main(int argc, char** argv) {
-  quire::cli::prepare_standard_streams();
+namespace {
+
+// Exit status of a program that failed (as a report or area command does).
+constexpr int kExitFailed = 1;
+
+int run_program(int argc, char** argv) {
   if (argc < 2) {
     std::fputs(quire::cli::program_usage(), stderr);
     return 2;
@@ -38,4 +44,23 @@ int main(int argc, char** argv) {
     break;
   }
   return quire::cli::run_report_command_line(static_cast<int>(args.size()), args.data());
+}
+
+}  // namespace
+
+// What the program's own work throws (an allocation that fails, the
+// command-line parser's setup) ends it with one line on standard error and
+// the failure status, not with an abort.
+int main(int argc, char** argv) {
+  quire::cli::prepare_standard_streams();
+  try {
+    return run_program(argc, argv);
+  } catch (const std::bad_alloc&) {
+    std::fputs("quire: out of memory\n", stderr);
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "quire: %s\n", e.what());
+  } catch (...) {
+    std::fputs("quire: an unexpected failure\n", stderr);
+  }
+  return kExitFailed;
 }

@@ -1,16 +1,21 @@
 // The report library's C interface (quire/quire.h): the one place that
 // says extern "C". Each export runs its body inside fenced(), so that no
 // exception (an allocation that fails, say) crosses into the host program:
-// it becomes the call's failure value instead.
+// it becomes the call's failure value instead, and a report command's
+// failure is printed as its last message.
 #include <cstdint>
+#include <exception>
 #include <new>
 
 #include "kinds/kinds.h"
 #include "platform/host_window.h"
 #include "platform/message_box.h"
+#include "quire/plotbase.h"
 #include "quire/quire.h"
+#include "quire/status.h"
 #include "report/run_figures.h"
 #include "table/change_feed.h"
+#include "table/report_table.h"
 
 namespace {
 
@@ -33,6 +38,38 @@ void fenced(Body body) noexcept {
   }
 }
 
+// The exception being handled as a Status: kNoMemory for an allocation
+// that failed, kInternal with its text for any other. Only while handling one.
+quire::Status thrown_failure() {
+  try {
+    throw;
+  } catch (const std::bad_alloc&) {
+    return quire::Status::failure(quire::StatusCode::kNoMemory, "out of memory");
+  } catch (const std::exception& e) {
+    return quire::Status::failure(quire::StatusCode::kInternal, e.what());
+  } catch (...) {
+    return quire::Status::failure(quire::StatusCode::kInternal, "an unexpected failure");
+  }
+}
+
+// Runs a report command's body and returns its value. When it throws (an
+// allocation that fails, a thread that cannot be had) the table under way
+// is given up, leaving the output path as it was, the failure is printed
+// as the run's last message and the command fails.
+template <class Body>
+int fenced_command(Body body) noexcept {
+  try {
+    return body();
+  } catch (...) {
+    fenced([] {
+      const quire::Status failure = thrown_failure();
+      quire::report_table().abandon_report_output();
+      pb_printf("the report stopped: %s; its output is left as it was\n", failure.message().c_str());
+    });
+  }
+  return 0;
+}
+
 }  // namespace
 
 extern "C" {
@@ -40,35 +77,35 @@ extern "C" {
 // ---- the report commands ----------------------------------------------------
 
 QUIRE_API int dmp_mkhdr(int argc, char** argv, QuireWindow hwnd, int detailed) {
-  return fenced(0, [&] { return quire::kinds::run_mkhdr(argc, argv, hwnd, detailed); });
+  return fenced_command([&] { return quire::kinds::run_mkhdr(argc, argv, hwnd, detailed); });
 }
 
 QUIRE_API int dmp_mkpc(int argc, char** argv, QuireWindow hwnd, int detailed) {
-  return fenced(0, [&] { return quire::kinds::run_mkpc(argc, argv, hwnd, detailed); });
+  return fenced_command([&] { return quire::kinds::run_mkpc(argc, argv, hwnd, detailed); });
 }
 
 QUIRE_API int dmp_mkov(int argc, char** argv, QuireWindow hwnd, int detailed) {
-  return fenced(0, [&] { return quire::kinds::run_mkov(argc, argv, hwnd, detailed); });
+  return fenced_command([&] { return quire::kinds::run_mkov(argc, argv, hwnd, detailed); });
 }
 
 QUIRE_API int dmp_mksplice(int argc, char** argv, QuireWindow hwnd, int detailed) {
-  return fenced(0, [&] { return quire::kinds::run_mksplice(argc, argv, hwnd, detailed); });
+  return fenced_command([&] { return quire::kinds::run_mksplice(argc, argv, hwnd, detailed); });
 }
 
 QUIRE_API int dmp_mkmc(int argc, char** argv, QuireWindow hwnd, int detailed) {
-  return fenced(0, [&] { return quire::kinds::run_mkmc(argc, argv, hwnd, detailed); });
+  return fenced_command([&] { return quire::kinds::run_mkmc(argc, argv, hwnd, detailed); });
 }
 
 QUIRE_API int dmp_mkmod(int argc, char** argv, QuireWindow hwnd, int detailed) {
-  return fenced(0, [&] { return quire::kinds::run_mkmod(argc, argv, hwnd, detailed); });
+  return fenced_command([&] { return quire::kinds::run_mkmod(argc, argv, hwnd, detailed); });
 }
 
 QUIRE_API int dmp_model(int argc, char** argv, QuireWindow hwnd, int detailed) {
-  return fenced(0, [&] { return quire::kinds::run_model(argc, argv, hwnd, detailed); });
+  return fenced_command([&] { return quire::kinds::run_model(argc, argv, hwnd, detailed); });
 }
 
 QUIRE_API int dmp_ordml(int argc, char** argv, QuireWindow hwnd, int detailed) {
-  return fenced(0, [&] { return quire::kinds::run_ordml(argc, argv, hwnd, detailed); });
+  return fenced_command([&] { return quire::kinds::run_ordml(argc, argv, hwnd, detailed); });
 }
 
 // ---- the run's figures --------------------------------------------------------

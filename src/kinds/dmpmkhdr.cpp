@@ -17,8 +17,6 @@
 namespace quire::kinds {
 namespace {
 
-namespace mh = records::marker_header;
-namespace ma = records::marker_analysis;
 namespace ia = records::item_area;
 using records::load_double;
 using records::load_i16;
@@ -162,12 +160,9 @@ constexpr Column<MkhdrRow> kColumns[] = {
 
 constexpr KindTable<MkhdrRow> kTable{"MKHDR", "Name", "time", true, kColumns};
 
-class MkhdrReport : public TableReport<StoreKind::kMarker, kTable> {
+class MkhdrReport : public MarkerAnalysisReport<kTable> {
  protected:
-  int dump_item(const Item& item) override {
-    unsigned char header[mh::kSizeEx];
-    const unsigned char* analysis = read_marker_analysis(item.name, item.area, header);
-    if (analysis == nullptr) return 0;
+  int dump_analysis(const Item& item, const unsigned char* header, const unsigned char* analysis) override {
     // The row's modification time is the one the item area holds.
     ClosingValues row_closing = item.closing;
     row_closing.mod_time = load_i32(item.area + ia::kModifiedTime);

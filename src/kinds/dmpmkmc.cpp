@@ -15,8 +15,6 @@
 namespace quire::kinds {
 namespace {
 
-namespace mh = records::marker_header;
-namespace ma = records::marker_analysis;
 using records::load_i16;
 
 // Letters of the point-attribute slots 0 to 12; later slots are labelled by
@@ -103,12 +101,9 @@ constexpr Column<MkmcRow> kColumns[] = {
 
 constexpr KindTable<MkmcRow> kTable{"MKMC", "Name", "time", false, kColumns};
 
-class MkmcReport : public TableReport<StoreKind::kMarker, kTable> {
+class MkmcReport : public MarkerAnalysisReport<kTable> {
  protected:
-  int dump_item(const Item& item) override {
-    unsigned char header[mh::kSizeEx];
-    const unsigned char* analysis = read_marker_analysis(item.name, item.area, header);
-    if (analysis == nullptr) return 0;
+  int dump_analysis(const Item& item, const unsigned char* header, const unsigned char* analysis) override {
     char marker_name[mh::kTextSize + 1];
     copy_field_text(header + mh::kName, marker_name);
 

@@ -13,9 +13,7 @@
 namespace quire::kinds {
 namespace {
 
-namespace om = records::order_model;
 namespace oe = records::option_entry;
-namespace se = records::size_entry;
 
 constexpr int kWordSize = 20;
 
@@ -97,20 +95,14 @@ class MkmodReport : public TableReport<StoreKind::kMarker, kTable> {
  protected:
   int dump_item(const Item& item) override {
     unsigned char header[records::marker_header::kSize] = {};
-    if (pb_get_marker_header(item.name, header, item.area) != 1) {
-      print_library_error("header read failed");
-      return 0;
-    }
+    if (!read_item_header(pb_get_marker_header, item, header)) return 0;
     ModelListGuard list(nodes_);
     if (pb_locate_ordmod_marker(item.area) != 1) {
       print_library_error("model list not found");
       return 0;
     }
     int32_t models = records::load_i32(header + records::marker_header::kModels);
-    if (load_model_list(&list.head, models, item.area, kMkmodListSource, nodes_) != 1) {
-      print_library_error("model list read failed");
-      return 0;
-    }
+    if (!read_model_list(list, models, item.area, kMkmodListSource)) return 0;
     return write_marker_model_rows(item.name, list.head, item.closing);
   }
 

@@ -13,7 +13,6 @@
 namespace quire::kinds {
 namespace {
 
-namespace mh = records::marker_header;
 namespace po = records::piece_override;
 
 // One row: the marker's name and one of its override records.

@@ -13,7 +13,6 @@
 namespace quire::kinds {
 namespace {
 
-namespace mh = records::marker_header;
 namespace si = records::splice_info;
 using records::load_double;
 

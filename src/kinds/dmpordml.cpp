@@ -12,9 +12,6 @@
 namespace quire::kinds {
 namespace {
 
-namespace om = records::order_model;
-namespace se = records::size_entry;
-
 // One row: the order's name, a model of its list with the model's number
 // (from 1) and size-entry count, and one size entry of the model.
 struct OrdmlRow {
@@ -50,17 +47,11 @@ class OrdmlReport : public TableReport<StoreKind::kOrder, kTable> {
  public:
   int dump_item(const Item& item) override {
     unsigned char header[records::order_header::kSize] = {};
-    if (pb_get_order_header(item.name, header, item.area) != 1) {
-      print_library_error("header read failed");
-      return 0;
-    }
+    if (!read_item_header(pb_get_order_header, item, header)) return 0;
     // The list head is kept here, not in the header's 32-bit link slot.
     ModelListGuard list(nodes_);
     int32_t models = records::load_i32(header + records::order_header::kModels);
-    if (load_model_list(&list.head, models, item.area, kOrdmlListSource, nodes_) != 1) {
-      print_library_error("model list read failed");
-      return 0;
-    }
+    if (!read_model_list(list, models, item.area, kOrdmlListSource)) return 0;
     return write_order_rows(item.name, list.head, models, item.closing);
   }
 

@@ -7,11 +7,18 @@
 #include <cstdint>
 #include <cstring>
 
+#include "kinds/columns.h"
 #include "quire/plotbase.h"
 #include "quire/records.h"
 #include "report/dump_report.h"
 
 namespace quire::kinds {
+
+// The record layouts more than one report kind reads.
+namespace mh = records::marker_header;
+namespace ma = records::marker_analysis;
+namespace om = records::order_model;
+namespace se = records::size_entry;
 
 // Copies the text of a record field into out: the bytes up to the first NUL
 // but at most N - 1 of them, always terminated, so a field the library left
@@ -25,21 +32,44 @@ char* copy_field_text(const unsigned char* field, char (&out)[N]) {
   return out;
 }
 
-// Reads the extended header of the open marker `name` into header (zero
-// filled first) and runs the library's marker analysis. Returns the analysis
-// record, or null after printing the library's error when either step fails.
-inline const unsigned char* read_marker_analysis(
-    const char* name, unsigned char* item_area,
-    unsigned char (&header)[records::marker_header::kSizeEx]) {
-  std::memset(header, 0, sizeof header);
-  if (pb_get_marker_header_ex(name, header, static_cast<int>(sizeof header), item_area) != 1) {
-    print_library_error("header read failed");
-    return nullptr;
-  }
-  const auto* analysis = static_cast<const unsigned char*>(pb_hdr_analyze(item_area));
-  if (analysis == nullptr) print_library_error("analysis failed");
-  return analysis;
+// Reads the header of the open item into header with the library's
+// read(name, header, item_area). False after printing the library's error
+// ("header read failed") when the read fails.
+template <class Read, std::size_t N>
+bool read_item_header(Read read, const Item& item, unsigned char (&header)[N]) {
+  if (read(item.name, header, item.area) == 1) return true;
+  print_library_error("header read failed");
+  return false;
 }
+
+// A marker report whose rows come from the marker's extended header and the
+// library's analysis of it: dump_item reads both and hands them to
+// dump_analysis, or returns 0 after printing the library's error when
+// either step fails.
+template <const auto& kKind>
+class MarkerAnalysisReport : public TableReport<StoreKind::kMarker, kKind> {
+ protected:
+  int dump_item(const Item& item) override {
+    std::memset(header_, 0, sizeof header_);
+    if (pb_get_marker_header_ex(item.name, header_, static_cast<int>(sizeof header_), item.area) != 1) {
+      print_library_error("header read failed");
+      return 0;
+    }
+    const auto* analysis = static_cast<const unsigned char*>(pb_hdr_analyze(item.area));
+    if (analysis == nullptr) {
+      print_library_error("analysis failed");
+      return 0;
+    }
+    return dump_analysis(item, header_, analysis);
+  }
+
+  // Writes the rows of the open item from its extended header and its
+  // analysis record. Returns what dump_item returns.
+  virtual int dump_analysis(const Item& item, const unsigned char* header, const unsigned char* analysis) = 0;
+
+ private:
+  unsigned char header_[records::marker_header::kSizeEx];
+};
 
 // Reads the header of the open marker `name` and calls visit(index, header)
 // for each index below the count at count_offset of the header (overrides,

@@ -41,12 +41,39 @@ void give_back(Node* chain, Node*& spare) {
   }
 }
 
-int allocation_failed(const ModelListSource& source, int line) {
+Status allocation_failed(const ModelListSource& source, int line) {
   pb_error.code = kAllocationFailed;
   pb_error.line = line;
   std::strncpy(pb_error.source, source.source_name, sizeof pb_error.source - 1);
   pb_error.source[sizeof pb_error.source - 1] = 0;
-  return kAllocationFailed;
+  return Status::failure(StatusCode::kNoMemory, "out of memory", {}, kAllocationFailed)
+      .at(source.source_name, line);
+}
+
+// Appends count nodes to the list that ends at last (*head when last is
+// null): each taken from take() and its record filled by read(record,
+// item_area), the library's read of the next record of the sequence. A
+// node that cannot be had fails at line of source.
+template <class Node, class Take, class Read>
+Status append_nodes(Node** head, Node* last, int32_t count, Take take, Read read,
+                    unsigned char* item_area, const ModelListSource& source, int line) {
+  for (int32_t i = 0; i < count; ++i) {
+    Node* node = take();
+    if (!node) return allocation_failed(source, line);
+    if (last) last->next = node;
+    else *head = node;
+    last = node;
+    const int r = read(node->record, item_area);
+    if (r != 1) return Status::failure(StatusCode::kStore, "the model list could not be read", {}, r);
+  }
+  return Status();
+}
+
+// The last node of the list at head, or null when it is empty.
+template <class Node>
+Node* last_node(Node* head) {
+  while (head && head->next) head = head->next;
+  return head;
 }
 
 }  // namespace
@@ -89,53 +116,41 @@ void ModelListNodes::recycle(OrderModelNode* head) {
   }
 }
 
-int load_size_entries(SizeEntryNode** head, int32_t entry_count, unsigned char* item_area,
-                      const ModelListSource& source, ModelListNodes& nodes) {
-  SizeEntryNode* last = *head;
-  while (last && last->next) last = last->next;
-  for (int32_t i = 0; i < entry_count; ++i) {
-    SizeEntryNode* entry = nodes.new_size();
-    if (!entry) return allocation_failed(source, source.size_line);
-    if (last) last->next = entry;
-    else *head = entry;
-    last = entry;
-    int r = pb_get_order_model_entry(entry->record, item_area);
-    if (r != 1) return r;
-  }
-  return 1;
+Status load_size_entries(SizeEntryNode** head, int32_t entry_count, unsigned char* item_area,
+                         const ModelListSource& source, ModelListNodes& nodes) {
+  return append_nodes(head, last_node(*head), entry_count, [&nodes] { return nodes.new_size(); },
+                      pb_get_order_model_entry, item_area, source, source.size_line);
 }
 
-int load_model_list(OrderModelNode** head, int32_t model_count, unsigned char* item_area,
-                    const ModelListSource& source, ModelListNodes& nodes) {
+Status load_model_list(OrderModelNode** head, int32_t model_count, unsigned char* item_area,
+                       const ModelListSource& source, ModelListNodes& nodes) {
   namespace om = records::order_model;
-  OrderModelNode* last = *head;
-  while (last && last->next) last = last->next;
+  OrderModelNode* last = last_node(*head);
   for (int32_t m = 0; m < model_count; ++m) {
-    OrderModelNode* model = nodes.new_model();
-    if (!model) return allocation_failed(source, source.model_line);
-    if (last) last->next = model;
-    else *head = model;
-    last = model;
-    int r = pb_get_order_model(model->record, item_area);
-    if (r != 1) return r;
-
-    int32_t option_count = records::load_i32(model->record + om::kOptionCount);
-    OptionEntryNode* last_option = nullptr;
-    for (int32_t j = 0; j < option_count; ++j) {
-      OptionEntryNode* option = nodes.new_option();
-      if (!option) return allocation_failed(source, source.option_line);
-      if (last_option) last_option->next = option;
-      else model->first_option = option;
-      last_option = option;
-      r = pb_get_option_list_entry(option->record, item_area);
-      if (r != 1) return r;
+    // One model at a time: its options and sizes follow it in the sequence.
+    Status status = append_nodes(head, last, 1, [&nodes] { return nodes.new_model(); }, pb_get_order_model,
+                                 item_area, source, source.model_line);
+    last = last_node(last ? last : *head);
+    if (status.ok()) {
+      status = append_nodes(&last->first_option, static_cast<OptionEntryNode*>(nullptr),
+                            records::load_i32(last->record + om::kOptionCount),
+                            [&nodes] { return nodes.new_option(); }, pb_get_option_list_entry, item_area,
+                            source, source.option_line);
     }
-
-    r = load_size_entries(&model->first_size, records::load_i32(model->record + om::kSizeCount),
-                          item_area, source, nodes);
-    if (r != 1) return r;
+    if (status.ok()) {
+      status = load_size_entries(&last->first_size, records::load_i32(last->record + om::kSizeCount),
+                                 item_area, source, nodes);
+    }
+    if (!status.ok()) return status;
   }
-  return 1;
+  return Status();
+}
+
+bool read_model_list(ModelListGuard& list, int32_t model_count, unsigned char* item_area,
+                     const ModelListSource& source) {
+  if (load_model_list(&list.head, model_count, item_area, source, list.nodes()).ok()) return true;
+  print_library_error("model list read failed");
+  return false;
 }
 
 void free_model_list(OrderModelNode** head, ModelListNodes& nodes) {

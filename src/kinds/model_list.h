@@ -15,6 +15,7 @@
 #include "kinds/columns.h"
 #include "kinds/kind_support.h"
 #include "quire/records.h"
+#include "quire/status.h"
 
 namespace quire {
 
@@ -92,18 +93,20 @@ class ModelListNodes {
 
 // Reads model_count models with their option entries and size entries from
 // the open item's model-list sequence and appends them to *head, which must
-// be null on the first call. Returns 1, or the first failing library result,
-// or kAllocationFailed after setting pb_error to that code, the source's
-// line for the node kind and its source name. After a failure every node
-// read so far is still linked from *head, so free_model_list releases it.
-// A negative count reads nothing.
-int load_model_list(OrderModelNode** head, int32_t model_count, unsigned char* item_area,
-                    const ModelListSource& source, ModelListNodes& nodes);
+// be null on the first call. A failed library read gives kStore with the
+// library's result as error(); a node that cannot be had gives kNoMemory
+// with error() kAllocationFailed, at() the source's name and its line for
+// the node kind, and sets pb_error to the same code, line and source name.
+// Either way pb_error describes the failure for print_library_error. After a
+// failure every node read so far is still linked from *head, so
+// free_model_list releases it. A negative count reads nothing.
+Status load_model_list(OrderModelNode** head, int32_t model_count, unsigned char* item_area,
+                       const ModelListSource& source, ModelListNodes& nodes);
 
 // Reads entry_count size entries of one model and appends them to *head.
 // Results and failures as load_model_list.
-int load_size_entries(SizeEntryNode** head, int32_t entry_count, unsigned char* item_area,
-                      const ModelListSource& source, ModelListNodes& nodes);
+Status load_size_entries(SizeEntryNode** head, int32_t entry_count, unsigned char* item_area,
+                         const ModelListSource& source, ModelListNodes& nodes);
 
 // Releases every node of the list at *head, however far its build got, and
 // sets *head to null.
@@ -118,10 +121,17 @@ class ModelListGuard {
   ModelListGuard& operator=(const ModelListGuard&) = delete;
 
   OrderModelNode* head = nullptr;
+  ModelListNodes& nodes() { return nodes_; }
 
  private:
   ModelListNodes& nodes_;
 };
+
+// Builds the list of the open item's model_count models into list.head with
+// load_model_list. False after printing the library's error ("model list
+// read failed") when the build fails.
+bool read_model_list(ModelListGuard& list, int32_t model_count, unsigned char* item_area,
+                     const ModelListSource& source);
 
 // Column values of the model-list records, for the rows of the reports that
 // walk a model list: Row has the members `model` (an OrderModel record) and

@@ -107,15 +107,15 @@ bool DumpReport::walk_items() {
   return r != kStartOver && !table().restart_pending();
 }
 
-int DumpReport::read_list_name(char* name) {
+Status DumpReport::read_list_name(char* name) {
   for (;;) {
     if (!std::fgets(name, kListLineLimit + 1, list_file)) {
-      if (!std::ferror(list_file)) return 0;
-      pb_printf("cannot read the list file %s: %s\n", list_path_, std::strerror(errno));
-      return -1;
+      name[0] = 0;
+      if (!std::ferror(list_file)) return Status();
+      return Status::io_error(errno, "read the list file", list_path_);
     }
     name[std::strcspn(name, "\r\n")] = 0;
-    if (name[0] != 0) return 1;
+    if (name[0] != 0) return Status();
   }
 }
 
@@ -127,9 +127,12 @@ DumpReport::ItemResult DumpReport::dump_next_item(int first) {
     // A name the area does not have is reported and skipped; the names
     // after it are still dumped.
     for (;;) {
-      int listed = read_list_name(name);
-      if (listed == 0) return kNoMoreItems;
-      if (listed < 0) return kItemFailed;
+      const Status listed = read_list_name(name);
+      if (!listed.ok()) {
+        pb_printf("%s\n", listed.message().c_str());
+        return kItemFailed;
+      }
+      if (name[0] == 0) return kNoMoreItems;
       std::memcpy(failed_item, name, sizeof failed_item);
       begin_item(name);
       r = cursor.lookup(area_record, failed_item, 0);

@@ -14,6 +14,7 @@
 
 #include "quire/date_option.h"
 #include "quire/quire.h"
+#include "quire/status.h"
 #include "report/store_cursor.h"
 #include "report/time_text.h"
 #include "resources/resources.h"
@@ -148,9 +149,10 @@ class DumpReport {
  private:
   // Reads the next list-file name into name (kItemNameSize bytes): up to 20
   // characters of a line cut at its first CR or LF; blank lines are skipped
-  // and longer lines are taken 20 characters at a time. 1 with a name, 0 at
-  // the end of the file, -1 when reading failed (a message has been printed).
-  int read_list_name(char* name);
+  // and longer lines are taken 20 characters at a time. At the end of the
+  // file name is empty. A read that fails gives its Status (naming the list
+  // file) and leaves name empty.
+  Status read_list_name(char* name);
 
   // The time text of t for closing column slot (0..2), formed only when t or
   // the detailed flag differs from the slot's last one; NUL-ended.

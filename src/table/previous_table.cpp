@@ -263,7 +263,7 @@ PreviousTableReader::LoadResult PreviousTableReader::record_damaged(const char* 
   va_start(arguments, why);
   std::vsnprintf(text, sizeof text, why, arguments);
   va_end(arguments);
-  damage_ = text;
+  damage_ = quire::Status::failure(quire::StatusCode::kCorrupt, text);
   return kDrop;
 }
 

@@ -114,11 +114,12 @@ class PreviousTableReader {
   void drop();
 
   // Why the file was dropped as not written the way this system writes
-  // tables ("its record length is not ...", "record 7 has no item name");
-  // null when it was not. Every record is checked as it is loaded: its key
-  // must not be empty and must not sort before the key of the record before
-  // it (compare_item_names), and the layout checks its values and its end.
-  const char* damage() const { return damage_.empty() ? nullptr : damage_.c_str(); }
+  // tables: kCorrupt with a message such as "its record length is not ..."
+  // or "record 7 has no item name"; a success when it was not. Every record
+  // is checked as it is loaded: its key must not be empty and must not sort
+  // before the key of the record before it (compare_item_names), and the
+  // layout checks its values and its end.
+  const quire::Status& damage() const { return damage_; }
 
   // True when no record is loaded any more: dropped, or the end reached.
   bool exhausted() const { return !input_->is_open() || at_end_; }
@@ -195,7 +196,7 @@ class PreviousTableReader {
   char* value_space() { return value_text_.data() + value_text_used_; }
   // Drops the file as damaged, for the reason why (a static text).
   HeaderResult drop_damaged(const char* why) {
-    damage_ = why;
+    damage_ = quire::Status::failure(quire::StatusCode::kCorrupt, why);
     drop();
     return kHeaderDropped;
   }
@@ -228,7 +229,7 @@ class PreviousTableReader {
   bool key_in_order();
 
   bool at_end_ = false;
-  std::string damage_;
+  quire::Status damage_;
   long long records_loaded_ = 0;
   std::string last_key_;  // the key of the last item loaded
   std::string kept_key_field_;

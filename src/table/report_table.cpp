@@ -50,7 +50,9 @@ namespace {
 
 constexpr int kNoRecord = INT_MAX;  // write position when no record is open
 
-void internal_error(const char* message) { std::fputs(message, stderr); }
+// What a report kind's misuse of the table is called in the run's messages.
+constexpr char kBadField[] = "INTERNAL ERROR, BAD FIELD";
+constexpr char kBadValue[] = "INTERNAL ERROR, NEW_PRINT_FIELD.";
 
 // text without the blanks at its ends, as a text table's values are read.
 std::string trimmed(const std::string& text) {
@@ -93,6 +95,7 @@ class ReportTable::Impl {
     item_open_ = false;
   }
   int close();
+  void abandon();
   bool is_open() const { return open_; }
   bool restart_pending() const { return restart_pending_; }
   bool take_restart() {
@@ -153,11 +156,17 @@ class ReportTable::Impl {
   // its rows).
   bool recorded_at(const RunRecordItem& item, int64_t shift);
   int fail(const quire::Status& status);
+  // A report kind used the table wrongly (a column too many or declared
+  // late, an unknown column type, a value with no column): what says so, as
+  // the run's message. The table stays whole and the run goes on.
+  void misuse(const char* what);
   // With the table complete and synced (or equal to the one at the path):
   // logs the run's changes, moves the old table to OLD.DAT and puts the new
   // one in place. Returns what close returns.
   int put_in_place(bool equal);
-  void abandon();
+  // Lets go of the previous table, its run record and its bytes, and of
+  // the run record being written.
+  void drop_previous_and_records();
   // Resets the run's column and record state and starts the layout.
   void start_table();
   // A FIFO, a character device or standard output: the table is written
@@ -169,7 +178,9 @@ class ReportTable::Impl {
   // dropped, and the table and the change lines go back to their state
   // before the first item, for the item loop to start again.
   void check_previous();
-  void start_over(const std::string& why);
+  // why is taken by value: it may be the damage of the previous table this
+  // drops.
+  void start_over(quire::Status why);
 
   bool open_ = false;
   std::string given_path_;  // the path as given: its name chooses the layout
@@ -418,7 +429,7 @@ void ReportTable::Impl::define_field(int is_last, char type, int width, int deci
                                      const char* name) {
   if (!open_) return;
   if (header_complete_ || field_count() >= kMaxColumns) {
-    internal_error("INTERNAL ERROR, BAD FIELD\n");
+    misuse(kBadField);
   } else {
     FieldSpec field;
     field.type = type;
@@ -500,7 +511,7 @@ void ReportTable::Impl::put_value(const FieldSpec& field, const Value& value) {
       return;
     }
     default:
-      internal_error("INTERNAL ERROR, BAD FIELD\n");
+      misuse(kBadField);
       break;
   }
   // No value: the layout writes what stands for none.
@@ -521,14 +532,14 @@ void ReportTable::Impl::write_field(int is_first, const Value& value) {
   if (is_first) {
     if (in_record()) pad_record();
     if (field_count() == 0) {
-      internal_error("INTERNAL ERROR, NEW_PRINT_FIELD.\n");
+      misuse(kBadValue);
       return;
     }
     start_record();
   }
   if (position_ >= field_count()) {
     // More values than columns: the record is already complete.
-    internal_error("INTERNAL ERROR, NEW_PRINT_FIELD.\n");
+    misuse(kBadValue);
     return;
   }
   put_value(fields_[static_cast<size_t>(position_)], value);
@@ -644,8 +655,8 @@ void ReportTable::Impl::choose_previous() {
   }
   // A table whose header contradicts itself is no previous table: every
   // item is read from the store.
-  if (previous_->damage() != nullptr) {
-    print_("%s is not used as the previous table: %s\n", path_.c_str(), previous_->damage());
+  if (!previous_->damage().ok()) {
+    print_("%s is not used as the previous table: %s\n", path_.c_str(), previous_->damage().message().c_str());
     previous_.reset();
   }
 }
@@ -677,13 +688,15 @@ void ReportTable::Impl::end_item() {
 bool ReportTable::Impl::load_record_item() {
   record_item_loaded_ = record_in_.next(&record_item_);
   if (!record_item_loaded_) {
-    if (record_in_.damaged()) start_over("its run record " + record_path_ + " is damaged");
+    if (record_in_.damaged())
+      start_over(quire::Status::failure(StatusCode::kCorrupt, "its run record " + record_path_ + " is damaged"));
     return false;
   }
   // The record lists the items in the store's order, as the table holds them.
   if (!last_record_name_.empty() && compare_item_names(record_item_.name.c_str(), last_record_name_.c_str()) < 0) {
     record_item_loaded_ = false;
-    start_over("its run record " + record_path_ + " lists its items out of the store's order");
+    start_over(quire::Status::failure(StatusCode::kCorrupt,
+                                      "its run record " + record_path_ + " lists its items out of the store's order"));
     return false;
   }
   last_record_name_ = record_item_.name;
@@ -819,7 +832,7 @@ int ReportTable::Impl::reuse_previous_record(const char* item_name, const char* 
       previous_->read_record();
     }
   } while (!previous_exhausted() && previous_->continues_item());
-  if (previous_->damage() == nullptr) return 0;
+  if (previous_->damage().ok()) return 0;
   check_previous();
   return 1;
 }
@@ -890,17 +903,12 @@ void ReportTable::Impl::copy_remaining_previous() {
 }
 
 void ReportTable::Impl::check_previous() {
-  if (previous_ && previous_->damage() != nullptr) start_over(previous_->damage());
+  if (previous_ && !previous_->damage().ok()) start_over(previous_->damage());
 }
 
-void ReportTable::Impl::start_over(const std::string& why) {
-  print_("%s is not used as the previous table: %s\n", path_.c_str(), why.c_str());
-  previous_.reset();
-  by_record_ = false;
-  record_item_loaded_ = false;
-  record_in_.close();
-  table_bytes_.close();
-  record_out_.abandon();
+void ReportTable::Impl::start_over(quire::Status why) {
+  print_("%s is not used as the previous table: %s\n", path_.c_str(), why.message().c_str());
+  drop_previous_and_records();
   restart_pending_ = true;
   // What the table holds so far goes with its temporary file; a new one
   // gets the same start.
@@ -928,10 +936,24 @@ void ReportTable::Impl::start_over(const std::string& why) {
   log_.append(log_preamble_);
 }
 
+void ReportTable::Impl::misuse(const char* what) {
+  const quire::Status status = quire::Status::failure(StatusCode::kInternal, what);
+  if (print_) print_("%s\n", status.message().c_str());
+}
+
 int ReportTable::Impl::fail(const quire::Status& status) {
   print_("%s; %s is left as it was\n", status.message().c_str(), path_.c_str());
   abandon();
   return 0;
+}
+
+void ReportTable::Impl::drop_previous_and_records() {
+  previous_.reset();
+  by_record_ = false;
+  record_item_loaded_ = false;
+  record_in_.close();
+  table_bytes_.close();
+  record_out_.abandon();
 }
 
 void ReportTable::Impl::abandon() {
@@ -939,12 +961,7 @@ void ReportTable::Impl::abandon() {
   stream_file_.close();
   spool_.close();
   replacement_.abandon();
-  previous_.reset();
-  record_in_.close();
-  table_bytes_.close();
-  record_out_.abandon();
-  by_record_ = false;
-  record_item_loaded_ = false;
+  drop_previous_and_records();
   item_open_ = false;
   writer_.reset();
   log_.discard();
@@ -1146,6 +1163,8 @@ void ReportTable::copy_remaining_previous() { impl_->copy_remaining_previous(); 
 void ReportTable::drop_remaining_previous() { impl_->drop_remaining_previous(); }
 
 int ReportTable::close_report_output() { return impl_->close(); }
+
+void ReportTable::abandon_report_output() { impl_->abandon(); }
 
 bool ReportTable::is_open() const { return impl_->is_open(); }
 

@@ -96,6 +96,11 @@ class ReportTable {
   // output path and OLD.DAT are then as they were before the run).
   int close_report_output();
 
+  // Gives up the table being written, for a run that cannot go on: the
+  // output path, OLD.DAT and the change log stay as they were, the
+  // temporary files go and the directory is unlocked. Nothing is printed.
+  void abandon_report_output();
+
   // True between a successful open_report_output and close_report_output.
   bool is_open() const;
 

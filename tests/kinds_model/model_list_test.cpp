@@ -27,14 +27,17 @@ class ModelListTest : public ModelReportsTest {
     ASSERT_EQ(pb_lookup_storage_areas(area_, "AREA", 0), 1);
   }
   // Opens the order and builds its list into head with nodes.
-  int build(const char* order, OrderModelNode** head, const ModelListSource& source) {
+  Status build(const char* order, OrderModelNode** head, const ModelListSource& source) {
     std::strcpy(name_, order);
-    if (pb_open_order(area_, name_, item_area_) != 1) return 0;
+    if (pb_open_order(area_, name_, item_area_) != 1) return Status::failure(StatusCode::kStore, "open failed");
     unsigned char header[372] = {};
-    int r = pb_get_order_header(name_, header, item_area_);
-    if (r == 1) r = load_model_list(head, records::load_i32(header + 352), item_area_, source, nodes_);
+    Status status;
+    if (pb_get_order_header(name_, header, item_area_) == 1)
+      status = load_model_list(head, records::load_i32(header + 352), item_area_, source, nodes_);
+    else
+      status = Status::failure(StatusCode::kStore, "header read failed");
     pb_close_order(area_, name_, item_area_);
-    return r;
+    return status;
   }
   unsigned char area_[256] = {};
   unsigned char item_area_[168] = {};
@@ -44,11 +47,11 @@ class ModelListTest : public ModelReportsTest {
 
 TEST_F(ModelListTest, ReusedNodesComeBackEmpty) {
   OrderModelNode* head = nullptr;
-  ASSERT_EQ(build("BIG", &head, kOrdmlListSource), 1);
+  ASSERT_TRUE(build("BIG", &head, kOrdmlListSource).ok());
   EXPECT_STREQ(reinterpret_cast<const char*>(head->first_option->next->record), "O2");
   EXPECT_STREQ(reinterpret_cast<const char*>(head->next->first_size->record), "S3");
   free_model_list(&head, nodes_);
-  ASSERT_EQ(build("SMALL", &head, kOrdmlListSource), 1);
+  ASSERT_TRUE(build("SMALL", &head, kOrdmlListSource).ok());
   EXPECT_STREQ(reinterpret_cast<const char*>(head->record), "M9");
   EXPECT_EQ(head->first_option, nullptr);
   EXPECT_EQ(head->first_size->next, nullptr);
@@ -65,9 +68,14 @@ TEST_F(ModelListTest, AllocationFailureNamesSourceAndNodeKind) {
       SCOPED_TRACE(std::to_string(c[0]) + source->source_name);
       nodes_.set_allocation_limit(c[0]);
       OrderModelNode* head = nullptr;
-      EXPECT_EQ(build("BIG", &head, *source), kAllocationFailed);
+      const int line = c[source == &kOrdmlListSource ? 1 : 2];
+      Status status = build("BIG", &head, *source);
+      EXPECT_EQ(status.code(), StatusCode::kNoMemory);
+      EXPECT_EQ(status.error(), kAllocationFailed);
+      EXPECT_EQ(status.line(), line);
+      EXPECT_STREQ(status.source(), source->source_name);
       EXPECT_EQ(pb_error.code, -1001);
-      EXPECT_EQ(pb_error.line, c[source == &kOrdmlListSource ? 1 : 2]);
+      EXPECT_EQ(pb_error.line, line);
       EXPECT_STREQ(pb_error.source, source->source_name);
       free_model_list(&head, nodes_);
     }
