@@ -72,19 +72,54 @@ inline void store_text(unsigned char* p, size_t size, const char* text) {
   std::memset(p + n, 0, size - n);
 }
 
+// ---- field descriptors -----------------------------------------------------
+// Each record below declares every field once: its offset and, in the
+// descriptor's type, what it holds and how many bytes. A descriptor converts
+// to its offset, so `record + kField` points at the field and a descriptor
+// can stand wherever an offset is expected.
+
+// A fixed-size little-endian value of type T (read and written with the
+// load_/store_ helper of that type).
+template <class T>
+struct Value {
+  size_t offset;
+  constexpr operator size_t() const { return offset; }
+};
+using Int8 = Value<int8_t>;
+using Byte = Value<uint8_t>;
+using Int16 = Value<int16_t>;
+using Int32 = Value<int32_t>;
+using Real = Value<double>;
+// A 32-bit slot the library links its records with.
+using Link = Value<uint32_t>;
+
+// A NUL-terminated text in a field of size bytes (at most size - 1
+// characters).
+struct Text {
+  size_t offset;
+  size_t size;
+  constexpr operator size_t() const { return offset; }
+};
+
+// slots int16 counts, one after the other.
+struct Counts {
+  size_t offset;
+  size_t slots;
+  constexpr operator size_t() const { return offset; }
+};
+
 // ---- the area record (256 bytes) -------------------------------------------
 namespace area {
 constexpr size_t kSize = 256;
-constexpr size_t kName = 0;  // text 21: the area's name
-constexpr size_t kNameSize = 21;
+constexpr Text kName{0, 21};  // the area's name
+constexpr size_t kNameSize = kName.size;
 }  // namespace area
 
 // ---- item_area (168 bytes): the fields report kinds read -------------------
 namespace item_area {
 constexpr size_t kSize = 168;
-constexpr size_t kModifiedTime = 12;  // int32, the item's modification time
-constexpr size_t kByteSize1 = 44;     // int32, first byte count
-constexpr size_t kByteSize2 = 48;     // int32, second byte count
+constexpr Int32 kModifiedTime{12};
+constexpr Int32 kByteSize1{44}, kByteSize2{48};  // the item's two byte counts
 }  // namespace item_area
 
 // ---- MarkerHeader (468) and MarkerHeaderEx (534): one layout ---------------
@@ -93,202 +128,129 @@ constexpr size_t kByteSize2 = 48;     // int32, second byte count
 namespace marker_header {
 constexpr size_t kSize = 468;
 constexpr size_t kSizeEx = 534;
-constexpr size_t kTextSize = 21;
-constexpr size_t kName = 4;
-constexpr size_t kDescription = 25;
-constexpr size_t kOrderName = 46;
-constexpr size_t kOrderNumber = 67;
-constexpr size_t kLayLimits = 88;
-constexpr size_t kAnnotation = 109;
-constexpr size_t kBlockBuffer = 130;
-constexpr size_t kMatching = 151;
-constexpr size_t kNotch = 172;
-constexpr size_t kStripeO = 236;    // double
-constexpr size_t kStripeRpt = 244;  // double
-constexpr size_t kPlaidO = 252;     // double
-constexpr size_t kPlaidRpt = 260;   // double
-constexpr size_t kStripeO2 = 268;   // double
-constexpr size_t kPlaidO2 = 284;    // double
-constexpr size_t kStripeO3 = 300;   // double
-constexpr size_t kPlaidO3 = 316;    // double
-constexpr size_t kWidth = 332;      // double
-constexpr size_t kLength = 340;     // double
-constexpr size_t kTotalPerimeter = 364;  // double
-constexpr size_t kTargetUtil = 380;      // double
-constexpr size_t kUtil = 388;            // double
-constexpr size_t kAdded = 412;           // int32
-constexpr size_t kTotalCorners = 416;    // int32
-constexpr size_t kTotalNotches = 424;    // int32
-constexpr size_t kModels = 432;          // int32, number of models
-constexpr size_t kOverrides = 436;       // int32, number of piece overrides
-constexpr size_t kFiveStar = 448;        // int32
-constexpr size_t kSizes = 456;           // int32
-constexpr size_t kAddedSizes = 460;      // int32
-constexpr size_t kSplices = 464;         // int32, number of splices
-constexpr size_t kShrinkStretchX = 468;  // double (extended header only)
-constexpr size_t kShrinkStretchY = 476;  // double (extended header only)
+constexpr size_t kTextSize = 21;  // every text of the header
+constexpr Text kName{4, kTextSize}, kDescription{25, kTextSize}, kOrderName{46, kTextSize},
+    kOrderNumber{67, kTextSize}, kLayLimits{88, kTextSize}, kAnnotation{109, kTextSize},
+    kBlockBuffer{130, kTextSize}, kMatching{151, kTextSize}, kNotch{172, kTextSize};
+constexpr Real kStripeO{236}, kStripeRpt{244}, kPlaidO{252}, kPlaidRpt{260}, kStripeO2{268},
+    kPlaidO2{284}, kStripeO3{300}, kPlaidO3{316}, kWidth{332}, kLength{340}, kTotalPerimeter{364},
+    kTargetUtil{380}, kUtil{388};
+constexpr Int32 kAdded{412}, kTotalCorners{416}, kTotalNotches{424}, kFiveStar{448}, kSizes{456},
+    kAddedSizes{460};
+// The lengths of the marker's lists: models, piece overrides, splices.
+constexpr Int32 kModels{432}, kOverrides{436}, kSplices{464};
+// The extended header only.
+constexpr Real kShrinkStretchX{468}, kShrinkStretchY{476};
 }  // namespace marker_header
 
 // ---- MarkerAnalysis (5376), owned by the library ---------------------------
+// Lengths in inches, areas in square inches.
 namespace marker_analysis {
 constexpr size_t kSize = 5376;
-constexpr size_t kStraightPerimeter = 8;   // double, inches
-constexpr size_t kCurvedPerimeter = 16;    // double
-constexpr size_t kTotalInternal = 24;      // double
-constexpr size_t kStraightInternal = 32;   // double
-constexpr size_t kCurvedInternal = 40;     // double
-constexpr size_t kNotchCounts = 48;        // int16 x 99
-constexpr size_t kNotchSlots = 99;
-constexpr size_t kInternalCounts = 246;    // int16 x 26
-constexpr size_t kInternalSlots = 26;
-constexpr size_t kPointAttributeCounts = 298;  // int16 x 52
-constexpr size_t kPointAttributeSlots = 52;
-constexpr size_t kPlacedPieces = 5324;     // int16
-constexpr size_t kUnplacedPieces = 5326;   // int16
-constexpr size_t kPlacedArea = 5336;       // double, square inches
-constexpr size_t kPlacedPerimeter = 5344;  // double
-constexpr size_t kPlacedNotches = 5352;    // int32
-constexpr size_t kPlacedCorners = 5356;    // int32
-constexpr size_t kAreaTerm = 5360;         // double
-constexpr size_t kNetArea = 5368;          // double
+constexpr Real kStraightPerimeter{8}, kCurvedPerimeter{16}, kTotalInternal{24}, kStraightInternal{32},
+    kCurvedInternal{40};
+constexpr Counts kNotchCounts{48, 99}, kInternalCounts{246, 26}, kPointAttributeCounts{298, 52};
+constexpr size_t kNotchSlots = kNotchCounts.slots;
+constexpr size_t kInternalSlots = kInternalCounts.slots;
+constexpr size_t kPointAttributeSlots = kPointAttributeCounts.slots;
+constexpr Int16 kPlacedPieces{5324}, kUnplacedPieces{5326};
+constexpr Real kPlacedArea{5336}, kPlacedPerimeter{5344};
+constexpr Int32 kPlacedNotches{5352}, kPlacedCorners{5356};
+constexpr Real kAreaTerm{5360}, kNetArea{5368};
 }  // namespace marker_analysis
 
 // ---- MarkerPiece (68) ------------------------------------------------------
 namespace marker_piece {
 constexpr size_t kSize = 68;
-constexpr size_t kName = 0;        // text 21
-constexpr size_t kNameSize = 21;
-constexpr size_t kCategory = 21;   // text 21
-constexpr size_t kCategorySize = 21;
-constexpr size_t kArea = 42;       // double
-constexpr size_t kPerimeter = 50;  // double
-constexpr size_t kSizeName = 58;   // text 10
-constexpr size_t kSizeNameSize = 10;
+constexpr Text kName{0, 21}, kCategory{21, 21}, kSizeName{58, 10};
+constexpr Real kArea{42}, kPerimeter{50};
+constexpr size_t kNameSize = kName.size, kCategorySize = kCategory.size, kSizeNameSize = kSizeName.size;
 }  // namespace marker_piece
 
 // ---- PieceOverride (68) ----------------------------------------------------
 namespace piece_override {
 constexpr size_t kSize = 68;
-constexpr size_t kPiece = 0;          // text 21
-constexpr size_t kPieceSize = 21;
-constexpr size_t kRight = 21;         // 1 byte, not 0 = right-hand piece
-constexpr size_t kOverride = 22;      // text 11
-constexpr size_t kOverrideSize = 11;
-constexpr size_t kSizeName = 33;      // text 7
-constexpr size_t kSizeNameSize = 7;
-constexpr size_t kModel = 40;         // text 28
-constexpr size_t kModelSize = 28;
+constexpr Text kPiece{0, 21}, kOverride{22, 11}, kSizeName{33, 7}, kModel{40, 28};
+constexpr Byte kRight{21};  // not 0: a right-hand piece
+constexpr size_t kPieceSize = kPiece.size, kOverrideSize = kOverride.size, kSizeNameSize = kSizeName.size,
+                 kModelSize = kModel.size;
 }  // namespace piece_override
 
 // ---- SpliceInfo (16) -------------------------------------------------------
 namespace splice_info {
 constexpr size_t kSize = 16;
-constexpr size_t kStart = 0;   // double
-constexpr size_t kLength = 8;  // double
+constexpr Real kStart{0}, kLength{8};
 }  // namespace splice_info
 
 // ---- OrderHeader (372) -----------------------------------------------------
 namespace order_header {
 constexpr size_t kSize = 372;
-constexpr size_t kName = 0;  // text 21
-constexpr size_t kNameSize = 21;
-constexpr size_t kModels = 352;    // int32, number of models
-constexpr size_t kListHead = 364;  // 32-bit link slot, left zero here
+constexpr Text kName{0, 21};
+constexpr Int32 kModels{352};  // the number of models
+constexpr Link kListHead{364};  // left zero here
 }  // namespace order_header
 
 // ---- OrderModel (118) ------------------------------------------------------
 namespace order_model {
 constexpr size_t kSize = 118;
-constexpr size_t kTextSize = 21;
-constexpr size_t kName = 0;         // text 21
-constexpr size_t kAlteration = 21;  // text 21
-constexpr size_t kDynamic = 42;     // text 21
-constexpr size_t kSizeCode = 63;    // text 21
-constexpr size_t kFabric = 84;      // text 6
-constexpr size_t kFabricSize = 6;
-constexpr size_t kAddPieceBundle = 90;  // int32
-constexpr size_t kOptionCount = 94;     // int32
-constexpr size_t kFirstOption = 98;     // 32-bit link slot
-constexpr size_t kSizeCount = 102;      // int32
-constexpr size_t kFirstSize = 106;      // 32-bit link slot
-constexpr size_t kNext = 114;           // 32-bit link slot
+constexpr size_t kTextSize = 21;  // every text but the fabric
+constexpr Text kName{0, kTextSize}, kAlteration{21, kTextSize}, kDynamic{42, kTextSize}, kSizeCode{63, kTextSize},
+    kFabric{84, 6};
+constexpr size_t kFabricSize = kFabric.size;
+constexpr Int32 kAddPieceBundle{90}, kOptionCount{94}, kSizeCount{102};
+constexpr Link kFirstOption{98}, kFirstSize{106}, kNext{114};
 }  // namespace order_model
 
 // ---- OptionListEntry (12) --------------------------------------------------
 namespace option_entry {
 constexpr size_t kSize = 12;
-constexpr size_t kName = 0;  // text 8
-constexpr size_t kNameSize = 8;
-constexpr size_t kNext = 8;  // 32-bit link slot
+constexpr Text kName{0, 8};
+constexpr Link kNext{8};
+constexpr size_t kNameSize = kName.size;
 }  // namespace option_entry
 
 // ---- SizeEntry (72) --------------------------------------------------------
 namespace size_entry {
 constexpr size_t kSize = 72;
-constexpr size_t kSizeName = 0;    // text 8
-constexpr size_t kSizeNameSize = 8;
-constexpr size_t kQuantity = 8;    // int32
-constexpr size_t kCutdown = 12;    // text 7
-constexpr size_t kCutdownSize = 7;
-constexpr size_t kHalfPiece = 19;  // text 7
-constexpr size_t kHalfPieceSize = 7;
-constexpr size_t kBaseSize = 26;   // text 8
-constexpr size_t kBaseSizeSize = 8;
-constexpr size_t kDirection = 34;  // int32
-constexpr size_t kPlaced = 38;     // int32
-constexpr size_t kNext = 46;       // 32-bit link slot
+constexpr Text kSizeName{0, 8}, kCutdown{12, 7}, kHalfPiece{19, 7}, kBaseSize{26, 8};
+constexpr size_t kSizeNameSize = kSizeName.size, kCutdownSize = kCutdown.size, kHalfPieceSize = kHalfPiece.size,
+                 kBaseSizeSize = kBaseSize.size;
+constexpr Int32 kQuantity{8}, kDirection{34}, kPlaced{38};
+constexpr Link kNext{46};
 }  // namespace size_entry
 
 // ---- ModelRecord (120), OptionGroup (20), ModelPiece (72) ------------------
 namespace model_record {
 constexpr size_t kSize = 120;
-constexpr size_t kName = 0;        // text 21
-constexpr size_t kNameSize = 21;
-constexpr size_t kComment1 = 21;   // text 41
-constexpr size_t kComment1Size = 41;
-constexpr size_t kComment2 = 62;   // text 42
-constexpr size_t kComment2Size = 42;
-constexpr size_t kBasePieceCount = 104;  // int32
-constexpr size_t kFirstPiece = 108;      // 32-bit link slot
-constexpr size_t kGroupCount = 112;      // int32
-constexpr size_t kFirstGroup = 116;      // 32-bit link slot
+constexpr Text kName{0, 21}, kComment1{21, 41}, kComment2{62, 42};
+constexpr Int32 kBasePieceCount{104};  // the pieces outside the option groups
+constexpr Link kFirstPiece{108};
+constexpr Int32 kGroupCount{112};      // the option groups
+constexpr Link kFirstGroup{116};
+constexpr size_t kNameSize = kName.size, kComment1Size = kComment1.size, kComment2Size = kComment2.size;
 }  // namespace model_record
 
 namespace option_group {
 constexpr size_t kSize = 20;
-constexpr size_t kOption = 0;  // text 8
-constexpr size_t kOptionSize = 8;
-constexpr size_t kPieceCount = 8;  // int32
-constexpr size_t kFirstPiece = 12;  // 32-bit link slot
-constexpr size_t kNext = 16;        // 32-bit link slot
+constexpr Text kOption{0, 8};
+constexpr Int32 kPieceCount{8};
+constexpr Link kFirstPiece{12}, kNext{16};
+constexpr size_t kOptionSize = kOption.size;
 }  // namespace option_group
 
 namespace model_piece {
 constexpr size_t kSize = 72;
-constexpr size_t kName = 9;  // text 21
-constexpr size_t kNameSize = 21;
-constexpr size_t kType = 30;      // int8
-constexpr size_t kAsIn = 31;      // int8
-constexpr size_t kMirrorX = 32;   // int8
-constexpr size_t kMirrorY = 33;   // int8
-constexpr size_t kMirrorXY = 34;  // int8
-constexpr size_t kHalf = 35;      // int8
-constexpr size_t kDySp = 36;      // int8
-constexpr size_t kAddPiece = 37;  // int8
-constexpr size_t kFabric = 38;    // text 30
-constexpr size_t kFabricSize = 30;
-constexpr size_t kNext = 68;  // 32-bit link slot
+constexpr Text kName{9, 21}, kFabric{38, 30};
+constexpr size_t kNameSize = kName.size, kFabricSize = kFabric.size;
+constexpr Int8 kType{30}, kAsIn{31}, kMirrorX{32}, kMirrorY{33}, kMirrorXY{34}, kHalf{35}, kDySp{36}, kAddPiece{37};
+constexpr Link kNext{68};
 }  // namespace model_piece
 
 // ---- PieceHeader (156) -----------------------------------------------------
 namespace piece_header {
 constexpr size_t kSize = 156;
-constexpr size_t kName = 0;  // text 21
-constexpr size_t kNameSize = 21;
-constexpr size_t kCategory = 21;  // text 21
-constexpr size_t kCategorySize = 21;
-constexpr size_t kDescription = 42;  // text 114
-constexpr size_t kDescriptionSize = 114;
+constexpr Text kName{0, 21}, kCategory{21, 21}, kDescription{42, 114};
+constexpr size_t kNameSize = kName.size, kCategorySize = kCategory.size, kDescriptionSize = kDescription.size;
 }  // namespace piece_header
 
 }  // namespace quire::records

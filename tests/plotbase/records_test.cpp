@@ -54,37 +54,18 @@ TEST_F(RecordsTest, ItemWithoutTimesGivesMinusOne) {
 }
 
 void expect_header_fields(Expected& e, bool ex) {
-  e.text(4, 21, "M100 header name");
-  e.text(25, 21, "ABCDEFGHIJKLMNOPQRST");
-  e.text(46, 21, "ORDER-7");
-  e.text(67, 21, "PO-123");
-  e.text(88, 21, "LL-1");
-  e.text(109, 21, "ANN");
-  e.text(130, 21, "BB");
-  e.text(151, 21, "PLAID");
-  e.text(172, 21, "V");
-  e.real(236, 1.1);
-  e.real(244, 1.4);
-  e.real(252, 2.1);
-  e.real(260, 2.4);
-  e.real(268, 1.2);
-  e.real(284, 2.2);
-  e.real(300, 1.3);
-  e.real(316, 2.3);
-  e.real(332, 60.5);
-  e.real(340, 500.25);
-  e.real(364, 1234.5);
-  e.real(380, 80.0);
-  e.real(388, 81.5);
-  e.i32(412, 3);
-  e.i32(416, 40);
-  e.i32(424, 50);
-  e.i32(432, 2);  // models in the marker's list
-  e.i32(436, 2);  // piece overrides
-  e.i32(448, 4);
-  e.i32(456, 5);
-  e.i32(460, 2);
-  e.i32(464, 2);  // splices
+  // Nine texts of 21 bytes from offset 4, then the numbers.
+  const char* texts[] = {"M100 header name", "ABCDEFGHIJKLMNOPQRST", "ORDER-7", "PO-123", "LL-1", "ANN", "BB",
+                         "PLAID", "V"};
+  for (size_t i = 0; i < 9; ++i) e.text(4 + 21 * i, 21, texts[i]);
+  for (auto [at, value] : {std::pair{236, 1.1}, {244, 1.4}, {252, 2.1}, {260, 2.4}, {268, 1.2}, {284, 2.2},
+                           {300, 1.3}, {316, 2.3}, {332, 60.5}, {340, 500.25}, {364, 1234.5}, {380, 80.0},
+                           {388, 81.5}})
+    e.real(at, value);
+  // 432: models in the marker's list, 436: piece overrides, 464: splices.
+  for (auto [at, value] : {std::pair{412, 3}, {416, 40}, {424, 50}, {432, 2}, {436, 2}, {448, 4}, {456, 5},
+                           {460, 2}, {464, 2}})
+    e.i32(at, value);
   if (ex) {
     e.real(468, 0.99);
     e.real(476, 1.01);
@@ -105,25 +86,16 @@ TEST_F(RecordsTest, MarkerAnalysis) {
   const unsigned char* a = static_cast<const unsigned char*>(pb_hdr_analyze(item));
   ASSERT_NE(a, nullptr);
   Expected e(5376);
-  e.real(8, 11.5);
-  e.real(16, 12.5);
-  e.real(24, 13.5);
-  e.real(32, 14.5);
-  e.real(40, 15.5);
-  e.i16(48 + 0, 5);
-  e.i16(48 + 2 * 9, 2);
-  e.i16(246 + 2 * 3, 4);
-  e.i16(298 + 0, 3);
-  e.i16(298 + 2 * 12, 1);
-  e.i16(298 + 2 * 51, -32768);
-  e.i16(5324, 7);
-  e.i16(5326, 2);
-  e.real(5336, 10.0);
-  e.real(5344, 10.0);
+  for (auto [at, value] : {std::pair{8, 11.5}, {16, 12.5}, {24, 13.5}, {32, 14.5}, {40, 15.5}, {5336, 10.0},
+                           {5344, 10.0}, {5360, 5.0}, {5368, 2500.0}})
+    e.real(at, value);
+  // The notch counts from 48, the internal counts from 246 and the point
+  // attribute counts from 298, two bytes a slot; then the piece counts.
+  for (auto [at, value] : {std::pair{48 + 0, 5}, {48 + 2 * 9, 2}, {246 + 2 * 3, 4}, {298 + 0, 3}, {298 + 2 * 12, 1},
+                           {298 + 2 * 51, -32768}, {5324, 7}, {5326, 2}})
+    e.i16(at, static_cast<int16_t>(value));
   e.i32(5352, 33);
   e.i32(5356, -4);
-  e.real(5360, 5.0);
-  e.real(5368, 2500.0);
   EXPECT_TRUE(same_bytes(a, e));
   // Analysing again gives the same record; a marker without analysis is zero.
   EXPECT_EQ(pb_hdr_analyze(item), a);
@@ -298,6 +270,47 @@ void read_list(void* item, int models, ListRead* out) {
   }
 }
 
+// An order-model record (118 bytes): four texts of 21 bytes, the fabric
+// (6 bytes), then the add-piece flag and the option and size counts.
+Expected order_model_record(const char* name, const char* alteration, const char* dynamic, const char* size_code,
+                            const char* fabric, int32_t add_piece_bundle, int32_t options, int32_t sizes) {
+  Expected e(118);
+  const char* texts[] = {name, alteration, dynamic, size_code};
+  for (size_t i = 0; i < 4; ++i) e.text(21 * i, 21, texts[i]);
+  e.text(84, 6, fabric);
+  e.i32(90, add_piece_bundle);
+  e.i32(94, options);
+  e.i32(102, sizes);
+  return e;
+}
+
+// A size-entry record (72 bytes).
+Expected size_entry_record(const char* size, int32_t quantity, const char* cutdown, const char* half_piece,
+                           const char* base_size, int32_t direction, int32_t placed) {
+  Expected e(72);
+  e.text(0, 8, size);
+  e.i32(8, quantity);
+  e.text(12, 7, cutdown);
+  e.text(19, 7, half_piece);
+  e.text(26, 8, base_size);
+  e.i32(34, direction);
+  e.i32(38, placed);
+  return e;
+}
+
+// An option-list entry (12 bytes).
+Expected option_record(const char* name) {
+  Expected e(12);
+  e.text(0, 8, name);
+  return e;
+}
+
+// Each record read equals the one expected, in order.
+void expect_records(const std::vector<std::vector<unsigned char>>& got, const std::vector<Expected>& want) {
+  ASSERT_EQ(got.size(), want.size());
+  for (size_t i = 0; i < got.size(); ++i) EXPECT_TRUE(same_bytes(got[i].data(), want[i])) << "record " << i;
+}
+
 TEST_F(RecordsTest, MarkerModelList) {
   open_marker("M100");
   Buffer h(468);
@@ -305,44 +318,11 @@ TEST_F(RecordsTest, MarkerModelList) {
   ASSERT_EQ(pb_locate_ordmod_marker(item), 1);
   ListRead list;
   read_list(item, rec::load_i32(h.data() + 432), &list);
-  ASSERT_EQ(list.models.size(), 2u);
-  Expected m0(118), m1(118);
-  m0.text(0, 21, "Shirt");
-  m0.text(21, 21, "ALT");
-  m0.text(42, 21, "DYN");
-  m0.text(63, 21, "REG");
-  m0.text(84, 6, "DENIM");
-  m0.i32(90, 1);
-  m0.i32(94, 2);
-  m0.i32(102, 2);
-  m1.text(0, 21, "plain");
-  m1.i32(102, 1);
-  EXPECT_TRUE(same_bytes(list.models[0].data(), m0));
-  EXPECT_TRUE(same_bytes(list.models[1].data(), m1));
-  ASSERT_EQ(list.options.size(), 2u);
-  Expected o0(12), o1(12);
-  o0.text(0, 8, "LONG");
-  o1.text(0, 8, "POCKET7");
-  EXPECT_TRUE(same_bytes(list.options[0].data(), o0));
-  EXPECT_TRUE(same_bytes(list.options[1].data(), o1));
-  ASSERT_EQ(list.sizes.size(), 3u);
-  Expected s0(72), s1(72), s2(72);
-  s0.text(0, 8, "SIZE-M7");
-  s0.i32(8, 12);
-  s0.text(12, 7, "CD-123");
-  s0.text(19, 7, "HP");
-  s0.text(26, 8, "BASE-SZ");
-  s0.i32(34, 2);
-  s0.i32(38, 10);
-  s1.text(0, 8, "L");
-  s1.i32(8, 3);
-  s1.text(26, 8, "M");
-  s1.i32(34, -1);
-  s2.text(0, 8, "XS");
-  s2.i32(8, 1);
-  EXPECT_TRUE(same_bytes(list.sizes[0].data(), s0));
-  EXPECT_TRUE(same_bytes(list.sizes[1].data(), s1));
-  EXPECT_TRUE(same_bytes(list.sizes[2].data(), s2));
+  expect_records(list.models, {order_model_record("Shirt", "ALT", "DYN", "REG", "DENIM", 1, 2, 2),
+                                order_model_record("plain", "", "", "", "", 0, 0, 1)});
+  expect_records(list.options, {option_record("LONG"), option_record("POCKET7")});
+  expect_records(list.sizes, {size_entry_record("SIZE-M7", 12, "CD-123", "HP", "BASE-SZ", 2, 10),
+                              size_entry_record("L", 3, "", "", "M", -1, 0), size_entry_record("XS", 1, "", "", "", 0, 0)});
   // The list is exhausted; locating it again restarts it.
   unsigned char extra[118];
   EXPECT_NE(pb_get_order_model(extra, item), 1);
@@ -375,26 +355,10 @@ TEST_F(RecordsTest, OrderHeaderAndModelList) {
   EXPECT_TRUE(h.guard_intact());
   ListRead list;
   read_list(item, 2, &list);
-  ASSERT_EQ(list.models.size(), 2u);
-  Expected m0(118);
-  m0.text(0, 21, "Shirt");
-  m0.text(21, 21, "A");
-  m0.text(42, 21, "D");
-  m0.text(63, 21, "S");
-  m0.text(84, 6, "F");
-  m0.i32(90, 7);
-  m0.i32(94, 1);
-  m0.i32(102, 2);
-  EXPECT_TRUE(same_bytes(list.models[0].data(), m0));
-  Expected m1(118);
-  m1.text(0, 21, "plain");
-  EXPECT_TRUE(same_bytes(list.models[1].data(), m1));
-  ASSERT_EQ(list.sizes.size(), 2u);
-  Expected s1(72);
-  s1.text(0, 8, "S2");
-  s1.i32(8, 2);
-  s1.i32(34, 3);
-  EXPECT_TRUE(same_bytes(list.sizes[1].data(), s1));
+  expect_records(list.models, {order_model_record("Shirt", "A", "D", "S", "F", 7, 1, 2),
+                                order_model_record("plain", "", "", "", "", 0, 0, 0)});
+  expect_records(list.options, {option_record("O1")});
+  expect_records(list.sizes, {size_entry_record("S1", 1, "", "", "", 0, 0), size_entry_record("S2", 2, "", "", "", 3, 0)});
   // The header read restarts the sequence.
   ASSERT_EQ(pb_get_order_header("O1", h.data(), item), 1);
   unsigned char om[118];
@@ -439,25 +403,31 @@ TEST_F(RecordsTest, ModelEx) {
   EXPECT_TRUE(same_bytes(m->first_piece->next->record, p1));
   EXPECT_EQ(m->first_piece->next->next, nullptr);
 
+  // Each option group: its record (the option, the piece count at 8), then
+  // its pieces, named at 9.
+  struct Group {
+    const char* option;
+    std::vector<const char*> pieces;
+  };
+  const Group groups[] = {{"LONG", {"Shirt-SLEEVE-L"}}, {"OPTION7", {"Shirt-POCKET", "Missing-PIECE"}}};
   pb_option_group* g = m->first_group;
-  ASSERT_NE(g, nullptr);
-  Expected g0(20);
-  g0.text(0, 8, "LONG");
-  g0.i32(8, 1);
-  EXPECT_TRUE(same_bytes(g->record, g0));
-  ASSERT_NE(g->first_piece, nullptr);
-  EXPECT_STREQ(reinterpret_cast<char*>(g->first_piece->record + 9), "Shirt-SLEEVE-L");
-  EXPECT_EQ(g->first_piece->next, nullptr);
-  g = g->next;
-  ASSERT_NE(g, nullptr);
-  Expected g1(20);
-  g1.text(0, 8, "OPTION7");
-  g1.i32(8, 2);
-  EXPECT_TRUE(same_bytes(g->record, g1));
-  ASSERT_NE(g->first_piece, nullptr);
-  ASSERT_NE(g->first_piece->next, nullptr);
-  EXPECT_STREQ(reinterpret_cast<char*>(g->first_piece->next->record + 9), "Missing-PIECE");
-  EXPECT_EQ(g->next, nullptr);
+  for (const Group& want : groups) {
+    SCOPED_TRACE(want.option);
+    ASSERT_NE(g, nullptr);
+    Expected e(20);
+    e.text(0, 8, want.option);
+    e.i32(8, static_cast<int32_t>(want.pieces.size()));
+    EXPECT_TRUE(same_bytes(g->record, e));
+    const pb_model_piece* piece = g->first_piece;
+    for (const char* name : want.pieces) {
+      ASSERT_NE(piece, nullptr);
+      EXPECT_STREQ(reinterpret_cast<const char*>(piece->record + 9), name);
+      piece = piece->next;
+    }
+    EXPECT_EQ(piece, nullptr);
+    g = g->next;
+  }
+  EXPECT_EQ(g, nullptr);
 
   EXPECT_EQ(pb_free_model_ex(&m), 1);
   EXPECT_EQ(m, nullptr);
