@@ -48,6 +48,18 @@ class Interrupt : public ::testing::Test {
     return ::open(store_.path("names.fifo").c_str(), O_WRONLY);
   }
 
+  // Starts quire, lists M1, and once M1 is done (quire then waits for the
+  // next list line) sends Ctrl-C; returns the pipe's writing end, or -1
+  // when a step did not happen.
+  int start_and_stop_after_m1() {
+    int fd = start();
+    if (fd < 0) return -1;
+    if (::write(fd, "M1\n", 3) != 3 || !wait_for_message("1/3 items")) return ::close(fd), -1;
+    ::kill(pid_, SIGINT);
+    if (!wait_for_message("stopping")) return ::close(fd), -1;
+    return fd;
+  }
+
   // Waits until standard error holds text (at most five seconds).
   bool wait_for_message(const std::string& text) {
     for (int i = 0; i < 500; ++i) {
@@ -69,13 +81,8 @@ class Interrupt : public ::testing::Test {
 };
 
 TEST_F(Interrupt, FirstCtrlCStopsAfterTheCurrentItem) {
-  int fd = start();
+  int fd = start_and_stop_after_m1();
   ASSERT_GE(fd, 0);
-  ASSERT_EQ(::write(fd, "M1\n", 3), 3);
-  // Once M1 is done, quire waits for the next list line; Ctrl-C comes then.
-  ASSERT_TRUE(wait_for_message("1/3 items"));
-  ::kill(pid_, SIGINT);
-  ASSERT_TRUE(wait_for_message("stopping"));
   // The interrupted read goes on: M2 is dumped, then its stop query ends
   // the run before M3.
   ASSERT_EQ(::write(fd, "M2\nM3\n", 6), 6);
@@ -93,12 +100,8 @@ TEST_F(Interrupt, FirstCtrlCStopsAfterTheCurrentItem) {
 // standard error with its lines ended.
 TEST_F(Interrupt, SecondCtrlCAbortsAndLeavesThePreviousTable) {
   write_file(store_.path("out.csv"), "previous table\r\n");
-  int fd = start();
+  int fd = start_and_stop_after_m1();
   ASSERT_GE(fd, 0);
-  ASSERT_EQ(::write(fd, "M1\n", 3), 3);
-  ASSERT_TRUE(wait_for_message("1/3 items"));
-  ::kill(pid_, SIGINT);
-  ASSERT_TRUE(wait_for_message("stopping"));
   ::kill(pid_, SIGINT);
   EXPECT_EQ(wait_status(), 128 + SIGINT);
   ::close(fd);

@@ -15,12 +15,9 @@ namespace quire::testing {
 
 struct FakeItem {
   std::string name;
-  int32_t modified = 0;
-  int32_t created = -1;
-  int32_t prev_modified = -1;
+  int32_t modified = 0, created = -1, prev_modified = -1;  // -1: no such time
   std::string user_last_mod, user_created, user_prev_mod;
-  bool fail_open = false;
-  bool fail_close = false;
+  bool fail_open = false, fail_close = false;
   bool fail_lookup = false;  // the lookup that would find it fails
 };
 

@@ -68,6 +68,15 @@ class Pipeline : public ::testing::Test {
     return report.finish_output();
   }
 
+  // The last run's item counts and whether it ended early, as one text.
+  static std::string figures() {
+    QuireRunFigures f{};
+    quire_run_figures(&f);
+    return "seen " + std::to_string(f.items_seen) + ", read " + std::to_string(f.items_read) + ", failed " +
+           std::to_string(f.items_failed) + ", missing " + std::to_string(f.names_missing) + ", rows " +
+           std::to_string(f.rows_written) + ", ended early " + std::to_string(f.ended_early);
+  }
+
   std::vector<std::string> rows() {
     auto lines = testing::csv_lines(testing::read_file(output_));
     if (lines.size() >= 2) lines.erase(lines.begin(), lines.begin() + 2);
@@ -237,13 +246,7 @@ TEST_F(ListFile, UnknownNameIsReportedAndSkippedAndEmptyListsDumpNothing) {
     EXPECT_EQ(dump_list("A\nNOPE\nC\nGONE\n", three_items()), (std::vector<std::string>{"A", "C"}));
     EXPECT_NE(captured.text().find("item NOPE is not in storage area "), std::string::npos) << captured.text();
     EXPECT_NE(captured.text().find("item GONE is not in storage area "), std::string::npos) << captured.text();
-    QuireRunFigures f{};
-    quire_run_figures(&f);
-    EXPECT_EQ(f.items_seen, 4);
-    EXPECT_EQ(f.items_read, 2);
-    EXPECT_EQ(f.names_missing, 2);
-    EXPECT_EQ(f.rows_written, 2);
-    EXPECT_EQ(f.items_failed, 0);
+    EXPECT_EQ(figures(), "seen 4, read 2, failed 0, missing 2, rows 2, ended early 0");
   }
   EXPECT_TRUE(dump_list("", three_items()).empty());
   EXPECT_TRUE(dump_list("\r\n\n\r\n", three_items()).empty());
@@ -263,13 +266,7 @@ TEST_F(Pipeline, OpenFailureIsReportedAndEndsTheLoop) {
                 }),
             1);
   EXPECT_EQ(captured.text(), "Error 41, fake.cpp(7)");
-  QuireRunFigures f{};
-  quire_run_figures(&f);
-  EXPECT_EQ(f.items_seen, 2);
-  EXPECT_EQ(f.items_read, 1);
-  EXPECT_EQ(f.items_failed, 1);
-  EXPECT_EQ(f.ended_early, 1);
-  EXPECT_EQ(f.rows_written, 1);
+  EXPECT_EQ(figures(), "seen 2, read 1, failed 1, missing 0, rows 1, ended early 1");
   EXPECT_EQ(report.opened, (std::vector<std::string>{"A", "B"}));
   EXPECT_EQ(report.closes, 1);
   EXPECT_EQ(rows().size(), 1u);

@@ -16,6 +16,13 @@ namespace {
 using table::is_dbase_path;
 using table::old_table_path;
 
+// Opens the table at path and writes the four preamble values "v".
+bool open_with_preamble(ReportTable& t, const std::string& path) {
+  if (t.open_report_output(path.c_str(), "Name", "Time", 0, pb_printf) != 1) return false;
+  for (int i = 0; i < 4; ++i) t.write_preamble_value(i == 3, "v");
+  return true;
+}
+
 TEST(TablePaths, FormatFollowsTheFirstDotOfTheFileName) {
   // Dots in directory names do not count.
   for (const char* p : {"OUT.DBF", "out.Dbf", "C:\\data\\out.dbf", "/tmp/out.dbf", "./out.dbf",
@@ -233,8 +240,7 @@ TEST(DbaseTable, RepeatedCutNamesInDescriptorsButWholeInCsv) {
   for (const char* name : {"out.dbf", "out.csv"}) {
     std::string path = store.path(name);
     ReportTable& t = report_table();
-    ASSERT_EQ(1, t.open_report_output(path.c_str(), "Name", "Time", 0, pb_printf));
-    for (int i = 0; i < 4; ++i) t.write_preamble_value(i == 3, "v");
+    ASSERT_TRUE(open_with_preamble(t, path));
     t.define_field(0, 'F', 8, 3, "Shrink_Stretch_X");
     t.define_field(0, 'F', 8, 3, "Shrink_Stretch_Y");
     t.define_field(0, 'F', 8, 3, "Shrink_Stretch_Z");
@@ -268,8 +274,7 @@ TEST(DbaseTable, ReadableByAnOrdinaryReader) {
 
   // Latin-1 texts decode through the code page the header names.
   ReportTable& t = report_table();
-  ASSERT_EQ(1, t.open_report_output(path.c_str(), "Name", "Time", 0, pb_printf));
-  for (int i = 0; i < 4; ++i) t.write_preamble_value(i == 3, "v");
+  ASSERT_TRUE(open_with_preamble(t, path));
   t.define_field(1, 'C', 10, 0, "Name");
   t.write_field(1, "Caf\xe9");
   ASSERT_EQ(1, t.close_report_output());
@@ -284,8 +289,7 @@ TEST(TableMisuse, MessagesAndRecordsStayWhole) {
   TempStore store;
   std::string path = store.path("out.dbf");
   ReportTable& t = report_table();
-  ASSERT_EQ(1, t.open_report_output(path.c_str(), "Name", "Time", 0, pb_printf));
-  for (int i = 0; i < 4; ++i) t.write_preamble_value(i == 3, "v");
+  ASSERT_TRUE(open_with_preamble(t, path));
   t.define_field(0, 'C', 4, 0, "Name");
   t.define_field(1, 'X', 3, 0, "Odd");
   ::testing::internal::CaptureStderr();
@@ -309,8 +313,7 @@ TEST(TableMisuse, MoreThanOneHundredColumnsAreRefused) {
   TempStore store;
   std::string path = store.path("out.dbf");
   ReportTable& t = report_table();
-  ASSERT_EQ(1, t.open_report_output(path.c_str(), "Name", "Time", 0, pb_printf));
-  for (int i = 0; i < 4; ++i) t.write_preamble_value(i == 3, "v");
+  ASSERT_TRUE(open_with_preamble(t, path));
   ::testing::internal::CaptureStderr();
   for (int i = 0; i < 102; ++i) t.define_field(i == 101, 'C', 200, 0, ("C" + std::to_string(i)).c_str());
   std::string err = ::testing::internal::GetCapturedStderr();
@@ -329,8 +332,7 @@ TEST(TablePlace, OldTableMovesToOldDatOnlyAtClose) {
   write_file(path, "previous table\r\n");
   write_file(store.path("OLD.DAT"), "older table\r\n");
   ReportTable& t = report_table();
-  ASSERT_EQ(1, t.open_report_output(path.c_str(), "Name", "Time", 0, pb_printf));
-  for (int i = 0; i < 4; ++i) t.write_preamble_value(i == 3, "v");
+  ASSERT_TRUE(open_with_preamble(t, path));
   t.define_field(1, 'C', 20, 0, "Name");
   t.write_field(1, "M1");
   EXPECT_EQ("previous table\r\n", read_file(path));
@@ -346,8 +348,7 @@ TEST(TablePlace, InterruptedRunLeavesThePathAlone) {
   std::string path = store.path("out.dbf");
   write_file(path, "previous");
   ReportTable& t = report_table();
-  ASSERT_EQ(1, t.open_report_output(path.c_str(), "Name", "Time", 0, pb_printf));
-  for (int i = 0; i < 4; ++i) t.write_preamble_value(i == 3, "v");
+  ASSERT_TRUE(open_with_preamble(t, path));
   t.define_field(1, 'C', 100, 0, "Name");
   for (int i = 0; i < 5000; ++i) t.write_field(1, "M1");  // past one buffer
   // While the run goes on, the table being written carries the in-progress
