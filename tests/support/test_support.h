@@ -171,8 +171,20 @@ inline RunResult run_program(const std::string& program, const std::vector<std::
   si.hStdError = err;
   PROCESS_INFORMATION pi{};
   RunResult r;
-  if (CreateProcessA(program.c_str(), line.data(), nullptr, nullptr, TRUE, 0, nullptr,
-                     directory.empty() ? nullptr : directory.c_str(), &si, &pi)) {
+  // Under Wine a start now and then fails while the machine is busy with
+  // other test programs; a few tries tell that apart from a program that
+  // cannot start.
+  bool started = false;
+  DWORD start_error = 0;
+  for (int attempt = 0; attempt < 3 && !started; ++attempt) {
+    started = CreateProcessA(program.c_str(), line.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                             directory.empty() ? nullptr : directory.c_str(), &si, &pi);
+    if (!started) {
+      start_error = GetLastError();
+      Sleep(200);
+    }
+  }
+  if (started) {
     WaitForSingleObject(pi.hProcess, INFINITE);
     DWORD code = 0;
     if (GetExitCodeProcess(pi.hProcess, &code)) r.status = static_cast<int>(code);
@@ -182,6 +194,7 @@ inline RunResult run_program(const std::string& program, const std::vector<std::
   for (HANDLE h : {out, err, in})
     if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
   collect_capture(base, &r);
+  if (!started) r.err += "cannot start " + program + ": error " + std::to_string(start_error) + "\n";
   return r;
 }
 
