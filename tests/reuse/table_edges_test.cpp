@@ -73,6 +73,14 @@ class TableEdges : public ::testing::Test {
 
   std::string marker(size_t i) const { return area_["markers"][i]["name"].get<std::string>(); }
 
+  // Runs the report into table in the work directory and returns the
+  // table's bytes; empty, with the test failed, when the run fails.
+  std::string first_run(const char* table) {
+    RunResult r = quire_in(store_.work(), {"EDGE", table});
+    EXPECT_EQ(0, r.status) << r.err;
+    return r.status == 0 ? read_file(store_.work() / table) : std::string();
+  }
+
   // The data rows of a CSV table.
   static std::vector<std::string> rows(const fs::path& table) {
     std::vector<std::string> lines = csv_lines(read_file(table));
@@ -483,10 +491,9 @@ class DamagedPrevious : public TableEdges, public ::testing::WithParamInterface<
 
 TEST_P(DamagedPrevious, IsNotUsedAndTheRunEqualsACleanOne) {
   const Damage& d = GetParam();
-  fs::path work = store_.work();
-  fs::path table = work / d.table;
-  ASSERT_EQ(0, quire_in(work, {"EDGE", d.table}).status);
-  const std::string clean = read_file(table);
+  const fs::path work = store_.work(), table = work / d.table;
+  const std::string clean = first_run(d.table);
+  ASSERT_FALSE(clean.empty());
   const std::string damaged = d.damage(clean);
   // A table without its run record: its records are checked as read.
   write_file(table, damaged);
@@ -547,10 +554,9 @@ class DamagedRecordedItem : public TableEdges, public ::testing::WithParamInterf
 
 TEST_P(DamagedRecordedItem, IsReadAgainAloneAndNamed) {
   const RecordedDamage& d = GetParam();
-  fs::path work = store_.work();
-  fs::path table = work / d.table;
-  ASSERT_EQ(0, quire_in(work, {"EDGE", d.table}).status);
-  const std::string clean = read_file(table);
+  const fs::path work = store_.work(), table = work / d.table;
+  const std::string clean = first_run(d.table);
+  ASSERT_FALSE(clean.empty());
   // The table as its head, its rows and its end (the dBASE end mark).
   const bool dbase = std::string(d.table) == "out.dbf";
   size_t start = 0, row = 0;
