@@ -51,10 +51,10 @@ class MarkerAnalysisReport : public TableReport<StoreKind::kMarker, kKind> {
  protected:
   int dump_item(const Item& item) override {
     std::memset(header_, 0, sizeof header_);
-    if (pb_get_marker_header_ex(item.name, header_, static_cast<int>(sizeof header_), item.area) != 1) {
-      print_library_error("header read failed");
-      return 0;
-    }
+    auto read_ex = [](const char* name, unsigned char* header, unsigned char* item_area) {
+      return pb_get_marker_header_ex(name, header, static_cast<int>(sizeof header_), item_area);
+    };
+    if (!read_item_header(read_ex, item, header_)) return 0;
     const auto* analysis = static_cast<const unsigned char*>(pb_hdr_analyze(item.area));
     if (analysis == nullptr) {
       print_library_error("analysis failed");

@@ -50,22 +50,20 @@ Status allocation_failed(const ModelListSource& source, int line) {
       .at(source.source_name, line);
 }
 
-// Appends count nodes to the list that ends at last (*head when last is
-// null): each taken from take() and its record filled by read(record,
-// item_area), the library's read of the next record of the sequence. A
-// node that cannot be had fails at line of source.
+// Appends one node to the list whose last node is last (*head when last is
+// null) and makes it the last: taken from take() and its record filled by
+// read(record, item_area), the library's read of the next record of the
+// sequence. A node that cannot be had fails at line of source.
 template <class Node, class Take, class Read>
-Status append_nodes(Node** head, Node* last, int32_t count, Take take, Read read,
-                    unsigned char* item_area, const ModelListSource& source, int line) {
-  for (int32_t i = 0; i < count; ++i) {
-    Node* node = take();
-    if (!node) return allocation_failed(source, line);
-    if (last) last->next = node;
-    else *head = node;
-    last = node;
-    const int r = read(node->record, item_area);
-    if (r != 1) return Status::failure(StatusCode::kStore, "the model list could not be read", {}, r);
-  }
+Status append_node(Node** head, Node*& last, Take take, Read read, unsigned char* item_area,
+                   const ModelListSource& source, int line) {
+  Node* node = take();
+  if (!node) return allocation_failed(source, line);
+  if (last) last->next = node;
+  else *head = node;
+  last = node;
+  const int r = read(node->record, item_area);
+  if (r != 1) return Status::failure(StatusCode::kStore, "the model list could not be read", {}, r);
   return Status();
 }
 
@@ -118,29 +116,33 @@ void ModelListNodes::recycle(OrderModelNode* head) {
 
 Status load_size_entries(SizeEntryNode** head, int32_t entry_count, unsigned char* item_area,
                          const ModelListSource& source, ModelListNodes& nodes) {
-  return append_nodes(head, last_node(*head), entry_count, [&nodes] { return nodes.new_size(); },
-                      pb_get_order_model_entry, item_area, source, source.size_line);
+  SizeEntryNode* last = last_node(*head);
+  for (int32_t i = 0; i < entry_count; ++i) {
+    Status status = append_node(head, last, [&nodes] { return nodes.new_size(); }, pb_get_order_model_entry,
+                                item_area, source, source.size_line);
+    if (!status.ok()) return status;
+  }
+  return Status();
 }
 
 Status load_model_list(OrderModelNode** head, int32_t model_count, unsigned char* item_area,
                        const ModelListSource& source, ModelListNodes& nodes) {
   namespace om = records::order_model;
-  OrderModelNode* last = last_node(*head);
+  OrderModelNode* model = last_node(*head);
   for (int32_t m = 0; m < model_count; ++m) {
     // One model at a time: its options and sizes follow it in the sequence.
-    Status status = append_nodes(head, last, 1, [&nodes] { return nodes.new_model(); }, pb_get_order_model,
-                                 item_area, source, source.model_line);
-    last = last_node(last ? last : *head);
-    if (status.ok()) {
-      status = append_nodes(&last->first_option, static_cast<OptionEntryNode*>(nullptr),
-                            records::load_i32(last->record + om::kOptionCount),
-                            [&nodes] { return nodes.new_option(); }, pb_get_option_list_entry, item_area,
-                            source, source.option_line);
+    Status status = append_node(head, model, [&nodes] { return nodes.new_model(); }, pb_get_order_model,
+                                item_area, source, source.model_line);
+    if (!status.ok()) return status;
+    OptionEntryNode* option = nullptr;
+    const int32_t option_count = records::load_i32(model->record + om::kOptionCount);
+    for (int32_t j = 0; j < option_count; ++j) {
+      status = append_node(&model->first_option, option, [&nodes] { return nodes.new_option(); },
+                           pb_get_option_list_entry, item_area, source, source.option_line);
+      if (!status.ok()) return status;
     }
-    if (status.ok()) {
-      status = load_size_entries(&last->first_size, records::load_i32(last->record + om::kSizeCount),
-                                 item_area, source, nodes);
-    }
+    status = load_size_entries(&model->first_size, records::load_i32(model->record + om::kSizeCount), item_area,
+                               source, nodes);
     if (!status.ok()) return status;
   }
   return Status();

@@ -937,8 +937,7 @@ void ReportTable::Impl::start_over(quire::Status why) {
 }
 
 void ReportTable::Impl::misuse(const char* what) {
-  const quire::Status status = quire::Status::failure(StatusCode::kInternal, what);
-  if (print_) print_("%s\n", status.message().c_str());
+  if (print_) print_("%s\n", what);
 }
 
 int ReportTable::Impl::fail(const quire::Status& status) {
