@@ -74,6 +74,16 @@ const Kind kListKinds[] = {kMarker, kModel, kPiece, kOrder};
 bool is_item_list(Part p) { return p >= Part::kMarkers && p <= Part::kOrders; }
 bool is_group(Part p) { return p == Part::kHeader || p == Part::kAnalysis || p == Part::kFaults; }
 
+// True for the fields that hold a name: an item's own (the area's is checked
+// on its own), a marker header's, and those naming the pieces and models an
+// item refers to. The reports log and print these as item names.
+bool is_name(const Field& field) {
+  if (&field == &kAreaFields[0]) return false;
+  static_assert(kOverrideFields[0].key[0] == 'p' && kOverrideFields[4].key[0] == 'm', "override piece and model");
+  return (field.key && std::strcmp(field.key, "name") == 0) || &field == &kOverrideFields[0] ||
+         &field == &kOverrideFields[4];
+}
+
 // "the string \"...\"" as error messages quote it.
 std::string describe_string(const std::string& s) { return "the string " + quoted_text(s); }
 
@@ -406,6 +416,9 @@ class AreaParser final : public nlohmann::json_sax<json> {
           return fail(p, msg::not_latin1(static_cast<unsigned long>(bad)));
         }
         if (out->find('\0') != std::string::npos) return fail(p, msg::kContainsNul);
+        if (is_name(field)) {
+          if (unsigned char c = msg::first_control_character(*out)) return fail(p, msg::control_character(c));
+        }
         if (out->size() > static_cast<size_t>(field.hi))
           return fail(p, msg::too_long(out->size(), field.hi));
         if (out->size() < static_cast<size_t>(field.lo)) return fail(p, msg::too_short(field.lo));

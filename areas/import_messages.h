@@ -12,6 +12,23 @@ namespace plotbase::import_messages {
 // A text that contains a NUL character.
 inline constexpr const char* kContainsNul = "contains a NUL character";
 
+// A name (of an item, or of one an item refers to) holding the control
+// character c (below 0x20, or 0x7F): names end up in one-line logs and
+// messages, where such a byte would end or split the line.
+inline std::string control_character(unsigned char c) {
+  char buf[96];
+  std::snprintf(buf, sizeof buf, "contains the control character U+%04X (names cannot hold control characters)",
+                static_cast<unsigned>(c));
+  return buf;
+}
+// The first control character (below 0x20, or 0x7F) of a name, or 0 when it
+// has none.
+inline unsigned char first_control_character(const std::string& name) {
+  for (unsigned char c : name)
+    if (c < 0x20 || c == 0x7F) return c;
+  return 0;
+}
+
 // A text of chars characters where at most max are allowed.
 inline std::string too_long(size_t chars, int64_t max) {
   return std::to_string(chars) + " characters, at most " + std::to_string(max);

@@ -255,6 +255,8 @@ bool PatternImporter::begin() {
     if (marker_.name.size() > kNameChars)
       return fail("--marker: \"" + options_.marker + "\": " +
                   msg::too_long(marker_.name.size(), static_cast<int64_t>(kNameChars)));
+    if (unsigned char c = msg::first_control_character(marker_.name))
+      return fail("--marker: " + in_quotes(marker_.name) + ": " + msg::control_character(c));
   }
   area_.precision = 2;
   return true;
@@ -351,6 +353,9 @@ bool PatternImporter::add_file(const PatternSource& source) {
   if (style_name && !style_name->empty()) {
     if (!text(*style_name, kNameChars, &model.name, file_ + ": style text Style Name", true))
       return false;
+    if (unsigned char c = msg::first_control_character(model.name))
+      return fail(file_ + ": style text Style Name: " + item_label("models", model_index, model.name) +
+                  ": name: " + msg::control_character(c));
   } else if (!area_.name.empty() && area_.models.empty()) {
     model.name = cut(area_.name, kNameChars);
   } else {
@@ -359,6 +364,9 @@ bool PatternImporter::add_file(const PatternSource& source) {
     if (!store_text(stem, &model.name, &why) || model.name.empty())
       return fail(file_ + ": no Style Name text, and the file name cannot name the style: " + why);
     model.name = cut(model.name, kNameChars);
+    if (unsigned char c = msg::first_control_character(model.name))
+      return fail(file_ + ": no Style Name text, and the file name cannot name the style: " +
+                  msg::control_character(c));
   }
   std::string model_label = file_ + ": " + item_label("models", model_index, model.name);
   {
@@ -418,6 +426,10 @@ bool PatternImporter::add_file(const PatternSource& source) {
                   ": name",
               true))
       return false;
+    if (unsigned char c = msg::first_control_character(name))
+      return fail(where + " (" + block.where + "): " +
+                  item_label("pieces", area_.pieces.size() + groups.size(), name) + ": name: " +
+                  msg::control_character(c));
     const std::string* size_text = find_text(block.texts, "Size");
     std::string size;
     if (size_text && !text(*size_text, kOrderSizeChars, &size,

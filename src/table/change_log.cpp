@@ -103,11 +103,50 @@ void ChangeLog::append_feed_stamp(const Stamp& stamp) {
   feed_line_ += '"';
 }
 
+namespace {
+
+// True for the bytes a name in the log cannot hold as they are: its quote,
+// the escape character and the control characters, which would end or split
+// the event's line.
+bool needs_log_escape(unsigned char c) { return c < 0x20 || c == 0x7F || c == '"' || c == '\\'; }
+
+}  // namespace
+
+void ChangeLog::append_log_name(const char* name) {
+  const char* end = name;
+  bool plain = true;
+  for (; *end; ++end) plain = plain && !needs_log_escape(static_cast<unsigned char>(*end));
+  if (plain) {
+    hold(&log_, std::string_view(name, static_cast<size_t>(end - name)));
+    return;
+  }
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  log_name_.clear();
+  for (const char* p = name; p != end; ++p) {
+    const unsigned char c = static_cast<unsigned char>(*p);
+    if (!needs_log_escape(c)) {
+      log_name_ += static_cast<char>(c);
+    } else if (c == '"' || c == '\\') {
+      log_name_ += '\\';
+      log_name_ += static_cast<char>(c);
+    } else if (c == '\r') {
+      log_name_ += "\\r";
+    } else if (c == '\n') {
+      log_name_ += "\\n";
+    } else {
+      log_name_ += "\\x";
+      log_name_ += kHex[c >> 4];
+      log_name_ += kHex[c & 0xF];
+    }
+  }
+  hold(&log_, log_name_);
+}
+
 void ChangeLog::log_change(const char* word, const char* name, const Stamp& old_stamp, const Stamp& new_stamp) {
   if (log_.file.is_open()) {
     hold(&log_, word);
     hold(&log_, ": \"");
-    hold(&log_, name);
+    append_log_name(name);
     hold(&log_, "\"\r\n");
   }
   if (feed_.file.is_open()) {
@@ -148,6 +187,8 @@ void ChangeLog::discard() {
   close(&feed_);
   feed_line_.clear();
   feed_line_.shrink_to_fit();
+  log_name_.clear();
+  log_name_.shrink_to_fit();
 }
 
 bool ChangeLog::append_spilled(Sink* sink, quire::Status* status) {

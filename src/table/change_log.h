@@ -62,7 +62,9 @@ class ChangeLog {
   // Holds back text for the log only (nothing when it is not open).
   void append(std::string_view text);
   // Holds back one change of the item name: for the log the line
-  // "WORD: "name"" ended by CR LF, for the feed its JSON line with the old
+  // "WORD: "name"" ended by CR LF, the name's '"', '\\' and control
+  // characters escaped (\", \\, \r, \n, \xHH) so that each change stays one
+  // line whatever a name holds, for the feed its JSON line with the old
   // and the new stamp as ISO times in UTC (null where there is none or
   // its text is no time text).
   void log_change(const char* word, const char* name, const Stamp& old_stamp, const Stamp& new_stamp);
@@ -114,6 +116,8 @@ class ChangeLog {
   // commit for one sink; on failure the sink is cut back and closed.
   static bool commit_sink(Sink* sink, quire::Status* status);
   static void roll_back_sink(Sink* sink);
+  // Holds back name for the log, escaped as log_change says.
+  void append_log_name(const char* name);
   // Appends the ISO time of stamp, quoted, or null.
   void append_feed_stamp(const Stamp& stamp);
   void make_feed_prefix(std::string_view kind, std::string_view area);
@@ -126,6 +130,7 @@ class ChangeLog {
   // The start of every feed line of the run, up to the event's value.
   std::string feed_prefix_;
   std::string feed_line_;  // the feed line being made, reused
+  std::string log_name_;   // an escaped name for the log, reused
 };
 
 }  // namespace quire::table

@@ -315,5 +315,39 @@ TEST_F(PatternImportTest, ErrorsNameTheFileBlockItemAndKeyAndChangeNothing) {
   EXPECT_EQ(both.out, "imported SHOP: 0 markers, 2 models, 2 pieces, 2 orders\n");
 }
 
+// Names of a pattern file (style, piece) and of the --marker option that
+// hold a control character, also written as a \U+XXXX escape, are refused
+// at the block or text that gives them: they would split the lines that
+// name them.
+TEST_F(PatternImportTest, NamesWithControlCharactersAreRefused) {
+  Groups square = lwpolyline("1", {{0, 0}, {10, 0}, {10, 10}, {0, 10}});
+  auto style = [&](const std::string& file, const std::string& block, const std::string& piece,
+                   const std::string& style_name) {
+    write_file(file, dxf_ascii(pattern_doc(block, {{1, "Piece Name: " + piece}, {1, "Size: M"}}, square,
+                                           {{1, "Style Name: " + style_name}, {1, "Units: METRIC"}}),
+                               "\r\n"));
+  };
+  style("a.dxf", "A_M", "Front", "SHIRT");
+  style("p.dxf", "P_M", "Back\\U+000DDELETED", "JACKET");
+  style("s.dxf", "S_M", "Back", "JA\x01" "CKET");
+  ASSERT_EQ(run_quire({"area", "import", "a.dxf", "--area", "SHOP"}).status, 0);
+  const std::string why = ": contains the control character U+00";
+  RunResult r = run_quire({"area", "import", "a.dxf", "p.dxf", "--area", "SHOP"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err.rfind("quire area import: p.dxf: block \"P_M\" (line ", 0), 0u) << r.err;
+  EXPECT_NE(r.err.find("): pieces[1] \"Back\\rDELETED\": name" + why + "0D (names cannot hold control characters)\n"),
+            std::string::npos)
+      << r.err;
+  r = run_quire({"area", "import", "a.dxf", "s.dxf", "--area", "SHOP"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "quire area import: s.dxf: style text Style Name: models[1] \"JA\\x01CKET\": name" + why +
+                       "01 (names cannot hold control characters)\n");
+  r = run_quire({"area", "import", "a.dxf", "--area", "SHOP", "--marker", "M\x7F"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "quire area import: --marker: \"M\\x7f\"" + why + "7F (names cannot hold control characters)\n");
+  // The area is the one of the first import still.
+  EXPECT_EQ(run_quire({"area", "list"}).out, "SHOP: 0 markers, 1 model, 1 piece, 1 order\n");
+}
+
 }  // namespace
 }  // namespace quire::testing
