@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <nlohmann/json.hpp>
 
 #include "area_data.h"
@@ -453,6 +454,50 @@ quire::Status export_area_json(std::string_view name, std::ostream& out) {
   });
 }
 
+namespace {
+
+// What a file of the store is when it is no regular file (links followed).
+const char* not_an_area_file(std::filesystem::file_type type) {
+  switch (type) {
+    case std::filesystem::file_type::directory: return "a directory";
+    case std::filesystem::file_type::fifo: return "a FIFO";
+    case std::filesystem::file_type::character: return "a character device";
+    case std::filesystem::file_type::block: return "a block device";
+    case std::filesystem::file_type::socket: return "a socket";
+    case std::filesystem::file_type::not_found: return "a symbolic link to nothing";
+    default: return "no regular file";
+  }
+}
+
+// Adds to out an entry with its error set for each thing in dir that is named
+// like an area file but is no regular file, so that the listing names what
+// it leaves out rather than passing over it in silence.
+void add_skipped(const std::string& dir, const std::string& suffix, std::vector<AreaSummary>* out) {
+  std::error_code ec;
+  std::filesystem::directory_iterator it(dir, ec), end;
+  for (; !ec && it != end; it.increment(ec)) {
+    std::string file;
+    try {
+      file = it->path().filename().string();
+    } catch (const std::exception&) {
+      continue;  // a name this system's code page cannot hold is no area's
+    }
+    if (file.empty() || file[0] == '.' || file.size() <= suffix.size() ||
+        file.compare(file.size() - suffix.size(), suffix.size(), suffix) != 0)
+      continue;
+    std::error_code type_error;
+    std::filesystem::file_status st = std::filesystem::status(it->path(), type_error);
+    if (st.type() == std::filesystem::file_type::regular) continue;  // listed as an area
+    AreaSummary s;
+    s.name = file.substr(0, file.size() - suffix.size());
+    s.path = path_in(dir, file);
+    s.error = std::string("skipped: it is ") + not_an_area_file(st.type()) + ", not an area file";
+    out->push_back(std::move(s));
+  }
+}
+
+}  // namespace
+
 std::vector<AreaSummary> list_areas(quire::Status* status) {
   std::vector<AreaSummary> out;
   quire::Status listed = fenced([&] {
@@ -476,6 +521,7 @@ std::vector<AreaSummary> list_areas(quire::Status* status) {
       }
       out.push_back(std::move(s));
     }
+    add_skipped(dir, suffix, &out);
     std::sort(out.begin(), out.end(), [](const AreaSummary& a, const AreaSummary& b) {
       return pb_stricmp(a.name.c_str(), b.name.c_str()) < 0;
     });

@@ -61,7 +61,9 @@ quire::Status export_area_json(std::string_view name, std::ostream& out);
 quire::Status export_area_file(std::string_view name, const std::string& path);
 
 // One summary per area file in the store, in pb_stricmp order of the names.
-// Files that cannot be read are listed with error set. A store directory
+// Files that cannot be read are listed with error set, and so is anything
+// else named like an area file (a directory, a FIFO, a device, a link to
+// nothing), its error saying what it is and that it was skipped. A store directory
 // that cannot be read sets *status (when given) and gives none; a store
 // not made yet is an empty one.
 std::vector<AreaSummary> list_areas(quire::Status* status);
