@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "commands.h"
@@ -21,6 +22,8 @@
 #include "quire/ascii.h"
 #include "quire/date_option.h"
 #include "quire/files/file_replacement.h"
+#include "quire/files/file_system.h"
+#include "quire/files/output_target.h"
 #include "quire/plotbase.h"
 #include "quire/quire.h"
 
@@ -177,6 +180,97 @@ std::string value_words(const HostOption& option) {
   }
 }
 
+// The file names a run keeps for itself beside a table and in the current
+// directory: no table may be written under them.
+constexpr const char kOldTableName[] = "OLD.DAT";
+constexpr const char kChangeLogName[] = "delta.lst";
+constexpr const char kRunRecordSuffix[] = ".quire-run";
+
+// Windows takes file names without regard to case, and drops dots and
+// blanks at their end ("OLD.DAT." is OLD.DAT).
+constexpr bool kNamesIgnoreCase = std::filesystem::path::preferred_separator == '\\';
+
+// Where the file name of path starts, as the report library finds it when it
+// puts OLD.DAT and the run record beside a table: after the last "/", "\"
+// or, failing those, ":".
+size_t file_name_start(const std::string& path) {
+  size_t separator = path.find_last_of("/\\");
+  if (separator == std::string::npos) separator = path.rfind(':');
+  return separator == std::string::npos ? 0 : separator + 1;
+}
+
+// True when the file name of path is name, as this system compares names.
+bool file_name_is(const std::string& path, const char* name) {
+  std::string_view file = std::string_view(path).substr(file_name_start(path));
+  std::string_view wanted = name;
+  if (!kNamesIgnoreCase) return file == wanted;
+  while (!file.empty() && (file.back() == '.' || file.back() == ' ')) file.remove_suffix(1);
+  if (file.size() != wanted.size()) return false;
+  for (size_t i = 0; i < file.size(); ++i)
+    if (ascii::to_lower(file[i]) != ascii::to_lower(wanted[i])) return false;
+  return true;
+}
+
+// The path made absolute and normal, for comparing paths of files that do
+// not exist yet (in the case Windows ignores folded).
+std::string normal_path(const std::string& path) {
+  std::error_code ec;
+  const std::filesystem::path absolute = std::filesystem::absolute(quire::platform::filesystem_path(path), ec);
+  std::filesystem::path p = std::filesystem::weakly_canonical(absolute, ec);
+  if (ec) p = absolute.lexically_normal();
+  std::string text = p.generic_string();
+  if (kNamesIgnoreCase)
+    for (char& c : text) c = ascii::to_lower(c);
+  return text;
+}
+
+// True when a and b name one file: by its identity when both exist, by
+// their normal paths when neither does.
+bool same_path(const std::string& a, const std::string& b) {
+  const bool a_exists = quire::platform::path_exists(a);
+  const bool b_exists = quire::platform::path_exists(b);
+  if (a_exists && b_exists) return quire::platform::same_file(a, b);
+  if (a_exists || b_exists) return false;
+  return normal_path(a) == normal_path(b);
+}
+
+// Checks the output path, and the change feed's path when there is one,
+// against the files the run writes besides the feed. Returns an empty text
+// when they are apart, else why not: the feed's block would land in the file
+// the run replaces (the table, its run record, OLD.DAT) or in the change
+// log, and a table named delta.lst or OLD.DAT would be taken for the log or
+// the previous table.
+std::string check_output_paths(const std::string& output, const char* changes) {
+  if (file_name_is(output, kChangeLogName))
+    return "the output path " + output + " is named as the change log " + kChangeLogName +
+           "; give the table another name";
+  if (file_name_is(output, kOldTableName))
+    return "the output path " + output + " is named as the previous table " + kOldTableName +
+           " kept beside a table; give the table another name";
+  // A table written through a link replaces the link's target, and its run
+  // record and OLD.DAT go beside the target.
+  quire::platform::OutputTarget target = quire::platform::examine_output(output);
+  std::string table = target.kind == quire::platform::OutputTarget::kFile ? target.path : output;
+  if (same_path(table, kChangeLogName))
+    return "the output path " + output + " is the change log " + kChangeLogName + "; give the table another name";
+  if (!changes) return "";
+  const std::string feed = changes;
+  const std::string directory = table.substr(0, file_name_start(table));
+  const std::string record = directory + "." + table.substr(directory.size()) + kRunRecordSuffix;
+  const std::string old_table = directory + kOldTableName;
+  if (same_path(feed, output) || same_path(feed, table))
+    return "--changes " + feed + " is the output path; the changes would go into the table it replaces";
+  if (same_path(feed, record))
+    return "--changes " + feed + " is the run record of " + output + "; the changes would go into the record it replaces";
+  if (same_path(feed, old_table))
+    return "--changes " + feed + " is the previous table " + old_table + " of " + output +
+           "; the changes would go into the table it replaces";
+  if (same_path(feed, kChangeLogName))
+    return "--changes " + feed + " is the change log " + kChangeLogName +
+           " of the current directory; the feed needs a file of its own";
+  return "";
+}
+
 std::string plural(int64_t n, const char* word) {
   return std::to_string(n) + " " + word + (n == 1 ? "" : "s");
 }
@@ -322,6 +416,9 @@ int run_report_command_line(int argc, char** argv) {
   // A table sent to standard output has no previous table and no changes.
   if (changes && output == "-")
     return usage_error("--changes needs an output file; a table written to standard output has no changes");
+  if (output != "-") {
+    if (std::string why = check_output_paths(output, changes); !why.empty()) return usage_error(why);
+  }
 
   std::vector<char*> args;
   args.push_back(command_name.data());

@@ -4,6 +4,8 @@
 #include <climits>
 #include <cstdint>
 #include <cstring>
+#include <filesystem>
+#include <string_view>
 
 #include "platform/local_time.h"
 #include "platform/text_input.h"
@@ -67,6 +69,28 @@ int scan_date_fields(const char* text, char separator, int fields[5], char* suff
 }
 
 bool fits_32(long long v) { return v >= INT32_MIN && v <= INT32_MAX; }
+
+// The names a run keeps for its change log and for the previous table beside
+// a table, when path's file name is one of them (without regard to case, and
+// to dots and blanks at the end, on Windows, as its file names are taken),
+// else null. A table under such a name would be taken for that file.
+const char* reserved_file_name(std::string_view path) {
+  constexpr bool kIgnoreCase = std::filesystem::path::preferred_separator == '\\';
+  size_t start = path.find_last_of("/\\");
+  if (start == std::string_view::npos) start = path.rfind(':');
+  std::string_view file = path.substr(start == std::string_view::npos ? 0 : start + 1);
+  if (kIgnoreCase)
+    while (!file.empty() && (file.back() == '.' || file.back() == ' ')) file.remove_suffix(1);
+  for (const char* name : {"delta.lst", "OLD.DAT"}) {
+    std::string_view wanted = name;
+    if (file.size() != wanted.size()) continue;
+    bool same = true;
+    for (size_t i = 0; i < file.size() && same; ++i)
+      same = kIgnoreCase ? ascii::to_lower(file[i]) == ascii::to_lower(wanted[i]) : file[i] == wanted[i];
+    if (same) return name;
+  }
+  return nullptr;
+}
 
 }  // namespace
 
@@ -154,6 +178,11 @@ int DumpReport::parse_command_line(int argc, char** argv) {
   // The storage-area name and the output path must both be there.
   if (i + 1 >= argc || !argv[i] || !argv[i + 1]) {
     pb_printf("%s", kUsageText);
+    return 0;
+  }
+  if (const char* reserved = reserved_file_name(argv[i + 1])) {
+    pb_printf("Output file %s: %s is kept for the %s; use another name.\n", argv[i + 1], reserved,
+              reserved[0] == 'd' ? "change log" : "previous table");
     return 0;
   }
   const char* area_name = argv[i];

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <map>
 #include <regex>
 #include <string>
 #include <vector>
@@ -252,6 +253,71 @@ TEST_F(Mkpc, UsageErrorsExitWithTwoAndTouchNothing) {
   EXPECT_EQ(r.status, 2);
   EXPECT_TRUE(std::regex_match(r.err, std::regex("quire area: --markers: expected a whole number from 0 to [0-9]+, not 'abc'\n")))
       << r.err;
+}
+
+// The change feed never names a file the run writes otherwise (the table,
+// its run record, OLD.DAT beside it, the change log), by any path to it, and
+// no table takes the name of the change log or of OLD.DAT: each would put
+// one file's lines into another. Usage errors saying why, touching nothing.
+TEST_F(Mkpc, ChangesAndOutputNeverNameAnotherFileOfTheRun) {
+  ASSERT_EQ(mkpc({"E2E", "out.csv"}).status, 0);
+  // A second table unlike the first: OLD.DAT is a file of its own.
+  ASSERT_EQ(mkpc({"-S06/07/16", "E2E", "out.csv"}).status, 0);
+  std::filesystem::create_directory(store_.path("sub"));
+  write_file(store_.path("delta.lst"), "");
+  const std::map<std::string, std::string> before = [&] {
+    std::map<std::string, std::string> files;
+    for (const auto& e : std::filesystem::recursive_directory_iterator(store_.work()))
+      if (e.is_regular_file()) files[e.path().string()] = read_file(e.path());
+    return files;
+  }();
+  struct Case {
+    std::vector<std::string> args;
+    std::string why;
+  };
+  std::vector<Case> cases = {
+      {{"E2E", "out.csv", "--changes", "out.csv"}, "--changes out.csv is the output path"},
+      {{"E2E", "new.csv", "--changes", "sub/../new.csv"}, "--changes sub/../new.csv is the output path"},
+      {{"E2E", "out.csv", "--changes", ".out.csv.quire-run"}, "--changes .out.csv.quire-run is the run record of out.csv"},
+      {{"E2E", "sub/t.csv", "--changes", "sub/.t.csv.quire-run"}, "--changes sub/.t.csv.quire-run is the run record"},
+      {{"E2E", "out.csv", "--changes", "OLD.DAT"}, "--changes OLD.DAT is the previous table OLD.DAT of out.csv"},
+      {{"E2E", "sub/t.csv", "--changes", "sub/OLD.DAT"}, "--changes sub/OLD.DAT is the previous table sub/OLD.DAT"},
+      {{"E2E", "out.csv", "--changes", "delta.lst"}, "--changes delta.lst is the change log delta.lst"},
+      {{"E2E", "sub/t.csv", "--changes", "sub/../delta.lst"}, "--changes sub/../delta.lst is the change log"},
+      {{"E2E", "delta.lst"}, "the output path delta.lst is named as the change log delta.lst"},
+      {{"E2E", "sub/delta.lst"}, "the output path sub/delta.lst is named as the change log"},
+      {{"E2E", "OLD.DAT"}, "the output path OLD.DAT is named as the previous table OLD.DAT"},
+      {{"E2E", "sub/OLD.DAT", "--changes", "feed.jsonl"}, "the output path sub/OLD.DAT is named as the previous table"},
+  };
+#ifndef _WIN32
+  // Another name of the table, and a table written through a link, whose
+  // record goes beside the link's target.
+  std::filesystem::create_hard_link(store_.path("out.csv"), store_.path("second-name.csv"));
+  std::filesystem::create_symlink("sub/linked.csv", store_.path("link.csv"));
+  cases.push_back({{"E2E", "out.csv", "--changes", "./sub/../second-name.csv"},
+                   "--changes ./sub/../second-name.csv is the output path"});
+  cases.push_back({{"E2E", "link.csv", "--changes", "sub/.linked.csv.quire-run"},
+                   "--changes sub/.linked.csv.quire-run is the run record"});
+#else
+  // Windows takes names in any case.
+  cases.push_back({{"E2E", "Delta.LST"}, "the output path Delta.LST is named as the change log"});
+  cases.push_back({{"E2E", "sub\\old.dat"}, "the output path sub\\old.dat is named as the previous table"});
+#endif
+  for (const Case& c : cases) {
+    RunResult r = mkpc(c.args);
+    EXPECT_EQ(r.status, 2) << c.why;
+    EXPECT_EQ(r.err.rfind("quire: " + c.why, 0), 0u) << r.err;
+    EXPECT_NE(r.err.find("\nTry 'quire --help' for more information.\n"), std::string::npos) << r.err;
+  }
+  for (const auto& [path, bytes] : before) EXPECT_EQ(read_file(path), bytes) << path;
+  EXPECT_FALSE(std::filesystem::exists(store_.path("new.csv")));
+  EXPECT_FALSE(std::filesystem::exists(store_.path("sub/t.csv")));
+  // Names that only resemble them are the user's to choose.
+  EXPECT_EQ(mkpc({"E2E", "sub/t.csv", "--changes", "sub/delta.lst"}).status, 0);
+  EXPECT_EQ(mkpc({"E2E", "sub/t.dat", "--changes", "OLD.DAT.jsonl"}).status, 0);
+#ifndef _WIN32
+  EXPECT_EQ(mkpc({"E2E", "old.dat"}).status, 0);
+#endif
 }
 
 // `-` writes the table to standard output, the same bytes as a file run,
