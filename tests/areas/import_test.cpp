@@ -6,6 +6,8 @@
 #include <unistd.h>
 #endif
 
+#include <sqlite3.h>
+
 #include <algorithm>
 #include <map>
 #include <set>
@@ -218,6 +220,55 @@ TEST_F(ImportErrors, NamesAndRequiredKeys) {
   a = broken();
   a["name"] = std::string(21, 'n');
   expect_error(a, "name: 21 characters, at most 20");
+}
+
+// A control character in a name would end or split the one-line entries
+// that name it (delta.lst, messages): every name is refused with one, at
+// its item and key, while other texts may still hold them.
+TEST_F(ImportErrors, NamesHoldNoControlCharacters) {
+  const std::string forged = "A\"\r\nDELETED: \"M1";
+  const std::string why = ": contains the control character U+000D (names cannot hold control characters)";
+  struct Case {
+    json::json_pointer at;
+    std::string message;
+  } cases[] = {
+      {json::json_pointer("/markers/1/name"), "markers[1] \"A\\\"\\r\\nDELETED: \\\"M1\": name" + why},
+      {json::json_pointer("/models/1/name"), "models[1] \"A\\\"\\r\\nDELETED: \\\"M1\": name" + why},
+      {json::json_pointer("/pieces/0/name"), "pieces[0] \"A\\\"\\r\\nDELETED: \\\"M1\": name" + why},
+      {json::json_pointer("/orders/1/name"), "orders[1] \"A\\\"\\r\\nDELETED: \\\"M1\": name" + why},
+      {json::json_pointer("/markers/0/header/name"), "markers[0] \"M100\": header.name" + why},
+      {json::json_pointer("/markers/0/pieces/2/name"), "markers[0] \"M100\": pieces[2].name" + why},
+      {json::json_pointer("/markers/0/overrides/1/piece"), "markers[0] \"M100\": overrides[1].piece" + why},
+      {json::json_pointer("/markers/0/overrides/1/model"), "markers[0] \"M100\": overrides[1].model" + why},
+      {json::json_pointer("/markers/0/models/1/name"), "markers[0] \"M100\": models[1].name" + why},
+      {json::json_pointer("/models/0/pieces/1/name"), "models[0] \"Shirt\": pieces[1].name" + why},
+      {json::json_pointer("/models/0/option_groups/1/pieces/0/name"),
+       "models[0] \"Shirt\": option_groups[1].pieces[0].name" + why},
+      {json::json_pointer("/orders/0/models/1/name"), "orders[0] \"O1\": models[1].name" + why},
+  };
+  for (const Case& c : cases) {
+    json a = broken();
+    a[c.at] = forged;
+    SCOPED_TRACE(c.at.to_string());
+    expect_error(a, c.message);
+  }
+  json a = broken();
+  a["markers"][1]["name"] = "tab\there";
+  expect_error(a, "markers[1] \"tab\\there\": name: contains the control character U+0009 (names cannot hold "
+                  "control characters)");
+  a = broken();
+  a["markers"][1]["name"] = "del\x7F";
+  expect_error(a, "markers[1] \"del\\x7f\": name: contains the control character U+007F (names cannot hold "
+                  "control characters)");
+  // The area's name keeps its own message; a description may hold a line
+  // break, and a name any other Latin-1 character.
+  a = broken();
+  a["name"] = "S\nT";
+  expect_error(a, "name: contains a control character");
+  a = broken();
+  a["pieces"][0]["description"] = "two\r\nlines";
+  a["markers"][1]["name"] = "\xC3\xA4\xC2\x80\"\\";
+  import_ok(a);
 }
 
 TEST_F(ImportErrors, TextsMustBeLatin1) {
@@ -642,6 +693,85 @@ TEST(AreaCommand, ListNamesDamagedFiles) {
   EXPECT_EQ(r.out, "Sample: 7 markers, 2 models, 4 pieces, 2 orders\n");
   EXPECT_NE(r.err.find("junk.sqlite"), std::string::npos) << r.err;
   EXPECT_NE(r.status, 0);
+}
+
+// A directory, a FIFO or a link to nothing named like an area file is named
+// on standard error with what it is, and makes the exit status 1 as a
+// damaged file does; the listing of the areas stays as it was.
+TEST(AreaCommand, ListNamesWhatItSkips) {
+  TempStore store;
+  import_ok(sample_area());
+  fs::create_directory(store.store() / "dir.sqlite");
+  fs::create_directory(store.store() / "plain-directory");
+  fs::create_directory(store.store() / ".hidden.sqlite");
+  std::vector<std::string> expected = {"dir.sqlite: skipped: it is a directory, not an area file"};
+#ifndef _WIN32
+  ASSERT_EQ(::mkfifo((store.store() / "pipe.sqlite").c_str(), 0600), 0);
+  fs::create_symlink(store.store() / "nothing", store.store() / "gone.sqlite");
+  expected.push_back("gone.sqlite: skipped: it is a symbolic link to nothing, not an area file");
+  expected.push_back("pipe.sqlite: skipped: it is a FIFO, not an area file");
+#endif
+  auto r = run_quire({"area", "list"});
+  EXPECT_EQ(r.out, "Sample: 7 markers, 2 models, 4 pieces, 2 orders\n");
+  EXPECT_EQ(r.status, 1);
+  std::vector<std::string> lines = quire::testing::output_lines(r.err);
+  ASSERT_EQ(lines.size(), expected.size()) << r.err;
+  for (size_t i = 0; i < lines.size(); ++i) {
+    const std::string prefix = "quire area list: " + (store.store() / "").string();
+    EXPECT_EQ(lines[i], prefix + expected[i]);
+  }
+}
+
+// Renames the marker old_name of the area file at path to new_name, as a
+// store written before names were checked at import may hold it.
+void rename_stored_marker(const std::string& path, const std::string& old_name, const std::string& new_name) {
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr), SQLITE_OK);
+  sqlite3_stmt* st = nullptr;
+  ASSERT_EQ(sqlite3_prepare_v2(db, "UPDATE markers SET name = ?1 WHERE name = ?2", -1, &st, nullptr), SQLITE_OK);
+  sqlite3_bind_text(st, 1, new_name.data(), static_cast<int>(new_name.size()), SQLITE_TRANSIENT);
+  sqlite3_bind_text(st, 2, old_name.data(), static_cast<int>(old_name.size()), SQLITE_TRANSIENT);
+  EXPECT_EQ(sqlite3_step(st), SQLITE_DONE);
+  EXPECT_EQ(sqlite3_changes(db), 1);
+  sqlite3_finalize(st);
+  sqlite3_close(db);
+}
+
+// A name already in the store with a quote, a backslash or control
+// characters is escaped in delta.lst, so that each change stays one line and
+// no name can write a line of its own; other names are written as they are.
+TEST(StoredNames, TheChangeLogEscapesWhatWouldSplitItsLines) {
+  TempStore store;
+  import_ok(json{{"name", "LOG"},
+                 {"markers", json::array({json{{"name", "PLAIN \xC3\xA4"}, {"modified", 1}},
+                                          json{{"name", "ODD"}, {"modified", 2}}})}});
+  const std::string forged = std::string("A\"\r\nDELETED: \"M1\\\x01\x7F", 19);
+  const std::string escaped = "A\\\"\\r\\nDELETED: \\\"M1\\\\\\x01\\x7F";
+  rename_stored_marker(plotbase::area_path("LOG"), "ODD", forged);
+  quire::testing::write_file(store.path("delta.lst"), "");
+  auto r = run_quire({"mkhdr", "--no-progress", "--quiet", "LOG", "out.csv"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  std::string log = quire::testing::read_file(store.path("delta.lst"));
+  size_t preamble = log.find("\r\n");
+  ASSERT_NE(preamble, std::string::npos) << log;
+  std::string changes = log.substr(preamble + 2);
+  EXPECT_NE(changes.find("NEW: \"PLAIN \xE4\"\r\n"), std::string::npos) << changes;
+  EXPECT_NE(changes.find("NEW: \"" + escaped + "\"\r\n"), std::string::npos) << changes;
+  EXPECT_EQ(std::count(changes.begin(), changes.end(), '\n'), 2) << changes;
+
+  // Gone from the store, the name read back from the previous table is
+  // escaped as well.
+  rename_stored_marker(plotbase::area_path("LOG"), forged, "ODD");
+  const size_t before = log.size();
+  r = run_quire({"mkhdr", "--no-progress", "--quiet", "LOG", "out.csv"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  log = quire::testing::read_file(store.path("delta.lst")).substr(before);
+  preamble = log.find("\r\n");
+  ASSERT_NE(preamble, std::string::npos) << log;
+  changes = log.substr(preamble + 2);
+  EXPECT_NE(changes.find("DELETED: \"" + escaped + "\"\r\n"), std::string::npos) << changes;
+  EXPECT_NE(changes.find("NEW: \"ODD\"\r\n"), std::string::npos) << changes;
+  EXPECT_EQ(std::count(changes.begin(), changes.end(), '\n'), 2) << changes;
 }
 
 }  // namespace
