@@ -111,6 +111,38 @@ TEST(ParseDateTime, DatesAreWallClockTimeOnBothSidesOfDaylightSaving) {
 #endif
 }
 
+// Dublin flags its winter (GMT) as the daylight-saving time and its summer
+// (Irish Standard Time, an hour ahead) as standard time. A date read with
+// the zone's own flag for that date is its wall-clock time there; read as
+// "not daylight saving", a winter noon would come out an hour early, and
+// -E17/01/10,12:00 would drop an item stamped at that noon.
+TEST(ParseDateTime, ZonesWhoseWinterIsFlaggedAsDaylightTime) {
+#ifdef _WIN32
+  GTEST_SKIP() << "the C library here knows no zone rules by name";
+#else
+  ScopedTimeZone tz("Europe/Dublin");
+  struct Case {
+    const char* text;
+    int32_t seconds;
+    int32_t day_end;
+  };
+  const Case cases[] = {
+      {"17/01/10,12:00", 1484049600, 0},         // winter: 12:00 UTC
+      {"17/07/10,12:00", 1499684400, 0},         // summer: 11:00 UTC
+      {"17/01/10", 1484006400, 1484092800},      // a winter day, midnight to midnight UTC
+      {"17/03/26", 1490486400, 1490569200},      // clocks forward at 01:00: a 23-hour day
+  };
+  for (const Case& c : cases) {
+    int32_t bound = 0, day_end = 0;
+    ASSERT_NE(parse_date_time(c.text, &bound, &day_end), 0) << c.text;
+    EXPECT_EQ(bound, c.seconds) << c.text;
+    if (c.day_end != 0) {
+      EXPECT_EQ(day_end, c.day_end) << c.text;
+    }
+  }
+#endif
+}
+
 TEST(TimeText, ShortFormIsHexadecimalOf32Bits) {
   char out[kTimeTextSize];
   EXPECT_STREQ(format_time_text(0, 0, out), "0");
