@@ -191,5 +191,55 @@ TEST(Docs, HostOptionsAgreeWithTheCompletionAndTheDocs) {
   for (const std::string& name : names) EXPECT_NE(docs.find("`" + name), std::string::npos) << name;
 }
 
+// The usage errors docs/running-reports.md shows under "Messages" are the
+// program's own lines, each followed by the pointer to --help: `quire:` for
+// the command line as a whole, `quire KIND:` for a date the command refuses.
+TEST(Docs, UsageErrorPrefixesAreThoseTheDocsShow) {
+  TempStore store;
+  const std::string docs = read_file(std::string(QUIRE_SOURCE_DIR) + "/docs/running-reports.md");
+  const struct {
+    std::vector<std::string> args;
+    std::string line;
+  } cases[] = {
+      {{"mkpc", "--bogus", "SHOP", "out.csv"}, "quire: unknown option '--bogus'"},
+      {{"mkpc", "-S06/13/01", "SHOP", "out.csv"}, "quire mkpc: -S06/13/01: not a date; expected YY/MM/DD[,HH:MM]"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_NE(docs.find("\n    " + c.line + "\n"), std::string::npos) << c.line;
+    RunResult r = run_quire(c.args);
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err, c.line + "\nTry 'quire --help' for more information.\n");
+  }
+}
+
+// The ids of a string table file ("ID TEXT" lines, # comments).
+std::vector<int> string_ids(const std::string& path) {
+  std::vector<int> ids;
+  std::istringstream in(read_file(path));
+  for (std::string line; std::getline(in, line);)
+    if (!line.empty() && line[0] != '#') ids.push_back(std::stoi(line));
+  return ids;
+}
+
+// A translation changes the texts docs/translating.md lists and nothing
+// else: its table has the ids of the English table and of the German one,
+// and the README counts them as the docs do.
+TEST(Docs, TranslatedTextsAreThoseTheDocsList) {
+  const std::string source = QUIRE_SOURCE_DIR;
+  const std::string translating = read_file(source + "/docs/translating.md");
+  std::vector<int> listed;
+  const std::regex row("\n\\| ([0-9]+) \\| `");
+  for (std::sregex_iterator m(translating.begin(), translating.end(), row), end; m != end; ++m)
+    listed.push_back(std::stoi((*m)[1]));
+  ASSERT_FALSE(listed.empty());
+  EXPECT_EQ(string_ids(source + "/src/resources/own_strings.txt"), listed);
+  EXPECT_EQ(string_ids(source + "/resources/de/strings.txt"), listed);
+  EXPECT_NE(translating.find("a string table of six texts"), std::string::npos);
+  EXPECT_EQ(listed.size(), 6u);
+  const std::string readme = read_file(source + "/README.md");
+  EXPECT_NE(readme.find("the six texts"), std::string::npos);
+  EXPECT_EQ(readme.find("German tables and messages"), std::string::npos);
+}
+
 }  // namespace
 }  // namespace quire::testing
