@@ -85,6 +85,29 @@ TEST_F(CommandLine, UnknownAreaIsNamed) {
   EXPECT_EQ(report_.output_path, nullptr);
 }
 
+// A table named as the change log or as the previous table would be taken
+// for that file: refused before the area is looked up, in any directory.
+TEST_F(CommandLine, OutputNamedAsTheChangeLogOrThePreviousTableIsRefused) {
+  const struct {
+    const char* output;
+    const char* message;
+  } cases[] = {
+      {"delta.lst", "Output file delta.lst: delta.lst is kept for the change log; use another name.\n"},
+      {"sub/OLD.DAT", "Output file sub/OLD.DAT: OLD.DAT is kept for the previous table; use another name.\n"},
+      {"C:\\x\\OLD.DAT", "Output file C:\\x\\OLD.DAT: OLD.DAT is kept for the previous table; use another name.\n"},
+  };
+  for (const auto& c : cases) {
+    Parsed p = parse({"NOPE", c.output});
+    EXPECT_EQ(p.result, 0) << c.output;
+    EXPECT_EQ(p.messages, c.message);
+    EXPECT_EQ(report_.output_path, nullptr);
+  }
+  // Names that only contain them are the user's to choose.
+  for (const char* output : {"delta.lst.csv", "sub/OLD.DAT.csv", "OLD.DAT/out.csv"}) {
+    EXPECT_EQ(parse({"NOPE", output}).messages, "Unrecognized Storage Area: NOPE.\n") << output;
+  }
+}
+
 TEST_F(CommandLine, DateOptionsSetTheBounds) {
   parse({"-S06/07/01", "-s06-07-15", "-E06/07/15", "NOPE", "out.csv"});
   EXPECT_EQ(report_.start_time, k20060715);  // the last -S wins, either case
