@@ -469,9 +469,9 @@ const char* not_an_area_file(std::filesystem::file_type type) {
   }
 }
 
-// Adds to out an entry with its error set for each thing in dir that is named
-// like an area file but is no regular file, so that the listing names what
-// it leaves out rather than passing over it in silence.
+// Adds to out a skipped entry for each thing in dir that is named like an
+// area file but is no regular file, so that the listing names what it leaves
+// out rather than passing over it in silence.
 void add_skipped(const std::string& dir, const std::string& suffix, std::vector<AreaSummary>* out) {
   std::error_code ec;
   std::filesystem::directory_iterator it(dir, ec), end;
@@ -491,7 +491,8 @@ void add_skipped(const std::string& dir, const std::string& suffix, std::vector<
     AreaSummary s;
     s.name = file.substr(0, file.size() - suffix.size());
     s.path = path_in(dir, file);
-    s.error = std::string("skipped: it is ") + not_an_area_file(st.type()) + ", not an area file";
+    s.error = std::string("it is ") + not_an_area_file(st.type()) + ", not an area file";
+    s.skipped = true;
     out->push_back(std::move(s));
   }
 }

@@ -27,6 +27,10 @@ struct AreaSummary {
   int64_t orders = 0;
   std::string path;   // the area file
   std::string error;  // non-empty when the file could not be read
+  // Set (with error saying what it is) for something named like an area
+  // file that is no regular file: a directory, a FIFO, a device, a link to
+  // nothing. It is no damaged area, only passed over.
+  bool skipped = false;
 };
 
 // The path of the area file for the area called name (Latin-1), whether or
@@ -61,10 +65,9 @@ quire::Status export_area_json(std::string_view name, std::ostream& out);
 quire::Status export_area_file(std::string_view name, const std::string& path);
 
 // One summary per area file in the store, in pb_stricmp order of the names.
-// Files that cannot be read are listed with error set, and so is anything
-// else named like an area file (a directory, a FIFO, a device, a link to
-// nothing), its error saying what it is and that it was skipped. A store directory
-// that cannot be read sets *status (when given) and gives none; a store
+// Files that cannot be read are listed with error set; anything else named
+// like an area file (a directory, a FIFO, a device, a link to nothing) with
+// skipped and error set. A store directory that cannot be read sets *status (when given) and gives none; a store
 // not made yet is an empty one.
 std::vector<AreaSummary> list_areas(quire::Status* status);
 

@@ -128,6 +128,11 @@ int do_list() {
   if (!listed.ok()) return error("list", listed.message());
   int status = 0;
   for (const auto& a : areas) {
+    if (a.skipped) {
+      // Named so that nobody wonders where the area went; no failure.
+      std::fprintf(stderr, "quire area list: skipped %s: %s\n", a.path.c_str(), a.error.c_str());
+      continue;
+    }
     if (!a.error.empty()) {
       status = error("list", a.path + ": " + a.error);
       continue;

@@ -214,11 +214,16 @@ bool file_name_is(const std::string& path, const char* name) {
 // The path made absolute and normal, for comparing paths of files that do
 // not exist yet (in the case Windows ignores folded).
 std::string normal_path(const std::string& path) {
-  std::error_code ec;
-  const std::filesystem::path absolute = std::filesystem::absolute(quire::platform::filesystem_path(path), ec);
-  std::filesystem::path p = std::filesystem::weakly_canonical(absolute, ec);
-  if (ec) p = absolute.lexically_normal();
-  std::string text = p.generic_string();
+  std::string text;
+  try {
+    std::error_code ec;
+    const std::filesystem::path absolute = std::filesystem::absolute(quire::platform::filesystem_path(path), ec);
+    std::filesystem::path p = std::filesystem::weakly_canonical(absolute, ec);
+    if (ec) p = absolute.lexically_normal();
+    text = p.generic_string();
+  } catch (const std::exception&) {
+    text = path;  // a name the narrow code page cannot hold back: compared as given
+  }
   if (kNamesIgnoreCase)
     for (char& c : text) c = ascii::to_lower(c);
   return text;
