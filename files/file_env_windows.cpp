@@ -19,6 +19,7 @@
 //   (EWOULDBLOCK), also when the event is another user's and cannot be
 //   opened. Closing the descriptor, or the process ending, drops either
 //   kind.
+// - lock_records() does nothing: flock's lock is the system's own already.
 // - fsync_directory() cannot sync a directory on Windows: EINVAL, which the
 //   callers count as synced (a rename is written through at once anyway).
 // - rename() and unlink() take a read-only file as POSIX does: the read-only
@@ -469,6 +470,11 @@ class WindowsFileEnv final : public FileEnv {
     DWORD error = GetLastError();
     if (error == ERROR_LOCK_VIOLATION || error == ERROR_IO_PENDING) return fail_errno(EWOULDBLOCK);
     return fail(error);
+  }
+
+  int lock_records(int fd, int) override {
+    Descriptor entry;
+    return descriptors().get(fd, &entry) ? 0 : -1;
   }
 
   int ftruncate(int fd, off_t size) override {

@@ -182,6 +182,19 @@ bool check_changeable(const std::string& path, FileChange change, Status* status
   return false;
 }
 
+bool ReadableFile::trusted_as(const std::string&) const { return fd_ >= 0; }
+
+bool WritableFile::hide() {
+  if (fd_ < 0 || !status_.ok()) return false;
+  const std::wstring name = wide_path(path_.c_str());
+  DWORD attributes;
+  if (!name.empty() && attributes_of(path_, &attributes) &&
+      SetFileAttributesW(name.c_str(), (attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_NORMAL)) | FILE_ATTRIBUTE_HIDDEN))
+    return true;
+  status_.fail(internal::errno_from_windows(GetLastError()), "set the attributes of", path_);
+  return false;
+}
+
 bool WritableFile::open_standard_output() {
   start("standard output");
   HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);

@@ -86,6 +86,9 @@ class FaultyFileEnv final : public platform::FileEnv {
   int link(const char* from, const char* to) override { return fails(FileCall::kLink) ? -1 : base().link(from, to); }
   int unlink(const char* path) override { return fails(FileCall::kRemove) ? -1 : base().unlink(path); }
   int flock(int fd, int operation) override { return fails(FileCall::kLock) ? -1 : base().flock(fd, operation); }
+  int lock_records(int fd, int operation) override {
+    return fails(FileCall::kLock) ? -1 : base().lock_records(fd, operation);
+  }
   int ftruncate(int fd, off_t size) override {
     return fails(FileCall::kTruncate) ? -1 : base().ftruncate(fd, size);
   }
