@@ -63,7 +63,10 @@ enum class FileChange {
 bool check_changeable(const std::string& path, FileChange change, Status* status);
 
 // Makes to a second name of the file at from (a hard link). Fails when to
-// exists or the file system has no hard links.
+// exists or the file system has no hard links. On Windows to is a copy
+// instead (synced, with from's time of writing and read-only attribute):
+// there a program that opens one name of a file without sharing keeps
+// every other name of it from being replaced.
 bool link_file(const std::string& from, const std::string& to, Status* status);
 
 // Syncs the entries of directory to the disk (after renames). File systems
@@ -135,7 +138,9 @@ class ReadableFile : public FileHandle {
 class WritableFile : public FileHandle {
  public:
   // Creates a new file at path for reading and writing, never replacing
-  // anything there and never through a symbolic link. False with status
+  // anything there and never through a symbolic link, nor through a
+  // directory on the way that the shared-directory rule for links refuses
+  // (output_target.h; the status then names the link). False with status
   // (EEXIST when something is there). Closes what was open before.
   bool create_exclusive(const std::string& path);
 
@@ -145,9 +150,10 @@ class WritableFile : public FileHandle {
   bool create_anonymous(const std::string& directory);
 
   // Opens an existing regular file for appending, never through a symbolic
-  // link and never waiting on a FIFO or device; false when it does not
-  // exist (status left clear) or cannot be opened or is no regular file
-  // (status set).
+  // link (at its name, or one the shared-directory rule refuses on the way)
+  // and never waiting on a FIFO or device; false when it does not exist
+  // (status left clear) or cannot be opened or is no regular file (status
+  // set).
   bool open_append(const std::string& path);
 
   // Opens the FIFO or character device at path for writing as a stream (a
