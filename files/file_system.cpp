@@ -333,9 +333,9 @@ bool WritableFile::lock_within(std::chrono::milliseconds limit) {
   const auto deadline = std::chrono::steady_clock::now() + limit;
   for (;;) {
     // Both kinds of lock other programs take on a whole file: flock's and a
-    // record lock's. Holding one while waiting for the other could keep
-    // such a program waiting too: the first goes again when the second is
-    // taken.
+    // record lock's (fcntl, lockf). While another program holds a record
+    // lock, flock's is let go again, so that this run never holds one of
+    // them while it waits for the other.
     int result = retry([&] { return env.flock(fd_, LOCK_EX | LOCK_NB); });
     if (result == 0) {
       result = retry([&] { return env.lock_records(fd_, LOCK_EX | LOCK_NB); });
