@@ -1,5 +1,6 @@
 #include "quire/files/file_env.h"
 
+#include <fcntl.h>
 #include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -37,6 +38,21 @@ class PosixFileEnv final : public FileEnv {
   int link(const char* from, const char* to) override { return ::link(from, to); }
   int unlink(const char* path) override { return ::unlink(path); }
   int flock(int fd, int operation) override { return ::flock(fd, operation); }
+  int lock_records(int fd, int operation) override {
+    struct flock range = {};
+    range.l_type = (operation & LOCK_UN) ? F_UNLCK : F_WRLCK;
+    range.l_whence = SEEK_SET;  // from the start to the end, however long
+    const bool wait = !(operation & (LOCK_NB | LOCK_UN));
+#ifdef F_OFD_SETLK
+    int result = ::fcntl(fd, wait ? F_OFD_SETLKW : F_OFD_SETLK, &range);
+    // A system without locks of an opening: the process's own.
+    if (result != 0 && errno == EINVAL) result = ::fcntl(fd, wait ? F_SETLKW : F_SETLK, &range);
+#else
+    int result = ::fcntl(fd, wait ? F_SETLKW : F_SETLK, &range);
+#endif
+    if (result != 0 && (errno == EACCES || errno == EAGAIN)) errno = EWOULDBLOCK;
+    return result;
+  }
   int ftruncate(int fd, off_t size) override { return ::ftruncate(fd, size); }
   int fchmod(int fd, mode_t mode) override { return ::fchmod(fd, mode); }
   void* map(int fd, size_t size, off_t offset) override {

@@ -19,8 +19,15 @@
 //   (EWOULDBLOCK), also when the event is another user's and cannot be
 //   opened. Closing the descriptor, or the process ending, drops either
 //   kind.
+// - lock_records() does nothing: flock's lock is the system's own already.
 // - fsync_directory() cannot sync a directory on Windows: EINVAL, which the
 //   callers count as synced (a rename is written through at once anyway).
+// - link() makes a copy, not a second name (a hard link): two names of one
+//   file would let a program that opens one of them without sharing (a
+//   spreadsheet showing a table) keep every run in the directory from
+//   replacing the other, OLD.DAT. The copy is created exclusively, keeps
+//   the file's time of writing and read-only attribute, and is flushed to
+//   the disk before link() returns.
 // - rename() and unlink() take a read-only file as POSIX does: the read-only
 //   attribute guards the file's content, not its name. A file that another
 //   program holds open without sharing its deletion refuses both: ETXTBSY.
@@ -156,6 +163,9 @@ using internal::wide_path;
 
 // The byte flock locks: far past the end of any file this system writes.
 constexpr uint64_t kLockOffset = uint64_t{1} << 62;
+
+// The block a copy (link()) moves at a time.
+constexpr size_t kCopyBlock = 256 * 1024;
 
 // Descriptors start here, clear of the C library's standard ones.
 constexpr int kFirstDescriptor = 3;
@@ -448,7 +458,47 @@ class WindowsFileEnv final : public FileEnv {
     const std::wstring source = wide_path(from);
     const std::wstring target = wide_path(to);
     if (source.empty() || target.empty()) return fail_errno(ENOENT);
-    return CreateHardLinkW(target.c_str(), source.c_str(), nullptr) ? 0 : fail(GetLastError());
+    HANDLE in = CreateFileW(source.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                            nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (in == INVALID_HANDLE_VALUE) return fail(GetLastError());
+    HANDLE out = CreateFileW(target.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                             nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (out == INVALID_HANDLE_VALUE) {
+      const DWORD error = GetLastError();
+      CloseHandle(in);
+      return fail(error);
+    }
+    DWORD error = ERROR_SUCCESS;
+    std::vector<char> block(kCopyBlock);
+    for (;;) {
+      DWORD got = 0, put = 0;
+      if (!ReadFile(in, block.data(), static_cast<DWORD>(block.size()), &got, nullptr)) {
+        error = GetLastError();
+        break;
+      }
+      if (got == 0) break;
+      if (!WriteFile(out, block.data(), got, &put, nullptr) || put != got) {
+        error = put != got && GetLastError() == ERROR_SUCCESS ? ERROR_DISK_FULL : GetLastError();
+        break;
+      }
+    }
+    // The copy keeps the file's time of writing and read-only attribute,
+    // and is on the disk before anybody renames it into place.
+    FILE_BASIC_INFO basic = {};
+    if (error == ERROR_SUCCESS && !GetFileInformationByHandleEx(in, FileBasicInfo, &basic, sizeof basic))
+      error = GetLastError();
+    if (error == ERROR_SUCCESS && !FlushFileBuffers(out)) error = GetLastError();
+    if (error == ERROR_SUCCESS) {
+      FILE_BASIC_INFO change = {};  // times 0: left as they are
+      change.LastWriteTime = basic.LastWriteTime;
+      change.FileAttributes = (basic.FileAttributes & FILE_ATTRIBUTE_READONLY) ? FILE_ATTRIBUTE_READONLY : 0;
+      if (!SetFileInformationByHandle(out, FileBasicInfo, &change, sizeof change)) error = GetLastError();
+    }
+    if (!CloseHandle(out) && error == ERROR_SUCCESS) error = GetLastError();
+    CloseHandle(in);
+    if (error == ERROR_SUCCESS) return 0;
+    past_read_only(target, [&] { return DeleteFileW(target.c_str()); });
+    return fail(error);
   }
 
   int unlink(const char* path) override {
@@ -469,6 +519,11 @@ class WindowsFileEnv final : public FileEnv {
     DWORD error = GetLastError();
     if (error == ERROR_LOCK_VIOLATION || error == ERROR_IO_PENDING) return fail_errno(EWOULDBLOCK);
     return fail(error);
+  }
+
+  int lock_records(int fd, int) override {
+    Descriptor entry;
+    return descriptors().get(fd, &entry) ? 0 : -1;
   }
 
   int ftruncate(int fd, off_t size) override {

@@ -47,6 +47,7 @@ FileReplacement::~FileReplacement() { abandon(); }
 bool FileReplacement::begin(const std::string& target, const char* prefix, Status* status) {
   abandon();
   target_ = target;
+  attributes_from_.clear();
   const std::string directory = directory_of(target);
   remove_stale_files(directory, prefix);
   for (int attempt = 0; attempt < 100; ++attempt) {
@@ -67,7 +68,7 @@ bool FileReplacement::begin(const std::string& target, const char* prefix, Statu
 
 bool FileReplacement::finish(Status* status) {
   // The new file keeps the mode (and owners) of the one it replaces.
-  if (!file_.take_attributes_of(target_) || !file_.sync()) {
+  if (!file_.take_attributes_of(attributes_from_.empty() ? target_ : attributes_from_) || !file_.sync()) {
     const Status& s = file_.status();
     status->update(s);
     return false;

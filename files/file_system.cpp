@@ -3,6 +3,7 @@
 // The file calls over file_env() that read the same on every system; what
 // differs (examining paths, randomness, standard output, attributes, the
 // removal of stale files) is in file_system_<system>.cpp.
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -24,6 +25,17 @@ constexpr size_t kCopyBlock = 256 * 1024;
 
 // The pause between two tries for a lock another holder has.
 constexpr std::chrono::milliseconds kLockRetryPause{50};
+
+// True, with status naming it, when a directory on the way to path is
+// another user's link in a shared directory: nothing of this run is created
+// or appended to through it.
+bool refuse_unsafe_directories(const std::string& path, Status* status) {
+  std::string link;
+  if (!internal::unsafe_link_on_the_way(path, &link)) return false;
+  *status = Status::failure(StatusCode::kInvalid, "cannot write " + link + ": it is " + internal::kUnsafeLink, link,
+                            ELOOP);
+  return true;
+}
 
 }  // namespace
 
@@ -135,6 +147,7 @@ long ReadableFile::read_at(uint64_t offset, void* data, size_t size) {
 
 bool WritableFile::create_exclusive(const std::string& path) {
   start(path);
+  if (refuse_unsafe_directories(path, &status_)) return false;
   return take(retry([&] {
                 return file_env().open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
               }),
@@ -174,6 +187,7 @@ bool WritableFile::create_anonymous(const std::string& directory) {
 
 bool WritableFile::open_append(const std::string& path) {
   start(path);
+  if (refuse_unsafe_directories(path, &status_)) return false;
   int fd = retry([&] {
     return file_env().open(path.c_str(), O_WRONLY | O_APPEND | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0);
   });
@@ -314,9 +328,22 @@ bool WritableFile::lock(bool wait) {
 
 bool WritableFile::lock_within(std::chrono::milliseconds limit) {
   if (fd_ < 0) return false;
+  limit = std::min(limit, kMaxLockWait);
+  FileEnv& env = file_env();
   const auto deadline = std::chrono::steady_clock::now() + limit;
   for (;;) {
-    if (retry([&] { return file_env().flock(fd_, LOCK_EX | LOCK_NB); }) == 0) return true;
+    // Both kinds of lock other programs take on a whole file: flock's and a
+    // record lock's (fcntl, lockf). While another program holds a record
+    // lock, flock's is let go again, so that this run never holds one of
+    // them while it waits for the other.
+    int result = retry([&] { return env.flock(fd_, LOCK_EX | LOCK_NB); });
+    if (result == 0) {
+      result = retry([&] { return env.lock_records(fd_, LOCK_EX | LOCK_NB); });
+      if (result == 0) return true;
+      const int error = errno;
+      env.flock(fd_, LOCK_UN);
+      errno = error;
+    }
     const int error = errno;
     const auto now = std::chrono::steady_clock::now();
     if (error != EWOULDBLOCK || now >= deadline) {
@@ -333,7 +360,10 @@ std::chrono::milliseconds lock_wait_limit() {
   char* end = nullptr;
   errno = 0;
   long long ms = std::strtoll(text, &end, 10);
-  if (*end != '\0' || errno != 0 || ms < 0) return kLockWait;
+  if (*end != '\0' || ms < 0 || (errno != 0 && errno != ERANGE)) return kLockWait;
+  // A number past what a wait can be (also past what the clock can count)
+  // is the longest wait.
+  if (errno == ERANGE || ms > kMaxLockWait.count()) return kMaxLockWait;
   return std::chrono::milliseconds(ms);
 }
 

@@ -69,6 +69,17 @@ bool same_file(const std::string& a, const std::string& b) {
          sa.st_ino == sb.st_ino;
 }
 
+bool ReadableFile::trusted_as(const std::string& path) const {
+  struct stat own, other;
+  if (fd_ < 0 || ::fstat(fd_, &own) != 0 || ::stat(path.c_str(), &other) != 0) return false;
+  if (own.st_uid != other.st_uid && own.st_uid != ::geteuid()) return false;
+  if ((own.st_mode & S_IWOTH) && !(other.st_mode & S_IWOTH)) return false;
+  if ((own.st_mode & S_IWGRP) && !((other.st_mode & S_IWGRP) && own.st_gid == other.st_gid)) return false;
+  return true;
+}
+
+bool WritableFile::hide() { return fd_ >= 0 && status_.ok(); }
+
 bool WritableFile::open_standard_output() {
   start("standard output");
   return take(::fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 3), "write");

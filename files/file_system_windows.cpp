@@ -122,6 +122,42 @@ bool identity_of(const std::string& path, BY_HANDLE_FILE_INFORMATION* info) {
 
 }  // namespace
 
+namespace {
+
+// Another name, in the same directory, of the file at path when it has more
+// than one (hard links); empty when it has none or they cannot be told.
+// Found by the identity of each file of the directory: a search done once,
+// only when a file is held open.
+std::string other_name_of(const std::string& path) {
+  BY_HANDLE_FILE_INFORMATION own;
+  if (!identity_of(path, &own) || own.nNumberOfLinks < 2) return std::string();
+  const std::wstring pattern = wide_path(internal::path_in(directory_of(path), "*").c_str());
+  if (pattern.empty()) return std::string();
+  WIN32_FIND_DATAW found;
+  HANDLE search = FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &found, FindExSearchNameMatch, nullptr, 0);
+  if (search == INVALID_HANDLE_VALUE) return std::string();
+  const size_t own_name = path.find_last_of("\\/") == std::string::npos ? 0 : path.find_last_of("\\/") + 1;
+  std::string other;
+  do {
+    if (found.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DEVICE))
+      continue;
+    std::string name;
+    if (!internal::narrow_path(found.cFileName, &name) || _stricmp(name.c_str(), path.c_str() + own_name) == 0)
+      continue;
+    const std::string candidate = path.substr(0, own_name) + name;
+    BY_HANDLE_FILE_INFORMATION info;
+    if (identity_of(candidate, &info) && info.dwVolumeSerialNumber == own.dwVolumeSerialNumber &&
+        info.nFileIndexHigh == own.nFileIndexHigh && info.nFileIndexLow == own.nFileIndexLow) {
+      other = candidate;
+      break;
+    }
+  } while (FindNextFileW(search, &found));
+  FindClose(search);
+  return other;
+}
+
+}  // namespace
+
 std::string directory_of(const std::string& path) {
   const size_t root = root_length(path);
   const size_t separator = path.find_last_of("\\/");
@@ -178,7 +214,31 @@ bool check_changeable(const std::string& path, FileChange change, Status* status
   }
   const int error = internal::errno_from_windows(GetLastError());
   if (error != ETXTBSY) return true;  // anything else: the step itself says it
-  status->fail(error, change == FileChange::kAppend ? "write to" : "replace", path);
+  const char* operation = change == FileChange::kAppend ? "write to" : "replace";
+  // OLD.DAT as a second name of a table open under its own name (as runs
+  // before copies left it): the message names the table the user has open.
+  const std::string other = change == FileChange::kReplaceAnyway ? other_name_of(path) : std::string();
+  if (!other.empty()) {
+    *status = Status::failure(StatusCode::kInvalid,
+                              std::string("cannot ") + operation + " " + path + ": it is a second name of " + other +
+                                  ", which is open in another program; close it and run again",
+                              path, ETXTBSY);
+    return false;
+  }
+  status->fail(error, operation, path);
+  return false;
+}
+
+bool ReadableFile::trusted_as(const std::string&) const { return fd_ >= 0; }
+
+bool WritableFile::hide() {
+  if (fd_ < 0 || !status_.ok()) return false;
+  const std::wstring name = wide_path(path_.c_str());
+  DWORD attributes;
+  if (!name.empty() && attributes_of(path_, &attributes) &&
+      SetFileAttributesW(name.c_str(), (attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_NORMAL)) | FILE_ATTRIBUTE_HIDDEN))
+    return true;
+  status_.fail(internal::errno_from_windows(GetLastError()), "set the attributes of", path_);
   return false;
 }
 

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <string>
 
+#include "file_system_internal.h"
 #include "quire/files/output_target.h"
 #include "windows_files.h"
 
@@ -105,6 +106,13 @@ void follow_link(const std::wstring& name, OutputTarget* target) {
 }
 
 }  // namespace
+
+namespace internal {
+
+// No directory on Windows is shared the way a sticky one is.
+bool unsafe_link_on_the_way(const std::string&, std::string*) { return false; }
+
+}  // namespace internal
 
 OutputTarget examine_output(const std::string& path) {
   OutputTarget target;

@@ -169,6 +169,16 @@ bool RunRecordReader::open(const std::string& path) {
   table_size_ = item_count_ = 0;
   record_check_ = 0;
   if (!file_.open(path)) return false;
+  // A record that somebody who cannot write the table could have written
+  // is no record: its rows would be copied into the table unread. The table
+  // is then read row by row.
+  const size_t name = file_name_start(path);
+  const size_t suffix = sizeof kSuffix - 1;
+  if (path.size() < name + 1 + suffix || path[name] != '.' ||
+      !file_.trusted_as(path.substr(0, name) + path.substr(name + 1, path.size() - name - 1 - suffix))) {
+    close();
+    return false;
+  }
   if (!buffer_) buffer_.reset(new char[kBlock]);
   const uint64_t size = file_.size();
   // The end line: the last line of the file.
@@ -242,6 +252,16 @@ bool RunRecordWriter::begin(const std::string& table_path, const char* prefix, c
   abandon();
   if (!replacement_.begin(table_path, prefix, status)) return false;
   replacement_.set_target(run_record_path(table_path));
+  // The record's owner and mode are its table's (taken at finish, while the
+  // table it describes, or the one it replaces, stands at its path), never
+  // those of a file another user put at the record's name. Hidden where
+  // its name does not hide it.
+  replacement_.set_attributes_from(table_path);
+  if (!replacement_.file().hide()) {
+    status->update(replacement_.file().status());
+    replacement_.abandon();
+    return false;
+  }
   pending_.assign(kFirstLine);
   const std::pair<const char*, const std::string*> texts[] = {
       {"kind", &head.kind}, {"area", &head.area}, {"format", &head.format}, {"notation", &head.notation}};

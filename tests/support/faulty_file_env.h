@@ -1,7 +1,8 @@
 // A file layer for tests that makes one chosen file call fail: the Nth call
 // of a chosen kind (or of any kind) returns -1 with a chosen error number;
 // every other call goes to the operating system. It can also plant symbolic
-// links at the names of files about to be created.
+// links at the names of files about to be created, and write down the order
+// of the syncs and renames of a run.
 #ifndef QUIRE_TESTS_SUPPORT_FAULTY_FILE_ENV_H_
 #define QUIRE_TESTS_SUPPORT_FAULTY_FILE_ENV_H_
 
@@ -10,8 +11,10 @@
 #endif
 
 #include <cerrno>
+#include <map>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "quire/files/file_env.h"
 
@@ -48,6 +51,12 @@ class FaultyFileEnv final : public platform::FileEnv {
   // cannot map it (maps fail with ENODEV, uncounted).
   void refuse_maps() { refuse_maps_ = true; }
 
+  // From now on every sync of a file and every rename is written down in
+  // order, as "sync PATH" (the path the file was opened or created at) and
+  // "rename FROM TO".
+  void record_order() { recording_ = true; }
+  const std::vector<std::string>& order() const { return order_; }
+
   // True once the chosen call failed.
   bool tripped() const { return tripped_; }
   // The kind of the call that failed.
@@ -62,7 +71,10 @@ class FaultyFileEnv final : public platform::FileEnv {
       ++planted_;
     }
 #endif
-    return fails((flags & O_CREAT) ? FileCall::kCreate : FileCall::kOpen) ? -1 : base().open(path, flags, mode);
+    if (fails((flags & O_CREAT) ? FileCall::kCreate : FileCall::kOpen)) return -1;
+    const int fd = base().open(path, flags, mode);
+    if (recording_ && fd >= 0) paths_[fd] = path;
+    return fd;
   }
   ssize_t pread(int fd, void* data, size_t size, off_t offset) override {
     return fails(FileCall::kRead) ? -1 : base().pread(fd, data, size, offset);
@@ -76,16 +88,27 @@ class FaultyFileEnv final : public platform::FileEnv {
   ssize_t copy_range(int from_fd, off_t* from_offset, int to_fd, size_t size) override {
     return fails(FileCall::kWrite) ? -1 : base().copy_range(from_fd, from_offset, to_fd, size);
   }
-  int fsync(int fd) override { return fails(FileCall::kSync) ? -1 : base().fsync(fd); }
+  int fsync(int fd) override {
+    if (fails(FileCall::kSync)) return -1;
+    const int result = base().fsync(fd);
+    if (recording_ && result == 0) order_.push_back("sync " + paths_[fd]);
+    return result;
+  }
   int fsync_directory(int fd) override {
     return fails(FileCall::kSyncDirectory) ? -1 : base().fsync_directory(fd);
   }
   int rename(const char* from, const char* to) override {
-    return fails(FileCall::kRename) ? -1 : base().rename(from, to);
+    if (fails(FileCall::kRename)) return -1;
+    const int result = base().rename(from, to);
+    if (recording_ && result == 0) order_.push_back(std::string("rename ") + from + " " + to);
+    return result;
   }
   int link(const char* from, const char* to) override { return fails(FileCall::kLink) ? -1 : base().link(from, to); }
   int unlink(const char* path) override { return fails(FileCall::kRemove) ? -1 : base().unlink(path); }
   int flock(int fd, int operation) override { return fails(FileCall::kLock) ? -1 : base().flock(fd, operation); }
+  int lock_records(int fd, int operation) override {
+    return fails(FileCall::kLock) ? -1 : base().lock_records(fd, operation);
+  }
   int ftruncate(int fd, off_t size) override {
     return fails(FileCall::kTruncate) ? -1 : base().ftruncate(fd, size);
   }
@@ -98,7 +121,10 @@ class FaultyFileEnv final : public platform::FileEnv {
     return fails(FileCall::kMap) ? MAP_FAILED : base().map(fd, size, offset);
   }
   int unmap(void* address, size_t size) override { return base().unmap(address, size); }
-  int close(int fd) override { return base().close(fd); }
+  int close(int fd) override {
+    paths_.erase(fd);
+    return base().close(fd);
+  }
   int fstat(int fd, platform::FileFacts* facts) override { return base().fstat(fd, facts); }
 
  private:
@@ -121,6 +147,9 @@ class FaultyFileEnv final : public platform::FileEnv {
   int plants_left_ = 0;
   int planted_ = 0;
   bool refuse_maps_ = false;
+  bool recording_ = false;
+  std::map<int, std::string> paths_;
+  std::vector<std::string> order_;
   FileCall tripped_kind_ = FileCall::kOpen;
 };
 

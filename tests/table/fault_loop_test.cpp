@@ -274,6 +274,37 @@ INSTANTIATE_TEST_SUITE_P(LongRuns, TableFaultLoop,
                                             ::testing::Values(ENOSPC)),
                          case_name);
 
+// The new table is on the disk before it takes the path, and so are the
+// blocks of delta.lst and the change feed that log its changes: a run cut
+// off anywhere never leaves a table at the path whose data or change lines
+// are lost. (The fault loop sees which calls fail, never their order.)
+TEST(TableSyncOrder, TableAndItsChangeLinesAreSyncedBeforeTheTableTakesThePath) {
+  for (const char* name : {"out.csv", "out.dbf"}) {
+    SCOPED_TRACE(name);
+    TempStore store;
+    FeedOfTheTest feed(store.path(kFeedName));
+    write_file(store.path("delta.lst"), "");
+    const std::string table = store.path(name);
+    run_table(table, items(false));
+    FaultyFileEnv env;
+    env.record_order();
+    run_table(table, items(true));
+    const std::vector<std::string>& order = env.order();
+    auto first = [&](auto matches) {
+      return std::find_if(order.begin(), order.end(), matches) - order.begin();
+    };
+    auto ends_with = [](const std::string& text, const std::string& end) {
+      return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+    };
+    const auto put = first([&](const std::string& e) { return e.rfind("rename ", 0) == 0 && ends_with(e, " " + table); });
+    ASSERT_LT(put, static_cast<long>(order.size())) << "no rename to the table";
+    const std::string temporary = order[put].substr(7, order[put].size() - 8 - table.size());
+    EXPECT_LT(first([&](const std::string& e) { return e == "sync " + temporary; }), put) << temporary;
+    EXPECT_LT(first([&](const std::string& e) { return e.rfind("sync ", 0) == 0 && ends_with(e, "delta.lst"); }), put);
+    EXPECT_LT(first([&](const std::string& e) { return e.rfind("sync ", 0) == 0 && ends_with(e, kFeedName); }), put);
+  }
+}
+
 // Another user who plants a symbolic link at the name the run is about to
 // give its new table gets the link left alone and the target untouched.
 // POSIX only: planting links on Windows takes a privilege.

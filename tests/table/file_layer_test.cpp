@@ -3,9 +3,16 @@
 // instead of the process being stopped by a bus error; a scratch file made
 // again after a failure starts without that failure; a file's lock keeps
 // other openings out and its holder's file from the stale-file removal; a
-// read-only file is replaced and stays read-only; and, on Windows, paths
-// with drives, shares and device names.
+// read-only file is replaced and stays read-only; another user's link in a
+// shared directory is not followed anywhere on the way to a file of a run;
+// a run record takes its table's owner and mode and is trusted only as far
+// as the table is; the change log's lock waits for record locks too and its
+// wait has a bound; and, on Windows, paths with drives, shares and device
+// names.
 #ifndef _WIN32
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #endif
 
@@ -99,6 +106,175 @@ TEST(FileReplacement, ReadOnlyFileIsReplacedAndStaysReadOnly) {
   EXPECT_EQ(fs::perms::none, fs::status(target).permissions() & fs::perms::owner_write);
   fs::permissions(target, fs::perms::owner_write, fs::perm_options::add);
 }
+
+#ifndef _WIN32
+// A link with another owner (a number no user has: root may give it away).
+void plant_link(const fs::path& target, const fs::path& link, uid_t owner) {
+  fs::remove(link);
+  fs::create_symlink(target, link);
+  ASSERT_EQ(0, ::lchown(link.c_str(), owner, owner)) << link;
+}
+
+constexpr uid_t kOtherUser = 12345;
+
+// Another user's link to a directory inside a sticky, world-writable
+// directory is refused wherever it stands on the way to a file of a run,
+// also reached through a link of root's; the same link in a directory
+// without the sticky bit, and root's own link in the sticky one, are
+// followed.
+TEST(SharedDirectories, OtherUsersLinkOnTheWayIsRefusedOnlyInAStickyDirectory) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to give a link another owner";
+  TempStore store;
+  const fs::path work = store.work();
+  fs::create_directories(work / "shared");
+  fs::create_directories(work / "open");
+  fs::create_directories(work / "private");
+  ASSERT_EQ(0, ::chmod((work / "shared").c_str(), 01777));
+  ASSERT_EQ(0, ::chmod((work / "open").c_str(), 0777));
+  ASSERT_EQ(0, ::chmod((work / "private").c_str(), 0700));
+  plant_link(work / "private", work / "shared" / "rep", kOtherUser);
+  plant_link("shared/rep", work / "via", 0);  // root's, leading to hers
+
+  const std::string kUnsafe =
+      "a symbolic link owned by another user in a shared directory (sticky, world-writable); not followed";
+  for (const std::string& path : {std::string("shared/rep/v.csv"), std::string("via/v.csv"),
+                                  std::string("shared/rep/sub/../v.csv"), store.path("shared/rep/v.csv")}) {
+    platform::OutputTarget target = platform::examine_output(path);
+    EXPECT_EQ(platform::OutputTarget::kRefused, target.kind) << path;
+    EXPECT_EQ(kUnsafe, target.what) << path;
+    EXPECT_EQ("rep", fs::path(target.refused_path).filename()) << path << " " << target.refused_path;
+    int result = -1;
+    run_table(path, {{"M1", "a1"}}, {.expect_close = false, .result = &result});
+    EXPECT_EQ(0, result) << path;
+  }
+  // The change log and the feed are never created or appended to through it.
+  platform::WritableFile log;
+  EXPECT_FALSE(log.create_exclusive("shared/rep/delta.lst"));
+  EXPECT_EQ("cannot write shared/rep: it is " + kUnsafe, log.status().message());
+  write_file(work / "private" / "feed.jsonl", "");
+  EXPECT_FALSE(log.open_append("via/feed.jsonl"));
+  EXPECT_EQ("cannot write shared/rep: it is " + kUnsafe, log.status().message());
+  EXPECT_EQ(1, std::distance(fs::directory_iterator(work / "private"), fs::directory_iterator()));
+  EXPECT_EQ("", read_file(work / "private" / "feed.jsonl"));
+
+  // Not sticky: no rule for it, the link is followed as any other.
+  plant_link(work / "private", work / "open" / "rep", kOtherUser);
+  platform::OutputTarget followed = platform::examine_output("open/rep/v.csv");
+  EXPECT_EQ(platform::OutputTarget::kFile, followed.kind);
+  EXPECT_EQ("open/rep/v.csv", followed.path);
+  ASSERT_TRUE(log.open_append("open/rep/feed.jsonl")) << log.status().message();
+  log.close();
+  // Root's own link in the sticky directory is followed.
+  plant_link(work / "private", work / "shared" / "rep", 0);
+  EXPECT_EQ(platform::OutputTarget::kFile, platform::examine_output("via/v.csv").kind);
+  run_table("via/v.csv", {{"M1", "a1"}});
+  EXPECT_TRUE(fs::is_regular_file(work / "private" / "v.csv"));
+}
+
+// The run record written beside a table takes the table's owner and mode,
+// never those of a file another user put at its name; and a record is read
+// only when nobody could have written it who cannot write the table.
+TEST(RunRecordTrust, RecordTakesTheTablesOwnerAndModeAndOthersRecordsAreNotRead) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to give files other owners";
+  TempStore store;
+  const std::string table = store.path("out.csv");
+  const std::string record = table::run_record_path(table);
+  const std::vector<TestItem> items = {{"M1", "a1", 3}, {"M2", "a1", 2}};
+  run_table(table, items);
+  ASSERT_EQ(0, ::chmod(table.c_str(), 0640));
+  ASSERT_EQ(0, ::chown(table.c_str(), 0, 7));
+  // Hers, writable by everybody, at the record's name.
+  write_file(record, "planted\n");
+  ASSERT_EQ(0, ::chown(record.c_str(), kOtherUser, kOtherUser));
+  ASSERT_EQ(0, ::chmod(record.c_str(), 0666));
+  run_table(table, {{"M1", "a1", 3}, {"M2", "b1", 2}});
+  struct stat st;
+  ASSERT_EQ(0, ::stat(record.c_str(), &st));
+  EXPECT_EQ(0u, st.st_uid);
+  EXPECT_EQ(7u, st.st_gid);
+  EXPECT_EQ(0640u, st.st_mode & 07777);
+
+  auto readable = [&] {
+    table::RunRecordReader reader;
+    return reader.open(record);
+  };
+  EXPECT_TRUE(readable());
+  // Group-writable like its table, in the table's group: as trusted.
+  ASSERT_EQ(0, ::chmod(table.c_str(), 0660));
+  ASSERT_EQ(0, ::chmod(record.c_str(), 0660));
+  EXPECT_TRUE(readable());
+  // Writable by a group that cannot write the table, or by everybody.
+  ASSERT_EQ(0, ::chown(record.c_str(), 0, 8));
+  EXPECT_FALSE(readable());
+  ASSERT_EQ(0, ::chown(record.c_str(), 0, 7));
+  ASSERT_EQ(0, ::chmod(record.c_str(), 0662));
+  EXPECT_FALSE(readable());
+  ASSERT_EQ(0, ::chmod(record.c_str(), 0640));
+  // Another user's, however it is protected.
+  ASSERT_EQ(0, ::chown(record.c_str(), kOtherUser, 7));
+  EXPECT_FALSE(readable());
+  // Not read, the table is read row by row: the rerun is right all the same.
+  const std::string before = read_file(table);
+  run_table(table, {{"M1", "a1", 3}, {"M2", "b1", 2}});
+  EXPECT_EQ(before, read_file(table));
+  ASSERT_EQ(0, ::stat(record.c_str(), &st));
+  EXPECT_EQ(0u, st.st_uid);
+  EXPECT_TRUE(readable());
+}
+
+// A program holding a record lock (lockf) on the change log keeps the
+// run's lock waiting, as one holding flock's does; the lock is taken once
+// it lets go. A wait bound past what the clock counts is the longest wait.
+TEST(ChangeLogLock, RecordLockOfAnotherProgramIsWaitedForAndTheWaitHasABound) {
+  TempStore store;
+  const std::string log_path = store.path("delta.lst");
+  write_file(log_path, "");
+  int to_child[2], from_child[2];
+  ASSERT_EQ(0, ::pipe(to_child));
+  ASSERT_EQ(0, ::pipe(from_child));
+  pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    int fd = ::open(log_path.c_str(), O_WRONLY);
+    char c = fd >= 0 && ::lockf(fd, F_LOCK, 0) == 0 ? 'L' : 'E';
+    if (::write(from_child[1], &c, 1) != 1 || ::read(to_child[0], &c, 1) < 0) ::_exit(2);
+    ::_exit(0);
+  }
+  char c = 0;
+  ASSERT_EQ(1, ::read(from_child[0], &c, 1));
+  ASSERT_EQ('L', c);
+  platform::WritableFile log;
+  ASSERT_TRUE(log.open_append(log_path));
+  EXPECT_FALSE(log.lock_within(std::chrono::milliseconds(100)));
+  EXPECT_EQ(EWOULDBLOCK, log.status().error());
+  EXPECT_EQ("lock", log.status().operation());
+  // The other program lets go (its end ends its lock).
+  ASSERT_EQ(1, ::write(to_child[1], "x", 1));
+  int child_status = 0;
+  ASSERT_EQ(child, ::waitpid(child, &child_status, 0));
+  ASSERT_TRUE(log.open_append(log_path));
+  EXPECT_TRUE(log.lock_within(std::chrono::milliseconds(100))) << log.status().message();
+  // Held, it keeps another opening out.
+  platform::WritableFile other;
+  ASSERT_TRUE(other.open_append(log_path));
+  EXPECT_FALSE(other.lock_within(std::chrono::milliseconds(0)));
+  for (int fd : {to_child[0], to_child[1], from_child[0], from_child[1]}) ::close(fd);
+
+  set_environment("QUIRE_LOCK_WAIT_MS", "9223372036854775807");
+  EXPECT_EQ(platform::kMaxLockWait, platform::lock_wait_limit());
+  EXPECT_EQ("86400 s", platform::wait_text(platform::lock_wait_limit()));
+  set_environment("QUIRE_LOCK_WAIT_MS", "99999999999999999999999");
+  EXPECT_EQ(platform::kMaxLockWait, platform::lock_wait_limit());
+  set_environment("QUIRE_LOCK_WAIT_MS", "250");
+  EXPECT_EQ(std::chrono::milliseconds(250), platform::lock_wait_limit());
+  // The longest wait, with the lock free, takes it at once.
+  other.close();
+  log.close();
+  ASSERT_TRUE(other.open_append(log_path));
+  EXPECT_TRUE(other.lock_within(std::chrono::milliseconds::max()));
+  unset_environment("QUIRE_LOCK_WAIT_MS");
+}
+#endif  // !_WIN32
 
 #ifdef _WIN32
 TEST(WindowsPaths, DirectoryKeepsDrivesAndSharesWhole) {

@@ -68,7 +68,14 @@ TEST_P(IdenticalRerun, SameTableGainsOldDatAsSecondName) {
   write_file(store_.path("delta.lst"), "");
   ASSERT_TRUE(run_table(path(), items).empty());
   EXPECT_TRUE(read_file(path()) == first);
+#ifdef _WIN32
+  // There OLD.DAT is a copy: a second name would let a program holding the
+  // table open keep other runs from replacing OLD.DAT.
+  EXPECT_FALSE(platform::same_file(path(), old_path()));
+  EXPECT_TRUE(read_file(old_path()) == first);
+#else
   EXPECT_TRUE(platform::same_file(path(), old_path()));
+#endif
   EXPECT_TRUE(files_with_prefix(store_.work(), ".quire-").empty());
   EXPECT_EQ("DB_VERSION_3,METRIC,TEST,/store/area.db\r\n", read_file(store_.path("delta.lst")));
 

@@ -119,6 +119,48 @@ TEST_F(Edges, FileHeldOpenStopsTheRunBeforeAnythingChanges) {
   EXPECT_TRUE(names_with(store_.work().string(), ".quire-").empty());
 }
 
+// One table held open in another program never stops a run of another
+// table in the same folder: OLD.DAT is a copy of the table it keeps, never
+// a second name of it, also after an unchanged rerun. An OLD.DAT that is a
+// second name all the same (left by an earlier version) is named with the
+// table the user has open. Run records are hidden files, replaced as such.
+TEST_F(Edges, TableHeldOpenDoesNotStopARunOfAnotherTable) {
+  ASSERT_EQ(mkpc({"EDGES", "out.csv"}).status, 0);
+  ASSERT_EQ(mkpc({"EDGES", "out.csv"}).status, 0);
+  const std::string table = contents("out.csv");
+  EXPECT_EQ(contents("OLD.DAT"), table);
+  EXPECT_FALSE(platform::same_file(store_.path("out.csv"), store_.path("OLD.DAT")));
+  {
+    HeldOpen held(store_.path("out.csv"));
+    ASSERT_TRUE(held.ok());
+    RunResult r = mkpc({"EDGES", "other.csv"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    r = mkpc({"--detailed", "EDGES", "other.csv"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+  }
+  EXPECT_EQ(contents("out.csv"), table);
+  auto hidden = [&](const char* name) {
+    const DWORD attributes = GetFileAttributesW(wide(store_.path(name)).c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_HIDDEN) != 0;
+  };
+  EXPECT_TRUE(hidden(".out.csv.quire-run"));
+  EXPECT_TRUE(hidden(".other.csv.quire-run"));
+  ASSERT_EQ(mkpc({"--detailed", "EDGES", "out.csv"}).status, 0);
+  EXPECT_TRUE(hidden(".out.csv.quire-run"));
+  EXPECT_NE(contents("out.csv"), table);
+
+  ASSERT_TRUE(DeleteFileW(wide(store_.path("OLD.DAT")).c_str()));
+  ASSERT_TRUE(CreateHardLinkW(wide(store_.path("OLD.DAT")).c_str(), wide(store_.path("out.csv")).c_str(), nullptr));
+  HeldOpen held(store_.path("out.csv"));
+  ASSERT_TRUE(held.ok());
+  RunResult r = mkpc({"EDGES", "other.csv"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "quire mkpc: cannot replace OLD.DAT: it is a second name of out.csv, which is open in another "
+                   "program; close it and run again\n");
+  EXPECT_TRUE(names_with(store_.work().string(), ".quire-").empty());
+}
+
 // The same failure when another program opens the file only after the run
 // checked it: the step that meets it says why.
 TEST_F(Edges, RenameAndRemoveOfFileHeldOpenSayWhy) {

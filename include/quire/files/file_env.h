@@ -65,6 +65,13 @@ class FileEnv {
   virtual int unlink(const char* path) = 0;
   // flock(2).
   virtual int flock(int fd, int operation) = 0;
+  // A write lock on the whole file of the kind fcntl's record locks are
+  // (lockf, F_SETLK): LOCK_EX with or without LOCK_NB, or LOCK_UN, as for
+  // flock; a lock held elsewhere gives EWOULDBLOCK. On POSIX the lock
+  // belongs to this opening of the file (F_OFD_SETLK where the system has
+  // it) and the descriptor must be open for writing. On Windows nothing:
+  // flock's lock there is the system's own and keeps others out already.
+  virtual int lock_records(int fd, int operation) = 0;
   virtual int ftruncate(int fd, off_t size) = 0;
   virtual int fchmod(int fd, mode_t mode) = 0;
   // Maps size bytes of fd from offset (a multiple of the page size) for

@@ -37,10 +37,15 @@ class FileReplacement {
 
   // Makes target (in the same directory) the file to replace.
   void set_target(const std::string& target) { target_ = target; }
+  // Makes the file at path (rather than the target) the one whose mode,
+  // owner and group finish gives the new file: a file that describes
+  // another takes that file's, never those of whatever stood at its name.
+  void set_attributes_from(const std::string& path) { attributes_from_ = path; }
 
-  // Gives the temporary file the mode, owner and group of the target (as
-  // far as the process may) and syncs it: its content is on the disk. False
-  // with status when that or any earlier write of the file failed.
+  // Gives the temporary file the mode, owner and group of the target, or of
+  // the file set_attributes_from named (as far as the process may), and
+  // syncs it: its content is on the disk. False with status when that or
+  // any earlier write of the file failed.
   bool finish(Status* status);
 
   // Renames the temporary file over the target (call after finish).
@@ -68,6 +73,7 @@ class FileReplacement {
 
   WritableFile file_;
   std::string target_;
+  std::string attributes_from_;
   std::string temporary_;
   int slot_ = -1;  // in the interrupt table
 };

@@ -63,7 +63,10 @@ enum class FileChange {
 bool check_changeable(const std::string& path, FileChange change, Status* status);
 
 // Makes to a second name of the file at from (a hard link). Fails when to
-// exists or the file system has no hard links.
+// exists or the file system has no hard links. On Windows to is a copy
+// instead (synced, with from's time of writing and read-only attribute):
+// there a program that opens one name of a file without sharing keeps
+// every other name of it from being replaced.
 bool link_file(const std::string& from, const std::string& to, Status* status);
 
 // Syncs the entries of directory to the disk (after renames). File systems
@@ -111,6 +114,16 @@ class ReadableFile : public FileHandle {
   // The size when opened.
   uint64_t size() const { return size_; }
 
+  // True when this file may be trusted as far as the file at path is: it
+  // belongs to that file's owner or to the user running this process, and
+  // nobody can write it who cannot write that file (others have no write
+  // permission unless that file gives it to them too; its group has none
+  // unless that file gives write permission to the same group). A file that
+  // anybody else could have written says nothing about the file at path.
+  // False when either cannot be examined. Always true on Windows, where
+  // access is by the lists of the directory and files, not by modes.
+  bool trusted_as(const std::string& path) const;
+
   // Reads up to size bytes at offset; returns the count, 0 at the end, -1
   // on failure.
   long read_at(uint64_t offset, void* data, size_t size);
@@ -125,7 +138,9 @@ class ReadableFile : public FileHandle {
 class WritableFile : public FileHandle {
  public:
   // Creates a new file at path for reading and writing, never replacing
-  // anything there and never through a symbolic link. False with status
+  // anything there and never through a symbolic link, nor through a
+  // directory on the way that the shared-directory rule for links refuses
+  // (output_target.h; the status then names the link). False with status
   // (EEXIST when something is there). Closes what was open before.
   bool create_exclusive(const std::string& path);
 
@@ -135,9 +150,10 @@ class WritableFile : public FileHandle {
   bool create_anonymous(const std::string& directory);
 
   // Opens an existing regular file for appending, never through a symbolic
-  // link and never waiting on a FIFO or device; false when it does not
-  // exist (status left clear) or cannot be opened or is no regular file
-  // (status set).
+  // link (at its name, or one the shared-directory rule refuses on the way)
+  // and never waiting on a FIFO or device; false when it does not exist
+  // (status left clear) or cannot be opened or is no regular file (status
+  // set).
   bool open_append(const std::string& path);
 
   // Opens the FIFO or character device at path for writing as a stream (a
@@ -155,6 +171,11 @@ class WritableFile : public FileHandle {
   // status when the mode cannot be set. On Windows only the read-only
   // attribute is taken.
   bool take_attributes_of(const std::string& path);
+
+  // Marks the file hidden from ordinary directory listings: the hidden
+  // attribute on Windows. Nothing on POSIX, where a name starting with "."
+  // hides a file. False with status.
+  bool hide();
 
   // Writes all size bytes at the current end.
   bool append(const void* data, size_t size);
@@ -187,10 +208,12 @@ class WritableFile : public FileHandle {
   // file's data, so that it keeps other writers out without blocking
   // anybody's reads and writes.
   bool lock(bool wait);
-  // Takes an exclusive lock on the file as lock does, trying again every
-  // few milliseconds while another holder has it, for at most limit. False
-  // with status; EWOULDBLOCK (operation "lock") when it was still taken at
-  // the end.
+  // Takes an exclusive lock on the file as lock does, and with it a write
+  // lock of fcntl's kind on the whole file (the file must be open for
+  // writing), so that a program that locks the file either way keeps this
+  // one waiting; trying again every few milliseconds while another holder
+  // has either, for at most limit (at most kMaxLockWait). False with status;
+  // EWOULDBLOCK (operation "lock") when one was still taken at the end.
   bool lock_within(std::chrono::milliseconds limit);
   // Closes; true when no failure happened at any time.
   bool close() {
@@ -201,8 +224,10 @@ class WritableFile : public FileHandle {
 
 // How long a run waits for a lock that another program holds before it
 // gives up: kLockWait, or QUIRE_LOCK_WAIT_MS milliseconds when that is set
-// to a whole number (0: no wait).
+// to a whole number (0: no wait), at most kMaxLockWait (a larger number,
+// however large, is kMaxLockWait).
 constexpr std::chrono::milliseconds kLockWait{10000};
+constexpr std::chrono::milliseconds kMaxLockWait{24 * 60 * 60 * 1000};
 std::chrono::milliseconds lock_wait_limit();
 
 // "10 s", "0.2 s": a wait as a message gives it.

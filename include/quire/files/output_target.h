@@ -42,9 +42,11 @@ struct OutputTarget {
 // everybody, like /tmp) is followed only when it belongs to the directory's
 // owner or to the user running this process, at every link of a chain,
 // whatever the system's own setting for such links: another user's link
-// there could lead the output into a file that user cannot write. Such a
-// link is refused as "a symbolic link owned by another user in a shared
-// directory (...)", with refused_path naming the link.
+// there could lead the output into a file that user cannot write. The rule
+// holds for the directories on the way as well (also those in a link's
+// target), as the files written beside the output go there. Such a link is
+// refused as "a symbolic link owned by another user in a shared directory
+// (...)", with refused_path naming the link.
 //
 // On Windows the same three names are standard output (not as the target of
 // a link). A reserved device name (NUL, CON, PRN, AUX, COM1-9, LPT1-9,
