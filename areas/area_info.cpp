@@ -161,8 +161,7 @@ quire::Status remove_area(std::string_view name, std::string* removed, RemoveRef
     const auto st = std::filesystem::symlink_status(quire::platform::filesystem_path(path), ec);
     if (ec || !std::filesystem::exists(st)) {
       if (ec && ec != std::errc::no_such_file_or_directory && ec != std::errc::not_a_directory)
-        return quire::Status::failure(quire::StatusCode::kIo, "cannot look at " + path + ": " + ec.message(), path,
-                                      ec.value());
+        return file_failure(ec.value(), "cannot look at " + path + ": " + ec.message(), path);
       return no_area(name, path);
     }
     if (!std::filesystem::is_regular_file(st) && !std::filesystem::is_symlink(st))
@@ -184,25 +183,24 @@ quire::Status remove_area(std::string_view name, std::string* removed, RemoveRef
     quire::Status status;
     if (!quire::platform::rename_file(path, parting, &status)) {
       if (status.error() == ENOENT) return no_area(name, path);
-      if (status.error() == ETXTBSY || status.error() == EACCES)
-        return refuse(RemoveRefusal::kInUse, refusal, quire::StatusCode::kIo,
+      if (status.error() == ETXTBSY)
+        return refuse(RemoveRefusal::kInUse, refusal, quire::StatusCode::kInvalid,
                       "not removed: " + path + " is open in another program (a report on the area?); try again "
                       "when it has finished",
                       path, status.error());
-      return quire::Status::failure(quire::StatusCode::kIo, "not removed: " + status.message(), path, status.error());
+      return file_failure(status.error(), "not removed: " + status.message(), path);
     }
     // The area is gone from the store from here on; what is left is the
     // file's data, which goes when no program has it open any more.
     if (!quire::platform::remove_file(parting, &status))
-      return quire::Status::failure(quire::StatusCode::kIo,
-                                    "area " + shown + " is removed from the store, but its file stays as " + parting +
-                                        ": " + status.message(),
-                                    parting, status.error());
+      return file_failure(status.error(),
+                          "area " + shown + " is removed from the store, but its file stays as " + parting + ": " +
+                              status.message(),
+                          parting);
     if (!quire::platform::sync_directory(dir, &status))
-      return quire::Status::failure(quire::StatusCode::kIo,
-                                    "area " + shown + " is removed, but the store directory is not synced: " +
-                                        status.message(),
-                                    dir, status.error());
+      return file_failure(status.error(),
+                          "area " + shown + " is removed, but the store directory is not synced: " + status.message(),
+                          dir);
     return {};
   });
 }
