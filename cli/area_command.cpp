@@ -1,5 +1,5 @@
-// `quire area import|export|list|generate`: a thin layer over the area
-// functions of area management (areas/area_store.h).
+// `quire area import|export|list|generate|info|rm`: a thin layer over the
+// area functions of area management (areas/area_store.h, areas/area_info.h).
 #include <CLI/CLI.hpp>
 #include <cerrno>
 #include <cstdio>
@@ -12,6 +12,7 @@
 #include <sstream>
 #include <string>
 
+#include "area_info.h"
 #include "area_store.h"
 #include "commands.h"
 #include "console.h"
@@ -153,10 +154,55 @@ int do_generate(plotbase::GenerateOptions options) {
   return 0;
 }
 
+// One field per line, `key: value`, in a fixed order for scripts.
+int do_info(const std::string& name) {
+  std::string latin1;
+  if (!area_name_arg(name, &latin1)) return error("info", "\"" + name + "\" is not an area name");
+  plotbase::AreaInfo info;
+  if (quire::Status status = plotbase::area_info(latin1, &info); !status.ok()) return error("info", status.message());
+  auto stamp = [&](int64_t seconds) { return info.has_stamps ? plotbase::stamp_text(seconds) : std::string("none"); };
+  std::printf(
+      "name: %s\nmarkers: %lld\nmodels: %lld\norders: %lld\npieces: %lld\noldest_modified: %s\n"
+      "newest_modified: %s\nfile: %s\nsize: %llu\nengine: %s\n",
+      plotbase::latin1_to_utf8(info.name).c_str(), static_cast<long long>(info.markers),
+      static_cast<long long>(info.models), static_cast<long long>(info.orders), static_cast<long long>(info.pieces),
+      stamp(info.oldest_modified).c_str(), stamp(info.newest_modified).c_str(), info.path.c_str(),
+      static_cast<unsigned long long>(info.size), info.engine);
+  return std::fflush(stdout) == 0 && !std::ferror(stdout) ? 0 : error("info", "cannot write to standard output");
+}
+
+// Without --yes only says what it would remove (exit status 2).
+int do_rm(const std::string& name, bool yes) {
+  std::string latin1;
+  if (!area_name_arg(name, &latin1)) return error("rm", "\"" + name + "\" is not an area name");
+  if (!yes) {
+    plotbase::AreaInfo info;
+    quire::Status looked = plotbase::area_info(latin1, &info);
+    if (looked.code() == quire::StatusCode::kNotFound) return error("rm", looked.message());
+    std::string what = "area " + name + " (" + plotbase::area_path(latin1) + ")";
+    if (looked.ok()) {
+      plotbase::AreaSummary s;
+      s.name = info.name;
+      s.markers = info.markers;
+      s.models = info.models;
+      s.pieces = info.pieces;
+      s.orders = info.orders;
+      what = "area " + summary_text(s) + " (" + info.path + ")";
+    }
+    std::fprintf(stderr, "quire area rm: would remove %s; run again with --yes to remove it\n", what.c_str());
+    return 2;
+  }
+  std::string removed;
+  if (quire::Status status = plotbase::remove_area(latin1, &removed); !status.ok())
+    return error("rm", status.message());
+  std::printf("removed area %s (%s)\n", name.c_str(), removed.c_str());
+  return 0;
+}
+
 }  // namespace
 
 // The subcommands of `quire area`.
-const char* const kAreaSubcommands[] = {"import", "export", "list", "generate"};
+const char* const kAreaSubcommands[] = {"import", "export", "list", "generate", "info", "rm"};
 
 // A count option of `area generate`: a whole number from 0 to kMaxCount.
 constexpr int64_t kMaxCount = 100000000;
@@ -191,7 +237,7 @@ int run_area_command(int argc, char** argv) {
       std::string message = std::string("unknown subcommand '") + argv[1] + "'";
       const char* near = nearest_word(argv[1], kAreaSubcommands, 4);
       if (near) message += std::string("; did you mean ") + near + "?";
-      message += "; the subcommands are import, export, list and generate";
+      message += "; the subcommands are import, export, list, generate, info and rm";
       std::fprintf(stderr, "quire area: %s\n", message.c_str());
       return 2;
     }
@@ -234,6 +280,16 @@ int run_area_command(int argc, char** argv) {
       ->check(whole_number());
   gen_cmd->add_option("--seed", gen.seed, "Seed of the values (default 1)");
 
+  std::string info_name;
+  auto* info_cmd = app.add_subcommand("info", "One area's numbers of items, modification dates, file and size");
+  info_cmd->add_option("NAME", info_name, "The area's name")->required();
+
+  std::string rm_name;
+  bool rm_yes = false;
+  auto* rm_cmd = app.add_subcommand("rm", "Remove an area from the store");
+  rm_cmd->add_option("NAME", rm_name, "The area's name")->required();
+  rm_cmd->add_flag("--yes", rm_yes, "Remove it (without, only say what would be removed)");
+
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
@@ -247,6 +303,8 @@ int run_area_command(int argc, char** argv) {
   if (*export_cmd) return do_export(export_name, export_file);
   if (*list_cmd) return do_list();
   if (*gen_cmd) return do_generate(gen);
+  if (*info_cmd) return do_info(info_name);
+  if (*rm_cmd) return do_rm(rm_name, rm_yes);
   return 2;
 }
 

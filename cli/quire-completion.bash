@@ -28,7 +28,7 @@ _quire() {
   fi
   if [[ ${COMP_WORDS[1]} == area ]]; then
     if ((COMP_CWORD == 2)); then
-      _quire_reply -W "import export list generate" -- "$cur"
+      _quire_reply -W "import export list generate info rm" -- "$cur"
       return
     fi
     case ${COMP_WORDS[2]} in
@@ -39,7 +39,7 @@ _quire() {
           *) if [[ $cur == -* ]]; then _quire_reply -W "--area --units --marker" -- "$cur"
              else _quire_reply -f -- "$cur"; fi ;;
         esac ;;
-      export)
+      export | info | rm)
         if ((COMP_CWORD == 3)); then _quire_reply -W "$(_quire_areas "$program")" -- "$cur"
         else _quire_reply -f -- "$cur"; fi ;;
       generate)

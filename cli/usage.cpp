@@ -66,7 +66,7 @@ const char* program_usage() {
         "       quire area import FILE|-\n"
         "       quire area import FILE.dxf... [--area NAME] [--units mm|cm|in] [--marker NAME]\n"
         "       quire area export NAME [FILE]\n"
-        "       quire area list\n"
+        "       quire area list | info NAME | rm NAME [--yes]\n"
         "       quire area generate NAME [--markers N] [--models N] [--orders N] [--pieces-per-marker N] [--seed S]\n"
         "       quire --version | --help\n"
         "\n"

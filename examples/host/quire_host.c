@@ -2,6 +2,16 @@
  * quire-host: an example Windows program that embeds the quire report
  * library. Copy it as the start of your own tool.
  *
+ * Building it needs only include/quire/quire.h (nothing of quire is linked)
+ * and Windows' common controls and dialogs; with MinGW-w64, from the folder
+ * of the unpacked zip (on Linux the compiler is x86_64-w64-mingw32-gcc):
+ *
+ *   gcc -std=c99 -mwindows -Iinclude examples/host/quire_host.c -o quire-host.exe -lcomctl32 -lcomdlg32
+ *
+ * Under Wine without a display its window needs Wine's null graphics
+ * driver: wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f
+ * (then restart Wine: wineserver -k).
+ *
  *   quire-host [host switches] KIND AREA OUTPUT [report options]
  *   quire-host [host switches] [KIND]      (file dialogs ask for AREA and OUTPUT)
  *

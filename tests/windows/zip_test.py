@@ -1,16 +1,24 @@
 #!/usr/bin/env python3
-"""The Windows zip works where a user unpacks it, and so does the example host.
+"""The Windows zip works where a user unpacks it, as its README says.
 
-Unpacks the zip of scripts/package-windows into a folder whose path has a
-space and an accented letter (in the Windows ANSI code page), keeps the store
-in it, and runs the packed quire.exe under Wine in a prefix of its own: the
-version, an area import, a CSV and a dBASE report, whose tables must equal
-the Linux build's of the same area file (apart from what same_bytes.py
-masks). Then quire-host.exe, copied beside the packed DLLs, runs hidden: a
+Unpacks the zip of scripts/package-windows into C:\Programme Qualität\quire
+of a Wine prefix of its own (a path with a space and an accented letter), with
+no display and no graphics driver chosen, and runs the examples of its
+README-windows.txt there, so that the test fails when the README drifts from
+what works: every indented block whose introducing line ends in "cmd:" runs
+as a batch file in Wine's cmd, each line's exit status checked (one ending in
+"FILE.cmd:" is written to FILE.cmd and run as it stands), every block whose
+line ends in "shell:" runs in a shell on Linux in the unpacked folder; the
+README's C:\quire is the unpacked folder. What they wrote is checked: the
+tables equal one another and the nightly run logged its changes.
+
+Then the packed quire.exe makes a CSV and a dBASE table with the store in the
+accented folder, which must equal the Linux build's of the same area file
+(apart from what same_bytes.py masks), and quire-host.exe runs hidden: a
 whole run, runs cancelled by --cancel-after, and a run whose list file names
 a missing marker, checked by exit status, listed lines and table.
 
-usage: zip_test.py ZIP LINUX_QUIRE QUIRE_HOST_EXE
+usage: zip_test.py ZIP LINUX_QUIRE
 Exits 77 (skipped) when the Linux build is absent.
 """
 import os
@@ -24,8 +32,13 @@ import zipfile
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from same_bytes import normalised, windows_path  # noqa: E402
 
-PACKED = ["quire.exe", "quire.dll", "plotbase.dll", "quire_files.dll", "quireres-de.dll",
-          "examples/shop.json", "README-windows.txt"]
+PACKED = ["quire.exe", "quire.dll", "plotbase.dll", "quire_files.dll", "quireres-de.dll", "quire-host.exe",
+          "examples/shop.json", "examples/host/quire_host.c", "include/quire/quire.h", "README-windows.txt"]
+BINARIES = 6  # the first of PACKED, built
+# Where the README's examples expect the unpacked folder, and where the test
+# puts it: a path with a space and an accented letter.
+README_FOLDER = "C:\\quire"
+FOLDER = "C:\\Programme Qualit\u00e4t\\quire"
 HOST_MARKERS = 20
 CANCEL_AFTER = 5
 
@@ -53,6 +66,76 @@ def read(path):
         return f.read()
 
 
+def read_if(path):
+    """The file's bytes, or None when there is none."""
+    return read(path) if os.path.exists(path) else None
+
+
+def readme_blocks(text):
+    """The README's example blocks: (kind, README line number, lines, target)
+    for every block of lines indented by two spaces whose introducing line
+    (the last one before the blank line above it) ends in "cmd:" (kind
+    "cmd"; "batch" with target FILE when it ends in "FILE.cmd:") or in
+    "shell:" (kind "shell")."""
+    lines = text.split("\r\n")
+    blocks = []
+    i = 0
+    while i < len(lines):
+        if lines[i].startswith("  ") and i >= 2 and lines[i - 1] == "" and lines[i - 2] and \
+                not lines[i - 2].startswith(" "):
+            intro = lines[i - 2]
+            start = i
+            while i < len(lines) and lines[i].startswith("  "):
+                i += 1
+            body = [line[2:] for line in lines[start:i]]
+            batch = re.search(r"(\S+\.cmd):$", intro)
+            if batch:
+                blocks.append(("batch", start + 1, body, batch.group(1)))
+            elif intro.endswith("cmd:"):
+                blocks.append(("cmd", start + 1, body, None))
+            elif intro.endswith("shell:"):
+                blocks.append(("shell", start + 1, body, None))
+            continue
+        i += 1
+    return blocks
+
+
+def drive_c_path(prefix, windows):
+    """The Linux path of a path on drive C: of the prefix."""
+    assert windows[:3].upper() == "C:\\", windows
+    return os.path.join(prefix, "drive_c", *windows[3:].split("\\"))
+
+
+def run_readme(readme, prefix, folder, env):
+    """Runs the README's example blocks in their order; returns how many."""
+    blocks = readme_blocks(readme)
+    for number, (kind, line, body, target) in enumerate(blocks):
+        what = "README-windows.txt line %d (%s block)" % (line, kind)
+        if kind == "shell":
+            # Each line's exit status (its last command's) checked, as a
+            # user sees it.
+            script = "\n".join("%s || { echo \"zip_test: README line %d failed\"; exit 1; }" % (b, line + k)
+                               for k, b in enumerate(body))
+            r = subprocess.run(["bash", "-uc", script], cwd=folder, env=env, capture_output=True)
+        else:
+            body = [re.sub(r"C:\\quire(?=[\\\"])", lambda m: FOLDER, b) for b in body]
+            if kind == "batch":
+                path, script = target, body
+            else:
+                # Each line's exit status checked, naming the line.
+                path = "C:\\zip-test-block-%d.cmd" % number
+                script = []
+                for k, b in enumerate(body):
+                    script += [b, "@if errorlevel 1 (echo zip_test: README line %d failed & exit /b 1)" % (line + k)]
+            # cmd reads a batch file in the OEM code page (437 in this prefix).
+            with open(drive_c_path(prefix, path), "wb") as f:
+                f.write(("\r\n".join(script) + "\r\n").encode("cp437"))
+            r = subprocess.run(["wine", "cmd", "/c", path], cwd=folder, env=env, capture_output=True)
+        check(r.returncode == 0, "%s exited %d:\n%s\n%s%s" % (what, r.returncode, "\n".join(body),
+                                                             r.stdout.decode("latin-1"), r.stderr.decode("latin-1")))
+    return len(blocks)
+
+
 def rows_of_first_markers(table, count):
     """The preamble, the column names and the rows of the table's first
     count markers (a marker's rows begin with its name)."""
@@ -69,39 +152,54 @@ def rows_of_first_markers(table, count):
 
 
 def main():
-    zip_path, linux_quire, host_exe = (os.path.abspath(a) for a in sys.argv[1:4])
+    zip_path, linux_quire = (os.path.abspath(a) for a in sys.argv[1:3])
     if not os.access(linux_quire, os.X_OK):
         print("skipped: no Linux build at %s (scripts/test builds it first)" % linux_quire)
         return 77
     bin_dir = os.path.join(os.path.dirname(zip_path), "bin")
     if not os.path.exists(zip_path) or any(
-            os.path.getmtime(os.path.join(bin_dir, b)) > os.path.getmtime(zip_path) for b in PACKED[:5]):
+            os.path.getmtime(os.path.join(bin_dir, b)) > os.path.getmtime(zip_path) for b in PACKED[:BINARIES]):
         sys.exit("%s is missing or older than the build: run scripts/package-windows" % zip_path)
 
     root = tempfile.mkdtemp(prefix="quire-zip-test-")
-    wine_env = dict(os.environ, TZ="UTC", WINEPREFIX=os.path.join(root, "wineprefix"), WINEDEBUG="-all",
-                    WINEDLLOVERRIDES="mscoree,mshtml=")
+    prefix = os.path.join(root, "wineprefix")
+    # No display: the README must say what the host needs without one.
+    wine_env = dict((k, v) for k, v in os.environ.items() if k not in ("DISPLAY", "WAYLAND_DISPLAY"))
+    wine_env.update(TZ="UTC", WINEPREFIX=prefix, WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=")
     try:
-        # A prefix of its own whose display driver is Wine's null driver: the
-        # host's window needs one and there may be no X display. The driver
-        # is chosen when the prefix's desktop starts, hence the restart.
         run(["wineboot", "-i"], root, wine_env, expect=None)
-        run(["wine", "reg", "add", r"HKCU\Software\Wine\Drivers", "/v", "Graphics", "/d", "null", "/f"],
-            root, wine_env)
-        run(["wineserver", "-k"], root, wine_env, expect=None)
-        run(["wineserver", "-w"], root, wine_env, expect=None)
 
-        # The zip: one top folder holding what a user needs.
+        # The zip: one top folder holding what a user needs, moved to where
+        # the README's examples expect it.
         top = os.path.basename(zip_path)[:-len(".zip")]
-        unpacked = os.path.join(root, "zip test", "\u00dcnpacked")
+        unpacked = os.path.join(root, "unpacked")
         with zipfile.ZipFile(zip_path) as z:
             names = z.namelist()
             check(all(n.startswith(top + "/") for n in names), "not all under %s/: %s" % (top, names))
             check(all(top + "/" + p in names for p in PACKED), "missing from the zip: %s" % names)
             z.extractall(unpacked)
-        folder = os.path.join(unpacked, top)
-        check(re.search(rb"(?<!\r)\n", read(os.path.join(folder, "README-windows.txt"))) is None,
-              "README-windows.txt has a line end without CR")
+        folder = drive_c_path(prefix, FOLDER)
+        os.makedirs(os.path.dirname(folder))
+        shutil.move(os.path.join(unpacked, top), folder)
+        readme = read(os.path.join(folder, "README-windows.txt"))
+        check(re.search(rb"(?<!\r)\n", readme) is None, "README-windows.txt has a line end without CR")
+
+        # The README's examples, and what they wrote.
+        blocks = run_readme(readme.decode("cp1252"), prefix, folder, wine_env)
+        check(blocks >= 5, "only %d example blocks found in README-windows.txt" % blocks)
+        tables = drive_c_path(prefix, "C:\\tables")
+        mkpc = read_if(os.path.join(tables, "mkpc.csv")) or b""
+        check(mkpc.count(b"\r\n") > 2, "the README's mkpc run wrote no rows")
+        for made_by_host in (os.path.join(tables, "host.csv"), os.path.join(folder, "host.csv")):
+            check(read_if(made_by_host) == mkpc, "%s is not the table quire.exe wrote" % made_by_host)
+        check(read_if(os.path.join(tables, "nightly.log")) is not None, "the nightly batch file wrote no log")
+        # An unchanged rerun logs its preamble and no item.
+        check((read_if(os.path.join(tables, "delta.lst")) or b"").startswith(b"DB_VERSION_3,METRIC,MKPC,"),
+              "the nightly run logged nothing in delta.lst")
+        if failures:  # the rest builds on the README's examples
+            for f in failures:
+                print("FAILED " + f)
+            return 1
 
         store = os.path.join(folder, "store")
         os.makedirs(os.path.join(folder, "tables"))
@@ -129,8 +227,8 @@ def main():
         check(windows_path(os.path.join(store, "shop.sqlite")).encode("cp1252") in preamble,
               "the preamble does not hold the store path in cp1252: %r" % preamble)
 
-        # The example host, beside the packed DLLs.
-        shutil.copy(host_exe, os.path.join(folder, "quire-host.exe"))
+        # The example host, as the README's build line made it beside the
+        # packed DLLs.
         host = ["wine", "quire-host.exe", "--hidden"]
         run(quire + ["area", "generate", "HOSTAREA", "--seed", "1", "--markers", str(HOST_MARKERS)], folder, env)
         run(quire + ["mkpc", "--no-progress", "--quiet", "HOSTAREA", "cli.csv"], folder, env)
