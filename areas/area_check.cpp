@@ -196,28 +196,30 @@ quire::Status check_area(std::string_view name, AreaCheck* out) {
   sqlite3_exec(d.db, "PRAGMA cache_size = -16384", nullptr, nullptr, nullptr);
   sqlite3_exec(d.db, "BEGIN", nullptr, nullptr, nullptr);
 
-  // The area row: without it nothing else can be known.
+  // The area row. A file that is no database, or holds no area, is not
+  // checked further; an area row on a damaged page is one problem, and the
+  // counts it declares are then unknown.
   bool area_row = false;
   std::string area_problem;
-  {
-    std::vector<std::string> row_problems;
-    each_row(d.db, area_row_select_sql(), nullptr, &row_problems, [&](sqlite3_stmt* s) {
-      area_row = true;
-      out->summary.name = text_of(s, kAreaNameColumn);
-      out->summary.markers = sqlite3_column_int64(s, kAreaMarkersColumn);
-      out->summary.models = sqlite3_column_int64(s, kAreaModelsColumn);
-      out->summary.pieces = sqlite3_column_int64(s, kAreaPiecesColumn);
-      out->summary.orders = sqlite3_column_int64(s, kAreaOrdersColumn);
-      if (sqlite3_column_int(s, kAreaFormatColumn) != kAreaFormat)
-        area_problem = "unknown area format " + std::to_string(sqlite3_column_int(s, kAreaFormatColumn));
-    });
-    if (!row_problems.empty()) area_problem = row_problems.front();
-  }
-  if (!area_row || !area_problem.empty())
+  std::vector<std::string> row_problems;
+  each_row(d.db, area_row_select_sql(), nullptr, &row_problems, [&](sqlite3_stmt* s) {
+    area_row = true;
+    out->summary.name = text_of(s, kAreaNameColumn);
+    out->summary.markers = sqlite3_column_int64(s, kAreaMarkersColumn);
+    out->summary.models = sqlite3_column_int64(s, kAreaModelsColumn);
+    out->summary.pieces = sqlite3_column_int64(s, kAreaPiecesColumn);
+    out->summary.orders = sqlite3_column_int64(s, kAreaOrdersColumn);
+    if (sqlite3_column_int(s, kAreaFormatColumn) != kAreaFormat)
+      area_problem = "unknown area format " + std::to_string(sqlite3_column_int(s, kAreaFormatColumn));
+  });
+  const bool row_damaged = !row_problems.empty() && (sqlite3_errcode(d.db) & 0xff) == SQLITE_CORRUPT;
+  if (!row_problems.empty() && !row_damaged) area_problem = row_problems.front();
+  if ((!area_row && !row_damaged) || !area_problem.empty())
     return quire::Status::failure(quire::StatusCode::kCorrupt,
                                   path + ": not a readable area file: " +
                                       (area_problem.empty() ? std::string("no area row") : area_problem),
                                   path);
+  if (row_damaged) problems.push_back("the area row cannot be read: " + row_problems.front());
 
   // SQLite's own check of every page, table and index. The full check also
   // compares every index with its table; measured on 20,000 markers it takes
@@ -230,10 +232,12 @@ quire::Status check_area(std::string_view name, AreaCheck* out) {
     if (line != "ok") problems.push_back(with_tree_name(d.db, line));
   });
 
-  check_numbering(d.db, "markers", "marker", out->summary.markers, &problems);
-  check_numbering(d.db, "models", "model", out->summary.models, &problems);
-  check_numbering(d.db, "pieces", "piece", out->summary.pieces, &problems);
-  check_numbering(d.db, "orders", "order", out->summary.orders, &problems);
+  if (area_row) {
+    check_numbering(d.db, "markers", "marker", out->summary.markers, &problems);
+    check_numbering(d.db, "models", "model", out->summary.models, &problems);
+    check_numbering(d.db, "pieces", "piece", out->summary.pieces, &problems);
+    check_numbering(d.db, "orders", "order", out->summary.orders, &problems);
+  }
 
   for (const ListCheck& c : kListChecks) {
     std::string rows = std::string(" FROM ") + c.rows + " c WHERE " + c.match;
