@@ -41,6 +41,9 @@ const Damage kDamages[] = {
     {"UPDATE markers SET piece_count = 9 WHERE name = 'M000003'", "mkpc",
      "marker M000003: 8 pieces stored, 9 declared \\(the area file is damaged\\)",
      "DMG: marker M000003: 8 pieces stored, 9 declared"},
+    // Past the first 64 pieces a walk reads pieces ahead in a thread of its own.
+    {"DELETE FROM marker_pieces WHERE marker_id = 25 AND position = 7", "mkpc",
+     "marker M000025: 7 pieces stored, 8 declared", "DMG: marker M000025: 7 pieces stored, 8 declared"},
     {"DELETE FROM marker_pieces WHERE marker_id = 3 AND position = 2", "mkpc",
      "marker M000003: 7 pieces stored, 8 declared", "DMG: marker M000003: 7 pieces stored, 8 declared"},
     {"INSERT INTO marker_pieces (marker_id, position, name, category, area, perimeter, size) "
