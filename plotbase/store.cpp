@@ -249,7 +249,8 @@ int first_read(const std::string& path, int flags) {
 
 }  // namespace
 
-quire::Status settle_unfinished_change(const std::string& path) {
+quire::Status settle_unfinished_change(const std::string& path, bool* settled) {
+  if (settled) *settled = false;
   // Area files are replaced whole, so a rollback journal or write-ahead log
   // beside one is left by a program that changed it in place (the sqlite3
   // shell, say) and may have stopped half-way. The immutable connection
@@ -264,7 +265,10 @@ quire::Status settle_unfinished_change(const std::string& path) {
   }
   if (beside.empty()) return {};
   int rc = first_read(path, SQLITE_OPEN_READWRITE);
-  if (rc == SQLITE_OK) return {};  // rolled back, or there was nothing to roll back
+  if (rc == SQLITE_OK) {  // rolled back, or there was nothing to roll back
+    if (settled) *settled = true;
+    return {};
+  }
   if ((rc & 0xff) == SQLITE_BUSY || (rc & 0xff) == SQLITE_LOCKED)
     return quire::Status::failure(quire::StatusCode::kStore,
                                   "another program is changing the file (" + path_file_name(beside) +
@@ -282,7 +286,8 @@ quire::Status settle_unfinished_change(const std::string& path) {
 
 std::shared_ptr<Conn> open_conn(const std::string& path, const std::string& name, const FileIdentity& identity,
                                 quire::Status* status) {
-  quire::Status settled = settle_unfinished_change(path);
+  bool rolled_back = false;
+  quire::Status settled = settle_unfinished_change(path, &rolled_back);
   if (!settled.ok()) {
     pb_printf("area %s: %s: %s\n", name.c_str(), path.c_str(), settled.message().c_str());
     *status = store_error(kErrStore, kSource, __LINE__, settled.message(), path);
@@ -292,6 +297,12 @@ std::shared_ptr<Conn> open_conn(const std::string& path, const std::string& name
   conn->path = path;
   conn->name = name;  // until the file's own area row is read
   conn->identity = identity;
+  if (rolled_back) {
+    // The rollback changed the file: the connection is to the file as it
+    // is now (the read-ahead and later lookups compare with it).
+    FileStatus now = file_status(path);
+    if (now.error == 0) conn->identity = now.identity;
+  }
   int rc = sqlite3_open_v2(file_uri(sqlite_file_name(path)).c_str(), &conn->db,
                            SQLITE_OPEN_READONLY | SQLITE_OPEN_URI | SQLITE_OPEN_NOMUTEX, nullptr);
   if (rc != SQLITE_OK) {

@@ -38,8 +38,10 @@ constexpr const char* kAreaFileSuffix = ".sqlite";
 // stopped while writing it), so that the area is never read half-written.
 // When that cannot be done (no write access, another program writing now)
 // the failure (kStore, error kErrStore) says what happened and what to do.
-// Nothing beside the file: no work but looking.
-quire::Status settle_unfinished_change(const std::string& path);
+// Nothing beside the file: no work but looking. *settled (when given) is
+// set when the file was opened for writing to settle a change (it may have
+// changed).
+quire::Status settle_unfinished_change(const std::string& path, bool* settled = nullptr);
 // True when name is acceptable as an area name: 1..20 bytes, no '/' or '\\',
 // no control characters.
 bool valid_area_name(std::string_view name);

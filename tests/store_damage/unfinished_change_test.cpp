@@ -100,6 +100,39 @@ TEST_F(UnfinishedChange, AHotJournalIsRolledBackBeforeTheReportReads) {
   EXPECT_TRUE(run_report(store_, "mkpc", "DMG", &table).status == 0 && table == clean_);
 }
 
+// A change committed to a write-ahead log that was never copied into the
+// file (the writer was killed before it closed): read as it lies, the file
+// lacks the change; the report has it.
+TEST_F(UnfinishedChange, AChangeLeftInAWriteAheadLogIsRead) {
+  const fs::path writing = store_.root() / "writing.sqlite";
+  fs::copy_file(area_, writing, fs::copy_options::overwrite_existing);
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(writing.string().c_str(), &db), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(db,
+                         "PRAGMA journal_mode = WAL; PRAGMA wal_autocheckpoint = 0;"
+                         "UPDATE markers SET user_last_mod = 'walter';",
+                         nullptr, nullptr, nullptr),
+            SQLITE_OK)
+      << sqlite3_errmsg(db);
+  const fs::path log = store_.store() / "dmg.sqlite-wal";
+  fs::copy_file(writing.string() + "-wal", log, fs::copy_options::overwrite_existing);
+  const fs::path copy = store_.root() / "copy.sqlite";
+  fs::copy_file(writing, copy, fs::copy_options::overwrite_existing);
+  sqlite3_close(db);
+  fs::rename(copy, area_);
+  ASSERT_GT(fs::file_size(log), 0u);
+
+  std::string table;
+  RunResult r = run_report(store_, "mkpc", "DMG", &table);
+  EXPECT_EQ(r.status, 0) << r.err;
+  // Every piece row (the last modifier is in each) has the change.
+  size_t rows = 0;
+  for (size_t at = table.find("\"walter\""); at != std::string::npos; at = table.find("\"walter\"", at + 1)) ++rows;
+  EXPECT_EQ(rows, 30u * 8);
+  EXPECT_FALSE(fs::exists(log));
+  EXPECT_EQ(integrity_of(area_), "ok");
+}
+
 TEST_F(UnfinishedChange, AnAreaBeingWrittenIsRefusedUntilTheWriterEnds) {
   std::string table;
   {
