@@ -272,8 +272,9 @@ quire::Status check_area(std::string_view name, AreaCheck* out) {
   for (const CountsCheck& c : counts) {
     const std::string col = std::string("a.") + c.column;
     std::string sql = "SELECT 'marker ' || coalesce(m.name, 'number ' || a.marker_id) FROM marker_analysis a "
-                      "LEFT JOIN markers m ON m.id = a.marker_id WHERE " + col + " IS NOT NULL AND CASE WHEN json_valid(" +
-                      col + ") AND json_type(" + col + ") = 'array' THEN json_array_length(" + col + ") > " +
+                      "LEFT JOIN markers m ON m.id = a.marker_id WHERE " + col +
+                      " IS NOT NULL AND CASE WHEN json_valid(" + col + ") AND json_type(" + col +
+                      ") = 'array' THEN json_array_length(" + col + ") > " +
                       std::to_string(c.slots) + " OR EXISTS (SELECT 1 FROM json_each(" + col +
                       ") j WHERE j.type <> 'integer' OR j.value NOT BETWEEN -32768 AND 32767) ELSE 1 END "
                       "ORDER BY a.marker_id";

@@ -155,7 +155,8 @@ int do_check(const std::string& name) {
   std::string latin1;
   if (!area_name_arg(name, &latin1)) return error("check", "\"" + name + "\" is not an area name");
   plotbase::AreaCheck check;
-  if (quire::Status status = plotbase::check_area(latin1, &check); !status.ok()) return error("check", status.message());
+  if (quire::Status status = plotbase::check_area(latin1, &check); !status.ok())
+    return error("check", status.message());
   const std::string area = plotbase::latin1_to_utf8(check.summary.name.empty() ? latin1 : check.summary.name);
   for (const std::string& problem : check.problems)
     std::printf("%s: %s\n", area.c_str(), plotbase::latin1_to_utf8(problem).c_str());

@@ -91,8 +91,9 @@ quire::Status read_model(ItemSlot* slot, pb_model** out) {
     int64_t group = sqlite3_column_int64(pieces, kModelPieceGroupColumn);
     if (group < 0 || group > static_cast<int64_t>(group_list.size())) {
       free_model(m);
-      return item_damaged(conn, kModel, slot->id, "a piece of an option group it does not have (the area file is damaged)",
-                          kSource, __LINE__);
+      return item_damaged(conn, kModel, slot->id,
+                          "a piece of an option group it does not have (the area file is damaged)", kSource,
+                          __LINE__);
     }
     pb_model_piece* p = new (std::nothrow) pb_model_piece{};
     if (!p) return free_model(m), PB_ERROR(kErrNoMemory, "");

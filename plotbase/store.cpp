@@ -274,6 +274,8 @@ quire::Status settle_unfinished_change(const std::string& path, bool* settled) {
                                   "another program is changing the file (" + path_file_name(beside) +
                                       " is in use); try again when it has finished",
                                   path, kErrStore);
+  // A file that is no database is said so by the open that follows.
+  if ((rc & 0xff) == SQLITE_NOTADB || (rc & 0xff) == SQLITE_CORRUPT) return {};
   // Without write access: a journal whose change was finished (kept by a
   // writer that keeps its journal file) reads fine.
   rc = first_read(path, SQLITE_OPEN_READONLY);
@@ -508,7 +510,8 @@ quire::Status item_damaged(Conn* conn, Kind kind, int64_t id, const std::string&
 }
 
 std::string disagreement(int64_t walked, int64_t declared, const char* what) {
-  return std::to_string(walked) + " " + what + " stored, " + std::to_string(declared) + " declared (the area file is damaged)";
+  return std::to_string(walked) + " " + what + " stored, " + std::to_string(declared) +
+         " declared (the area file is damaged)";
 }
 
 Conn* conn_of(sqlite3* db) {
@@ -589,7 +592,8 @@ bool fill_record(sqlite3_stmt* s, int first, const Table& table, unsigned char* 
         rec::store_double(p, sqlite3_column_double(s, col));
         break;
       case FieldType::kCounts:
-        if (!fill_counts(p, f.width, static_cast<size_t>(f.hi), reinterpret_cast<const char*>(sqlite3_column_text(s, col))))
+        if (!fill_counts(p, f.width, static_cast<size_t>(f.hi),
+                         reinterpret_cast<const char*>(sqlite3_column_text(s, col))))
           sound = false;
         break;
       default: {

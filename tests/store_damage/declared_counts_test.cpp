@@ -73,7 +73,8 @@ const Damage kDamages[] = {
 TEST_F(DeclaredCounts, ACleanAreaChecksCleanAndEveryKindCompletes) {
   RunResult check = run_quire({"area", "check", "DMG"});
   EXPECT_EQ(check.status, 0) << check.out << check.err;
-  EXPECT_EQ(output_lines(check.out), std::vector<std::string>{"DMG: 30 markers, 8 models, 48 pieces, 8 orders: no damage found"});
+  EXPECT_EQ(output_lines(check.out),
+            std::vector<std::string>{"DMG: 30 markers, 8 models, 48 pieces, 8 orders: no damage found"});
   for (const char* kind : {"mkhdr", "mkpc", "mkov", "mksplice", "mkmc", "mkmod", "model", "ordml"}) {
     RunResult r = report(kind);
     EXPECT_EQ(r.status, 0) << kind << ": " << r.err;
@@ -141,7 +142,8 @@ TEST_F(DeclaredCounts, TheCheckRefusesWhatIsNoArea) {
   RunResult junk = run_quire({"area", "check", "JUNK"});
   EXPECT_EQ(junk.status, 1);
   EXPECT_TRUE(std::regex_match(
-      junk.err, std::regex("quire area check: [^\n]*junk\\.sqlite: not a readable area file: file is not a database\n")))
+      junk.err,
+      std::regex("quire area check: [^\n]*junk\\.sqlite: not a readable area file: file is not a database\n")))
       << junk.err;
   EXPECT_EQ(run_quire({"area", "check"}).status, 2);
   EXPECT_EQ(run_quire({"area", "check", "DMG", "extra"}).status, 2);
