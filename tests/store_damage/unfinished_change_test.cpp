@@ -74,8 +74,9 @@ TEST_F(UnfinishedChange, AHotJournalIsRolledBackBeforeTheReportReads) {
   // Read as it lies, the file has lost half the pieces.
   {
     sqlite3* db = nullptr;
-    ASSERT_EQ(sqlite3_open_v2(("file:" + area_.string() + "?immutable=1").c_str(), &db,
-                              SQLITE_OPEN_READONLY | SQLITE_OPEN_URI, nullptr),
+    const std::string file = area_.generic_string();  // a drive letter goes after a '/'
+    const std::string uri = "file:" + std::string(file[0] == '/' ? "" : "/") + file + "?immutable=1";
+    ASSERT_EQ(sqlite3_open_v2(uri.c_str(), &db, SQLITE_OPEN_READONLY | SQLITE_OPEN_URI, nullptr),
               SQLITE_OK);
     sqlite3_stmt* s = nullptr;
     ASSERT_EQ(sqlite3_prepare_v2(db, "SELECT count(*) FROM marker_pieces", -1, &s, nullptr), SQLITE_OK);
