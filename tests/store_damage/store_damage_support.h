@@ -14,11 +14,19 @@
 
 namespace quire::testing {
 
+// Copies from over to (the copy_option that overwrites is not honoured
+// everywhere).
+inline void copy_over(const fs::path& from, const fs::path& to) {
+  std::error_code ec;
+  fs::remove(to, ec);
+  fs::copy_file(from, to);
+}
+
 // Runs sql on a copy of the area file at area, which then replaces it.
 // Fails the test when the SQL fails or changes no row.
 inline void edit_area(const fs::path& area, const std::string& sql) {
   const fs::path copy = area.parent_path().parent_path() / "edit.sqlite";
-  fs::copy_file(area, copy, fs::copy_options::overwrite_existing);
+  copy_over(area, copy);
   sqlite3* db = nullptr;
   ASSERT_EQ(sqlite3_open(copy.string().c_str(), &db), SQLITE_OK);
   char* message = nullptr;

@@ -54,12 +54,12 @@ class UnfinishedChange : public ::testing::Test {
   // transaction is open.
   void leave_hot_journal() {
     const fs::path writing = store_.root() / "writing.sqlite";
-    fs::copy_file(area_, writing, fs::copy_options::overwrite_existing);
+    copy_over(area_, writing);
     HalfWrittenChange change(writing);
     ASSERT_GT(fs::file_size(change.journal()), 0u);
-    fs::copy_file(change.journal(), journal_, fs::copy_options::overwrite_existing);
+    copy_over(change.journal(), journal_);
     const fs::path copy = store_.root() / "copy.sqlite";
-    fs::copy_file(writing, copy, fs::copy_options::overwrite_existing);
+    copy_over(writing, copy);
     fs::rename(copy, area_);
   }
 
@@ -106,7 +106,7 @@ TEST_F(UnfinishedChange, AHotJournalIsRolledBackBeforeTheReportReads) {
 // lacks the change; the report has it.
 TEST_F(UnfinishedChange, AChangeLeftInAWriteAheadLogIsRead) {
   const fs::path writing = store_.root() / "writing.sqlite";
-  fs::copy_file(area_, writing, fs::copy_options::overwrite_existing);
+  copy_over(area_, writing);
   sqlite3* db = nullptr;
   ASSERT_EQ(sqlite3_open(writing.string().c_str(), &db), SQLITE_OK);
   ASSERT_EQ(sqlite3_exec(db,
@@ -116,9 +116,9 @@ TEST_F(UnfinishedChange, AChangeLeftInAWriteAheadLogIsRead) {
             SQLITE_OK)
       << sqlite3_errmsg(db);
   const fs::path log = store_.store() / "dmg.sqlite-wal";
-  fs::copy_file(writing.string() + "-wal", log, fs::copy_options::overwrite_existing);
+  copy_over(writing.string() + "-wal", log);
   const fs::path copy = store_.root() / "copy.sqlite";
-  fs::copy_file(writing, copy, fs::copy_options::overwrite_existing);
+  copy_over(writing, copy);
   sqlite3_close(db);
   fs::rename(copy, area_);
   ASSERT_GT(fs::file_size(log), 0u);
@@ -173,6 +173,23 @@ TEST_F(UnfinishedChange, AnAreaFileThatCannotBeOpenedIsSaidInWords) {
   EXPECT_NE(check.err.find("cannot open the area file "), std::string::npos) << check.err;
   EXPECT_NE(check.err.find(reason), std::string::npos) << check.err;
 }
+
+#ifdef _WIN32
+TEST_F(UnfinishedChange, AnAreaFileOpenInAnotherProgramIsSaidSo) {
+  // Opened sharing nothing, as some programs open the files they work on.
+  HANDLE held = CreateFileA(area_.string().c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(held, INVALID_HANDLE_VALUE);
+  std::string table;
+  RunResult r = run_report(store_, "mkpc", "DMG", &table);
+  CloseHandle(held);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("quire mkpc: area DMG: cannot open the area file " + area_.string() +
+                       ": it is open in another program (sharing violation)\n"),
+            std::string::npos)
+      << r.err;
+}
+#endif
 
 }  // namespace
 }  // namespace quire::testing
