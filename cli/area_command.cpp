@@ -205,7 +205,7 @@ int run_area_command(int argc, char** argv) {
     for (const char* s : kAreaSubcommands) known = known || std::strcmp(argv[1], s) == 0;
     if (!known) {
       std::string message = std::string("unknown subcommand '") + argv[1] + "'";
-      const char* near = nearest_word(argv[1], kAreaSubcommands, 4);
+      const char* near = nearest_word(argv[1], kAreaSubcommands, static_cast<int>(std::size(kAreaSubcommands)));
       if (near) message += std::string("; did you mean ") + near + "?";
       message += "; the subcommands are import, export, list, generate and check";
       std::fprintf(stderr, "quire area: %s\n", message.c_str());
