@@ -71,6 +71,22 @@ quire::Status export_area_file(std::string_view name, const std::string& path);
 // not made yet is an empty one.
 std::vector<AreaSummary> list_areas(quire::Status* status);
 
+// What `quire area check` found in an area file.
+struct AreaCheck {
+  AreaSummary summary;                // the counts the area row declares, and the file's path
+  std::vector<std::string> problems;  // one line each, naming the item or table (Latin-1); none: clean
+};
+
+// Checks the area called name: SQLite's integrity check of the file, the
+// items of each kind numbered 1..N as the area row counts them, every list
+// of every item (pieces, overrides, splices, model lists, options, size
+// entries, option groups) against the length its owner declares, rows of
+// no owner, and the marker analysis's count lists. A change left
+// unfinished in the file is rolled back first, as the readers do. Fails
+// only when the area cannot be checked at all (no such area, a file that
+// cannot be opened or holds no area row); damage is in out->problems.
+quire::Status check_area(std::string_view name, AreaCheck* out);
+
 struct GenerateOptions {
   std::string name;
   int64_t markers = 50;

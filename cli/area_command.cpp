@@ -199,10 +199,31 @@ int do_rm(const std::string& name, bool yes) {
   return 0;
 }
 
+// Checks one area: a line per problem found, then a line that sums up.
+// Exit status 0 when the area is sound, 1 when it is damaged or cannot be
+// checked.
+int do_check(const std::string& name) {
+  std::string latin1;
+  if (!area_name_arg(name, &latin1)) return error("check", "\"" + name + "\" is not an area name");
+  plotbase::AreaCheck check;
+  if (quire::Status status = plotbase::check_area(latin1, &check); !status.ok())
+    return error("check", status.message());
+  const std::string area = plotbase::latin1_to_utf8(check.summary.name.empty() ? latin1 : check.summary.name);
+  for (const std::string& problem : check.problems)
+    std::printf("%s: %s\n", area.c_str(), plotbase::latin1_to_utf8(problem).c_str());
+  if (check.problems.empty()) {
+    std::printf("%s: no damage found\n", summary_text(check.summary).c_str());
+    return 0;
+  }
+  std::printf("%s: damaged, %s found; import the area again from its area file\n", area.c_str(),
+              plural(static_cast<int64_t>(check.problems.size()), "problem").c_str());
+  return 1;
+}
+
 }  // namespace
 
 // The subcommands of `quire area`.
-const char* const kAreaSubcommands[] = {"import", "export", "list", "generate", "info", "rm"};
+const char* const kAreaSubcommands[] = {"import", "export", "list", "generate", "info", "rm", "check"};
 
 // A count option of `area generate`: a whole number from 0 to kMaxCount.
 constexpr int64_t kMaxCount = 100000000;
@@ -235,9 +256,9 @@ int run_area_command(int argc, char** argv) {
     for (const char* s : kAreaSubcommands) known = known || std::strcmp(argv[1], s) == 0;
     if (!known) {
       std::string message = std::string("unknown subcommand '") + argv[1] + "'";
-      const char* near = nearest_word(argv[1], kAreaSubcommands, 4);
+      const char* near = nearest_word(argv[1], kAreaSubcommands, static_cast<int>(std::size(kAreaSubcommands)));
       if (near) message += std::string("; did you mean ") + near + "?";
-      message += "; the subcommands are import, export, list, generate, info and rm";
+      message += "; the subcommands are import, export, list, generate, info, rm and check";
       std::fprintf(stderr, "quire area: %s\n", message.c_str());
       return 2;
     }
@@ -290,6 +311,10 @@ int run_area_command(int argc, char** argv) {
   rm_cmd->add_option("NAME", rm_name, "The area's name")->required();
   rm_cmd->add_flag("--yes", rm_yes, "Remove it (without, only say what would be removed)");
 
+  std::string check_name;
+  auto* check_cmd = app.add_subcommand("check", "Look for damage in an area file: one line per problem found");
+  check_cmd->add_option("NAME", check_name, "The area's name")->required();
+
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
@@ -305,6 +330,7 @@ int run_area_command(int argc, char** argv) {
   if (*gen_cmd) return do_generate(gen);
   if (*info_cmd) return do_info(info_name);
   if (*rm_cmd) return do_rm(rm_name, rm_yes);
+  if (*check_cmd) return do_check(check_name);
   return 2;
 }
 

@@ -28,7 +28,7 @@ _quire() {
   fi
   if [[ ${COMP_WORDS[1]} == area ]]; then
     if ((COMP_CWORD == 2)); then
-      _quire_reply -W "import export list generate info rm" -- "$cur"
+      _quire_reply -W "import export list generate info rm check" -- "$cur"
       return
     fi
     case ${COMP_WORDS[2]} in
@@ -42,6 +42,7 @@ _quire() {
       export | info | rm)
         if ((COMP_CWORD == 3)); then _quire_reply -W "$(_quire_areas "$program")" -- "$cur"
         else _quire_reply -f -- "$cur"; fi ;;
+      check) ((COMP_CWORD == 3)) && _quire_reply -W "$(_quire_areas "$program")" -- "$cur" ;;
       generate)
         [[ $cur == -* ]] &&
           _quire_reply -W "--markers --models --orders --pieces-per-marker --seed" -- "$cur" ;;

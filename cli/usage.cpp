@@ -68,6 +68,7 @@ const char* program_usage() {
         "       quire area export NAME [FILE]\n"
         "       quire area list | info NAME | rm NAME [--yes]\n"
         "       quire area generate NAME [--markers N] [--models N] [--orders N] [--pieces-per-marker N] [--seed S]\n"
+        "       quire area check NAME\n"
         "       quire --version | --help\n"
         "\n"
         "KIND is one of:";

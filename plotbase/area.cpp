@@ -31,7 +31,7 @@ quire::Status lookup_storage_area(void* area, const char* name, End* end) {
       PB_END(end, kErrNotFound, "no such area");
       return {};
     }
-    return store_error(kErrStore, kSource, __LINE__, std::strerror(st.error), path);
+    return cannot_open(name, path, system_error_text(st.system_error), kSource, __LINE__);
   }
   if (!st.regular) {
     // Named as a damaged area file is: a FIFO or a directory is never opened.

@@ -178,6 +178,25 @@ std::shared_ptr<Conn> open_conn(const std::string& path, const std::string& name
 // `area NAME: PATH: reason`, through pb_printf (once per connection), and
 // returns the failure kErrDamagedArea with reason as its detail.
 quire::Status damaged(Conn* conn, const char* reason, const char* source, int line);
+// Reports that the area file at path (of the area looked up as name) cannot
+// be opened: prints `area NAME: cannot open the area file PATH: reason`
+// through pb_printf and returns the failure kErrStore with reason as its
+// detail.
+quire::Status cannot_open(const std::string& name, const std::string& path, const std::string& reason,
+                          const char* source, int line);
+// The failure (kErrDamagedArea) of a read that found the area file
+// damaged in a way SQLite does not see (a list that disagrees with its
+// declared length, items missing from a walk): prints `area NAME: PATH:
+// what` through pb_printf, each time.
+quire::Status area_damaged(Conn* conn, const std::string& what, const char* source, int line);
+// area_damaged() for one item: what is said of `KIND NAME` (the name is
+// read only now: failures are rare, and reads keep no names).
+quire::Status item_damaged(Conn* conn, Kind kind, int64_t id, const std::string& what, const char* source,
+                           int line);
+// The name of the item id of kind, or "number ID" when it cannot be read.
+std::string item_name(Conn* conn, Kind kind, int64_t id);
+// "7 pieces stored, 8 declared (the area file is damaged)".
+std::string disagreement(int64_t walked, int64_t declared, const char* what);
 // Prints `area NAME: PATH: reason` for conn unless it was printed before.
 void name_damage(Conn* conn, const char* reason);
 // The open connection whose SQLite handle is db, or null.
@@ -339,8 +358,10 @@ quire::Status read_piece_header(ItemSlot* slot, unsigned char* header);
 
 // Fills the record of size bytes from the columns column_list(table, true)
 // of s, from column first on: each at its offset (fields beyond size, such
-// as those of an extended record only, are left out).
-void fill_record(sqlite3_stmt* s, int first, const Table& table, unsigned char* record, size_t size);
+// as those of an extended record only, are left out). False when a count
+// list's text is no list of 16-bit values that fits its slots (the record
+// is filled all the same): the area file is damaged.
+bool fill_record(sqlite3_stmt* s, int first, const Table& table, unsigned char* record, size_t size);
 
 // ---- small helpers -------------------------------------------------------------------
 

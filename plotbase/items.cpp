@@ -20,6 +20,16 @@ std::vector<uint32_t> g_free;
 constexpr size_t kPatternSize = 256;
 
 
+// What a walk of the items of kind in order found instead of item expect
+// of count: item found (-1: the end).
+std::string walk_damage(Kind kind, int64_t expect, int64_t count, int64_t found) {
+  std::string what = std::string("the ") + kind_name(kind) + "s cannot be read in order: ";
+  if (found < 0) return what + "the walk ends before item " + std::to_string(expect) + " of " + std::to_string(count) +
+                          " (the area file is damaged)";
+  return what + "item " + std::to_string(found) + " where item " + std::to_string(expect) + " of " +
+         std::to_string(count) + " belongs (the area file is damaged)";
+}
+
 }  // namespace
 
 quire::Status lookup_item(Kind kind, void* area, char* name, const char* pattern, int mode, End* end) {
@@ -76,14 +86,26 @@ quire::Status lookup_item(Kind kind, void* area, char* name, const char* pattern
       sqlite3_bind_int64(s, 1, after);
     }
     conn->scan_at[kind] = 0;
+    // Items are numbered 1, 2, 3, ... with no gaps, and the area row counts
+    // them: a walk that skips a number or ends early reads a damaged file
+    // (a table SQLite cannot walk in order) and must not pass for the end.
+    int64_t expect = after + 1;
     for (;;) {
       int rc = sqlite3_step(s);
       if (rc != SQLITE_ROW) {
         sqlite3_reset(s);
         if (rc != SQLITE_DONE) return PB_DB_ERROR(conn->db);
+        if (expect <= conn->counts[kind])
+          return area_damaged(conn, walk_damage(kind, expect, conn->counts[kind], -1), kSource, __LINE__);
         PB_END(end, kErrNotFound, "no match");
         return status;
       }
+      const int64_t id = sqlite3_column_int64(s, 0);
+      if (id != expect) {
+        sqlite3_reset(s);
+        return area_damaged(conn, walk_damage(kind, expect, conn->counts[kind], id), kSource, __LINE__);
+      }
+      ++expect;
       const char* candidate = reinterpret_cast<const char*>(sqlite3_column_text(s, 1));
       if (!candidate) candidate = "";
       if (prefix > 0) {

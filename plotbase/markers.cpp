@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <string>
 
 #include "internal.h"
 #include "piece_read_ahead.h"
@@ -69,6 +70,22 @@ void start_read_ahead(Conn* conn, int64_t marker, int64_t position) {
 
 void restart_marker_pieces(ItemSlot* slot) { slot->piece_next_position = 0; }
 
+namespace {
+
+// The end of a marker's pieces: the rows walked (positions count them from
+// 0) must be as many as its header declares, or rows are missing or extra
+// and the marker cannot be read whole. Costs no query.
+quire::Status end_of_pieces(ItemSlot* slot, End* end) {
+  const int64_t walked = slot->piece_next_position;
+  if (walked != slot->count[kMarkerPieces])
+    return item_damaged(slot->conn.get(), kMarker, slot->id,
+                        disagreement(walked, slot->count[kMarkerPieces], "pieces"), kSource, __LINE__);
+  PB_END(end, kErrEndOfList, "no more pieces");
+  return {};
+}
+
+}  // namespace
+
 quire::Status read_marker_piece(ItemSlot* slot, unsigned char* piece, End* end) {
   Conn* conn = slot->conn.get();
   int64_t marker = slot->id, position = slot->piece_next_position;
@@ -80,8 +97,7 @@ quire::Status read_marker_piece(ItemSlot* slot, unsigned char* piece, End* end) 
         slot->piece_next_position = at + 1;
         return {};
       case PieceReadAhead::Take::kEnd:
-        PB_END(end, kErrEndOfList, "no more pieces");
-        return {};
+        return end_of_pieces(slot, end);
       case PieceReadAhead::Take::kFailed:
         // Read directly: an error of the file shows there as it would have.
         drop_read_ahead(conn);
@@ -126,10 +142,7 @@ quire::Status read_marker_piece(ItemSlot* slot, unsigned char* piece, End* end) 
       return status;
     }
   }
-  if (c.at_end || c.marker != marker) {
-    PB_END(end, kErrEndOfList, "no more pieces");
-    return status;
-  }
+  if (c.at_end || c.marker != marker) return end_of_pieces(slot, end);
   fill_record(s, kPieceMarkerColumn + 1, kMarkerPiecesTable, piece, rec::marker_piece::kSize);
   slot->piece_next_position = c.position + 1;
   c.gap_marker = c.marker;
@@ -156,16 +169,29 @@ const void* analyze_marker(ItemSlot* slot, quire::Status* status) {
   }
   unsigned char* a = slot->analysis.get();
   std::memset(a, 0, ma::kSize);
-  if (rc == SQLITE_ROW) fill_record(s, 0, kAnalysisTable, a, ma::kSize);
+  if (rc == SQLITE_ROW && !fill_record(s, 0, kAnalysisTable, a, ma::kSize)) {
+    *status = item_damaged(conn, kMarker, slot->id,
+                           "a count list of its analysis is not a list of whole numbers that fits its slots "
+                           "(the area file is damaged)",
+                           kSource, __LINE__);
+    return nullptr;
+  }
   return a;
 }
 
 quire::Status read_marker_entry(ItemSlot* slot, ItemCount list, int index, unsigned char* record) {
+  // index is within the list the header declares: a missing row is damage.
   const bool overrides = list == kMarkerOverrides;
-  return read_row(slot->conn.get(), overrides ? kStmtOverride : kStmtSplice, slot->id, index,
-                  overrides ? kOverridesTable : kSplicesTable, record,
-                  overrides ? rec::piece_override::kSize : rec::splice_info::kSize, kErrIndexRange,
-                  overrides ? "no such override" : "no such splice", kSource, __LINE__);
+  quire::Status status = read_row(slot->conn.get(), overrides ? kStmtOverride : kStmtSplice, slot->id, index,
+                                  overrides ? kOverridesTable : kSplicesTable, record,
+                                  overrides ? rec::piece_override::kSize : rec::splice_info::kSize, kErrIndexRange,
+                                  overrides ? "no such override" : "no such splice", kSource, __LINE__);
+  if (status.error() == kErrIndexRange)
+    return item_damaged(slot->conn.get(), kMarker, slot->id,
+                        std::string(overrides ? "override " : "splice ") + std::to_string(index) + " of " +
+                            std::to_string(slot->count[list]) + " declared is missing (the area file is damaged)",
+                        kSource, __LINE__);
+  return status;
 }
 
 }  // namespace plotbase

@@ -2,6 +2,7 @@
 // orders (after pb_get_order_header): a model record, its option entries,
 // its size entries, then the next model record.
 #include <cstring>
+#include <string>
 
 #include "internal.h"
 
@@ -15,7 +16,7 @@ const char* owner_of(const ItemSlot* slot) { return slot->kind == kMarker ? "mar
 
 // Binds the owner, the item and the model position (and, for an option or
 // size entry, the entry's index) to a sequence statement and steps it to its
-// row; the failure names missing when there is none.
+// row; when there is none the item is damaged, and missing names the entry.
 quire::Status step_sequence_row(const ItemSlot* slot, sqlite3_stmt* s, int32_t model, int32_t index,
                                 const char* missing) {
   sqlite3_bind_text(s, 1, owner_of(slot), -1, SQLITE_STATIC);
@@ -24,7 +25,12 @@ quire::Status step_sequence_row(const ItemSlot* slot, sqlite3_stmt* s, int32_t m
   if (index >= 0) sqlite3_bind_int(s, 4, index);
   int rc = sqlite3_step(s);
   if (rc == SQLITE_ROW) return {};
-  return rc == SQLITE_DONE ? PB_ERROR(kErrDamagedArea, missing) : PB_DB_ERROR(slot->conn->db);
+  if (rc != SQLITE_DONE) return PB_DB_ERROR(slot->conn->db);
+  // Within the counts the item and its model declare: the row is missing.
+  std::string what = "model list: model " + std::to_string(model);
+  if (index >= 0) what += std::string(", ") + missing + " " + std::to_string(index);
+  return item_damaged(slot->conn.get(), slot->kind, slot->id, what + " is missing (the area file is damaged)",
+                      kSource, __LINE__);
 }
 
 void start_sequence(ItemSlot* slot, int32_t models) {
@@ -102,7 +108,7 @@ quire::Status read_order_model(ItemSlot* slot, unsigned char* m, End* end) {
   sqlite3_stmt* s = slot->conn->stmt(kStmtListModel, &status);
   if (!s) return status;
   StmtReset reset(s);
-  status = step_sequence_row(slot, s, position, -1, "model-list row missing");
+  status = step_sequence_row(slot, s, position, -1, nullptr);
   if (!status.ok()) return status;
   namespace om = rec::order_model;
   std::memset(m, 0, om::kSize);
@@ -118,14 +124,14 @@ quire::Status read_order_model(ItemSlot* slot, unsigned char* m, End* end) {
 quire::Status read_option_entry(ItemSlot* slot, unsigned char* e, End* end) {
   static const EntryList kOptions = {&ItemSlot::seq_option, &ItemSlot::seq_options, kStmtListOption,
                                      kOptionsTable, rec::option_entry::kSize,
-                                     "no more option entries for this model", "option row missing"};
+                                     "no more option entries for this model", "option"};
   return read_entry(slot, kOptions, e, end);
 }
 
 quire::Status read_size_entry(ItemSlot* slot, unsigned char* e, End* end) {
   static const EntryList kSizes = {&ItemSlot::seq_size, &ItemSlot::seq_sizes, kStmtListSize,
                                    kSizesTable, rec::size_entry::kSize,
-                                   "no more size entries for this model", "size row missing"};
+                                   "no more size entries for this model", "size entry"};
   return read_entry(slot, kSizes, e, end);
 }
 

@@ -2,6 +2,7 @@
 // (pb_get_piece_header).
 #include <cstring>
 #include <new>
+#include <string>
 #include <unordered_set>
 #include <vector>
 
@@ -88,8 +89,12 @@ quire::Status read_model(ItemSlot* slot, pb_model** out) {
   sqlite3_bind_int64(pieces, 1, slot->id);
   while ((rc = sqlite3_step(pieces)) == SQLITE_ROW) {
     int64_t group = sqlite3_column_int64(pieces, kModelPieceGroupColumn);
-    if (group < 0 || group > static_cast<int64_t>(group_list.size()))
-      return free_model(m), PB_ERROR(kErrDamagedArea, "piece of an unknown option group");
+    if (group < 0 || group > static_cast<int64_t>(group_list.size())) {
+      free_model(m);
+      return item_damaged(conn, kModel, slot->id,
+                          "a piece of an option group it does not have (the area file is damaged)", kSource,
+                          __LINE__);
+    }
     pb_model_piece* p = new (std::nothrow) pb_model_piece{};
     if (!p) return free_model(m), PB_ERROR(kErrNoMemory, "");
     fill_model_piece(p, pieces);
@@ -100,11 +105,33 @@ quire::Status read_model(ItemSlot* slot, pb_model** out) {
   }
   if (rc != SQLITE_DONE) return free_model(m), PB_DB_ERROR(conn->db);
 
-  // The counts are the lengths of the lists built.
-  rec::store_i32(m->record + mr::kBasePieceCount, base_count);
-  rec::store_i32(m->record + mr::kGroupCount, group_count);
-  for (size_t i = 0; i < group_list.size(); ++i)
-    rec::store_i32(group_list[i]->record + rec::option_group::kPieceCount, group_pieces[i]);
+  // The lists walked must be as long as the model and its groups declare:
+  // otherwise rows are missing or extra, and the model cannot be read whole.
+  const char* short_list = nullptr;
+  std::string group_name;
+  int64_t walked = 0, declared = 0;
+  if (base_count != rec::load_i32(m->record + mr::kBasePieceCount)) {
+    short_list = "base pieces";
+    walked = base_count;
+    declared = rec::load_i32(m->record + mr::kBasePieceCount);
+  } else if (group_count != rec::load_i32(m->record + mr::kGroupCount)) {
+    short_list = "option groups";
+    walked = group_count;
+    declared = rec::load_i32(m->record + mr::kGroupCount);
+  } else {
+    for (size_t i = 0; i < group_list.size() && !short_list; ++i) {
+      declared = rec::load_i32(group_list[i]->record + rec::option_group::kPieceCount);
+      if (group_pieces[i] != declared) {
+        group_name.assign("pieces in option group ").append(std::to_string(i + 1));
+        short_list = group_name.c_str();
+        walked = group_pieces[i];
+      }
+    }
+  }
+  if (short_list) {
+    free_model(m);
+    return item_damaged(conn, kModel, slot->id, disagreement(walked, declared, short_list), kSource, __LINE__);
+  }
   g_live_models.insert(m);
   *out = m;
   return status;

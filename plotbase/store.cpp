@@ -1,6 +1,7 @@
 // The store directory, area file names, the per-area connections and the
 // area record that refers to them.
 #include <cerrno>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -151,8 +152,8 @@ long connect_path(const std::string& path, const std::string& name, const FileId
   } else {
     FileStatus st = file_status(path);
     if (st.error != 0) {
-      *status = store_error(st.error == ENOENT ? kErrNotFound : kErrStore, kSource, line, std::strerror(st.error),
-                            path);
+      *status = st.error == ENOENT ? store_error(kErrNotFound, kSource, line, std::strerror(st.error), path)
+                                   : cannot_open(name, path, system_error_text(st.system_error), kSource, line);
       return -1;
     }
     id = st.identity;
@@ -224,16 +225,95 @@ sqlite3_stmt* Conn::stmt(StmtId id, quire::Status* status) {
   return s;
 }
 
+quire::Status cannot_open(const std::string& name, const std::string& path, const std::string& reason,
+                          const char* source, int line) {
+  pb_printf("area %s: cannot open the area file %s: %s\n", name.c_str(), path.c_str(), reason.c_str());
+  return store_error(kErrStore, source, line, reason, path);
+}
+
+namespace {
+
+// The first read of path through a connection opened with flags (not
+// immutable): SQLite rolls back an unfinished change there when it can
+// write. The result is SQLite's extended code.
+int first_read(const std::string& path, int flags) {
+  sqlite3* db = nullptr;
+  int rc = sqlite3_open_v2(sqlite_file_name(path).c_str(), &db, flags | SQLITE_OPEN_NOMUTEX, nullptr);
+  if (rc == SQLITE_OK) rc = sqlite3_exec(db, "SELECT count(*) FROM sqlite_master", nullptr, nullptr, nullptr);
+  if (rc != SQLITE_OK && db) rc = sqlite3_extended_errcode(db);
+  // Closing the last connection of a write-ahead log also moves its pages
+  // into the file and removes it.
+  sqlite3_close_v2(db);
+  return rc;
+}
+
+}  // namespace
+
+quire::Status settle_unfinished_change(const std::string& path, bool* settled) {
+  if (settled) *settled = false;
+  // Area files are replaced whole, so a rollback journal or write-ahead log
+  // beside one is left by a program that changed it in place (the sqlite3
+  // shell, say) and may have stopped half-way. The immutable connection
+  // would read the half-written file as it is.
+  std::string beside;
+  for (const char* suffix : {"-journal", "-wal"}) {
+    FileStatus st = file_status(path + suffix);
+    if (st.error == 0 && st.regular && st.identity.size > 0) {
+      beside = path + suffix;
+      break;
+    }
+  }
+  if (beside.empty()) return {};
+  int rc = first_read(path, SQLITE_OPEN_READWRITE);
+  if (rc == SQLITE_OK) {  // rolled back, or there was nothing to roll back
+    if (settled) *settled = true;
+    return {};
+  }
+  if ((rc & 0xff) == SQLITE_BUSY || (rc & 0xff) == SQLITE_LOCKED)
+    return quire::Status::failure(quire::StatusCode::kStore,
+                                  "another program is changing the file (" + path_file_name(beside) +
+                                      " is in use); try again when it has finished",
+                                  path, kErrStore);
+  // A file that is no database is said so by the open that follows.
+  if ((rc & 0xff) == SQLITE_NOTADB || (rc & 0xff) == SQLITE_CORRUPT) return {};
+  // Without write access: a journal whose change was finished (kept by a
+  // writer that keeps its journal file) reads fine.
+  rc = first_read(path, SQLITE_OPEN_READONLY);
+  if (rc == SQLITE_OK) return {};
+  return quire::Status::failure(quire::StatusCode::kStore,
+                                "the file has an unfinished change (" + path_file_name(beside) +
+                                    "); run quire once with write access to the store to roll it back",
+                                path, kErrStore);
+}
+
 std::shared_ptr<Conn> open_conn(const std::string& path, const std::string& name, const FileIdentity& identity,
                                 quire::Status* status) {
+  bool rolled_back = false;
+  quire::Status settled = settle_unfinished_change(path, &rolled_back);
+  if (!settled.ok()) {
+    pb_printf("area %s: %s: %s\n", name.c_str(), path.c_str(), settled.message().c_str());
+    *status = store_error(kErrStore, kSource, __LINE__, settled.message(), path);
+    return nullptr;
+  }
   auto conn = std::make_shared<Conn>();
   conn->path = path;
   conn->name = name;  // until the file's own area row is read
   conn->identity = identity;
+  if (rolled_back) {
+    // The rollback changed the file: the connection is to the file as it
+    // is now (the read-ahead and later lookups compare with it).
+    FileStatus now = file_status(path);
+    if (now.error == 0) conn->identity = now.identity;
+  }
   int rc = sqlite3_open_v2(file_uri(sqlite_file_name(path)).c_str(), &conn->db,
                            SQLITE_OPEN_READONLY | SQLITE_OPEN_URI | SQLITE_OPEN_NOMUTEX, nullptr);
   if (rc != SQLITE_OK) {
-    *status = store_error(kErrStore, kSource, __LINE__, conn->db ? sqlite3_errmsg(conn->db) : "cannot open", path);
+    int system_error = conn->db ? sqlite3_system_errno(conn->db) : 0;
+    *status = cannot_open(name, path,
+                          system_error != 0 ? system_error_text(system_error)
+                          : conn->db        ? sqlite3_errmsg(conn->db)
+                                            : "out of memory",
+                          kSource, __LINE__);
     return nullptr;
   }
   conn->stmts.attach(conn->db);
@@ -402,6 +482,38 @@ quire::Status damaged(Conn* conn, const char* reason, const char* source, int li
   return store_error(kErrDamagedArea, source, line, reason ? reason : "", conn->path);
 }
 
+quire::Status area_damaged(Conn* conn, const std::string& what, const char* source, int line) {
+  pb_printf("area %s: %s: %s\n", conn->name.c_str(), conn->path.c_str(), what.c_str());
+  return store_error(kErrDamagedArea, source, line, what, conn->path);
+}
+
+std::string item_name(Conn* conn, Kind kind, int64_t id) {
+  static const char* const tables[] = {"markers", "models", "orders", "pieces"};
+  std::string sql = std::string("SELECT name FROM ") + tables[kind] + " WHERE id = ?1";
+  sqlite3_stmt* s = nullptr;
+  std::string name;
+  if (sqlite3_prepare_v2(conn->db, sql.c_str(), -1, &s, nullptr) == SQLITE_OK) {
+    sqlite3_bind_int64(s, 1, id);
+    if (sqlite3_step(s) == SQLITE_ROW) {
+      const unsigned char* t = sqlite3_column_text(s, 0);
+      if (t) name = reinterpret_cast<const char*>(t);
+    }
+  }
+  sqlite3_finalize(s);
+  return name.empty() ? "number " + std::to_string(id) : name;
+}
+
+quire::Status item_damaged(Conn* conn, Kind kind, int64_t id, const std::string& what, const char* source,
+                           int line) {
+  return area_damaged(conn, std::string(kind_name(kind)) + " " + item_name(conn, kind, id) + ": " + what, source,
+                      line);
+}
+
+std::string disagreement(int64_t walked, int64_t declared, const char* what) {
+  return std::to_string(walked) + " " + what + " stored, " + std::to_string(declared) +
+         " declared (the area file is damaged)";
+}
+
 Conn* conn_of(sqlite3* db) {
   for (const AreaSlot& a : g_areas)
     if (a.conn && a.conn->db == db) return a.conn.get();
@@ -423,7 +535,48 @@ void read_item_row(sqlite3_stmt* s, ItemRow* row) {
   for (int i = 0; i < 4; ++i) row->count[i] = sqlite3_column_int(s, kRowCounts + i);
 }
 
-void fill_record(sqlite3_stmt* s, int first, const Table& table, unsigned char* record, size_t size) {
+namespace {
+
+// Fills the slots of a count list from its text "[a,b,...]" (slot 0 first;
+// slots it leaves out stay 0). False when the text is not such a list of
+// 16-bit values that fits the slots: the area file is damaged. A null text
+// is an empty list.
+bool fill_counts(unsigned char* p, size_t width, size_t slots, const char* t) {
+  std::memset(p, 0, width);
+  if (!t) return true;
+  auto skip_spaces = [&] {
+    while (*t == ' ') ++t;
+  };
+  skip_spaces();
+  if (*t++ != '[') return false;
+  skip_spaces();
+  size_t k = 0;
+  if (*t == ']') {
+    ++t;
+  } else {
+    for (;;) {
+      char* end = nullptr;
+      long v = std::strtol(t, &end, 10);
+      if (end == t || v < INT16_MIN || v > INT16_MAX || k >= slots) return false;
+      rec::store_i16(p + 2 * k++, static_cast<int16_t>(v));
+      t = end;
+      skip_spaces();
+      if (*t == ']') {
+        ++t;
+        break;
+      }
+      if (*t++ != ',') return false;
+      skip_spaces();
+    }
+  }
+  skip_spaces();
+  return *t == 0;
+}
+
+}  // namespace
+
+bool fill_record(sqlite3_stmt* s, int first, const Table& table, unsigned char* record, size_t size) {
+  bool sound = true;
   int i = first;
   for (const Field& f : table) {
     if (f.offset < 0) continue;
@@ -438,18 +591,11 @@ void fill_record(sqlite3_stmt* s, int first, const Table& table, unsigned char* 
       case FieldType::kReal:
         rec::store_double(p, sqlite3_column_double(s, col));
         break;
-      case FieldType::kCounts: {
-        // Slots the text leaves out stay 0; values beyond the slots are not read.
-        std::memset(p, 0, f.width);
-        size_t k = 0;
-        const size_t slots = static_cast<size_t>(f.hi);
-        for_each_count(reinterpret_cast<const char*>(sqlite3_column_text(s, col)), [&](long v) {
-          if (k >= slots) return false;
-          rec::store_i16(p + 2 * k++, static_cast<int16_t>(v));
-          return true;
-        });
+      case FieldType::kCounts:
+        if (!fill_counts(p, f.width, static_cast<size_t>(f.hi),
+                         reinterpret_cast<const char*>(sqlite3_column_text(s, col))))
+          sound = false;
         break;
-      }
       default: {
         int64_t v = sqlite3_column_int64(s, col);
         if (f.width == 1) rec::store_i8(p, static_cast<int8_t>(v));
@@ -459,6 +605,7 @@ void fill_record(sqlite3_stmt* s, int first, const Table& table, unsigned char* 
       }
     }
   }
+  return sound;
 }
 
 }  // namespace plotbase

@@ -31,12 +31,18 @@ struct FileIdentity {
 // What is at a path, links followed.
 struct FileStatus {
   int error = 0;         // 0, or an errno value: ENOENT or ENOTDIR when nothing is there
+  int system_error = 0;  // the system's own code for error (errno; on Windows the system error code)
   bool regular = false;  // a regular file
   FileIdentity identity;
 };
 
 // Looks at the file at path.
 FileStatus file_status(const std::string& path);
+
+// Words for the system's own error code (an errno value; on Windows a
+// system error code, as FileStatus::system_error and sqlite3_system_errno
+// give them): what a user reads after "cannot open the area file PATH: ".
+std::string system_error_text(int system_error);
 
 // The names of the regular files (links followed) in directory, in no
 // particular order; anything else there is skipped. False with *error (an

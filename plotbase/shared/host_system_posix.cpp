@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 
 #include "host_system.h"
@@ -32,12 +33,15 @@ FileStatus file_status(const std::string& path) {
   struct stat st;
   if (::stat(path.c_str(), &st) != 0) {
     status.error = errno;
+    status.system_error = status.error;
     return status;
   }
   status.regular = S_ISREG(st.st_mode);
   status.identity = identity_of(st);
   return status;
 }
+
+std::string system_error_text(int system_error) { return std::strerror(system_error); }
 
 bool regular_files_in(const std::string& directory, std::vector<std::string>* names, int* error) {
   DIR* d = ::opendir(directory.c_str());

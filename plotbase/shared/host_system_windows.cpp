@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 
 #include "host_system.h"
 
@@ -56,12 +57,14 @@ FileStatus file_status(const std::string& path) {
   HANDLE h = CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                          OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (h == INVALID_HANDLE_VALUE) {
-    status.error = errno_of(GetLastError());
+    status.system_error = static_cast<int>(GetLastError());
+    status.error = errno_of(static_cast<DWORD>(status.system_error));
     return status;
   }
   BY_HANDLE_FILE_INFORMATION info;
   if (!GetFileInformationByHandle(h, &info)) {
-    status.error = errno_of(GetLastError());
+    status.system_error = static_cast<int>(GetLastError());
+    status.error = errno_of(static_cast<DWORD>(status.system_error));
     CloseHandle(h);
     return status;
   }
@@ -75,6 +78,20 @@ FileStatus file_status(const std::string& path) {
   id.mtime_ns = ticks_of(info.ftLastWriteTime) * 100;  // 100 ns ticks
   id.size = static_cast<int64_t>((static_cast<uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow);
   return status;
+}
+
+std::string system_error_text(int system_error) {
+  const DWORD code = static_cast<DWORD>(system_error);
+  // The cases a user meets most, said as what to do about them.
+  if (code == ERROR_SHARING_VIOLATION || code == ERROR_LOCK_VIOLATION)
+    return "it is open in another program (sharing violation)";
+  if (code == ERROR_ACCESS_DENIED) return "access is denied";
+  char text[512];
+  DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0, text,
+                           sizeof text, nullptr);
+  while (n > 0 && (text[n - 1] == '\r' || text[n - 1] == '\n' || text[n - 1] == ' ' || text[n - 1] == '.')) --n;
+  if (n == 0) return "system error " + std::to_string(code);
+  return std::string(text, n);
 }
 
 bool regular_files_in(const std::string& directory, std::vector<std::string>* names, int* error) {

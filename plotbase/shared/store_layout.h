@@ -17,6 +17,7 @@
 #include "host_system.h"
 #include "pb_errors.h"
 #include "quire/plotbase.h"
+#include "quire/status.h"
 
 namespace plotbase {
 
@@ -32,6 +33,15 @@ std::string store_directory();
 // byte outside [a-z0-9_-] (and a leading '.') written as %XX, plus ".sqlite".
 std::string area_file_name(std::string_view name);
 constexpr const char* kAreaFileSuffix = ".sqlite";
+// Rolls back a change left unfinished in place in the area file at path
+// (a rollback journal or write-ahead log beside it, from a program that
+// stopped while writing it), so that the area is never read half-written.
+// When that cannot be done (no write access, another program writing now)
+// the failure (kStore, error kErrStore) says what happened and what to do.
+// Nothing beside the file: no work but looking. *settled (when given) is
+// set when the file was opened for writing to settle a change (it may have
+// changed).
+quire::Status settle_unfinished_change(const std::string& path, bool* settled = nullptr);
 // True when name is acceptable as an area name: 1..20 bytes, no '/' or '\\',
 // no control characters.
 bool valid_area_name(std::string_view name);

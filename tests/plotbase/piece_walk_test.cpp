@@ -177,5 +177,47 @@ TEST_F(PieceWalkTest, DamagedPageFailsTheReadThatReachesIt) {
   }
 }
 
+// A marker whose pieces disagree with its declared count fails the read
+// after its last piece (-108, a read failure, the marker named on the print
+// routine), whether its pieces were read ahead or searched for directly.
+TEST_F(PieceWalkTest, PiecesThatDisagreeWithTheirCountFailTheReadAtTheEnd) {
+  for (const char* name : {"Walk", "Walk2"}) {
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(plotbase::area_path(name).c_str(), &db), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(db,
+                           "UPDATE markers SET piece_count = piece_count + 1 WHERE name = 'M150';"
+                           "DELETE FROM marker_pieces WHERE marker_id = (SELECT id FROM markers WHERE name = 'M201') "
+                           "AND position = 3;",
+                           nullptr, nullptr, nullptr),
+              SQLITE_OK)
+        << sqlite3_errmsg(db);
+    sqlite3_close(db);
+  }
+  PrintCapture capture;
+  Area alone = lookup_area("Walk");
+  const std::vector<MarkerPieces> want = read_backwards(alone);
+  for (size_t i = 0; i < names.size(); ++i) {
+    const bool damaged = names[i] == "M150" || names[i] == "M201";
+    EXPECT_EQ(want[i].end_code, damaged ? -108 : kEndOfList) << names[i];
+    if (damaged) {
+      EXPECT_EQ(pb_is_read_failure(want[i].end_code), 1);
+    }
+  }
+  EXPECT_EQ(want[150].records.size(), 150u % 13);
+  EXPECT_EQ(want[201].records.size(), 201u % 13 - 1);
+  EXPECT_NE(capture.text().find("marker M150: 7 pieces stored, 8 declared (the area file is damaged)\n"),
+            std::string::npos)
+      << capture.text();
+  EXPECT_NE(capture.text().find("marker M201: 5 pieces stored, 6 declared"), std::string::npos) << capture.text();
+
+  Area in_order = lookup_area("Walk2");
+  unsigned char item[PB_ITEM_AREA_SIZE];
+  for (size_t i = 0; i < names.size(); ++i) {
+    open(in_order, names[i], item);
+    EXPECT_EQ(read_all(item), want[i]) << names[i];
+    EXPECT_EQ(pb_close_marker(in_order.ptr(), names[i].c_str(), item), 1);
+  }
+}
+
 }  // namespace
 }  // namespace plotbase_test
