@@ -220,7 +220,7 @@ bool lock_folder(platform::WritableFile* lock, const std::string& folder, const 
   }
   if (lock->lock(false)) return true;
   if (lock->status().error() == EWOULDBLOCK) {
-    if (!quiet)
+    if (!quiet && wait.count() > 0)
       std::fprintf(stderr, "%s: another quire all is writing to %s; waiting for it up to %ld s\n", kWho,
                    shown.c_str(), static_cast<long>(wait.count()));
     if (lock->lock_within(wait)) return true;

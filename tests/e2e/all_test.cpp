@@ -201,7 +201,7 @@ TEST_F(All, SecondRunWaitsForTheFolder) {
             "quire all: another quire all was still writing to tables/ after 1 s; no table written\n");
   EXPECT_FALSE(fs::exists(store_.path("tables/mkhdr.csv")));
   set_environment("QUIRE_ALL_WAIT_S", "0");
-  r = all({"--quiet", "SHOP", "tables"});
+  r = all({"SHOP", "tables"});
   unset_environment("QUIRE_ALL_WAIT_S");
   EXPECT_EQ(r.status, 1) << r.err;
   EXPECT_EQ(r.err, "quire all: another quire all was still writing to tables/ after 0 s; no table written\n");
@@ -332,6 +332,12 @@ TEST(Nightly, CronLineRunsAsWritten) {
   EXPECT_LE(lines, 3);
   ASSERT_FALSE(command.empty());
   ASSERT_EQ(command.find('%'), std::string::npos) << "cron reads % as a newline";
+  // The README shows the same lines.
+  const std::string readme = read_file(std::string(QUIRE_SOURCE_DIR) + "/README.md");
+  std::istringstream original(crontab);
+  for (std::string line; std::getline(original, line);) {
+    if (!line.empty() && line[0] != '#') EXPECT_TRUE(contains(readme, "\n" + line + "\n")) << line;
+  }
   // The store of the recipe, with the example area.
   set_environment("QUIRE_STORE", (root / "store").string());
   ASSERT_EQ(run_quire({"area", "import", shop_file()}).status, 0);
