@@ -336,7 +336,8 @@ TEST(Nightly, CronLineRunsAsWritten) {
   const std::string readme = read_file(std::string(QUIRE_SOURCE_DIR) + "/README.md");
   std::istringstream original(crontab);
   for (std::string line; std::getline(original, line);) {
-    if (!line.empty() && line[0] != '#') EXPECT_TRUE(contains(readme, "\n" + line + "\n")) << line;
+    if (line.empty() || line[0] == '#') continue;
+    EXPECT_TRUE(contains(readme, "\n" + line + "\n")) << line;
   }
   // The store of the recipe, with the example area.
   set_environment("QUIRE_STORE", (root / "store").string());
