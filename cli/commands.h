@@ -3,6 +3,8 @@
 #define QUIRE_CLI_COMMANDS_H_
 
 #include <span>
+#include <string>
+#include <vector>
 
 #include "quire/quire.h"
 
@@ -48,6 +50,49 @@ std::span<const HostOption> host_options();
 // takes a value (*attached then points at VALUE, else it is null). Null
 // when arg names none.
 const HostOption* find_host_option(const char* arg, const char** attached);
+
+// Exit statuses of the program: the table (every table, for `quire all`) is
+// complete; a command was rejected or a table could not be written; a usage
+// error; a table was written but is not complete.
+constexpr int kExitComplete = 0;
+constexpr int kExitFailed = 1;
+constexpr int kExitUsage = 2;
+constexpr int kExitIncomplete = 3;
+
+// Prints a usage error as who ("quire", or "quire mkpc" for what only that
+// command takes) says it, with where to read more. Returns kExitUsage.
+int usage_error(const std::string& message, const std::string& who = "quire");
+
+// The report kind of the lower-case name, or null when there is none.
+const ReportKind* find_kind(const std::string& name);
+
+// One run of a report kind, as `quire KIND` and `quire all` make it.
+struct ReportRun {
+  const ReportKind* kind = nullptr;
+  std::vector<char*> report_options;  // checked already: -L, -S, -E, -N
+  std::string area;
+  std::string output;        // as the command takes it; "-" for standard output
+  std::string shown_output;  // as the summary line names it; empty: output
+  int detailed = 0;
+  bool quiet = false;        // no summary line
+  bool progress = false;     // a progress bar on standard error
+  long stop_after = 0;       // 0: never stop on our own
+  const char* changes = nullptr;  // the change feed's path, or null
+  // The caller holds the InterruptWatch (and has called
+  // FileReplacement::remove_on_interrupt) for the whole of several runs.
+  bool interrupt_watched = false;
+};
+
+// Runs one report kind through its command with the host window, progress
+// bar, Ctrl-C handling and summary line of `quire KIND`. Returns the exit
+// status of `quire KIND` (kExitComplete, kExitIncomplete or kExitFailed).
+int run_report(const ReportRun& run);
+
+// `quire all AREA FOLDER ...`; argv[0] is "all". Returns the worst exit
+// status of the kinds run (kExitFailed over kExitIncomplete over
+// kExitComplete), kExitFailed when the folder could not be taken, or
+// kExitUsage.
+int run_all_command(int argc, char** argv);
 
 // `quire area SUBCOMMAND ...`; argv[0] is "area". Returns the exit status.
 int run_area_command(int argc, char** argv);

@@ -4,6 +4,8 @@
 #ifndef QUIRE_CLI_CONSOLE_H_
 #define QUIRE_CLI_CONSOLE_H_
 
+#include <string>
+
 namespace quire::cli {
 
 // Sets up the standard streams before anything is written: on Windows
@@ -21,6 +23,16 @@ bool enable_terminal_sequences();
 
 // Where the store is when nothing names it, as the help text says it.
 const char* store_location_text();
+
+// The path as an absolute one, as this system's file calls take it: a
+// relative path joined to the current directory (on Windows also a path of
+// a drive's own current directory, "C:x", or of the current drive's root,
+// "\\x"). The path itself when that fails.
+std::string absolute_path(const std::string& path);
+
+// Sets the environment variable name to value for this process and the
+// programs and libraries it runs. False when the system refuses.
+bool set_environment_variable(const char* name, const char* value);
 
 // Tells the signal handlers whether standard error's last line is the
 // progress bar, not ended: a process that ends on a signal, or writes a

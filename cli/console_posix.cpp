@@ -1,6 +1,10 @@
 // The quire program's console and Ctrl-C on POSIX systems.
 #include <signal.h>
+#include <stdlib.h>
 #include <unistd.h>
+
+#include <climits>
+#include <string>
 
 #include "console.h"
 
@@ -68,6 +72,17 @@ bool enable_terminal_sequences() { return false; }
 const char* store_location_text() {
   return "$QUIRE_STORE, else $XDG_DATA_HOME/quire/store, else ~/.local/share/quire/store";
 }
+
+std::string absolute_path(const std::string& path) {
+  if (!path.empty() && path[0] == '/') return path;
+  std::string directory(PATH_MAX, '\0');
+  if (getcwd(directory.data(), directory.size()) == nullptr) return path;
+  directory.resize(std::char_traits<char>::length(directory.c_str()));
+  if (path.empty()) return directory;
+  return directory + (directory.back() == '/' ? "" : "/") + path;
+}
+
+bool set_environment_variable(const char* name, const char* value) { return setenv(name, value, 1) == 0; }
 
 void set_progress_line_open(bool open) { g_progress_line_open = open ? 1 : 0; }
 

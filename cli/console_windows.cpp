@@ -2,9 +2,11 @@
 #include <windows.h>
 #include <fcntl.h>
 #include <io.h>
+#include <stdlib.h>
 
 #include <atomic>
 #include <cstdio>
+#include <string>
 
 #include "console.h"
 #include "quire/files/file_replacement.h"
@@ -76,6 +78,20 @@ bool enable_terminal_sequences() {
 }
 
 const char* store_location_text() { return "%QUIRE_STORE%, else %LOCALAPPDATA%\\quire\\store"; }
+
+// In the ANSI code page, as the program's arguments and the file layer's
+// calls have paths.
+std::string absolute_path(const std::string& path) {
+  const DWORD need = GetFullPathNameA(path.c_str(), 0, nullptr, nullptr);
+  if (need == 0) return path;
+  std::string full(need, '\0');
+  const DWORD got = GetFullPathNameA(path.c_str(), need, full.data(), nullptr);
+  if (got == 0 || got >= need) return path;
+  full.resize(got);
+  return full;
+}
+
+bool set_environment_variable(const char* name, const char* value) { return _putenv_s(name, value) == 0; }
 
 void set_progress_line_open(bool open) { g_progress_line_open = open; }
 

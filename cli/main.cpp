@@ -27,6 +27,7 @@ int run_program(int argc, char** argv) {
     return 0;
   }
   if (std::strcmp(argv[1], "area") == 0) return quire::cli::run_area_command(argc - 1, argv + 1);
+  if (std::strcmp(argv[1], "all") == 0) return quire::cli::run_all_command(argc - 1, argv + 1);
   // Options may come before the kind too: the kind is the first word that
   // is neither an option nor the value of a host option that takes one.
   std::vector<char*> args(argv + 1, argv + argc);
@@ -41,6 +42,9 @@ int run_program(int argc, char** argv) {
     char* kind = args[i];
     args.erase(args.begin() + static_cast<long>(i));
     args.insert(args.begin(), kind);
+    // `quire --quiet all AREA FOLDER`: host options before `all` are its own.
+    if (std::strcmp(kind, "all") == 0)
+      return quire::cli::run_all_command(static_cast<int>(args.size()), args.data());
     break;
   }
   return quire::cli::run_report_command_line(static_cast<int>(args.size()), args.data());

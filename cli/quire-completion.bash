@@ -21,9 +21,12 @@ _quire() {
   # word (the usage text lists both; a test holds them to it).
   local host_options="--detailed --quiet --stop-after --changes --progress --no-progress --help"
   local valued_options="--stop-after --changes"
+  # The options of `quire all` (the usage text lists them; a test holds them
+  # to it).
+  local all_options="--kinds --dbf --log --wait --detailed --changes --quiet --progress --no-progress --help"
   COMPREPLY=()
   if ((COMP_CWORD == 1)); then
-    _quire_reply -W "$kinds area --help --version" -- "$cur"
+    _quire_reply -W "$kinds all area --help --version" -- "$cur"
     return
   fi
   if [[ ${COMP_WORDS[1]} == area ]]; then
@@ -47,6 +50,35 @@ _quire() {
         [[ $cur == -* ]] &&
           _quire_reply -W "--markers --models --orders --pieces-per-marker --seed" -- "$cur" ;;
     esac
+    return
+  fi
+  if [[ ${COMP_WORDS[1]} == all ]]; then
+    case $prev in
+      --kinds)
+        # A list separated by commas: the kind after the last comma.
+        local listed=""
+        [[ $cur == *,* ]] && listed=${cur%,*},
+        _quire_reply -P "$listed" -W "$kinds" -- "${cur##*,}"
+        return ;;
+      --changes) _quire_reply -f -- "$cur"; return ;;
+      --wait) return ;;
+    esac
+    if [[ $cur == -* ]]; then
+      _quire_reply -W "$all_options" -- "$cur"
+      return
+    fi
+    # The area, then the folder.
+    local j words=0
+    for ((j = 2; j < COMP_CWORD; j++)); do
+      case ${COMP_WORDS[j]} in
+        --kinds | --changes | --wait) ((j++)) ;;
+        -?*) ;;
+        *) ((words++)) ;;
+      esac
+    done
+    if ((words == 0)); then _quire_reply -W "$(_quire_areas "$program")" -- "$cur"
+    elif ((words == 1)); then _quire_reply -d -- "$cur"
+    fi
     return
   fi
   case $prev in

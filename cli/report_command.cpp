@@ -12,6 +12,7 @@
 #include <cstring>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -39,12 +40,6 @@ constexpr ReportKind kReportKinds[] = {
 std::span<const ReportKind> report_kinds() { return kReportKinds; }
 
 namespace {
-
-// Exit statuses of a report run.
-constexpr int kExitComplete = 0;
-constexpr int kExitFailed = 1;
-constexpr int kExitUsage = 2;
-constexpr int kExitIncomplete = 3;
 
 // What the standard output is called when it is the output path.
 constexpr const char kStandardOutputPath[] = "/dev/stdout";
@@ -98,22 +93,6 @@ void print_message(const char* text, void* context) {
   if (one_line && what && *what) std::fprintf(stderr, ": %s", what);
   std::fputc('\n', stderr);
   std::fflush(stderr);
-}
-
-// Prints a usage error as who ("quire", or "quire mkpc" for what only that
-// command takes) says it, with where to read more.
-int usage_error(const std::string& message, const std::string& who = "quire") {
-  std::fprintf(stderr, "%s: %s\n", who.c_str(), message.c_str());
-  std::fputs("Try 'quire --help' for more information.\n", stderr);
-  return kExitUsage;
-}
-
-// The report kind of the lower-case name, or null when there is none.
-const ReportKind* find_kind(const std::string& name) {
-  for (const ReportKind& k : kReportKinds) {
-    if (name == k.name) return &k;
-  }
-  return nullptr;
 }
 
 // Reads a whole text as a positive count (leading white space allowed).
@@ -326,6 +305,70 @@ void print_run_figures(const Host& host, const QuireRunFigures& f, double second
 
 }  // namespace
 
+int usage_error(const std::string& message, const std::string& who) {
+  std::fprintf(stderr, "%s: %s\n", who.c_str(), message.c_str());
+  std::fputs("Try 'quire --help' for more information.\n", stderr);
+  return kExitUsage;
+}
+
+const ReportKind* find_kind(const std::string& name) {
+  for (const ReportKind& k : kReportKinds) {
+    if (name == k.name) return &k;
+  }
+  return nullptr;
+}
+
+int run_report(const ReportRun& run) {
+  Host host;
+  host.kind = run.kind->name;
+  host.item_word = run.kind->item_word;
+  host.stop_after = run.stop_after;
+  std::string command_name = std::string("dmp_") + run.kind->name;
+
+  std::vector<char*> args;
+  args.push_back(command_name.data());
+  for (char* o : run.report_options) args.push_back(o);
+  std::string area = run.area;
+  args.push_back(area.data());
+  std::string output_arg = run.output == "-" ? kStandardOutputPath : run.output;
+  args.push_back(output_arg.data());
+  args.push_back(nullptr);
+
+  if (run.progress) host.bar = std::make_unique<ProgressBar>(stderr, enable_terminal_sequences());
+  pb_set_print_handler(print_message, &host);
+  QuireWindow window = quire_create_window(window_proc, &host);
+  quire_set_change_feed(run.changes);
+
+  int result = 0;
+  double seconds = 0;
+  {
+    // First Ctrl-C: the next stop query answers "stop". Second: abort at
+    // once; the output path still holds the previous table, since a table
+    // replaces it only when complete, and the watch hands the signal on to
+    // the file layer's handler, which removes the table's temporary file.
+    // A caller that runs several kinds holds one watch over all of them.
+    std::optional<InterruptWatch> watch;
+    if (!run.interrupt_watched) {
+      quire::platform::FileReplacement::remove_on_interrupt();
+      watch.emplace();
+    }
+    auto start = std::chrono::steady_clock::now();
+    result = run.kind->command(static_cast<int>(args.size()) - 1, args.data(), window, run.detailed);
+    seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  }
+  quire_destroy_window(window);
+  pb_set_print_handler(nullptr, nullptr);
+  if (host.bar) host.bar->finish();
+  if (result != 1) return kExitFailed;
+
+  QuireRunFigures figures{};
+  quire_run_figures(&figures);
+  print_run_figures(host, figures, seconds, run.shown_output.empty() ? run.output : run.shown_output, run.quiet);
+  bool complete = !figures.stopped && !figures.ended_early && figures.names_missing == 0 &&
+                  figures.items_failed == 0 && !figures.log_lost;
+  return complete ? kExitComplete : kExitIncomplete;
+}
+
 int run_report_command_line(int argc, char** argv) {
   if (argc < 1 || !argv[0]) return usage_error("no report kind given");
   // Only options on the line: no word was left to be the kind.
@@ -335,26 +378,21 @@ int run_report_command_line(int argc, char** argv) {
       return usage_error(std::string("unknown option '") + argv[0] + "'");
     return usage_error("no report kind given");
   }
-  Host host;
-  host.kind = argv[0];
-  for (char& c : host.kind) c = ascii::to_lower(c);
-  std::string command_name = "dmp_" + host.kind;
-  const ReportKind* kind = find_kind(host.kind);
+  std::string kind_name = argv[0];
+  for (char& c : kind_name) c = ascii::to_lower(c);
+  const ReportKind* kind = find_kind(kind_name);
   if (!kind) {
     std::string message = std::string("unknown report kind '") + argv[0] + "'";
-    const char* near = nearest_command(host.kind.c_str());
+    const char* near = nearest_command(kind_name.c_str());
     if (near) message += std::string("; did you mean ") + near + "?";
     return usage_error(message);
   }
-  host.item_word = kind->item_word;
+  ReportRun run;
+  run.kind = kind;
 
   // Host options (two dashes) anywhere; the command's own options (one
   // dash) and its two arguments, the area and the output path.
-  int detailed = 0;
-  bool quiet = false;
-  int progress = standard_error_is_terminal() ? 1 : 0;
-  const char* changes = nullptr;  // the change feed's path
-  std::vector<char*> report_options;
+  run.progress = standard_error_is_terminal();
   std::vector<char*> positional;
   bool host_options_end = false;
   for (int i = 1; i < argc; ++i) {
@@ -376,24 +414,24 @@ int run_report_command_line(int argc, char** argv) {
           std::fputs(program_usage(), stdout);
           return 0;
         case HostOptionId::kDetailed:
-          detailed = 1;
+          run.detailed = 1;
           break;
         case HostOptionId::kQuiet:
-          quiet = true;
+          run.quiet = true;
           break;
         case HostOptionId::kProgress:
-          progress = 1;
+          run.progress = true;
           break;
         case HostOptionId::kNoProgress:
-          progress = 0;
+          run.progress = false;
           break;
         case HostOptionId::kStopAfter:
-          if (!parse_count(value, &host.stop_after))
+          if (!parse_count(value, &run.stop_after))
             return usage_error(std::string("--stop-after needs a positive number of items, not '") + value + "'");
           break;
         case HostOptionId::kChanges:
           if (*value == '\0') return usage_error("--changes needs a file name");
-          changes = value;
+          run.changes = value;
           break;
       }
       continue;
@@ -409,59 +447,23 @@ int run_report_command_line(int argc, char** argv) {
       std::string why = check_report_option(a);
       // A bad date is the command's own option: the command is named.
       bool date = ascii::to_upper(a[1]) == 'S' || ascii::to_upper(a[1]) == 'E';
-      if (!why.empty()) return usage_error(why, date ? "quire " + host.kind : "quire");
-      report_options.push_back(a);
+      if (!why.empty()) return usage_error(why, date ? "quire " + kind_name : "quire");
+      run.report_options.push_back(a);
     } else {
       positional.push_back(a);
     }
   }
   if (positional.empty()) return usage_error("the storage area and the output path are missing");
   if (positional.size() == 1) return usage_error("the output path is missing");
-  const std::string output = positional[1];
+  run.area = positional[0];
+  run.output = positional[1];
   // A table sent to standard output has no previous table and no changes.
-  if (changes && output == "-")
+  if (run.changes && run.output == "-")
     return usage_error("--changes needs an output file; a table written to standard output has no changes");
-  if (output != "-") {
-    if (std::string why = check_output_paths(output, changes); !why.empty()) return usage_error(why);
+  if (run.output != "-") {
+    if (std::string why = check_output_paths(run.output, run.changes); !why.empty()) return usage_error(why);
   }
-
-  std::vector<char*> args;
-  args.push_back(command_name.data());
-  for (char* o : report_options) args.push_back(o);
-  args.push_back(positional[0]);
-  std::string output_arg = output == "-" ? kStandardOutputPath : output;
-  args.push_back(output_arg.data());
-  args.push_back(nullptr);
-
-  if (progress) host.bar = std::make_unique<ProgressBar>(stderr, enable_terminal_sequences());
-  pb_set_print_handler(print_message, &host);
-  QuireWindow window = quire_create_window(window_proc, &host);
-  quire_set_change_feed(changes);
-
-  int result = 0;
-  double seconds = 0;
-  {
-    // First Ctrl-C: the next stop query answers "stop". Second: abort at
-    // once; the output path still holds the previous table, since a table
-    // replaces it only when complete, and the watch hands the signal on to
-    // the file layer's handler, which removes the table's temporary file.
-    quire::platform::FileReplacement::remove_on_interrupt();
-    InterruptWatch watch;
-    auto start = std::chrono::steady_clock::now();
-    result = kind->command(static_cast<int>(args.size()) - 1, args.data(), window, detailed);
-    seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  }
-  quire_destroy_window(window);
-  pb_set_print_handler(nullptr, nullptr);
-  if (host.bar) host.bar->finish();
-  if (result != 1) return kExitFailed;
-
-  QuireRunFigures figures{};
-  quire_run_figures(&figures);
-  print_run_figures(host, figures, seconds, output, quiet);
-  bool complete = !figures.stopped && !figures.ended_early && figures.names_missing == 0 &&
-                  figures.items_failed == 0 && !figures.log_lost;
-  return complete ? kExitComplete : kExitIncomplete;
+  return run_report(run);
 }
 
 }  // namespace quire::cli

@@ -63,6 +63,8 @@ const char* program_usage() {
     std::string text =
         "usage: quire KIND [host options] [-Llist] [-Syy/mm/dd[,hh:mm]] [-Eyy/mm/dd[,hh:mm]] [-N0|-N1]\n"
         "                  AREA OUTPUT\n"
+        "       quire all AREA FOLDER [--kinds LIST] [--dbf] [--log] [--wait SECONDS] [--detailed]\n"
+        "                 [--changes FILE] [--quiet] [--progress|--no-progress]\n"
         "       quire area import FILE|-\n"
         "       quire area import FILE.dxf... [--area NAME] [--units mm|cm|in] [--marker NAME]\n"
         "       quire area export NAME [FILE]\n"
@@ -96,6 +98,16 @@ const char* program_usage() {
       text += label + options[i].help + "\n";
     }
     text +=
+        "\n"
+        "\n"
+        "quire all runs every kind (or those of --kinds) of AREA into FOLDER/KIND.csv, with FOLDER as\n"
+        "the current directory (FOLDER/delta.lst is the change log); its own options:\n"
+        "  --kinds LIST           only these kinds, separated by commas (mkpc,mkhdr)\n"
+        "  --dbf                  dBASE III tables (FOLDER/KIND.dbf) instead of CSV\n"
+        "  --log                  create FOLDER/delta.lst when absent, so that the changes are logged\n"
+        "  --wait SECONDS         wait at most this long for another quire all into FOLDER\n"
+        "                         (default 600, or $QUIRE_ALL_WAIT_S), then exit with status 1\n"
+        "Its exit status is the worst of its kinds': 1 over 3 over 0.\n"
         "\n"
         "Exit status: 0 the table is complete and every change logged; 1 the command was rejected\n"
         "or the table could not be written (the output path is as it was); 2 usage error;\n"
@@ -131,6 +143,7 @@ const char* nearest_command(const char* word) {
     std::vector<const char*> words;
     for (const ReportKind& kind : report_kinds()) words.push_back(kind.name);
     words.push_back("area");
+    words.push_back("all");
     return words;
   }();
   return nearest_word(word, kCommandWords.data(), static_cast<int>(kCommandWords.size()));
