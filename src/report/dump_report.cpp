@@ -2,13 +2,19 @@
 // pipeline, the host-window messages, and the helpers the report kinds share.
 #include "report/dump_report.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
+#include <string>
+#include <system_error>
 
 #include "quire/plotbase.h"
 #include "quire/records.h"
+#include "quire/files/file_system.h"
 #include "report/run_figures.h"
 #include "table/report_layout.h"
+#include "table/table_messages.h"
 
 namespace quire {
 namespace {
@@ -70,6 +76,10 @@ int DumpReport::run_report(int argc, char** argv) {
 }
 
 int DumpReport::dump_all_items() {
+  if (list_file) {
+    load_list();
+    table().take_listed_items_only();
+  }
   // A previous table found damaged while it was being used is dropped and
   // the table taken back to its start: the walk starts again from the first
   // item, each read from the store. That happens at most once.
@@ -77,9 +87,33 @@ int DumpReport::dump_all_items() {
     table().take_restart();
     clear_walk_outcome();
     restart_run_figures();
-    if (list_file) std::rewind(list_file);
+    next_listed_ = 0;
   }
   return 1;
+}
+
+void DumpReport::load_list() {
+  listed_.clear();
+  next_listed_ = 0;
+  list_failed_ = false;
+  ListedName name{};
+  for (;;) {
+    const Status listed = read_list_name(name.data());
+    if (!listed.ok()) {
+      pb_printf("%s\n", listed.message().c_str());
+      list_failed_ = true;
+      break;
+    }
+    if (name[0] == 0) break;
+    listed_.push_back(name);
+  }
+  auto before = [](const ListedName& a, const ListedName& b) { return compare_item_names(a.data(), b.data()) < 0; };
+  std::stable_sort(listed_.begin(), listed_.end(), before);
+  listed_.erase(std::unique(listed_.begin(), listed_.end(),
+                            [](const ListedName& a, const ListedName& b) {
+                              return compare_item_names(a.data(), b.data()) == 0;
+                            }),
+                listed_.end());
 }
 
 bool DumpReport::walk_items() {
@@ -127,12 +161,8 @@ DumpReport::ItemResult DumpReport::dump_next_item(int first) {
     // A name the area does not have is reported and skipped; the names
     // after it are still dumped.
     for (;;) {
-      const Status listed = read_list_name(name);
-      if (!listed.ok()) {
-        pb_printf("%s\n", listed.message().c_str());
-        return kItemFailed;
-      }
-      if (name[0] == 0) return kNoMoreItems;
+      if (next_listed_ == listed_.size()) return list_failed_ ? kItemFailed : kNoMoreItems;
+      std::memcpy(name, listed_[next_listed_++].data(), sizeof name);
       std::memcpy(failed_item, name, sizeof failed_item);
       begin_item(name);
       r = cursor.lookup(area_record, failed_item, 0);
@@ -169,7 +199,11 @@ int DumpReport::dump_one_item() {
   StoreCursor& cursor = *cursor_;
   const Item& item = cursor.item();
   const int32_t t = item.mod_time;
-  if (t < start_time || t > end_time) return 1;
+  if (t < start_time || t > end_time) {
+    // Left out by the date filter: neither its previous rows nor a change.
+    table().leave_out(item.name);
+    return 1;
+  }
 
   const char* stamp = cached_time_text(0, t).data();
   const int dump = table().reuse_previous_record(item.name, stamp, t);
@@ -216,6 +250,14 @@ int DumpReport::open_table(const char* key_column, const char* time_column, cons
   char area_path[kAreaPathSize + 1] = {};
   pb_convert_path(area_path, area_record, 1);
   area_path[kAreaPathSize] = 0;
+  // The run record names the area by its file's canonical absolute path:
+  // a store given by a relative path names another area in each directory.
+  if (area_path[0] != 0) {
+    std::error_code error;
+    std::filesystem::path file = std::filesystem::absolute(platform::filesystem_path(area_path), error);
+    if (!error) file = std::filesystem::weakly_canonical(file, error);
+    t.identify_area(error ? area_path : file.string().c_str());
+  }
   const char* values[ReportLayout::kPreambleValues];
   values[ReportLayout::kVersionValue] = ReportLayout::kVersionWord;
   values[ReportLayout::kNotationValue] = ReportLayout::notation_word(notation);
