@@ -2,7 +2,6 @@
 // pipeline, the host-window messages, and the helpers the report kinds share.
 #include "report/dump_report.h"
 
-#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -14,7 +13,6 @@
 #include "quire/files/file_system.h"
 #include "report/run_figures.h"
 #include "table/report_layout.h"
-#include "table/table_messages.h"
 
 namespace quire {
 namespace {
@@ -76,10 +74,9 @@ int DumpReport::run_report(int argc, char** argv) {
 }
 
 int DumpReport::dump_all_items() {
-  if (list_file) {
-    load_list();
-    table().take_listed_items_only();
-  }
+  // A list names items in its own order: the table finds each one's
+  // previous rows wherever they are, and logs nothing for the others.
+  if (list_file) table().take_listed_items_only();
   // A previous table found damaged while it was being used is dropped and
   // the table taken back to its start: the walk starts again from the first
   // item, each read from the store. That happens at most once.
@@ -87,33 +84,9 @@ int DumpReport::dump_all_items() {
     table().take_restart();
     clear_walk_outcome();
     restart_run_figures();
-    next_listed_ = 0;
+    if (list_file) std::rewind(list_file);
   }
   return 1;
-}
-
-void DumpReport::load_list() {
-  listed_.clear();
-  next_listed_ = 0;
-  list_failed_ = false;
-  ListedName name{};
-  for (;;) {
-    const Status listed = read_list_name(name.data());
-    if (!listed.ok()) {
-      pb_printf("%s\n", listed.message().c_str());
-      list_failed_ = true;
-      break;
-    }
-    if (name[0] == 0) break;
-    listed_.push_back(name);
-  }
-  auto before = [](const ListedName& a, const ListedName& b) { return compare_item_names(a.data(), b.data()) < 0; };
-  std::stable_sort(listed_.begin(), listed_.end(), before);
-  listed_.erase(std::unique(listed_.begin(), listed_.end(),
-                            [](const ListedName& a, const ListedName& b) {
-                              return compare_item_names(a.data(), b.data()) == 0;
-                            }),
-                listed_.end());
 }
 
 bool DumpReport::walk_items() {
@@ -161,8 +134,12 @@ DumpReport::ItemResult DumpReport::dump_next_item(int first) {
     // A name the area does not have is reported and skipped; the names
     // after it are still dumped.
     for (;;) {
-      if (next_listed_ == listed_.size()) return list_failed_ ? kItemFailed : kNoMoreItems;
-      std::memcpy(name, listed_[next_listed_++].data(), sizeof name);
+      const Status listed = read_list_name(name);
+      if (!listed.ok()) {
+        pb_printf("%s\n", listed.message().c_str());
+        return kItemFailed;
+      }
+      if (name[0] == 0) return kNoMoreItems;
       std::memcpy(failed_item, name, sizeof failed_item);
       begin_item(name);
       r = cursor.lookup(area_record, failed_item, 0);

@@ -8,11 +8,9 @@
 #ifndef QUIRE_REPORT_DUMP_REPORT_H_
 #define QUIRE_REPORT_DUMP_REPORT_H_
 
-#include <array>
 #include <cstdint>
 #include <cstdio>
 #include <string_view>
-#include <vector>
 
 #include "quire/date_option.h"
 #include "quire/quire.h"
@@ -155,18 +153,6 @@ class DumpReport {
   // file name is empty. A read that fails gives its Status (naming the list
   // file) and leaves name empty.
   Status read_list_name(char* name);
-
-  // Reads the whole list file into listed_, in the store's order and each
-  // name once, so that the items are asked about in the order the previous
-  // table holds them whatever the list's order. A read that fails is
-  // reported at once; the names before it are still dumped, and the walk
-  // then ends early.
-  void load_list();
-
-  using ListedName = std::array<char, kItemNameSize>;
-  std::vector<ListedName> listed_;
-  size_t next_listed_ = 0;
-  bool list_failed_ = false;
 
   // The time text of t for closing column slot (0..2), formed only when t or
   // the detailed flag differs from the slot's last one; NUL-ended.

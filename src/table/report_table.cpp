@@ -17,6 +17,7 @@
 #include "table/report_table.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <charconv>
 #include <climits>
@@ -62,6 +63,14 @@ std::string trimmed(const std::string& text) {
   return text.substr(first, text.find_last_not_of(' ') - first + 1);
 }
 
+// True when text is an absolute path ("/x", "\\server\x", "C:\x"): one
+// that names the same file from every directory.
+bool is_absolute_path_text(const std::string& text) {
+  if (!text.empty() && (text[0] == '/' || text[0] == '\\')) return true;
+  return text.size() > 2 && std::isalpha(static_cast<unsigned char>(text[0])) && text[1] == ':' &&
+         (text[2] == '/' || text[2] == '\\');
+}
+
 }  // namespace
 
 class ReportTable::Impl {
@@ -92,9 +101,7 @@ class ReportTable::Impl {
     if (open_) area_identity_ = identity ? identity : "";
   }
   void leave_out(const char* item_name);
-  void take_listed_items_only() {
-    if (open_) listed_only_ = true;
-  }
+  void take_listed_items_only();
   void copy_remaining_previous();
   void drop_remaining_previous();
   void forget_item() {
@@ -113,6 +120,17 @@ class ReportTable::Impl {
   }
 
  private:
+  // A recorded item of a listed run (see listed_items_).
+  struct ListedItem {
+    size_t name_at = 0;
+    size_t stamp_at = 0;
+    uint64_t offset = 0;
+    uint64_t bytes = 0;
+    uint64_t rows = 0;
+    uint32_t check = 0;
+    bool taken = false;
+  };
+
   int field_count() const { return static_cast<int>(fields_.size()); }
   bool in_record() const { return position_ < field_count(); }
   bool previous_open() const { return previous_ && previous_->is_open(); }
@@ -171,6 +189,15 @@ class ReportTable::Impl {
   void end_item();
   // reuse_previous_record by the previous table's run record.
   int reuse_by_record(const char* item_name, const char* change_stamp);
+  // The same for a listed run: the item found by its name.
+  int reuse_listed(const char* item_name, const char* change_stamp);
+  // Takes the rows of listed item when the table's bytes at its recorded
+  // place have its check value; false, with nothing written, when not.
+  bool take_listed(const ListedItem& item);
+  // Opens the previous table again from its top, for a listed run that
+  // asks about an item before the one it asked about last. False (and the
+  // walk as it was) when it cannot be.
+  bool rewind_previous();
   // Loads the record's next item into record_item_; false at the end.
   bool load_record_item();
   // Takes the rows of a recorded item when the table's bytes agree with
@@ -222,6 +249,16 @@ class ReportTable::Impl {
   bool listed_only_ = false;
   // See find_unvouched_last_item; empty when every item is vouched for.
   std::string unvouched_last_key_;
+  // A run over listed items with the previous table's run record: every
+  // recorded item, sorted by name (names and stamps NUL-ended in
+  // listed_text_), each found by its name and taken at most once.
+  std::vector<ListedItem> listed_items_;
+  std::string listed_text_;
+  bool listed_by_record_ = false;
+  RunRecordItem listed_scratch_;  // the numbers of the listed item being taken
+  // A listed run walking a table without record: the name asked about
+  // last, to see when the walk must start again from the table's top.
+  std::string last_listed_name_;
   std::string path_;
   std::string old_path_;
   platform::DirectoryLock lock_;
@@ -299,6 +336,10 @@ int ReportTable::Impl::open(const char* path, const char* key_column, const char
   notation_ = notation;
   area_identity_.clear();
   listed_only_ = false;
+  listed_by_record_ = false;
+  listed_items_.clear();
+  listed_text_.clear();
+  last_listed_name_.clear();
   unvouched_last_key_.clear();
   preamble_.clear();
   log_preamble_.clear();
@@ -718,7 +759,11 @@ ReportTable::Impl::PreviousUse ReportTable::Impl::decide_previous_use(std::strin
       *why = "it was written by the report " + record.kind;
       return PreviousUse::kForeign;
     }
-    if (record.area != head_.area) {
+    // A record written before areas were named by their file's canonical
+    // path names an absolute area path as the preamble gives it.
+    const bool same_area = record.area == head_.area ||
+                           (record.area == preamble_[kArea] && is_absolute_path_text(record.area));
+    if (!same_area) {
       *why = "it was written from another storage area (" + record.area + ")";
       return PreviousUse::kForeign;
     }
@@ -941,8 +986,17 @@ int ReportTable::Impl::reuse_previous_record(const char* item_name, const char* 
     const auto end = std::to_chars(text, text + sizeof text, static_cast<uint32_t>(*change_time), 16).ptr;
     item_.stamp.assign(text, static_cast<size_t>(end - text));
   }
+  if (listed_by_record_) return reuse_listed(item_name, change_stamp);
   if (by_record_) return reuse_by_record(item_name, change_stamp);
 
+  // A list may name an item before the one it named last: the walk then
+  // starts again from the table's top.
+  if (listed_only_) {
+    if (!last_listed_name_.empty() && compare_item_names(item_name, last_listed_name_.c_str()) < 0 &&
+        previous_open())
+      rewind_previous();
+    last_listed_name_.assign(item_name);
+  }
   // Records of items that sort before this one are gone from the store.
   while (!previous_exhausted() && compare_item_names(item_name, previous_->key()) > 0) drop_previous_record();
   if (previous_exhausted() || compare_item_names(item_name, previous_->key()) < 0) {
@@ -1001,6 +1055,101 @@ void ReportTable::Impl::pass_previous_item() {
   } while (!previous_exhausted() && previous_->continues_item());
 }
 
+void ReportTable::Impl::take_listed_items_only() {
+  if (!open_) return;
+  listed_only_ = true;
+  if (!header_complete_) finish_header();
+  if (!by_record_ || listed_by_record_) return;
+  // The whole record is read now: the list may ask for its items in any
+  // order.
+  listed_by_record_ = true;
+  listed_items_.clear();
+  listed_text_.clear();
+  while (record_item_loaded_) {
+    ListedItem item;
+    item.name_at = listed_text_.size();
+    listed_text_.append(record_item_.name).push_back('\0');
+    item.stamp_at = listed_text_.size();
+    listed_text_.append(record_item_.stamp).push_back('\0');
+    item.offset = record_item_.offset;
+    item.bytes = record_item_.bytes;
+    item.rows = record_item_.rows;
+    item.check = record_item_.check;
+    listed_items_.push_back(item);
+    record_item_loaded_ = record_in_.next(&record_item_);
+  }
+  if (record_in_.damaged()) {
+    listed_by_record_ = false;
+    listed_items_.clear();
+    start_over(quire::Status::failure(StatusCode::kCorrupt, "its run record " + record_path_ + " is damaged"));
+    return;
+  }
+  const char* text = listed_text_.c_str();
+  std::stable_sort(listed_items_.begin(), listed_items_.end(), [text](const ListedItem& a, const ListedItem& b) {
+    return compare_item_names(text + a.name_at, text + b.name_at) < 0;
+  });
+}
+
+int ReportTable::Impl::reuse_listed(const char* item_name, const char* change_stamp) {
+  const char* text = listed_text_.c_str();
+  auto found = std::lower_bound(listed_items_.begin(), listed_items_.end(), item_name,
+                                [text](const ListedItem& item, const char* name) {
+                                  return compare_item_names(text + item.name_at, name) < 0;
+                                });
+  if (found == listed_items_.end() || compare_item_names(text + found->name_at, item_name) != 0) {
+    log_new(item_name, change_stamp);
+    return 1;
+  }
+  // A name listed twice: its item was handled already.
+  if (found->taken) return 1;
+  found->taken = true;
+  const char* old_stamp = text + found->stamp_at;
+  std::optional<int64_t> old_time;
+  if (!same_stamp(old_stamp, change_stamp, &old_time)) {
+    log_changed(item_name, old_stamp, old_time, change_stamp);
+    return 1;
+  }
+  if (take_listed(*found)) return 0;
+  if (!table_read_failure_.ok()) return 1;
+  // The store did not change: nothing is logged.
+  print_("the previous table %s was damaged there; read again\n", given_path_.c_str());
+  return 1;
+}
+
+bool ReportTable::Impl::take_listed(const ListedItem& item) {
+  if (item.bytes == 0) return item.rows == 0;
+  listed_scratch_.offset = item.offset;
+  listed_scratch_.bytes = item.bytes;
+  listed_scratch_.rows = item.rows;
+  listed_scratch_.check = item.check;
+  checked_ahead_ = false;
+  if (!recorded_at(listed_scratch_, 0)) return false;
+  const char* bytes = table_bytes_.bytes(item.offset, static_cast<size_t>(item.bytes));
+  if (bytes == nullptr) {
+    table_read_failure_ = table_bytes_.status();
+    if (table_read_failure_.ok()) table_read_failure_.fail(EIO, "read", path_);
+    return false;
+  }
+  out_.write_checked(bytes, static_cast<size_t>(item.bytes), item.offset, item.check);
+  const int rows = static_cast<int>(item.rows);
+  writer_->note_copied(rows);
+  note_rows(rows);
+  item_.rows = item.rows;
+  return true;
+}
+
+bool ReportTable::Impl::rewind_previous() {
+  quire::Status ignored;
+  std::unique_ptr<PreviousTableReader> again = open_previous_table(path_, &ignored);
+  if (!again || again->read_header(notation_) != PreviousTableReader::kHeaderOk ||
+      !again->find_columns(key_column_.c_str(), time_column_.c_str()) || again->column_count() != field_count())
+    return false;
+  if (raw_copy_) again->limit_values(std::max(again->key_index(), again->time_index()) + 1);
+  again->read_record();
+  previous_ = std::move(again);
+  return true;
+}
+
 void ReportTable::Impl::leave_out(const char* item_name) {
   if (!open_) return;
   if (item_name == nullptr) item_name = "";
@@ -1035,6 +1184,7 @@ void ReportTable::Impl::drop_remaining_previous() {
   if (!open_) return;
   if (!header_complete_) finish_header();
   end_item();
+  if (listed_by_record_) return;  // the items not listed are not looked at
   if (by_record_) {
     while (record_item_loaded_) {
       if (!listed_only_) log_deleted(record_item_.name.c_str(), record_item_.stamp.c_str());
@@ -1050,6 +1200,17 @@ void ReportTable::Impl::copy_remaining_previous() {
   if (!open_) return;
   if (!header_complete_) finish_header();
   end_item();
+  if (listed_by_record_) {
+    // The items not taken keep their rows, in the store's order, where the
+    // record vouches for them.
+    for (const ListedItem& item : listed_items_) {
+      if (item.taken) continue;
+      begin_item(listed_text_.c_str() + item.name_at, listed_text_.c_str() + item.stamp_at);
+      if (!take_listed(item)) item_open_ = false;
+      end_item();
+    }
+    return;
+  }
   if (by_record_) {
     // Only rows the record vouches for are kept; an item whose rows
     // disagree with it is left out (the next run reads it).

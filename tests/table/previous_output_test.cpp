@@ -520,6 +520,33 @@ TEST_F(Reuse, FailedRunLeavesTheRunRecordAsItWas) {
   EXPECT_TRUE(run_table(path, three_items()).empty());
 }
 
+// A run over listed items finds each one's previous rows whatever the
+// list's order, by the run record or walking the table, and logs nothing
+// for the items it is not asked about.
+TEST_F(Reuse, ListedItemsAreFoundInAnyOrder) {
+  RunOptions listed;
+  listed.listed = true;
+  for (const bool with_record : {true, false}) {
+    SCOPED_TRACE(with_record ? "with its run record" : "without run record");
+    const std::string path = store_.path(with_record ? "recorded.csv" : "walked.csv");
+    run_table(path, {{"M1", "a0", 2}, {"M2", "b0", 3}, {"M3", "c0"}, {"M4", "d0"}});
+    if (!with_record) write_foreign_table(path, read_file(path));
+    clear_log();
+    // Without a record M4, the table's last item, is read again.
+    EXPECT_EQ(with_record ? std::vector<std::string>{} : std::vector<std::string>{"M4"},
+              run_table(path, {{"M3", "c0"}, {"M1", "a0", 2}, {"M4", "d0"}}, listed));
+    EXPECT_EQ(kPreamble, log());
+    std::vector<std::string> lines = csv_lines(read_file(path));
+    ASSERT_EQ(6u, lines.size());
+    EXPECT_EQ("\"M3\",0,80.00,\"c0\"", lines[2]);
+    EXPECT_EQ("\"M1\",1,80.25,\"a0\"", lines[4]);
+    // Again, over the table in the list's order, with M1 changed.
+    clear_log();
+    EXPECT_EQ(std::vector<std::string>({"M1"}), run_table(path, {{"M4", "d0"}, {"M1", "a1", 2}, {"M3", "c0"}}, listed));
+    EXPECT_EQ(std::string(kPreamble) + "CHANGED: \"M1\"\r\n", log());
+  }
+}
+
 TEST(PreviousOutputReader, SplitsValuesAsWritten) {
   TempStore store;
   std::string path = store.path("prev.csv");
