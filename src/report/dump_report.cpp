@@ -4,9 +4,13 @@
 
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
+#include <string>
+#include <system_error>
 
 #include "quire/plotbase.h"
 #include "quire/records.h"
+#include "quire/files/file_system.h"
 #include "report/run_figures.h"
 #include "table/report_layout.h"
 
@@ -70,6 +74,9 @@ int DumpReport::run_report(int argc, char** argv) {
 }
 
 int DumpReport::dump_all_items() {
+  // A list names items in its own order: the table finds each one's
+  // previous rows wherever they are, and logs nothing for the others.
+  if (list_file) table().take_listed_items_only();
   // A previous table found damaged while it was being used is dropped and
   // the table taken back to its start: the walk starts again from the first
   // item, each read from the store. That happens at most once.
@@ -169,7 +176,11 @@ int DumpReport::dump_one_item() {
   StoreCursor& cursor = *cursor_;
   const Item& item = cursor.item();
   const int32_t t = item.mod_time;
-  if (t < start_time || t > end_time) return 1;
+  if (t < start_time || t > end_time) {
+    // Left out by the date filter: neither its previous rows nor a change.
+    table().leave_out(item.name);
+    return 1;
+  }
 
   const char* stamp = cached_time_text(0, t).data();
   const int dump = table().reuse_previous_record(item.name, stamp, t);
@@ -216,6 +227,14 @@ int DumpReport::open_table(const char* key_column, const char* time_column, cons
   char area_path[kAreaPathSize + 1] = {};
   pb_convert_path(area_path, area_record, 1);
   area_path[kAreaPathSize] = 0;
+  // The run record names the area by its file's canonical absolute path:
+  // a store given by a relative path names another area in each directory.
+  if (area_path[0] != 0) {
+    std::error_code error;
+    std::filesystem::path file = std::filesystem::absolute(platform::filesystem_path(area_path), error);
+    if (!error) file = std::filesystem::weakly_canonical(file, error);
+    t.identify_area(error ? area_path : file.string().c_str());
+  }
   const char* values[ReportLayout::kPreambleValues];
   values[ReportLayout::kVersionValue] = ReportLayout::kVersionWord;
   values[ReportLayout::kNotationValue] = ReportLayout::notation_word(notation);

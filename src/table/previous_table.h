@@ -79,8 +79,9 @@ class PreviousTableReader {
   enum HeaderResult {
     kHeaderOk,
     kHeaderDropped,   // not usable; the change log stays open
-    kHeaderRejected,  // a text header of another kind or notation: the
-                      // change log is closed for the run as well
+    kHeaderRejected,  // a text table whose first line is no preamble, or
+                      // one of the other notation (preamble() then holds
+                      // it); the run says how it takes that
   };
 
   explicit PreviousTableReader(std::unique_ptr<PreviousInput> input);

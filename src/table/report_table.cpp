@@ -17,6 +17,7 @@
 #include "table/report_table.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <charconv>
 #include <climits>
@@ -30,6 +31,7 @@
 #include "quire/files/file_replacement.h"
 #include "quire/files/file_system.h"
 #include "quire/files/output_target.h"
+#include "report/time_text.h"
 #include "table/change_feed.h"
 #include "table/change_log.h"
 #include "table/check_value.h"
@@ -61,6 +63,14 @@ std::string trimmed(const std::string& text) {
   return text.substr(first, text.find_last_not_of(' ') - first + 1);
 }
 
+// True when text is an absolute path ("/x", "\\server\x", "C:\x"): one
+// that names the same file from every directory.
+bool is_absolute_path_text(const std::string& text) {
+  if (!text.empty() && (text[0] == '/' || text[0] == '\\')) return true;
+  return text.size() > 2 && std::isalpha(static_cast<unsigned char>(text[0])) && text[1] == ':' &&
+         (text[2] == '/' || text[2] == '\\');
+}
+
 }  // namespace
 
 class ReportTable::Impl {
@@ -87,6 +97,11 @@ class ReportTable::Impl {
   void describe_run(const char* kind, const char* area) {
     if (open_) log_.describe_run(kind ? kind : "", area ? area : "");
   }
+  void identify_area(const char* identity) {
+    if (open_) area_identity_ = identity ? identity : "";
+  }
+  void leave_out(const char* item_name);
+  void take_listed_items_only();
   void copy_remaining_previous();
   void drop_remaining_previous();
   void forget_item() {
@@ -105,6 +120,17 @@ class ReportTable::Impl {
   }
 
  private:
+  // A recorded item of a listed run (see listed_items_).
+  struct ListedItem {
+    size_t name_at = 0;
+    size_t stamp_at = 0;
+    uint64_t offset = 0;
+    uint64_t bytes = 0;
+    uint64_t rows = 0;
+    uint32_t check = 0;
+    bool taken = false;
+  };
+
   int field_count() const { return static_cast<int>(fields_.size()); }
   bool in_record() const { return position_ < field_count(); }
   bool previous_open() const { return previous_ && previous_->is_open(); }
@@ -128,14 +154,32 @@ class ReportTable::Impl {
   // had (old_stamp), and one gone from the store (logged once, also when
   // it comes on several records in a row).
   void log_new(const char* name, const char* stamp);
-  void log_changed(const char* name, const char* old_stamp, const char* stamp);
+  void log_changed(const char* name, const char* old_stamp, std::optional<int64_t> old_time, const char* stamp);
+  // True when the previous stamp old_stamp stands for the same time as the
+  // item's change_stamp and change_time_: the same text (ignoring case), or
+  // the same seconds once read back (a detailed table's calendar text
+  // depends on the time zone of the run that wrote it). *old_time gets the
+  // previous stamp's seconds when they could be read.
+  bool same_stamp(const char* old_stamp, const char* change_stamp, std::optional<int64_t>* old_time) const;
+  // Passes over the current previous record's item, neither copying nor
+  // logging it, and loads the record after it.
+  void pass_previous_item();
   void log_deleted(const char* name, const char* old_stamp);
   // Chooses, once the preamble and columns are known, how the previous
-  // table is used: by its run record when that is of this run's kind, area,
-  // format, notation and column set (and, for a text table, its preamble
-  // says the same kind and area); else walked record by record as the
-  // tables before run records were, unless it is another report's.
+  // table is used (see decide_previous_use), and acts on it.
   void choose_previous();
+  // How the previous table is used, and why not when it is not.
+  enum class PreviousUse {
+    kByRecord,  // by its run record, each item's bytes checked
+    kWalked,    // read record by record
+    kFresh,     // not used: every item is read and logged new
+    kForeign,   // another report's, area's or notation's: not used, and
+                // the change log is not written for the run
+  };
+  PreviousUse decide_previous_use(std::string* why);
+  // The key of the last item of a text table walked without a run record:
+  // the table may have been cut inside that item, so it is read again.
+  void find_unvouched_last_item();
   // The run record this run writes, started with the header.
   void start_record_out();
   // Item bookkeeping for the new run record: begin_item opens the entry of
@@ -145,6 +189,15 @@ class ReportTable::Impl {
   void end_item();
   // reuse_previous_record by the previous table's run record.
   int reuse_by_record(const char* item_name, const char* change_stamp);
+  // The same for a listed run: the item found by its name.
+  int reuse_listed(const char* item_name, const char* change_stamp);
+  // Takes the rows of listed item when the table's bytes at its recorded
+  // place have its check value; false, with nothing written, when not.
+  bool take_listed(const ListedItem& item);
+  // Opens the previous table again from its top, for a listed run that
+  // asks about an item before the one it asked about last. False (and the
+  // walk as it was) when it cannot be.
+  bool rewind_previous();
   // Loads the record's next item into record_item_; false at the end.
   bool load_record_item();
   // Takes the rows of a recorded item when the table's bytes agree with
@@ -184,6 +237,28 @@ class ReportTable::Impl {
 
   bool open_ = false;
   std::string given_path_;  // the path as given: its name chooses the layout
+  // The run's key and time column names and notation, as given at open.
+  std::string key_column_;
+  std::string time_column_;
+  int notation_ = 0;
+  // The area as the run record names it (its file's canonical path); the
+  // preamble's area text when not given.
+  std::string area_identity_;
+  // A run over listed items only: previous items it does not ask about are
+  // passed over, not logged deleted.
+  bool listed_only_ = false;
+  // See find_unvouched_last_item; empty when every item is vouched for.
+  std::string unvouched_last_key_;
+  // A run over listed items with the previous table's run record: every
+  // recorded item, sorted by name (names and stamps NUL-ended in
+  // listed_text_), each found by its name and taken at most once.
+  std::vector<ListedItem> listed_items_;
+  std::string listed_text_;
+  bool listed_by_record_ = false;
+  RunRecordItem listed_scratch_;  // the numbers of the listed item being taken
+  // A listed run walking a table without record: the name asked about
+  // last, to see when the walk must start again from the table's top.
+  std::string last_listed_name_;
   std::string path_;
   std::string old_path_;
   platform::DirectoryLock lock_;
@@ -256,6 +331,16 @@ int ReportTable::Impl::open(const char* path, const char* key_column, const char
   }
   path_ = path;
   given_path_ = path;
+  key_column_ = key_column ? key_column : "";
+  time_column_ = time_column ? time_column : "";
+  notation_ = notation;
+  area_identity_.clear();
+  listed_only_ = false;
+  listed_by_record_ = false;
+  listed_items_.clear();
+  listed_text_.clear();
+  last_listed_name_.clear();
+  unvouched_last_key_.clear();
   preamble_.clear();
   log_preamble_.clear();
   column_names_.clear();
@@ -609,6 +694,7 @@ void ReportTable::Impl::choose_previous() {
     head_.kind = preamble_[ReportLayout::kTagValue];
     head_.area = preamble_[ReportLayout::kAreaValue];
   }
+  if (!area_identity_.empty()) head_.area = area_identity_;
   const bool dbase = is_dbase_path(given_path_);
   head_.format = dbase ? "DBASE" : "CSV";
   ColumnSetCheck columns;
@@ -619,46 +705,129 @@ void ReportTable::Impl::choose_previous() {
     record_in_.close();
     return;
   }
+  std::string why;
+  const PreviousUse use = decide_previous_use(&why);
+  if (use != PreviousUse::kByRecord) record_in_.close();
+  switch (use) {
+    case PreviousUse::kByRecord:
+      // The record vouches for the table's items: the table itself is not
+      // walked.
+      previous_.reset();
+      by_record_ = true;
+      load_record_item();
+      return;
+    case PreviousUse::kWalked:
+      find_unvouched_last_item();
+      return;
+    case PreviousUse::kFresh:
+      print_("%s is not used as the previous table: %s\n", path_.c_str(), why.c_str());
+      previous_.reset();
+      return;
+    case PreviousUse::kForeign:
+      // Its items are none of this run's changes.
+      print_("%s is not used as the previous table: %s; the change log is not written\n", path_.c_str(),
+             why.c_str());
+      previous_->drop();
+      log_.discard();
+      return;
+  }
+}
 
-  // A text table tells in its preamble which report and area wrote it.
-  const PreviousTableReader::Preamble* preamble = previous_->preamble();
+ReportTable::Impl::PreviousUse ReportTable::Impl::decide_previous_use(std::string* why) {
   constexpr size_t kTag = ReportLayout::kTagValue;
   constexpr size_t kArea = ReportLayout::kAreaValue;
-  const bool text_ours = preamble != nullptr && preamble_.size() == ReportLayout::kPreambleValues &&
-                         preamble->size() >= ReportLayout::kPreambleValues &&
-                         (*preamble)[kTag] == trimmed(preamble_[kTag]) &&
-                         (*preamble)[kArea] == trimmed(preamble_[kArea]);
-  const bool record_ours = record_in_.is_open() && record_in_.head() == head_;
-  if (record_ours && (dbase || (previous_header_ == PreviousTableReader::kHeaderOk && text_ours)) &&
-      table_bytes_.open(path_)) {
-    // The record vouches for the table's items: the table itself is not
-    // walked.
-    previous_.reset();
-    by_record_ = true;
-    load_record_item();
-    return;
+  constexpr size_t kNotation = ReportLayout::kNotationValue;
+  const bool ours_known = preamble_.size() == ReportLayout::kPreambleValues;
+  // A table that could not be read is judged by nothing it seemed to hold:
+  // the run fails at its close, leaving everything as it was.
+  if (!previous_->read_status().ok()) return PreviousUse::kWalked;
+  // The layout the table at the path has (not the one its name asks for).
+  const PreviousTableReader::Preamble* preamble = previous_->preamble();
+  const bool text_table = preamble != nullptr;
+  const bool has_preamble = text_table && preamble->size() >= ReportLayout::kPreambleValues;
+
+  // The run record speaks for the table when it is intact, of the table's
+  // layout, and, where the table has a preamble, of its report and
+  // notation; else it belongs to another table and is not heeded.
+  const RunRecordHead& record = record_in_.head();
+  bool record_speaks = record_in_.is_open() && record.format == (text_table ? "CSV" : "DBASE");
+  if (record_speaks && has_preamble &&
+      ((*preamble)[kTag] != trimmed(record.kind) || (*preamble)[kNotation] != trimmed(record.notation)))
+    record_speaks = false;
+  if (record_speaks && ours_known) {
+    if (record.kind != head_.kind) {
+      *why = "it was written by the report " + record.kind;
+      return PreviousUse::kForeign;
+    }
+    // A record written before areas were named by their file's canonical
+    // path names an absolute area path as the preamble gives it.
+    const bool same_area = record.area == head_.area ||
+                           (record.area == preamble_[kArea] && is_absolute_path_text(record.area));
+    if (!same_area) {
+      *why = "it was written from another storage area (" + record.area + ")";
+      return PreviousUse::kForeign;
+    }
+    if (record.notation != head_.notation) {
+      *why = "it was written in the other notation (" + record.notation + ")";
+      return PreviousUse::kForeign;
+    }
+    if (record.columns == head_.columns) {
+      // The record says this report wrote the table from this area: its
+      // rows were the store's. A text table that no longer starts with the
+      // preamble it was written with was rewritten by another program.
+      if (text_table && (previous_header_ != PreviousTableReader::kHeaderOk || !has_preamble)) {
+        *why = "its first line is no longer the preamble its run record " + record_path_ + " describes";
+        return PreviousUse::kFresh;
+      }
+      if (table_bytes_.open(path_)) return PreviousUse::kByRecord;
+    }
+    // A record of another column set: the table's own header decides.
   }
-  // Another kind's or area's table is no previous table of this run, and
-  // its items are none of this run's changes: the change log is not
-  // written (as for a text table of another kind or notation).
-  const bool foreign_record = record_in_.is_open() && (record_in_.head().kind != head_.kind ||
-                                                      record_in_.head().area != head_.area);
-  record_in_.close();
-  bool rejected = previous_header_ == PreviousTableReader::kHeaderRejected;
-  if (!rejected && previous_header_ == PreviousTableReader::kHeaderOk && preamble != nullptr && !text_ours)
-    rejected = true;
-  if (!rejected && dbase && foreign_record) rejected = true;
-  if (rejected) {
-    previous_->drop();
-    log_.discard();
-    return;
+
+  // Without a record, what the table itself says.
+  if (text_table) {
+    if (previous_header_ == PreviousTableReader::kHeaderRejected) {
+      if (!has_preamble) {
+        *why = "its first line is no preamble of a report table";
+      } else {
+        *why = "it was written in the other notation (" + (*preamble)[kNotation] + ")";
+      }
+      return PreviousUse::kForeign;
+    }
+    if (previous_header_ == PreviousTableReader::kHeaderOk && has_preamble && ours_known) {
+      if ((*preamble)[kTag] != trimmed(preamble_[kTag])) {
+        *why = "it was written by the report " + (*preamble)[kTag];
+        return PreviousUse::kForeign;
+      }
+      if ((*preamble)[kArea] != trimmed(preamble_[kArea])) {
+        *why = "it was written from another storage area (" + (*preamble)[kArea] + ")";
+        return PreviousUse::kForeign;
+      }
+    }
   }
   // A table whose header contradicts itself is no previous table: every
   // item is read from the store.
   if (!previous_->damage().ok()) {
-    print_("%s is not used as the previous table: %s\n", path_.c_str(), previous_->damage().message().c_str());
-    previous_.reset();
+    *why = previous_->damage().message();
+    return PreviousUse::kFresh;
   }
+  return PreviousUse::kWalked;
+}
+
+void ReportTable::Impl::find_unvouched_last_item() {
+  // Only a text table can be cut between two rows of an item without a
+  // trace: a dBASE header counts its records.
+  if (!previous_open() || previous_->preamble() == nullptr) return;
+  quire::Status ignored;
+  std::unique_ptr<PreviousTableReader> scan = open_previous_table(path_, &ignored);
+  if (!scan || scan->read_header(notation_) != PreviousTableReader::kHeaderOk ||
+      !scan->find_columns(key_column_.c_str(), time_column_.c_str()))
+    return;
+  scan->limit_values(std::max(scan->key_index(), scan->time_index()) + 1);
+  for (scan->read_record(); !scan->exhausted(); scan->read_record())
+    if (!scan->continues_item()) unvouched_last_key_.assign(scan->key());
+  // A table found damaged on the way is dropped by the walk itself.
+  if (!scan->damage().ok() || !scan->read_status().ok()) unvouched_last_key_.clear();
 }
 
 void ReportTable::Impl::start_record_out() {
@@ -768,9 +937,10 @@ bool ReportTable::Impl::take_recorded(const RunRecordItem& item) {
 }
 
 int ReportTable::Impl::reuse_by_record(const char* item_name, const char* change_stamp) {
-  // Items of the record that sort before this one are gone from the store.
+  // Items of the record that sort before this one are gone from the store
+  // (or, in a run over listed items, not asked about).
   while (record_item_loaded_ && compare_item_names(item_name, record_item_.name.c_str()) > 0) {
-    log_deleted(record_item_.name.c_str(), record_item_.stamp.c_str());
+    if (!listed_only_) log_deleted(record_item_.name.c_str(), record_item_.stamp.c_str());
     if (!load_record_item() && restart_pending_) return 1;
   }
   if (!record_item_loaded_ || compare_item_names(item_name, record_item_.name.c_str()) < 0) {
@@ -782,8 +952,9 @@ int ReportTable::Impl::reuse_by_record(const char* item_name, const char* change
   std::swap(current_item_, record_item_);
   const RunRecordItem& item = current_item_;
   if (!load_record_item() && restart_pending_) return 1;
-  if (compare_ignoring_case(change_stamp, item.stamp.c_str()) != 0) {
-    log_changed(item_name, item.stamp.c_str(), change_stamp);
+  std::optional<int64_t> old_time;
+  if (!same_stamp(item.stamp.c_str(), change_stamp, &old_time)) {
+    log_changed(item_name, item.stamp.c_str(), old_time, change_stamp);
     return 1;
   }
   if (take_recorded(item)) return 0;
@@ -808,8 +979,24 @@ int ReportTable::Impl::reuse_previous_record(const char* item_name, const char* 
   if (!header_complete_) finish_header();
   end_item();
   begin_item(item_name, change_stamp);
+  // The record keeps the item's time as its seconds, which read the same
+  // under every time zone.
+  if (change_time) {
+    char text[16];
+    const auto end = std::to_chars(text, text + sizeof text, static_cast<uint32_t>(*change_time), 16).ptr;
+    item_.stamp.assign(text, static_cast<size_t>(end - text));
+  }
+  if (listed_by_record_) return reuse_listed(item_name, change_stamp);
   if (by_record_) return reuse_by_record(item_name, change_stamp);
 
+  // A list may name an item before the one it named last: the walk then
+  // starts again from the table's top.
+  if (listed_only_) {
+    if (!last_listed_name_.empty() && compare_item_names(item_name, last_listed_name_.c_str()) < 0 &&
+        previous_open())
+      rewind_previous();
+    last_listed_name_.assign(item_name);
+  }
   // Records of items that sort before this one are gone from the store.
   while (!previous_exhausted() && compare_item_names(item_name, previous_->key()) > 0) drop_previous_record();
   if (previous_exhausted() || compare_item_names(item_name, previous_->key()) < 0) {
@@ -817,12 +1004,17 @@ int ReportTable::Impl::reuse_previous_record(const char* item_name, const char* 
     check_previous();
     return 1;
   }
-  if (compare_ignoring_case(change_stamp, previous_->stamp()) != 0) {
-    log_changed(item_name, previous_->stamp(), change_stamp);
-    // The records after the first that continue its item are the item's.
-    do {
-      previous_->read_record();
-    } while (!previous_exhausted() && previous_->continues_item());
+  std::optional<int64_t> old_time;
+  if (!same_stamp(previous_->stamp(), change_stamp, &old_time)) {
+    log_changed(item_name, previous_->stamp(), old_time, change_stamp);
+    pass_previous_item();
+    check_previous();
+    return 1;
+  }
+  // The last item of a table without a record may have lost rows at its
+  // end: it is read again, and logged as nothing (the store did not change).
+  if (!unvouched_last_key_.empty() && compare_item_names(item_name, unvouched_last_key_.c_str()) == 0) {
+    pass_previous_item();
     check_previous();
     return 1;
   }
@@ -841,8 +1033,139 @@ void ReportTable::Impl::log_new(const char* name, const char* stamp) {
   log_.log_change("NEW", name, {}, {stamp, change_time_});
 }
 
-void ReportTable::Impl::log_changed(const char* name, const char* old_stamp, const char* stamp) {
-  log_.log_change("CHANGED", name, {old_stamp, std::nullopt}, {stamp, change_time_});
+void ReportTable::Impl::log_changed(const char* name, const char* old_stamp, std::optional<int64_t> old_time,
+                                     const char* stamp) {
+  log_.log_change("CHANGED", name, {old_stamp, old_time}, {stamp, change_time_});
+}
+
+bool ReportTable::Impl::same_stamp(const char* old_stamp, const char* change_stamp,
+                                   std::optional<int64_t>* old_time) const {
+  // The same text is the same time; only a text that differs is read back.
+  if (compare_ignoring_case(change_stamp, old_stamp) == 0) return true;
+  int64_t seconds = 0;
+  if (!parse_time_text(old_stamp, &seconds)) return false;
+  *old_time = seconds;
+  return change_time_ && *change_time_ == seconds;
+}
+
+void ReportTable::Impl::pass_previous_item() {
+  // The records after the first that continue its item are the item's.
+  do {
+    previous_->read_record();
+  } while (!previous_exhausted() && previous_->continues_item());
+}
+
+void ReportTable::Impl::take_listed_items_only() {
+  if (!open_) return;
+  listed_only_ = true;
+  if (!header_complete_) finish_header();
+  if (!by_record_ || listed_by_record_) return;
+  // The whole record is read now: the list may ask for its items in any
+  // order.
+  listed_by_record_ = true;
+  listed_items_.clear();
+  listed_text_.clear();
+  while (record_item_loaded_) {
+    ListedItem item;
+    item.name_at = listed_text_.size();
+    listed_text_.append(record_item_.name).push_back('\0');
+    item.stamp_at = listed_text_.size();
+    listed_text_.append(record_item_.stamp).push_back('\0');
+    item.offset = record_item_.offset;
+    item.bytes = record_item_.bytes;
+    item.rows = record_item_.rows;
+    item.check = record_item_.check;
+    listed_items_.push_back(item);
+    record_item_loaded_ = record_in_.next(&record_item_);
+  }
+  if (record_in_.damaged()) {
+    listed_by_record_ = false;
+    listed_items_.clear();
+    start_over(quire::Status::failure(StatusCode::kCorrupt, "its run record " + record_path_ + " is damaged"));
+    return;
+  }
+  const char* text = listed_text_.c_str();
+  std::stable_sort(listed_items_.begin(), listed_items_.end(), [text](const ListedItem& a, const ListedItem& b) {
+    return compare_item_names(text + a.name_at, text + b.name_at) < 0;
+  });
+}
+
+int ReportTable::Impl::reuse_listed(const char* item_name, const char* change_stamp) {
+  const char* text = listed_text_.c_str();
+  auto found = std::lower_bound(listed_items_.begin(), listed_items_.end(), item_name,
+                                [text](const ListedItem& item, const char* name) {
+                                  return compare_item_names(text + item.name_at, name) < 0;
+                                });
+  if (found == listed_items_.end() || compare_item_names(text + found->name_at, item_name) != 0) {
+    log_new(item_name, change_stamp);
+    return 1;
+  }
+  // A name listed twice: its item was handled already.
+  if (found->taken) return 1;
+  found->taken = true;
+  const char* old_stamp = text + found->stamp_at;
+  std::optional<int64_t> old_time;
+  if (!same_stamp(old_stamp, change_stamp, &old_time)) {
+    log_changed(item_name, old_stamp, old_time, change_stamp);
+    return 1;
+  }
+  if (take_listed(*found)) return 0;
+  if (!table_read_failure_.ok()) return 1;
+  // The store did not change: nothing is logged.
+  print_("the previous table %s was damaged there; read again\n", given_path_.c_str());
+  return 1;
+}
+
+bool ReportTable::Impl::take_listed(const ListedItem& item) {
+  if (item.bytes == 0) return item.rows == 0;
+  listed_scratch_.offset = item.offset;
+  listed_scratch_.bytes = item.bytes;
+  listed_scratch_.rows = item.rows;
+  listed_scratch_.check = item.check;
+  checked_ahead_ = false;
+  if (!recorded_at(listed_scratch_, 0)) return false;
+  const char* bytes = table_bytes_.bytes(item.offset, static_cast<size_t>(item.bytes));
+  if (bytes == nullptr) {
+    table_read_failure_ = table_bytes_.status();
+    if (table_read_failure_.ok()) table_read_failure_.fail(EIO, "read", path_);
+    return false;
+  }
+  out_.write_checked(bytes, static_cast<size_t>(item.bytes), item.offset, item.check);
+  const int rows = static_cast<int>(item.rows);
+  writer_->note_copied(rows);
+  note_rows(rows);
+  item_.rows = item.rows;
+  return true;
+}
+
+bool ReportTable::Impl::rewind_previous() {
+  quire::Status ignored;
+  std::unique_ptr<PreviousTableReader> again = open_previous_table(path_, &ignored);
+  if (!again || again->read_header(notation_) != PreviousTableReader::kHeaderOk ||
+      !again->find_columns(key_column_.c_str(), time_column_.c_str()) || again->column_count() != field_count())
+    return false;
+  if (raw_copy_) again->limit_values(std::max(again->key_index(), again->time_index()) + 1);
+  again->read_record();
+  previous_ = std::move(again);
+  return true;
+}
+
+void ReportTable::Impl::leave_out(const char* item_name) {
+  if (!open_) return;
+  if (item_name == nullptr) item_name = "";
+  if (!header_complete_) finish_header();
+  end_item();
+  if (by_record_) {
+    while (record_item_loaded_ && compare_item_names(item_name, record_item_.name.c_str()) > 0) {
+      if (!listed_only_) log_deleted(record_item_.name.c_str(), record_item_.stamp.c_str());
+      if (!load_record_item() && restart_pending_) return;
+    }
+    if (record_item_loaded_ && compare_item_names(item_name, record_item_.name.c_str()) == 0) load_record_item();
+    return;
+  }
+  while (!previous_exhausted() && compare_item_names(item_name, previous_->key()) > 0) drop_previous_record();
+  if (!previous_exhausted() && compare_item_names(item_name, previous_->key()) == 0) pass_previous_item();
+  check_previous();
 }
 
 void ReportTable::Impl::log_deleted(const char* name, const char* old_stamp) {
@@ -853,7 +1176,7 @@ void ReportTable::Impl::log_deleted(const char* name, const char* old_stamp) {
 }
 
 void ReportTable::Impl::drop_previous_record() {
-  log_deleted(previous_->key(), previous_->stamp());
+  if (!listed_only_) log_deleted(previous_->key(), previous_->stamp());
   previous_->read_record();
 }
 
@@ -861,9 +1184,10 @@ void ReportTable::Impl::drop_remaining_previous() {
   if (!open_) return;
   if (!header_complete_) finish_header();
   end_item();
+  if (listed_by_record_) return;  // the items not listed are not looked at
   if (by_record_) {
     while (record_item_loaded_) {
-      log_deleted(record_item_.name.c_str(), record_item_.stamp.c_str());
+      if (!listed_only_) log_deleted(record_item_.name.c_str(), record_item_.stamp.c_str());
       load_record_item();
     }
     return;
@@ -876,6 +1200,17 @@ void ReportTable::Impl::copy_remaining_previous() {
   if (!open_) return;
   if (!header_complete_) finish_header();
   end_item();
+  if (listed_by_record_) {
+    // The items not taken keep their rows, in the store's order, where the
+    // record vouches for them.
+    for (const ListedItem& item : listed_items_) {
+      if (item.taken) continue;
+      begin_item(listed_text_.c_str() + item.name_at, listed_text_.c_str() + item.stamp_at);
+      if (!take_listed(item)) item_open_ = false;
+      end_item();
+    }
+    return;
+  }
   if (by_record_) {
     // Only rows the record vouches for are kept; an item whose rows
     // disagree with it is left out (the next run reads it).
@@ -890,10 +1225,13 @@ void ReportTable::Impl::copy_remaining_previous() {
     return;
   }
   while (!previous_exhausted()) {
-    // Each item's records get their own entry in the run record.
+    // Each item's records get their own entry in the run record, but for
+    // an item that may have lost rows: the next run reads it again.
     if (!previous_->continues_item()) {
       end_item();
       begin_item(previous_->key(), previous_->stamp());
+      if (!unvouched_last_key_.empty() && compare_item_names(previous_->key(), unvouched_last_key_.c_str()) == 0)
+        forget_item();
     }
     copy_previous_record();
     previous_->read_record();
@@ -1018,15 +1356,22 @@ int ReportTable::Impl::put_in_place(bool equal) {
     }
     return fail(status);
   }
+  // The old run record goes aside before the table is replaced and the new
+  // one comes after it: the record at its name describes the table at the
+  // path, or there is none. A run that fails on the way puts the old table
+  // back first, then its record.
+  std::string held_record;
   auto undo = [&](const quire::Status& why) {
+    quire::Status ignored;
+    if (!held_record.empty()) platform::rename_file(held_record, record_path_, &ignored);
     log_.roll_back();
     return fail(why);
   };
-
-  // The old run record goes before the table is replaced and the new one
-  // comes after it: the record at its name describes the table at the
-  // path, or there is none.
-  if (!keep_record_ && !platform::remove_file(record_path_, &status)) return undo(status);
+  if (!keep_record_ && platform::path_exists(record_path_)) {
+    std::string aside = platform::unpredictable_name(platform::directory_of(path_), kTemporaryPrefix);
+    if (!platform::rename_file(record_path_, aside, &status)) return undo(status);
+    held_record = aside;
+  }
 
   // OLD.DAT needs no change when the output path is OLD.DAT itself or
   // OLD.DAT already is a second name of the table at the path.
@@ -1090,6 +1435,12 @@ int ReportTable::Impl::put_in_place(bool equal) {
       else if (!equal) platform::remove_file(path_, &ignored);
       return undo(status);
     }
+  }
+  // The old record is let go; should that fail, the next run here removes
+  // it with every other file of our temporary naming.
+  if (!held_record.empty()) {
+    quire::Status ignored;
+    platform::remove_file(held_record, &ignored);
   }
   log_.release();
   // The table at the path was the copy source: let it go before OLD.DAT is
@@ -1156,6 +1507,9 @@ int ReportTable::reuse_previous_record(const char* item_name, const char* change
 
 void ReportTable::describe_run(const char* kind, const char* area) { impl_->describe_run(kind, area); }
 void ReportTable::forget_item() { impl_->forget_item(); }
+void ReportTable::identify_area(const char* identity) { impl_->identify_area(identity); }
+void ReportTable::leave_out(const char* item_name) { impl_->leave_out(item_name); }
+void ReportTable::take_listed_items_only() { impl_->take_listed_items_only(); }
 
 void ReportTable::copy_remaining_previous() { impl_->copy_remaining_previous(); }
 

@@ -78,6 +78,21 @@ class ReportTable {
   // as the run was given them, for the change feed's lines.
   void describe_run(const char* kind, const char* area);
 
+  // After open_report_output, before the first item: the storage area as
+  // the run record names it, the canonical absolute path of its file, so
+  // that two areas of one name in two stores are never taken for each
+  // other (without it the record names the area as the preamble does).
+  void identify_area(const char* identity);
+
+  // The item is in the store but left out by the run's date filter: its
+  // previous records are passed over, neither copied nor logged.
+  void leave_out(const char* item_name);
+
+  // After open_report_output: the run asks only about the items of a list,
+  // in the store's order. Previous items it does not ask about are passed
+  // over, neither copied nor logged deleted.
+  void take_listed_items_only();
+
   // The item whose rows are being written could not be read whole: the
   // rows it wrote stay, but the run record gets no entry for it, so that
   // the next run reads it again.

@@ -11,7 +11,7 @@
 //
 //   quire run record 1
 //   kind MKPC
-//   area /home/cut/store/demo.sqlite
+//   area /home/cut/store/demo.sqlite   (the area file's canonical path)
 //   format CSV                        (or DBASE)
 //   notation METRIC
 //   columns 9 5C0F13A2                (the count and the check value of the
@@ -21,7 +21,9 @@
 //
 // An item's OFFSET is where its rows start in the table, BYTES and ROWS what
 // they take (0 and 0 for an item that wrote none), CHECK the check value of
-// those bytes (check_value.h) in eight hexadecimal digits. The end line's
+// those bytes (check_value.h) in eight hexadecimal digits, STAMP its
+// modification time as hexadecimal seconds (whatever the time texts of the
+// table, so that it reads the same under every time zone). The end line's
 // CHECK is the check value of every byte of the file before that line: a
 // record cut short or changed anywhere is not used.
 #ifndef QUIRE_TABLE_RUN_RECORD_H_

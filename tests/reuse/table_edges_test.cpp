@@ -2,6 +2,7 @@
 // middle of a run, output paths that are not plain files, the change log.
 #include <gtest/gtest.h>
 #include <algorithm>
+#include <ctime>
 #ifndef _WIN32
 #include <fcntl.h>
 #include <sys/file.h>
@@ -615,6 +616,115 @@ TEST_F(TableEdges, AnotherAreasTableIsNotReused) {
     EXPECT_NE(std::string::npos, r.err.find(" 200 read, 0 reused")) << table << r.err;
     EXPECT_TRUE(read_file(work / table) == own) << table;
     EXPECT_EQ("", read_file(work / "delta.lst")) << table;
+  }
+}
+
+// Filtered runs take only the items they are asked for: the items left out
+// are neither copied nor logged, and a list's order does not matter.
+TEST_F(TableEdges, FilteredRunsLogNothingForTheItemsLeftOut) {
+  json area = area_;
+  for (size_t i = 0; i < area["markers"].size(); ++i)
+    area["markers"][i]["modified"] = i < 190 ? 1483228800 : 1609459200 + static_cast<int64_t>(i);  // 2017, 2021
+  import(area);
+  const fs::path work = store_.work();
+  ASSERT_EQ(0, quire_in(work, {"EDGE", "out.csv"}).status);
+  const std::vector<std::string> all_rows = rows(work / "out.csv");
+
+  // By date: the ten markers of 2021 are reused, the others left out.
+  write_file(work / "delta.lst", "");
+  RunResult r = quire_in(work, {"-S20/01/01", "EDGE", "out.csv"});
+  EXPECT_EQ(0, r.status) << r.err;
+  EXPECT_NE(std::string::npos, r.err.find(" 0 read, 10 reused")) << r.err;
+  EXPECT_EQ(1u, csv_lines(read_file(work / "delta.lst")).size()) << read_file(work / "delta.lst");
+  EXPECT_EQ(std::vector<std::string>(all_rows.end() - 20, all_rows.end()), rows(work / "out.csv"));
+
+  // By a list in no particular order, after a full run: the listed markers
+  // are reused and nothing is logged, at every rerun.
+  ASSERT_EQ(0, quire_in(work, {"EDGE", "out.csv"}).status);
+  write_file(work / "list.txt", marker(150) + "\r\n" + marker(3) + "\n\n" + marker(199) + "\n");
+  for (int run = 0; run < 2; ++run) {
+    write_file(work / "delta.lst", "");
+    r = quire_in(work, {"-Llist.txt", "EDGE", "out.csv"});
+    EXPECT_EQ(0, r.status) << r.err;
+    EXPECT_NE(std::string::npos, r.err.find(" 0 read, 3 reused")) << r.err;
+    EXPECT_EQ(1u, csv_lines(read_file(work / "delta.lst")).size()) << read_file(work / "delta.lst");
+    // The table holds them in the list's order.
+    std::vector<std::string> expected = {all_rows[300], all_rows[301], all_rows[6], all_rows[7], all_rows[398],
+                                         all_rows[399]};
+    EXPECT_EQ(expected, rows(work / "out.csv"));
+  }
+  // A listed marker that changed is logged; an unlisted one that is gone is not.
+  area["markers"][150]["modified"] = 1609459200;
+  area["markers"].erase(area["markers"].begin() + 100);
+  import(area);
+  write_file(work / "delta.lst", "");
+  r = quire_in(work, {"-Llist.txt", "EDGE", "out.csv"});
+  EXPECT_EQ(0, r.status) << r.err;
+  std::vector<std::string> log = csv_lines(read_file(work / "delta.lst"));
+  ASSERT_EQ(2u, log.size());
+  EXPECT_EQ("CHANGED: \"" + marker(150) + "\"", log[1]);
+}
+
+// An unchanged item is unchanged whatever the time zone of the rerun, and
+// the feed's old time is the item's own.
+TEST_F(TableEdges, DetailedRerunInAnotherTimeZoneFindsOnlyRealChanges) {
+  const fs::path work = store_.work();
+  const int64_t was = area_["markers"][7]["modified"].get<int64_t>();
+  json area = area_;
+  area["markers"][7]["modified"] = was + 3600;
+  for (std::string table : {"out.csv", "out.dbf"}) {
+    SCOPED_TRACE(table);
+    import(area_);
+    ASSERT_EQ(0, quire_in(work, {"--detailed", "EDGE", table}).status);
+    import(area);
+    write_file(work / "delta.lst", "");
+    fs::remove(work / "feed.jsonl");
+    RunResult r = run_shell("cd " + shell_quote(work.string()) + " && TZ=JST-9 " + shell_quote(quire_program()) +
+                            " mkpc --no-progress --detailed --changes feed.jsonl EDGE " + table);
+    EXPECT_EQ(0, r.status) << r.err;
+    EXPECT_NE(std::string::npos, r.err.find(" 1 read, 199 reused")) << r.err;
+    std::vector<std::string> log = csv_lines(read_file(work / "delta.lst"));
+    ASSERT_EQ(2u, log.size());
+    EXPECT_EQ("CHANGED: \"" + marker(7) + "\"", log[1]);
+    json change = json::parse(read_file(work / "feed.jsonl"));
+    char old_time[32];
+    const std::time_t t = static_cast<std::time_t>(was);
+    std::strftime(old_time, sizeof old_time, "%Y-%m-%dT%H:%M:%SZ", std::gmtime(&t));
+    EXPECT_EQ(old_time, change["old"].get<std::string>());
+  }
+}
+
+// Two stores given by the same relative path in two directories each have
+// an area of one name: the table of one is never taken for the other's.
+TEST_F(TableEdges, SameAreaNameInTwoRelativeStoresIsNotMixedUp) {
+  const fs::path root = store_.work();
+  auto in = [&](const std::string& dir, const std::string& args) {
+    fs::create_directories(root / dir);
+    return run_shell("cd " + shell_quote((root / dir).string()) + " && QUIRE_STORE=store " +
+                     shell_quote(quire_program()) + " " + args);
+  };
+  // The same names and stamps, other pieces.
+  ASSERT_EQ(0, in("a", "area generate A30 --markers 30 --pieces-per-marker 2 --models 0 --orders 0 --seed 5").status);
+  ASSERT_EQ(0, in("b", "area generate A30 --markers 30 --pieces-per-marker 3 --models 0 --orders 0 --seed 5").status);
+  json a = json::parse(in("a", "area export A30").out);
+  json b = json::parse(in("b", "area export A30").out);
+  for (size_t i = 0; i < 30; ++i) {
+    b["markers"][i]["name"] = a["markers"][i]["name"];
+    b["markers"][i]["modified"] = a["markers"][i]["modified"];
+  }
+  write_file(root / "b" / "area.json", b.dump());
+  ASSERT_EQ(0, in("b", "area import area.json").status);
+  ASSERT_EQ(0, in("b", "mkpc --no-progress A30 ../fresh.csv").status);
+  fs::create_directories(root / "t");
+  for (const char* table : {"out.csv", "out.dbf"}) {
+    SCOPED_TRACE(table);
+    ASSERT_EQ(0, in("a", std::string("mkpc --no-progress A30 ../t/") + table).status);
+    write_file(root / "b" / "delta.lst", "");
+    RunResult r = in("b", std::string("mkpc --no-progress A30 ../t/") + table);
+    EXPECT_EQ(0, r.status) << r.err;
+    EXPECT_NE(std::string::npos, r.err.find(" 30 read, 0 reused")) << r.err;
+    EXPECT_NE(std::string::npos, r.err.find("from another storage area")) << r.err;
+    if (std::string(table) == "out.csv") EXPECT_TRUE(read_file(root / "t" / table) == read_file(root / "fresh.csv"));
   }
 }
 

@@ -145,7 +145,9 @@ TEST(IdenticalRerunText, LinesEndingInNewlineAloneAreRewrittenWithCrLf) {
   for (char c : expected)
     if (c != '\r') bare += c;
   write_foreign_table(path, bare);
-  EXPECT_TRUE(run_table(path, items).empty());  // every record reused
+  // Every record reused, but for the last item of a table without run
+  // record, which is read again.
+  EXPECT_EQ(std::vector<std::string>({items.back().name}), run_table(path, items));
   EXPECT_TRUE(read_file(path) == expected);
   EXPECT_TRUE(read_file(store.path("OLD.DAT")) == bare);
 }

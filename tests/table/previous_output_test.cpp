@@ -148,7 +148,9 @@ TEST_F(Reuse, TextPreviousOutputQuirks) {
              " \"M1\",0, 80.00,\"a0\"\n"
              "\"M2\",0,1.5,\"b0\"\r\n"
              "\"M3\",0,1.5,\"c0\"\r\n");
-  EXPECT_EQ(std::vector<std::string>({"M4"}), run_table(path, {{"M1", "a0"}, {"M2", "b0"}, {"M3", "c0"}, {"M4", "d0"}}));
+  // M3, the last item of a table without run record, is read again.
+  EXPECT_EQ(std::vector<std::string>({"M3", "M4"}),
+            run_table(path, {{"M1", "a0"}, {"M2", "b0"}, {"M3", "c0"}, {"M4", "d0"}}));
   std::vector<std::string> lines = csv_lines(read_file(path));
   ASSERT_EQ(6u, lines.size());
   EXPECT_EQ(" \"M1\",0, 80.00,\"a0\"", lines[2]);  // copied as it was
@@ -166,13 +168,14 @@ TEST_F(Reuse, ConversionBetweenFormats) {
              "\"M1\",7,12.3456,\"a0\"\r\n"
              "\"M1\",abc,x,\"a0\"\r\n"
              "\"M2\",1,2,\"b0\"\r\n");
-  EXPECT_EQ(std::vector<std::string>({"M3"}), run_table(dbf, {{"M1", "a0"}, {"M2", "b0"}, {"M3", "c0"}}));
+  // M2, the text table's last item, is read again.
+  EXPECT_EQ(std::vector<std::string>({"M2", "M3"}), run_table(dbf, {{"M1", "a0"}, {"M2", "b0"}, {"M3", "c0"}}));
   std::string f = read_file(dbf);
   const size_t records = 32 + 4 * 32 + 1;
   EXPECT_EQ(4u, u32_at(f, 4));
   EXPECT_EQ(dbf_record("M1", "    7", "   12.35", "a0"), bytes_at(f, records, 42));
   EXPECT_EQ(dbf_record("M1", "    0", "    0.00", "a0"), bytes_at(f, records + 42, 42));
-  EXPECT_EQ(dbf_record("M2", "    1", "    2.00", "b0"), bytes_at(f, records + 84, 42));
+  EXPECT_EQ(dbf_record("M2", "    0", "   80.00", "b0"), bytes_at(f, records + 84, 42));
 
   // And back: the dBASE table becomes the previous output of a CSV run.
   fs::copy_file(dbf, csv);
@@ -201,7 +204,7 @@ TEST_F(Reuse, QuotesSurviveTheRoundTrip) {
   EXPECT_EQ("\"M\"\"1\",0,80.00,\"a0\"", csv_lines(read_file(csv))[2]);
   EXPECT_TRUE(run_table(csv, items).empty());
   fs::copy_file(csv, dbf);
-  EXPECT_TRUE(run_table(dbf, items).empty());
+  EXPECT_EQ(std::vector<std::string>({"M2"}), run_table(dbf, items));  // the last item, read again
   EXPECT_EQ(" M\"1", bytes_at(read_file(dbf), 32 + 4 * 32 + 1, 4));
 }
 
@@ -326,7 +329,12 @@ TEST_F(Reuse, RunRecordIsTrustedOnlyWhole) {
     c.spoil(table::run_record_path(path), path);
     write_file(store.path("delta.lst"), "");
     const bool trusted = std::string(c.name) == "intact";
-    EXPECT_EQ(trusted ? std::vector<std::string>{} : std::vector<std::string>{"M2"}, run_table(path, items));
+    // Walked without a record, a text table's last item is read again.
+    const bool text = std::string(c.table) == "out.csv";
+    const std::vector<std::string> dumped = trusted ? std::vector<std::string>{}
+                                            : text  ? std::vector<std::string>{"M2", "M3"}
+                                                    : std::vector<std::string>{"M2"};
+    EXPECT_EQ(dumped, run_table(path, items));
     EXPECT_EQ(std::string(kPreamble) + (trusted ? "" : "NEW: \"M2\"\r\n"), read_file(store.path("delta.lst")));
     std::string now = read_file(path);
     if (now.size() > 4 && now[0] == 3) now.replace(1, 3, table.substr(1, 3));  // the date of the run
@@ -404,6 +412,139 @@ TEST_F(Reuse, PreviousOutputBeyondTheLimitsIsDropped) {
   run_table(long_path, three_items());
   EXPECT_EQ(0u, run_table(long_path, three_items()).size());
   EXPECT_TRUE(fs::exists(deep + "/OLD.DAT"));
+}
+
+// The previous table is used only when it is provably this report's; what
+// is not used is said in one line, and the run's changes are either all
+// logged (every item new, as on a first run) or, for another report's,
+// area's or notation's table, not logged at all.
+TEST_F(Reuse, TextTableRewrittenWithoutItsPreambleIsReadAfreshAndLogged) {
+  const std::string path = store_.path("out.csv");
+  const std::vector<TestItem> now = {{"M1", "a0", 2}, {"M2", "b1", 3}, {"M4", "d0", 1}};
+  for (const bool emptied : {false, true}) {
+    SCOPED_TRACE(emptied ? "emptied" : "saved without its preamble");
+    run_table(path, three_items());
+    const std::string table = read_file(path);
+    // Another program saved the rows again without the preamble line, or
+    // emptied the file; the run record beside it is intact.
+    write_file(path, emptied ? std::string() : table.substr(table.find('\n') + 1));
+    clear_log();
+    PrintCapture print;
+    EXPECT_EQ(std::vector<std::string>({"M1", "M2", "M4"}), run_table(path, now));
+    EXPECT_EQ(std::string(kPreamble) + "NEW: \"M1\"\r\nNEW: \"M2\"\r\nNEW: \"M4\"\r\n", log());
+    EXPECT_EQ(path + " is not used as the previous table: ", print.text().substr(0, path.size() + 36));
+    EXPECT_EQ(1, std::count(print.text().begin(), print.text().end(), '\n')) << print.text();
+  }
+}
+
+TEST_F(Reuse, TableOfTheOtherNotationIsNotUsedInEitherLayout) {
+  RunOptions imperial;
+  imperial.notation = 1;
+  for (const char* name : {"out.csv", "out.dbf"}) {
+    SCOPED_TRACE(name);
+    const std::string path = store_.path(name);
+    run_table(path, three_items());
+    clear_log();
+    PrintCapture print;
+    // A dBASE table does not carry its notation: its run record tells it.
+    EXPECT_EQ(3u, run_table(path, three_items(), imperial).size());
+    EXPECT_EQ("", log());
+    EXPECT_NE(std::string::npos, print.text().find("it was written in the other notation (METRIC)")) << print.text();
+    // The table is now the imperial one, and used as such.
+    EXPECT_TRUE(run_table(path, three_items(), imperial).empty());
+    EXPECT_EQ(3u, run_table(path, three_items()).size());
+  }
+}
+
+// A table without a record may have been cut between two rows of its last
+// item: that item is read again (and not logged), never copied in part.
+TEST_F(Reuse, LastItemOfATextTableWithoutRecordIsReadAgain) {
+  const std::string path = store_.path("out.csv");
+  const std::vector<TestItem> items = {{"M1", "a0", 2}, {"M2", "b0", 3}};
+  run_table(path, items);
+  const std::string whole = read_file(path);
+  size_t cut = 0;
+  for (int line = 0; line < 5; ++line) cut = whole.find('\n', cut) + 1;  // after M2's first row
+  write_foreign_table(path, whole.substr(0, cut));
+  clear_log();
+  EXPECT_EQ(std::vector<std::string>({"M2"}), run_table(path, items));
+  EXPECT_TRUE(read_file(path) == whole);
+  EXPECT_EQ(kPreamble, log());
+
+  // A stopped run keeps that item's rows but gives it no entry in the run
+  // record: the next run reads it again.
+  write_foreign_table(path, whole.substr(0, cut));
+  RunOptions stop;
+  stop.stop_after = 1;
+  EXPECT_TRUE(run_table(path, items, stop).empty());
+  EXPECT_EQ(std::vector<std::string>({"M2"}), run_table(path, items));
+  EXPECT_TRUE(read_file(path) == whole);
+}
+
+// Items gone from a table without record are found in the store's order,
+// which is blind to case: "a2" comes before "B1".
+TEST_F(Reuse, ItemsGoneFromATableWithoutRecordFollowTheStoresOrder) {
+  const std::string path = store_.path("out.csv");
+  run_table(path, {{"a2", "a0"}, {"B1", "b0", 2}, {"c3", "c0"}});
+  write_foreign_table(path, read_file(path));
+  clear_log();
+  // c3 is the table's last item, read again as above.
+  EXPECT_EQ(std::vector<std::string>({"c3"}), run_table(path, {{"B1", "b0", 2}, {"c3", "c0"}}));
+  EXPECT_EQ(std::string(kPreamble) + "DELETED: \"a2\"\r\n", log());
+  const std::vector<std::string> lines = csv_lines(read_file(path));
+  ASSERT_EQ(5u, lines.size());
+  EXPECT_EQ("\"B1\",0,80.00,\"b0\"", lines[2]);
+}
+
+// A run that fails while putting its table in place leaves the table, its
+// run record and the change log as they were.
+TEST_F(Reuse, FailedRunLeavesTheRunRecordAsItWas) {
+  const std::string path = store_.path("out.csv");
+  run_table(path, three_items());
+  const std::string table = read_file(path);
+  const std::string record = read_file(table::run_record_path(path));
+  fs::create_directories(fs::path(store_.path("OLD.DAT")) / "kept");
+  clear_log();
+  int closed = 1;
+  RunOptions options;
+  options.expect_close = false;
+  options.result = &closed;
+  run_table(path, {{"M1", "a1", 2}, {"M2", "b0", 3}, {"M3", "c0", 1}}, options);
+  EXPECT_EQ(0, closed);
+  EXPECT_TRUE(read_file(path) == table);
+  EXPECT_TRUE(read_file(table::run_record_path(path)) == record);
+  EXPECT_EQ("", log());
+  EXPECT_TRUE(files_with_prefix(store_.work(), ".quire-new-").empty());
+  // The record still vouches for the table.
+  fs::remove_all(store_.path("OLD.DAT"));
+  EXPECT_TRUE(run_table(path, three_items()).empty());
+}
+
+// A run over listed items finds each one's previous rows whatever the
+// list's order, by the run record or walking the table, and logs nothing
+// for the items it is not asked about.
+TEST_F(Reuse, ListedItemsAreFoundInAnyOrder) {
+  RunOptions listed;
+  listed.listed = true;
+  for (const bool with_record : {true, false}) {
+    SCOPED_TRACE(with_record ? "with its run record" : "without run record");
+    const std::string path = store_.path(with_record ? "recorded.csv" : "walked.csv");
+    run_table(path, {{"M1", "a0", 2}, {"M2", "b0", 3}, {"M3", "c0"}, {"M4", "d0"}});
+    if (!with_record) write_foreign_table(path, read_file(path));
+    clear_log();
+    // Without a record M4, the table's last item, is read again.
+    EXPECT_EQ(with_record ? std::vector<std::string>{} : std::vector<std::string>{"M4"},
+              run_table(path, {{"M3", "c0"}, {"M1", "a0", 2}, {"M4", "d0"}}, listed));
+    EXPECT_EQ(kPreamble, log());
+    std::vector<std::string> lines = csv_lines(read_file(path));
+    ASSERT_EQ(6u, lines.size());
+    EXPECT_EQ("\"M3\",0,80.00,\"c0\"", lines[2]);
+    EXPECT_EQ("\"M1\",1,80.25,\"a0\"", lines[4]);
+    // Again, over the table in the list's order, with M1 changed.
+    clear_log();
+    EXPECT_EQ(std::vector<std::string>({"M1"}), run_table(path, {{"M4", "d0"}, {"M1", "a1", 2}, {"M3", "c0"}}, listed));
+    EXPECT_EQ(std::string(kPreamble) + "CHANGED: \"M1\"\r\n", log());
+  }
 }
 
 TEST(PreviousOutputReader, SplitsValuesAsWritten) {

@@ -30,6 +30,7 @@ struct RunOptions {
   int stop_after = -1;        // items after which the host asks to stop
   bool expect_close = true;  // else open and close may fail
   int* result = nullptr;     // receives what close (or a failed open) returned
+  bool listed = false;       // the items are those of a list, in its order
 };
 
 // Value of row r of an item in the Util column.
@@ -56,6 +57,7 @@ inline std::vector<std::string> run_table(const std::string& path, const std::ve
   t.define_field(0, 'F', 8, 2, "Util");
   t.define_field(options.extra_column ? 0 : 1, 'C', 8, 0, "Time");
   if (options.extra_column) t.define_field(1, 'C', 10, 0, "Extra");
+  if (options.listed) t.take_listed_items_only();
   int count = 0;
   for (const TestItem& item : items) {
     if (t.reuse_previous_record(item.name.c_str(), item.stamp.c_str()) == 1) {

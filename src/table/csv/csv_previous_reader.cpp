@@ -325,16 +325,20 @@ PreviousTableReader::HeaderResult CsvPreviousReader::read_header(int notation) {
     return kHeaderDropped;
   }
   if (result != kLine) first = {};
-  bool rejected = !has_quoted_word(first, ReportLayout::kVersionPrefix, false);
-  if (has_quoted_word(first, ReportLayout::kMetricWord, true) && notation != 0) rejected = true;
-  if (has_quoted_word(first, ReportLayout::kImperialWord, true) && notation != 1) rejected = true;
-  if (rejected) {
+  // A first line without the version mark is no preamble: the preamble
+  // stays empty. One of the other notation is kept, for the run to say so.
+  if (!has_quoted_word(first, ReportLayout::kVersionPrefix, false)) {
     drop();
     return kHeaderRejected;
   }
   if (split_line(first))
     for (int i = 0; i < value_count(); ++i) preamble_.emplace_back(value(i), value_length(i));
   clear_values();
+  if ((has_quoted_word(first, ReportLayout::kMetricWord, true) && notation != 0) ||
+      (has_quoted_word(first, ReportLayout::kImperialWord, true) && notation != 1)) {
+    drop();
+    return kHeaderRejected;
+  }
   std::string_view second;
   result = next_line(&second, &commas);
   if (result == kTooLong) {
