@@ -724,7 +724,9 @@ TEST_F(TableEdges, SameAreaNameInTwoRelativeStoresIsNotMixedUp) {
     EXPECT_EQ(0, r.status) << r.err;
     EXPECT_NE(std::string::npos, r.err.find(" 30 read, 0 reused")) << r.err;
     EXPECT_NE(std::string::npos, r.err.find("from another storage area")) << r.err;
-    if (std::string(table) == "out.csv") EXPECT_TRUE(read_file(root / "t" / table) == read_file(root / "fresh.csv"));
+    if (std::string(table) == "out.csv") {
+      EXPECT_TRUE(read_file(root / "t" / table) == read_file(root / "fresh.csv"));
+    }
   }
 }
 
