@@ -193,9 +193,13 @@ def main():
         for made_by_host in (os.path.join(tables, "host.csv"), os.path.join(folder, "host.csv")):
             check(read_if(made_by_host) == mkpc, "%s is not the table quire.exe wrote" % made_by_host)
         check(read_if(os.path.join(tables, "nightly.log")) is not None, "the nightly batch file wrote no log")
-        # An unchanged rerun logs its preamble and no item.
-        check((read_if(os.path.join(tables, "delta.lst")) or b"").startswith(b"DB_VERSION_3,METRIC,MKPC,"),
-              "the nightly run logged nothing in delta.lst")
+        # The nightly quire all wrote every kind's table into the folder and
+        # logged each kind's run (its preamble line) in the folder's delta.lst.
+        delta = read_if(os.path.join(tables, "delta.lst")) or b""
+        for kind in (b"MKHDR", b"MKPC", b"MKOV", b"MKSPLICE", b"MKMC", b"MKMOD", b"MODEL", b"ORDML"):
+            check(b"DB_VERSION_3,METRIC," + kind + b"," in delta, "the nightly run logged no %s run in delta.lst" % kind)
+            check(read_if(os.path.join(tables, kind.decode().lower() + ".csv")) is not None,
+                  "the nightly run wrote no %s table" % kind)
         if failures:  # the rest builds on the README's examples
             for f in failures:
                 print("FAILED " + f)
