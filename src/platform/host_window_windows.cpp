@@ -1,6 +1,12 @@
 // Host windows on Windows: real windows, reached with SendMessageA. A host
 // passes its own window; quire_create_window makes a message-only window
 // whose procedure hands the host's messages to a QuireWindowProc.
+//
+// A message to the window that create_host_window made last on the sending
+// thread, while it lives, calls its procedure directly: SendMessageA would
+// call it on this thread all the same, and a run sends two messages per
+// item, which through the system's message machinery cost more than the
+// item itself under some Windows implementations.
 #include <windows.h>
 
 
@@ -24,12 +30,21 @@ struct Binding {
 // WM_NCCREATE takes it: what is left here afterwards nobody owns.
 thread_local Binding* t_unclaimed = nullptr;
 
+// The window create_host_window made last on this thread and its binding,
+// until the window is gone.
+thread_local HWND t_own_window = nullptr;
+thread_local Binding* t_own_binding = nullptr;
+
 LRESULT CALLBACK binding_procedure(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
   if (message == WM_NCCREATE) {
     auto* binding = static_cast<Binding*>(reinterpret_cast<CREATESTRUCTA*>(lparam)->lpCreateParams);
     t_unclaimed = nullptr;
     SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(binding));
   } else if (message == WM_NCDESTROY) {
+    if (window == t_own_window) {
+      t_own_window = nullptr;
+      t_own_binding = nullptr;
+    }
     delete reinterpret_cast<Binding*>(SetWindowLongPtrA(window, GWLP_USERDATA, 0));
   } else if (message >= WM_USER) {
     // The system's own messages keep their default handling; the host's
@@ -72,6 +87,10 @@ QuireWindow create_host_window(QuireWindowProc proc, void* context) {
   // (WM_NCDESTROY); one that never got that far did not.
   delete t_unclaimed;
   t_unclaimed = nullptr;
+  if (window) {
+    t_own_window = window;
+    t_own_binding = reinterpret_cast<Binding*>(GetWindowLongPtrA(window, GWLP_USERDATA));
+  }
   return window;
 }
 
@@ -82,6 +101,8 @@ int destroy_host_window(QuireWindow window) {
 
 intptr_t send_host_message(QuireWindow window, unsigned int message, uintptr_t wparam, intptr_t lparam) {
   if (!window) return 0;
+  if (window == t_own_window && t_own_binding && message >= WM_USER)
+    return t_own_binding->proc(window, message, wparam, lparam, t_own_binding->context);
   return static_cast<intptr_t>(SendMessageA(window, message, static_cast<WPARAM>(wparam),
                                             static_cast<LPARAM>(lparam)));
 }
