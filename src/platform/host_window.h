@@ -10,7 +10,8 @@
 // On Windows (host_window_windows.cpp) a handle is a real window: the
 // message goes through SendMessageA, so a host may pass its own window, and
 // create_host_window makes a message-only window of the calling thread that
-// hands every message from WM_USER on to the procedure. Elsewhere
+// hands every message from WM_USER on to the procedure (sent from that
+// thread, such a message calls the procedure directly). Elsewhere
 // (host_window_posix.cpp) handles carry a slot index and a generation in a
 // registry of this process, and the procedure runs on the sender's thread.
 #ifndef QUIRE_PLATFORM_HOST_WINDOW_H_
