@@ -204,11 +204,7 @@ quire::Status check_area(std::string_view name, AreaCheck* out) {
   std::vector<std::string> row_problems;
   each_row(d.db, area_row_select_sql(), nullptr, &row_problems, [&](sqlite3_stmt* s) {
     area_row = true;
-    out->summary.name = text_of(s, kAreaNameColumn);
-    out->summary.markers = sqlite3_column_int64(s, kAreaMarkersColumn);
-    out->summary.models = sqlite3_column_int64(s, kAreaModelsColumn);
-    out->summary.pieces = sqlite3_column_int64(s, kAreaPiecesColumn);
-    out->summary.orders = sqlite3_column_int64(s, kAreaOrdersColumn);
+    read_area_row(s, &out->summary);
     if (sqlite3_column_int(s, kAreaFormatColumn) != kAreaFormat)
       area_problem = "unknown area format " + std::to_string(sqlite3_column_int(s, kAreaFormatColumn));
   });

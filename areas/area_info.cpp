@@ -79,13 +79,7 @@ quire::Status read_info(const std::string& path, AreaInfo* info) {
                                   "cannot read the area file " + path + ": unknown area format " +
                                       std::to_string(format),
                                   path);
-  const unsigned char* name = sqlite3_column_text(r.stmt, kAreaNameColumn);
-  info->name.assign(name ? reinterpret_cast<const char*>(name) : "",
-                    static_cast<size_t>(sqlite3_column_bytes(r.stmt, kAreaNameColumn)));
-  info->markers = sqlite3_column_int64(r.stmt, kAreaMarkersColumn);
-  info->models = sqlite3_column_int64(r.stmt, kAreaModelsColumn);
-  info->pieces = sqlite3_column_int64(r.stmt, kAreaPiecesColumn);
-  info->orders = sqlite3_column_int64(r.stmt, kAreaOrdersColumn);
+  read_area_row(r.stmt, &info->summary);
   if (!r.prepare(kStampRangeSql) || sqlite3_step(r.stmt) != SQLITE_ROW) return r.failure(path);
   info->has_stamps = sqlite3_column_type(r.stmt, 0) != SQLITE_NULL;
   if (info->has_stamps) {
@@ -140,7 +134,7 @@ quire::Status area_info(std::string_view name, AreaInfo* info) {
       return quire::Status::failure(quire::StatusCode::kInvalid,
                                     "cannot read " + path + ": not a regular file (an area file is one)", path);
     if (quire::Status read = read_info(path, info); !read.ok()) return read;
-    info->path = path;
+    info->summary.path = path;
     info->size = static_cast<uint64_t>(st.identity.size);
     return {};
   });

@@ -9,25 +9,21 @@
 #include <string>
 #include <string_view>
 
+#include "area_store.h"
 #include "quire/status.h"
 
 namespace plotbase {
 
 // What `quire area info` shows of an area.
 struct AreaInfo {
-  std::string name;  // as stored (Latin-1)
-  int64_t markers = 0;
-  int64_t models = 0;
-  int64_t pieces = 0;
-  int64_t orders = 0;
+  AreaSummary summary;  // the name, the counts and the area file's path
   // The oldest and the newest modification stamp of the area's markers,
   // models and orders (seconds since 1970); has_stamps is false when no
   // item has one.
   bool has_stamps = false;
   int64_t oldest_modified = 0;
   int64_t newest_modified = 0;
-  std::string path;    // the area file
-  uint64_t size = 0;   // its size in bytes
+  uint64_t size = 0;   // the area file's size in bytes
   const char* engine = "SQLite";
 };
 

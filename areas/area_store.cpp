@@ -122,14 +122,22 @@ quire::Status read_summary(const std::string& path, AreaSummary* out) {
     return quire::Status::failure(quire::StatusCode::kCorrupt,
                                   "unknown area format " + std::to_string(sqlite3_column_int(st.s, kAreaFormatColumn)),
                                   path);
-  out->name = col_text(st.s, kAreaNameColumn);
-  out->markers = sqlite3_column_int64(st.s, kAreaMarkersColumn);
-  out->models = sqlite3_column_int64(st.s, kAreaModelsColumn);
-  out->pieces = sqlite3_column_int64(st.s, kAreaPiecesColumn);
-  out->orders = sqlite3_column_int64(st.s, kAreaOrdersColumn);
+  read_area_row(st.s, out);
   out->path = path;
   return {};
 }
+
+}  // namespace
+
+void read_area_row(sqlite3_stmt* row, AreaSummary* out) {
+  out->name = col_text(row, kAreaNameColumn);
+  out->markers = sqlite3_column_int64(row, kAreaMarkersColumn);
+  out->models = sqlite3_column_int64(row, kAreaModelsColumn);
+  out->pieces = sqlite3_column_int64(row, kAreaPiecesColumn);
+  out->orders = sqlite3_column_int64(row, kAreaOrdersColumn);
+}
+
+namespace {
 
 using ojson = nlohmann::ordered_json;
 

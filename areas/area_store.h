@@ -16,6 +16,8 @@
 
 #include "quire/status.h"
 
+struct sqlite3_stmt;
+
 namespace plotbase {
 
 // The numbers of items in an area.
@@ -32,6 +34,10 @@ struct AreaSummary {
   // nothing. It is no damaged area, only passed over.
   bool skipped = false;
 };
+
+// Fills the name and the counts of out from row, a row of the store
+// layout's area row query (area_row_select_sql).
+void read_area_row(sqlite3_stmt* row, AreaSummary* out);
 
 // The path of the area file for the area called name (Latin-1), whether or
 // not it exists.

@@ -164,9 +164,10 @@ int do_info(const std::string& name) {
   std::printf(
       "name: %s\nmarkers: %lld\nmodels: %lld\norders: %lld\npieces: %lld\noldest_modified: %s\n"
       "newest_modified: %s\nfile: %s\nsize: %llu\nengine: %s\n",
-      plotbase::latin1_to_utf8(info.name).c_str(), static_cast<long long>(info.markers),
-      static_cast<long long>(info.models), static_cast<long long>(info.orders), static_cast<long long>(info.pieces),
-      stamp(info.oldest_modified).c_str(), stamp(info.newest_modified).c_str(), info.path.c_str(),
+      plotbase::latin1_to_utf8(info.summary.name).c_str(), static_cast<long long>(info.summary.markers),
+      static_cast<long long>(info.summary.models), static_cast<long long>(info.summary.orders),
+      static_cast<long long>(info.summary.pieces), stamp(info.oldest_modified).c_str(),
+      stamp(info.newest_modified).c_str(), info.summary.path.c_str(),
       static_cast<unsigned long long>(info.size), info.engine);
   return std::fflush(stdout) == 0 && !std::ferror(stdout) ? 0 : error("info", "cannot write to standard output");
 }
@@ -180,15 +181,7 @@ int do_rm(const std::string& name, bool yes) {
     quire::Status looked = plotbase::area_info(latin1, &info);
     if (looked.code() == quire::StatusCode::kNotFound) return error("rm", looked.message());
     std::string what = "area " + name + " (" + plotbase::area_path(latin1) + ")";
-    if (looked.ok()) {
-      plotbase::AreaSummary s;
-      s.name = info.name;
-      s.markers = info.markers;
-      s.models = info.models;
-      s.pieces = info.pieces;
-      s.orders = info.orders;
-      what = "area " + summary_text(s) + " (" + info.path + ")";
-    }
+    if (looked.ok()) what = "area " + summary_text(info.summary) + " (" + info.summary.path + ")";
     std::fprintf(stderr, "quire area rm: would remove %s; run again with --yes to remove it\n", what.c_str());
     return 2;
   }

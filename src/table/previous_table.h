@@ -12,6 +12,7 @@
 #ifndef QUIRE_TABLE_PREVIOUS_TABLE_H_
 #define QUIRE_TABLE_PREVIOUS_TABLE_H_
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 #include <cstdint>
@@ -108,6 +109,9 @@ class PreviousTableReader {
   // values before them may then be left empty), all of them when they are
   // converted.
   void limit_values(int n);
+  // Splits only as many values as reach the key and time columns (after
+  // find_columns): records copied as they are need no others.
+  void limit_to_key_and_time() { limit_values(std::max(key_index_, time_index_) + 1); }
   int key_index() const { return key_index_; }
   int time_index() const { return time_index_; }
 

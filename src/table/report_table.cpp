@@ -208,6 +208,12 @@ class ReportTable::Impl {
   // moved by shift, with its check value (and, for fixed-length records,
   // its rows).
   bool recorded_at(const RunRecordItem& item, int64_t shift);
+  // Copies the bytes of a recorded item that agree with the record, found
+  // at offset at of the previous table; false when they cannot be read.
+  bool copy_recorded(const RunRecordItem& item, uint64_t at);
+  // The previous table at the path opened again from its top, its header
+  // read and its key and time columns found; null when any of that fails.
+  std::unique_ptr<PreviousTableReader> reopen_previous();
   int fail(const quire::Status& status);
   // A report kind used the table wrongly (a column too many or declared
   // late, an unknown column type, a value with no column): what says so, as
@@ -547,7 +553,7 @@ void ReportTable::Impl::finish_header() {
   // layout; otherwise each is converted value by value. Records copied as
   // they are need only their key and time values split.
   raw_copy_ = writer_->copies_as_is(*previous_);
-  if (raw_copy_) previous_->limit_values(std::max(previous_->key_index(), previous_->time_index()) + 1);
+  if (raw_copy_) previous_->limit_to_key_and_time();
 }
 
 void ReportTable::Impl::start_record() {
@@ -818,12 +824,9 @@ void ReportTable::Impl::find_unvouched_last_item() {
   // Only a text table can be cut between two rows of an item without a
   // trace: a dBASE header counts its records.
   if (!previous_open() || previous_->preamble() == nullptr) return;
-  quire::Status ignored;
-  std::unique_ptr<PreviousTableReader> scan = open_previous_table(path_, &ignored);
-  if (!scan || scan->read_header(notation_) != PreviousTableReader::kHeaderOk ||
-      !scan->find_columns(key_column_.c_str(), time_column_.c_str()))
-    return;
-  scan->limit_values(std::max(scan->key_index(), scan->time_index()) + 1);
+  std::unique_ptr<PreviousTableReader> scan = reopen_previous();
+  if (!scan) return;
+  scan->limit_to_key_and_time();
   for (scan->read_record(); !scan->exhausted(); scan->read_record())
     if (!scan->continues_item()) unvouched_last_key_.assign(scan->key());
   // A table found damaged on the way is dropped by the walk itself.
@@ -921,7 +924,10 @@ bool ReportTable::Impl::take_recorded(const RunRecordItem& item) {
     return false;
   }
   if (!table_read_failure_.ok()) return false;
-  const uint64_t at = item.offset + static_cast<uint64_t>(record_shift_);
+  return copy_recorded(item, item.offset + static_cast<uint64_t>(record_shift_));
+}
+
+bool ReportTable::Impl::copy_recorded(const RunRecordItem& item, uint64_t at) {
   const char* bytes = table_bytes_.bytes(at, static_cast<size_t>(item.bytes));
   if (bytes == nullptr) {
     table_read_failure_ = table_bytes_.status();
@@ -1123,28 +1129,22 @@ bool ReportTable::Impl::take_listed(const ListedItem& item) {
   listed_scratch_.rows = item.rows;
   listed_scratch_.check = item.check;
   checked_ahead_ = false;
-  if (!recorded_at(listed_scratch_, 0)) return false;
-  const char* bytes = table_bytes_.bytes(item.offset, static_cast<size_t>(item.bytes));
-  if (bytes == nullptr) {
-    table_read_failure_ = table_bytes_.status();
-    if (table_read_failure_.ok()) table_read_failure_.fail(EIO, "read", path_);
-    return false;
-  }
-  out_.write_checked(bytes, static_cast<size_t>(item.bytes), item.offset, item.check);
-  const int rows = static_cast<int>(item.rows);
-  writer_->note_copied(rows);
-  note_rows(rows);
-  item_.rows = item.rows;
-  return true;
+  return recorded_at(listed_scratch_, 0) && copy_recorded(listed_scratch_, item.offset);
+}
+
+std::unique_ptr<PreviousTableReader> ReportTable::Impl::reopen_previous() {
+  quire::Status ignored;
+  std::unique_ptr<PreviousTableReader> table = open_previous_table(path_, &ignored);
+  if (!table || table->read_header(notation_) != PreviousTableReader::kHeaderOk ||
+      !table->find_columns(key_column_.c_str(), time_column_.c_str()))
+    return nullptr;
+  return table;
 }
 
 bool ReportTable::Impl::rewind_previous() {
-  quire::Status ignored;
-  std::unique_ptr<PreviousTableReader> again = open_previous_table(path_, &ignored);
-  if (!again || again->read_header(notation_) != PreviousTableReader::kHeaderOk ||
-      !again->find_columns(key_column_.c_str(), time_column_.c_str()) || again->column_count() != field_count())
-    return false;
-  if (raw_copy_) again->limit_values(std::max(again->key_index(), again->time_index()) + 1);
+  std::unique_ptr<PreviousTableReader> again = reopen_previous();
+  if (!again || again->column_count() != field_count()) return false;
+  if (raw_copy_) again->limit_to_key_and_time();
   again->read_record();
   previous_ = std::move(again);
   return true;
