@@ -27,9 +27,6 @@ constexpr const char kWho[] = "quire all";
 // in the folder: removing it would let a third run lock a file the second
 // one no longer sees.
 constexpr const char kLockName[] = ".quire-all.lock";
-// The change log of the runs into the folder (the report library's name for
-// it, in its current directory).
-constexpr const char kChangeLogName[] = "delta.lst";
 // How long a run waits for another run into the same folder, unless
 // --wait or kWaitVariable says otherwise.
 constexpr long kDefaultWaitSeconds = 600;

@@ -59,6 +59,10 @@ constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
 constexpr int kExitIncomplete = 3;
 
+// The change log a report run appends to: delta.lst in its current
+// directory, when there is one (the report library's name for it).
+constexpr const char kChangeLogName[] = "delta.lst";
+
 // Prints a usage error as who ("quire", or "quire mkpc" for what only that
 // command takes) says it, with where to read more. Returns kExitUsage.
 int usage_error(const std::string& message, const std::string& who = "quire");

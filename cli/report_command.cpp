@@ -162,7 +162,6 @@ std::string value_words(const HostOption& option) {
 // The file names a run keeps for itself beside a table and in the current
 // directory: no table may be written under them.
 constexpr const char kOldTableName[] = "OLD.DAT";
-constexpr const char kChangeLogName[] = "delta.lst";
 constexpr const char kRunRecordSuffix[] = ".quire-run";
 
 // Windows takes file names without regard to case, and drops dots and
