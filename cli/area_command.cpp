@@ -1,5 +1,5 @@
 // `quire area import|export|list|generate|info|rm`: a thin layer over the
-// area functions of area management (areas/area_store.h, areas/area_info.h).
+// area functions of area management (core/areas/area_store.h, core/areas/area_info.h).
 #include <CLI/CLI.hpp>
 #include <cerrno>
 #include <cstdio>

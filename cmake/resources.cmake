@@ -12,7 +12,7 @@
 # the missing-piece string is a usable format is decided by the report
 # library when it loads the string (is_missing_piece_format), not here.
 #
-# The report library's own strings file (src/resources/own_strings.txt) is
+# The report library's own strings file (core/report/resources/own_strings.txt) is
 # the one list of its strings: QUIRE_STRING_IDS, the number of them, is its
 # largest id.
 
@@ -196,7 +196,7 @@ function(quire_add_string_library target)
     list(APPEND sources "${empty}")
   endif()
   add_library(${target} SHARED ${sources})
-  target_include_directories(${target} PRIVATE "${CMAKE_SOURCE_DIR}/src")
+  target_include_directories(${target} PRIVATE "${CMAKE_SOURCE_DIR}/core/report" "${CMAKE_SOURCE_DIR}/core/env")
   set_target_properties(${target} PROPERTIES OUTPUT_NAME "${ARG_OUTPUT_NAME}" C_VISIBILITY_PRESET hidden)
   if(ARG_OUTPUT_DIRECTORY)
     set_target_properties(${target} PROPERTIES LIBRARY_OUTPUT_DIRECTORY "${ARG_OUTPUT_DIRECTORY}"
@@ -217,7 +217,7 @@ endfunction()
 # find them. The file's ids, 1 to its largest with none left out, are the
 # report library's strings; the library's code checks that it names the
 # same ones (QUIRE_STRING_IDS).
-set(QUIRE_OWN_STRINGS "${CMAKE_SOURCE_DIR}/src/resources/own_strings.txt")
+set(QUIRE_OWN_STRINGS "${CMAKE_SOURCE_DIR}/core/report/resources/own_strings.txt")
 set(QUIRE_STRING_IDS 255)  # while the file that sets it is read
 quire_read_strings("${QUIRE_OWN_STRINGS}" own)
 set(QUIRE_STRING_IDS ${own_max})

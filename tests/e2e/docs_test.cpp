@@ -232,7 +232,7 @@ TEST(Docs, TranslatedTextsAreThoseTheDocsList) {
   for (std::sregex_iterator m(translating.begin(), translating.end(), row), end; m != end; ++m)
     listed.push_back(std::stoi((*m)[1]));
   ASSERT_FALSE(listed.empty());
-  EXPECT_EQ(string_ids(source + "/src/resources/own_strings.txt"), listed);
+  EXPECT_EQ(string_ids(source + "/core/report/resources/own_strings.txt"), listed);
   EXPECT_EQ(string_ids(source + "/resources/de/strings.txt"), listed);
   EXPECT_NE(translating.find("a string table of six texts"), std::string::npos);
   EXPECT_EQ(listed.size(), 6u);
