@@ -15,6 +15,7 @@
 
 #include "commands.h"
 #include "console.h"
+#include "count_text.h"
 #include "quire/ascii.h"
 #include "quire/files/file_replacement.h"
 #include "quire/files/file_system.h"
@@ -252,10 +253,6 @@ int worse(int a, int b) {
   return rank(b) > rank(a) ? b : a;
 }
 
-std::string count_of(size_t n, const char* word) {
-  return std::to_string(n) + " " + word + (n == 1 ? "" : "s");
-}
-
 }  // namespace
 
 int run_all_command(int argc, char** argv) {
@@ -306,8 +303,7 @@ int run_all_command(int argc, char** argv) {
     const std::string file = std::string(kind->name) + extension;
     ReportRun run;
     run.kind = kind;
-    run.area = options.area;
-    run.output = in_folder(folder, file);
+    run.arguments = {options.area, in_folder(folder, file)};
     run.shown_output = in_folder(options.folder, file);
     run.detailed = options.detailed;
     run.quiet = options.quiet;
@@ -330,7 +326,7 @@ int run_all_command(int argc, char** argv) {
     worst = worse(worst, kExitIncomplete);
   }
   if (!options.quiet) {
-    std::string line = std::string(kWho) + ": " + count_of(options.kinds.size(), "kind") + ": " +
+    std::string line = std::string(kWho) + ": " + plural(static_cast<int64_t>(options.kinds.size()), "kind") + ": " +
                        std::to_string(complete) + " complete, " + std::to_string(incomplete) + " incomplete, " +
                        std::to_string(failed) + " failed";
     if (not_run > 0) line += ", " + std::to_string(not_run) + " not run";

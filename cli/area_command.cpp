@@ -16,6 +16,7 @@
 #include "area_store.h"
 #include "commands.h"
 #include "console.h"
+#include "count_text.h"
 #include "quire/files/file_replacement.h"
 #include "quire/status.h"
 #include "pattern_import.h"
@@ -23,10 +24,6 @@
 namespace quire::cli {
 
 namespace {
-
-std::string plural(int64_t n, const char* word) {
-  return std::to_string(n) + " " + word + (n == 1 ? "" : "s");
-}
 
 std::string summary_text(const plotbase::AreaSummary& s) {
   return plotbase::latin1_to_utf8(s.name) + ": " + plural(s.markers, "marker") + ", " + plural(s.models, "model") +
