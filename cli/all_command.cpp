@@ -179,12 +179,14 @@ std::string in_folder(const std::string& folder, const std::string& name) {
 }
 
 // Makes sure the folder is there; false with the message printed when it is
-// not and cannot be made.
+// not and cannot be made. (Folders are made, and entered below, through
+// std::filesystem: the file layer has calls for files, none for making
+// directories or for the current directory.)
 bool make_folder(const std::string& folder, const std::string& shown) {
   const std::filesystem::path path = quire::platform::filesystem_path(folder);
   std::error_code ec;
   if (std::filesystem::is_directory(path, ec)) return true;
-  if (std::filesystem::exists(std::filesystem::symlink_status(path, ec))) {
+  if (quire::platform::path_exists(folder)) {
     std::fprintf(stderr, "%s: %s is not a folder\n", kWho, shown.c_str());
     return false;
   }

@@ -6,7 +6,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <iostream>
 #include <iterator>
 #include <sstream>
@@ -18,6 +17,7 @@
 #include "console.h"
 #include "count_text.h"
 #include "quire/files/file_replacement.h"
+#include "quire/files/file_system.h"
 #include "quire/status.h"
 #include "pattern_import.h"
 
@@ -61,11 +61,15 @@ quire::Status file_head(const std::string& file, std::string* head) {
   if (std::filesystem::is_directory(status))
     return cannot(quire::StatusCode::kInvalid, std::string("cannot read: ") + std::strerror(EISDIR));
   if (!std::filesystem::is_regular_file(status)) return {};
-  std::ifstream in(file, std::ios::binary);
-  if (!in) return cannot(quire::StatusCode::kInvalid, std::string("cannot open: ") + std::strerror(errno));
+  platform::ReadableFile in;
+  if (!in.open(file)) {
+    const int error = in.status().ok() ? ENOENT : in.status().error();
+    return cannot(quire::StatusCode::kInvalid, std::string("cannot open: ") + std::strerror(error));
+  }
   char bytes[64];
-  in.read(bytes, sizeof bytes);
-  head->assign(bytes, static_cast<size_t>(in.gcount()));
+  const long length = in.read_at(0, bytes, sizeof bytes);
+  if (length < 0) return cannot(quire::StatusCode::kIo, std::string("cannot read: ") + std::strerror(in.status().error()));
+  head->assign(bytes, static_cast<size_t>(length));
   return {};
 }
 
