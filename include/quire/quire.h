@@ -8,7 +8,9 @@
  *   int dmp_mkpc(int argc, char** argv, QuireWindow hwnd, int detailed);
  *
  * argv[0] is the command's name and is not read; then come the options
- * (-L, -S, -E, -N), the storage-area name and the output path. The result is
+ * (-L, -S, -E, -N), the storage-area name and the output path (options may
+ * stand between these two as well; an output path of "-" is standard
+ * output; quire_check_report_options checks such a line). The result is
  * 1 when the command line was accepted and the table finished, 0 when the
  * command was rejected or its output could not be written (a message has
  * gone through pb_printf). One command runs at a time in a process.
