@@ -120,11 +120,12 @@ int check_arguments(const std::string& kind, const std::vector<char*>& arguments
   args.push_back(command_name.data());
   args.insert(args.end(), arguments.begin(), arguments.end());
   args.push_back(nullptr);
-  char why[1024];
+  // Room for a message naming two paths of the longest length.
+  std::vector<char> why(3 * 4096 + 512);
   const int result = quire_check_report_options(kind.c_str(), static_cast<int>(args.size()) - 1, args.data(),
-                                                changes, flags, why, sizeof why);
+                                                changes, flags, why.data(), why.size());
   if (result == QUIRE_OPTIONS_ACCEPTED) return -1;
-  return usage_error(why, result == QUIRE_OPTIONS_BAD_DATE ? "quire " + kind : "quire");
+  return usage_error(why.data(), result == QUIRE_OPTIONS_BAD_DATE ? "quire " + kind : "quire");
 }
 
 // The lines printed after the run: values cut per column, then the summary.

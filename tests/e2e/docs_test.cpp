@@ -2,9 +2,9 @@
 // (run on a table with an accented text, hexadecimal times that look like
 // numbers and values with a comma, a quote and a line break; a reader that
 // is not installed is skipped), the example area, the column dictionary
-// of docs/reports.md, the report kinds of the usage in the completion and
-// the README, and the host options of the usage in the completion and in
-// docs/running-reports.md.
+// of docs/reports.md, the library's table of report kinds in the usage, the
+// completion, the README and docs/reports.md, and the host options of the
+// usage in the completion and in docs/running-reports.md.
 #include <gtest/gtest.h>
 
 #include <map>
