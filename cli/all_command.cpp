@@ -15,6 +15,7 @@
 
 #include "commands.h"
 #include "console.h"
+#include "count_text.h"
 #include "quire/ascii.h"
 #include "quire/files/file_replacement.h"
 #include "quire/files/file_system.h"
@@ -178,12 +179,14 @@ std::string in_folder(const std::string& folder, const std::string& name) {
 }
 
 // Makes sure the folder is there; false with the message printed when it is
-// not and cannot be made.
+// not and cannot be made. (Folders are made, and entered below, through
+// std::filesystem: the file layer has calls for files, none for making
+// directories or for the current directory.)
 bool make_folder(const std::string& folder, const std::string& shown) {
   const std::filesystem::path path = quire::platform::filesystem_path(folder);
   std::error_code ec;
   if (std::filesystem::is_directory(path, ec)) return true;
-  if (std::filesystem::exists(std::filesystem::symlink_status(path, ec))) {
+  if (quire::platform::path_exists(folder)) {
     std::fprintf(stderr, "%s: %s is not a folder\n", kWho, shown.c_str());
     return false;
   }
@@ -252,10 +255,6 @@ int worse(int a, int b) {
   return rank(b) > rank(a) ? b : a;
 }
 
-std::string count_of(size_t n, const char* word) {
-  return std::to_string(n) + " " + word + (n == 1 ? "" : "s");
-}
-
 }  // namespace
 
 int run_all_command(int argc, char** argv) {
@@ -306,8 +305,7 @@ int run_all_command(int argc, char** argv) {
     const std::string file = std::string(kind->name) + extension;
     ReportRun run;
     run.kind = kind;
-    run.area = options.area;
-    run.output = in_folder(folder, file);
+    run.arguments = {options.area, in_folder(folder, file)};
     run.shown_output = in_folder(options.folder, file);
     run.detailed = options.detailed;
     run.quiet = options.quiet;
@@ -330,7 +328,7 @@ int run_all_command(int argc, char** argv) {
     worst = worse(worst, kExitIncomplete);
   }
   if (!options.quiet) {
-    std::string line = std::string(kWho) + ": " + count_of(options.kinds.size(), "kind") + ": " +
+    std::string line = std::string(kWho) + ": " + plural(static_cast<int64_t>(options.kinds.size()), "kind") + ": " +
                        std::to_string(complete) + " complete, " + std::to_string(incomplete) + " incomplete, " +
                        std::to_string(failed) + " failed";
     if (not_run > 0) line += ", " + std::to_string(not_run) + " not run";

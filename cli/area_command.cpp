@@ -6,7 +6,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <iostream>
 #include <iterator>
 #include <sstream>
@@ -16,17 +15,15 @@
 #include "area_store.h"
 #include "commands.h"
 #include "console.h"
+#include "count_text.h"
 #include "quire/files/file_replacement.h"
+#include "quire/files/file_system.h"
 #include "quire/status.h"
 #include "pattern_import.h"
 
 namespace quire::cli {
 
 namespace {
-
-std::string plural(int64_t n, const char* word) {
-  return std::to_string(n) + " " + word + (n == 1 ? "" : "s");
-}
 
 std::string summary_text(const plotbase::AreaSummary& s) {
   return plotbase::latin1_to_utf8(s.name) + ": " + plural(s.markers, "marker") + ", " + plural(s.models, "model") +
@@ -64,11 +61,15 @@ quire::Status file_head(const std::string& file, std::string* head) {
   if (std::filesystem::is_directory(status))
     return cannot(quire::StatusCode::kInvalid, std::string("cannot read: ") + std::strerror(EISDIR));
   if (!std::filesystem::is_regular_file(status)) return {};
-  std::ifstream in(file, std::ios::binary);
-  if (!in) return cannot(quire::StatusCode::kInvalid, std::string("cannot open: ") + std::strerror(errno));
+  platform::ReadableFile in;
+  if (!in.open(file)) {
+    const int error = in.status().ok() ? ENOENT : in.status().error();
+    return cannot(quire::StatusCode::kInvalid, std::string("cannot open: ") + std::strerror(error));
+  }
   char bytes[64];
-  in.read(bytes, sizeof bytes);
-  head->assign(bytes, static_cast<size_t>(in.gcount()));
+  const long length = in.read_at(0, bytes, sizeof bytes);
+  if (length < 0) return cannot(quire::StatusCode::kIo, std::string("cannot read: ") + std::strerror(in.status().error()));
+  head->assign(bytes, static_cast<size_t>(length));
   return {};
 }
 

@@ -10,23 +10,15 @@
 
 namespace quire::cli {
 
-// A report command of the report library.
-using ReportCommand = int (*)(int argc, char** argv, QuireWindow hwnd, int detailed);
+// A report kind of the report library (quire_report_kind): its name (lower
+// case: "mkpc"), its command, and the word its messages use for one of its
+// items ("marker"), which the program's messages and summary use too.
+using ReportKind = QuireReportKind;
 
-// A report kind as the program's command line names it, with its command
-// and what one of the items it reports on is called.
-struct ReportKind {
-  const char* name;  // lower case: "mkpc"
-  ReportCommand command;
-  // The word the program's messages and summary use for one item ("marker");
-  // the same word the command's own messages use.
-  const char* item_word;
-};
-
-// Every report kind the program runs, in the order of the usage text. The
-// one list of them: the usage text, the typing-slip hints and the column
-// dictionary's script read it; tests hold the completion and the README to
-// it.
+// Every report kind the program runs: the library's table, in its order,
+// which is that of the usage text and of `quire all`. The usage text, the
+// typing-slip hints and the column dictionary's script read it; tests hold
+// the completion, the README and the column dictionary to it.
 std::span<const ReportKind> report_kinds();
 
 // The host options of `quire KIND`: two dashes, anywhere on the line.
@@ -73,10 +65,10 @@ const ReportKind* find_kind(const std::string& name);
 // One run of a report kind, as `quire KIND` and `quire all` make it.
 struct ReportRun {
   const ReportKind* kind = nullptr;
-  std::vector<char*> report_options;  // checked already: -L, -S, -E, -N
-  std::string area;
-  std::string output;        // as the command takes it; "-" for standard output
-  std::string shown_output;  // as the summary line names it; empty: output
+  // The command's own arguments, checked already: its options, the area and
+  // the output path ("-" for standard output), as it takes them.
+  std::vector<std::string> arguments;
+  std::string shown_output;  // the output path as the summary line names it
   int detailed = 0;
   bool quiet = false;        // no summary line
   bool progress = false;     // a progress bar on standard error

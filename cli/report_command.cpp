@@ -2,47 +2,38 @@
 // report library as a host would, with a host window that answers the
 // progress message and the stop query, then tells on one line what the run
 // did and ends with a status a script can trust.
-#include <unistd.h>
-
 #include <cctype>
-#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <memory>
 #include <optional>
 #include <string>
-#include <string_view>
 #include <vector>
 
 #include "commands.h"
 #include "console.h"
+#include "count_text.h"
 #include "progress.h"
 #include "quire/ascii.h"
-#include "quire/date_option.h"
 #include "quire/files/file_replacement.h"
-#include "quire/files/file_system.h"
-#include "quire/files/output_target.h"
 #include "quire/plotbase.h"
 #include "quire/quire.h"
 
 namespace quire::cli {
 
-// In the order the usage text lists them.
-constexpr ReportKind kReportKinds[] = {
-    {"mkhdr", dmp_mkhdr, "marker"}, {"mkpc", dmp_mkpc, "marker"},   {"mkov", dmp_mkov, "marker"},
-    {"mksplice", dmp_mksplice, "marker"}, {"mkmc", dmp_mkmc, "marker"}, {"mkmod", dmp_mkmod, "marker"},
-    {"model", dmp_model, "model"},  {"ordml", dmp_ordml, "order"},
-};
-
-std::span<const ReportKind> report_kinds() { return kReportKinds; }
+std::span<const ReportKind> report_kinds() {
+  // The library's table, in its order.
+  static const std::vector<ReportKind> kKinds = [] {
+    std::vector<ReportKind> kinds;
+    for (int i = 0; const QuireReportKind* kind = quire_report_kind(i); ++i) kinds.push_back(*kind);
+    return kinds;
+  }();
+  return kKinds;
+}
 
 namespace {
-
-// What the standard output is called when it is the output path.
-constexpr const char kStandardOutputPath[] = "/dev/stdout";
 
 struct Host {
   std::string kind;           // as typed, in lower case
@@ -105,48 +96,6 @@ bool parse_count(const char* text, long* out) {
   return true;
 }
 
-// Checks one of the command's own options (single dash) before the command
-// sees it. Returns an empty text when it is good, else why it is not.
-std::string check_report_option(const char* arg) {
-  char letter = static_cast<char>(std::toupper(static_cast<unsigned char>(arg[1])));
-  const char* value = arg + 2;
-  switch (letter) {
-    case 'S':
-    case 'E': {
-      // The library's own reading of the date, so that what passes here
-      // passes there.
-      int32_t bound = 0;
-      if (quire::parse_date_time(value, &bound) != 0) return "";
-      return std::string(arg) + ": not a date; expected YY/MM/DD[,HH:MM]";
-    }
-    case 'N':
-      if (std::strcmp(value, "0") == 0 || std::strcmp(value, "1") == 0) return "";
-      return std::string("-N takes 0 (metric) or 1 (imperial), not '") + value + "'";
-    case 'L': {
-      if (*value == '\0') return "-L needs a list file, attached: -Lnames.lst";
-      std::error_code ec;
-      auto status = std::filesystem::status(quire::platform::filesystem_path(value), ec);
-      if (ec || !std::filesystem::exists(status))
-        return std::string("list file ") + value + ": " +
-               (ec ? ec.message() : std::strerror(ENOENT));
-      // A pipe is read as it comes (opening it here would wait for its
-      // writer); anything else but a regular file would read as no names.
-      if (std::filesystem::is_fifo(status)) {
-        if (access(value, R_OK) != 0) return std::string("list file ") + value + ": " + std::strerror(errno);
-        return "";
-      }
-      if (!std::filesystem::is_regular_file(status))
-        return std::string("list file ") + value + ": not a regular file or a pipe";
-      std::FILE* f = std::fopen(value, "r");
-      if (!f) return std::string("list file ") + value + ": " + std::strerror(errno);
-      std::fclose(f);
-      return "";
-    }
-    default:
-      return std::string("unknown report option '") + arg + "' (the report options are -L, -S, -E and -N)";
-  }
-}
-
 // What a host option's missing value is, for the usage error.
 std::string value_words(const HostOption& option) {
   switch (option.id) {
@@ -159,103 +108,24 @@ std::string value_words(const HostOption& option) {
   }
 }
 
-// The file names a run keeps for itself beside a table and in the current
-// directory: no table may be written under them.
-constexpr const char kOldTableName[] = "OLD.DAT";
-constexpr const char kRunRecordSuffix[] = ".quire-run";
-
-// Windows takes file names without regard to case, and drops dots and
-// blanks at their end ("OLD.DAT." is OLD.DAT).
-constexpr bool kNamesIgnoreCase = std::filesystem::path::preferred_separator == '\\';
-
-// Where the file name of path starts, as the report library finds it when it
-// puts OLD.DAT and the run record beside a table: after the last "/", "\"
-// or, failing those, ":".
-size_t file_name_start(const std::string& path) {
-  size_t separator = path.find_last_of("/\\");
-  if (separator == std::string::npos) separator = path.rfind(':');
-  return separator == std::string::npos ? 0 : separator + 1;
-}
-
-// True when the file name of path is name, as this system compares names.
-bool file_name_is(const std::string& path, const char* name) {
-  std::string_view file = std::string_view(path).substr(file_name_start(path));
-  std::string_view wanted = name;
-  if (!kNamesIgnoreCase) return file == wanted;
-  while (!file.empty() && (file.back() == '.' || file.back() == ' ')) file.remove_suffix(1);
-  if (file.size() != wanted.size()) return false;
-  for (size_t i = 0; i < file.size(); ++i)
-    if (ascii::to_lower(file[i]) != ascii::to_lower(wanted[i])) return false;
-  return true;
-}
-
-// The path made absolute and normal, for comparing paths of files that do
-// not exist yet (in the case Windows ignores folded).
-std::string normal_path(const std::string& path) {
-  std::string text;
-  try {
-    std::error_code ec;
-    const std::filesystem::path absolute = std::filesystem::absolute(quire::platform::filesystem_path(path), ec);
-    std::filesystem::path p = std::filesystem::weakly_canonical(absolute, ec);
-    if (ec) p = absolute.lexically_normal();
-    text = p.generic_string();
-  } catch (const std::exception&) {
-    text = path;  // a name the narrow code page cannot hold back: compared as given
-  }
-  if (kNamesIgnoreCase)
-    for (char& c : text) c = ascii::to_lower(c);
-  return text;
-}
-
-// True when a and b name one file: by its identity when both exist, by
-// their normal paths when neither does.
-bool same_path(const std::string& a, const std::string& b) {
-  const bool a_exists = quire::platform::path_exists(a);
-  const bool b_exists = quire::platform::path_exists(b);
-  if (a_exists && b_exists) return quire::platform::same_file(a, b);
-  if (a_exists || b_exists) return false;
-  return normal_path(a) == normal_path(b);
-}
-
-// Checks the output path, and the change feed's path when there is one,
-// against the files the run writes besides the feed. Returns an empty text
-// when they are apart, else why not: the feed's block would land in the file
-// the run replaces (the table, its run record, OLD.DAT) or in the change
-// log, and a table named delta.lst or OLD.DAT would be taken for the log or
-// the previous table.
-std::string check_output_paths(const std::string& output, const char* changes) {
-  if (file_name_is(output, kChangeLogName))
-    return "the output path " + output + " is named as the change log " + kChangeLogName +
-           "; give the table another name";
-  if (file_name_is(output, kOldTableName))
-    return "the output path " + output + " is named as the previous table " + kOldTableName +
-           " kept beside a table; give the table another name";
-  // A table written through a link replaces the link's target, and its run
-  // record and OLD.DAT go beside the target.
-  quire::platform::OutputTarget target = quire::platform::examine_output(output);
-  std::string table = target.kind == quire::platform::OutputTarget::kFile ? target.path : output;
-  if (same_path(table, kChangeLogName))
-    return "the output path " + output + " is the change log " + kChangeLogName + "; give the table another name";
-  if (!changes) return "";
-  const std::string feed = changes;
-  const std::string directory = table.substr(0, file_name_start(table));
-  const std::string record = directory + "." + table.substr(directory.size()) + kRunRecordSuffix;
-  const std::string old_table = directory + kOldTableName;
-  if (same_path(feed, output) || same_path(feed, table))
-    return "--changes " + feed + " is the output path; the changes would go into the table it replaces";
-  if (same_path(feed, record))
-    return "--changes " + feed + " is the run record of " + output + "; the changes would go into the record it replaces";
-  if (same_path(feed, old_table))
-    return "--changes " + feed + " is the previous table " + old_table + " of " + output +
-           "; the changes would go into the table it replaces";
-  if (same_path(feed, kChangeLogName))
-    return "--changes " + feed + " is the change log " + kChangeLogName +
-           " of the current directory; the feed needs a file of its own";
-  return "";
-}
-
-std::string plural(int64_t n, const char* word) {
-  return std::to_string(n) + " " + word + (n == 1 ? "" : "s");
+// Checks the command's own arguments (options, area, output path) by the
+// command's own reading of them, the whole line or (with
+// QUIRE_OPTIONS_ARGUMENTS_ONLY) the arguments read so far. Returns -1 when
+// they are good, else prints the usage error and returns its status: a date
+// the command refuses is said by the command ("quire mkpc: ..."), anything
+// else by the program.
+int check_arguments(const std::string& kind, const std::vector<char*>& arguments, const char* changes, int flags) {
+  std::string command_name = "dmp_" + kind;
+  std::vector<char*> args;
+  args.push_back(command_name.data());
+  args.insert(args.end(), arguments.begin(), arguments.end());
+  args.push_back(nullptr);
+  // Room for a message naming two paths of the longest length.
+  std::vector<char> why(3 * 4096 + 512);
+  const int result = quire_check_report_options(kind.c_str(), static_cast<int>(args.size()) - 1, args.data(),
+                                                changes, flags, why.data(), why.size());
+  if (result == QUIRE_OPTIONS_ACCEPTED) return -1;
+  return usage_error(why.data(), result == QUIRE_OPTIONS_BAD_DATE ? "quire " + kind : "quire");
 }
 
 // The lines printed after the run: values cut per column, then the summary.
@@ -311,7 +181,7 @@ int usage_error(const std::string& message, const std::string& who) {
 }
 
 const ReportKind* find_kind(const std::string& name) {
-  for (const ReportKind& k : kReportKinds) {
+  for (const ReportKind& k : report_kinds()) {
     if (name == k.name) return &k;
   }
   return nullptr;
@@ -324,13 +194,10 @@ int run_report(const ReportRun& run) {
   host.stop_after = run.stop_after;
   std::string command_name = std::string("dmp_") + run.kind->name;
 
+  std::vector<std::string> arguments = run.arguments;
   std::vector<char*> args;
   args.push_back(command_name.data());
-  for (char* o : run.report_options) args.push_back(o);
-  std::string area = run.area;
-  args.push_back(area.data());
-  std::string output_arg = run.output == "-" ? kStandardOutputPath : run.output;
-  args.push_back(output_arg.data());
+  for (std::string& a : arguments) args.push_back(a.data());
   args.push_back(nullptr);
 
   if (run.progress) host.bar = std::make_unique<ProgressBar>(stderr, enable_terminal_sequences());
@@ -362,7 +229,7 @@ int run_report(const ReportRun& run) {
 
   QuireRunFigures figures{};
   quire_run_figures(&figures);
-  print_run_figures(host, figures, seconds, run.shown_output.empty() ? run.output : run.shown_output, run.quiet);
+  print_run_figures(host, figures, seconds, run.shown_output, run.quiet);
   bool complete = !figures.stopped && !figures.ended_early && figures.names_missing == 0 &&
                   figures.items_failed == 0 && !figures.log_lost;
   return complete ? kExitComplete : kExitIncomplete;
@@ -389,10 +256,18 @@ int run_report_command_line(int argc, char** argv) {
   ReportRun run;
   run.kind = kind;
 
-  // Host options (two dashes) anywhere; the command's own options (one
-  // dash) and its two arguments, the area and the output path.
+  // Host options (two dashes) anywhere; the command's own arguments (its
+  // options of one dash, the area and the output path) in their order, for
+  // the command to read. A host option that ends the line early (a usage
+  // error, the help) is answered after the arguments before it: the first
+  // fault on the line is the one said.
   run.progress = standard_error_is_terminal();
-  std::vector<char*> positional;
+  std::vector<char*> arguments;
+  auto fault_before = [&] { return check_arguments(kind_name, arguments, nullptr, QUIRE_OPTIONS_ARGUMENTS_ONLY); };
+  auto usage_error_after = [&](const std::string& message) {
+    const int status = fault_before();
+    return status >= 0 ? status : usage_error(message);
+  };
   bool host_options_end = false;
   for (int i = 1; i < argc; ++i) {
     char* a = argv[i];
@@ -403,13 +278,14 @@ int run_report_command_line(int argc, char** argv) {
       }
       const char* value = nullptr;
       const HostOption* option = find_host_option(a, &value);
-      if (!option) return usage_error(std::string("unknown option '") + a + "'");
+      if (!option) return usage_error_after(std::string("unknown option '") + a + "'");
       if (option->value && !value) {
-        if (i + 1 >= argc) return usage_error(std::string(option->name) + " needs " + value_words(*option));
+        if (i + 1 >= argc) return usage_error_after(std::string(option->name) + " needs " + value_words(*option));
         value = argv[++i];
       }
       switch (option->id) {
         case HostOptionId::kHelp:
+          if (const int status = fault_before(); status >= 0) return status;
           std::fputs(program_usage(), stdout);
           return 0;
         case HostOptionId::kDetailed:
@@ -426,42 +302,30 @@ int run_report_command_line(int argc, char** argv) {
           break;
         case HostOptionId::kStopAfter:
           if (!parse_count(value, &run.stop_after))
-            return usage_error(std::string("--stop-after needs a positive number of items, not '") + value + "'");
+            return usage_error_after(std::string("--stop-after needs a positive number of items, not '") + value +
+                                     "'");
           break;
         case HostOptionId::kChanges:
-          if (*value == '\0') return usage_error("--changes needs a file name");
+          if (*value == '\0') return usage_error_after("--changes needs a file name");
           run.changes = value;
           break;
       }
       continue;
     }
     if (!host_options_end && std::strcmp(a, "-h") == 0) {
+      if (const int status = fault_before(); status >= 0) return status;
       std::fputs(program_usage(), stdout);
       return 0;
     }
-    if (positional.size() == 2)
-      return usage_error(std::string("unexpected argument '") + a + "' after the output path " +
-                         positional[1]);
-    if (a[0] == '-' && a[1] != '\0') {
-      std::string why = check_report_option(a);
-      // A bad date is the command's own option: the command is named.
-      bool date = ascii::to_upper(a[1]) == 'S' || ascii::to_upper(a[1]) == 'E';
-      if (!why.empty()) return usage_error(why, date ? "quire " + kind_name : "quire");
-      run.report_options.push_back(a);
-    } else {
-      positional.push_back(a);
-    }
+    arguments.push_back(a);
   }
-  if (positional.empty()) return usage_error("the storage area and the output path are missing");
-  if (positional.size() == 1) return usage_error("the output path is missing");
-  run.area = positional[0];
-  run.output = positional[1];
+  if (const int status = check_arguments(kind_name, arguments, run.changes, 0); status >= 0) return status;
+  // An accepted line ends with its output path.
+  run.shown_output = arguments.back();
   // A table sent to standard output has no previous table and no changes.
-  if (run.changes && run.output == "-")
+  if (run.changes && run.shown_output == "-")
     return usage_error("--changes needs an output file; a table written to standard output has no changes");
-  if (run.output != "-") {
-    if (std::string why = check_output_paths(run.output, run.changes); !why.empty()) return usage_error(why);
-  }
+  run.arguments.assign(arguments.begin(), arguments.end());
   return run_report(run);
 }
 

@@ -8,7 +8,9 @@
  *   int dmp_mkpc(int argc, char** argv, QuireWindow hwnd, int detailed);
  *
  * argv[0] is the command's name and is not read; then come the options
- * (-L, -S, -E, -N), the storage-area name and the output path. The result is
+ * (-L, -S, -E, -N), the storage-area name and the output path (options may
+ * stand between these two as well; an output path of "-" is standard
+ * output; quire_check_report_options checks such a line). The result is
  * 1 when the command line was accepted and the table finished, 0 when the
  * command was rejected or its output could not be written (a message has
  * gone through pb_printf). One command runs at a time in a process.
@@ -16,6 +18,7 @@
 #ifndef QUIRE_QUIRE_H_
 #define QUIRE_QUIRE_H_
 
+#include <stddef.h>
 #include <stdint.h>
 
 #ifdef __cplusplus
@@ -133,6 +136,49 @@ QUIRE_API int dmp_mkmc(int argc, char** argv, QuireWindow hwnd, int detailed);
 QUIRE_API int dmp_mkmod(int argc, char** argv, QuireWindow hwnd, int detailed);
 QUIRE_API int dmp_model(int argc, char** argv, QuireWindow hwnd, int detailed);
 QUIRE_API int dmp_ordml(int argc, char** argv, QuireWindow hwnd, int detailed);
+
+/* A report command, as dmp_mkpc. */
+typedef int (*QuireReportCommand)(int argc, char** argv, QuireWindow hwnd, int detailed);
+
+/* A report kind of the library. The texts are the library's, constant. */
+typedef struct QuireReportKind {
+  const char* name;           /* the command's name, lower case: "mkpc" */
+  const char* tag;            /* the report tag of its table's preamble: "MKPC" */
+  const char* item_word;      /* what one of its items is called: "marker", "model", "order" */
+  const char* key_column;     /* its table's first column, the item each row is of: "Name" */
+  const char* rows;           /* what one row of its table stands for: "piece of every marker" */
+  QuireReportCommand command; /* dmp_mkpc */
+} QuireReportKind;
+
+/* The report kind at index (0-based), in the library's order of them; null
+ * past the last. */
+QUIRE_API const QuireReportKind* quire_report_kind(int index);
+
+/* What quire_check_report_options answers. */
+enum {
+  QUIRE_OPTIONS_REFUSED = 0,  /* the command line is refused; message says why */
+  QUIRE_OPTIONS_ACCEPTED = 1, /* the command reads it without a fault */
+  QUIRE_OPTIONS_BAD_DATE = 2  /* refused: -S or -E with a value that is not a date */
+};
+/* Flags of quire_check_report_options. */
+enum {
+  /* Only the arguments given, each by itself (a line read so far): not that
+   * the area and the output path are there, nor the paths. */
+  QUIRE_OPTIONS_ARGUMENTS_ONLY = 1
+};
+
+/* Checks the command line of the report command kind (argv as the command
+ * takes it, argv[0] not read) by the command's own reading of it, without
+ * running it: options (-L, -S, -E, -N0 or -N1, the list file readable),
+ * the area and the output path present and nothing after them, no table
+ * named as delta.lst or OLD.DAT or written into the change log, and, with
+ * changes (the change feed the run is to have, or null), no feed that is
+ * the table, its run record, the OLD.DAT beside it or the change log. An
+ * output of "-" is standard output. The area itself is not looked up. When
+ * refused, the reason (one line, without a line end) is stored in message
+ * (size bytes, cut to fit, always ended with a 0) unless it is null. */
+QUIRE_API int quire_check_report_options(const char* kind, int argc, char** argv, const char* changes, int flags,
+                                         char* message, size_t size);
 
 #ifdef __cplusplus
 }

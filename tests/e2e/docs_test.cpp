@@ -2,17 +2,19 @@
 // (run on a table with an accented text, hexadecimal times that look like
 // numbers and values with a comma, a quote and a line break; a reader that
 // is not installed is skipped), the example area, the column dictionary
-// of docs/reports.md, the report kinds of the usage in the completion and
-// the README, and the host options of the usage in the completion and in
-// docs/running-reports.md.
+// of docs/reports.md, the library's table of report kinds in the usage, the
+// completion, the README and docs/reports.md, and the host options of the
+// usage in the completion and in docs/running-reports.md.
 #include <gtest/gtest.h>
 
+#include <map>
 #include <regex>
 #include <set>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "quire/quire.h"
 #include "support/test_support.h"
 
 namespace quire::testing {
@@ -27,6 +29,13 @@ std::vector<std::string> usage_kinds() {
   if (r.status != 0 || !std::regex_search(r.out, m, std::regex("\nKIND is one of: ([a-z ]+)\\.\n"))) return kinds;
   std::istringstream in(m[1].str());
   for (std::string w; in >> w;) kinds.push_back(w);
+  return kinds;
+}
+
+// The library's table of its report kinds, in its order.
+std::vector<QuireReportKind> library_kinds() {
+  std::vector<QuireReportKind> kinds;
+  for (int i = 0; const QuireReportKind* kind = quire_report_kind(i); ++i) kinds.push_back(*kind);
   return kinds;
 }
 
@@ -112,27 +121,57 @@ TEST(Docs, ExampleAreaImportsAndEveryReportRuns) {
   RunResult r = run_quire({"area", "import", std::string(QUIRE_SOURCE_DIR) + "/examples/shop.json"});
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out, "imported SHOP: 2 markers, 1 model, 3 pieces, 1 order\n");
-  const std::vector<std::string> kinds = usage_kinds();
+  const std::vector<QuireReportKind> kinds = library_kinds();
   ASSERT_FALSE(kinds.empty());
-  for (const std::string& kind : kinds) {
+  for (const QuireReportKind& k : kinds) {
+    const std::string kind = k.name;
     r = run_quire({kind, "--detailed", "--no-progress", "SHOP", kind + ".csv"});
     EXPECT_EQ(r.status, 0) << kind << ": " << r.err;
-    EXPECT_GT(csv_lines(read_file(store.path(kind + ".csv"))).size(), 2u) << kind;
+    const std::vector<std::string> lines = csv_lines(read_file(store.path(kind + ".csv")));
+    ASSERT_GT(lines.size(), 2u) << kind;
+    // The table is the kind's: its tag in the preamble, its key column
+    // first.
+    EXPECT_EQ(lines[0].rfind("\"DB_VERSION_3\",\"METRIC\",\"" + std::string(k.tag) + "\",", 0), 0u) << lines[0];
+    EXPECT_EQ(lines[1].rfind("\"" + std::string(k.key_column) + "\",", 0), 0u) << kind << ": " << lines[1];
   }
 }
 
-// The kinds the usage lists are those the completion offers and the
-// README's table of commands has, in the same order.
+// The kinds table of the library is the one list of the kinds: the usage
+// lists them in its order, the completion offers them, the README's table
+// of commands has them with what one row is, docs/reports.md gives each its
+// tag and has their column dictionaries in that order.
 TEST(Docs, ReportKindsAgreeWithTheCompletionAndTheReadme) {
-  const std::vector<std::string> kinds = usage_kinds();
-  ASSERT_FALSE(kinds.empty());
-  EXPECT_EQ(completion_words("kinds"), kinds);
+  const std::vector<QuireReportKind> kinds = library_kinds();
+  ASSERT_EQ(kinds.size(), 8u);
+  std::vector<std::string> names, tags;
+  for (const QuireReportKind& k : kinds) {
+    names.push_back(k.name);
+    tags.push_back(k.tag);
+  }
+  EXPECT_EQ(usage_kinds(), names);
+  EXPECT_EQ(completion_words("kinds"), names);
 
   const std::string readme = read_file(std::string(QUIRE_SOURCE_DIR) + "/README.md");
   std::vector<std::string> table;
-  const std::regex row("\n\\| `quire ([a-z]+)` \\|");
-  for (std::sregex_iterator m(readme.begin(), readme.end(), row), end; m != end; ++m) table.push_back((*m)[1]);
-  EXPECT_EQ(table, kinds);
+  std::map<std::string, std::string> rows;
+  const std::regex row("\n\\| `quire ([a-z]+)` \\| ([^|\n]*) \\|");
+  for (std::sregex_iterator m(readme.begin(), readme.end(), row), end; m != end; ++m) {
+    table.push_back((*m)[1]);
+    rows[(*m)[1]] = (*m)[2];
+  }
+  EXPECT_EQ(table, names);
+  for (const QuireReportKind& k : kinds) EXPECT_EQ(rows[k.name].rfind(k.rows, 0), 0u) << k.name << ": " << rows[k.name];
+
+  const std::string reports = read_file(std::string(QUIRE_SOURCE_DIR) + "/docs/reports.md");
+  std::map<std::string, std::string> tag_of;
+  const std::regex command("\n\\| `quire ([a-z]+)` \\| ([A-Z]+) \\|");
+  for (std::sregex_iterator m(reports.begin(), reports.end(), command), end; m != end; ++m) tag_of[(*m)[1]] = (*m)[2];
+  EXPECT_EQ(tag_of.size(), kinds.size());
+  for (const QuireReportKind& k : kinds) EXPECT_EQ(tag_of[k.name], k.tag) << k.name;
+  std::vector<std::string> dictionary;
+  const std::regex heading("\n### ([A-Z]+)\n");
+  for (std::sregex_iterator m(reports.begin(), reports.end(), heading), end; m != end; ++m) dictionary.push_back((*m)[1]);
+  EXPECT_EQ(dictionary, tags);
 }
 
 // The program names an item with the word its command's own messages use:

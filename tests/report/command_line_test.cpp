@@ -9,6 +9,7 @@
 #include "report_test_support.h"
 #include "support/test_support.h"
 #include "quire/ascii.h"
+#include "table/change_feed.h"
 
 namespace quire {
 namespace {
@@ -22,7 +23,7 @@ const std::string kUsage =
     "Usage:\tDMP [-Syy/mm/dd[,hh:mm]] [-Eyy/mm/dd[,hh:mm]] [-Llistfile] s_area output_file\n\n"
     "Where\n  -Llistfile is a list of items, 1/line, to dump. default: all items.\n"
     "  -S:START DATE.  YY/MM/DD,HH:MM format.\n  -E:END DATE.  YY/MM/DD,HH:MM format.\n"
-    "  -N:NOTATION. 0 metric, 1 imperial, 2 p-user-environ(default)\n";
+    "  -N:NOTATION. 0 metric, 1 imperial. default: the storage area's own\n";
 const std::string kInvalidTime = "Error, invalid format time use: YY/MM/DD[,HH:MM].\n";
 constexpr int32_t k20060715 = 1152921600;
 
@@ -57,7 +58,7 @@ TEST_F(CommandLine, TooFewOrRunOutArgumentsGiveTheUsageText) {
   for (const auto& args : std::vector<std::vector<std::string>>{
            {},
            {"AREA"},
-           {"-S06/07/15", "-Q"},           // options only
+           {"-S06/07/15", "-N1"},          // options only
            {"-S06/07/15", "-N1", "AREA"},  // no output path
        }) {
     Parsed p = parse(args);
@@ -108,6 +109,21 @@ TEST_F(CommandLine, OutputNamedAsTheChangeLogOrThePreviousTableIsRefused) {
   }
 }
 
+// The change feed set for the run never names the table or another file the
+// run replaces: its lines would be lost in that file.
+TEST_F(CommandLine, FeedNamingAFileOfTheRunIsRefused) {
+  table::set_change_feed_path("sub/../out.csv");
+  Parsed p = parse({"NOPE", "out.csv"});
+  EXPECT_EQ(p.messages,
+            "the change feed sub/../out.csv is the output path; the changes would go into the table it replaces\n");
+  table::set_change_feed_path("OLD.DAT");
+  p = parse({"NOPE", "out.csv"});
+  EXPECT_EQ(p.messages, "the change feed OLD.DAT is the previous table OLD.DAT of out.csv; the changes would go into "
+                        "the table it replaces\n");
+  table::set_change_feed_path("");
+  EXPECT_EQ(report_.output_path, nullptr);
+}
+
 TEST_F(CommandLine, DateOptionsSetTheBounds) {
   parse({"-S06/07/01", "-s06-07-15", "-E06/07/15", "NOPE", "out.csv"});
   EXPECT_EQ(report_.start_time, k20060715);  // the last -S wins, either case
@@ -121,15 +137,41 @@ TEST_F(CommandLine, DateOptionsSetTheBounds) {
 }
 
 TEST_F(CommandLine, NotationOption) {
-  for (const char* arg : {"-N2", "-N", "-Nx", "-Q", "-"}) {
-    Parsed p = parse({arg, "NOPE", "out.csv"});
-    EXPECT_EQ(report_.notation, -1) << arg;
-    EXPECT_EQ(p.messages, "Unrecognized Storage Area: NOPE.\n") << arg;
-  }
   parse({"-n1", "NOPE", "out.csv"});
   EXPECT_EQ(report_.notation, 1);
   parse({"-N1", "-N0", "NOPE", "out.csv"});
   EXPECT_EQ(report_.notation, 0);
+}
+
+// What the command does not take is refused with the reason, before the
+// area is looked up: a line the user meant otherwise never runs as another.
+TEST_F(CommandLine, OptionsItDoesNotTakeAreRefusedWithTheReason) {
+  const struct {
+    std::vector<std::string> args;
+    const char* message;
+  } cases[] = {
+      {{"-N2", "NOPE", "out.csv"}, "-N takes 0 (metric) or 1 (imperial), not '2'\n"},
+      {{"-N", "NOPE", "out.csv"}, "-N takes 0 (metric) or 1 (imperial), not ''\n"},
+      {{"-N01", "NOPE", "out.csv"}, "-N takes 0 (metric) or 1 (imperial), not '01'\n"},
+      {{"-Q", "NOPE", "out.csv"}, "unknown report option '-Q' (the report options are -L, -S, -E and -N)\n"},
+      {{"-L", "NOPE", "out.csv"}, "-L needs a list file, attached: -Lnames.lst\n"},
+      {{"-", "NOPE", "out.csv"}, "unexpected argument 'out.csv' after the output path NOPE\n"},
+      {{"NOPE", "out.csv", "-N1"}, "unexpected argument '-N1' after the output path out.csv\n"},
+  };
+  for (const auto& c : cases) {
+    Parsed p = parse(c.args);
+    EXPECT_EQ(p.result, 0) << c.message;
+    EXPECT_EQ(p.messages, c.message);
+    EXPECT_EQ(report_.output_path, nullptr);
+  }
+}
+
+// Options stand anywhere before the output path, as the program takes them.
+TEST_F(CommandLine, OptionsMayFollowTheArea) {
+  Parsed p = parse({"NOPE", "-N1", "-S06/07/15", "out.csv"});
+  EXPECT_EQ(p.messages, "Unrecognized Storage Area: NOPE.\n");
+  EXPECT_EQ(report_.notation, 1);
+  EXPECT_EQ(report_.start_time, k20060715);
 }
 
 TEST_F(CommandLine, ListOptionOpensTheLastListFile) {
@@ -142,12 +184,13 @@ TEST_F(CommandLine, ListOptionOpensTheLastListFile) {
   char line[8] = {};
   ASSERT_NE(std::fgets(line, sizeof line, report_.list_file), nullptr);
   EXPECT_STREQ(line, "B\n");
-  parse({"-La.lst", "-Lmissing.lst", "NOPE", "out.csv"});  // cannot open: all items
-  EXPECT_EQ(report_.list_file, nullptr);
-  // A directory opens but reads as empty, which would give a table without
-  // records: it is a list file that cannot be opened.
-  parse({"-La.lst", "-L.", "NOPE", "out.csv"});
-  EXPECT_EQ(report_.list_file, nullptr);
+  // A list that cannot be read is refused: the run would otherwise dump
+  // every item for a list of a few. A directory opens but reads as empty.
+  Parsed p = parse({"-La.lst", "-Lmissing.lst", "NOPE", "out.csv"});
+  EXPECT_EQ(p.result, 0);
+  EXPECT_EQ(p.messages, "list file missing.lst: No such file or directory\n");
+  p = parse({"-La.lst", "-L.", "NOPE", "out.csv"});
+  EXPECT_EQ(p.messages, "list file .: not a regular file or a pipe\n");
 }
 
 // The integer scanner every number of a command line or a previous table is
