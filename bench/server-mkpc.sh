@@ -37,7 +37,8 @@ done
 [ -x /usr/bin/time ] || { echo "bench: /usr/bin/time is not installed" >&2; exit 2; }
 
 if [ -z "${QUIRE_TEST_ODBC:-}" ]; then
-  pg_dir="$work/server"
+  # A directory of its own, which pg-server hands to the server's user.
+  pg_dir=$(mktemp -d "${TMPDIR:-/tmp}/quire-bench-pg.XXXXXX")
   "$here/scripts/pg-server" start "$pg_dir" >/dev/null
   set -a
   . "$pg_dir/env"
@@ -77,9 +78,9 @@ generate() {  # NAME MARKERS: the same area in both stores
 # carries that name.
 schema_of() {  # NAME
   local schema
-  for schema in $($psql_line -At -c "SELECT table_schema FROM information_schema.tables WHERE table_name = 'area'"); do
-    [ "$($psql_line -At -c "SELECT name FROM \"$schema\".area")" = "$1" ] && { echo "$schema"; return 0; }
-  done
+  while IFS= read -r schema; do
+    [ "$($psql_line -At -c "SELECT name FROM \"${schema//\"/\"\"}\".area")" = "$1" ] && { echo "$schema"; return 0; }
+  done < <($psql_line -At -c "SELECT table_schema FROM information_schema.tables WHERE table_name = 'area'")
   echo "bench: no schema on the server holds area $1" >&2
   exit 1
 }
@@ -103,7 +104,7 @@ FROM markers AS m JOIN marker_pieces AS p ON p.marker_id = m.id
 ORDER BY m.id, p.position
 SQL
 )
-  echo "$psql_line -c 'SET search_path = \"$1\"' -c '\\copy ($query) to stdout with csv'"
+  echo "$psql_line -c 'SET search_path = \"${1//\"/\"\"}\"' -c '\\copy ($query) to stdout with csv'"
 }
 
 generate BENCH 20000
