@@ -131,5 +131,26 @@ for table in primary/*.csv primary/*.dbf; do
     failures=$((failures + 1))
   fi
 done
-[ "$failures" -eq 0 ] || fail "$failures of the tables differ"
+
+# The standby is read-only: an import there fails, saying so without the
+# password, and the area stays as the primary has it.
+status=0
+QUIRE_STORE="odbc:$standby" "$quire" area import "$area_file" >standby-import.out 2>&1 || status=$?
+if [ "$status" -eq 0 ]; then
+  echo "replica_test: an import into the read-only standby reported success" >&2
+  failures=$((failures + 1))
+fi
+status=0
+QUIRE_STORE="odbc:$primary" "$quire" mkpc --quiet --no-progress NO-SUCH-AREA absent.csv >absent.out 2>&1 || status=$?
+if [ "$status" -ne 1 ]; then
+  echo "replica_test: a report of a missing area exited $status, not 1" >&2
+  failures=$((failures + 1))
+fi
+for out in import.out standby-import.out absent.out; do
+  if [ -n "$password" ] && grep -aqF -- "$password" "$out"; then
+    echo "replica_test: the messages in $out carry the server's password" >&2
+    failures=$((failures + 1))
+  fi
+done
+[ "$failures" -eq 0 ] || fail "$failures checks failed"
 echo "replica_test: ${#kKinds[@]} kinds x 3 forms: the standby's and the SQLite store's tables equal the primary's"
