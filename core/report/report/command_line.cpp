@@ -9,7 +9,6 @@
 
 #include "platform/local_time.h"
 #include "platform/text_input.h"
-#include "quire/plotbase.h"
 #include "report/dump_report.h"
 #include "quire/ascii.h"
 
@@ -137,11 +136,11 @@ int parse_date_time(const char* text, int32_t* bound, int32_t* day_end) {
 
 int DumpReport::parse_command_line(int argc, char** argv) {
   if (argc < 3 || !argv) {
-    pb_printf("%s", kUsageText);
+    print()("%s", kUsageText);
     return 0;
   }
   notation = -1;
-  pb_connect_to_network();
+  reader_.connect();
 
   int i = 1;
   for (; i < argc && argv[i] && argv[i][0] == '-'; ++i) {
@@ -156,7 +155,7 @@ int DumpReport::parse_command_line(int argc, char** argv) {
       list_path_ = value;
     } else if (option == 'S') {
       if (parse_date_time(value, &start_time) == 0) {
-        pb_printf("%s", kInvalidTime);
+        print()("%s", kInvalidTime);
         return 0;
       }
     } else if (option == 'E') {
@@ -164,39 +163,39 @@ int DumpReport::parse_command_line(int argc, char** argv) {
       int32_t day_end = end_time;
       int fields = parse_date_time(value, &end, &day_end);
       if (fields == 0) {
-        pb_printf("%s", kInvalidTime);
+        print()("%s", kInvalidTime);
         return 0;
       }
       // A date alone includes its whole day.
       end_time = fields == 3 ? day_end : end;
     } else if (option == 'N') {
-      if (value[0] == '0') notation = pb_set_notation_state(0);
-      else if (value[0] == '1') notation = pb_set_notation_state(1);
+      if (value[0] == '0') notation = reader_.set_notation(0);
+      else if (value[0] == '1') notation = reader_.set_notation(1);
     }
   }
 
   // The storage-area name and the output path must both be there.
   if (i + 1 >= argc || !argv[i] || !argv[i + 1]) {
-    pb_printf("%s", kUsageText);
+    print()("%s", kUsageText);
     return 0;
   }
   if (const char* reserved = reserved_file_name(argv[i + 1])) {
-    pb_printf("Output file %s: %s is kept for the %s; use another name.\n", argv[i + 1], reserved,
+    print()("Output file %s: %s is kept for the %s; use another name.\n", argv[i + 1], reserved,
               reserved[0] == 'd' ? "change log" : "previous table");
     return 0;
   }
   const char* area_name = argv[i];
-  int r = pb_lookup_storage_areas(area_record, area_name, 0);
-  if (r == 0) {
-    pb_printf("Unrecognized Storage Area: %s.\n", area_name);
+  const Status found = reader_.lookup_area(area_name, area_record);
+  if (found.code() == StatusCode::kNotFound) {
+    print()("Unrecognized Storage Area: %s.\n", area_name);
     return 0;
   }
-  if (r != 1) {
-    print_library_error("storage area lookup failed");
+  if (!found.ok()) {
+    report_failure(store_failure(found, "storage area lookup failed"));
     return 0;
   }
   area_name_ = area_name;
-  if (notation == -1) notation = pb_use_area_notation(area_record);
+  if (notation == -1) notation = reader_.area_notation(area_record);
   output_path = argv[i + 1];
   return 1;
 }
