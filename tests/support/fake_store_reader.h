@@ -50,9 +50,13 @@ struct FakeItem {
   // (model, options, sizes, next model ...) in reading order.
   Bytes header = {};
   std::vector<Bytes> pieces = {}, overrides = {}, splices = {}, list = {};
-  // Reads that fail: by the reader call's name ("header", "piece",
-  // "override", "splice", "list", "locate") and the 0-based index of the
-  // read among that call's reads of the item.
+  // A model's value, and the stored piece headers by piece name.
+  ModelValue model = {};
+  std::map<std::string, Bytes> piece_headers = {};
+  // Reads that fail: by the reader call's name ("header", "analysis",
+  // "piece", "override", "splice", "locate", "list", "model", "piece_open",
+  // "piece_header") and the 0-based index of the read among that call's
+  // reads of the item.
   std::map<std::pair<std::string, int>, Status> failures = {};
 };
 
@@ -167,11 +171,18 @@ class FakeStoreReader : public StoreReader {
   }
   Status model(const char*, unsigned char*, ModelValue& model) override {
     model.clear();
-    return failure_of("model");
+    Status failure = failure_of("model");
+    if (failure.ok()) model = current_->model;
+    return failure;
   }
-  Status piece_header(unsigned char*, const char*, unsigned char*, bool& found) override {
+  Status piece_header(unsigned char*, const char* piece_name, unsigned char* header, bool& found) override {
     found = false;
-    return fake_failure(-100, false);
+    Status failure = failure_of("piece_open");
+    if (!failure.ok()) return failure;
+    auto stored = current_->piece_headers.find(piece_name);
+    if (stored == current_->piece_headers.end()) return fake_failure(-100, false);
+    found = true;
+    return take("piece_header", header, stored->second, records::piece_header::kSize);
   }
 
   // Opens the named item for a test that calls the reads itself.
