@@ -6,8 +6,9 @@
 // Records stay the caller's byte buffers at the fixed offsets of
 // quire/records.h. Every read returns a Status:
 //  - ok: the record was read;
-//  - kNotFound: the item, area or piece is not there, or the list being
-//    walked has no further entry (nothing to report for a walk's end);
+//  - kNotFound: the item, area or piece is not there, the list being walked
+//    has no further entry, or the store refused the read for a reason other
+//    than the area file (a walk ends there without a message);
 //  - kStore: the area file could not be read (a damaged file, a failed read,
 //    a row the item's other rows promise is missing). Such a failure says
 //    nothing about the records after it: it is never the end of a list.
