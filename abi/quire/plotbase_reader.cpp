@@ -60,6 +60,13 @@ std::string_view library_text(const char* text, size_t size) {
 // The status of a read whose result is result.
 Status read_result(int result) { return result == 1 ? Status() : library_failure(result, false); }
 
+// The status of a step of a walk whose result is result: the library's 0 is
+// the walk's end (found false), not a failure.
+Status walk_result(int result, bool& found) {
+  found = result == 1;
+  return result == 1 || result == 0 ? Status() : library_failure(result, false);
+}
+
 }  // namespace
 
 Status library_failure(int result, bool is_lookup) {
@@ -135,12 +142,12 @@ Status PlotbaseReader::marker_analysis(unsigned char* item_area, const unsigned 
   return *analysis != nullptr ? Status() : library_failure(pb_error.code, false);
 }
 
-Status PlotbaseReader::first_marker_piece(unsigned char* item_area, unsigned char* piece) {
-  return read_result(pb_first_marker_piece(item_area, piece));
+Status PlotbaseReader::first_marker_piece(unsigned char* item_area, unsigned char* piece, bool& found) {
+  return walk_result(pb_first_marker_piece(item_area, piece), found);
 }
 
-Status PlotbaseReader::next_marker_piece(unsigned char* item_area, unsigned char* piece) {
-  return read_result(pb_next_marker_piece(item_area, piece));
+Status PlotbaseReader::next_marker_piece(unsigned char* item_area, unsigned char* piece, bool& found) {
+  return walk_result(pb_next_marker_piece(item_area, piece), found);
 }
 
 Status PlotbaseReader::piece_override(unsigned char* item_area, int index, unsigned char* header,

@@ -31,8 +31,8 @@ class PlotbaseReader final : public StoreReader {
   Status marker_header(const char* name, unsigned char* item_area, unsigned char* header) override;
   Status marker_header_ex(const char* name, unsigned char* item_area, unsigned char* header) override;
   Status marker_analysis(unsigned char* item_area, const unsigned char** analysis) override;
-  Status first_marker_piece(unsigned char* item_area, unsigned char* piece) override;
-  Status next_marker_piece(unsigned char* item_area, unsigned char* piece) override;
+  Status first_marker_piece(unsigned char* item_area, unsigned char* piece, bool& found) override;
+  Status next_marker_piece(unsigned char* item_area, unsigned char* piece, bool& found) override;
   Status piece_override(unsigned char* item_area, int index, unsigned char* header, unsigned char* record) override;
   Status splice(unsigned char* item_area, int index, unsigned char* record) override;
   Status locate_marker_model_list(unsigned char* item_area) override;

@@ -137,13 +137,16 @@ class FakeStoreReader : public StoreReader {
     *analysis = kEmpty;
     return failure_of("analysis");
   }
-  Status first_marker_piece(unsigned char*, unsigned char* piece) override {
+  Status first_marker_piece(unsigned char*, unsigned char* piece, bool& found) override {
     next_piece_ = 0;
-    return next_marker_piece(nullptr, piece);
+    return next_marker_piece(nullptr, piece, found);
   }
-  Status next_marker_piece(unsigned char*, unsigned char* piece) override {
-    if (next_piece_ >= current_->pieces.size()) return fake_failure(-101, false);
-    return take("piece", piece, current_->pieces[next_piece_++], records::marker_piece::kSize);
+  Status next_marker_piece(unsigned char*, unsigned char* piece, bool& found) override {
+    found = next_piece_ < current_->pieces.size();
+    if (!found) return Status();
+    Status read = take("piece", piece, current_->pieces[next_piece_++], records::marker_piece::kSize);
+    found = read.ok();
+    return read;
   }
   Status piece_override(unsigned char*, int index, unsigned char*, unsigned char* record) override {
     return take("override", record, current_->overrides.at(static_cast<size_t>(index)),

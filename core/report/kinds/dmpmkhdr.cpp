@@ -1,7 +1,7 @@
 // MKHDR: one row per marker with its header values and, in the detailed
 // form, the marker analysis (areas, perimeters, internal lines, notches,
 // corners, plaid and stripe matching, sizes). Lengths and areas of the
-// analysis are given in inches by the library and converted to centimetres
+// analysis are given in inches by the store and converted to centimetres
 // unless the run is imperial; header values are written as they are.
 #include <cmath>
 #include <cstdint>

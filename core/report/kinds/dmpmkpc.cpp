@@ -48,10 +48,11 @@ class MkpcReport : public TableReport<StoreKind::kMarker, kTable> {
     unsigned char rec[piece::kSize];
     const std::string_view marker_name(item.name);
     StoreReader& store = reader();
-    Status read = store.first_marker_piece(item.area, rec);
-    while (read.ok()) {
+    bool found = false;
+    Status read = store.first_marker_piece(item.area, rec, found);
+    while (read.ok() && found) {
       write_row(MkpcRow{marker_name, rec}, item.closing);
-      read = store.next_marker_piece(item.area, rec);
+      read = store.next_marker_piece(item.area, rec, found);
     }
     return is_file_failure(read) ? store_failure(read, "piece read failed") : Status();
   }

@@ -1,6 +1,6 @@
 // MKSPLICE: one row per splice of a marker, with the marker's length and
 // width and the splice's distance from the left and from the right end.
-// Lengths are written in the unit the library gives them.
+// Lengths are written in the unit the store gives them.
 #include <cstdint>
 
 #include "kinds/columns.h"

@@ -163,10 +163,11 @@ class StoreReader {
   // The marker analysis record (records::marker_analysis::kSize bytes), the
   // store's own, valid until the item is closed.
   virtual Status marker_analysis(unsigned char* item_area, const unsigned char** analysis) = 0;
-  // The first and the next piece record of the marker (68 bytes); kNotFound
-  // after the last.
-  virtual Status first_marker_piece(unsigned char* item_area, unsigned char* piece) = 0;
-  virtual Status next_marker_piece(unsigned char* item_area, unsigned char* piece) = 0;
+  // The first and the next piece record of the marker (68 bytes). After the
+  // last, ok with found false: every marker's walk ends there, so that end
+  // costs no failure value.
+  virtual Status first_marker_piece(unsigned char* item_area, unsigned char* piece, bool& found) = 0;
+  virtual Status next_marker_piece(unsigned char* item_area, unsigned char* piece, bool& found) = 0;
   // Override index of the marker whose header is header (68 bytes).
   virtual Status piece_override(unsigned char* item_area, int index, unsigned char* header,
                                 unsigned char* record) = 0;
