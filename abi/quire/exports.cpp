@@ -8,6 +8,7 @@
 #include <new>
 
 #include "kinds/kinds.h"
+#include "plotbase_reader.h"
 #include "platform/host_window.h"
 #include "platform/message_box.h"
 #include "quire/plotbase.h"
@@ -70,6 +71,13 @@ int fenced_command(Body body) noexcept {
   return 0;
 }
 
+// Runs one report command on the storage library's items.
+int run_report_kind(int (*run)(quire::StoreReader&, int, char**, QuireWindow, int), int argc, char** argv,
+                    QuireWindow hwnd, int detailed) {
+  quire::PlotbaseReader reader;
+  return run(reader, argc, argv, hwnd, detailed);
+}
+
 }  // namespace
 
 extern "C" {
@@ -77,35 +85,35 @@ extern "C" {
 // ---- the report commands ----------------------------------------------------
 
 QUIRE_API int dmp_mkhdr(int argc, char** argv, QuireWindow hwnd, int detailed) {
-  return fenced_command([&] { return quire::kinds::run_mkhdr(argc, argv, hwnd, detailed); });
+  return fenced_command([&] { return run_report_kind(quire::kinds::run_mkhdr, argc, argv, hwnd, detailed); });
 }
 
 QUIRE_API int dmp_mkpc(int argc, char** argv, QuireWindow hwnd, int detailed) {
-  return fenced_command([&] { return quire::kinds::run_mkpc(argc, argv, hwnd, detailed); });
+  return fenced_command([&] { return run_report_kind(quire::kinds::run_mkpc, argc, argv, hwnd, detailed); });
 }
 
 QUIRE_API int dmp_mkov(int argc, char** argv, QuireWindow hwnd, int detailed) {
-  return fenced_command([&] { return quire::kinds::run_mkov(argc, argv, hwnd, detailed); });
+  return fenced_command([&] { return run_report_kind(quire::kinds::run_mkov, argc, argv, hwnd, detailed); });
 }
 
 QUIRE_API int dmp_mksplice(int argc, char** argv, QuireWindow hwnd, int detailed) {
-  return fenced_command([&] { return quire::kinds::run_mksplice(argc, argv, hwnd, detailed); });
+  return fenced_command([&] { return run_report_kind(quire::kinds::run_mksplice, argc, argv, hwnd, detailed); });
 }
 
 QUIRE_API int dmp_mkmc(int argc, char** argv, QuireWindow hwnd, int detailed) {
-  return fenced_command([&] { return quire::kinds::run_mkmc(argc, argv, hwnd, detailed); });
+  return fenced_command([&] { return run_report_kind(quire::kinds::run_mkmc, argc, argv, hwnd, detailed); });
 }
 
 QUIRE_API int dmp_mkmod(int argc, char** argv, QuireWindow hwnd, int detailed) {
-  return fenced_command([&] { return quire::kinds::run_mkmod(argc, argv, hwnd, detailed); });
+  return fenced_command([&] { return run_report_kind(quire::kinds::run_mkmod, argc, argv, hwnd, detailed); });
 }
 
 QUIRE_API int dmp_model(int argc, char** argv, QuireWindow hwnd, int detailed) {
-  return fenced_command([&] { return quire::kinds::run_model(argc, argv, hwnd, detailed); });
+  return fenced_command([&] { return run_report_kind(quire::kinds::run_model, argc, argv, hwnd, detailed); });
 }
 
 QUIRE_API int dmp_ordml(int argc, char** argv, QuireWindow hwnd, int detailed) {
-  return fenced_command([&] { return quire::kinds::run_ordml(argc, argv, hwnd, detailed); });
+  return fenced_command([&] { return run_report_kind(quire::kinds::run_ordml, argc, argv, hwnd, detailed); });
 }
 
 // ---- the run's figures --------------------------------------------------------

@@ -1,6 +1,6 @@
 // The marker header report: plain and detailed rows, the conversion of
 // analysis lengths and areas, NetUtil, and the detailed dBASE table.
-#include "kinds_marker/marker_test_util.h"
+#include "support/kind_reports.h"
 
 namespace quire::testing {
 namespace {

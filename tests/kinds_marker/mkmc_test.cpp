@@ -1,6 +1,6 @@
 // The marker annotation-count report: the three lists side by side, the
 // labels of every slot range, and reruns that never reuse the last output.
-#include "kinds_marker/marker_test_util.h"
+#include "support/kind_reports.h"
 
 namespace quire::testing {
 namespace {

@@ -2,7 +2,8 @@
 // four marker reports.
 #include <regex>
 
-#include "kinds_marker/marker_test_util.h"
+#include "report/run_figures.h"
+#include "support/kind_reports.h"
 
 namespace quire::testing {
 namespace {
@@ -112,6 +113,73 @@ TEST_F(MarkerReportTest, FailingHeaderReadsCostOnlyThatMarkersRows) {
                                                           R"(: marker B: Error -?\d+, .*?\(\d+\): header read failed\n)")))
           << r.run.err;
     }
+  }
+}
+
+// On the in-memory reader: a read the area file fails is reported with
+// the store's code, source and line and counts the marker as failed; the
+// end of a list (or a failure that is not the file's) ends the rows
+// silently, except an override, which is reported and passed over.
+TEST(MarkerReadFailures, FileFailuresAreReportedAndEndsOfListsAreNot) {
+  TempStore store;
+  const Status file = fake_failure(-106, true, "f.cpp", 3);
+  const Status other = fake_failure(5, false, "f.cpp", 4);
+  auto records = [](size_t size, int count) {
+    std::vector<Bytes> r;
+    for (int i = 0; i < count; ++i) r.push_back(record_with_text(size, 0, "R" + std::to_string(i)));
+    return r;
+  };
+  struct Case {
+    const char* name;
+    KindCommand command;
+    std::vector<FakeItem> markers;
+    const char* rows;     // marker/first value of each row
+    const char* printed;  // the error lines, as printed one after another
+    int failed;
+  };
+  auto with = [](FakeItem m, const char* call, int at, const Status& failure) {
+    m.failures[{call, at}] = failure;
+    return m;
+  };
+  auto pieces = [&](const char* name) {
+    FakeItem m = fake_marker(name);
+    m.pieces = records(records::marker_piece::kSize, 3);
+    return m;
+  };
+  auto spliced = [&](const char* name) { return fake_marker(name, {}, records(records::splice_info::kSize, 3)); };
+  auto overridden = [&](const char* name) {
+    return fake_marker(name, records(records::piece_override::kSize, 3));
+  };
+  const Case cases[] = {
+      {"mkpc", kinds::run_mkpc,
+       {with(pieces("A"), "piece", 1, file), with(pieces("B"), "piece", 1, other), pieces("C")},
+       "A/R0 B/R0 C/R0 C/R1 C/R2", "Error -106, f.cpp(3)", 1},
+      {"mksplice", kinds::run_mksplice,
+       {with(spliced("A"), "splice", 1, file), with(spliced("B"), "splice", 1, other),
+        with(spliced("C"), "header", 0, other), with(spliced("D"), "header", 0, file)},
+       "A/A B/B", "Error -106, f.cpp(3)Error -106, f.cpp(3)", 2},
+      {"mkov", kinds::run_mkov,
+       {with(overridden("A"), "override", 1, other), with(overridden("B"), "override", 1, file),
+        with(overridden("C"), "header", 0, other)},
+       "A/R0 A/R2 B/R0", "Error 5, f.cpp(4)Error -106, f.cpp(3)", 2},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    FakeStoreReader reader;
+    reader.items = c.markers;
+    ReportRun r = run_kind(c.command, reader, store.path(std::string(c.name) + ".csv"));
+    EXPECT_EQ(r.run.status, 1);
+    std::string rows;
+    for (size_t i = 0; i < r.row_count(); ++i) {
+      const std::string first = c.command == kinds::run_mksplice ? r.row(i).at(0) : r.row(i).at(1);
+      rows += (i ? " " : "") + r.row(i).at(0) + "/" + first;
+    }
+    EXPECT_EQ(rows, c.rows);
+    EXPECT_EQ(r.run.err, c.printed);
+    QuireRunFigures figures{};
+    get_run_figures(&figures);
+    EXPECT_EQ(figures.items_failed, c.failed);
+    EXPECT_EQ(figures.items_read, static_cast<int64_t>(c.markers.size()));
   }
 }
 

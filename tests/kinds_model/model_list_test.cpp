@@ -1,47 +1,49 @@
-// Building the order model list: node reuse and the allocation-failure
-// record.
+// Building the order model list: node reuse, the allocation-failure record
+// and failed reads, on a reader over items held in memory.
 #include <gtest/gtest.h>
 
-#include <cstring>
+#include <string>
 
 #include "kinds/model_list.h"
-#include "kinds_model/model_test_util.h"
-#include "quire/plotbase.h"
+#include "support/fake_store_reader.h"
 
 namespace quire::testing {
 namespace {
 
+namespace om = records::order_model;
+
+// The records of the model-list sequence.
+Bytes list_model(const std::string& name, int32_t options, int32_t sizes) {
+  Bytes b = record_with_text(om::kSize, om::kName, name);
+  records::store_i32(b.data() + om::kOptionCount, options);
+  records::store_i32(b.data() + om::kSizeCount, sizes);
+  return b;
+}
+Bytes list_option(const std::string& name) { return record_with_text(records::option_entry::kSize, 0, name); }
+Bytes list_size(const std::string& name) { return record_with_text(records::size_entry::kSize, 0, name); }
+
 // BIG: model M0 with options O1, O2 and sizes S1, S2, then model M1 with
 // size S3. SMALL: one model without options.
-class ModelListTest : public ModelReportsTest {
+class ModelListTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ModelReportsTest::SetUp();
-    json big = item("BIG");
-    big["models"] = {order_model("M0", {size_entry("S1", 1), size_entry("S2", 2)}, {"O1", "O2"}),
-                     order_model("M1", json::array({size_entry("S3", 3)}))};
-    json small = item("SMALL");
-    small["models"] = json::array({order_model("M9", json::array({size_entry("S9", 9)}))});
-    import_or_fail(json{{"name", "AREA"}, {"orders", {big, small}}});
-    pb_connect_to_network();
-    ASSERT_EQ(pb_lookup_storage_areas(area_, "AREA", 0), 1);
+    FakeItem big;
+    big.name = "BIG";
+    big.list = {list_model("M0", 2, 2), list_option("O1"), list_option("O2"), list_size("S1"),
+                list_size("S2"),        list_model("M1", 0, 1), list_size("S3")};
+    FakeItem small;
+    small.name = "SMALL";
+    small.list = {list_model("M9", 0, 1), list_size("S9")};
+    reader_.items = {big, small};
   }
-  // Opens the order and builds its list into head with nodes.
+  // Builds the list of the order's models into head with nodes.
   Status build(const char* order, OrderModelNode** head, const ModelListSource& source) {
-    std::strcpy(name_, order);
-    if (pb_open_order(area_, name_, item_area_) != 1) return Status::failure(StatusCode::kStore, "open failed");
-    unsigned char header[372] = {};
-    Status status;
-    if (pb_get_order_header(name_, header, item_area_) == 1)
-      status = load_model_list(head, records::load_i32(header + 352), item_area_, source, nodes_);
-    else
-      status = Status::failure(StatusCode::kStore, "header read failed");
-    pb_close_order(area_, name_, item_area_);
-    return status;
+    reader_.open_for_test(order);
+    const int32_t models = std::string(order) == "BIG" ? 2 : 1;
+    return load_model_list(reader_, head, models, item_area_, source, nodes_);
   }
-  unsigned char area_[256] = {};
+  FakeStoreReader reader_;
   unsigned char item_area_[168] = {};
-  char name_[24] = {};
   ModelListNodes nodes_;
 };
 
@@ -72,13 +74,32 @@ TEST_F(ModelListTest, AllocationFailureNamesSourceAndNodeKind) {
       Status status = build("BIG", &head, *source);
       EXPECT_EQ(status.code(), StatusCode::kNoMemory);
       EXPECT_EQ(status.error(), kAllocationFailed);
+      EXPECT_EQ(status.error(), -1001);
       EXPECT_EQ(status.line(), line);
       EXPECT_STREQ(status.source(), source->source_name);
-      EXPECT_EQ(pb_error.code, -1001);
-      EXPECT_EQ(pb_error.line, line);
-      EXPECT_STREQ(pb_error.source, source->source_name);
       free_model_list(&head, nodes_);
     }
+  }
+}
+
+// A read that fails, at any record of the sequence, ends the build with the
+// store's failure unchanged (its code, source and line make the error line)
+// and what was read so far still linked, to be released; the report's
+// wording replaces only the message.
+TEST_F(ModelListTest, FailedReadEndsTheBuildWithTheStoresFailure) {
+  for (int at : {0, 1, 3, 5, 6}) {
+    SCOPED_TRACE(at);
+    reader_.items[0].failures = {{{"list", at}, fake_failure(-106, true, "plotbase/api.cpp", 241)}};
+    reader_.open_for_test("BIG");
+    ModelListGuard list(nodes_);
+    const Status status = read_model_list(reader_, list, 2, item_area_, kOrdmlListSource);
+    EXPECT_EQ(status.code(), StatusCode::kStore);
+    EXPECT_EQ(status.error(), -106);
+    EXPECT_STREQ(status.source(), "plotbase/api.cpp");
+    EXPECT_EQ(status.line(), 241);
+    EXPECT_EQ(status.message(), "model list read failed");
+    ASSERT_NE(list.head, nullptr);
+    EXPECT_STREQ(reinterpret_cast<const char*>(list.head->record), at == 0 ? "" : "M0");
   }
 }
 

@@ -3,7 +3,7 @@
 
 #include <filesystem>
 
-#include "kinds_model/model_test_util.h"
+#include "support/kind_reports.h"
 
 namespace quire::testing {
 namespace {

@@ -15,7 +15,7 @@ namespace quire {
 namespace {
 
 using testing::FakeReport;
-using testing::PrintCapture;
+using testing::FakePrints;
 using testing::ScopedTimeZone;
 using testing::TempStore;
 
@@ -42,7 +42,7 @@ class CommandLine : public ::testing::Test {
     argv_.clear();
     for (std::string& a : argv_storage_) argv_.push_back(a.data());
     argv_.push_back(nullptr);
-    PrintCapture captured;
+    FakePrints captured;
     int r = report_.parse_command_line(static_cast<int>(argv_storage_.size()), argv_.data());
     return {r, captured.text()};
   }

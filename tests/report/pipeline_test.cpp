@@ -14,7 +14,7 @@
 namespace quire {
 namespace {
 
-using testing::PrintCapture;
+using testing::FakePrints;
 using testing::FakeItem;
 using testing::FakeReport;
 using testing::ScopedTimeZone;
@@ -242,10 +242,10 @@ TEST_F(ListFile, LongLinesAreTakenTwentyCharactersAtATime) {
 
 TEST_F(ListFile, UnknownNameIsReportedAndSkippedAndEmptyListsDumpNothing) {
   {
-    PrintCapture captured;
+    FakePrints captured;
     EXPECT_EQ(dump_list("A\nNOPE\nC\nGONE\n", three_items()), (std::vector<std::string>{"A", "C"}));
-    EXPECT_NE(captured.text().find("item NOPE is not in storage area "), std::string::npos) << captured.text();
-    EXPECT_NE(captured.text().find("item GONE is not in storage area "), std::string::npos) << captured.text();
+    EXPECT_NE(captured.text().find("marker NOPE is not in storage area "), std::string::npos) << captured.text();
+    EXPECT_NE(captured.text().find("marker GONE is not in storage area "), std::string::npos) << captured.text();
     EXPECT_EQ(figures(), "seen 4, read 2, failed 0, missing 2, rows 2, ended early 0");
   }
   EXPECT_TRUE(dump_list("", three_items()).empty());
@@ -257,7 +257,7 @@ TEST_F(ListFile, UnknownNameIsReportedAndSkippedAndEmptyListsDumpNothing) {
 
 TEST_F(Pipeline, OpenFailureIsReportedAndEndsTheLoop) {
   set_host_window(window_);
-  PrintCapture captured;
+  FakePrints captured;
   FakeReport report;
   EXPECT_EQ(run(report,
                 [&](FakeReport& rep) {
@@ -292,7 +292,7 @@ TEST_F(Pipeline, StoreFailuresEndTheRunEarlyAndKeepThePreviousRecordsOfTheRest) 
   items[0].modified = 0x101;
   items[1].fail_lookup = true;
   {
-    PrintCapture captured;
+    FakePrints captured;
     FakeReport report;
     ASSERT_EQ(run(report, [&](FakeReport& rep) { rep.items = items; }), 1);
     EXPECT_EQ(captured.text(), "Error 43, fake.cpp(7)");
@@ -307,7 +307,7 @@ TEST_F(Pipeline, StoreFailuresEndTheRunEarlyAndKeepThePreviousRecordsOfTheRest) 
   items[1].fail_open = true;
   items[1].modified = 0x201;
   {
-    PrintCapture captured;
+    FakePrints captured;
     FakeReport report;
     ASSERT_EQ(run(report, [&](FakeReport& rep) { rep.items = items; }), 1);
     EXPECT_EQ(captured.text(), "Error 41, fake.cpp(7)");
@@ -319,7 +319,7 @@ TEST_F(Pipeline, StoreFailuresEndTheRunEarlyAndKeepThePreviousRecordsOfTheRest) 
 
 TEST_F(Pipeline, CloseFailureKeepsTheItemsRows) {
   set_host_window(window_);
-  PrintCapture captured;
+  FakePrints captured;
   FakeReport report;
   run(report, [&](FakeReport& rep) {
     rep.items = three_items();

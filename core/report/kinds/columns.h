@@ -168,7 +168,7 @@ class TableReport : public DumpReport {
  public:
   using Row = typename std::remove_cvref_t<decltype(kKind)>::RowType;
 
-  TableReport() : DumpReport(kStore) {}
+  explicit TableReport(StoreReader& reader) : DumpReport(reader, kStore) {}
 
   int write_header() override { return open_kind_table(*this, kKind); }
 

@@ -1,7 +1,7 @@
 // MKHDR: one row per marker with its header values and, in the detailed
 // form, the marker analysis (areas, perimeters, internal lines, notches,
 // corners, plaid and stripe matching, sizes). Lengths and areas of the
-// analysis are given in inches by the library and converted to centimetres
+// analysis are given in inches by the store and converted to centimetres
 // unless the run is imperial; header values are written as they are.
 #include <cmath>
 #include <cstdint>
@@ -10,7 +10,6 @@
 #include "kinds/columns.h"
 #include "kinds/kinds.h"
 #include "kinds/kind_support.h"
-#include "quire/plotbase.h"
 #include "quire/records.h"
 #include "report/dump_report.h"
 
@@ -161,20 +160,22 @@ constexpr Column<MkhdrRow> kColumns[] = {
 constexpr KindTable<MkhdrRow> kTable{"MKHDR", "Name", "time", true, kColumns};
 
 class MkhdrReport : public MarkerAnalysisReport<kTable> {
+ public:
+  using MarkerAnalysisReport::MarkerAnalysisReport;
+
  protected:
-  int dump_analysis(const Item& item, const unsigned char* header, const unsigned char* analysis) override {
+  void dump_analysis(const Item& item, const unsigned char* header, const unsigned char* analysis) override {
     // The row's modification time is the one the item area holds.
     ClosingValues row_closing = item.closing;
     row_closing.mod_time = load_i32(item.area + ia::kModifiedTime);
     write_row(MkhdrRow{header, analysis, item.area, notation}, row_closing);
-    return 1;
   }
 };
 
 }  // namespace
 
-int run_mkhdr(int argc, char** argv, QuireWindow hwnd, int detailed) {
-  return run_command<MkhdrReport>(argc, argv, hwnd, detailed);
+int run_mkhdr(StoreReader& reader, int argc, char** argv, QuireWindow hwnd, int detailed) {
+  return run_command<MkhdrReport>(reader, argc, argv, hwnd, detailed);
 }
 
 }  // namespace quire::kinds

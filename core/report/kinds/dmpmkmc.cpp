@@ -8,7 +8,6 @@
 #include "kinds/columns.h"
 #include "kinds/kinds.h"
 #include "kinds/kind_support.h"
-#include "quire/plotbase.h"
 #include "quire/records.h"
 #include "report/dump_report.h"
 
@@ -102,8 +101,11 @@ constexpr Column<MkmcRow> kColumns[] = {
 constexpr KindTable<MkmcRow> kTable{"MKMC", "Name", "time", false, kColumns};
 
 class MkmcReport : public MarkerAnalysisReport<kTable> {
+ public:
+  using MarkerAnalysisReport::MarkerAnalysisReport;
+
  protected:
-  int dump_analysis(const Item& item, const unsigned char* header, const unsigned char* analysis) override {
+  void dump_analysis(const Item& item, const unsigned char* header, const unsigned char* analysis) override {
     char marker_name[mh::kTextSize + 1];
     copy_field_text(header + mh::kName, marker_name);
 
@@ -127,14 +129,13 @@ class MkmcReport : public MarkerAnalysisReport<kTable> {
       for (int l = 0; l < kListCount; ++l) row.entries[l] = k < sizes[l] ? &entries[l][k] : nullptr;
       write_row(row, item.closing);
     }
-    return 1;
   }
 };
 
 }  // namespace
 
-int run_mkmc(int argc, char** argv, QuireWindow hwnd, int detailed) {
-  return run_command<MkmcReport>(argc, argv, hwnd, detailed);
+int run_mkmc(StoreReader& reader, int argc, char** argv, QuireWindow hwnd, int detailed) {
+  return run_command<MkmcReport>(reader, argc, argv, hwnd, detailed);
 }
 
 }  // namespace quire::kinds

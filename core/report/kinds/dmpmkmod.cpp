@@ -5,7 +5,6 @@
 #include "kinds/columns.h"
 #include "kinds/kinds.h"
 #include "kinds/model_list.h"
-#include "quire/plotbase.h"
 #include "quire/records.h"
 #include "report/dump_report.h"
 #include "resources/resources.h"
@@ -79,6 +78,8 @@ constexpr KindTable<MkmodRow> kTable{"MKMOD", "Marker_name", "Time", true, kColu
 
 class MkmodReport : public TableReport<StoreKind::kMarker, kTable> {
  public:
+  using TableReport::TableReport;
+
   int write_header() override {
     if (TableReport::write_header() != 1) return 0;
     // The words cannot change during a run, so they are loaded once.
@@ -93,24 +94,26 @@ class MkmodReport : public TableReport<StoreKind::kMarker, kTable> {
   }
 
  protected:
-  int dump_item(const Item& item) override {
+  Status dump_item(const Item& item) override {
+    StoreReader& store = reader();
     unsigned char header[records::marker_header::kSize] = {};
-    if (!read_item_header(pb_get_marker_header, item, header)) return 0;
+    Status read = store.marker_header(item.name, item.area, header);
+    if (!read.ok()) return store_failure(read, "header read failed");
     ModelListGuard list(nodes_);
-    if (pb_locate_ordmod_marker(item.area) != 1) {
-      print_library_error("model list not found");
-      return 0;
-    }
+    read = store.locate_marker_model_list(item.area);
+    if (!read.ok()) return store_failure(read, "model list not found");
     int32_t models = records::load_i32(header + records::marker_header::kModels);
-    if (!read_model_list(list, models, item.area, kMkmodListSource)) return 0;
-    return write_marker_model_rows(item.name, list.head, item.closing);
+    read = read_model_list(store, list, models, item.area, kMkmodListSource);
+    if (!read.ok()) return read;
+    write_marker_model_rows(item.name, list.head, item.closing);
+    return Status();
   }
 
  private:
   // Writes, for each model of the list, one row per size entry and option
   // (one row per size entry when the model has no options), each closed by
-  // the item's closing values. Returns 1.
-  int write_marker_model_rows(const char* marker_name, const OrderModelNode* head,
+  // the item's closing values.
+  void write_marker_model_rows(const char* marker_name, const OrderModelNode* head,
                               const ClosingValues& closing) {
     int32_t model_number = 1;
     for (const OrderModelNode* model = head; model; model = model->next, ++model_number) {
@@ -128,7 +131,6 @@ class MkmodReport : public TableReport<StoreKind::kMarker, kTable> {
         }
       }
     }
-    return 1;
   }
 
   ModelListNodes nodes_;
@@ -137,8 +139,8 @@ class MkmodReport : public TableReport<StoreKind::kMarker, kTable> {
 
 }  // namespace
 
-int run_mkmod(int argc, char** argv, QuireWindow hwnd, int detailed) {
-  return run_command<MkmodReport>(argc, argv, hwnd, detailed);
+int run_mkmod(StoreReader& reader, int argc, char** argv, QuireWindow hwnd, int detailed) {
+  return run_command<MkmodReport>(reader, argc, argv, hwnd, detailed);
 }
 
 }  // namespace quire::kinds

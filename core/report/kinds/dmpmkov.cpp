@@ -2,11 +2,11 @@
 // right-hand piece, the override text, and the size and model of the piece.
 #include <cstdint>
 #include <cstring>
+#include <utility>
 
 #include "kinds/columns.h"
 #include "kinds/kinds.h"
 #include "kinds/kind_support.h"
-#include "quire/plotbase.h"
 #include "quire/records.h"
 #include "report/dump_report.h"
 
@@ -40,33 +40,43 @@ constexpr Column<MkovRow> kColumns[] = {
 constexpr KindTable<MkovRow> kTable{"MKOV", "Name", "Time", true, kColumns};
 
 class MkovReport : public TableReport<StoreKind::kMarker, kTable> {
+ public:
+  using TableReport::TableReport;
+
  protected:
   // Writes one row per override, in index order. A marker whose header
-  // cannot be read gets no rows, and a message only when the area file
-  // failed the read. An override that cannot be read is reported with the
-  // library's error record and gets no row (its record would still hold the
-  // previous override); the next one is read, unless the area file failed
-  // the read: then the marker's rows end there.
-  int dump_item(const Item& item) override {
+  // cannot be read gets no rows, and a failure only when the area file
+  // failed the read. An override that cannot be read is reported at once
+  // and gets no row (its record would still hold the previous override);
+  // the next one is read, unless the area file failed the read: then the
+  // marker's rows end there and that failure is returned.
+  Status dump_item(const Item& item) override {
     unsigned char record[po::kSize];
-    return for_each_marker_index(
-        item.name, item.area, mh::kOverrides, [&](int32_t i, unsigned char* header) {
+    Status ended;
+    const Status header = for_each_marker_index(
+        reader(), item.name, item.area, mh::kOverrides, [&](int32_t i, unsigned char* marker_header) {
           std::memset(record, 0, sizeof record);
-          int read = pb_get_piece_override(item.area, i, header, record);
-          if (read == 1) {
+          const Status read = reader().piece_override(item.area, i, marker_header, record);
+          if (read.ok()) {
             write_row(MkovRow{item.name, record}, item.closing);
             return true;
           }
-          print_library_error("piece override read failed");
-          return !pb_is_read_failure(read);
+          Status failure = store_failure(read, "piece override read failed");
+          if (is_file_failure(read)) {
+            ended = std::move(failure);
+            return false;
+          }
+          report_failure(failure);
+          return true;
         });
+    return header.ok() ? ended : header;
   }
 };
 
 }  // namespace
 
-int run_mkov(int argc, char** argv, QuireWindow hwnd, int detailed) {
-  return run_command<MkovReport>(argc, argv, hwnd, detailed);
+int run_mkov(StoreReader& reader, int argc, char** argv, QuireWindow hwnd, int detailed) {
+  return run_command<MkovReport>(reader, argc, argv, hwnd, detailed);
 }
 
 }  // namespace quire::kinds

@@ -1,7 +1,7 @@
 // MKPC, the marker pieces report: one row per piece of every marker.
 #include "kinds/columns.h"
+#include "kinds/kind_support.h"
 #include "kinds/kinds.h"
-#include "quire/plotbase.h"
 #include "quire/records.h"
 #include "report/dump_report.h"
 
@@ -37,28 +37,31 @@ constexpr Column<MkpcRow> kColumns[] = {
 constexpr KindTable<MkpcRow> kTable{"MKPC", "Name", "Time", true, kColumns};
 
 class MkpcReport : public TableReport<StoreKind::kMarker, kTable> {
+ public:
+  using TableReport::TableReport;
+
  protected:
-  // Writes one row per piece until the library reports the end of the
-  // marker's pieces. A read the area file fails is reported with the
-  // library's error record (the marker counts as failed); any other failure
-  // ends the rows without a message.
-  int dump_item(const Item& item) override {
+  // Writes one row per piece until the store reports the end of the
+  // marker's pieces. A read the area file fails is returned (the marker
+  // counts as failed); any other failure ends the rows without a message.
+  Status dump_item(const Item& item) override {
     unsigned char rec[piece::kSize];
     const std::string_view marker_name(item.name);
-    int status = pb_first_marker_piece(item.area, rec);
-    while (status == 1) {
+    StoreReader& store = reader();
+    bool found = false;
+    Status read = store.first_marker_piece(item.area, rec, found);
+    while (read.ok() && found) {
       write_row(MkpcRow{marker_name, rec}, item.closing);
-      status = pb_next_marker_piece(item.area, rec);
+      read = store.next_marker_piece(item.area, rec, found);
     }
-    if (pb_is_read_failure(status)) print_library_error("piece read failed");
-    return status;
+    return is_file_failure(read) ? store_failure(read, "piece read failed") : Status();
   }
 };
 
 }  // namespace
 
-int run_mkpc(int argc, char** argv, QuireWindow hwnd, int detailed) {
-  return run_command<MkpcReport>(argc, argv, hwnd, detailed);
+int run_mkpc(StoreReader& reader, int argc, char** argv, QuireWindow hwnd, int detailed) {
+  return run_command<MkpcReport>(reader, argc, argv, hwnd, detailed);
 }
 
 }  // namespace quire::kinds

@@ -1,12 +1,11 @@
 // MKSPLICE: one row per splice of a marker, with the marker's length and
 // width and the splice's distance from the left and from the right end.
-// Lengths are written in the unit the library gives them.
+// Lengths are written in the unit the store gives them.
 #include <cstdint>
 
 #include "kinds/columns.h"
 #include "kinds/kinds.h"
 #include "kinds/kind_support.h"
-#include "quire/plotbase.h"
 #include "quire/records.h"
 #include "report/dump_report.h"
 
@@ -41,30 +40,35 @@ constexpr Column<MkspliceRow> kColumns[] = {
 constexpr KindTable<MkspliceRow> kTable{"MKSPLICE", "Name", "Time", true, kColumns};
 
 class MkspliceReport : public TableReport<StoreKind::kMarker, kTable> {
+ public:
+  using TableReport::TableReport;
+
  protected:
   // Writes one row per splice in index order. A marker whose header cannot
   // be read gets no rows; a splice read that fails ends the marker's rows
-  // there, the earlier rows standing. Either is reported with the library's
-  // error record only when the area file failed the read.
-  int dump_item(const Item& item) override {
-    return for_each_marker_index(
-        item.name, item.area, mh::kSplices, [&](int32_t i, const unsigned char* header) {
+  // there, the earlier rows standing. Either is returned as a failure only
+  // when the area file failed the read.
+  Status dump_item(const Item& item) override {
+    Status ended;
+    const Status header = for_each_marker_index(
+        reader(), item.name, item.area, mh::kSplices, [&](int32_t i, const unsigned char* marker_header) {
           unsigned char splice[si::kSize];
-          int read = pb_get_splice_info(splice, i, item.area);
-          if (read != 1) {
-            if (pb_is_read_failure(read)) print_library_error("splice read failed");
+          const Status read = reader().splice(item.area, i, splice);
+          if (!read.ok()) {
+            if (is_file_failure(read)) ended = store_failure(read, "splice read failed");
             return false;
           }
-          write_row(MkspliceRow{header, splice}, item.closing);
+          write_row(MkspliceRow{marker_header, splice}, item.closing);
           return true;
         });
+    return header.ok() ? ended : header;
   }
 };
 
 }  // namespace
 
-int run_mksplice(int argc, char** argv, QuireWindow hwnd, int detailed) {
-  return run_command<MkspliceReport>(argc, argv, hwnd, detailed);
+int run_mksplice(StoreReader& reader, int argc, char** argv, QuireWindow hwnd, int detailed) {
+  return run_command<MkspliceReport>(reader, argc, argv, hwnd, detailed);
 }
 
 }  // namespace quire::kinds

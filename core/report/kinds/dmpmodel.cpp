@@ -10,7 +10,6 @@
 #include "kinds/kinds.h"
 #include "kinds/kind_support.h"
 #include "platform/shared_library.h"
-#include "quire/plotbase.h"
 #include "quire/records.h"
 #include "report/dump_report.h"
 #include "resources/resources.h"
@@ -89,91 +88,83 @@ constexpr KindTable<ModelRow> kTable{"MODEL", "Model_Name", "Time", true, kColum
 
 class ModelReport : public TableReport<StoreKind::kModel, kTable> {
  public:
-  int dump_item(const Item& item) override {
-    pb_model* model = nullptr;
-    if (pb_get_model_ex(item.name, &model, item.area) != 1) {
-      print_library_error("model read failed");
-      pb_free_model_ex(&model);  // a no-op unless the library left a model behind
-      return 0;
-    }
-    int written = model ? write_model_rows(*model, area_record, item.closing) : 1;
-    pb_free_model_ex(&model);
-    return written;
-  }
+  using TableReport::TableReport;
 
+  Status dump_item(const Item& item) override {
+    const Status read = reader().model(item.name, item.area, model_);
+    if (!read.ok()) return store_failure(read, "model read failed");
+    if (!model_.present) return Status();
+    return write_model_rows(model_, area_record, item.closing);
+  }
 
  private:
   // Writes the rows of one model: its base pieces, then each option group's
   // pieces, each closed by the item's closing values, whose modification
   // time is the model's, taken before the pieces are opened. The lists are
-  // walked by the counts in the records; a list that ends early (a null
-  // link) ends its loop. Returns 1, or 0 when the area file failed a read
-  // of a piece (the library's error is printed): the rows end there.
-  int write_model_rows(const pb_model& model, unsigned char* area, const ClosingValues& closing) {
+  // walked by the counts in the records; a list shorter than its count
+  // ends its loop. When the area file fails a read of a piece the rows end
+  // there and that failure is returned.
+  Status write_model_rows(const ModelValue& model, unsigned char* area, const ClosingValues& closing) {
     // One header area serves every piece of the model.
     unsigned char header[ph::kSize] = {};
-    // False when the area file failed a read: the model's rows end there.
-    auto piece_row = [&](const char* option, const pb_model_piece& piece) {
+    auto piece_row = [&](const char* option, const ModelValue::Piece& piece) {
       // The header is read for every row, detailed or not, so a missing
       // piece is reported in both forms.
       char piece_name[mp::kNameSize];
       copy_field_text(piece.record + mp::kName, piece_name);
-      int read = read_piece_header(area, piece_name, header);
-      if (pb_is_read_failure(read)) return false;
-      if (read != 1) {
+      Status read = read_piece_header(area, piece_name, header);
+      if (is_file_failure(read)) return read;
+      if (!read.ok()) {
         header[ph::kCategory] = 0;
         header[ph::kDescription] = 0;
       }
       write_row(ModelRow{model.record, option, piece.record, header}, closing);
-      return true;
+      return Status();
     };
     const unsigned char* rec = model.record;
-    int32_t base_pieces = records::load_i32(rec + mr::kBasePieceCount);
-    const pb_model_piece* piece = model.first_piece;
-    for (int32_t i = 0; i < base_pieces && piece; ++i, piece = piece->next)
-      if (!piece_row("", *piece)) return 0;
-
-    int32_t groups = records::load_i32(rec + mr::kGroupCount);
-    const pb_option_group* group = model.first_group;
-    for (int32_t g = 0; g < groups && group; ++g, group = group->next) {
-      char option[records::option_group::kOptionSize];
-      copy_field_text(group->record + records::option_group::kOption, option);
-      int32_t pieces = records::load_i32(group->record + records::option_group::kPieceCount);
-      piece = group->first_piece;
-      for (int32_t j = 0; j < pieces && piece; ++j, piece = piece->next)
-        if (!piece_row(option, *piece)) return 0;
+    const int32_t base_pieces = records::load_i32(rec + mr::kBasePieceCount);
+    for (int32_t i = 0; i < base_pieces && static_cast<std::size_t>(i) < model.base_pieces; ++i) {
+      Status row = piece_row("", model.pieces[static_cast<std::size_t>(i)]);
+      if (!row.ok()) return row;
     }
-    return 1;
+
+    const int32_t groups = records::load_i32(rec + mr::kGroupCount);
+    for (int32_t g = 0; g < groups && static_cast<std::size_t>(g) < model.groups.size(); ++g) {
+      const ModelValue::Group& group = model.groups[static_cast<std::size_t>(g)];
+      char option[records::option_group::kOptionSize];
+      copy_field_text(group.record + records::option_group::kOption, option);
+      const int32_t pieces = records::load_i32(group.record + records::option_group::kPieceCount);
+      for (int32_t j = 0; j < pieces && static_cast<std::size_t>(j) < group.piece_count; ++j) {
+        Status row = piece_row(option, model.pieces[group.first_piece + static_cast<std::size_t>(j)]);
+        if (!row.ok()) return row;
+      }
+    }
+    return Status();
   }
 
   // Reads the stored header of the named piece into header (156 bytes).
-  // Returns 1, or the failing library result. A read the area file fails
-  // (pb_is_read_failure) is reported with the library's error record. Else
-  // a piece that cannot be opened is reported unless the host is the search
-  // program; a piece that opens but whose header cannot be read is closed
-  // again without a message.
-  int read_piece_header(unsigned char* area, const char* piece_name, unsigned char* header) {
-    unsigned char piece_area[records::item_area::kSize] = {};
-    int r = pb_open_piece(area, piece_name, piece_area);
-    if (r == 1) {
-      int read = pb_get_piece_header(piece_name, header, piece_area);
-      if (pb_is_read_failure(read)) print_library_error("piece header read failed");
-      pb_close_piece(area, piece_name, piece_area);
-      return read;
-    }
-    if (pb_is_read_failure(r)) {
-      print_library_error("piece lookup failed");
-    } else if (!is_search_program()) {
+  // A read the area file fails is returned as its failure ("piece lookup
+  // failed" when the piece could not be opened, "piece header read failed"
+  // when its header could not be read). Else a piece that cannot be opened
+  // is reported unless the host is the search program, and a piece whose
+  // header cannot be read is passed over without a message; either way the
+  // failure, one of kNotFound, is returned.
+  Status read_piece_header(unsigned char* area, const char* piece_name, unsigned char* header) {
+    bool found = false;
+    const Status read = reader().piece_header(area, piece_name, header, found);
+    if (read.ok()) return read;
+    if (is_file_failure(read)) return store_failure(read, found ? "piece header read failed" : "piece lookup failed");
+    if (!found && !is_search_program()) {
       char area_name[records::area::kNameSize];
       copy_field_text(area + records::area::kName, area_name);
       char message[kMessageSize + 2 * 32];
       // The format has been checked to take exactly two texts.
       std::snprintf(message, sizeof message, missing_piece_format(), piece_name, area_name);
       std::size_t n = std::strlen(message);
-      if (n > 0 && message[n - 1] == '\n') pb_printf("%s", message);
-      else pb_printf("%s\n", message);
+      if (n > 0 && message[n - 1] == '\n') print()("%s", message);
+      else print()("%s\n", message);
     }
-    return r;
+    return read;
   }
 
   // Whether the host program's lower-cased path contains "qseek"; looked up
@@ -194,6 +185,7 @@ class ModelReport : public TableReport<StoreKind::kModel, kTable> {
     return format_;
   }
 
+  ModelValue model_;  // every model of the run is read into this one
   int host_checked_ = -1;
   const char* format_ = nullptr;
   char buffer_[kMessageSize] = {};
@@ -201,8 +193,8 @@ class ModelReport : public TableReport<StoreKind::kModel, kTable> {
 
 }  // namespace
 
-int run_model(int argc, char** argv, QuireWindow hwnd, int detailed) {
-  return run_command<ModelReport>(argc, argv, hwnd, detailed);
+int run_model(StoreReader& reader, int argc, char** argv, QuireWindow hwnd, int detailed) {
+  return run_command<ModelReport>(reader, argc, argv, hwnd, detailed);
 }
 
 }  // namespace quire::kinds

@@ -5,7 +5,6 @@
 #include "kinds/columns.h"
 #include "kinds/kinds.h"
 #include "kinds/model_list.h"
-#include "quire/plotbase.h"
 #include "quire/records.h"
 #include "report/dump_report.h"
 
@@ -45,21 +44,26 @@ constexpr KindTable<OrdmlRow> kTable{"ORDML", "Order_Name", "Time", true, kColum
 
 class OrdmlReport : public TableReport<StoreKind::kOrder, kTable> {
  public:
-  int dump_item(const Item& item) override {
+  using TableReport::TableReport;
+
+  Status dump_item(const Item& item) override {
+    StoreReader& store = reader();
     unsigned char header[records::order_header::kSize] = {};
-    if (!read_item_header(pb_get_order_header, item, header)) return 0;
+    Status read = store.order_header(item.name, item.area, header);
+    if (!read.ok()) return store_failure(read, "header read failed");
     // The list head is kept here, not in the header's 32-bit link slot.
     ModelListGuard list(nodes_);
     int32_t models = records::load_i32(header + records::order_header::kModels);
-    if (!read_model_list(list, models, item.area, kOrdmlListSource)) return 0;
-    return write_order_rows(item.name, list.head, models, item.closing);
+    read = read_model_list(store, list, models, item.area, kOrdmlListSource);
+    if (!read.ok()) return read;
+    write_order_rows(item.name, list.head, models, item.closing);
+    return Status();
   }
-
 
  private:
   // Writes one row per size entry of each of the first `models` models of
-  // the list, each closed by the item's closing values. Returns 1.
-  int write_order_rows(const char* order_name, const OrderModelNode* head, int32_t models,
+  // the list, each closed by the item's closing values.
+  void write_order_rows(const char* order_name, const OrderModelNode* head, int32_t models,
                        const ClosingValues& closing) {
     const OrderModelNode* model = head;
     for (int32_t m = 0; m < models && model; ++m, model = model->next) {
@@ -69,7 +73,6 @@ class OrdmlReport : public TableReport<StoreKind::kOrder, kTable> {
         write_row(OrdmlRow{order_name, model->record, entry->record, m + 1, size_count}, closing);
       }
     }
-    return 1;
   }
 
   ModelListNodes nodes_;
@@ -77,8 +80,8 @@ class OrdmlReport : public TableReport<StoreKind::kOrder, kTable> {
 
 }  // namespace
 
-int run_ordml(int argc, char** argv, QuireWindow hwnd, int detailed) {
-  return run_command<OrdmlReport>(argc, argv, hwnd, detailed);
+int run_ordml(StoreReader& reader, int argc, char** argv, QuireWindow hwnd, int detailed) {
+  return run_command<OrdmlReport>(reader, argc, argv, hwnd, detailed);
 }
 
 }  // namespace quire::kinds

@@ -1,27 +1,29 @@
 // The eight report kinds, declared once: each one's command and what its
 // table is. Each command runs one report through the fixed run of
 // DumpReport (command line, header, item loop, finish) with hwnd as the
-// host window and returns 1 when the table was written, else 0 (the reason
-// printed through pb_printf). The exported dmp_* functions call these; the
-// C interface hands the table to hosts (quire_report_kind), from which the
-// program takes its commands, its usage and the order of `quire all`.
+// host window, reading every item through reader, and returns 1 when the
+// table was written, else 0 (the reason printed through the reader's
+// printer). The exported dmp_* functions call these; the C interface hands
+// the table to hosts (quire_report_kind), from which the program takes its
+// commands, its usage and the order of `quire all`.
 #ifndef QUIRE_KINDS_KINDS_H_
 #define QUIRE_KINDS_KINDS_H_
 
 #include <span>
 
 #include "quire/quire.h"
+#include "report/store_reader.h"
 
 namespace quire::kinds {
 
-int run_mkhdr(int argc, char** argv, QuireWindow hwnd, int detailed);
-int run_mkmc(int argc, char** argv, QuireWindow hwnd, int detailed);
-int run_mkmod(int argc, char** argv, QuireWindow hwnd, int detailed);
-int run_mkov(int argc, char** argv, QuireWindow hwnd, int detailed);
-int run_mkpc(int argc, char** argv, QuireWindow hwnd, int detailed);
-int run_mksplice(int argc, char** argv, QuireWindow hwnd, int detailed);
-int run_model(int argc, char** argv, QuireWindow hwnd, int detailed);
-int run_ordml(int argc, char** argv, QuireWindow hwnd, int detailed);
+int run_mkhdr(StoreReader& reader, int argc, char** argv, QuireWindow hwnd, int detailed);
+int run_mkmc(StoreReader& reader, int argc, char** argv, QuireWindow hwnd, int detailed);
+int run_mkmod(StoreReader& reader, int argc, char** argv, QuireWindow hwnd, int detailed);
+int run_mkov(StoreReader& reader, int argc, char** argv, QuireWindow hwnd, int detailed);
+int run_mkpc(StoreReader& reader, int argc, char** argv, QuireWindow hwnd, int detailed);
+int run_mksplice(StoreReader& reader, int argc, char** argv, QuireWindow hwnd, int detailed);
+int run_model(StoreReader& reader, int argc, char** argv, QuireWindow hwnd, int detailed);
+int run_ordml(StoreReader& reader, int argc, char** argv, QuireWindow hwnd, int detailed);
 
 // One report kind.
 struct KindEntry {
@@ -30,7 +32,7 @@ struct KindEntry {
   const char* item_word;   // what one of its items is called in messages
   const char* key_column;  // its table's first column: the item each row is of
   const char* rows;        // what one row of its table stands for
-  int (*run)(int argc, char** argv, QuireWindow hwnd, int detailed);
+  int (*run)(StoreReader& reader, int argc, char** argv, QuireWindow hwnd, int detailed);
 };
 
 // In the order the program lists them and `quire all` runs them.

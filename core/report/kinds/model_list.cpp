@@ -1,9 +1,6 @@
 #include "kinds/model_list.h"
 
-#include <cstring>
 #include <new>
-
-#include "quire/plotbase.h"
 
 namespace quire {
 namespace {
@@ -42,17 +39,13 @@ void give_back(Node* chain, Node*& spare) {
 }
 
 Status allocation_failed(const ModelListSource& source, int line) {
-  pb_error.code = kAllocationFailed;
-  pb_error.line = line;
-  std::strncpy(pb_error.source, source.source_name, sizeof pb_error.source - 1);
-  pb_error.source[sizeof pb_error.source - 1] = 0;
   return Status::failure(StatusCode::kNoMemory, "out of memory", {}, kAllocationFailed)
       .at(source.source_name, line);
 }
 
 // Appends one node to the list whose last node is last (*head when last is
 // null) and makes it the last: taken from take() and its record filled by
-// read(record, item_area), the library's read of the next record of the
+// read(item_area, record), the store's read of the next record of the
 // sequence. A node that cannot be had fails at line of source.
 template <class Node, class Take, class Read>
 Status append_node(Node** head, Node*& last, Take take, Read read, unsigned char* item_area,
@@ -62,9 +55,7 @@ Status append_node(Node** head, Node*& last, Take take, Read read, unsigned char
   if (last) last->next = node;
   else *head = node;
   last = node;
-  const int r = read(node->record, item_area);
-  if (r != 1) return Status::failure(StatusCode::kStore, "the model list could not be read", {}, r);
-  return Status();
+  return read(item_area, node->record);
 }
 
 // The last node of the list at head, or null when it is empty.
@@ -114,45 +105,49 @@ void ModelListNodes::recycle(OrderModelNode* head) {
   }
 }
 
-Status load_size_entries(SizeEntryNode** head, int32_t entry_count, unsigned char* item_area,
+Status load_size_entries(StoreReader& reader, SizeEntryNode** head, int32_t entry_count, unsigned char* item_area,
                          const ModelListSource& source, ModelListNodes& nodes) {
   SizeEntryNode* last = last_node(*head);
+  auto read = [&reader](unsigned char* area, unsigned char* record) { return reader.list_size(area, record); };
   for (int32_t i = 0; i < entry_count; ++i) {
-    Status status = append_node(head, last, [&nodes] { return nodes.new_size(); }, pb_get_order_model_entry,
-                                item_area, source, source.size_line);
+    Status status = append_node(head, last, [&nodes] { return nodes.new_size(); }, read, item_area, source,
+                                source.size_line);
     if (!status.ok()) return status;
   }
   return Status();
 }
 
-Status load_model_list(OrderModelNode** head, int32_t model_count, unsigned char* item_area,
+Status load_model_list(StoreReader& reader, OrderModelNode** head, int32_t model_count, unsigned char* item_area,
                        const ModelListSource& source, ModelListNodes& nodes) {
   namespace om = records::order_model;
   OrderModelNode* model = last_node(*head);
+  auto read_model = [&reader](unsigned char* area, unsigned char* record) { return reader.list_model(area, record); };
+  auto read_option = [&reader](unsigned char* area, unsigned char* record) {
+    return reader.list_option(area, record);
+  };
   for (int32_t m = 0; m < model_count; ++m) {
     // One model at a time: its options and sizes follow it in the sequence.
-    Status status = append_node(head, model, [&nodes] { return nodes.new_model(); }, pb_get_order_model,
-                                item_area, source, source.model_line);
+    Status status = append_node(head, model, [&nodes] { return nodes.new_model(); }, read_model, item_area,
+                                source, source.model_line);
     if (!status.ok()) return status;
     OptionEntryNode* option = nullptr;
     const int32_t option_count = records::load_i32(model->record + om::kOptionCount);
     for (int32_t j = 0; j < option_count; ++j) {
       status = append_node(&model->first_option, option, [&nodes] { return nodes.new_option(); },
-                           pb_get_option_list_entry, item_area, source, source.option_line);
+                           read_option, item_area, source, source.option_line);
       if (!status.ok()) return status;
     }
-    status = load_size_entries(&model->first_size, records::load_i32(model->record + om::kSizeCount), item_area,
+    status = load_size_entries(reader, &model->first_size, records::load_i32(model->record + om::kSizeCount), item_area,
                                source, nodes);
     if (!status.ok()) return status;
   }
   return Status();
 }
 
-bool read_model_list(ModelListGuard& list, int32_t model_count, unsigned char* item_area,
-                     const ModelListSource& source) {
-  if (load_model_list(&list.head, model_count, item_area, source, list.nodes()).ok()) return true;
-  print_library_error("model list read failed");
-  return false;
+Status read_model_list(StoreReader& reader, ModelListGuard& list, int32_t model_count, unsigned char* item_area,
+                       const ModelListSource& source) {
+  return store_failure(load_model_list(reader, &list.head, model_count, item_area, source, list.nodes()),
+                       "model list read failed");
 }
 
 void free_model_list(OrderModelNode** head, ModelListNodes& nodes) {

@@ -1,8 +1,8 @@
 // The order model list of an order or of a marker, built in memory.
 //
-// The storage-area library hands the list out as a sequence of records: a
-// model record, then its option entries, then its size entries, then the
-// next model record. load_model_list reads that sequence into nodes that
+// The store hands the list out as a sequence of records (StoreReader's
+// list_model, list_option, list_size): a model record, then its option
+// entries, then its size entries, then the next model record. load_model_list reads that sequence into nodes that
 // hold each record's bytes (at the offsets of quire/records.h) with the
 // links kept beside them; the ORDML and MKMOD reports walk the result and
 // release it with free_model_list within one dump_item. model_field and
@@ -16,6 +16,7 @@
 #include "kinds/kind_support.h"
 #include "quire/records.h"
 #include "quire/status.h"
+#include "report/store_reader.h"
 
 namespace quire {
 
@@ -40,8 +41,8 @@ struct OrderModelNode {
   OrderModelNode* next;
 };
 
-// Who builds the list: the source name and the three line numbers that an
-// allocation failure writes into the library's error record.
+// Who builds the list: the source name and the three line numbers that the
+// error line of an allocation failure names.
 struct ModelListSource {
   const char* source_name;
   int model_line;   // an OrderModel could not be allocated
@@ -52,8 +53,7 @@ struct ModelListSource {
 inline constexpr ModelListSource kOrdmlListSource{"dmpordml", 185, 209, 145};
 inline constexpr ModelListSource kMkmodListSource{"dmpmkmod", 226, 250, 186};
 
-// The allocation error code written into pb_error by a failed node
-// allocation.
+// The error code of the error line of a failed node allocation.
 inline constexpr int kAllocationFailed = -1001;
 
 // Hands out zero-filled nodes and takes released ones back, so that a run
@@ -92,20 +92,18 @@ class ModelListNodes {
 };
 
 // Reads model_count models with their option entries and size entries from
-// the open item's model-list sequence and appends them to *head, which must
-// be null on the first call. A failed library read gives kStore with the
-// library's result as error(); a node that cannot be had gives kNoMemory
-// with error() kAllocationFailed, at() the source's name and its line for
-// the node kind, and sets pb_error to the same code, line and source name.
-// Either way pb_error describes the failure for print_library_error. After a
-// failure every node read so far is still linked from *head, so
-// free_model_list releases it. A negative count reads nothing.
-Status load_model_list(OrderModelNode** head, int32_t model_count, unsigned char* item_area,
+// the open item's model-list sequence through reader and appends them to
+// *head, which must be null on the first call. A failed read gives the
+// reader's failure; a node that cannot be had gives kNoMemory with error()
+// kAllocationFailed and at() the source's name and its line for the node
+// kind. After a failure every node read so far is still linked from *head,
+// so free_model_list releases it. A negative count reads nothing.
+Status load_model_list(StoreReader& reader, OrderModelNode** head, int32_t model_count, unsigned char* item_area,
                        const ModelListSource& source, ModelListNodes& nodes);
 
 // Reads entry_count size entries of one model and appends them to *head.
 // Results and failures as load_model_list.
-Status load_size_entries(SizeEntryNode** head, int32_t entry_count, unsigned char* item_area,
+Status load_size_entries(StoreReader& reader, SizeEntryNode** head, int32_t entry_count, unsigned char* item_area,
                          const ModelListSource& source, ModelListNodes& nodes);
 
 // Releases every node of the list at *head, however far its build got, and
@@ -128,10 +126,9 @@ class ModelListGuard {
 };
 
 // Builds the list of the open item's model_count models into list.head with
-// load_model_list. False after printing the library's error ("model list
-// read failed") when the build fails.
-bool read_model_list(ModelListGuard& list, int32_t model_count, unsigned char* item_area,
-                     const ModelListSource& source);
+// load_model_list. Its failure is returned as "model list read failed".
+Status read_model_list(StoreReader& reader, ModelListGuard& list, int32_t model_count, unsigned char* item_area,
+                       const ModelListSource& source);
 
 // Column values of the model-list records, for the rows of the reports that
 // walk a model list: Row has the members `model` (an OrderModel record) and

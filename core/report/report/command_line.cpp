@@ -17,7 +17,6 @@
 #include "quire/ascii.h"
 #include "quire/files/file_system.h"
 #include "quire/files/output_target.h"
-#include "quire/plotbase.h"
 #include "report/dump_report.h"
 #include "report/report_options.h"
 #include "table/change_feed.h"
@@ -302,17 +301,17 @@ namespace {
 
 // Prints why the command line was refused: the long-standing texts of the
 // report commands where they have one, else the status's line.
-void print_refusal(const Status& status, OptionFault fault, const ReportOptions& options) {
+void print_refusal(PrintFunction print, const Status& status, OptionFault fault, const ReportOptions& options) {
   switch (fault) {
     case OptionFault::kArguments:
-      pb_printf("%s", kUsageText);
+      print("%s", kUsageText);
       return;
     case OptionFault::kDate:
-      pb_printf("%s", kInvalidTime);
+      print("%s", kInvalidTime);
       return;
     case OptionFault::kReservedName: {
       const bool log = file_name_is(options.output, table::kChangeLogName);
-      pb_printf("Output file %s: %s is kept for the %s; use another name.\n", options.output,
+      print("Output file %s: %s is kept for the %s; use another name.\n", options.output,
                 log ? table::kChangeLogName : table::kOldTableName, log ? "change log" : "previous table");
       return;
     }
@@ -322,11 +321,11 @@ void print_refusal(const Status& status, OptionFault fault, const ReportOptions&
       constexpr std::string_view kOption = "--changes ";
       const std::string text = status.message();
       const bool named = std::string_view(text).substr(0, kOption.size()) == kOption;
-      pb_printf(named ? "the change feed %s\n" : "%s\n", text.c_str() + (named ? kOption.size() : 0));
+      print(named ? "the change feed %s\n" : "%s\n", text.c_str() + (named ? kOption.size() : 0));
       return;
     }
     default:
-      pb_printf("%s\n", status.message().c_str());
+      print("%s\n", status.message().c_str());
   }
 }
 
@@ -334,44 +333,44 @@ void print_refusal(const Status& status, OptionFault fault, const ReportOptions&
 
 int DumpReport::parse_command_line(int argc, char** argv) {
   if (argc < 3 || !argv) {
-    pb_printf("%s", kUsageText);
+    print()("%s", kUsageText);
     return 0;
   }
   notation = -1;
-  pb_connect_to_network();
+  reader_.connect();
 
   ReportOptions options;
   OptionFault fault = OptionFault::kNone;
   const Status status = parse_report_options(argc, argv, OptionScope::kWhole,
                                              table::change_feed_path().c_str(), &options, &fault);
   if (!status.ok()) {
-    print_refusal(status, fault, options);
+    print_refusal(print(), status, fault, options);
     return 0;
   }
   start_time = options.start_time;
   end_time = options.end_time;
-  if (options.notation >= 0) notation = pb_set_notation_state(options.notation);
+  if (options.notation >= 0) notation = reader_.set_notation(options.notation);
   if (options.list_path) {
     if (list_file) std::fclose(list_file);
     list_file = platform::open_text_input(options.list_path);
     list_path_ = options.list_path;
     if (!list_file) {
-      pb_printf("list file %s: %s\n", options.list_path, std::strerror(errno));
+      print()("list file %s: %s\n", options.list_path, std::strerror(errno));
       return 0;
     }
   }
   const char* area_name = options.area;
-  int r = pb_lookup_storage_areas(area_record, area_name, 0);
-  if (r == 0) {
-    pb_printf("Unrecognized Storage Area: %s.\n", area_name);
+  const Status found = reader_.lookup_area(area_name, area_record);
+  if (found.code() == StatusCode::kNotFound) {
+    print()("Unrecognized Storage Area: %s.\n", area_name);
     return 0;
   }
-  if (r != 1) {
-    print_library_error("storage area lookup failed");
+  if (!found.ok()) {
+    report_failure(store_failure(found, "storage area lookup failed"));
     return 0;
   }
   area_name_ = area_name;
-  if (notation == -1) notation = pb_use_area_notation(area_record);
+  if (notation == -1) notation = reader_.area_notation(area_record);
   output_path = options.standard_output ? kStandardOutputName : options.output;
   return 1;
 }

@@ -8,7 +8,6 @@
 #include <string>
 #include <system_error>
 
-#include "quire/plotbase.h"
 #include "quire/records.h"
 #include "quire/files/file_system.h"
 #include "report/run_figures.h"
@@ -26,20 +25,22 @@ constexpr int kListLineLimit = 20;  // characters of a list line taken at once
 void set_host_window(QuireWindow window) { g_host_window = window; }
 QuireWindow host_window() { return g_host_window; }
 
-void print_library_error(const char* what) {
-  char source[sizeof pb_error.source + 1];
-  size_t n = records::text_length(reinterpret_cast<const unsigned char*>(pb_error.source),
-                                  sizeof pb_error.source);
-  std::memcpy(source, pb_error.source, n);
-  source[n] = 0;
-  note_error_line(what);
-  pb_printf("Error %d, %s(%d)", pb_error.code, source, pb_error.line);
+void DumpReport::report_failure(const Status& failure) {
+  if (failure.ok()) return;
+  // The text stays alive while the line goes out: hosts read it then.
+  const std::string what = failure.message();
+  if (failure.source() == nullptr) {
+    print()("%s\n", what.c_str());
+    return;
+  }
+  note_error_line(what.c_str());
+  print()("Error %d, %s(%d)", failure.error(), failure.source(), failure.line());
   end_error_line();
 }
 
-DumpReport::DumpReport(StoreKind kind) : own_cursor_(kind) {
+DumpReport::DumpReport(StoreReader& reader, StoreKind kind) : reader_(reader), cursor_(reader, kind) {
   ModuleHandle own = own_module_handle();
-  resource_module = load_resource_library(own, resource_library_name());
+  resource_module = load_resource_library(own, resource_library_name(), reader.printer());
   if (!resource_module) resource_module = own;
   detailed = 0;
   list_file = nullptr;
@@ -127,8 +128,8 @@ Status DumpReport::read_list_name(char* name) {
 }
 
 DumpReport::ItemResult DumpReport::dump_next_item(int first) {
-  StoreCursor& cursor = *cursor_;
-  int r;
+  StoreCursor& cursor = cursor_;
+  Status found;
   if (list_file) {
     char name[kItemNameSize] = {};
     // A name the area does not have is reported and skipped; the names
@@ -136,28 +137,28 @@ DumpReport::ItemResult DumpReport::dump_next_item(int first) {
     for (;;) {
       const Status listed = read_list_name(name);
       if (!listed.ok()) {
-        pb_printf("%s\n", listed.message().c_str());
+        report_failure(listed);
         return kItemFailed;
       }
       if (name[0] == 0) return kNoMoreItems;
       std::memcpy(failed_item, name, sizeof failed_item);
       begin_item(name);
-      r = cursor.lookup(area_record, failed_item, 0);
-      if (r != 0) break;
+      found = cursor.lookup(area_record, failed_item, 0);
+      if (found.code() != StatusCode::kNotFound) break;
       end_item();
       note_name_missing();
-      pb_printf("%s %s is not in storage area %s; skipped\n", item_word(), failed_item, area_name_);
+      print()("%s %s is not in storage area %s; skipped\n", item_word(), failed_item, area_name_);
     }
   } else {
     failed_item[0] = 0;
-    r = cursor.lookup(area_record, "*", first ? 0 : 1);
-    if (r == 0) return kNoMoreItems;
-    if (r == 1) begin_item(cursor.item().name);
+    found = cursor.lookup(area_record, "*", first ? 0 : 1);
+    if (found.code() == StatusCode::kNotFound) return kNoMoreItems;
+    if (found.ok()) begin_item(cursor.item().name);
   }
-  // Any result but 0 and 1 is a failure of the store, which must not pass
-  // for the end of the area.
-  if (r != 1) {
-    print_library_error("item lookup failed");
+  // Any other failure is one of the store, which must not pass for the end
+  // of the area.
+  if (!found.ok()) {
+    report_failure(store_failure(found, "item lookup failed"));
     end_item();
     return kItemFailed;
   }
@@ -173,7 +174,7 @@ DumpReport::ItemResult DumpReport::dump_next_item(int first) {
 }
 
 int DumpReport::dump_one_item() {
-  StoreCursor& cursor = *cursor_;
+  StoreCursor& cursor = cursor_;
   const Item& item = cursor.item();
   const int32_t t = item.mod_time;
   if (t < start_time || t > end_time) {
@@ -190,24 +191,25 @@ int DumpReport::dump_one_item() {
     return 1;
   }
 
-  if (cursor.open(area_record) != 1) {
-    print_library_error("open failed");
+  const Status opened = cursor.open(area_record);
+  if (!opened.ok()) {
+    report_failure(store_failure(opened, "open failed"));
     table().forget_item();
     return 0;
   }
   note_item_read();
-  dump_item(item);
+  report_failure(dump_item(item));
 
-  const int closed = cursor.close(area_record);
-  if (closed != 1) print_library_error("close failed");
+  const Status closed = cursor.close(area_record);
+  report_failure(store_failure(closed, "close failed"));
   // An item not read whole keeps the rows it wrote, but the next run reads
   // it again.
   if (current_item_failed()) table().forget_item();
-  return closed == 1 ? 1 : 0;
+  return closed.ok() ? 1 : 0;
 }
 
 void DumpReport::post_progress() {
-  const Item& item = cursor_->item();
+  const Item& item = cursor_.item();
   quire_send_message(host_window(), QUIRE_MSG_PROGRESS,
                      static_cast<uintptr_t>(static_cast<uint32_t>(item.total)),
                      static_cast<intptr_t>(item.number));
@@ -221,11 +223,11 @@ intptr_t DumpReport::poll_stop() {
 
 int DumpReport::open_table(const char* key_column, const char* time_column, const char* tag) {
   ReportTable& t = table();
-  int r = t.open_report_output(output_path, key_column, time_column, notation, pb_printf);
+  int r = t.open_report_output(output_path, key_column, time_column, notation, print());
   if (r != 1) return r;
   t.describe_run(tag, area_name_);
   char area_path[kAreaPathSize + 1] = {};
-  pb_convert_path(area_path, area_record, 1);
+  reader_.area_path(area_record, area_path);
   area_path[kAreaPathSize] = 0;
   // The run record names the area by its file's canonical absolute path:
   // a store given by a relative path names another area in each directory.
@@ -245,12 +247,7 @@ int DumpReport::open_table(const char* key_column, const char* time_column, cons
   return 1;
 }
 
-int DumpReport::area_precision() {
-  int area_notation = 0;
-  int precision = 0;
-  pb_get_notationprecision(area_record, &area_notation, &precision);
-  return precision;
-}
+int DumpReport::area_precision() { return reader_.area_precision(area_record); }
 
 void DumpReport::define_closing_fields(const char* time_column_name) {
   ReportTable& t = table();

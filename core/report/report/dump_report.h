@@ -16,22 +16,15 @@
 #include "quire/quire.h"
 #include "quire/status.h"
 #include "report/store_cursor.h"
+#include "report/store_reader.h"
 #include "report/time_text.h"
 #include "resources/resources.h"
 #include "table/report_table.h"
 
 namespace quire {
 
-constexpr int kAreaPathSize = 256;  // the area path of the preamble
-
 // The usage text of every report command.
 extern const char kUsageText[];
-
-// Prints the library's error record as "Error %d, %s(%d)" through pb_printf.
-// what says in a few words what failed ("header read failed"); it is not
-// printed, but a host reads it while the line goes out (quire.h), and the
-// item being handled counts as failed in the run's figures.
-void print_library_error(const char* what);
 
 // The module-level host window of the latest command call.
 void set_host_window(QuireWindow window);
@@ -39,8 +32,9 @@ QuireWindow host_window();
 
 class DumpReport {
  public:
-  // A report over the items of kind.
-  explicit DumpReport(StoreKind kind);
+  // A report over the items of kind, read through reader (which must
+  // outlive the report).
+  DumpReport(StoreReader& reader, StoreKind kind);
   virtual ~DumpReport();
   DumpReport(const DumpReport&) = delete;
   DumpReport& operator=(const DumpReport&) = delete;
@@ -52,12 +46,28 @@ class DumpReport {
   // The table writer's close_report_output. Returns 1, or 0 when the
   // table could not be completed (message printed).
   virtual int finish_output();
-  // Writes the rows of one open item (its area at item.area). The result
-  // is not used.
-  virtual int dump_item(const Item& item) = 0;
+  // Writes the rows of one open item (its area at item.area). Returns the
+  // failure to report (its error line is printed by the run before the
+  // item is closed), or ok when the item was read, or its rows ended
+  // without a failure worth a message.
+  virtual Status dump_item(const Item& item) = 0;
 
   // What the items of this report are called in messages ("marker").
-  const char* item_word() const { return cursor_->item_word(); }
+  const char* item_word() const { return quire::item_word(cursor_.kind()); }
+
+  // The one place a run prints a failure. A failure of the store (one with
+  // a noted source) goes out as its error line "Error %d, %s(%d)": the
+  // store's code, source and line; its message says in a few words what
+  // failed ("header read failed"), which is not printed, but a host reads
+  // it while the line goes out (quire.h), and the item being handled
+  // counts as failed in the run's figures. Any other failure is printed as
+  // its message on a line of its own. Nothing for a success.
+  void report_failure(const Status& failure);
+
+  // The function the run's messages go through.
+  PrintFunction print() const { return reader_.printer(); }
+
+  StoreReader& reader() { return reader_; }
 
   // The whole run: 1 when the command line was accepted and the output
   // finished, 0 when the command line was rejected or the output failed.
@@ -109,7 +119,7 @@ class DumpReport {
   // How the last item loop ended, for hosts that want the run's figures.
   // stopped: the host's stop query ended it. ended_early: a failed lookup,
   // open or close of an item, or a list file that failed while being read,
-  // ended it (the library's error has been printed). Either way the table
+  // ended it (the store's error has been printed). Either way the table
   // holds the previous table's records of the items the run did not reach,
   // so it is not complete. failed_item names the item concerned: the
   // item whose open or close failed, the listed name whose lookup failed,
@@ -136,15 +146,11 @@ class DumpReport {
   void clear_walk_outcome();
   ItemResult dump_next_item(int first);
   // 1 when the item was handled (or the table asks for the loop to start
-  // over), 0 when its open or close failed (the library's error has been
+  // over), 0 when its open or close failed (the store's error has been
   // printed).
   int dump_one_item();
   void post_progress();
   intptr_t poll_stop();
-
-  // Walks the store through cursor (which must outlive the run) instead of
-  // the report's own: for driving the run without a storage area.
-  void use_cursor(StoreCursor& cursor) { cursor_ = &cursor; }
 
  private:
   // Reads the next list-file name into name (kItemNameSize bytes): up to 20
@@ -166,26 +172,26 @@ class DumpReport {
     char text[kTimeTextSize] = {};
   };
   TimeTextCache time_cache_[3];
-  StoreCursor own_cursor_;
-  StoreCursor* cursor_ = &own_cursor_;
+  StoreReader& reader_;
+  StoreCursor cursor_;
   ReportTable& table_ = report_table();  // the module's one table, looked up once
   const char* list_path_ = "";  // the -L value of list_file, for messages
   const char* area_name_ = "";  // as given on the command line
 };
 
-// Runs one command: stores the window, constructs Report, sets detailed,
-// runs it and returns its result. The export that calls it catches what
-// may be thrown (an allocation that fails).
+// Runs one command: stores the window, constructs Report on reader, sets
+// detailed, runs it and returns its result. The export that calls it
+// catches what may be thrown (an allocation that fails).
 template <class Report>
-int run_command(int argc, char** argv, QuireWindow hwnd, int detailed);
+int run_command(StoreReader& reader, int argc, char** argv, QuireWindow hwnd, int detailed);
 
 // Non-template part of run_command.
 int run_report_command(DumpReport& report, int argc, char** argv, int detailed);
 
 template <class Report>
-int run_command(int argc, char** argv, QuireWindow hwnd, int detailed) {
+int run_command(StoreReader& reader, int argc, char** argv, QuireWindow hwnd, int detailed) {
   set_host_window(hwnd);
-  Report report;
+  Report report(reader);
   return run_report_command(report, argc, argv, detailed);
 }
 

@@ -42,7 +42,7 @@ bool current_item_failed();
 // What hosts read after a command (quire_run_figures and the calls after it
 // in quire.h): the figures of the last run; the name, type, width and cut
 // values of column index (-1 when out of range); the item being handled
-// ("" between items); what failed while the library's error line is being
+// ("" between items); what failed while the store's error line is being
 // printed (null otherwise).
 void get_run_figures(QuireRunFigures* figures);
 int64_t run_column(int index, const char** name, char* type, int* width);

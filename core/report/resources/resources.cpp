@@ -11,7 +11,6 @@
 #include "platform/shared_library.h"
 #include "platform/string_table.h"
 #include "platform/version_record.h"
-#include "quire/plotbase.h"
 
 // QUIRE_STRING_IDS is the largest id of own_strings.txt (cmake/resources.cmake):
 // a string added there, or one named here and missing there, fails the build.
@@ -57,23 +56,32 @@ __attribute__((format(printf, 1, 2))) std::string format_text(const char* format
   return text;
 }
 
+// Prints a message on standard error: the channel of a load without a run.
+__attribute__((format(printf, 1, 2))) int print_to_standard_error(const char* format, ...) {
+  std::va_list args;
+  va_start(args, format);
+  int n = std::vfprintf(stderr, format, args);
+  va_end(args);
+  return n;
+}
+
 // Loads the library at path; on failure shows the load-failure message with
-// file_name and prints the loader's reason.
-platform::LibraryHandle load_or_report(const std::string& path, const char* file_name) {
+// file_name and prints the loader's reason through print.
+platform::LibraryHandle load_or_report(const std::string& path, const char* file_name, PrintFunction print) {
   platform::LibraryLoadError error;
   platform::LibraryHandle handle = platform::open_shared_library(path, &error);
   if (!handle) {
     platform::show_message_box(format_text(kLoadFailedFormat, file_name, error.code).c_str());
-    pb_printf("Resource library not loaded: %s\n", error.reason.c_str());
+    print("Resource library not loaded: %s\n", error.reason.c_str());
   }
   return handle;
 }
 
-void load_shared_glossary(const std::string& directory, const std::string& module_path) {
+void load_shared_glossary(const std::string& directory, const std::string& module_path, PrintFunction print) {
   const char* name = shared_glossary_name();
   std::string path = directory + name;
   if (!platform::library_file_exists(path)) return;
-  platform::LibraryHandle handle = load_or_report(path, name);
+  platform::LibraryHandle handle = load_or_report(path, name, print);
   if (!handle) return;  // tried again by the next report
   g_shared_glossary = handle;
   if (!platform::same_file_version(module_path.c_str(), path.c_str())) {
@@ -98,6 +106,10 @@ ModuleHandle own_module_handle() { return platform::own_library_handle(); }
 const char* own_string(unsigned id) { return platform::string_table_text(&own_string_table, id); }
 
 ModuleHandle load_resource_library(ModuleHandle module, const char* file_name) {
+  return load_resource_library(module, file_name, print_to_standard_error);
+}
+
+ModuleHandle load_resource_library(ModuleHandle module, const char* file_name, PrintFunction print) {
   std::string module_path = platform::library_path(module);
   std::string directory = platform::library_directory(module_path);
   // Without a directory of the module there is nowhere to look: never the
@@ -108,12 +120,12 @@ ModuleHandle load_resource_library(ModuleHandle module, const char* file_name) {
   std::string candidate = directory + file_name;
   if (platform::library_file_exists(candidate)) {
     if (platform::same_file_version(module_path.c_str(), candidate.c_str())) {
-      result = load_or_report(candidate, file_name);
+      result = load_or_report(candidate, file_name, print);
     } else {
       platform::show_message_box(format_text(kOtherVersionFormat, file_name).c_str());
     }
   }
-  if (!g_shared_glossary) load_shared_glossary(directory, module_path);
+  if (!g_shared_glossary) load_shared_glossary(directory, module_path, print);
   return result;
 }
 

@@ -7,6 +7,8 @@
 #ifndef QUIRE_RESOURCES_RESOURCES_H_
 #define QUIRE_RESOURCES_RESOURCES_H_
 
+#include "table/table_messages.h"
+
 namespace quire {
 
 // A loaded module (the report library itself or a resource library); null is
@@ -28,8 +30,12 @@ ModuleHandle own_module_handle();
 
 // Finds file_name in the directory of module, checks that its product version
 // equals the module's and loads it. Returns its handle, or null (with a
-// message box when the library is there but unusable). Also loads the shared
-// resource library once per process.
+// message box when the library is there but unusable, and the loader's
+// reason printed through print). Also loads the shared resource library once
+// per process.
+ModuleHandle load_resource_library(ModuleHandle module, const char* file_name, PrintFunction print);
+// The same with the loader's reason printed on standard error, for hosts
+// that load the resource library without a report run.
 ModuleHandle load_resource_library(ModuleHandle module, const char* file_name);
 
 // Loads string id of module into buffer (size bytes), cut to fit and always
