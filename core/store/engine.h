@@ -80,6 +80,14 @@ class Connection {
   // apart between runs: the area file's path, or the server, database and
   // area name. Never holds a password.
   virtual std::string describe() const = 0;
+  // Which data of its area this connection reads: two connections whose
+  // versions are equal and not empty read the same data. Empty when the
+  // engine cannot tell.
+  virtual std::string version() const { return {}; }
+  // False when the area this connection reads has been replaced or removed
+  // since it was opened (a new connection reads what is there now). True
+  // when the engine cannot tell.
+  virtual bool is_current() { return true; }
 };
 
 // A new area being written: its tables exist (created from the declaration)
@@ -111,6 +119,11 @@ class Engine {
   // Removes the area called name; OK with *removed false when there is none.
   virtual Status remove_area(std::string_view name, bool* removed) = 0;
 };
+
+// The CREATE TABLE statements of every area table (and, where a dialect
+// needs them, the indexes that make names unique without regard to case),
+// from the one declaration of the area tables, as the dialect writes them.
+std::string sql_for(Dialect dialect);
 
 // The engine a store setting names: "odbc:" and an ODBC connection string
 // (a DSN or a driver string) for a server, anything else a store folder.

@@ -2,7 +2,8 @@
 // see it: the reader (libplotbase) and area management (import, export,
 // generate). The record kinds themselves are described in area_data.h; this
 // adds the area's own row, the item kinds, the file names of the store and
-// the statement cache every connection keeps. Implemented in libplotbase.
+// the statement cache every connection keeps. Implemented in the store
+// library (libquire_store.a), which the reader and area management link.
 #ifndef PLOTBASE_STORE_LAYOUT_H_
 #define PLOTBASE_STORE_LAYOUT_H_
 
@@ -15,9 +16,13 @@
 
 #include "area_data.h"
 #include "host_system.h"
-#include "pb_errors.h"
+#include "store_errors.h"
 #include "quire/plotbase.h"
 #include "quire/status.h"
+
+namespace quire::store {
+class Statement;
+}  // namespace quire::store
 
 namespace plotbase {
 
@@ -42,6 +47,9 @@ constexpr const char* kAreaFileSuffix = ".sqlite";
 // set when the file was opened for writing to settle a change (it may have
 // changed).
 quire::Status settle_unfinished_change(const std::string& path, bool* settled = nullptr);
+// The URI that opens the area file at path read-only as an immutable file
+// (sqlite3_open_v2 with SQLITE_OPEN_URI).
+std::string file_uri(const std::string& path);
 // True when name is acceptable as an area name: 1..20 bytes, no '/' or '\\',
 // no control characters.
 bool valid_area_name(std::string_view name);
@@ -163,8 +171,11 @@ std::string item_row_columns(Kind kind, int count = kRowColumnCount);
 int bind_fields(sqlite3_stmt* s, int first, const Table& table, const void* row);
 // Reads the columns column_list(table) of s, from column first on, into row.
 void read_fields(sqlite3_stmt* s, int first, const Table& table, void* row);
+// The same through a statement of the store's engine (engine.h).
+int bind_fields(quire::store::Statement& s, int first, const Table& table, const void* row);
+void read_fields(quire::store::Statement& s, int first, const Table& table, void* row);
 
-// A text describing the last library failure beyond pb_error (for tests
+// A text describing the last library failure beyond its code (for tests
 // and diagnostics); empty when there is none.
 std::string last_error_detail();
 
