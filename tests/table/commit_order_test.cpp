@@ -32,10 +32,6 @@ std::vector<TestItem> items(bool changed) {
   return list;
 }
 
-bool ends_with(const std::string& text, const std::string& end) {
-  return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
-}
-
 // The position of the first call at or after from that matches, or the
 // number of calls when none does.
 template <typename Matches>
@@ -93,8 +89,7 @@ void check_order(const std::vector<Call>& calls, const std::string& table, const
   }
   // The change lines before the table.
   for (const std::string& log : {std::string("delta.lst"), feed}) {
-    EXPECT_LT(find_call(calls, [&](const Call& c) { return c.kind == R::kWrite && ends_with(c.path, log); }), put)
-        << log;
+    EXPECT_LT(find_call(calls, [&](const Call& c) { return c.kind == R::kWrite && c.path == log; }), put) << log;
     EXPECT_TRUE(synced_after_last_write(calls, log, put)) << log;
   }
   // The record at its name belongs to the table at the path.
