@@ -50,6 +50,9 @@ class FaultyFileEnv final : public platform::FileEnv {
   // From now on every file is read rather than mapped, as on a system that
   // cannot map it (maps fail with ENODEV, uncounted).
   void refuse_maps() { refuse_maps_ = true; }
+  // From now on no file gets a second name, as on a file system without
+  // hard links (links fail with EPERM, uncounted).
+  void refuse_links() { refuse_links_ = true; }
 
   // From now on every sync of a file and every rename is written down in
   // order, as "sync PATH" (the path the file was opened or created at) and
@@ -103,7 +106,13 @@ class FaultyFileEnv final : public platform::FileEnv {
     if (recording_ && result == 0) order_.push_back(std::string("rename ") + from + " " + to);
     return result;
   }
-  int link(const char* from, const char* to) override { return fails(FileCall::kLink) ? -1 : base().link(from, to); }
+  int link(const char* from, const char* to) override {
+    if (refuse_links_) {
+      errno = EPERM;
+      return -1;
+    }
+    return fails(FileCall::kLink) ? -1 : base().link(from, to);
+  }
   int unlink(const char* path) override { return fails(FileCall::kRemove) ? -1 : base().unlink(path); }
   int flock(int fd, int operation) override { return fails(FileCall::kLock) ? -1 : base().flock(fd, operation); }
   int lock_records(int fd, int operation) override {
@@ -147,6 +156,7 @@ class FaultyFileEnv final : public platform::FileEnv {
   int plants_left_ = 0;
   int planted_ = 0;
   bool refuse_maps_ = false;
+  bool refuse_links_ = false;
   bool recording_ = false;
   std::map<int, std::string> paths_;
   std::vector<std::string> order_;

@@ -24,8 +24,21 @@ namespace quire::testing {
 namespace {
 
 // kReadChangedRerun: a changed rerun on a system that cannot map the
-// previous table, which is then read instead.
-enum Scenario { kFirstRun, kUnchangedRerun, kChangedRerun, kReadChangedRerun, kLongFirstRun };
+// previous table, which is then read instead. kUnlinkedChangedRerun: a
+// changed rerun over a table and an OLD.DAT on a file system without hard
+// links, where the old table is renamed aside rather than given a second
+// name. kChangeAfterUnchanged:
+// a changed rerun after an unchanged one, which left OLD.DAT a second name
+// of the table at the path.
+enum Scenario {
+  kFirstRun,
+  kUnchangedRerun,
+  kChangedRerun,
+  kReadChangedRerun,
+  kLongFirstRun,
+  kUnlinkedChangedRerun,
+  kChangeAfterUnchanged,
+};
 
 // Enough rows for more than one buffer of table, so that later writes fail
 // too, not only the first.
@@ -53,6 +66,7 @@ struct State {
   std::optional<std::string> table, old_table, record;
   std::string log;
   std::string feed;  // without the runs' times and output paths, which differ between runs
+  bool old_table_is_table = false;  // OLD.DAT is a second name of the table
 };
 
 const char kFeedName[] = "feed.jsonl";
@@ -83,14 +97,17 @@ std::optional<std::string> file_if_any(const fs::path& p) {
 }
 
 State state_of(const TempStore& store, const std::string& name) {
+  std::error_code ignored;
   return {file_if_any(store.path(name)), file_if_any(store.path("OLD.DAT")),
           file_if_any(table::run_record_path(store.path(name))), read_file(store.path("delta.lst")),
-          without_run_times(read_file(store.path(kFeedName)))};
+          without_run_times(read_file(store.path(kFeedName))),
+          fs::equivalent(store.path(name), store.path("OLD.DAT"), ignored)};
 }
 
 void restore(const TempStore& store, const std::string& name, const State& s) {
   if (s.table) write_file(store.path(name), *s.table);
-  if (s.old_table) write_file(store.path("OLD.DAT"), *s.old_table);
+  if (s.old_table_is_table) fs::create_hard_link(store.path(name), store.path("OLD.DAT"));
+  else if (s.old_table) write_file(store.path("OLD.DAT"), *s.old_table);
   if (s.record) write_file(table::run_record_path(store.path(name)), *s.record);
   write_file(store.path("delta.lst"), s.log);
   write_file(store.path(kFeedName), s.feed);
@@ -160,7 +177,8 @@ TEST_P(TableFaultLoop, EveryFailedCallLeavesEverythingAsItWas) {
   const std::string name = std::get<0>(GetParam());
   const Scenario scenario = std::get<1>(GetParam());
   const int error = std::get<2>(GetParam());
-  const bool changed = scenario == kChangedRerun || scenario == kReadChangedRerun;
+  const bool changed = scenario == kChangedRerun || scenario == kReadChangedRerun ||
+                       scenario == kUnlinkedChangedRerun || scenario == kChangeAfterUnchanged;
   const std::vector<TestItem> run_items = scenario == kLongFirstRun ? long_items() : items(changed);
 
   // The state before the run, and what a clean run makes of it.
@@ -171,7 +189,10 @@ TEST_P(TableFaultLoop, EveryFailedCallLeavesEverythingAsItWas) {
     FeedOfTheTest feed(store.path(kFeedName));
     write_file(store.path("delta.lst"), "earlier\r\n");
     write_file(store.path(kFeedName), "{}\n");
+    // An OLD.DAT of its own for the run without hard links to keep.
+    if (scenario == kUnlinkedChangedRerun) run_table(store.path(name), items(true));
     if (scenario != kFirstRun && scenario != kLongFirstRun) run_table(store.path(name), items(false));
+    if (scenario == kChangeAfterUnchanged) run_table(store.path(name), items(false));
     before = state_of(store, name);
     run_table(store.path(name), run_items);
     clean = state_of(store, name);
@@ -194,6 +215,7 @@ TEST_P(TableFaultLoop, EveryFailedCallLeavesEverythingAsItWas) {
       FaultyFileEnv env;
       env.fail_at(std::nullopt, n, error);
       if (scenario == kReadChangedRerun) env.refuse_maps();
+      if (scenario == kUnlinkedChangedRerun) env.refuse_links();
       RunOptions options;
       options.expect_close = false;
       options.result = &result;
@@ -256,8 +278,9 @@ TEST_P(TableFaultLoop, EveryFailedCallLeavesEverythingAsItWas) {
 }
 
 std::string case_name(const ::testing::TestParamInfo<TableFaultLoop::ParamType>& info) {
-  static const char* kScenarios[] = {"FirstRun", "UnchangedRerun", "ChangedRerun", "ReadChangedRerun",
-                                     "LongFirstRun"};
+  static const char* kScenarios[] = {"FirstRun",     "UnchangedRerun",       "ChangedRerun",
+                                     "ReadChangedRerun", "LongFirstRun", "UnlinkedChangedRerun",
+                                     "ChangeAfterUnchanged"};
   const std::string file = std::get<0>(info.param);
   return std::string(file == "out.csv" ? "Csv" : "Dbase") + kScenarios[std::get<1>(info.param)] +
          (std::get<2>(info.param) == ENOSPC ? "Enospc" : "Eio");
@@ -271,6 +294,14 @@ INSTANTIATE_TEST_SUITE_P(Runs, TableFaultLoop,
 // One error number is enough to walk the long run's calls.
 INSTANTIATE_TEST_SUITE_P(LongRuns, TableFaultLoop,
                          ::testing::Combine(::testing::Values("out.csv", "out.dbf"), ::testing::Values(kLongFirstRun),
+                                            ::testing::Values(ENOSPC)),
+                         case_name);
+// The ways the old table is kept while the new one takes the path: renamed
+// aside without hard links, and held under a second name while OLD.DAT
+// already is one. A failure on the way puts both names back.
+INSTANTIATE_TEST_SUITE_P(OldTableKept, TableFaultLoop,
+                         ::testing::Combine(::testing::Values("out.csv", "out.dbf"),
+                                            ::testing::Values(kUnlinkedChangedRerun, kChangeAfterUnchanged),
                                             ::testing::Values(ENOSPC)),
                          case_name);
 

@@ -7,8 +7,9 @@
 // shared directory is not followed anywhere on the way to a file of a run;
 // a run record takes its table's owner and mode and is trusted only as far
 // as the table is; the change log's lock waits for record locks too and its
-// wait has a bound; and, on Windows, paths with drives, shares and device
-// names.
+// wait has a bound; a commit of several files takes back the steps it made,
+// last first, when one fails; and, on Windows, paths with drives, shares
+// and device names.
 #ifndef _WIN32
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -21,6 +22,7 @@
 #include <cerrno>
 #include <string>
 
+#include "quire/files/file_commit.h"
 #include "quire/files/file_replacement.h"
 #include "quire/files/file_view.h"
 #include "quire/files/output_target.h"
@@ -275,6 +277,54 @@ TEST(ChangeLogLock, RecordLockOfAnotherProgramIsWaitedForAndTheWaitHasABound) {
   unset_environment("QUIRE_LOCK_WAIT_MS");
 }
 #endif  // !_WIN32
+
+TEST(FileCommit, FailedStepTakesBackTheStepsMadeLastFirst) {
+  std::string done;
+  auto step = [&](platform::FileCommit& commit, const std::string& name, bool ok, bool with_status = true) {
+    commit.add(
+        "step " + name,
+        [&done, name, ok, with_status](Status* status) {
+          if (ok) done += "+" + name;
+          else if (with_status) status->fail(ENOSPC, "write", "file " + name);
+          return ok;
+        },
+        [&done, name] { done += "-" + name; });
+  };
+  {
+    platform::FileCommit commit;
+    step(commit, "a", true);
+    step(commit, "b", true);
+    step(commit, "c", false);
+    step(commit, "d", true);
+    const Status status = commit.run();
+    // The failed step's own undo and the steps after it never run.
+    EXPECT_EQ("+a+b-b-a", done);
+    EXPECT_EQ(ENOSPC, status.error());
+    EXPECT_EQ("file c", status.subject());
+    EXPECT_EQ("step c", commit.failed_step());
+    EXPECT_EQ(2u, commit.steps_made());
+  }
+  {
+    // A step failing without a reason still fails the commit, named.
+    done.clear();
+    platform::FileCommit commit;
+    step(commit, "a", true);
+    step(commit, "b", false, false);
+    const Status status = commit.run();
+    EXPECT_FALSE(status.ok());
+    EXPECT_EQ("step b", status.subject());
+    EXPECT_EQ("+a-a", done);
+  }
+  {
+    done.clear();
+    platform::FileCommit commit;
+    step(commit, "a", true);
+    step(commit, "b", true);
+    EXPECT_TRUE(commit.run().ok());
+    EXPECT_EQ("+a+b", done);
+    EXPECT_TRUE(commit.failed_step().empty());
+  }
+}
 
 #ifdef _WIN32
 TEST(WindowsPaths, DirectoryKeepsDrivesAndSharesWhole) {

@@ -228,19 +228,6 @@ bool ChangeLog::commit_sink(Sink* sink, quire::Status* status) {
   return false;
 }
 
-bool ChangeLog::commit(quire::Status* status) {
-  // Always the log first: two runs never wait for each other's second lock.
-  if (!commit_sink(&log_, status)) {
-    discard();
-    return false;
-  }
-  if (!commit_sink(&feed_, status)) {
-    roll_back();
-    return false;
-  }
-  return true;
-}
-
 void ChangeLog::roll_back_sink(Sink* sink) {
   if (sink->committed) {
     // Nothing more can be done when this fails too; the run fails anyway.
@@ -248,12 +235,6 @@ void ChangeLog::roll_back_sink(Sink* sink) {
     sink->file.sync();
   }
   close(sink);
-}
-
-void ChangeLog::roll_back() {
-  roll_back_sink(&log_);
-  roll_back_sink(&feed_);
-  discard();
 }
 
 }  // namespace quire::table

@@ -75,20 +75,23 @@ class ChangeLog {
   // Forgets the lines held back and closes the log and the feed.
   void discard();
 
-  // Appends the lines held back to the log, then to the feed, each under an
-  // exclusive lock on its file that is held until release or roll_back,
-  // and syncs each. True when neither is open or everything was written;
-  // otherwise both are cut back to their size before and false comes with
-  // the reason in status: EWOULDBLOCK with operation "lock" (and the path
-  // of the file) when another holder kept a lock for longer than
-  // platform::lock_wait_limit().
-  bool commit(quire::Status* status);
+  // Appends the lines held back to the log (commit_log) or to the feed
+  // (commit_feed), under an exclusive lock on its file that is held until
+  // release or the roll back, and syncs it. The log goes first: two runs
+  // never wait for each other's second lock. True when the file is not open
+  // or everything was written; otherwise the file is cut back to its size
+  // before and closed, and false comes with the reason in status:
+  // EWOULDBLOCK with operation "lock" (and the path of the file) when
+  // another holder kept a lock for longer than platform::lock_wait_limit().
+  bool commit_log(quire::Status* status) { return commit_sink(&log_, status); }
+  bool commit_feed(quire::Status* status) { return commit_sink(&feed_, status); }
 
-  // After commit: cuts the log and the feed back to their size before the
-  // block.
-  void roll_back();
+  // After commit_log or commit_feed: cuts that file back to its size before
+  // the block and closes it.
+  void roll_back_log() { roll_back_sink(&log_); }
+  void roll_back_feed() { roll_back_sink(&feed_); }
 
-  // After commit: keeps the blocks and closes the log and the feed.
+  // After the commits: keeps the blocks and closes the log and the feed.
   void release() { discard(); }
 
  private:
@@ -113,7 +116,7 @@ class ChangeLog {
   static void forget(Sink* sink);
   static void close(Sink* sink);
   static bool append_spilled(Sink* sink, quire::Status* status);
-  // commit for one sink; on failure the sink is cut back and closed.
+  // The commit of one sink; on failure the sink is cut back and closed.
   static bool commit_sink(Sink* sink, quire::Status* status);
   static void roll_back_sink(Sink* sink);
   // Holds back name for the log, escaped as log_change says.

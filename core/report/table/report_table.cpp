@@ -28,6 +28,7 @@
 #include <string_view>
 #include <vector>
 
+#include "quire/files/file_commit.h"
 #include "quire/files/file_replacement.h"
 #include "quire/files/file_system.h"
 #include "quire/files/output_target.h"
@@ -1344,104 +1345,134 @@ int ReportTable::Impl::close() {
 }
 
 int ReportTable::Impl::put_in_place(bool equal) {
-  quire::Status status;
+  // The run's files change as one commit: each step below is made in this
+  // order and, when a later one fails, taken back by its undo, the last
+  // made first. The output path, OLD.DAT, the run record, delta.lst and the
+  // change feed are then as they were before the run.
+  platform::FileCommit commit;
+
   // The changes are on the disk before the table takes the path: a run
   // killed from here on can only log them once more, never lose them.
-  if (!log_.commit(&status)) {
+  commit.add("append the change log", [this](quire::Status* s) { return log_.commit_log(s); },
+             [this] { log_.roll_back_log(); });
+  commit.add("append the change feed", [this](quire::Status* s) { return log_.commit_feed(s); },
+             [this] { log_.roll_back_feed(); });
+
+  // The old run record goes aside before the table is replaced and the new
+  // one comes after it: the record at its name describes the table at the
+  // path, or there is none.
+  std::string held_record;
+  commit.add(
+      "move the old run record aside",
+      [&](quire::Status* s) {
+        if (keep_record_ || !platform::path_exists(record_path_)) return true;
+        std::string aside = platform::unpredictable_name(platform::directory_of(path_), kTemporaryPrefix);
+        if (!platform::rename_file(record_path_, aside, s)) return false;
+        held_record = std::move(aside);
+        return true;
+      },
+      [&] {
+        quire::Status ignored;
+        if (!held_record.empty()) platform::rename_file(held_record, record_path_, &ignored);
+        held_record.clear();
+      });
+
+  // The old table is held under a second name of our naming until the new
+  // one stands at the path, then that name becomes OLD.DAT: the path and
+  // OLD.DAT each hold a whole table at every moment, and a failure on the
+  // way leaves both as they were. OLD.DAT itself needs no change when the
+  // output path is OLD.DAT or OLD.DAT already is a second name of the table
+  // at the path; the old table is held all the same while a new one takes
+  // the path, so that a failure can put it back.
+  const bool keep_old_table = path_.compare(file_name_start(path_), std::string::npos, kOldTableName) == 0 ||
+                              platform::same_file(path_, old_path_);
+  std::string held;
+  bool held_linked = false;  // held is a second name of the table at the path
+  commit.add(
+      "keep the old table",
+      [&](quire::Status* s) {
+        if ((keep_old_table && equal) || !platform::path_exists(path_)) return true;
+        std::string name = platform::unpredictable_name(platform::directory_of(path_), kTemporaryPrefix);
+        quire::Status link_status;
+        if (platform::link_file(path_, name, &link_status)) {
+          held = std::move(name);
+          held_linked = true;
+          return true;
+        }
+        if (equal) {
+          // Without hard links the new table is written out after all.
+          quire::Status status;
+          if (!out_.flush() || !replacement_.finish(&status)) {
+            *s = out_.status().ok() ? status : out_.status();
+            return false;
+          }
+          equal = false;
+        }
+        // The old table is renamed instead; the path is without a table
+        // until the new one takes it.
+        if (!platform::rename_file(path_, name, s)) return false;
+        held = std::move(name);
+        return true;
+      },
+      [&] {
+        quire::Status ignored;
+        if (held.empty()) return;
+        if (held_linked) platform::remove_file(held, &ignored);
+        else platform::rename_file(held, path_, &ignored);
+        held.clear();
+      });
+
+  commit.add(
+      "put the table in place",
+      [&](quire::Status* s) {
+        if (!equal) return replacement_.put_in_place(s);
+        replacement_.abandon();
+        return true;
+      },
+      [&] {
+        // The old table back at the path, or no table as before.
+        if (equal) return;
+        quire::Status ignored;
+        if (held.empty()) {
+          platform::remove_file(path_, &ignored);
+        } else {
+          platform::rename_file(held, path_, &ignored);
+          held.clear();
+        }
+      });
+
+  commit.add(
+      "put the run record in place",
+      [&](quire::Status* s) { return keep_record_ || record_out_.put_in_place(s); },
+      [&] {
+        quire::Status ignored;
+        if (!keep_record_) platform::remove_file(record_path_, &ignored);
+      });
+
+  // With no table at the path before, OLD.DAT goes all the same: it holds
+  // the table this run replaced, or nothing. The last step to change
+  // anything: it has no undo.
+  commit.add("replace OLD.DAT", [&](quire::Status* s) {
+    if (keep_old_table) return true;
+    return held.empty() ? platform::remove_file(old_path_, s) : platform::rename_file(held, old_path_, s);
+  });
+
+  quire::Status status = commit.run();
+  if (!status.ok()) {
     if (status.error() == EWOULDBLOCK && status.operation() == "lock") {
       print_("cannot write %s: %s is locked by another program (waited %s); run again when it is released\n",
-                path_.c_str(), status.subject().c_str(), platform::wait_text(platform::lock_wait_limit()).c_str());
+             path_.c_str(), status.subject().c_str(), platform::wait_text(platform::lock_wait_limit()).c_str());
       abandon();
       return 0;
     }
     return fail(status);
   }
-  // The old run record goes aside before the table is replaced and the new
-  // one comes after it: the record at its name describes the table at the
-  // path, or there is none. A run that fails on the way puts the old table
-  // back first, then its record.
-  std::string held_record;
-  auto undo = [&](const quire::Status& why) {
-    quire::Status ignored;
-    if (!held_record.empty()) platform::rename_file(held_record, record_path_, &ignored);
-    log_.roll_back();
-    return fail(why);
-  };
-  if (!keep_record_ && platform::path_exists(record_path_)) {
-    std::string aside = platform::unpredictable_name(platform::directory_of(path_), kTemporaryPrefix);
-    if (!platform::rename_file(record_path_, aside, &status)) return undo(status);
-    held_record = aside;
-  }
-
-  // OLD.DAT needs no change when the output path is OLD.DAT itself or
-  // OLD.DAT already is a second name of the table at the path.
-  const bool keep_old_table = path_.compare(file_name_start(path_), std::string::npos, kOldTableName) == 0 ||
-                              platform::same_file(path_, old_path_);
-  // The old table is held under a second name of our naming until the new
-  // one stands at the path, then that name becomes OLD.DAT: the path and
-  // OLD.DAT each hold a whole table at every moment, and a failure on the
-  // way leaves both as they were.
-  std::string held;
-  bool moved_aside = false;
-  if (!keep_old_table && platform::path_exists(path_)) {
-    held = platform::unpredictable_name(platform::directory_of(path_), kTemporaryPrefix);
-    quire::Status link_status;
-    if (!platform::link_file(path_, held, &link_status)) {
-      held.clear();
-      if (equal) {
-        // Without hard links the new table is written out after all.
-        if (!out_.flush() || !replacement_.finish(&status)) return undo(out_.status().ok() ? status : out_.status());
-        equal = false;
-      }
-      // The old table is renamed instead.
-      if (!platform::rename_file(path_, old_path_, &status)) return undo(status);
-      moved_aside = true;
-    }
-  }
-  if (equal) {
-    replacement_.abandon();
-  } else if (!replacement_.put_in_place(&status)) {
-    quire::Status ignored;
-    if (moved_aside) platform::rename_file(old_path_, path_, &ignored);
-    if (!held.empty()) platform::remove_file(held, &ignored);
-    return undo(status);
-  }
-  if (!keep_record_ && !record_out_.put_in_place(&status)) {
-    // The old table back at the path (without a record), or no table.
-    quire::Status ignored;
-    if (equal) {
-      if (!held.empty()) platform::remove_file(held, &ignored);
-    } else if (moved_aside) {
-      platform::rename_file(old_path_, path_, &ignored);
-    } else if (!held.empty()) {
-      platform::rename_file(held, path_, &ignored);
-    } else {
-      platform::remove_file(path_, &ignored);
-    }
-    return undo(status);
-  }
-  if (!keep_old_table) {
-    // With no table at the path before, OLD.DAT goes all the same: it holds
-    // the table this run replaced, or nothing.
-    bool ok = held.empty() ? moved_aside || platform::remove_file(old_path_, &status)
-                           : platform::rename_file(held, old_path_, &status);
-    if (!ok) {
-      quire::Status ignored;
-      if (!keep_record_) platform::remove_file(record_path_, &ignored);
-      // The old table back at the path (where it still stands when the new
-      // one equals it), or no table as before.
-      if (!held.empty() && equal) platform::remove_file(held, &ignored);
-      else if (!held.empty()) platform::rename_file(held, path_, &ignored);
-      else if (!equal) platform::remove_file(path_, &ignored);
-      return undo(status);
-    }
-  }
-  // The old record is let go; should that fail, the next run here removes
-  // it with every other file of our temporary naming.
-  if (!held_record.empty()) {
-    quire::Status ignored;
-    platform::remove_file(held_record, &ignored);
-  }
+  // The old record, and the second name of an old table that OLD.DAT holds
+  // already, are let go; should that fail, the next run here removes them
+  // with every other file of our temporary naming.
+  quire::Status ignored;
+  if (!held_record.empty()) platform::remove_file(held_record, &ignored);
+  if (keep_old_table && !held.empty()) platform::remove_file(held, &ignored);
   log_.release();
   // The table at the path was the copy source: let it go before OLD.DAT is
   // used by anyone (a file held open cannot go away on every system).

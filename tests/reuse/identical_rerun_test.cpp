@@ -7,7 +7,7 @@
 #include <functional>
 
 #include "quire/files/file_system.h"
-#include "table_test_util.h"
+#include "table/table_test_util.h"
 
 namespace quire::testing {
 namespace {
