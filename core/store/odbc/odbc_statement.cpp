@@ -1,0 +1,401 @@
+// A statement on the server: parameters from the statement's own buffers,
+// rows fetched a block at a time into column buffers bound once.
+#include <algorithm>
+#include <charconv>
+#include <cstdlib>
+#include <cstring>
+
+#include "odbc_session.h"
+
+namespace quire::store::odbc {
+
+namespace {
+
+// The bytes a block's buffers may take, and the rows a block holds.
+constexpr size_t kBlockBytes = size_t{1} << 20;
+constexpr SQLULEN kMinBlockRows = 32;
+constexpr SQLULEN kMaxBlockRows = 512;
+// Characters per text cell: to start with when the server does not bound a
+// column's texts, and at most (longer cells are read one by one).
+constexpr size_t kFirstTextChars = 64;
+constexpr size_t kMaxTextChars = 8192;
+
+}  // namespace
+
+OdbcStatement::OdbcStatement(std::shared_ptr<Session> session, SQLHSTMT stmt, std::vector<int> marker_params,
+                             int params, bool reads)
+    : session_(std::move(session)), stmt_(stmt), marker_params_(std::move(marker_params)),
+      params_(static_cast<size_t>(params)), reads_(reads) {}
+
+OdbcStatement::~OdbcStatement() {
+  close_cursor();
+  SQLFreeHandle(SQL_HANDLE_STMT, stmt_);
+}
+
+// ---- parameters ---------------------------------------------------------------
+
+void OdbcStatement::bind_int64(int param, int64_t value) {
+  if (param < 1 || param > static_cast<int>(params_.size())) return;
+  Param& p = params_[param - 1];
+  if (p.kind != Kind::kInt) p.dirty = true;
+  p.kind = Kind::kInt;
+  p.i = value;
+  p.indicator = 0;
+}
+
+void OdbcStatement::bind_double(int param, double value) {
+  if (param < 1 || param > static_cast<int>(params_.size())) return;
+  Param& p = params_[param - 1];
+  if (p.kind != Kind::kReal) p.dirty = true;
+  p.kind = Kind::kReal;
+  p.d = value;
+  p.indicator = 0;
+}
+
+void OdbcStatement::bind_text(int param, std::string_view text) {
+  if (param < 1 || param > static_cast<int>(params_.size())) return;
+  Param& p = params_[param - 1];
+  const SQLWCHAR* before = p.text.data();
+  size_t capacity = p.text.size();
+  if (capacity < text.size() + 1) p.text.resize(std::max(text.size() + 1, std::max<size_t>(32, capacity * 2)));
+  latin1_to_wide(text, &p.text);
+  if (p.kind != Kind::kText || p.text.data() != before || p.text.size() != capacity) p.dirty = true;
+  p.kind = Kind::kText;
+  p.indicator = static_cast<SQLLEN>(text.size() * sizeof(SQLWCHAR));
+}
+
+void OdbcStatement::bind_null(int param) {
+  if (param < 1 || param > static_cast<int>(params_.size())) return;
+  Param& p = params_[param - 1];
+  // The NULL keeps the type the parameter had, so that the server reads it
+  // as a NULL of the column's kind.
+  if (p.kind == Kind::kNone) {
+    p.kind = Kind::kNull;
+    p.dirty = true;
+  }
+  p.indicator = SQL_NULL_DATA;
+}
+
+// ---- running ------------------------------------------------------------------
+
+Status OdbcStatement::run() {
+  for (size_t m = 0; m < marker_params_.size(); ++m) {
+    Param& p = params_[static_cast<size_t>(marker_params_[m] - 1)];
+    if (!p.dirty) continue;
+    SQLUSMALLINT marker = static_cast<SQLUSMALLINT>(m + 1);
+    SQLRETURN rc;
+    switch (p.kind) {
+      case Kind::kInt:
+        rc = SQLBindParameter(stmt_, marker, SQL_PARAM_INPUT, SQL_C_SBIGINT, SQL_BIGINT, 0, 0, &p.i, 0, &p.indicator);
+        break;
+      case Kind::kReal:
+        rc = SQLBindParameter(stmt_, marker, SQL_PARAM_INPUT, SQL_C_DOUBLE, SQL_DOUBLE, 0, 0, &p.d, 0, &p.indicator);
+        break;
+      case Kind::kText:
+        rc = SQLBindParameter(stmt_, marker, SQL_PARAM_INPUT, SQL_C_WCHAR, SQL_WVARCHAR, p.text.size() - 1, 0,
+                              p.text.data(), static_cast<SQLLEN>(p.text.size() * sizeof(SQLWCHAR)), &p.indicator);
+        break;
+      default:
+        // Never bound: a NULL, as an unbound parameter reads.
+        p.indicator = SQL_NULL_DATA;
+        rc = SQLBindParameter(stmt_, marker, SQL_PARAM_INPUT, SQL_C_WCHAR, SQL_WVARCHAR, 1, 0, nullptr, 0,
+                              &p.indicator);
+        break;
+    }
+    if (!SQL_SUCCEEDED(rc)) return failure();
+  }
+  for (Param& p : params_) p.dirty = false;
+
+  SQLRETURN rc = SQLExecute(stmt_);
+  if (rc == SQL_NO_DATA) {  // a change that touched no row
+    done_ = true;
+    return {};
+  }
+  if (!SQL_SUCCEEDED(rc)) return failure();
+  cursor_open_ = true;
+  SQLSMALLINT count = 0;
+  if (!SQL_SUCCEEDED(SQLNumResultCols(stmt_, &count))) return failure();
+  if (count == 0) {
+    done_ = true;
+    close_cursor();
+    return {};
+  }
+  if (!described_ || static_cast<size_t>(count) != columns_.size()) {
+    Status status = describe_columns(count);
+    if (!status.ok()) return status;
+  }
+  fetched_ = next_ = 0;
+  return {};
+}
+
+Status OdbcStatement::describe_columns(SQLSMALLINT count) {
+  columns_.assign(static_cast<size_t>(count), Column{});
+  size_t row_bytes = 0;
+  for (SQLSMALLINT i = 0; i < count; ++i) {
+    SQLCHAR name[8];
+    SQLSMALLINT name_length = 0, type = 0, digits = 0, nullable = 0;
+    SQLULEN size = 0;
+    if (!SQL_SUCCEEDED(SQLDescribeCol(stmt_, static_cast<SQLUSMALLINT>(i + 1), name, sizeof name, &name_length,
+                                      &type, &size, &digits, &nullable)))
+      return failure();
+    Column& c = columns_[static_cast<size_t>(i)];
+    switch (type) {
+      case SQL_BIT:
+      case SQL_TINYINT:
+      case SQL_SMALLINT:
+      case SQL_INTEGER:
+      case SQL_BIGINT:
+        c.kind = Kind::kInt;
+        row_bytes += sizeof(int64_t);
+        break;
+      case SQL_REAL:
+      case SQL_FLOAT:
+      case SQL_DOUBLE:
+        c.kind = Kind::kReal;
+        row_bytes += sizeof(double);
+        break;
+      default:
+        // Texts, and numbers the server keeps exactly (read as their text).
+        c.kind = Kind::kText;
+        c.chars = (size > 0 && size <= 256) ? size : kFirstTextChars;
+        row_bytes += (c.chars + 1) * sizeof(SQLWCHAR);
+        break;
+    }
+    row_bytes += sizeof(SQLLEN);
+  }
+  rows_ = std::clamp<SQLULEN>(kBlockBytes / std::max<size_t>(row_bytes, 1), kMinBlockRows, kMaxBlockRows);
+  if (!SQL_SUCCEEDED(SQLSetStmtAttr(stmt_, SQL_ATTR_ROW_BIND_TYPE, reinterpret_cast<SQLPOINTER>(SQL_BIND_BY_COLUMN), 0)) ||
+      !SQL_SUCCEEDED(SQLSetStmtAttr(stmt_, SQL_ATTR_ROW_ARRAY_SIZE, reinterpret_cast<SQLPOINTER>(rows_), 0)) ||
+      !SQL_SUCCEEDED(SQLSetStmtAttr(stmt_, SQL_ATTR_ROWS_FETCHED_PTR, &fetched_, 0)))
+    return failure();
+  for (int i = 0; i < count; ++i) {
+    Status status = bind_column(i);
+    if (!status.ok()) return status;
+  }
+  described_ = true;
+  return {};
+}
+
+Status OdbcStatement::bind_column(int index) {
+  Column& c = columns_[static_cast<size_t>(index)];
+  SQLSMALLINT type;
+  size_t cell;
+  switch (c.kind) {
+    case Kind::kInt:
+      type = SQL_C_SBIGINT;
+      cell = sizeof(int64_t);
+      break;
+    case Kind::kReal:
+      type = SQL_C_DOUBLE;
+      cell = sizeof(double);
+      break;
+    default:
+      type = SQL_C_WCHAR;
+      cell = (c.chars + 1) * sizeof(SQLWCHAR);
+      break;
+  }
+  c.cells.assign(cell * rows_, 0);
+  c.indicators.assign(rows_, 0);
+  c.text_row = 0;
+  if (!SQL_SUCCEEDED(SQLBindCol(stmt_, static_cast<SQLUSMALLINT>(index + 1), type, c.cells.data(),
+                                static_cast<SQLLEN>(cell), c.indicators.data())))
+    return failure();
+  return {};
+}
+
+Status OdbcStatement::fetch_block() {
+  // Columns whose texts outgrew their cells get larger cells from now on.
+  for (size_t i = 0; i < columns_.size(); ++i) {
+    Column& c = columns_[i];
+    if (c.want_chars <= c.chars) continue;
+    c.chars = c.want_chars;
+    Status status = bind_column(static_cast<int>(i));
+    if (!status.ok()) return status;
+  }
+  long_cells_.clear();
+  fetched_ = next_ = 0;
+  SQLRETURN rc = SQLFetchScroll(stmt_, SQL_FETCH_NEXT, 0);
+  if (rc == SQL_NO_DATA) {
+    fetched_ = 0;
+    return {};
+  }
+  if (!SQL_SUCCEEDED(rc)) {
+    fetched_ = 0;
+    return failure();
+  }
+  // Cells cut short are read whole now, so that a failure is this step's.
+  for (size_t i = 0; i < columns_.size(); ++i) {
+    Column& c = columns_[i];
+    if (c.kind != Kind::kText) continue;
+    const SQLLEN limit = static_cast<SQLLEN>(c.chars * sizeof(SQLWCHAR));
+    for (SQLULEN r = 0; r < fetched_; ++r) {
+      SQLLEN n = c.indicators[r];
+      if (n != SQL_NO_TOTAL && n <= limit) continue;
+      LongCell cell{r, static_cast<int>(i), {}};
+      Status status = read_long_cell(r, static_cast<int>(i), &cell.text);
+      if (!status.ok()) return status;
+      c.want_chars = std::min(kMaxTextChars, std::max(c.chars * 2, cell.text.size() + 1));
+      long_cells_.push_back(std::move(cell));
+    }
+  }
+  return {};
+}
+
+Status OdbcStatement::read_long_cell(SQLULEN row, int column, std::string* text) {
+  if (!SQL_SUCCEEDED(SQLSetPos(stmt_, static_cast<SQLSETPOSIROW>(row + 1), SQL_POSITION, SQL_LOCK_NO_CHANGE)))
+    return failure();
+  size_t have = 0;
+  if (long_text_.size() < 1024) long_text_.resize(1024);
+  for (;;) {
+    SQLLEN indicator = 0;
+    size_t before = have, room = long_text_.size() - have;
+    SQLRETURN rc = SQLGetData(stmt_, static_cast<SQLUSMALLINT>(column + 1), SQL_C_WCHAR, long_text_.data() + have,
+                              static_cast<SQLLEN>(room * sizeof(SQLWCHAR)), &indicator);
+    if (rc == SQL_NO_DATA || indicator == SQL_NULL_DATA) break;
+    if (!SQL_SUCCEEDED(rc)) return failure();
+    if (rc == SQL_SUCCESS) {
+      have += static_cast<size_t>(indicator) / sizeof(SQLWCHAR);
+      break;
+    }
+    // Cut short again: the part read filled the room but for its NUL, and
+    // the indicator (when known) tells what was left before this part.
+    have = before + room - 1;
+    size_t total = indicator == SQL_NO_TOTAL ? 0 : before + static_cast<size_t>(indicator) / sizeof(SQLWCHAR);
+    long_text_.resize(std::max(long_text_.size() * 2, total + 1));
+  }
+  wide_to_latin1(long_text_.data(), have, text);
+  return {};
+}
+
+Status OdbcStatement::step(bool* row) {
+  *row = false;
+  has_row_ = false;
+  if (!running_) {
+    running_ = true;
+    done_ = false;
+    Status status = run();
+    if (!status.ok()) {
+      done_ = true;
+      return status;
+    }
+  }
+  if (done_) return {};
+  if (next_ >= fetched_) {
+    Status status = fetch_block();
+    if (!status.ok()) {
+      done_ = true;
+      return status;
+    }
+    if (fetched_ == 0) {
+      done_ = true;
+      close_cursor();
+      return {};
+    }
+  }
+  at_ = next_++;
+  ++row_serial_;
+  has_row_ = true;
+  *row = true;
+  return {};
+}
+
+void OdbcStatement::close_cursor() {
+  if (cursor_open_) SQLFreeStmt(stmt_, SQL_CLOSE);
+  cursor_open_ = false;
+}
+
+void OdbcStatement::reset() {
+  close_cursor();
+  running_ = done_ = has_row_ = false;
+  fetched_ = next_ = at_ = 0;
+  long_cells_.clear();
+}
+
+Status OdbcStatement::failure() const { return session_->failure(reads_ ? "read" : "write", SQL_HANDLE_STMT, stmt_); }
+
+// ---- columns ------------------------------------------------------------------
+
+OdbcStatement::Column* OdbcStatement::cell(int column) {
+  if (!has_row_ || column < 0 || column >= static_cast<int>(columns_.size())) return nullptr;
+  Column& c = columns_[static_cast<size_t>(column)];
+  if (c.indicators[at_] == SQL_NULL_DATA) return nullptr;
+  return &c;
+}
+
+bool OdbcStatement::column_is_null(int column) { return cell(column) == nullptr; }
+
+int64_t OdbcStatement::column_int64(int column) {
+  Column* c = cell(column);
+  if (!c) return 0;
+  switch (c->kind) {
+    case Kind::kInt: {
+      int64_t v;
+      std::memcpy(&v, c->cells.data() + at_ * sizeof v, sizeof v);
+      return v;
+    }
+    case Kind::kReal:
+      return static_cast<int64_t>(column_double(column));
+    default:
+      return std::strtoll(cell_text(column, *c).c_str(), nullptr, 10);
+  }
+}
+
+double OdbcStatement::column_double(int column) {
+  Column* c = cell(column);
+  if (!c) return 0;
+  switch (c->kind) {
+    case Kind::kReal: {
+      double v;
+      std::memcpy(&v, c->cells.data() + at_ * sizeof v, sizeof v);
+      return v;
+    }
+    case Kind::kInt:
+      return static_cast<double>(column_int64(column));
+    default:
+      return std::strtod(cell_text(column, *c).c_str(), nullptr);
+  }
+}
+
+const char* OdbcStatement::column_text(int column, size_t* size) {
+  Column* c = cell(column);
+  if (!c) {
+    if (size) *size = 0;
+    return "";
+  }
+  const std::string& text = cell_text(column, *c);
+  if (size) *size = text.size();
+  return text.c_str();
+}
+
+const std::string& OdbcStatement::cell_text(int column, Column& c) {
+  if (c.text_row == row_serial_) return c.text;
+  c.text_row = row_serial_;
+  switch (c.kind) {
+    case Kind::kInt: {
+      char buffer[24];
+      auto end = std::to_chars(buffer, buffer + sizeof buffer, column_int64(column)).ptr;
+      c.text.assign(buffer, end);
+      break;
+    }
+    case Kind::kReal: {
+      char buffer[32];
+      auto end = std::to_chars(buffer, buffer + sizeof buffer, column_double(column)).ptr;
+      c.text.assign(buffer, end);
+      break;
+    }
+    default: {
+      SQLLEN n = c.indicators[at_];
+      if (n == SQL_NO_TOTAL || n > static_cast<SQLLEN>(c.chars * sizeof(SQLWCHAR))) {
+        for (const LongCell& l : long_cells_)
+          if (l.row == at_ && l.column == column) c.text = l.text;
+        break;
+      }
+      const SQLWCHAR* w = reinterpret_cast<const SQLWCHAR*>(c.cells.data()) + at_ * (c.chars + 1);
+      wide_to_latin1(w, static_cast<size_t>(n) / sizeof(SQLWCHAR), &c.text);
+      break;
+    }
+  }
+  return c.text;
+}
+
+}  // namespace quire::store::odbc
