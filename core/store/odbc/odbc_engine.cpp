@@ -322,7 +322,7 @@ class OdbcEngine final : public Engine {
     std::string schema = kSchemaPrefix + rows[0][0];
     status = conn->execute("CREATE SCHEMA " + quote_name(schema));
     if (status.ok()) status = conn->execute("SET search_path TO " + quote_name(schema));
-    if (status.ok()) status = conn->execute(postgres_area_schema());
+    if (status.ok()) status = conn->execute(sql_for(Dialect::kPostgres));
     if (!status.ok()) return status;
     conn->set_writing_area();
     *out = std::make_unique<OdbcAreaTransaction>(std::move(conn), directory_, stored, schema);
