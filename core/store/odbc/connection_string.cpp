@@ -37,7 +37,8 @@ bool parse_connection_string(std::string_view text, ConnectionSettings* out, std
         at = semi == std::string_view::npos ? text.size() : semi + 1;
         continue;
       }
-      *error = "\"" + std::string(trim(text.substr(at, semi - at))) + "\" is not Key=value";
+      std::string part(trim(text.substr(at, semi - at)));
+      *error = "\"" + part + "\" is not Key=value";
       return false;
     }
     std::string_view key = trim(text.substr(at, eq - at));
@@ -49,7 +50,7 @@ bool parse_connection_string(std::string_view text, ConnectionSettings* out, std
       size_t i = v + 1;
       for (;; ++i) {
         if (i >= text.size()) {
-          *error = "the value of " + std::string(key) + " has no closing '}'";
+          error->assign("the value of ").append(key).append(" has no closing '}'");
           return false;
         }
         if (text[i] == '}') {
@@ -95,12 +96,12 @@ bool parse_connection_string(std::string_view text, ConnectionSettings* out, std
 std::string server_text(const ConnectionSettings& s) {
   std::string text;
   if (!s.server.empty()) {
-    text = "the server " + s.server;
-    if (!s.port.empty()) text += ":" + s.port;
+    text.append("the server ").append(s.server);
+    if (!s.port.empty()) text.append(":").append(s.port);
   } else {
-    text = "the data source " + s.dsn;
+    text.append("the data source ").append(s.dsn);
   }
-  if (!s.database.empty()) text += " database " + s.database;
+  if (!s.database.empty()) text.append(" database ").append(s.database);
   return text;
 }
 
