@@ -6,11 +6,13 @@
 #include <gtest/gtest.h>
 
 #ifdef _WIN32
+#include <process.h>
 #include <windows.h>
+#else
+#include <unistd.h>
 #endif
 #include <sql.h>
 #include <sqlext.h>
-#include <unistd.h>
 
 #include <cfloat>
 #include <cmath>
@@ -35,6 +37,28 @@ namespace {
   } while (false)
 
 // ---- the server ---------------------------------------------------------------
+
+int process_id() {
+#ifdef _WIN32
+  return _getpid();
+#else
+  return static_cast<int>(getpid());
+#endif
+}
+
+// The bytes of memory the process holds; 0 where the system does not say.
+long resident_bytes() {
+#ifdef __linux__
+  long pages = 0, size = 0;
+  if (FILE* f = std::fopen("/proc/self/statm", "r")) {
+    if (std::fscanf(f, "%ld %ld", &size, &pages) != 2) pages = 0;
+    std::fclose(f);
+  }
+  return pages * sysconf(_SC_PAGESIZE);
+#else
+  return 0;
+#endif
+}
 
 // A plain ODBC connection for what the engine does not do: making the test
 // database, ending another connection, changing the directory by hand.
@@ -132,7 +156,7 @@ Server& server() {
       s.problem = "the server of QUIRE_TEST_ODBC does not answer: " + admin.error();
       return s;
     }
-    s.database = "quire_engine_test_" + std::to_string(getpid());
+    s.database = "quire_engine_test_" + std::to_string(process_id());
     bool ok = false;
     admin.query("DROP DATABASE IF EXISTS " + s.database, &ok);
     admin.query("CREATE DATABASE " + s.database, &ok);
@@ -305,19 +329,10 @@ TEST_F(ServerEngine, LargeResultsComeInBlocksWithFlatMemory) {
   ASSERT_OK(c.prepare("SELECT n, md5(n::text), repeat('x', n % 300) FROM generate_series(1, ?1) n", &s));
   const int64_t kRows = 250000;
   s->bind_int64(1, kRows);
-  auto resident = [] {
-    long pages = 0, size = 0;
-    FILE* f = std::fopen("/proc/self/statm", "r");
-    if (f) {
-      if (std::fscanf(f, "%ld %ld", &size, &pages) != 2) pages = 0;
-      std::fclose(f);
-    }
-    return pages * sysconf(_SC_PAGESIZE);
-  };
   bool row = false;
+  long before = resident_bytes();
   Status status = s->step(&row);
   ASSERT_TRUE(status.ok()) << status.message();
-  long before = resident();
   int64_t count = 0, sum = 0;
   bool texts_right = true;
   while (row) {
@@ -332,7 +347,7 @@ TEST_F(ServerEngine, LargeResultsComeInBlocksWithFlatMemory) {
     status = s->step(&row);
     ASSERT_TRUE(status.ok()) << status.message();
   }
-  long after = resident();
+  long after = resident_bytes();
   EXPECT_EQ(count, kRows);
   EXPECT_EQ(sum, kRows * (kRows + 1) / 2);
   EXPECT_TRUE(texts_right);
