@@ -21,7 +21,7 @@ TEST(ConnectionString, NamesServerAndAddsBlockFetching) {
   EXPECT_EQ(s.user, "ann");
   EXPECT_EQ(s.password, "se;cr}et");
   EXPECT_EQ(server_text(s), "the server 10.0.0.5:5433 database pat;terns");
-  EXPECT_NE(s.driver_text.find(";UseDeclareFetch=1;Fetch=1000;Protocol=7.4-1"), std::string::npos);
+  EXPECT_NE(s.driver_text.find(";UseDeclareFetch=1;Fetch=16;Protocol=7.4-1"), std::string::npos);
 
   // The user's own fetch settings stay as they are.
   ASSERT_TRUE(parse_connection_string("DSN=shop;UseDeclareFetch=0;Fetch=50;protocol=7.4;", &s, &error));

@@ -88,7 +88,7 @@ bool parse_connection_string(std::string_view text, ConnectionSettings* out, std
   while (!out->driver_text.empty() && (out->driver_text.back() == ' ' || out->driver_text.back() == ';'))
     out->driver_text.pop_back();
   if (!declare_fetch) out->driver_text += ";UseDeclareFetch=1";
-  if (!fetch) out->driver_text += ";Fetch=1000";
+  if (!fetch) out->driver_text += ";Fetch=16";
   if (!protocol) out->driver_text += ";Protocol=7.4-1";
   return true;
 }

@@ -18,8 +18,10 @@ struct ConnectionSettings {
   std::string dsn;       // DSN, when given
   std::string password;  // Password / PWD: only to scrub it from messages
   // The connection string for the driver: the given one, plus
-  // UseDeclareFetch=1 and Fetch=1000 unless it sets them itself, so that
-  // the driver fetches a result in blocks instead of holding all of it,
+  // UseDeclareFetch=1 and Fetch=16 unless it sets them itself, so that the
+  // driver fetches a result in blocks instead of holding all of it (Fetch
+  // is the first block's least size; the statement asks for larger blocks
+  // as a run goes on),
   // and Protocol=7.4-1, so that a failed statement fails its transaction
   // as the server has it instead of the driver wrapping every statement
   // in a savepoint of its own (a round trip each, and no SET TRANSACTION).

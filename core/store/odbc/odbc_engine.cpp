@@ -69,15 +69,22 @@ class OdbcConnection final : public Connection {
     return {};
   }
 
+  // Each statement runs directly: no plan is kept on the server for it.
   Status execute(std::string_view sql) override {
-    for (const std::string& one : split_statements(sql)) {
-      std::unique_ptr<Statement> stmt;
-      Status status = prepare(one, &stmt);
-      bool row = false;
-      if (status.ok()) status = stmt->step(&row);
-      if (!status.ok()) return status;
+    SQLHSTMT stmt = SQL_NULL_HSTMT;
+    if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_STMT, session_->handle(), &stmt)))
+      return session_->failure("run a statement on", SQL_HANDLE_DBC, session_->handle());
+    Status status;
+    for (std::string& one : split_statements(sql)) {
+      SQLRETURN rc = SQLExecDirect(stmt, reinterpret_cast<SQLCHAR*>(one.data()), static_cast<SQLINTEGER>(one.size()));
+      if (!SQL_SUCCEEDED(rc) && rc != SQL_NO_DATA) {
+        status = session_->failure(reads_rows(one) ? "read" : "write", SQL_HANDLE_STMT, stmt);
+        break;
+      }
+      SQLFreeStmt(stmt, SQL_CLOSE);
     }
-    return {};
+    SQLFreeHandle(SQL_HANDLE_STMT, stmt);
+    return status;
   }
 
   Status begin(TransactionMode mode) override {

@@ -149,7 +149,9 @@ class OdbcStatement final : public Statement {
   std::vector<Column> columns_;
   bool reads_;
   bool described_ = false, running_ = false, done_ = false, cursor_open_ = false, has_row_ = false;
-  SQLULEN rows_ = 0;        // rows per block
+  SQLULEN rows_ = 0;        // rows the column buffers hold
+  SQLULEN block_ = 0;       // rows of the next block (up to rows_)
+  SQLULEN bound_block_ = 1; // rows of a block as the driver has it now
   SQLULEN fetched_ = 0;     // rows in the current block
   SQLULEN next_ = 0;        // the next row of the block to step to
   SQLULEN at_ = 0;          // the current row of the block

@@ -15,6 +15,10 @@ namespace {
 constexpr size_t kBlockBytes = size_t{1} << 20;
 constexpr SQLULEN kMinBlockRows = 32;
 constexpr SQLULEN kMaxBlockRows = 512;
+// A run's first block is small, so that a lookup that reads one row costs
+// one small fetch; each further block is four times larger, up to the
+// statement's full block.
+constexpr SQLULEN kFirstBlockRows = 16;
 // Characters per text cell: to start with when the server does not bound a
 // column's texts, and at most (longer cells are read one by one).
 constexpr size_t kFirstTextChars = 64;
@@ -125,6 +129,7 @@ Status OdbcStatement::run() {
     if (!status.ok()) return status;
   }
   fetched_ = next_ = 0;
+  block_ = std::min(kFirstBlockRows, rows_);
   return {};
 }
 
@@ -165,7 +170,6 @@ Status OdbcStatement::describe_columns(SQLSMALLINT count) {
   }
   rows_ = std::clamp<SQLULEN>(kBlockBytes / std::max<size_t>(row_bytes, 1), kMinBlockRows, kMaxBlockRows);
   if (!SQL_SUCCEEDED(SQLSetStmtAttr(stmt_, SQL_ATTR_ROW_BIND_TYPE, reinterpret_cast<SQLPOINTER>(SQL_BIND_BY_COLUMN), 0)) ||
-      !SQL_SUCCEEDED(SQLSetStmtAttr(stmt_, SQL_ATTR_ROW_ARRAY_SIZE, reinterpret_cast<SQLPOINTER>(rows_), 0)) ||
       !SQL_SUCCEEDED(SQLSetStmtAttr(stmt_, SQL_ATTR_ROWS_FETCHED_PTR, &fetched_, 0)))
     return failure();
   for (int i = 0; i < count; ++i) {
@@ -214,7 +218,13 @@ Status OdbcStatement::fetch_block() {
   }
   long_cells_.clear();
   fetched_ = next_ = 0;
+  if (block_ != bound_block_) {
+    if (!SQL_SUCCEEDED(SQLSetStmtAttr(stmt_, SQL_ATTR_ROW_ARRAY_SIZE, reinterpret_cast<SQLPOINTER>(block_), 0)))
+      return failure();
+    bound_block_ = block_;
+  }
   SQLRETURN rc = SQLFetchScroll(stmt_, SQL_FETCH_NEXT, 0);
+  block_ = std::min(block_ * 4, rows_);
   if (rc == SQL_NO_DATA) {
     fetched_ = 0;
     return {};
