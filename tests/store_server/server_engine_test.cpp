@@ -317,6 +317,20 @@ TEST_F(ServerEngine, ValuesRoundTripExactly) {
     EXPECT_EQ(k, rows.size() + 1);
     sel->reset();
   }
+
+  // Texts as parameters of a query the driver runs through a cursor: quotes,
+  // backslashes and every other byte find their own row, and only it.
+  std::unique_ptr<Statement> find;
+  ASSERT_OK(c.prepare("SELECT k FROM v WHERE t = ?1", &find));
+  for (const std::string& t : {bytes, std::string("it's a \\' back\\slash'; --"), std::string("caf\xE9 \xC3\xA9")}) {
+    ASSERT_OK(c.execute("INSERT INTO v (k, t) VALUES (100, 'it''s a \\'' back\\slash''; --')"));
+    find->bind_text(1, t);
+    std::vector<int64_t> found;
+    while (find->step(&row).ok() && row) found.push_back(find->column_int64(0));
+    find->reset();
+    EXPECT_EQ(found.size(), 1u) << t;
+    ASSERT_OK(c.execute("DELETE FROM v WHERE k = 100"));
+  }
 }
 
 TEST_F(ServerEngine, LargeResultsComeInBlocksWithFlatMemory) {
