@@ -3,6 +3,7 @@
 #include "odbc_engine.h"
 
 #include <cstdint>
+#include <mutex>
 #include <vector>
 
 #include "odbc_session.h"
@@ -43,6 +44,17 @@ int64_t name_lock(std::string_view key) {
 using Rows = std::vector<std::vector<std::string>>;
 
 }  // namespace
+
+class OdbcConnection;
+
+// The engine's connection to the area directory, shared with the area
+// connections it opens, which ask it whether their area is still the one
+// the directory names (from any thread: one at a time).
+struct Directory {
+  std::mutex mutex;
+  std::unique_ptr<OdbcConnection> conn;
+  std::string table;  // "schema".quire_areas
+};
 
 // A connection to the server: to an area's schema (reading it or writing a
 // new one) or to the directory.
@@ -123,10 +135,30 @@ class OdbcConnection final : public Connection {
 
   // Reads the area whose directory key is key: from schema now, and from
   // whatever schema the directory names when a read snapshot begins.
-  void read_area(std::string directory, std::string key, std::string schema) {
+  void read_area(std::shared_ptr<Directory> directory, std::string key, std::string schema) {
     directory_ = std::move(directory);
     key_ = std::move(key);
-    schema_ = std::move(schema);
+    schema_ = opened_schema_ = std::move(schema);
+  }
+
+  // Which data of its area the connection reads: a committed area's schema
+  // never changes, so its name tells the data apart.
+  std::string data_version() const { return schema_.empty() ? std::string() : session_->server() + " " + schema_; }
+
+  // Whether the connection reads what the directory names for its area now:
+  // false when a snapshot moved it to a newer schema than it was opened on,
+  // or the directory names another schema or none; true when that cannot
+  // be found out. The directory's own connection asks, outside any
+  // snapshot of this one.
+  bool still_current() {
+    if (!directory_ || key_.empty()) return true;
+    if (schema_ != opened_schema_) return false;
+    std::lock_guard<std::mutex> lock(directory_->mutex);
+    Rows rows;
+    if (!directory_->conn->run("SELECT schema_name FROM " + directory_->table + " WHERE name_key = ?1", {key_}, &rows)
+             .ok())
+      return true;
+    return !rows.empty() && rows[0][0] == schema_;
   }
   void set_writing_area() { writing_area_ = true; }
 
@@ -164,9 +196,9 @@ class OdbcConnection final : public Connection {
     retry_ = false;
     Status status = session_->set_autocommit(false);
     if (status.ok()) status = execute("SET TRANSACTION ISOLATION LEVEL REPEATABLE READ, READ ONLY");
-    if (!status.ok() || key_.empty()) return status;
+    if (!status.ok() || !directory_) return status;
     Rows rows;
-    status = run("SELECT schema_name FROM " + directory_ + " WHERE name_key = ?1", {key_}, &rows);
+    status = run("SELECT schema_name FROM " + directory_->table + " WHERE name_key = ?1", {key_}, &rows);
     if (!status.ok()) return status;
     if (rows.empty())
       return session_->failure_text("read", "the area was removed from the server since it was opened");
@@ -180,7 +212,8 @@ class OdbcConnection final : public Connection {
   }
 
   std::shared_ptr<Session> session_;
-  std::string directory_, key_, schema_;
+  std::shared_ptr<Directory> directory_;
+  std::string key_, schema_, opened_schema_;
   bool writing_area_ = false, retry_ = false;
 };
 
@@ -215,6 +248,14 @@ class OdbcAreaTransaction final : public AreaTransaction {
       : conn_(std::move(conn)), directory_(std::move(directory)), name_(std::move(name)), schema_(std::move(schema)) {}
 
   Connection& connection() override { return *conn_; }
+
+  // The name the commit puts the area in place under.
+  Status rename(std::string_view name) {
+    if (name.empty()) return conn_->session().failure_text("write", "an area needs a name");
+    name_ = std::string(name);
+    conn_->session().set_subject("the area " + name_ + " on " + conn_->session().server(), name_);
+    return {};
+  }
 
   Status commit() override {
     if (done_) return conn_->session().failure_text("commit", "the area was committed already");
@@ -252,32 +293,32 @@ class OdbcEngine final : public Engine {
 
   // Connects the directory connection and finds or makes the directory.
   Status open() {
-    Status status = connect("the area directory on " + server_, "", &dir_);
+    Status status = connect("the area directory on " + server_, "", &dir_->conn);
     if (!status.ok()) return status;
     char dbms[64] = {0};
     SQLSMALLINT length = 0;
-    SQLGetInfo(dir_->session().handle(), SQL_DBMS_NAME, dbms, sizeof dbms, &length);
+    SQLGetInfo(dir_->conn->session().handle(), SQL_DBMS_NAME, dbms, sizeof dbms, &length);
     if (std::string_view(dbms) != "PostgreSQL")
-      return dir_->session().failure_text("use", "it runs " + std::string(*dbms ? dbms : "an unknown system") +
+      return dir_->conn->session().failure_text("use", "it runs " + std::string(*dbms ? dbms : "an unknown system") +
                                                      "; quire keeps areas on PostgreSQL servers");
     Rows rows;
-    status = dir_->run("SELECT current_schema()", {}, &rows);
+    status = dir_->conn->run("SELECT current_schema()", {}, &rows);
     if (!status.ok()) return status;
     if (rows.empty() || rows[0][0].empty())
-      return dir_->session().failure_text(
+      return dir_->conn->session().failure_text(
           "use", "the user's search_path names no schema it may use for the area directory " +
                      std::string(kDirectoryTable));
     std::string schema = quote_name(rows[0][0]);
-    directory_ = schema + "." + kDirectoryTable;
+    directory_ = dir_->table = schema + "." + kDirectoryTable;
     sequence_ = schema + "." + kSchemaSequence;
-    status = dir_->run("SELECT obj_description(to_regclass(?1), 'pg_class'), to_regclass(?1) IS NOT NULL",
+    status = dir_->conn->run("SELECT obj_description(to_regclass(?1), 'pg_class'), to_regclass(?1) IS NOT NULL",
                        {directory_}, &rows);
     if (!status.ok()) return status;
     if (rows[0][1] != "1") {
       status = create_directory(rows.empty() ? "" : rows[0][0]);
       if (!status.ok()) return status;
     } else if (rows[0][0] != kDirectoryComment) {
-      return dir_->session().failure_text(
+      return dir_->conn->session().failure_text(
           "use", "the table " + directory_ + " there is not an area directory this quire reads (" +
                      (rows[0][0].empty() ? std::string("it has no quire format comment")
                                          : "it says \"" + rows[0][0] + "\"") +
@@ -288,8 +329,9 @@ class OdbcEngine final : public Engine {
 
   Status list_areas(std::vector<std::string>* names) override {
     names->clear();
+    std::lock_guard<std::mutex> lock(dir_->mutex);
     Rows rows;
-    Status status = dir_->run("SELECT name FROM " + directory_ + " WHERE name_key IS NOT NULL", {}, &rows);
+    Status status = dir_->conn->run("SELECT name FROM " + directory_ + " WHERE name_key IS NOT NULL", {}, &rows);
     for (auto& row : rows) names->push_back(std::move(row[0]));
     return status;
   }
@@ -298,8 +340,10 @@ class OdbcEngine final : public Engine {
     out->reset();
     std::string key = fold_ascii(name);
     Rows rows;
+    std::unique_lock<std::mutex> lock(dir_->mutex);
     Status status =
-        dir_->run("SELECT schema_name, format, name FROM " + directory_ + " WHERE name_key = ?1", {key}, &rows);
+        dir_->conn->run("SELECT schema_name, format, name FROM " + directory_ + " WHERE name_key = ?1", {key}, &rows);
+    lock.unlock();
     if (!status.ok() || rows.empty()) return status;
     const std::string& stored = rows[0][2];
     if (rows[0][1] != std::to_string(plotbase::kAreaFormat))
@@ -311,7 +355,7 @@ class OdbcEngine final : public Engine {
     status = connect("the area " + stored + " on " + server_, stored, &conn);
     if (status.ok()) status = conn->execute("SET search_path TO " + quote_name(rows[0][0]));
     if (!status.ok()) return status;
-    conn->read_area(directory_, key, rows[0][0]);
+    conn->read_area(dir_, key, rows[0][0]);
     *out = std::move(conn);
     return {};
   }
@@ -340,16 +384,17 @@ class OdbcEngine final : public Engine {
     *removed = false;
     std::string key = fold_ascii(name);
     Rows rows;
-    Status status = dir_->session().set_autocommit(false);
-    if (status.ok()) status = dir_->run("SELECT pg_advisory_xact_lock(CAST(?1 AS bigint))", {std::to_string(name_lock(key))});
+    std::lock_guard<std::mutex> lock(dir_->mutex);
+    Status status = dir_->conn->session().set_autocommit(false);
+    if (status.ok()) status = dir_->conn->run("SELECT pg_advisory_xact_lock(CAST(?1 AS bigint))", {std::to_string(name_lock(key))});
     if (status.ok())
-      status = dir_->run("UPDATE " + directory_ + " SET name = NULL, name_key = NULL WHERE name_key = ?1 RETURNING 1",
+      status = dir_->conn->run("UPDATE " + directory_ + " SET name = NULL, name_key = NULL WHERE name_key = ?1 RETURNING 1",
                          {key}, &rows);
-    Status end = dir_->session().end_transaction(status.ok());
+    Status end = dir_->conn->session().end_transaction(status.ok());
     if (!status.ok()) return status;
     if (!end.ok()) return end;
     *removed = !rows.empty();
-    drop_replaced_schemas(*dir_, directory_);
+    drop_replaced_schemas(*dir_->conn, directory_);
     return {};
   }
 
@@ -364,7 +409,7 @@ class OdbcEngine final : public Engine {
   }
 
   Status create_directory(const std::string&) {
-    Status status = dir_->execute(std::string("CREATE TABLE IF NOT EXISTS ") + directory_ +
+    Status status = dir_->conn->execute(std::string("CREATE TABLE IF NOT EXISTS ") + directory_ +
                                   " (name TEXT, name_key TEXT COLLATE \"C\" UNIQUE,"
                                   " schema_name TEXT COLLATE \"C\" PRIMARY KEY, format INTEGER NOT NULL);"
                                   "COMMENT ON TABLE " + directory_ + " IS '" + kDirectoryComment + "';"
@@ -381,7 +426,7 @@ class OdbcEngine final : public Engine {
   std::shared_ptr<Environment> env_;
   std::shared_ptr<const ConnectionSettings> settings_;
   std::string server_, directory_, sequence_;
-  std::unique_ptr<OdbcConnection> dir_;
+  std::shared_ptr<Directory> dir_ = std::make_shared<Directory>();
 };
 
 }  // namespace odbc
