@@ -96,13 +96,9 @@ quire::Status store_error(int code, const char* source, int line, std::string de
   return status;
 }
 
-quire::Status db_error(sqlite3* db, const char* source, int line) {
-  if (!db) return store_error(kErrDatabase, source, line, "no database");
-  int rc = sqlite3_errcode(db) & 0xff;
-  bool damage = rc == SQLITE_CORRUPT || rc == SQLITE_NOTADB || rc == SQLITE_IOERR || rc == SQLITE_FORMAT;
-  Conn* conn = conn_of(db);
-  if (damage && conn) name_damage(conn, sqlite3_errmsg(db));
-  return store_error(kErrDatabase, source, line, sqlite3_errmsg(db), conn ? conn->path : std::string());
+quire::Status db_error(Conn* conn, const quire::Status& failure, const char* source, int line) {
+  if (conn && failure.code() == quire::StatusCode::kCorrupt) name_damage(conn, failure.message().c_str());
+  return store_error(kErrDatabase, source, line, failure.message(), conn ? conn->path : std::string());
 }
 
 bool has_wildcards(const char* pattern) {
