@@ -143,14 +143,16 @@ class OdbcConnection final : public Connection {
 
   // Which data of its area the connection reads: a committed area's schema
   // never changes, so its name tells the data apart.
-  std::string data_version() const { return schema_.empty() ? std::string() : session_->server() + " " + schema_; }
+  std::string version() const override {
+    return schema_.empty() ? std::string() : session_->server() + " " + schema_;
+  }
 
   // Whether the connection reads what the directory names for its area now:
   // false when a snapshot moved it to a newer schema than it was opened on,
   // or the directory names another schema or none; true when that cannot
   // be found out. The directory's own connection asks, outside any
   // snapshot of this one.
-  bool still_current() {
+  bool is_current() override {
     if (!directory_ || key_.empty()) return true;
     if (schema_ != opened_schema_) return false;
     std::lock_guard<std::mutex> lock(directory_->mutex);
