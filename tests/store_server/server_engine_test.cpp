@@ -381,11 +381,21 @@ TEST_F(ServerEngine, ReadersSeeTheOldAreaOrTheNewNeverAMix) {
   EXPECT_NE(reader->describe().find(", area Shop"), std::string::npos) << reader->describe();
   ASSERT_OK(reader->begin(TransactionMode::kReadSnapshot));
   EXPECT_EQ(notation(*reader), 0);
+  EXPECT_TRUE(reader->is_current());
+  const std::string first = reader->version();
+  EXPECT_FALSE(first.empty());
 
   // Written again under another case of its name while the snapshot is open:
-  // the writer does not wait for the reader, which still sees the old area.
+  // the writer does not wait for the reader, which still sees the old area
+  // and knows it is no longer the current one.
   write_area("SHOP", 1, {"Coat"});
   EXPECT_EQ(notation(*reader), 0);
+  EXPECT_FALSE(reader->is_current());
+  EXPECT_EQ(reader->version(), first);
+  std::unique_ptr<Connection> fresh;
+  ASSERT_OK(engine_->open_area("shop", &fresh));
+  EXPECT_NE(fresh->version(), first);
+  EXPECT_TRUE(fresh->is_current());
   std::unique_ptr<Statement> s;
   bool row = false;
   ASSERT_OK(reader->prepare("SELECT count(*) FROM markers", &s));
@@ -394,9 +404,11 @@ TEST_F(ServerEngine, ReadersSeeTheOldAreaOrTheNewNeverAMix) {
   s.reset();
   ASSERT_OK(reader->commit());
 
-  // The next snapshot of the same connection reads the new area.
+  // The next snapshot of the same connection reads the new area, as the
+  // fresh connection does.
   ASSERT_OK(reader->begin(TransactionMode::kReadSnapshot));
   EXPECT_EQ(notation(*reader), 1);
+  EXPECT_EQ(reader->version(), fresh->version());
   ASSERT_OK(reader->commit());
   std::vector<std::string> names;
   ASSERT_OK(engine_->list_areas(&names));
@@ -404,11 +416,12 @@ TEST_F(ServerEngine, ReadersSeeTheOldAreaOrTheNewNeverAMix) {
 
   // With no reader left, the next change drops every replaced schema.
   reader.reset();
+  fresh.reset();
   write_area("other", 0, {});
   EXPECT_EQ(schema_count(), "2");
 }
 
-TEST_F(ServerEngine, AnAreaNotCommittedLeavesNothing) {
+TEST_F(ServerEngine, AnAreaNotCommittedLeavesNothingAndACommittedOneTakesItsName) {
   write_area("kept", 3, {});
   std::string schemas = schema_count();
   {
@@ -425,6 +438,22 @@ TEST_F(ServerEngine, AnAreaNotCommittedLeavesNothing) {
   ASSERT_NE(c, nullptr);
   EXPECT_EQ(notation(*c), 3);
   EXPECT_EQ(schema_count(), schemas);
+
+  // An area being written may take its name before its commit.
+  {
+    std::unique_ptr<AreaTransaction> txn;
+    ASSERT_OK(engine_->begin_area("new area", &txn));
+    ASSERT_OK(txn->connection().execute("INSERT INTO area VALUES ('Named', 0, 2, 0, 0, 0, 0, 1)"));
+    ASSERT_OK(txn->set_name("Named"));
+    ASSERT_OK(txn->commit());
+  }
+  std::unique_ptr<Connection> named;
+  ASSERT_OK(engine_->open_area("new area", &named));
+  EXPECT_EQ(named, nullptr);
+  ASSERT_OK(engine_->open_area("NAMED", &named));
+  ASSERT_NE(named, nullptr);
+  EXPECT_NE(named->describe().find("area Named"), std::string::npos) << named->describe();
+  named.reset();
 
   bool removed = false;
   ASSERT_OK(engine_->remove_area("Kept", &removed));

@@ -252,7 +252,7 @@ class OdbcAreaTransaction final : public AreaTransaction {
   Connection& connection() override { return *conn_; }
 
   // The name the commit puts the area in place under.
-  Status rename(std::string_view name) {
+  Status set_name(std::string_view name) override {
     if (name.empty()) return conn_->session().failure_text("write", "an area needs a name");
     name_ = std::string(name);
     conn_->session().set_subject("the area " + name_ + " on " + conn_->session().server(), name_);
