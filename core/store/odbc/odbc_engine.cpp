@@ -316,8 +316,9 @@ class OdbcEngine final : public Engine {
     status = dir_->conn->run("SELECT obj_description(to_regclass(?1), 'pg_class'), to_regclass(?1) IS NOT NULL",
                        {directory_}, &rows);
     if (!status.ok()) return status;
+    if (rows.empty() || rows[0].size() < 2) return dir_->conn->session().failure_text("read", "the server sent no row");
     if (rows[0][1] != "1") {
-      status = create_directory(rows.empty() ? "" : rows[0][0]);
+      status = create_directory();
       if (!status.ok()) return status;
     } else if (rows[0][0] != kDirectoryComment) {
       return dir_->conn->session().failure_text(
@@ -372,6 +373,7 @@ class OdbcEngine final : public Engine {
     status = conn->session().set_autocommit(false);
     if (status.ok()) status = conn->run("SELECT nextval(CAST(?1 AS regclass))", {sequence_}, &rows);
     if (!status.ok()) return status;
+    if (rows.empty()) return conn->session().failure_text("write", "the server sent no schema number");
     std::string schema = kSchemaPrefix + rows[0][0];
     status = conn->execute("CREATE SCHEMA " + quote_name(schema));
     if (status.ok()) status = conn->execute("SET search_path TO " + quote_name(schema));
@@ -410,7 +412,7 @@ class OdbcEngine final : public Engine {
     return {};
   }
 
-  Status create_directory(const std::string&) {
+  Status create_directory() {
     Status status = dir_->conn->execute(std::string("CREATE TABLE IF NOT EXISTS ") + directory_ +
                                   " (name TEXT, name_key TEXT COLLATE \"C\" UNIQUE,"
                                   " schema_name TEXT COLLATE \"C\" PRIMARY KEY, format INTEGER NOT NULL);"
@@ -421,7 +423,7 @@ class OdbcEngine final : public Engine {
     return Status::failure(StatusCode::kStore,
                            "cannot create the area directory " + directory_ + " on " + server_ + " as " + user +
                                " (the database's owner can create it, or grant CREATE on its schema): " +
-                               status.message().substr(status.message().find(": ") + 2),
+                               dir_->conn->session().last_reason(),
                            server_);
   }
 

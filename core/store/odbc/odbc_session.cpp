@@ -84,6 +84,7 @@ Status Session::failure(std::string_view action, SQLSMALLINT type, SQLHANDLE han
 }
 
 Status Session::failure_text(std::string_view action, std::string_view reason) const {
+  last_reason_ = std::string(reason);
   return Status::failure(StatusCode::kStore, "cannot " + std::string(action) + " " + subject_ + ": " +
                                                  std::string(reason),
                          area_.empty() ? server_ : area_);

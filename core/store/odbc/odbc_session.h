@@ -62,6 +62,8 @@ class Session {
   // "cannot ACTION SUBJECT: reason" as a kStore failure naming the area.
   Status failure(std::string_view action, SQLSMALLINT type, SQLHANDLE handle) const;
   Status failure_text(std::string_view action, std::string_view reason) const;
+  // The reason of the last failure made by failure() or failure_text().
+  const std::string& last_reason() const { return last_reason_; }
 
   // Manual commit from now on (a transaction starts with the next
   // statement) or back to autocommit; ending the transaction first.
@@ -76,6 +78,7 @@ class Session {
   bool connected_ = false;
   bool autocommit_ = true;
   std::string server_, subject_, area_;
+  mutable std::string last_reason_;
 };
 
 // A statement prepared on a session: parameters bound from buffers it owns,

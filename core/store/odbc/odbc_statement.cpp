@@ -396,6 +396,7 @@ const std::string& OdbcStatement::cell_text(int column, Column& c) {
     default: {
       SQLLEN n = c.indicators[at_];
       if (n == SQL_NO_TOTAL || n > static_cast<SQLLEN>(c.chars * sizeof(SQLWCHAR))) {
+        c.text.clear();
         for (const LongCell& l : long_cells_)
           if (l.row == at_ && l.column == column) c.text = l.text;
         break;
