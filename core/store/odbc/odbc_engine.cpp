@@ -77,12 +77,16 @@ class OdbcConnection final : public Connection {
       SQLFreeHandle(SQL_HANDLE_STMT, stmt);
       return status;
     }
-    *out = std::make_unique<OdbcStatement>(session_, stmt, std::move(markers), params, reads_rows(sql));
+    auto statement = std::make_unique<OdbcStatement>(session_, stmt, std::move(markers), params, reads_rows(sql));
+    if (writing_area_ && inserts_only(sql)) statement->send_in_batches();
+    *out = std::move(statement);
     return {};
   }
 
   // Each statement runs directly: no plan is kept on the server for it.
   Status execute(std::string_view sql) override {
+    Status sent = session_->send_pending();
+    if (!sent.ok()) return sent;
     SQLHSTMT stmt = SQL_NULL_HSTMT;
     if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_STMT, session_->handle(), &stmt)))
       return session_->failure("run a statement on", SQL_HANDLE_DBC, session_->handle());
@@ -184,6 +188,13 @@ class OdbcConnection final : public Connection {
   }
 
  private:
+  // An INSERT that returns nothing: its runs may be sent in batches.
+  static bool inserts_only(std::string_view sql) {
+    size_t i = sql.find_first_not_of(" \t\r\n");
+    if (i == std::string_view::npos || fold_ascii(sql.substr(i, 7)) != "insert ") return false;
+    return fold_ascii(sql).find("returning") == std::string::npos && sql.find(';') == std::string_view::npos;
+  }
+
   static bool reads_rows(std::string_view sql) {
     size_t i = sql.find_first_not_of(" \t\r\n(");
     if (i == std::string_view::npos) return false;

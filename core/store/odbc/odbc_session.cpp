@@ -101,8 +101,40 @@ Status Session::set_autocommit(bool on) {
   return {};
 }
 
+void Session::add_pending(OdbcStatement* statement) { pending_.push_back(statement); }
+
+void Session::drop_pending(OdbcStatement* statement) {
+  for (size_t i = 0; i < pending_.size(); ++i)
+    if (pending_[i] == statement) {
+      pending_.erase(pending_.begin() + static_cast<std::ptrdiff_t>(i));
+      return;
+    }
+}
+
+Status Session::send_pending() {
+  Status status = std::move(pending_failure_);
+  pending_failure_ = Status();
+  while (!pending_.empty()) {
+    OdbcStatement* statement = pending_.front();
+    if (status.ok()) status = statement->send_batch();
+    else statement->drop_batch();  // the transaction failed already
+  }
+  return status;
+}
+
 Status Session::end_transaction(bool commit) {
   if (autocommit_) return {};
+  if (commit) {
+    Status sent = send_pending();
+    if (!sent.ok()) {
+      SQLEndTran(SQL_HANDLE_DBC, dbc_, SQL_ROLLBACK);
+      set_autocommit(true);
+      return sent;
+    }
+  } else {
+    while (!pending_.empty()) pending_.front()->drop_batch();
+    pending_failure_ = Status();
+  }
   SQLRETURN rc = SQLEndTran(SQL_HANDLE_DBC, dbc_, commit ? SQL_COMMIT : SQL_ROLLBACK);
   Status status;
   if (!SQL_SUCCEEDED(rc)) status = failure(commit ? "commit to" : "roll back", SQL_HANDLE_DBC, dbc_);

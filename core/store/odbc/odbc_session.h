@@ -31,6 +31,8 @@ class Environment {
   SQLHENV env_ = SQL_NULL_HENV;
 };
 
+class OdbcStatement;
+
 // One connection handle and what messages about it say. Statements hold it
 // shared, so it outlives every statement prepared on it.
 class Session {
@@ -71,6 +73,20 @@ class Session {
   Status end_transaction(bool commit);
   bool in_transaction() const { return !autocommit_; }
 
+  // Inserts of a new area's rows are sent in batches (see OdbcStatement);
+  // every other use of the session sends what is pending first, so that
+  // it sees every row inserted before it.
+  void add_pending(OdbcStatement* statement);
+  void drop_pending(OdbcStatement* statement);
+  // Sends every pending batch; the first failure (or one left by a
+  // statement destroyed with rows pending) is the result.
+  Status send_pending();
+  // Keeps failure for the next send_pending() (a batch sent by a statement
+  // being destroyed, which cannot report it itself).
+  void keep_failure(Status failure) {
+    if (pending_failure_.ok()) pending_failure_ = std::move(failure);
+  }
+
  private:
   std::shared_ptr<Environment> env_;
   std::shared_ptr<const ConnectionSettings> settings_;
@@ -79,6 +95,8 @@ class Session {
   bool autocommit_ = true;
   std::string server_, subject_, area_;
   mutable std::string last_reason_;
+  std::vector<OdbcStatement*> pending_;
+  Status pending_failure_;
 };
 
 // A statement prepared on a session: parameters bound from buffers it owns,
@@ -107,6 +125,16 @@ class OdbcStatement final : public Statement {
   // The number of columns of the current result (0 before the first step).
   int column_count() const { return static_cast<int>(columns_.size()); }
 
+  // Runs of an INSERT into a new area are collected and sent in batches:
+  // a run's step() takes a copy of its parameters, and the batch goes when
+  // it is full, when the session is used for anything else, or when the
+  // statement ends. Only for statements that return nothing.
+  void send_in_batches() { batching_ = true; }
+  // Sends the collected runs, if any; or forgets them (the transaction
+  // they belong to ends without them).
+  Status send_batch();
+  void drop_batch();
+
  private:
   enum class Kind : uint8_t { kNone, kNull, kInt, kReal, kText };
   struct Param {
@@ -134,6 +162,17 @@ class OdbcStatement final : public Statement {
     std::string text;
   };
 
+  // The collected parameters of one marker, column-wise.
+  struct BatchColumn {
+    Kind kind = Kind::kNone;
+    size_t chars = 0;                  // kText: characters per cell
+    std::vector<int64_t> ints;
+    std::vector<double> reals;
+    std::vector<SQLWCHAR> texts;
+    std::vector<SQLLEN> indicators;
+  };
+
+  Status collect();
   Status run();
   Status describe_columns(SQLSMALLINT count);
   Status bind_column(int index);
@@ -151,6 +190,9 @@ class OdbcStatement final : public Statement {
   std::vector<Param> params_;
   std::vector<Column> columns_;
   bool reads_;
+  bool batching_ = false;
+  std::vector<BatchColumn> batch_;  // one per marker
+  SQLULEN batch_rows_ = 0;
   bool described_ = false, running_ = false, done_ = false, cursor_open_ = false, has_row_ = false;
   SQLULEN rows_ = 0;        // rows the column buffers hold
   SQLULEN block_ = 0;       // rows of the next block (up to rows_)

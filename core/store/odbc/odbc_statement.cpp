@@ -23,6 +23,10 @@ constexpr SQLULEN kFirstBlockRows = 16;
 // column's texts, and at most (longer cells are read one by one).
 constexpr size_t kFirstTextChars = 64;
 constexpr size_t kMaxTextChars = 8192;
+// Runs of an insert sent at once, and the longest text a batch holds (a
+// run with a longer one goes alone).
+constexpr SQLULEN kBatchRows = 256;
+constexpr size_t kMaxBatchChars = 1024;
 
 }  // namespace
 
@@ -32,8 +36,124 @@ OdbcStatement::OdbcStatement(std::shared_ptr<Session> session, SQLHSTMT stmt, st
       params_(static_cast<size_t>(params)), reads_(reads) {}
 
 OdbcStatement::~OdbcStatement() {
+  if (batch_rows_ > 0) session_->keep_failure(send_batch());
   close_cursor();
   SQLFreeHandle(SQL_HANDLE_STMT, stmt_);
+}
+
+// ---- batches ------------------------------------------------------------------
+
+Status OdbcStatement::collect() {
+  if (batch_.size() != marker_params_.size()) batch_.assign(marker_params_.size(), BatchColumn{});
+  // A run that does not fit the batch's columns (another kind of value, a
+  // longer text) sends the batch first.
+  bool fits = true;
+  for (size_t m = 0; m < marker_params_.size(); ++m) {
+    const Param& p = params_[static_cast<size_t>(marker_params_[m] - 1)];
+    const BatchColumn& b = batch_[m];
+    Kind kind = p.kind == Kind::kNone ? Kind::kNull : p.kind;
+    size_t chars = kind == Kind::kText && p.indicator > 0 ? static_cast<size_t>(p.indicator) / sizeof(SQLWCHAR) : 0;
+    if (b.kind != kind || chars > b.chars) fits = false;
+  }
+  if (!fits) {
+    Status status = send_batch();
+    if (!status.ok()) return status;
+  }
+  if (batch_rows_ == 0) {
+    for (size_t m = 0; m < marker_params_.size(); ++m) {
+      const Param& p = params_[static_cast<size_t>(marker_params_[m] - 1)];
+      BatchColumn& b = batch_[m];
+      Kind kind = p.kind == Kind::kNone ? Kind::kNull : p.kind;
+      size_t chars = kind == Kind::kText && p.indicator > 0 ? static_cast<size_t>(p.indicator) / sizeof(SQLWCHAR) : 0;
+      if (b.kind != kind) b.chars = 0;
+      b.kind = kind;
+      b.indicators.resize(kBatchRows);
+      switch (kind) {
+        case Kind::kInt:
+          b.ints.resize(kBatchRows);
+          break;
+        case Kind::kReal:
+          b.reals.resize(kBatchRows);
+          break;
+        default:
+          // Texts keep the widest cell seen, so that batches stay full.
+          b.chars = std::max({b.chars, chars, size_t{16}});
+          b.texts.resize(kBatchRows * (b.chars + 1));
+          break;
+      }
+    }
+  }
+  const SQLULEN r = batch_rows_;
+  for (size_t m = 0; m < marker_params_.size(); ++m) {
+    const Param& p = params_[static_cast<size_t>(marker_params_[m] - 1)];
+    BatchColumn& b = batch_[m];
+    b.indicators[r] = p.kind == Kind::kNone ? SQL_NULL_DATA : p.indicator;
+    if (b.indicators[r] == SQL_NULL_DATA) continue;
+    switch (b.kind) {
+      case Kind::kInt:
+        b.ints[r] = p.i;
+        break;
+      case Kind::kReal:
+        b.reals[r] = p.d;
+        break;
+      case Kind::kText: {
+        size_t chars = static_cast<size_t>(p.indicator) / sizeof(SQLWCHAR);
+        SQLWCHAR* cell = b.texts.data() + r * (b.chars + 1);
+        std::copy(p.text.data(), p.text.data() + chars, cell);
+        cell[chars] = 0;
+        break;
+      }
+      default:
+        break;
+    }
+  }
+  if (++batch_rows_ == 1) session_->add_pending(this);
+  return batch_rows_ == kBatchRows ? send_batch() : Status();
+}
+
+Status OdbcStatement::send_batch() {
+  if (batch_rows_ == 0) return {};
+  SQLULEN rows = batch_rows_;
+  batch_rows_ = 0;
+  session_->drop_pending(this);
+  Status status;
+  if (!SQL_SUCCEEDED(SQLSetStmtAttr(stmt_, SQL_ATTR_PARAM_BIND_TYPE, reinterpret_cast<SQLPOINTER>(SQL_PARAM_BIND_BY_COLUMN), 0)) ||
+      !SQL_SUCCEEDED(SQLSetStmtAttr(stmt_, SQL_ATTR_PARAMSET_SIZE, reinterpret_cast<SQLPOINTER>(rows), 0)))
+    status = failure();
+  for (size_t m = 0; m < batch_.size() && status.ok(); ++m) {
+    BatchColumn& b = batch_[m];
+    SQLUSMALLINT marker = static_cast<SQLUSMALLINT>(m + 1);
+    SQLRETURN rc;
+    switch (b.kind) {
+      case Kind::kInt:
+        rc = SQLBindParameter(stmt_, marker, SQL_PARAM_INPUT, SQL_C_SBIGINT, SQL_BIGINT, 0, 0, b.ints.data(), 0,
+                              b.indicators.data());
+        break;
+      case Kind::kReal:
+        rc = SQLBindParameter(stmt_, marker, SQL_PARAM_INPUT, SQL_C_DOUBLE, SQL_DOUBLE, 0, 0, b.reals.data(), 0,
+                              b.indicators.data());
+        break;
+      default:
+        rc = SQLBindParameter(stmt_, marker, SQL_PARAM_INPUT, SQL_C_WCHAR, SQL_WVARCHAR, b.chars, 0, b.texts.data(),
+                              static_cast<SQLLEN>((b.chars + 1) * sizeof(SQLWCHAR)), b.indicators.data());
+        break;
+    }
+    if (!SQL_SUCCEEDED(rc)) status = failure();
+  }
+  if (status.ok()) {
+    SQLRETURN rc = SQLExecute(stmt_);
+    if (!SQL_SUCCEEDED(rc) && rc != SQL_NO_DATA) status = failure();
+    SQLFreeStmt(stmt_, SQL_CLOSE);
+  }
+  // Single runs bind their own buffers again.
+  SQLSetStmtAttr(stmt_, SQL_ATTR_PARAMSET_SIZE, reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(1)), 0);
+  for (Param& p : params_) p.dirty = true;
+  return status;
+}
+
+void OdbcStatement::drop_batch() {
+  if (batch_rows_ > 0) session_->drop_pending(this);
+  batch_rows_ = 0;
 }
 
 // ---- parameters ---------------------------------------------------------------
@@ -280,7 +400,16 @@ Status OdbcStatement::read_long_cell(SQLULEN row, int column, std::string* text)
 Status OdbcStatement::step(bool* row) {
   *row = false;
   has_row_ = false;
+  if (!running_ && batching_ && session_->in_transaction()) {
+    bool fits = true;
+    for (const Param& p : params_)
+      if (p.kind == Kind::kText && static_cast<size_t>(p.indicator) > kMaxBatchChars * sizeof(SQLWCHAR)) fits = false;
+    if (fits) return collect();
+  }
   if (!running_) {
+    // This run sees every row inserted before it.
+    Status sent = session_->send_pending();
+    if (!sent.ok()) return sent;
     running_ = true;
     done_ = false;
     Status status = run();
