@@ -16,7 +16,7 @@
 
 #include "area_data.h"
 #include "host_system.h"
-#include "pb_errors.h"
+#include "store_errors.h"
 #include "quire/plotbase.h"
 #include "quire/status.h"
 
@@ -175,7 +175,7 @@ void read_fields(sqlite3_stmt* s, int first, const Table& table, void* row);
 int bind_fields(quire::store::Statement& s, int first, const Table& table, const void* row);
 void read_fields(quire::store::Statement& s, int first, const Table& table, void* row);
 
-// A text describing the last library failure beyond pb_error (for tests
+// A text describing the last library failure beyond its code (for tests
 // and diagnostics); empty when there is none.
 std::string last_error_detail();
 

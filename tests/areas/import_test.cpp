@@ -13,7 +13,7 @@
 #include <set>
 #include <sstream>
 
-#include "plotbase/plotbase_test_support.h"
+#include "store/plotbase_test_support.h"
 
 namespace plotbase_test {
 namespace {

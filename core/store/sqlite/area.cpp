@@ -27,7 +27,7 @@ quire::Status lookup_storage_area(void* area, const char* name, End* end) {
   if (!status.ok() || end->code != 0) return status;
   Conn* conn = resolve_area(area, false, &status, kSource, __LINE__);
   if (!conn) return status;
-  if (pb_stricmp(conn->name.c_str(), wanted.c_str()) != 0)
+  if (compare_names(conn->name.c_str(), wanted.c_str()) != 0)
     return store_error(kErrDamagedArea, kSource, __LINE__, "the area file holds another area", conn->path);
   return status;
 }

@@ -32,9 +32,10 @@ bool has_wildcards(const char* pattern);
 
 // ---- failures ----------------------------------------------------------------
 // Below the exported calls a failure is a quire::Status: its error() is the
-// pb_error code (pb_errors.h), its message() the detail last_error_detail()
-// returns, its source() and line() the place it was detected. Only api.cpp
-// turns it into pb_error and the call's result.
+// library's error code (store_errors.h), its message() the detail
+// last_error_detail() returns, its source() and line() the place it was
+// detected. Only the exported calls (api.cpp) turn it into the library's
+// error record and the call's result.
 
 // The failure code (a kErr... code) detected at source and line, with detail
 // for last_error_detail() and subject naming the area file or item concerned.
@@ -44,7 +45,7 @@ struct Conn;
 // The failure (kErrDatabase) of a statement of conn that failed as failure
 // says, with its message as the detail. When it says the area is damaged
 // (kCorrupt: malformed, not a database, an I/O error), the area and where
-// it is are also named on the print routine, once per connection.
+// it is are also noted for the user (note_line), once per connection.
 quire::Status db_error(Conn* conn, const quire::Status& failure, const char* source, int line);
 
 #define PB_ERROR(code, detail) ::plotbase::store_error((code), kSource, __LINE__, (detail))
@@ -78,8 +79,8 @@ class StatementReset {
 };
 
 // How a lookup that matches nothing (more) and a read past the end of a list
-// end: the exported call returns 0 and sets pb_error to code as for a
-// failure, but every walk ends so, and noting it costs no allocation (no
+// end: the exported call returns 0 and sets the error record to code as
+// for a failure, but every walk ends so, and noting it costs no allocation (no
 // Status). code is 0 while no end is met.
 struct End {
   int code = 0;
@@ -209,14 +210,14 @@ struct Conn {
 // reported as damaged().
 std::shared_ptr<Conn> open_conn(std::shared_ptr<store::Engine> engine, std::unique_ptr<store::Connection> connection,
                                 const std::string& name, quire::Status* status);
-// Reports that the area file of conn cannot be read: prints one line,
-// `area NAME: PATH: reason`, through pb_printf (once per connection), and
+// Reports that the area file of conn cannot be read: notes one line for the
+// user, `area NAME: PATH: reason` (once per connection), and
 // returns the failure kErrDamagedArea with reason as its detail.
 quire::Status damaged(Conn* conn, const char* reason, const char* source, int line);
 // The failure (kErrDamagedArea) of a read that found the area file
 // damaged in a way SQLite does not see (a list that disagrees with its
-// declared length, items missing from a walk): prints `area NAME: PATH:
-// what` through pb_printf, each time.
+// declared length, items missing from a walk): notes `area NAME: PATH:
+// what` for the user, each time.
 quire::Status area_damaged(Conn* conn, const std::string& what, const char* source, int line);
 // area_damaged() for one item: what is said of `KIND NAME` (the name is
 // read only now: failures are rare, and reads keep no names).
@@ -226,7 +227,7 @@ quire::Status item_damaged(Conn* conn, Kind kind, int64_t id, const std::string&
 std::string item_name(Conn* conn, Kind kind, int64_t id);
 // "7 pieces stored, 8 declared (the area file is damaged)".
 std::string disagreement(int64_t walked, int64_t declared, const char* what);
-// Prints `area NAME: PATH: reason` for conn unless it was printed before.
+// Notes `area NAME: PATH: reason` for conn unless it was noted before.
 void name_damage(Conn* conn, const char* reason);
 
 // ---- the area record -------------------------------------------------------------------
@@ -325,10 +326,15 @@ void release_slot(uint32_t index, void* item_area);
 // (or a record, or null with *status set); those that walk a list or look up
 // a name note in *end that it is at its end instead.
 
-// Messages for the user (pb_printf, pb_set_print_handler).
-int print_message(const char* format, va_list args);
-void set_print_handler(pb_print_handler handler, void* context);
-// pb_is_read_failure and pb_stricmp.
+// Lines for the user. The reader prints nothing: a line the user must see
+// (an area that cannot be opened or read, and where) is noted, and the
+// exported call that met it prints the lines noted, in order, before it
+// returns.
+void note_line(std::string line);
+// Moves the lines noted so far into *out (emptied first); false when none.
+bool take_lines(std::vector<std::string>* out);
+// Whether a failure code is a failure to read the store, and the names'
+// order (ASCII case-blind, unsigned bytes).
 bool is_read_failure(int code);
 int compare_names(const char* a, const char* b);
 
@@ -351,7 +357,14 @@ struct FoundItem {
   int64_t id = 0;
   const ItemRow* row = nullptr;  // not for pieces: the row the lookup read
 };
-quire::Status lookup_item(Kind kind, void* area, char* name, const char* pattern, int mode, End* end);
+// What a lookup found, for the caller's current-item values.
+struct LookedUp {
+  int number = 0;  // the item's number: 1, 2, ... in name order
+  int total = 0;   // the items of its kind in the area
+  int32_t modified = -1;
+};
+quire::Status lookup_item(Kind kind, void* area, char* name, const char* pattern, int mode, End* end,
+                          LookedUp* looked_up);
 quire::Status find_item(Kind kind, void* area, const char* name, FoundItem* found);
 ItemSlot* open_found_item(Kind kind, const FoundItem& found, void* item_area, quire::Status* status);
 

@@ -32,7 +32,8 @@ std::string walk_damage(Kind kind, int64_t expect, int64_t count, int64_t found)
 
 }  // namespace
 
-quire::Status lookup_item(Kind kind, void* area, char* name, const char* pattern, int mode, End* end) {
+quire::Status lookup_item(Kind kind, void* area, char* name, const char* pattern, int mode, End* end,
+                          LookedUp* looked_up) {
   // The caller may pass one buffer as both name and pattern: copy first.
   char pat[kPatternSize];
   std::snprintf(pat, sizeof pat, "%s", pattern ? pattern : "*");
@@ -130,9 +131,9 @@ quire::Status lookup_item(Kind kind, void* area, char* name, const char* pattern
   if (len > PB_NAME_BUFFER_SIZE - 1) len = PB_NAME_BUFFER_SIZE - 1;
   std::memcpy(name, found.name, len);
   name[len] = 0;
-  pbc_item_num = static_cast<int>(found.id);
-  pbc_total_items = conn->counts[kind];
-  pbc_last_mod_time = found.modified;
+  looked_up->number = static_cast<int>(found.id);
+  looked_up->total = conn->counts[kind];
+  looked_up->modified = found.modified;
   rec::store_i32(last_slot, static_cast<int32_t>(found.id));
   return status;
 }
@@ -184,7 +185,7 @@ quire::Status find_item(Kind kind, void* area, const char* name, FoundItem* out)
   // The report opens the item its lookup just found: that row is at hand.
   // Pieces are not looked up: they have no item row.
   ItemRow* row = kind == kPiece ? nullptr : &conn->found[kind];
-  if (!row || !row->valid || pb_stricmp(row->name, name) != 0) {
+  if (!row || !row->valid || compare_names(row->name, name) != 0) {
     store::Statement* s = conn->stmt(row ? kind_stmt(kStmtLookupExact, kind) : kStmtPieceOpen, &status);
     if (!s) return status;
     StatementReset reset(s);
@@ -218,12 +219,6 @@ ItemSlot* open_found_item(Kind kind, const FoundItem& found, void* item_area, qu
   rec::store_i32(ia + rec::item_area::kModifiedTime, row.modified);
   rec::store_i32(ia + rec::item_area::kByteSize1, row.byte_size[0]);
   rec::store_i32(ia + rec::item_area::kByteSize2, row.byte_size[1]);
-  pbc_last_mod_time = row.modified;
-  pbc_creation_time = row.created;
-  pbc_prev_mod_time = row.prev_modified;
-  std::memcpy(pbc_user_last_mod, row.user[0], PB_USER_TEXT_SIZE);
-  std::memcpy(pbc_user_created, row.user[1], PB_USER_TEXT_SIZE);
-  std::memcpy(pbc_user_prev_mod, row.user[2], PB_USER_TEXT_SIZE);
   return &slot;
 }
 

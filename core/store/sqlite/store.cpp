@@ -143,9 +143,9 @@ void fill_record(unsigned char* rec, size_t index) {
 }
 
 // The failure of an engine that could not open the area looked up as name,
-// said on the print routine as `area NAME: what`.
+// told the user as `area NAME: what`.
 quire::Status open_failure(const std::string& name, const quire::Status& failure, int line) {
-  pb_printf("area %s: %s\n", name.c_str(), failure.message().c_str());
+  note_line("area " + name + ": " + failure.message() + "\n");
   int code = failure.error() == kErrDamagedArea || failure.code() == quire::StatusCode::kCorrupt ? kErrDamagedArea
                                                                                                  : kErrStore;
   return store_error(code, kSource, line, failure.message(), failure.subject());
@@ -366,7 +366,7 @@ quire::Status read_row(Conn* conn, StmtId id, int64_t key, int index, const Tabl
 void name_damage(Conn* conn, const char* reason) {
   if (conn->damage_named) return;
   conn->damage_named = true;
-  pb_printf("area %s: %s: %s\n", conn->name.c_str(), conn->path.c_str(), reason);
+  note_line("area " + conn->name + ": " + conn->path + ": " + (reason ? reason : "(null)") + "\n");
 }
 
 quire::Status damaged(Conn* conn, const char* reason, const char* source, int line) {
@@ -375,7 +375,7 @@ quire::Status damaged(Conn* conn, const char* reason, const char* source, int li
 }
 
 quire::Status area_damaged(Conn* conn, const std::string& what, const char* source, int line) {
-  pb_printf("area %s: %s: %s\n", conn->name.c_str(), conn->path.c_str(), what.c_str());
+  note_line("area " + conn->name + ": " + conn->path + ": " + what + "\n");
   return store_error(kErrDamagedArea, source, line, what, conn->path);
 }
 
