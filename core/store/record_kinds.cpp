@@ -101,13 +101,15 @@ std::string store_schema() {
 namespace {
 
 // The column type of f on a server: 64-bit integers and doubles as the
-// SQLite file stores them; names unique without regard to case through an
-// index of their own (server_unique_indexes).
+// SQLite file stores them; texts compared and sorted by their bytes, as
+// SQLite compares them (so that lower() folds ASCII letters only, as
+// NOCASE does); names unique without regard to case through an index of
+// their own (server_unique_indexes).
 const char* server_column_type(const Field& f) {
   switch (f.type) {
     case FieldType::kText:
     case FieldType::kCounts:
-      return "TEXT NOT NULL";
+      return "TEXT COLLATE \"C\" NOT NULL";
     case FieldType::kReal:
       return "DOUBLE PRECISION NOT NULL";
     case FieldType::kIndex:
