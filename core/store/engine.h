@@ -28,6 +28,18 @@ namespace quire::store {
 // types, case-blind name columns, tables without row ids).
 enum class Dialect { kSqlite, kPostgres };
 
+// The expression a statement compares and orders names by so that "Coat"
+// and "COAT" are one name and names sort as SQLite's NOCASE sorts them:
+// for SQLite the expression itself (its column is COLLATE NOCASE), for
+// PostgreSQL its lower case (the server's text columns are COLLATE "C":
+// ASCII letters fold, and texts sort by their bytes), which the unique
+// index of a name column is made of. Used on both sides: "WHERE " +
+// folded_name(d, "name") + " = " + folded_name(d, "?1").
+inline std::string folded_name(Dialect dialect, std::string_view expression) {
+  if (dialect == Dialect::kSqlite) return std::string(expression);
+  return "lower(" + std::string(expression) + ")";
+}
+
 // One prepared statement. Parameters are numbered from 1, columns from 0.
 // Bound texts are copied. A statement is used by one thread at a time.
 class Statement {

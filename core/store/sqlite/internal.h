@@ -119,7 +119,7 @@ enum StmtId : int {
 };
 
 // The SQL of the prepared statement id.
-std::string statement_sql(int id);
+std::string statement_sql(int id, store::Dialect dialect);
 
 // The columns that come before the record columns in the statements that
 // walk a table (kStmtMarkerPieces, kStmtModelPieces).

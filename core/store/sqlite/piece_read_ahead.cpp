@@ -249,7 +249,7 @@ void PieceReadAhead::run() {
   // A walk in key order needs few pages at a time.
   if (connection_->dialect() == store::Dialect::kSqlite) (void)connection_->execute("PRAGMA cache_size = -256");
   bool ok = connection_->begin(store::TransactionMode::kReadSnapshot).ok() &&
-            connection_->prepare(statement_sql(kStmtMarkerPieces), &s).ok();
+            connection_->prepare(statement_sql(kStmtMarkerPieces, connection_->dialect()), &s).ok();
   // The area is open now (the statement read its schema). Its data is the
   // owner's only if the area was not replaced since the connection was made.
   if (ok) ok = connection_->is_current();

@@ -17,11 +17,13 @@ constexpr const char* kSource = "plotbase/store.cpp";
 namespace rec = quire::records;
 }  // namespace
 
-std::string statement_sql(int id) {
+std::string statement_sql(int id, store::Dialect dialect) {
   static const char* const tables[kItemKinds] = {"markers", "models", "orders"};
+  // Names compare and sort case-blind on every engine.
+  const std::string name_is = " WHERE " + store::folded_name(dialect, "name") + " = " + store::folded_name(dialect, "?1");
   if (id >= kStmtLookupExact && id < kStmtLookupExact + kItemKinds) {
     int k = id - kStmtLookupExact;
-    return "SELECT " + item_row_columns(static_cast<Kind>(k)) + " FROM " + tables[k] + " WHERE name = ?1";
+    return "SELECT " + item_row_columns(static_cast<Kind>(k)) + " FROM " + tables[k] + name_is;
   }
   if (id >= kStmtLookupScan && id < kStmtLookupScan + kItemKinds) {
     int k = id - kStmtLookupScan;
@@ -33,8 +35,9 @@ std::string statement_sql(int id) {
     return "SELECT " + item_row_columns(static_cast<Kind>(k)) + " FROM " + tables[k] + " WHERE id >= ?1 ORDER BY id";
   }
   if (id >= kStmtLookupPrefix && id < kStmtLookupPrefix + kItemKinds)
-    return std::string("SELECT id FROM ") + tables[id - kStmtLookupPrefix] +
-           " WHERE name >= ?1 ORDER BY name LIMIT 1";
+    return std::string("SELECT id FROM ") + tables[id - kStmtLookupPrefix] + " WHERE " +
+           store::folded_name(dialect, "name") + " >= " + store::folded_name(dialect, "?1") + " ORDER BY " +
+           store::folded_name(dialect, "name") + " LIMIT 1";
   // Record statements select the record columns of the description, so
   // fill_record() finds each at its place.
   auto record = [](const Table& t, const char* before, const char* where) {
@@ -68,7 +71,7 @@ std::string statement_sql(int id) {
     case kStmtFaults:
       return "SELECT " + column_list(kFaultsTable) + " FROM faults WHERE kind = ?1 AND item_id = ?2";
     case kStmtPieceOpen:
-      return "SELECT id FROM pieces WHERE name = ?1";
+      return "SELECT id FROM pieces" + name_is;
     case kStmtPieceHeader:
       return record(kPiecesTable, "", "id = ?1");
     default:
@@ -189,7 +192,7 @@ Conn::~Conn() {
 }
 
 store::Statement* Conn::prepare(StmtId id, quire::Status* status) {
-  quire::Status prepared = connection->prepare(statement_sql(id), &stmts[id]);
+  quire::Status prepared = connection->prepare(statement_sql(id, connection->dialect()), &stmts[id]);
   if (!prepared.ok()) {
     stmts[id].reset();
     *status = damaged(this, prepared.message().c_str(), kSource, __LINE__);
