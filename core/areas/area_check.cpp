@@ -10,9 +10,9 @@
 
 #include "area_store.h"
 #include "quire/records.h"
-#include "store_layout.h"
+#include "store_names.h"
 
-namespace plotbase {
+namespace quire::areas {
 
 namespace {
 
@@ -282,4 +282,4 @@ quire::Status check_area(std::string_view name, AreaCheck* out) {
   return {};
 }
 
-}  // namespace plotbase
+}  // namespace quire::areas

@@ -13,9 +13,9 @@
 #include "area_store.h"
 #include "failures.h"
 #include "quire/files/file_system.h"
-#include "store_layout.h"
+#include "store_names.h"
 
-namespace plotbase {
+namespace quire::areas {
 
 namespace {
 
@@ -199,4 +199,4 @@ quire::Status remove_area(std::string_view name, std::string* removed, RemoveRef
   });
 }
 
-}  // namespace plotbase
+}  // namespace quire::areas

@@ -7,12 +7,11 @@
 #include <filesystem>
 #include <nlohmann/json.hpp>
 
-#include "area_data.h"
 #include "area_writer.h"
 #include "failures.h"
-#include "store_layout.h"
+#include "store_names.h"
 
-namespace plotbase {
+namespace quire::areas {
 
 std::string latin1_to_utf8(std::string_view latin1) {
   std::string out;
@@ -540,4 +539,4 @@ std::vector<AreaSummary> list_areas(quire::Status* status) {
   return out;
 }
 
-}  // namespace plotbase
+}  // namespace quire::areas

@@ -18,7 +18,7 @@
 
 struct sqlite3_stmt;
 
-namespace plotbase {
+namespace quire::areas {
 
 // The numbers of items in an area.
 struct AreaSummary {
@@ -113,6 +113,6 @@ quire::Status generate_area(const GenerateOptions& options, AreaSummary* summary
 std::string latin1_to_utf8(std::string_view latin1);
 bool utf8_to_latin1(std::string_view utf8, std::string* out, long* bad = nullptr);
 
-}  // namespace plotbase
+}  // namespace quire::areas
 
 #endif  // QUIRE_AREA_STORE_H_

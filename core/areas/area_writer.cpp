@@ -7,9 +7,9 @@
 #include <filesystem>
 
 #include "failures.h"
-#include "store_layout.h"
+#include "store_names.h"
 
-namespace plotbase {
+namespace quire::areas {
 
 namespace {
 
@@ -391,4 +391,4 @@ quire::Status AreaWriter::commit(const std::string& area_name, AreaSummary* summ
   return {};
 }
 
-}  // namespace plotbase
+}  // namespace quire::areas

@@ -8,13 +8,12 @@
 #include <cstdint>
 #include <string>
 
-#include "area_data.h"
 #include "area_store.h"
 #include "quire/files/file_replacement.h"
 #include "quire/status.h"
-#include "store_layout.h"
+#include "store_names.h"
 
-namespace plotbase {
+namespace quire::areas {
 
 class AreaWriter {
  public:
@@ -84,6 +83,6 @@ class AreaWriter {
   std::string last_name_[4];
 };
 
-}  // namespace plotbase
+}  // namespace quire::areas
 
 #endif  // QUIRE_AREAS_AREA_WRITER_H_

@@ -10,15 +10,14 @@
 #include <nlohmann/json.hpp>
 #include <string>
 
-#include "area_data.h"
 #include "area_writer.h"
 #include "failures.h"
 #include "import_messages.h"
-#include "store_layout.h"
+#include "store_names.h"
 #include "pattern_import.h"
 #include "quoted_text.h"
 
-namespace plotbase {
+namespace quire::areas {
 
 namespace msg = import_messages;
 
@@ -870,4 +869,4 @@ quire::Status import_area_file(const std::string& path, AreaSummary* summary) {
   });
 }
 
-}  // namespace plotbase
+}  // namespace quire::areas

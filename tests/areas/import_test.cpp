@@ -318,7 +318,7 @@ TEST(Import, ReplacesAnAreaOfTheSameNameWhateverTheCase) {
   TempStore store;
   import_ok(sample_area());
   import_ok(json::parse(R"({"name": "SAMPLE", "markers": [{"name": "X", "modified": 1}]})"));
-  auto areas = plotbase::list_areas(nullptr);
+  auto areas = quire::areas::list_areas(nullptr);
   ASSERT_EQ(areas.size(), 1u);
   EXPECT_EQ(areas[0].name, "SAMPLE");
   EXPECT_EQ(areas[0].markers, 1);
@@ -428,26 +428,26 @@ TEST(RoundTrip, EveryFieldComesBackAsWritten) {
 TEST(RoundTrip, ExportOfAnUnknownAreaFails) {
   TempStore store;
   std::ostringstream out;
-  quire::Status status = plotbase::export_area_json("nosuch", out);
+  quire::Status status = quire::areas::export_area_json("nosuch", out);
   EXPECT_EQ(status.code(), quire::StatusCode::kNotFound);
   EXPECT_NE(status.message().find("no area called nosuch"), std::string::npos) << status.message();
 }
 
 TEST(Generate, SameSeedSameAreaOtherSeedOtherArea) {
   TempStore store;
-  plotbase::GenerateOptions o;
+  quire::areas::GenerateOptions o;
   o.name = "G1";
   o.markers = 30;
   o.models = 5;
   o.orders = 4;
   o.pieces_per_marker = 3;
   o.seed = 42;
-  ASSERT_TRUE(plotbase::generate_area(o).ok());
+  ASSERT_TRUE(quire::areas::generate_area(o).ok());
   o.name = "G2";
-  ASSERT_TRUE(plotbase::generate_area(o).ok());
+  ASSERT_TRUE(quire::areas::generate_area(o).ok());
   o.name = "G3";
   o.seed = 43;
-  ASSERT_TRUE(plotbase::generate_area(o).ok());
+  ASSERT_TRUE(quire::areas::generate_area(o).ok());
   auto body = [](const std::string& name) {
     json j = json::parse(export_text(name));
     j.erase("name");
@@ -459,10 +459,10 @@ TEST(Generate, SameSeedSameAreaOtherSeedOtherArea) {
 
 TEST(Generate, PlausibleValuesInEveryField) {
   TempStore store;
-  plotbase::GenerateOptions o;
+  quire::areas::GenerateOptions o;
   o.name = "DEMO";
-  plotbase::AreaSummary s;
-  quire::Status status = plotbase::generate_area(o, &s);
+  quire::areas::AreaSummary s;
+  quire::Status status = quire::areas::generate_area(o, &s);
   ASSERT_TRUE(status.ok()) << status.message();
   EXPECT_EQ(s.markers, 50);
   EXPECT_EQ(s.models, 20);
@@ -505,9 +505,9 @@ TEST(Generate, PlausibleValuesInEveryField) {
 
 TEST(Generate, RejectsBadNames) {
   TempStore store;
-  plotbase::GenerateOptions o;
+  quire::areas::GenerateOptions o;
   o.name = "bad/name";
-  EXPECT_EQ(plotbase::generate_area(o).code(), quire::StatusCode::kInvalid);
+  EXPECT_EQ(quire::areas::generate_area(o).code(), quire::StatusCode::kInvalid);
   EXPECT_TRUE(fs::is_empty(store.store()));
 }
 
@@ -747,7 +747,7 @@ TEST(StoredNames, TheChangeLogEscapesWhatWouldSplitItsLines) {
                                           json{{"name", "ODD"}, {"modified", 2}}})}});
   const std::string forged = std::string("A\"\r\nDELETED: \"M1\\\x01\x7F", 19);
   const std::string escaped = "A\\\"\\r\\nDELETED: \\\"M1\\\\\\x01\\x7F";
-  rename_stored_marker(plotbase::area_path("LOG"), "ODD", forged);
+  rename_stored_marker(quire::areas::area_path("LOG"), "ODD", forged);
   quire::testing::write_file(store.path("delta.lst"), "");
   auto r = run_quire({"mkhdr", "--no-progress", "--quiet", "LOG", "out.csv"});
   ASSERT_EQ(r.status, 0) << r.err;
@@ -761,7 +761,7 @@ TEST(StoredNames, TheChangeLogEscapesWhatWouldSplitItsLines) {
 
   // Gone from the store, the name read back from the previous table is
   // escaped as well.
-  rename_stored_marker(plotbase::area_path("LOG"), forged, "ODD");
+  rename_stored_marker(quire::areas::area_path("LOG"), forged, "ODD");
   const size_t before = log.size();
   r = run_quire({"mkhdr", "--no-progress", "--quiet", "LOG", "out.csv"});
   ASSERT_EQ(r.status, 0) << r.err;

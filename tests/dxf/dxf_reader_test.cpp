@@ -12,7 +12,7 @@
 namespace quire::testing {
 namespace {
 
-namespace dxf = plotbase::dxf;
+namespace dxf = quire::areas::dxf;
 constexpr double kPi = std::numbers::pi;
 
 // Every group of bytes as "code=value" lines (numbers as read), or the error.
@@ -99,7 +99,7 @@ TEST(DxfReaderTest, MalformedInputIsOneLineNamingItsPlace) {
 // Input texts in error lines: at most 60 characters, every byte visible,
 // UTF-8 whatever the input's encoding.
 TEST(QuotedTextTest, ShortVisibleAndUtf8) {
-  using plotbase::TextEncoding;
+  using quire::areas::TextEncoding;
   const std::string ellipsis = "\xE2\x80\xA6";
   struct Case {
     std::string text;
@@ -119,8 +119,8 @@ TEST(QuotedTextTest, ShortVisibleAndUtf8) {
       // Latin-1: each byte a character, C1 controls escaped.
       {"\xC4rmel\x85", TextEncoding::kLatin1, "\"\xC3\x84rmel\\x85\""},
   };
-  for (const Case& c : cases) EXPECT_EQ(plotbase::quoted_text(c.text, c.encoding), c.quoted) << c.quoted;
-  EXPECT_EQ(plotbase::shown_text("a\"b\n"), "a\"b\\n");
+  for (const Case& c : cases) EXPECT_EQ(quire::areas::quoted_text(c.text, c.encoding), c.quoted) << c.quoted;
+  EXPECT_EQ(quire::areas::shown_text("a\"b\n"), "a\"b\\n");
 }
 
 // A 10 x 10 square whose right edge is a half circle bulging outwards.
