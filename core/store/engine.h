@@ -112,6 +112,11 @@ class Engine {
   virtual Status remove_area(std::string_view name, bool* removed) = 0;
 };
 
+// The CREATE TABLE statements of every area table (and, where a dialect
+// needs them, the indexes that make names unique without regard to case),
+// from the one declaration of the area tables, as the dialect writes them.
+std::string sql_for(Dialect dialect);
+
 // The engine a store setting names: "odbc:" and an ODBC connection string
 // (a DSN or a driver string) for a server, anything else a store folder.
 Status open_engine(std::string_view store_setting, std::unique_ptr<Engine>* out);

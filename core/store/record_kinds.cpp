@@ -5,6 +5,7 @@
 #include <cstring>
 #include <string>
 
+#include "engine.h"
 #include "store_layout.h"
 
 namespace plotbase {
@@ -96,6 +97,58 @@ std::string store_schema() {
   }
   return sql;
 }
+
+namespace {
+
+// The column type of f on a server: 64-bit integers and doubles as the
+// SQLite file stores them; names unique without regard to case through an
+// index of their own (server_unique_indexes).
+const char* server_column_type(const Field& f) {
+  switch (f.type) {
+    case FieldType::kText:
+    case FieldType::kCounts:
+      return "TEXT NOT NULL";
+    case FieldType::kReal:
+      return "DOUBLE PRECISION NOT NULL";
+    case FieldType::kIndex:
+      return "BIGINT";
+    default:
+      return "BIGINT NOT NULL";
+  }
+}
+
+// text with every INTEGER written as BIGINT (the key columns' SQL).
+std::string server_keys(std::string text) {
+  const std::string from = "INTEGER", to = "BIGINT";
+  for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
+    text.replace(at, from.size(), to);
+  return text;
+}
+
+std::string server_schema() {
+  std::string sql = server_keys(area_table_sql());
+  std::string indexes;
+  for (const Table* t : kStoreTables) {
+    sql += "CREATE TABLE ";
+    sql += t->name;
+    sql += " (\n  ";
+    sql += server_keys(t->keys);
+    for (const Field& f : *t) {
+      sql += ",\n  ";
+      sql += f.column;
+      sql += ' ';
+      sql += server_column_type(f);
+      if (f.unique)
+        indexes += std::string("CREATE UNIQUE INDEX ") + t->name + "_" + f.column + "_key ON " + t->name +
+                   " (lower(" + f.column + "));\n";
+    }
+    sql += t->constraints;
+    sql += "\n);\n";
+  }
+  return sql + indexes;
+}
+
+}  // namespace
 
 std::string counts_text(const std::vector<int32_t>& v) {
   size_t n = v.size();
@@ -190,3 +243,11 @@ void read_fields(sqlite3_stmt* s, int first, const Table& table, void* row) {
 }
 
 }  // namespace plotbase
+
+namespace quire::store {
+
+std::string sql_for(Dialect dialect) {
+  return dialect == Dialect::kPostgres ? plotbase::server_schema() : plotbase::store_schema();
+}
+
+}  // namespace quire::store

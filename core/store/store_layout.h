@@ -42,6 +42,9 @@ constexpr const char* kAreaFileSuffix = ".sqlite";
 // set when the file was opened for writing to settle a change (it may have
 // changed).
 quire::Status settle_unfinished_change(const std::string& path, bool* settled = nullptr);
+// The URI that opens the area file at path read-only as an immutable file
+// (sqlite3_open_v2 with SQLITE_OPEN_URI).
+std::string file_uri(const std::string& path);
 // True when name is acceptable as an area name: 1..20 bytes, no '/' or '\\',
 // no control characters.
 bool valid_area_name(std::string_view name);

@@ -89,9 +89,6 @@ enum StmtId : int {
 
 // The SQL of the prepared statement id.
 std::string statement_sql(int id);
-// The URI that opens the area file at path read-only as an immutable file
-// (sqlite3_open_v2 with SQLITE_OPEN_URI).
-std::string file_uri(const std::string& path);
 
 // The columns that come before the record columns in the statements that
 // walk a table (kStmtMarkerPieces, kStmtModelPieces).
