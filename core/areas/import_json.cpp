@@ -399,6 +399,8 @@ class AreaParser final : public nlohmann::json_sax<json> {
         if (c == '/' || c == '\\') return fail("name", std::string("contains \"") + static_cast<char>(c) + "\"");
         if (c < 0x20 || c == 0x7f) return fail("name", "contains a control character");
       }
+      // A server's new area is begun once named (a folder's is begun already).
+      writer_->name_area(area_.name);
     }
     return true;
   }

@@ -91,6 +91,14 @@ class AreaTransaction {
   virtual ~AreaTransaction() = default;
   virtual Connection& connection() = 0;
   virtual Status commit() = 0;
+  // Gives the new area the name its commit puts it in place under, instead
+  // of the one begin_area had: an import may learn the area's name from the
+  // text it reads only after the area's first rows. An engine that cannot
+  // rename an area being written says so.
+  virtual Status set_name(std::string_view name) {
+    return Status::failure(StatusCode::kInternal, "this store cannot rename an area while it is written",
+                           std::string(name));
+  }
 };
 
 // A store of areas.
