@@ -37,7 +37,7 @@ quire_fuzz_target(version_record_fuzz SOURCES core/env/platform/version_record.c
 # library is compiled into them, so that its code guides the fuzzer too.
 foreach(target dxf_fuzz area_json_fuzz)
   quire_fuzz_target(${target}
-    SOURCES ${QUIRE_AREAS_SOURCES} ${QUIRE_PLOTBASE_SOURCES} core/areas/dxf/dxf_reader.cpp core/areas/dxf/pattern_reader.cpp
+    SOURCES ${QUIRE_AREAS_SOURCES} ${QUIRE_PLOTBASE_SOURCES} ${QUIRE_STORE_SOURCES} core/areas/dxf/dxf_reader.cpp core/areas/dxf/pattern_reader.cpp
             core/areas/dxf/quoted_text.cpp
     LIBRARIES quire_files SQLite::SQLite3 nlohmann_json::nlohmann_json Threads::Threads)
   target_include_directories(${target} PRIVATE core/store/sqlite core/store core/env/host core/areas core/areas/dxf)

@@ -2,7 +2,8 @@
 // see it: the reader (libplotbase) and area management (import, export,
 // generate). The record kinds themselves are described in area_data.h; this
 // adds the area's own row, the item kinds, the file names of the store and
-// the statement cache every connection keeps. Implemented in libplotbase.
+// the statement cache every connection keeps. Implemented in the store
+// library (libquire_store.a), which the reader and area management link.
 #ifndef PLOTBASE_STORE_LAYOUT_H_
 #define PLOTBASE_STORE_LAYOUT_H_
 
