@@ -53,7 +53,7 @@ quire::Status read_info(store::Connection& c, const std::string& path, AreaInfo*
   quire::Status status = c.prepare(area_row_select_sql(), &s);
   if (status.ok()) status = s->step(&row);
   if (!status.ok()) return cannot_read(path, status.message(), status.error());
-  if (!row) return cannot_read(path, "no area row");
+  if (!row) return cannot_read(path, no_area_row(c));
   const int64_t format = s->column_int64(kAreaFormatColumn);
   if (format != kAreaFormat) return cannot_read(path, "unknown area format " + std::to_string(format));
   read_area_row(*s, &info->summary);

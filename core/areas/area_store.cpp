@@ -89,7 +89,7 @@ quire::Status read_summary(store::Connection& c, AreaSummary* out) {
   bool found = false;
   status = row->step(&found);
   if (!status.ok()) return damaged(status.message(), status.error());
-  if (!found) return damaged("no area row");
+  if (!found) return damaged(no_area_row(c));
   if (row->column_int64(kAreaFormatColumn) != kAreaFormat)
     return quire::Status::failure(quire::StatusCode::kCorrupt,
                                   "unknown area format " + std::to_string(row->column_int64(kAreaFormatColumn)));

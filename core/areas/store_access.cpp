@@ -87,6 +87,10 @@ void read_record(store::Statement& s, int first, const Table& table, void* row) 
   }
 }
 
+const char* no_area_row(const store::Connection& c) {
+  return c.dialect() == store::Dialect::kSqlite ? "no more rows available" : "no area row";
+}
+
 std::string column_string(store::Statement& s, int column) {
   size_t size = 0;
   const char* t = s.column_text(column, &size);

@@ -46,6 +46,9 @@ void bind_record(store::Statement& s, int first, const Table& table, const void*
 // Reads the columns column_list(table) of s's row, from column first on,
 // into row.
 void read_record(store::Statement& s, int first, const Table& table, void* row);
+// Why the area row was not found on c: SQLite's own words on an area file
+// (which say no more than that the query gave no row), else "no area row".
+const char* no_area_row(const store::Connection& c);
 // The text of column of s's row.
 std::string column_string(store::Statement& s, int column);
 
