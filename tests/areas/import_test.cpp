@@ -13,6 +13,7 @@
 #include <set>
 #include <sstream>
 
+#include "pattern_import.h"
 #include "plotbase/plotbase_test_support.h"
 
 namespace plotbase_test {
@@ -323,6 +324,51 @@ TEST(Import, ReplacesAnAreaOfTheSameNameWhateverTheCase) {
   EXPECT_EQ(areas[0].name, "SAMPLE");
   EXPECT_EQ(areas[0].markers, 1);
   EXPECT_EQ(areas[0].models, 0);
+}
+
+// The area's name may come after its items: the new area is written
+// before it is named, and still takes the place of the area of its name,
+// under that name alone, first time or replacing.
+TEST(Import, AnAreaNamedAfterItsItemsIsStoredUnderItsName) {
+  TempStore store;
+  for (const char* name : {"Late", "LATE"}) {
+    const std::string text = std::string(R"({"markers": [{"name": "Z", "modified": 2}, {"name": "a", "modified": 1}],)") +
+                             R"( "pieces": [{"name": "P"}], "name": ")" + name + "\"}";
+    import_ok(text);
+    auto files = snapshot(store.store());
+    ASSERT_EQ(files.size(), 1u);
+    EXPECT_EQ(files.begin()->first, "late.sqlite");
+    auto areas = quire::areas::list_areas(nullptr);
+    ASSERT_EQ(areas.size(), 1u);
+    EXPECT_EQ(areas[0].name, name);
+    EXPECT_EQ(areas[0].markers, 2);
+    // Renumbered into name order on the way.
+    EXPECT_EQ(json::parse(export_text(name))["markers"][0]["name"], "a");
+  }
+}
+
+#ifndef _WIN32
+// A pattern file's path naming a FIFO is refused as no file, never waited
+// on for a writer.
+TEST(Import, APatternFileThatIsAFifoIsRefusedWithoutWaiting) {
+  TempStore store;
+  const std::string fifo = (store.root() / "pattern.dxf").string();
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  quire::areas::PatternSource source;
+  source.name = source.path = fifo;
+  quire::areas::AreaSummary summary;
+  quire::Status status = quire::areas::import_pattern_files({source}, {}, nullptr, &summary);
+  EXPECT_EQ(status.code(), quire::StatusCode::kInvalid);
+  EXPECT_EQ(status.message(), fifo + ": not a regular file");
+  EXPECT_TRUE(snapshot(store.store()).empty());
+}
+#endif
+
+TEST(AreaFiles, NamesMapToOneFileWhateverTheirCase) {
+  EXPECT_EQ(quire::areas::area_path("Demo"), quire::areas::area_path("DEMO"));
+  quire::testing::TempStore store;
+  EXPECT_EQ(quire::areas::area_path("My Area.1"), (store.store() / "my%20area.1.sqlite").string());
+  EXPECT_EQ(quire::areas::area_path(".."), (store.store() / "%2E..sqlite").string());
 }
 
 TEST(Import, DefaultsOfEveryKey) {

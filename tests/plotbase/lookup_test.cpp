@@ -282,13 +282,6 @@ TEST(StoreDirectory, FollowsTheEnvironment) {
   }
 }
 
-TEST(AreaFiles, NamesMapToOneFileWhateverTheirCase) {
-  EXPECT_EQ(quire::areas::area_path("Demo"), quire::areas::area_path("DEMO"));
-  quire::testing::TempStore store;
-  EXPECT_EQ(quire::areas::area_path("My Area.1"), (store.store() / "my%20area.1.sqlite").string());
-  EXPECT_EQ(quire::areas::area_path(".."), (store.store() / "%2E..sqlite").string());
-}
-
 // A store whose path holds a letter outside ASCII, as the system spells
 // paths (on Windows the ANSI code page, cp1252 here): SQLite takes its file
 // names as UTF-8, so the library converts them before opening.
