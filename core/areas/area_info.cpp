@@ -11,7 +11,6 @@
 #include "area_store.h"
 #include "failures.h"
 #include "quire/files/file_system.h"
-#include "sqlite/sqlite_engine.h"
 #include "store_access.h"
 #include "store_names.h"
 

@@ -203,7 +203,7 @@ quire::Status AreaWriter::add_faults(Kind kind, int64_t id, const FaultSet& f) {
   quire::Status status;
   store::Statement* s = stmt(kInsFaults, &status);
   if (!s) return status;
-  s->bind_text(1, kind_name(kind));
+  s->bind_text_in_place(1, kind_name(kind));
   s->bind_int64(2, id);
   bind_record(*s, 3, kFaultsTable, &f);
   return step(*s);
@@ -218,14 +218,14 @@ quire::Status AreaWriter::add_model_list(Kind owner, int64_t id, const std::vect
   const char* owner_name = kind_name(owner);
   for (size_t m = 0; m < models.size(); ++m) {
     const OrderModelData& om = models[m];
-    ms->bind_text(1, owner_name);
+    ms->bind_text_in_place(1, owner_name);
     ms->bind_int64(2, id);
     ms->bind_int64(3, static_cast<int64_t>(m));
     bind_record(*ms, 4, kOrderModelsTable, &om);
     if (status = step(*ms); !status.ok()) return status;
     // A row of the model's options or sizes, keyed (owner, id, model, position).
     auto add_entry = [&](store::Statement& s, size_t position, const Table& table, const void* row) {
-      s.bind_text(1, owner_name);
+      s.bind_text_in_place(1, owner_name);
       s.bind_int64(2, id);
       s.bind_int64(3, static_cast<int64_t>(m));
       s.bind_int64(4, static_cast<int64_t>(position));

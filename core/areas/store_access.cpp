@@ -27,7 +27,7 @@ void bind_record(store::Statement& s, int first, const Table& table, const void*
   for (const Field& f : table) {
     switch (f.type) {
       case FieldType::kText:
-        s.bind_text(i, *static_cast<const std::string*>(f.at(r)));
+        s.bind_text_in_place(i, *static_cast<const std::string*>(f.at(r)));
         break;
       case FieldType::kInt:
         s.bind_int64(i, *static_cast<const int32_t*>(f.at(r)));

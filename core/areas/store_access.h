@@ -41,7 +41,8 @@ struct Store {
 Status open_store(Store* out);
 
 // Binds the fields of table, taken from row (the struct they describe), to
-// the parameters of s from first on, in the order of the table.
+// the parameters of s from first on, in the order of the table. Its texts
+// are bound in place: row must stay unchanged until s is stepped.
 void bind_record(store::Statement& s, int first, const Table& table, const void* row);
 // Reads the columns column_list(table) of s's row, from column first on,
 // into row.

@@ -36,6 +36,14 @@ Status file_failure(int error, std::string message, std::string subject) {
                          std::move(message), std::move(subject), error);
 }
 
+// "\"NAME\" is not an area name".
+std::string not_an_area_name(std::string_view name) {
+  std::string message = "\"";
+  message += name;
+  message += "\" is not an area name";
+  return message;
+}
+
 // The failure of db's last call, naming path.
 Status failure_of(sqlite3* db, const std::string& path) {
   if (!db) return Status::failure(StatusCode::kNoMemory, "out of memory", path);
@@ -56,7 +64,7 @@ class SqliteAreaTransaction final : public AreaTransaction {
   // The area's file is named only at the commit.
   Status set_name(std::string_view name) override {
     if (!plotbase::valid_area_name(name))
-      return Status::failure(StatusCode::kInvalid, "\"" + std::string(name) + "\" is not an area name",
+      return Status::failure(StatusCode::kInvalid, not_an_area_name(name),
                              std::string(name));
     name_ = std::string(name);
     return {};
@@ -323,7 +331,7 @@ Status SqliteEngine::open_area(std::string_view name, std::unique_ptr<Connection
 Status SqliteEngine::begin_area(std::string_view name, std::unique_ptr<AreaTransaction>* out) {
   out->reset();
   if (!plotbase::valid_area_name(name))
-    return Status::failure(StatusCode::kInvalid, "\"" + std::string(name) + "\" is not an area name",
+    return Status::failure(StatusCode::kInvalid, not_an_area_name(name),
                            std::string(name));
   auto transaction = std::make_unique<SqliteAreaTransaction>(directory_, std::string(name));
   Status status = transaction->begin();
