@@ -6,11 +6,15 @@
 // faults (faults.h), and hands the rest to the readers (internal.h), which
 // know nothing of faults. The readers fail with a quire::Status (or note an
 // End); here, and only here, that becomes pb_error and the call's result.
+// Here too the current-item variables are written from what the readers
+// found, and the lines the readers note for the user are printed.
 #include <cstdarg>
+#include <cstdio>
 #include <new>
 #include <string>
 #include <string_view>
 #include <type_traits>
+#include <vector>
 
 #include "faults.h"
 #include "internal.h"
@@ -26,6 +30,11 @@ PB_API char pbc_user_last_mod[PB_USER_TEXT_SIZE] = {0};
 PB_API char pbc_user_created[PB_USER_TEXT_SIZE] = {0};
 PB_API char pbc_user_prev_mod[PB_USER_TEXT_SIZE] = {0};
 }
+
+namespace {
+pb_print_handler g_handler = nullptr;
+void* g_handler_context = nullptr;
+}  // namespace
 
 namespace plotbase {
 namespace {
@@ -82,17 +91,71 @@ R thrown_result(int code) {
   }
 }
 
-// Runs body, turning an exception into a failure at line.
+// Hands text (n bytes, NUL-terminated) to the print handler, or writes it to
+// standard error.
+void deliver(const char* text, size_t n) {
+  if (g_handler) {
+    g_handler(text, g_handler_context);
+  } else {
+    std::fwrite(text, 1, n, stderr);
+    std::fflush(stderr);
+  }
+}
+
+int print_message(const char* format, va_list args) {
+  char small[512];
+  va_list copy;
+  va_copy(copy, args);
+  int n = std::vsnprintf(small, sizeof small, format, args);
+  if (n < 0) {
+    va_end(copy);
+    return n;
+  }
+  std::string big;
+  const char* text = small;
+  if (static_cast<size_t>(n) >= sizeof small) {
+    big.resize(static_cast<size_t>(n) + 1);
+    std::vsnprintf(big.data(), big.size(), format, copy);
+    text = big.c_str();
+  }
+  va_end(copy);
+  deliver(text, static_cast<size_t>(n));
+  return n;
+}
+
+void set_print_handler(pb_print_handler handler, void* context) {
+  g_handler = handler;
+  g_handler_context = handler ? context : nullptr;
+}
+
+// Prints the lines the readers noted during a call, one print each, as the
+// call ends.
+void print_noted_lines() {
+  static std::vector<std::string> lines;
+  if (!take_lines(&lines)) return;
+  for (const std::string& line : lines) deliver(line.c_str(), line.size());
+  lines.clear();
+}
+
+// Runs body, turning an exception into a failure at line; then prints the
+// lines the readers noted meanwhile.
 template <class F>
 auto fenced(int line, F&& body) noexcept -> decltype(body()) {
   using R = decltype(body());
+  R result;
   try {
-    return body();
+    result = body();
   } catch (const std::bad_alloc&) {
-    return thrown_result<R>(set_error(kErrNoMemory, kSource, line, "out of memory"));
+    result = thrown_result<R>(set_error(kErrNoMemory, kSource, line, "out of memory"));
   } catch (...) {
-    return thrown_result<R>(set_error(kErrInternal, kSource, line, "unexpected failure"));
+    result = thrown_result<R>(set_error(kErrInternal, kSource, line, "unexpected failure"));
   }
+  try {
+    print_noted_lines();
+  } catch (...) {
+    // A line that cannot be printed for want of memory is lost, not the call.
+  }
+  return result;
 }
 
 // Opens the item (or piece) called name of kind into item_area, unless its
@@ -110,14 +173,29 @@ Status open_item(Kind kind, void* area, const char* name, void* item_area, int l
   status = check_fault(faults, FaultCall::kOpen, 0, kSource, line);
   if (!status.ok()) return status;
   ItemSlot* slot = open_found_item(kind, found, item_area, &status);
-  if (slot) slot->faults = faults;
+  if (!slot) return status;
+  slot->faults = faults;
+  if (const ItemRow* row = found.row) {  // pieces have no current-item values
+    pbc_last_mod_time = row->modified;
+    pbc_creation_time = row->created;
+    pbc_prev_mod_time = row->prev_modified;
+    std::memcpy(pbc_user_last_mod, row->user[0], PB_USER_TEXT_SIZE);
+    std::memcpy(pbc_user_created, row->user[1], PB_USER_TEXT_SIZE);
+    std::memcpy(pbc_user_prev_mod, row->user[2], PB_USER_TEXT_SIZE);
+  }
   return status;
 }
 
 // A lookup by name or pattern of an item of kind.
 int lookup(Kind kind, void* area, char* name, const char* pattern, int mode) {
   End end;
-  Status status = lookup_item(kind, area, name, pattern, mode, &end);
+  LookedUp found;
+  Status status = lookup_item(kind, area, name, pattern, mode, &end, &found);
+  if (status.ok() && end.code == 0) {
+    pbc_item_num = found.number;
+    pbc_total_items = found.total;
+    pbc_last_mod_time = found.modified;
+  }
   return result_of(status, end);
 }
 

@@ -84,6 +84,14 @@ class Connection {
   // apart between runs: the area file's path, or the server, database and
   // area name. Never holds a password.
   virtual std::string describe() const = 0;
+  // Which data of its area this connection reads: two connections whose
+  // versions are equal and not empty read the same data. Empty when the
+  // engine cannot tell.
+  virtual std::string version() const { return {}; }
+  // False when the area this connection reads has been replaced or removed
+  // since it was opened (a new connection reads what is there now). True
+  // when the engine cannot tell.
+  virtual bool is_current() { return true; }
 };
 
 // A new area being written: its tables exist (created from the declaration)

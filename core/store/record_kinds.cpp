@@ -242,6 +242,73 @@ void read_fields(sqlite3_stmt* s, int first, const Table& table, void* row) {
   }
 }
 
+int bind_fields(quire::store::Statement& s, int first, const Table& table, const void* row) {
+  void* r = const_cast<void*>(row);  // the accessors serve reading and writing
+  int i = first;
+  for (const Field& f : table) {
+    switch (f.type) {
+      case FieldType::kText:
+        s.bind_text(i, *static_cast<const std::string*>(f.at(r)));
+        break;
+      case FieldType::kInt:
+        s.bind_int64(i, *static_cast<const int32_t*>(f.at(r)));
+        break;
+      case FieldType::kReal:
+        s.bind_double(i, *static_cast<const double*>(f.at(r)));
+        break;
+      case FieldType::kFlag:
+        s.bind_int64(i, *static_cast<const bool*>(f.at(r)) ? 1 : 0);
+        break;
+      case FieldType::kIndex: {
+        int64_t v = *static_cast<const int64_t*>(f.at(r));
+        if (v >= 0) s.bind_int64(i, v);
+        else s.bind_null(i);
+        break;
+      }
+      case FieldType::kCounts:
+        s.bind_text(i, counts_text(*static_cast<const std::vector<int32_t>*>(f.at(r))));
+        break;
+      case FieldType::kLength:
+        s.bind_int64(i, static_cast<int64_t>(f.length(row)));
+        break;
+    }
+    ++i;
+  }
+  return i;
+}
+
+void read_fields(quire::store::Statement& s, int first, const Table& table, void* row) {
+  int i = first;
+  for (const Field& f : table) {
+    switch (f.type) {
+      case FieldType::kText: {
+        size_t size = 0;
+        const char* t = s.column_text(i, &size);
+        static_cast<std::string*>(f.at(row))->assign(t, size);
+        break;
+      }
+      case FieldType::kInt:
+        *static_cast<int32_t*>(f.at(row)) = static_cast<int32_t>(s.column_int64(i));
+        break;
+      case FieldType::kReal:
+        *static_cast<double*>(f.at(row)) = s.column_double(i);
+        break;
+      case FieldType::kFlag:
+        *static_cast<bool*>(f.at(row)) = s.column_int64(i) != 0;
+        break;
+      case FieldType::kIndex:
+        *static_cast<int64_t*>(f.at(row)) = s.column_is_null(i) ? -1 : s.column_int64(i);
+        break;
+      case FieldType::kCounts:
+        parse_counts(s.column_is_null(i) ? nullptr : s.column_text(i), static_cast<std::vector<int32_t>*>(f.at(row)));
+        break;
+      case FieldType::kLength:
+        break;  // the list itself tells its length
+    }
+    ++i;
+  }
+}
+
 }  // namespace plotbase
 
 namespace quire::store {

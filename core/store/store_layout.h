@@ -16,9 +16,13 @@
 
 #include "area_data.h"
 #include "host_system.h"
-#include "pb_errors.h"
+#include "store_errors.h"
 #include "quire/plotbase.h"
 #include "quire/status.h"
+
+namespace quire::store {
+class Statement;
+}  // namespace quire::store
 
 namespace plotbase {
 
@@ -167,8 +171,11 @@ std::string item_row_columns(Kind kind, int count = kRowColumnCount);
 int bind_fields(sqlite3_stmt* s, int first, const Table& table, const void* row);
 // Reads the columns column_list(table) of s, from column first on, into row.
 void read_fields(sqlite3_stmt* s, int first, const Table& table, void* row);
+// The same through a statement of the store's engine (engine.h).
+int bind_fields(quire::store::Statement& s, int first, const Table& table, const void* row);
+void read_fields(quire::store::Statement& s, int first, const Table& table, void* row);
 
-// A text describing the last library failure beyond pb_error (for tests
+// A text describing the last library failure beyond its code (for tests
 // and diagnostics); empty when there is none.
 std::string last_error_detail();
 

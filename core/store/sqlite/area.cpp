@@ -1,6 +1,5 @@
 // Calls on the area: connecting, notation, looking up a storage area, its
 // notation, precision and path.
-#include <cerrno>
 #include <cstring>
 #include <string>
 
@@ -24,26 +23,12 @@ quire::Status lookup_storage_area(void* area, const char* name, End* end) {
     PB_END(end, kErrNotFound, "not a valid area name");
     return {};
   }
-  std::string path = path_in(store_directory(), area_file_name(wanted));
-  FileStatus st = file_status(path);
-  if (st.error != 0) {
-    if (st.error == ENOENT || st.error == ENOTDIR) {
-      PB_END(end, kErrNotFound, "no such area");
-      return {};
-    }
-    return cannot_open(name, path, system_error_text(st.system_error), kSource, __LINE__);
-  }
-  if (!st.regular) {
-    // Named as a damaged area file is: a FIFO or a directory is never opened.
-    pb_printf("area %s: %s: not a regular file (an area file is one)\n", name, path.c_str());
-    return store_error(kErrDamagedArea, kSource, __LINE__, "area file is not a regular file", path);
-  }
-  quire::Status status = bind_area(area, wanted, path, st.identity);
-  if (!status.ok()) return status;
+  quire::Status status = bind_area(area, wanted, end);
+  if (!status.ok() || end->code != 0) return status;
   Conn* conn = resolve_area(area, false, &status, kSource, __LINE__);
   if (!conn) return status;
-  if (pb_stricmp(conn->name.c_str(), wanted.c_str()) != 0)
-    return store_error(kErrDamagedArea, kSource, __LINE__, "the area file holds another area", path);
+  if (compare_names(conn->name.c_str(), wanted.c_str()) != 0)
+    return store_error(kErrDamagedArea, kSource, __LINE__, "the area file holds another area", conn->path);
   return status;
 }
 

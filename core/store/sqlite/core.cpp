@@ -1,49 +1,25 @@
-// The library's message output, name comparison, and the failure and
-// wildcard helpers.
-#include <cstdarg>
-#include <cstdio>
+// The lines the reader has for the user, name comparison, and the failure
+// and wildcard helpers.
 #include <cstring>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "internal.h"
 
-namespace {
-pb_print_handler g_handler = nullptr;
-void* g_handler_context = nullptr;
-}  // namespace
-
 namespace plotbase {
 
-int print_message(const char* format, va_list args) {
-  char small[512];
-  va_list copy;
-  va_copy(copy, args);
-  int n = std::vsnprintf(small, sizeof small, format, args);
-  if (n < 0) {
-    va_end(copy);
-    return n;
-  }
-  std::string big;
-  const char* text = small;
-  if (static_cast<size_t>(n) >= sizeof small) {
-    big.resize(static_cast<size_t>(n) + 1);
-    std::vsnprintf(big.data(), big.size(), format, copy);
-    text = big.c_str();
-  }
-  va_end(copy);
-  if (g_handler) {
-    g_handler(text, g_handler_context);
-  } else {
-    std::fwrite(text, 1, static_cast<size_t>(n), stderr);
-    std::fflush(stderr);
-  }
-  return n;
-}
+namespace {
+std::vector<std::string> g_lines;
+}  // namespace
 
-void set_print_handler(pb_print_handler handler, void* context) {
-  g_handler = handler;
-  g_handler_context = handler ? context : nullptr;
+void note_line(std::string line) { g_lines.push_back(std::move(line)); }
+
+bool take_lines(std::vector<std::string>* out) {
+  if (g_lines.empty()) return false;
+  out->swap(g_lines);
+  g_lines.clear();
+  return true;
 }
 
 // The codes plotbase.h publishes are the library's own.
@@ -67,7 +43,7 @@ int compare_names(const char* a, const char* b) {
 }
 
 namespace {
-// The kind of failure a pb_error code is, for callers that tell them apart.
+// The kind of failure an error code is, for callers that tell them apart.
 quire::StatusCode status_code_of(int code) {
   switch (code) {
     case kErrNotFound:
@@ -96,13 +72,9 @@ quire::Status store_error(int code, const char* source, int line, std::string de
   return status;
 }
 
-quire::Status db_error(sqlite3* db, const char* source, int line) {
-  if (!db) return store_error(kErrDatabase, source, line, "no database");
-  int rc = sqlite3_errcode(db) & 0xff;
-  bool damage = rc == SQLITE_CORRUPT || rc == SQLITE_NOTADB || rc == SQLITE_IOERR || rc == SQLITE_FORMAT;
-  Conn* conn = conn_of(db);
-  if (damage && conn) name_damage(conn, sqlite3_errmsg(db));
-  return store_error(kErrDatabase, source, line, sqlite3_errmsg(db), conn ? conn->path : std::string());
+quire::Status db_error(Conn* conn, const quire::Status& failure, const char* source, int line) {
+  if (conn && failure.code() == quire::StatusCode::kCorrupt) name_damage(conn, failure.message().c_str());
+  return store_error(kErrDatabase, source, line, failure.message(), conn ? conn->path : std::string());
 }
 
 bool has_wildcards(const char* pattern) {

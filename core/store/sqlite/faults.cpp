@@ -11,15 +11,15 @@ quire::Status load_item_faults(Conn* conn, Kind kind, int64_t id, FaultSet* out)
   *out = FaultSet{};
   quire::Status status;
   if (!conn->has_faults) return status;
-  sqlite3_stmt* s = conn->stmt(kStmtFaults, &status);
+  store::Statement* s = conn->stmt(kStmtFaults, &status);
   if (!s) return status;
-  StmtReset reset(s);
-  sqlite3_bind_text(s, 1, kind_name(kind), -1, SQLITE_STATIC);
-  sqlite3_bind_int64(s, 2, id);
-  int rc = sqlite3_step(s);
-  if (rc == SQLITE_ROW) read_fields(s, 0, kFaultsTable, out);
-  else if (rc != SQLITE_DONE) return PB_DB_ERROR(conn->db);
-  return status;
+  StatementReset reset(s);
+  s->bind_text(1, kind_name(kind));
+  s->bind_int64(2, id);
+  Step rc = step(s, &status);
+  if (rc == Step::kRow) read_fields(*s, 0, kFaultsTable, out);
+  else if (rc == Step::kFailed) return PB_DB_ERROR(conn, status);
+  return {};
 }
 
 quire::Status check_fault(const FaultSet& faults, FaultCall call, int64_t index, const char* source, int line) {

@@ -1,11 +1,10 @@
-// Internals shared by the sources of libplotbase: error reporting, the
-// per-area SQLite connections with their prepared statements, the table of
-// open items, and the readers the exported calls (api.cpp) hand over to.
-// What area management shares with the reader is in shared/store_layout.h.
+// Internals shared by the sources of the reader: error reporting, the
+// per-area connections (through the store's engine, engine.h) with their
+// prepared statements, the table of open items, and the readers the
+// exported calls (api.cpp) hand over to. What area management shares with
+// the reader is in store_layout.h.
 #ifndef PLOTBASE_INTERNAL_H_
 #define PLOTBASE_INTERNAL_H_
-
-#include <sqlite3.h>
 
 #include <cstdarg>
 #include <cstdint>
@@ -17,10 +16,13 @@
 
 #include "quire/plotbase.h"
 #include "quire/records.h"
+#include "engine.h"
 #include "quire/status.h"
 #include "store_layout.h"
 
 namespace plotbase {
+
+namespace store = quire::store;
 
 // ---- names -------------------------------------------------------------------
 
@@ -30,26 +32,55 @@ bool has_wildcards(const char* pattern);
 
 // ---- failures ----------------------------------------------------------------
 // Below the exported calls a failure is a quire::Status: its error() is the
-// pb_error code (pb_errors.h), its message() the detail last_error_detail()
-// returns, its source() and line() the place it was detected. Only api.cpp
-// turns it into pb_error and the call's result.
+// library's error code (store_errors.h), its message() the detail
+// last_error_detail() returns, its source() and line() the place it was
+// detected. Only the exported calls (api.cpp) turn it into the library's
+// error record and the call's result.
 
 // The failure code (a kErr... code) detected at source and line, with detail
 // for last_error_detail() and subject naming the area file or item concerned.
 quire::Status store_error(int code, const char* source, int line, std::string detail = {},
                           std::string subject = {});
-// The failure (kErrDatabase) of the last call on db, with SQLite's message
-// as the detail. When that error says the file is damaged (malformed, not a
-// database, an I/O error), the area and its file are also named on the print
-// routine, once per connection.
-quire::Status db_error(sqlite3* db, const char* source, int line);
+struct Conn;
+// The failure (kErrDatabase) of a statement of conn that failed as failure
+// says, with its message as the detail. When it says the area is damaged
+// (kCorrupt: malformed, not a database, an I/O error), the area and where
+// it is are also noted for the user (note_line), once per connection.
+quire::Status db_error(Conn* conn, const quire::Status& failure, const char* source, int line);
 
 #define PB_ERROR(code, detail) ::plotbase::store_error((code), kSource, __LINE__, (detail))
-#define PB_DB_ERROR(db) ::plotbase::db_error((db), kSource, __LINE__)
+#define PB_DB_ERROR(conn, failure) ::plotbase::db_error((conn), (failure), kSource, __LINE__)
+
+// What a step of a statement came to.
+enum class Step { kRow, kDone, kFailed };
+// Steps s; a failure is kept in *failure.
+inline Step step(store::Statement* s, quire::Status* failure) {
+  bool row = false;
+  quire::Status status = s->step(&row);
+  if (!status.ok()) {
+    *failure = std::move(status);
+    return Step::kFailed;
+  }
+  return row ? Step::kRow : Step::kDone;
+}
+
+// Resets a statement at the end of a scope.
+class StatementReset {
+ public:
+  explicit StatementReset(store::Statement* s) : s_(s) {}
+  ~StatementReset() {
+    if (s_) s_->reset();
+  }
+  StatementReset(const StatementReset&) = delete;
+  StatementReset& operator=(const StatementReset&) = delete;
+
+ private:
+  store::Statement* s_;
+};
 
 // How a lookup that matches nothing (more) and a read past the end of a list
-// end: the exported call returns 0 and sets pb_error to code as for a
-// failure, but every walk ends so, and noting it costs no allocation (no
+// end: the exported call returns 0 and sets the error record to code as
+// for a failure, but every walk ends so, and noting it costs no allocation (no
 // Status). code is 0 while no end is met.
 struct End {
   int code = 0;
@@ -112,22 +143,23 @@ struct ItemRow {
   int32_t count[4] = {0, 0, 0, 0};
   bool details = false;  // created to count are read
 };
-// Reads the item columns s selects: the key columns, and the others when it
-// selects them too (details is set then).
-void read_item_row(sqlite3_stmt* s, ItemRow* row);
+// Reads the item columns s selects: the key columns, and with details the
+// others too (the statements that select every ItemRowColumn).
+void read_item_row(store::Statement& s, ItemRow* row, bool details);
 
-// One open SQLite connection to one area file (read-only, immutable: area
-// files are replaced whole, never changed in place). Statements are prepared
-// on first use and kept for the life of the connection.
+// One open connection to one area, read in one read-only transaction (an
+// area file is replaced whole, never changed in place; a server's area is
+// read as one snapshot). Statements are prepared on first use and kept for
+// the life of the connection.
 struct Conn {
-  sqlite3* db = nullptr;
-  std::string path;
-  FileIdentity identity;
+  std::shared_ptr<store::Engine> engine;  // the store the area is in
+  std::unique_ptr<store::Connection> connection;
+  std::string path;  // where the area is: connection->describe()
   std::string name;  // the area's name as stored
   int notation = 0;
   int precision = 2;
   int32_t counts[kItemKinds] = {0, 0, 0};  // markers, models, orders
-  StatementCache stmts;
+  std::unique_ptr<store::Statement> stmts[kStmtCount];
   bool has_faults = false;  // the faults table has rows
   bool damage_named = false;  // damaged() or fail_db() has named the file once
   // The marker-piece statement is one cursor over marker_pieces in key
@@ -162,29 +194,30 @@ struct Conn {
 
   // The prepared statement (prepared on first use), or null with *status
   // set (the area is damaged()). Callers bind every parameter and reset it
-  // after use (StmtReset).
-  sqlite3_stmt* stmt(StmtId id, quire::Status* status);
+  // after use (StatementReset).
+  store::Statement* stmt(StmtId id, quire::Status* status) {
+    store::Statement* s = stmts[id].get();
+    return s ? s : prepare(id, status);
+  }
+
+ private:
+  store::Statement* prepare(StmtId id, quire::Status* status);
 };
 
 
-// Opens path as the area called name (as looked up). On failure returns null
-// with *status set; a file that is no readable area is reported as damaged().
-std::shared_ptr<Conn> open_conn(const std::string& path, const std::string& name, const FileIdentity& identity,
-                                quire::Status* status);
-// Reports that the area file of conn cannot be read: prints one line,
-// `area NAME: PATH: reason`, through pb_printf (once per connection), and
+// Reads the area that connection (of engine) opened, looked up as name. On
+// failure returns null with *status set; an area that cannot be read is
+// reported as damaged().
+std::shared_ptr<Conn> open_conn(std::shared_ptr<store::Engine> engine, std::unique_ptr<store::Connection> connection,
+                                const std::string& name, quire::Status* status);
+// Reports that the area file of conn cannot be read: notes one line for the
+// user, `area NAME: PATH: reason` (once per connection), and
 // returns the failure kErrDamagedArea with reason as its detail.
 quire::Status damaged(Conn* conn, const char* reason, const char* source, int line);
-// Reports that the area file at path (of the area looked up as name) cannot
-// be opened: prints `area NAME: cannot open the area file PATH: reason`
-// through pb_printf and returns the failure kErrStore with reason as its
-// detail.
-quire::Status cannot_open(const std::string& name, const std::string& path, const std::string& reason,
-                          const char* source, int line);
 // The failure (kErrDamagedArea) of a read that found the area file
 // damaged in a way SQLite does not see (a list that disagrees with its
-// declared length, items missing from a walk): prints `area NAME: PATH:
-// what` through pb_printf, each time.
+// declared length, items missing from a walk): notes `area NAME: PATH:
+// what` for the user, each time.
 quire::Status area_damaged(Conn* conn, const std::string& what, const char* source, int line);
 // area_damaged() for one item: what is said of `KIND NAME` (the name is
 // read only now: failures are rare, and reads keep no names).
@@ -194,10 +227,8 @@ quire::Status item_damaged(Conn* conn, Kind kind, int64_t id, const std::string&
 std::string item_name(Conn* conn, Kind kind, int64_t id);
 // "7 pieces stored, 8 declared (the area file is damaged)".
 std::string disagreement(int64_t walked, int64_t declared, const char* what);
-// Prints `area NAME: PATH: reason` for conn unless it was printed before.
+// Notes `area NAME: PATH: reason` for conn unless it was noted before.
 void name_damage(Conn* conn, const char* reason);
-// The open connection whose SQLite handle is db, or null.
-Conn* conn_of(sqlite3* db);
 
 // ---- the area record -------------------------------------------------------------------
 
@@ -211,11 +242,11 @@ constexpr size_t kPathSize = 256 - kPath;
 constexpr uint32_t kMagicValue = 0x52414250u;  // "PBAR"
 }  // namespace area_layout
 
-// Looks up (or opens) the connection of the area file at path (of the area
-// looked up as name), reopening it when the file was replaced. Fills the
-// area record.
-quire::Status bind_area(void* area, const std::string& name, const std::string& path,
-                        const FileIdentity& identity);
+// Looks up (or opens) the connection to the area called name in the store
+// the store setting names now, reopening it when the area was replaced.
+// Fills the area record; notes an end (kErrNotFound) when there is no such
+// area.
+quire::Status bind_area(void* area, const std::string& name, End* end);
 // The connection for an area record filled by pb_lookup_storage_areas, or
 // null with *status set (a record that is none fails at source and line).
 // With refresh, a replaced area file is reopened.
@@ -295,10 +326,15 @@ void release_slot(uint32_t index, void* item_area);
 // (or a record, or null with *status set); those that walk a list or look up
 // a name note in *end that it is at its end instead.
 
-// Messages for the user (pb_printf, pb_set_print_handler).
-int print_message(const char* format, va_list args);
-void set_print_handler(pb_print_handler handler, void* context);
-// pb_is_read_failure and pb_stricmp.
+// Lines for the user. The reader prints nothing: a line the user must see
+// (an area that cannot be opened or read, and where) is noted, and the
+// exported call that met it prints the lines noted, in order, before it
+// returns.
+void note_line(std::string line);
+// Moves the lines noted so far into *out (emptied first); false when none.
+bool take_lines(std::vector<std::string>* out);
+// Whether a failure code is a failure to read the store, and the names'
+// order (ASCII case-blind, unsigned bytes).
 bool is_read_failure(int code);
 int compare_names(const char* a, const char* b);
 
@@ -321,7 +357,14 @@ struct FoundItem {
   int64_t id = 0;
   const ItemRow* row = nullptr;  // not for pieces: the row the lookup read
 };
-quire::Status lookup_item(Kind kind, void* area, char* name, const char* pattern, int mode, End* end);
+// What a lookup found, for the caller's current-item values.
+struct LookedUp {
+  int number = 0;  // the item's number: 1, 2, ... in name order
+  int total = 0;   // the items of its kind in the area
+  int32_t modified = -1;
+};
+quire::Status lookup_item(Kind kind, void* area, char* name, const char* pattern, int mode, End* end,
+                          LookedUp* looked_up);
 quire::Status find_item(Kind kind, void* area, const char* name, FoundItem* found);
 ItemSlot* open_found_item(Kind kind, const FoundItem& found, void* item_area, quire::Status* status);
 
@@ -358,20 +401,20 @@ quire::Status read_piece_header(ItemSlot* slot, unsigned char* header);
 // as those of an extended record only, are left out). False when a count
 // list's text is no list of 16-bit values that fits its slots (the record
 // is filled all the same): the area file is damaged.
-bool fill_record(sqlite3_stmt* s, int first, const Table& table, unsigned char* record, size_t size);
+bool fill_record(store::Statement& s, int first, const Table& table, unsigned char* record, size_t size);
 
 // ---- small helpers -------------------------------------------------------------------
 
 // Copies column col of s into a text field of size bytes: at most size - 1
 // bytes, the rest of the field NUL.
 // (Texts hold no NUL bytes: import refuses them. One API call per text.)
-inline void fill_text(unsigned char* p, size_t size, sqlite3_stmt* s, int col) {
-  const unsigned char* t = sqlite3_column_text(s, col);
-  size_t n = t ? strnlen(reinterpret_cast<const char*>(t), size - 1) : 0;
+inline void fill_text(unsigned char* p, size_t size, store::Statement& s, int col) {
+  const char* t = s.column_text(col);
+  size_t n = t ? strnlen(t, size - 1) : 0;
   if (n) std::memcpy(p, t, n);
   std::memset(p + n, 0, size - n);
 }
-inline void copy_text(char* out, size_t size, sqlite3_stmt* s, int col) {
+inline void copy_text(char* out, size_t size, store::Statement& s, int col) {
   fill_text(reinterpret_cast<unsigned char*>(out), size, s, col);
 }
 

@@ -32,7 +32,8 @@ std::string walk_damage(Kind kind, int64_t expect, int64_t count, int64_t found)
 
 }  // namespace
 
-quire::Status lookup_item(Kind kind, void* area, char* name, const char* pattern, int mode, End* end) {
+quire::Status lookup_item(Kind kind, void* area, char* name, const char* pattern, int mode, End* end,
+                          LookedUp* looked_up) {
   // The caller may pass one buffer as both name and pattern: copy first.
   char pat[kPatternSize];
   std::snprintf(pat, sizeof pat, "%s", pattern ? pattern : "*");
@@ -46,44 +47,44 @@ quire::Status lookup_item(Kind kind, void* area, char* name, const char* pattern
   ItemRow& found = conn->found[kind];
 
   if (!has_wildcards(pat)) {
-    sqlite3_stmt* s = conn->stmt(kind_stmt(kStmtLookupExact, kind), &status);
+    store::Statement* s = conn->stmt(kind_stmt(kStmtLookupExact, kind), &status);
     if (!s) return status;
-    StmtReset reset(s);
-    sqlite3_bind_text(s, 1, pat, -1, SQLITE_STATIC);
-    int rc = sqlite3_step(s);
-    if (rc != SQLITE_ROW && rc != SQLITE_DONE) return PB_DB_ERROR(conn->db);
-    if (rc == SQLITE_DONE || sqlite3_column_int64(s, 0) <= after) {
+    StatementReset reset(s);
+    s->bind_text(1, pat);
+    Step rc = step(s, &status);
+    if (rc == Step::kFailed) return PB_DB_ERROR(conn, status);
+    if (rc == Step::kDone || s->column_int64(0) <= after) {
       PB_END(end, kErrNotFound, "no such item");
       return status;
     }
-    read_item_row(s, &found);
+    read_item_row(*s, &found, true);
   } else {
     // The literal prefix before the first wildcard bounds the scan: names
     // with that prefix are one run in pb_stricmp order.
     size_t prefix = std::strcspn(pat, "*?");
     if (prefix > 0) {
-      sqlite3_stmt* p = conn->stmt(kind_stmt(kStmtLookupPrefix, kind), &status);
+      store::Statement* p = conn->stmt(kind_stmt(kStmtLookupPrefix, kind), &status);
       if (!p) return status;
-      StmtReset reset(p);
-      sqlite3_bind_text(p, 1, pat, static_cast<int>(prefix), SQLITE_STATIC);
-      int rc = sqlite3_step(p);
-      if (rc == SQLITE_ROW) {
-        int64_t first = sqlite3_column_int64(p, 0);
+      StatementReset reset(p);
+      p->bind_text(1, std::string_view(pat, prefix));
+      Step rc = step(p, &status);
+      if (rc == Step::kRow) {
+        int64_t first = p->column_int64(0);
         if (first - 1 > after) after = first - 1;
-      } else if (rc == SQLITE_DONE) {
+      } else if (rc == Step::kDone) {
         PB_END(end, kErrNotFound, "no match");
         return status;
       } else {
-        return PB_DB_ERROR(conn->db);
+        return PB_DB_ERROR(conn, status);
       }
     }
     // The scan statement stays positioned after a match, so walking on
     // from it is one step, not a new search.
-    sqlite3_stmt* s = conn->stmt(kind_stmt(kStmtLookupScan, kind), &status);
+    store::Statement* s = conn->stmt(kind_stmt(kStmtLookupScan, kind), &status);
     if (!s) return status;
     if (conn->scan_at[kind] == 0 || conn->scan_at[kind] != after) {
-      sqlite3_reset(s);
-      sqlite3_bind_int64(s, 1, after);
+      s->reset();
+      s->bind_int64(1, after);
     }
     conn->scan_at[kind] = 0;
     // Items are numbered 1, 2, 3, ... with no gaps, and the area row counts
@@ -91,23 +92,22 @@ quire::Status lookup_item(Kind kind, void* area, char* name, const char* pattern
     // (a table SQLite cannot walk in order) and must not pass for the end.
     int64_t expect = after + 1;
     for (;;) {
-      int rc = sqlite3_step(s);
-      if (rc != SQLITE_ROW) {
-        sqlite3_reset(s);
-        if (rc != SQLITE_DONE) return PB_DB_ERROR(conn->db);
+      Step rc = step(s, &status);
+      if (rc != Step::kRow) {
+        s->reset();
+        if (rc == Step::kFailed) return PB_DB_ERROR(conn, status);
         if (expect <= conn->counts[kind])
           return area_damaged(conn, walk_damage(kind, expect, conn->counts[kind], -1), kSource, __LINE__);
         PB_END(end, kErrNotFound, "no match");
         return status;
       }
-      const int64_t id = sqlite3_column_int64(s, 0);
+      const int64_t id = s->column_int64(0);
       if (id != expect) {
-        sqlite3_reset(s);
+        s->reset();
         return area_damaged(conn, walk_damage(kind, expect, conn->counts[kind], id), kSource, __LINE__);
       }
       ++expect;
-      const char* candidate = reinterpret_cast<const char*>(sqlite3_column_text(s, 1));
-      if (!candidate) candidate = "";
+      const char* candidate = s->column_text(1);
       if (prefix > 0) {
         bool same = true;
         for (size_t i = 0; i < prefix; ++i) {
@@ -117,23 +117,23 @@ quire::Status lookup_item(Kind kind, void* area, char* name, const char* pattern
           }
         }
         if (!same) {
-          sqlite3_reset(s);
+          s->reset();
           PB_END(end, kErrNotFound, "no match");
           return status;
         }
       }
       if (wildcard_match(pat, candidate)) break;
     }
-    read_item_row(s, &found);
+    read_item_row(*s, &found, false);
     conn->scan_at[kind] = found.id;
   }
   size_t len = std::strlen(found.name);
   if (len > PB_NAME_BUFFER_SIZE - 1) len = PB_NAME_BUFFER_SIZE - 1;
   std::memcpy(name, found.name, len);
   name[len] = 0;
-  pbc_item_num = static_cast<int>(found.id);
-  pbc_total_items = conn->counts[kind];
-  pbc_last_mod_time = found.modified;
+  looked_up->number = static_cast<int>(found.id);
+  looked_up->total = conn->counts[kind];
+  looked_up->modified = found.modified;
   rec::store_i32(last_slot, static_cast<int32_t>(found.id));
   return status;
 }
@@ -147,32 +147,32 @@ quire::Status load_item_details(Conn* conn, Kind kind, ItemRow* row) {
   // Stepping over this many items costs less than a new search.
   constexpr int64_t kStepLimit = 8;
   quire::Status status;
-  sqlite3_stmt* s = conn->stmt(kind_stmt(kStmtDetailScan, kind), &status);
+  store::Statement* s = conn->stmt(kind_stmt(kStmtDetailScan, kind), &status);
   if (!s) return status;
   int64_t& at = conn->detail_at[kind];
   if (at != row->id) {
     if (at == 0 || at > row->id || row->id - at > kStepLimit) {
-      sqlite3_reset(s);
-      sqlite3_bind_int64(s, 1, row->id);
+      s->reset();
+      s->bind_int64(1, row->id);
     }
     at = 0;
     for (;;) {
-      int rc = sqlite3_step(s);
-      if (rc != SQLITE_ROW) {
-        sqlite3_reset(s);
-        if (rc != SQLITE_DONE) return PB_DB_ERROR(conn->db);
+      Step rc = step(s, &status);
+      if (rc != Step::kRow) {
+        s->reset();
+        if (rc == Step::kFailed) return PB_DB_ERROR(conn, status);
         return PB_ERROR(kErrNotFound, "no such item");
       }
-      const int64_t id = sqlite3_column_int64(s, kRowId);
+      const int64_t id = s->column_int64(kRowId);
       if (id == row->id) break;
       if (id > row->id) {
-        sqlite3_reset(s);
+        s->reset();
         return PB_ERROR(kErrNotFound, "no such item");
       }
     }
     at = row->id;
   }
-  read_item_row(s, row);
+  read_item_row(*s, row, true);
   return status;
 }
 
@@ -185,16 +185,16 @@ quire::Status find_item(Kind kind, void* area, const char* name, FoundItem* out)
   // The report opens the item its lookup just found: that row is at hand.
   // Pieces are not looked up: they have no item row.
   ItemRow* row = kind == kPiece ? nullptr : &conn->found[kind];
-  if (!row || !row->valid || pb_stricmp(row->name, name) != 0) {
-    sqlite3_stmt* s = conn->stmt(row ? kind_stmt(kStmtLookupExact, kind) : kStmtPieceOpen, &status);
+  if (!row || !row->valid || compare_names(row->name, name) != 0) {
+    store::Statement* s = conn->stmt(row ? kind_stmt(kStmtLookupExact, kind) : kStmtPieceOpen, &status);
     if (!s) return status;
-    StmtReset reset(s);
-    sqlite3_bind_text(s, 1, name, -1, SQLITE_STATIC);
-    int rc = sqlite3_step(s);
-    if (rc == SQLITE_DONE) return PB_ERROR(kErrNotFound, row ? "no such item" : "no such piece");
-    if (rc != SQLITE_ROW) return PB_DB_ERROR(conn->db);
-    if (row) read_item_row(s, row);
-    else out->id = sqlite3_column_int64(s, 0);
+    StatementReset reset(s);
+    s->bind_text(1, name);
+    Step rc = step(s, &status);
+    if (rc == Step::kDone) return PB_ERROR(kErrNotFound, row ? "no such item" : "no such piece");
+    if (rc == Step::kFailed) return PB_DB_ERROR(conn.get(), status);
+    if (row) read_item_row(*s, row, true);
+    else out->id = s->column_int64(0);
   } else if (!row->details) {
     status = load_item_details(conn.get(), kind, row);
     if (!status.ok()) return status;
@@ -219,12 +219,6 @@ ItemSlot* open_found_item(Kind kind, const FoundItem& found, void* item_area, qu
   rec::store_i32(ia + rec::item_area::kModifiedTime, row.modified);
   rec::store_i32(ia + rec::item_area::kByteSize1, row.byte_size[0]);
   rec::store_i32(ia + rec::item_area::kByteSize2, row.byte_size[1]);
-  pbc_last_mod_time = row.modified;
-  pbc_creation_time = row.created;
-  pbc_prev_mod_time = row.prev_modified;
-  std::memcpy(pbc_user_last_mod, row.user[0], PB_USER_TEXT_SIZE);
-  std::memcpy(pbc_user_created, row.user[1], PB_USER_TEXT_SIZE);
-  std::memcpy(pbc_user_prev_mod, row.user[2], PB_USER_TEXT_SIZE);
   return &slot;
 }
 

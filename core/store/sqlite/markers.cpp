@@ -30,21 +30,22 @@ bool key_le(int64_t am, int64_t ap, int64_t bm, int64_t bp) { return am < bm || 
 // Steps the piece cursor to its next row: the pending row, or the end.
 // Positions are 0, 1, 2, ... within every marker (the writer makes them
 // so), so a row's position follows from the row before it.
-quire::Status fetch_pending(Conn* conn, sqlite3_stmt* s, bool after_row) {
+quire::Status fetch_pending(Conn* conn, store::Statement* s, bool after_row) {
   Conn::PieceCursor& c = conn->pieces;
   int64_t previous = c.marker;
-  int rc = sqlite3_step(s);
-  if (rc == SQLITE_ROW) {
-    c.marker = sqlite3_column_int64(s, kPieceMarkerColumn);
+  quire::Status failure;
+  Step rc = step(s, &failure);
+  if (rc == Step::kRow) {
+    c.marker = s->column_int64(kPieceMarkerColumn);
     c.position = after_row && c.marker == previous ? c.position + 1 : 0;
     c.at_end = false;
     return {};
   }
   c.at_end = true;
-  if (rc == SQLITE_DONE) return {};
+  if (rc == Step::kDone) return {};
   c.valid = false;
-  sqlite3_reset(s);
-  return PB_DB_ERROR(conn->db);
+  s->reset();
+  return PB_DB_ERROR(conn, failure);
 }
 
 // Rows read directly in a row without a search before the rest are read
@@ -60,9 +61,16 @@ void drop_read_ahead(Conn* conn) {
 }
 
 // Starts (or restarts) reading ahead from the key after (marker, position).
+// The stream reads through a connection of its own to the same data of the
+// area; when none can be had, the pieces are read directly.
 void start_read_ahead(Conn* conn, int64_t marker, int64_t position) {
   conn->in_order_reads = 0;
-  if (!conn->read_ahead) conn->read_ahead.reset(new (std::nothrow) PieceReadAhead(conn->path, conn->identity));
+  if (!conn->read_ahead) {
+    std::unique_ptr<store::Connection> own;
+    if (conn->engine->open_area(conn->name, &own).ok() && own &&
+        own->version() == conn->connection->version())
+      conn->read_ahead.reset(new (std::nothrow) PieceReadAhead(std::move(own)));
+  }
   if (!conn->read_ahead || !conn->read_ahead->start(marker, position + 1)) drop_read_ahead(conn);
 }
 
@@ -115,7 +123,7 @@ quire::Status read_marker_piece(ItemSlot* slot, unsigned char* piece, End* end) 
   }
   // Read directly, through the connection's own cursor.
   quire::Status status;
-  sqlite3_stmt* s = conn->stmt(kStmtMarkerPieces, &status);
+  store::Statement* s = conn->stmt(kStmtMarkerPieces, &status);
   if (!s) return status;
   Conn::PieceCursor& c = conn->pieces;
   // The pending row is the first at or after the wanted key when no row
@@ -127,8 +135,8 @@ quire::Status read_marker_piece(ItemSlot* slot, unsigned char* piece, End* end) 
     // step over the pieces already read, which only an interleaved walk of
     // two open markers makes necessary.
     conn->in_order_reads = 0;
-    sqlite3_reset(s);
-    sqlite3_bind_int64(s, 1, marker);
+    s->reset();
+    s->bind_int64(1, marker);
     c.valid = true;
     c.gap_marker = marker;
     c.gap_position = 0;
@@ -143,7 +151,7 @@ quire::Status read_marker_piece(ItemSlot* slot, unsigned char* piece, End* end) 
     }
   }
   if (c.at_end || c.marker != marker) return end_of_pieces(slot, end);
-  fill_record(s, kPieceMarkerColumn + 1, kMarkerPiecesTable, piece, rec::marker_piece::kSize);
+  fill_record(*s, kPieceMarkerColumn + 1, kMarkerPiecesTable, piece, rec::marker_piece::kSize);
   slot->piece_next_position = c.position + 1;
   c.gap_marker = c.marker;
   c.gap_position = c.position + 1;
@@ -157,19 +165,20 @@ quire::Status read_marker_piece(ItemSlot* slot, unsigned char* piece, End* end) 
 
 const void* analyze_marker(ItemSlot* slot, quire::Status* status) {
   Conn* conn = slot->conn.get();
-  sqlite3_stmt* s = conn->stmt(kStmtAnalysis, status);
+  store::Statement* s = conn->stmt(kStmtAnalysis, status);
   if (!s) return nullptr;
-  StmtReset reset(s);
-  sqlite3_bind_int64(s, 1, slot->id);
-  int rc = sqlite3_step(s);
-  if (rc != SQLITE_ROW && rc != SQLITE_DONE) return *status = PB_DB_ERROR(conn->db), nullptr;
+  StatementReset reset(s);
+  s->bind_int64(1, slot->id);
+  quire::Status failure;
+  Step rc = step(s, &failure);
+  if (rc == Step::kFailed) return *status = PB_DB_ERROR(conn, failure), nullptr;
   if (!slot->analysis) {
     slot->analysis.reset(new (std::nothrow) unsigned char[ma::kSize]);
     if (!slot->analysis) return *status = PB_ERROR(kErrNoMemory, ""), nullptr;
   }
   unsigned char* a = slot->analysis.get();
   std::memset(a, 0, ma::kSize);
-  if (rc == SQLITE_ROW && !fill_record(s, 0, kAnalysisTable, a, ma::kSize)) {
+  if (rc == Step::kRow && !fill_record(*s, 0, kAnalysisTable, a, ma::kSize)) {
     *status = item_damaged(conn, kMarker, slot->id,
                            "a count list of its analysis is not a list of whole numbers that fits its slots "
                            "(the area file is damaged)",

@@ -17,15 +17,16 @@ const char* owner_of(const ItemSlot* slot) { return slot->kind == kMarker ? "mar
 // Binds the owner, the item and the model position (and, for an option or
 // size entry, the entry's index) to a sequence statement and steps it to its
 // row; when there is none the item is damaged, and missing names the entry.
-quire::Status step_sequence_row(const ItemSlot* slot, sqlite3_stmt* s, int32_t model, int32_t index,
+quire::Status step_sequence_row(const ItemSlot* slot, store::Statement* s, int32_t model, int32_t index,
                                 const char* missing) {
-  sqlite3_bind_text(s, 1, owner_of(slot), -1, SQLITE_STATIC);
-  sqlite3_bind_int64(s, 2, slot->id);
-  sqlite3_bind_int(s, 3, model);
-  if (index >= 0) sqlite3_bind_int(s, 4, index);
-  int rc = sqlite3_step(s);
-  if (rc == SQLITE_ROW) return {};
-  if (rc != SQLITE_DONE) return PB_DB_ERROR(slot->conn->db);
+  s->bind_text(1, owner_of(slot));
+  s->bind_int64(2, slot->id);
+  s->bind_int64(3, model);
+  if (index >= 0) s->bind_int64(4, index);
+  quire::Status failure;
+  Step rc = step(s, &failure);
+  if (rc == Step::kRow) return {};
+  if (rc == Step::kFailed) return PB_DB_ERROR(slot->conn.get(), failure);
   // Within the counts the item and its model declare: the row is missing.
   std::string what = "model list: model " + std::to_string(model);
   if (index >= 0) what += std::string(", ") + missing + " " + std::to_string(index);
@@ -61,13 +62,13 @@ quire::Status read_entry(ItemSlot* slot, const EntryList& list, unsigned char* e
     return {};
   }
   quire::Status status;
-  sqlite3_stmt* s = slot->conn->stmt(list.stmt, &status);
+  store::Statement* s = slot->conn->stmt(list.stmt, &status);
   if (!s) return status;
-  StmtReset reset(s);
+  StatementReset reset(s);
   status = step_sequence_row(slot, s, slot->seq_model, next, list.missing);
   if (!status.ok()) return status;
   std::memset(e, 0, list.size);
-  fill_record(s, 0, list.table, e, list.size);
+  fill_record(*s, 0, list.table, e, list.size);
   ++next;
   return status;
 }
@@ -105,14 +106,14 @@ quire::Status read_order_model(ItemSlot* slot, unsigned char* m, End* end) {
   }
   int32_t position = slot->seq_model + 1;
   quire::Status status;
-  sqlite3_stmt* s = slot->conn->stmt(kStmtListModel, &status);
+  store::Statement* s = slot->conn->stmt(kStmtListModel, &status);
   if (!s) return status;
-  StmtReset reset(s);
+  StatementReset reset(s);
   status = step_sequence_row(slot, s, position, -1, nullptr);
   if (!status.ok()) return status;
   namespace om = rec::order_model;
   std::memset(m, 0, om::kSize);
-  fill_record(s, 0, kOrderModelsTable, m, om::kSize);
+  fill_record(*s, 0, kOrderModelsTable, m, om::kSize);
   slot->seq_model = position;
   slot->seq_option = 0;
   slot->seq_options = rec::load_i32(m + om::kOptionCount);

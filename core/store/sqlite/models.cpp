@@ -39,7 +39,7 @@ void free_model(pb_model* m) {
   delete m;
 }
 
-void fill_model_piece(pb_model_piece* piece, sqlite3_stmt* s) {
+void fill_model_piece(pb_model_piece* piece, store::Statement& s) {
   std::memset(piece->record, 0, rec::model_piece::kSize);
   fill_record(s, kModelPieceGroupColumn + 1, kModelPiecesTable, piece->record, rec::model_piece::kSize);
 }
@@ -49,36 +49,37 @@ void fill_model_piece(pb_model_piece* piece, sqlite3_stmt* s) {
 quire::Status read_model(ItemSlot* slot, pb_model** out) {
   Conn* conn = slot->conn.get();
   quire::Status status;
-  sqlite3_stmt* row = conn->stmt(kStmtModelRow, &status);
-  sqlite3_stmt* groups = row ? conn->stmt(kStmtModelGroups, &status) : nullptr;
-  sqlite3_stmt* pieces = groups ? conn->stmt(kStmtModelPieces, &status) : nullptr;
+  store::Statement* row = conn->stmt(kStmtModelRow, &status);
+  store::Statement* groups = row ? conn->stmt(kStmtModelGroups, &status) : nullptr;
+  store::Statement* pieces = groups ? conn->stmt(kStmtModelPieces, &status) : nullptr;
   if (!pieces) return status;
-  StmtReset reset_row(row), reset_groups(groups), reset_pieces(pieces);
+  StatementReset reset_row(row), reset_groups(groups), reset_pieces(pieces);
 
-  sqlite3_bind_int64(row, 1, slot->id);
-  int rc = sqlite3_step(row);
-  if (rc != SQLITE_ROW) return rc == SQLITE_DONE ? PB_ERROR(kErrDamagedArea, "model row missing")
-                                                 : PB_DB_ERROR(conn->db);
+  row->bind_int64(1, slot->id);
+  quire::Status failure;
+  Step rc = step(row, &failure);
+  if (rc != Step::kRow) return rc == Step::kDone ? PB_ERROR(kErrDamagedArea, "model row missing")
+                                                 : PB_DB_ERROR(conn, failure);
   pb_model* m = new (std::nothrow) pb_model{};
   if (!m) return PB_ERROR(kErrNoMemory, "");
   namespace mr = rec::model_record;
-  fill_record(row, 0, kModelsTable, m->record, mr::kSize);
+  fill_record(*row, 0, kModelsTable, m->record, mr::kSize);
 
   // Option groups in order; the pieces attach to them below.
   std::vector<pb_option_group*> group_list;
   int32_t group_count = 0;
-  sqlite3_bind_int64(groups, 1, slot->id);
+  groups->bind_int64(1, slot->id);
   pb_option_group** group_tail = &m->first_group;
-  while ((rc = sqlite3_step(groups)) == SQLITE_ROW) {
+  while ((rc = step(groups, &failure)) == Step::kRow) {
     pb_option_group* g = new (std::nothrow) pb_option_group{};
     if (!g) return free_model(m), PB_ERROR(kErrNoMemory, "");
-    fill_record(groups, 0, kOptionGroupsTable, g->record, rec::option_group::kSize);
+    fill_record(*groups, 0, kOptionGroupsTable, g->record, rec::option_group::kSize);
     *group_tail = g;
     group_tail = &g->next;
     group_list.push_back(g);
     ++group_count;
   }
-  if (rc != SQLITE_DONE) return free_model(m), PB_DB_ERROR(conn->db);
+  if (rc != Step::kDone) return free_model(m), PB_DB_ERROR(conn, failure);
 
   // Pieces ordered by option group (0 = base pieces) and position.
   int32_t base_count = 0;
@@ -86,9 +87,9 @@ quire::Status read_model(ItemSlot* slot, pb_model** out) {
   std::vector<pb_model_piece**> tails;
   tails.push_back(&m->first_piece);
   for (pb_option_group* g : group_list) tails.push_back(&g->first_piece);
-  sqlite3_bind_int64(pieces, 1, slot->id);
-  while ((rc = sqlite3_step(pieces)) == SQLITE_ROW) {
-    int64_t group = sqlite3_column_int64(pieces, kModelPieceGroupColumn);
+  pieces->bind_int64(1, slot->id);
+  while ((rc = step(pieces, &failure)) == Step::kRow) {
+    int64_t group = pieces->column_int64(kModelPieceGroupColumn);
     if (group < 0 || group > static_cast<int64_t>(group_list.size())) {
       free_model(m);
       return item_damaged(conn, kModel, slot->id,
@@ -97,13 +98,13 @@ quire::Status read_model(ItemSlot* slot, pb_model** out) {
     }
     pb_model_piece* p = new (std::nothrow) pb_model_piece{};
     if (!p) return free_model(m), PB_ERROR(kErrNoMemory, "");
-    fill_model_piece(p, pieces);
+    fill_model_piece(p, *pieces);
     *tails[static_cast<size_t>(group)] = p;
     tails[static_cast<size_t>(group)] = &p->next;
     if (group == 0) ++base_count;
     else ++group_pieces[static_cast<size_t>(group - 1)];
   }
-  if (rc != SQLITE_DONE) return free_model(m), PB_DB_ERROR(conn->db);
+  if (rc != Step::kDone) return free_model(m), PB_DB_ERROR(conn, failure);
 
   // The lists walked must be as long as the model and its groups declare:
   // otherwise rows are missing or extra, and the model cannot be read whole.

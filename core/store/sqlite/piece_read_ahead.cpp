@@ -39,8 +39,8 @@ bool key_less(int64_t am, int64_t ap, int64_t bm, int64_t bp) { return am < bm |
 
 }  // namespace
 
-PieceReadAhead::PieceReadAhead(std::string path, const FileIdentity& identity)
-    : path_(std::move(path)), identity_(identity) {}
+PieceReadAhead::PieceReadAhead(std::unique_ptr<store::Connection> connection)
+    : connection_(std::move(connection)) {}
 
 PieceReadAhead::~PieceReadAhead() {
   if (!thread_.joinable()) return;
@@ -195,19 +195,20 @@ void PieceReadAhead::publish() {
 // release store (and catches up with the thread less often).
 void PieceReadAhead::flush() { tail_published_.store(tail_, std::memory_order_seq_cst); }
 
-bool PieceReadAhead::stream(sqlite3_stmt* s, uint32_t generation, int64_t marker, int64_t position) {
+bool PieceReadAhead::stream(store::Statement* s, uint32_t generation, int64_t marker, int64_t position) {
   namespace piece = quire::records::marker_piece;
-  sqlite3_reset(s);
-  sqlite3_bind_int64(s, 1, marker);
+  s->reset();
+  s->bind_int64(1, marker);
   // Positions are 0, 1, 2, ... within every marker, as the directly read
   // cursor counts them.
   bool first = true;
   int64_t row_marker = 0, row_position = 0;
   for (;;) {
     if (live_generation_.load(std::memory_order_relaxed) != generation) return true;
-    int rc = sqlite3_step(s);
-    if (rc == SQLITE_ROW) {
-      int64_t m = sqlite3_column_int64(s, kPieceMarkerColumn);
+    bool row = false;
+    bool stepped = s->step(&row).ok();
+    if (stepped && row) {
+      int64_t m = s->column_int64(kPieceMarkerColumn);
       row_position = !first && m == row_marker ? row_position + 1 : 0;
       row_marker = m;
       first = false;
@@ -221,13 +222,13 @@ bool PieceReadAhead::stream(sqlite3_stmt* s, uint32_t generation, int64_t marker
       r.kind = kRowData;
       r.marker = row_marker;
       r.position = row_position;
-      fill_record(s, kPieceMarkerColumn + 1, kMarkerPiecesTable, r.record, piece::kSize);
+      fill_record(*s, kPieceMarkerColumn + 1, kMarkerPiecesTable, r.record, piece::kSize);
       publish();
       continue;
     }
     flush();
-    if (rc != SQLITE_DONE) {
-      sqlite3_reset(s);
+    if (!stepped) {
+      s->reset();
       return false;
     }
     if (wait_for_room(generation)) {
@@ -238,31 +239,20 @@ bool PieceReadAhead::stream(sqlite3_stmt* s, uint32_t generation, int64_t marker
       ++tail_;
       flush();
     }
-    sqlite3_reset(s);
+    s->reset();
     return true;
   }
 }
 
 void PieceReadAhead::run() {
-  sqlite3* db = nullptr;
-  sqlite3_stmt* s = nullptr;
-  bool ok = sqlite3_open_v2(file_uri(sqlite_file_name(path_)).c_str(), &db, SQLITE_OPEN_READONLY | SQLITE_OPEN_URI | SQLITE_OPEN_NOMUTEX,
-                            nullptr) == SQLITE_OK;
-  if (ok) {
-    // A walk in key order needs few pages at a time.
-    sqlite3_exec(db, "PRAGMA cache_size = -256", nullptr, nullptr, nullptr);
-    sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr);
-    std::string sql = statement_sql(kStmtMarkerPieces);
-    ok = sqlite3_prepare_v3(db, sql.c_str(), static_cast<int>(sql.size()), SQLITE_PREPARE_PERSISTENT, &s,
-                            nullptr) == SQLITE_OK;
-  }
-  // The file is open now (the statement read its schema). It is the
-  // connection's file only if the path still names that file: area files
-  // are replaced whole, by new files.
-  if (ok) {
-    FileStatus st = file_status(path_);
-    ok = st.error == 0 && st.identity == identity_;
-  }
+  std::unique_ptr<store::Statement> s;
+  // A walk in key order needs few pages at a time.
+  if (connection_->dialect() == store::Dialect::kSqlite) (void)connection_->execute("PRAGMA cache_size = -256");
+  bool ok = connection_->begin(store::TransactionMode::kReadSnapshot).ok() &&
+            connection_->prepare(statement_sql(kStmtMarkerPieces), &s).ok();
+  // The area is open now (the statement read its schema). Its data is the
+  // owner's only if the area was not replaced since the connection was made.
+  if (ok) ok = connection_->is_current();
   uint32_t generation = 0;
   while (ok) {
     int64_t marker = 0, position = 0;
@@ -274,11 +264,11 @@ void PieceReadAhead::run() {
       marker = command_marker_;
       position = command_position_;
     }
-    ok = stream(s, generation, marker, position);
+    ok = stream(s.get(), generation, marker, position);
   }
   if (!ok) failed_.store(true, std::memory_order_release);
-  sqlite3_finalize(s);
-  sqlite3_close_v2(db);
+  s.reset();
+  connection_.reset();
 }
 
 }  // namespace plotbase

@@ -4,8 +4,6 @@
 #ifndef PLOTBASE_PIECE_READ_AHEAD_H_
 #define PLOTBASE_PIECE_READ_AHEAD_H_
 
-#include <sqlite3.h>
-
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
@@ -20,7 +18,7 @@ namespace plotbase {
 
 // One stream of decoded marker_pieces rows in key order (marker_id,
 // position), filled by a thread with its own read-only connection to the
-// area file and taken by the connection's owner (one thread) through a
+// area and taken by the connection's owner (one thread) through a
 // bounded ring. The owner never waits for the thread: a row the stream
 // does not hold yet is the owner's to read itself. The thread's failures
 // (its file cannot be opened, a step fails) are not reported here: the
@@ -37,9 +35,10 @@ class PieceReadAhead {
     kFailed,   // the thread has failed: read directly and drop this object
   };
 
-  // A stream over the area file at path, which must still be the file of
-  // identity (the thread checks it after opening). Starts no thread.
-  PieceReadAhead(std::string path, const FileIdentity& identity);
+  // A stream read through connection, a connection of its own to the data
+  // the owner reads (the same version()); the thread checks that the area
+  // is still current once it has opened it. Starts no thread.
+  explicit PieceReadAhead(std::unique_ptr<store::Connection> connection);
   // Stops and joins the thread.
   ~PieceReadAhead();
   PieceReadAhead(const PieceReadAhead&) = delete;
@@ -95,7 +94,7 @@ class PieceReadAhead {
 
   void run();
   // Streams one generation from its key; false when the thread failed.
-  bool stream(sqlite3_stmt* s, uint32_t generation, int64_t marker, int64_t position);
+  bool stream(store::Statement* s, uint32_t generation, int64_t marker, int64_t position);
   // Waits for a free ring row; false when the generation changed or the
   // thread is told to quit meanwhile.
   bool wait_for_room(uint32_t generation);
@@ -104,8 +103,7 @@ class PieceReadAhead {
   void publish();
   void flush();
 
-  const std::string path_;
-  const FileIdentity identity_;
+  std::unique_ptr<store::Connection> connection_;  // the thread's
   std::unique_ptr<Row[]> ring_;
   std::thread thread_;
 

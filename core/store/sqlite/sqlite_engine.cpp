@@ -153,6 +153,12 @@ Status SqliteAreaTransaction::commit() {
   return {};
 }
 
+// SQLite's memory statistics take a global mutex on every allocation, and
+// Debian's SQLite (built without lookaside memory) allocates for every text
+// column read. The store does not use the statistics: they are turned off
+// before SQLite initialises (a no-op if the host initialised it already).
+__attribute__((constructor)) void configure_sqlite() { sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0); }
+
 }  // namespace
 
 // ---- statements ---------------------------------------------------------------
@@ -193,11 +199,27 @@ Status SqliteConnection::close() {
   return {};
 }
 
+std::string SqliteConnection::version() const {
+  if (!identified_) return {};
+  return std::to_string(identity_.device) + ":" + std::to_string(identity_.file) + ":" +
+         std::to_string(identity_.mtime_ns) + ":" + std::to_string(identity_.size);
+}
+
+bool SqliteConnection::is_current() {
+  if (!identified_) return true;
+  FileStatus now = file_status(path_);
+  return now.error == 0 && now.identity == identity_;
+}
+
 Status SqliteConnection::open_read(const std::string& path, std::unique_ptr<SqliteConnection>* out) {
   out->reset();
   Status settled = plotbase::settle_unfinished_change(path);
   if (!settled.ok())
     return Status::failure(StatusCode::kStore, path + ": " + settled.message(), path, plotbase::kErrStore);
+  // The file's identity before it is opened: should it be replaced between
+  // the two, the connection reads the new file under the old identity and
+  // the next is_current() says it is not current (never the reverse).
+  FileStatus before = file_status(path);
   sqlite3* db = nullptr;
   int rc = sqlite3_open_v2(plotbase::file_uri(plotbase::sqlite_file_name(path)).c_str(), &db,
                            SQLITE_OPEN_READONLY | SQLITE_OPEN_URI | SQLITE_OPEN_NOMUTEX, nullptr);
@@ -213,6 +235,10 @@ Status SqliteConnection::open_read(const std::string& path, std::unique_ptr<Sqli
   // A bounded page cache: memory stays flat however large the area is.
   sqlite3_exec(db, "PRAGMA cache_size = -2048", nullptr, nullptr, nullptr);
   *out = std::make_unique<SqliteConnection>(db, path);
+  if (before.error == 0) {
+    (*out)->identified_ = true;
+    (*out)->identity_ = before.identity;
+  }
   return {};
 }
 

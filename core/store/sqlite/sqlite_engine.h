@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "engine.h"
+#include "host_system.h"
 #include "quire/files/file_replacement.h"
 
 namespace quire::store {
@@ -74,6 +75,11 @@ class SqliteConnection final : public Connection {
   Status commit() override;
   Status rollback() override;
   std::string describe() const override { return path_; }
+  // The area file's identity (device, file number, time of writing, size)
+  // as it was when the connection opened it.
+  std::string version() const override;
+  // False when the path names another file now (or none).
+  bool is_current() override;
 
   sqlite3* handle() const { return db_; }
   const std::string& path() const { return path_; }
@@ -86,6 +92,8 @@ class SqliteConnection final : public Connection {
  private:
   sqlite3* db_;
   std::string path_;
+  bool identified_ = false;
+  plotbase::FileIdentity identity_;
 };
 
 // A folder of area files.

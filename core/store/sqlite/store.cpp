@@ -81,8 +81,16 @@ namespace {
 
 // ---- the table of area connections ----------------------------------------
 
+// One area looked up: its connection while open, and what reopens it once
+// it was closed to save resources. An area keeps its slot for the life of
+// the process (a store holds few areas), so an area record's slot and
+// generation always refer to the area it was filled for; the generation
+// changes when the area is replaced by a new one.
 struct AreaSlot {
   std::shared_ptr<Conn> conn;
+  std::shared_ptr<store::Engine> engine;
+  std::string lookup;  // the name it was looked up by
+  std::string where;   // the connection's describe(): the area record's path
   uint32_t gen = 1;
   uint64_t last_use = 0;
 };
@@ -90,8 +98,22 @@ std::vector<AreaSlot> g_areas;
 uint64_t g_use_clock = 0;
 constexpr size_t kMaxIdleConnections = 8;
 
+// The engines of the store settings met, each made once.
+std::vector<std::pair<std::string, std::shared_ptr<store::Engine>>> g_engines;
+
+quire::Status engine_for(const std::string& setting, std::shared_ptr<store::Engine>* out) {
+  for (const auto& [known, engine] : g_engines)
+    if (known == setting) return *out = engine, quire::Status();
+  std::unique_ptr<store::Engine> made;
+  quire::Status status = store::open_engine(setting, &made);
+  if (!status.ok()) return status;
+  *out = std::shared_ptr<store::Engine>(std::move(made));
+  g_engines.emplace_back(setting, *out);
+  return status;
+}
+
 // Closes the least recently used connections beyond the limit that no open
-// item holds. Their area records reopen them from the path they carry.
+// item holds. Their slots reopen them when their areas are used again.
 void evict_idle(size_t keep_index) {
   size_t live = 0;
   for (auto& a : g_areas)
@@ -100,20 +122,12 @@ void evict_idle(size_t keep_index) {
     size_t victim = g_areas.size();
     for (size_t i = 0; i < g_areas.size(); ++i) {
       if (i == keep_index || !g_areas[i].conn || g_areas[i].conn.use_count() > 1) continue;
-      if (g_areas[i].conn->path.size() >= area_layout::kPathSize) continue;  // cannot reopen
       if (victim == g_areas.size() || g_areas[i].last_use < g_areas[victim].last_use) victim = i;
     }
     if (victim == g_areas.size()) return;
     g_areas[victim].conn.reset();
-    ++g_areas[victim].gen;
     --live;
   }
-}
-
-size_t slot_for_path(const std::string& path) {
-  for (size_t i = 0; i < g_areas.size(); ++i)
-    if (g_areas[i].conn && g_areas[i].conn->path == path) return i;
-  return g_areas.size();
 }
 
 void fill_record(unsigned char* rec, size_t index) {
@@ -128,52 +142,40 @@ void fill_record(unsigned char* rec, size_t index) {
                              path.size() < area_layout::kPathSize ? path.c_str() : "");
 }
 
-// Opens or reuses the connection for path (reopening a replaced file) and
-// returns its slot index, or -1 with *status set.
-long connect_path(const std::string& path, const std::string& name, const FileIdentity* known,
-                  quire::Status* status, int line) {
-  FileIdentity id;
-  if (known) {
-    id = *known;
-  } else {
-    FileStatus st = file_status(path);
-    if (st.error != 0) {
-      *status = st.error == ENOENT ? store_error(kErrNotFound, kSource, line, std::strerror(st.error), path)
-                                   : cannot_open(name, path, system_error_text(st.system_error), kSource, line);
-      return -1;
-    }
-    id = st.identity;
-  }
-  size_t index = slot_for_path(path);
-  if (index < g_areas.size() && g_areas[index].conn->identity == id) {
-    g_areas[index].last_use = ++g_use_clock;
-    return static_cast<long>(index);
-  }
-  std::shared_ptr<Conn> conn = open_conn(path, name, id, status);
-  if (!conn) return -1;
-  if (index == g_areas.size()) {
-    for (index = 0; index < g_areas.size(); ++index)
-      if (!g_areas[index].conn) break;
-    if (index == g_areas.size()) g_areas.emplace_back();
-  }
-  AreaSlot& a = g_areas[index];
-  a.conn = std::move(conn);  // open items keep a replaced connection alive
-  ++a.gen;
-  a.last_use = ++g_use_clock;
-  evict_idle(index);
-  return static_cast<long>(index);
+// The failure of an engine that could not open the area looked up as name,
+// told the user as `area NAME: what`.
+quire::Status open_failure(const std::string& name, const quire::Status& failure, int line) {
+  note_line("area " + name + ": " + failure.message() + "\n");
+  int code = failure.error() == kErrDamagedArea || failure.code() == quire::StatusCode::kCorrupt ? kErrDamagedArea
+                                                                                                 : kErrStore;
+  return store_error(code, kSource, line, failure.message(), failure.subject());
 }
 
-// SQLite's memory statistics take a global mutex on every allocation, and
-// Debian's SQLite (built without lookaside memory) allocates for every text
-// column read. The library does not use the statistics: turn them off before
-// SQLite initialises (a no-op if the host initialised it already).
-__attribute__((constructor)) void configure_sqlite() { sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0); }
+// Opens the area of slot index anew: after its connection was closed to
+// save resources, or (with replaced) because the area was replaced, which
+// makes the area records filled before stale. Returns the connection; null
+// with *status set on failure, or with *gone set (and *status a success)
+// when the area is no longer there.
+std::shared_ptr<Conn> reopen(size_t index, bool replaced, bool* gone, quire::Status* status, int line) {
+  AreaSlot& a = g_areas[index];
+  *gone = false;
+  std::unique_ptr<store::Connection> connection;
+  quire::Status opened = a.engine->open_area(a.lookup, &connection);
+  if (!opened.ok()) return *status = open_failure(a.lookup, opened, line), nullptr;
+  if (!connection) return *gone = true, nullptr;
+  std::shared_ptr<Conn> conn = open_conn(a.engine, std::move(connection), a.lookup, status);
+  if (!conn) return nullptr;
+  a.conn = conn;  // open items keep a replaced connection alive
+  if (replaced) ++a.gen;
+  a.where = conn->path;
+  a.last_use = ++g_use_clock;
+  evict_idle(index);
+  return conn;
+}
 
 }  // namespace
 
-
-Conn::Conn() : stmts(kStmtCount, statement_sql) {}
+Conn::Conn() = default;
 
 Conn::~Conn() {
   if (process_is_ending()) {
@@ -182,107 +184,105 @@ Conn::~Conn() {
     (void)read_ahead.release();
   }
   read_ahead.reset();  // joins its thread
-  stmts.clear();
-  if (db) sqlite3_close_v2(db);
+  for (auto& s : stmts) s.reset();
+  connection.reset();
 }
 
-sqlite3_stmt* Conn::stmt(StmtId id, quire::Status* status) {
-  sqlite3_stmt* s = stmts.get(id);
-  if (!s) *status = damaged(this, sqlite3_errmsg(db), kSource, __LINE__);
-  return s;
-}
-
-quire::Status cannot_open(const std::string& name, const std::string& path, const std::string& reason,
-                          const char* source, int line) {
-  pb_printf("area %s: cannot open the area file %s: %s\n", name.c_str(), path.c_str(), reason.c_str());
-  return store_error(kErrStore, source, line, reason, path);
-}
-
-
-
-std::shared_ptr<Conn> open_conn(const std::string& path, const std::string& name, const FileIdentity& identity,
-                                quire::Status* status) {
-  bool rolled_back = false;
-  quire::Status settled = settle_unfinished_change(path, &rolled_back);
-  if (!settled.ok()) {
-    pb_printf("area %s: %s: %s\n", name.c_str(), path.c_str(), settled.message().c_str());
-    *status = store_error(kErrStore, kSource, __LINE__, settled.message(), path);
-    return nullptr;
+store::Statement* Conn::prepare(StmtId id, quire::Status* status) {
+  quire::Status prepared = connection->prepare(statement_sql(id), &stmts[id]);
+  if (!prepared.ok()) {
+    stmts[id].reset();
+    *status = damaged(this, prepared.message().c_str(), kSource, __LINE__);
   }
+  return stmts[id].get();
+}
+
+std::shared_ptr<Conn> open_conn(std::shared_ptr<store::Engine> engine, std::unique_ptr<store::Connection> connection,
+                                const std::string& name, quire::Status* status) {
   auto conn = std::make_shared<Conn>();
-  conn->path = path;
-  conn->name = name;  // until the file's own area row is read
-  conn->identity = identity;
-  if (rolled_back) {
-    // The rollback changed the file: the connection is to the file as it
-    // is now (the read-ahead and later lookups compare with it).
-    FileStatus now = file_status(path);
-    if (now.error == 0) conn->identity = now.identity;
-  }
-  int rc = sqlite3_open_v2(file_uri(sqlite_file_name(path)).c_str(), &conn->db,
-                           SQLITE_OPEN_READONLY | SQLITE_OPEN_URI | SQLITE_OPEN_NOMUTEX, nullptr);
-  if (rc != SQLITE_OK) {
-    int system_error = conn->db ? sqlite3_system_errno(conn->db) : 0;
-    *status = cannot_open(name, path,
-                          system_error != 0 ? system_error_text(system_error)
-                          : conn->db        ? sqlite3_errmsg(conn->db)
-                                            : "out of memory",
-                          kSource, __LINE__);
+  conn->engine = std::move(engine);
+  conn->connection = std::move(connection);
+  conn->path = conn->connection->describe();
+  conn->name = name;  // until the area's own row is read
+  // One read transaction for the life of the connection: the area never
+  // changes under it (area files are replaced whole), and statements then
+  // skip starting and ending a transaction of their own.
+  (void)conn->connection->begin(store::TransactionMode::kReadSnapshot);
+  std::unique_ptr<store::Statement> s;
+  quire::Status failure = conn->connection->prepare(area_row_select_sql(), &s);
+  if (!failure.ok()) {
+    *status = damaged(conn.get(), failure.message().c_str(), kSource, __LINE__);
     return nullptr;
   }
-  conn->stmts.attach(conn->db);
-  // A bounded page cache: memory stays flat however large the area is.
-  sqlite3_exec(conn->db, "PRAGMA cache_size = -2048", nullptr, nullptr, nullptr);
-  // One read transaction for the life of the connection: the file never
-  // changes (areas are replaced whole), and statements then skip starting
-  // and ending a transaction of their own.
-  sqlite3_exec(conn->db, "BEGIN", nullptr, nullptr, nullptr);
-  sqlite3_stmt* s = nullptr;
-  if (sqlite3_prepare_v2(conn->db, area_row_select_sql().c_str(), -1, &s, nullptr) != SQLITE_OK) {
-    *status = damaged(conn.get(), sqlite3_errmsg(conn->db), kSource, __LINE__);
+  Step rc = step(s.get(), &failure);
+  if (rc != Step::kRow || s->column_int64(kAreaFormatColumn) != kAreaFormat) {
+    std::string reason = rc == Step::kRow    ? "unknown area format"
+                         : rc == Step::kDone ? "no area row"
+                                             : failure.message();
+    *status = damaged(conn.get(), reason.c_str(), kSource, __LINE__);
     return nullptr;
   }
-  rc = sqlite3_step(s);
-  if (rc != SQLITE_ROW || sqlite3_column_int(s, kAreaFormatColumn) != kAreaFormat) {
-    *status = damaged(conn.get(),
-                      rc == SQLITE_ROW    ? "unknown area format"
-                      : rc == SQLITE_DONE ? "no area row"
-                                          : sqlite3_errmsg(conn->db),
-                      kSource, __LINE__);
-    sqlite3_finalize(s);
+  conn->name = s->column_text(kAreaNameColumn);
+  conn->notation = static_cast<int>(s->column_int64(kAreaNotationColumn));
+  conn->precision = static_cast<int>(s->column_int64(kAreaPrecisionColumn));
+  conn->counts[kMarker] = static_cast<int32_t>(s->column_int64(kAreaMarkersColumn));
+  conn->counts[kModel] = static_cast<int32_t>(s->column_int64(kAreaModelsColumn));
+  conn->counts[kOrder] = static_cast<int32_t>(s->column_int64(kAreaOrdersColumn));
+  s.reset();
+  failure = conn->connection->prepare("SELECT EXISTS (SELECT 1 FROM faults)", &s);
+  if (failure.ok() && step(s.get(), &failure) != Step::kRow && failure.ok())
+    failure = quire::Status::failure(quire::StatusCode::kStore, "not an error");
+  if (!failure.ok()) {
+    *status = damaged(conn.get(), failure.message().c_str(), kSource, __LINE__);
     return nullptr;
   }
-  const unsigned char* stored = sqlite3_column_text(s, kAreaNameColumn);
-  conn->name = stored ? reinterpret_cast<const char*>(stored) : "";
-  conn->notation = sqlite3_column_int(s, kAreaNotationColumn);
-  conn->precision = sqlite3_column_int(s, kAreaPrecisionColumn);
-  conn->counts[kMarker] = sqlite3_column_int(s, kAreaMarkersColumn);
-  conn->counts[kModel] = sqlite3_column_int(s, kAreaModelsColumn);
-  conn->counts[kOrder] = sqlite3_column_int(s, kAreaOrdersColumn);
-  sqlite3_finalize(s);
-  s = nullptr;
-  if (sqlite3_prepare_v2(conn->db, "SELECT EXISTS (SELECT 1 FROM faults)", -1, &s, nullptr) != SQLITE_OK ||
-      sqlite3_step(s) != SQLITE_ROW) {
-    *status = damaged(conn.get(), sqlite3_errmsg(conn->db), kSource, __LINE__);
-    sqlite3_finalize(s);
-    return nullptr;
-  }
-  conn->has_faults = sqlite3_column_int(s, 0) != 0;
-  sqlite3_finalize(s);
+  conn->has_faults = s->column_int64(0) != 0;
   // An area that rehearses failures reads every piece directly, where its
   // faults are carried out in the order of the caller's reads.
   conn->read_ahead_off = conn->has_faults;
   return conn;
 }
 
-
-
-
-quire::Status bind_area(void* area, const std::string& name, const std::string& path,
-                        const FileIdentity& identity) {
-  quire::Status status;
-  long index = connect_path(path, name, &identity, &status, __LINE__);
-  if (index >= 0) fill_record(static_cast<unsigned char*>(area), static_cast<size_t>(index));
+quire::Status bind_area(void* area, const std::string& name, End* end) {
+  std::shared_ptr<store::Engine> engine;
+  quire::Status status = engine_for(store_directory(), &engine);
+  if (!status.ok()) return open_failure(name, status, __LINE__);
+  size_t index = 0;
+  while (index < g_areas.size() &&
+         !(g_areas[index].engine == engine && compare_names(g_areas[index].lookup.c_str(), name.c_str()) == 0))
+    ++index;
+  unsigned char* rec = static_cast<unsigned char*>(area);
+  if (index < g_areas.size() && g_areas[index].conn && g_areas[index].conn->connection->is_current()) {
+    g_areas[index].last_use = ++g_use_clock;
+    fill_record(rec, index);
+    return status;
+  }
+  if (index == g_areas.size()) {
+    // A new slot, taken only once the area is found.
+    std::unique_ptr<store::Connection> connection;
+    quire::Status opened = engine->open_area(name, &connection);
+    if (!opened.ok()) return open_failure(name, opened, __LINE__);
+    if (!connection) {
+      PB_END(end, kErrNotFound, "no such area");
+      return status;
+    }
+    std::shared_ptr<Conn> conn = open_conn(engine, std::move(connection), name, &status);
+    if (!conn) return status;
+    AreaSlot& a = g_areas.emplace_back();
+    a.conn = std::move(conn);
+    a.engine = engine;
+    a.lookup = name;
+    a.where = a.conn->path;
+    a.last_use = ++g_use_clock;
+    evict_idle(index);
+  } else {
+    bool gone = false;
+    if (!reopen(index, g_areas[index].conn != nullptr, &gone, &status, __LINE__)) {
+      if (gone) PB_END(end, kErrNotFound, "no such area");
+      return status;
+    }
+  }
+  fill_record(rec, index);
   return status;
 }
 
@@ -290,12 +290,12 @@ namespace {
 
 // Fills the area record rec from connection slot index, keeping the lookup
 // positions it holds: the caller's mode 0 resets them.
-Conn* refill_record(unsigned char* rec, long index) {
+Conn* refill_record(unsigned char* rec, size_t index) {
   unsigned char keep[12];
   std::memcpy(keep, rec + area_layout::kLastFound, sizeof keep);
-  fill_record(rec, static_cast<size_t>(index));
+  fill_record(rec, index);
   std::memcpy(rec + area_layout::kLastFound, keep, sizeof keep);
-  return g_areas[static_cast<size_t>(index)].conn.get();
+  return g_areas[index].conn.get();
 }
 
 }  // namespace
@@ -303,13 +303,12 @@ Conn* refill_record(unsigned char* rec, long index) {
 Conn* resolve_area(void* area, bool refresh, quire::Status* status, const char* source, int line) {
   std::shared_ptr<Conn> c = resolve_area_shared(area, status, source, line);
   if (!c) return nullptr;
-  if (refresh) {
-    FileStatus st = file_status(c->path);
-    if (st.error == 0 && !(st.identity == c->identity)) {
-      long index = connect_path(c->path, c->name, &st.identity, status, line);
-      if (index < 0) return nullptr;
-      return refill_record(static_cast<unsigned char*>(area), index);
-    }
+  if (refresh && !c->connection->is_current()) {
+    size_t index = quire::records::load_u32(static_cast<unsigned char*>(area) + area_layout::kSlot);
+    bool gone = false;
+    // An area removed meanwhile is read as it was.
+    if (!reopen(index, true, &gone, status, line)) return gone ? c.get() : nullptr;
+    return refill_record(static_cast<unsigned char*>(area), index);
   }
   return c.get();
 }
@@ -323,44 +322,51 @@ std::shared_ptr<Conn> resolve_area_shared(void* area, quire::Status* status, con
   }
   uint32_t index = quire::records::load_u32(rec + area_layout::kSlot);
   uint32_t gen = quire::records::load_u32(rec + area_layout::kGen);
-  if (index < g_areas.size() && g_areas[index].gen == gen && g_areas[index].conn) {
-    g_areas[index].last_use = ++g_use_clock;
-    return g_areas[index].conn;
+  bool stale = index >= g_areas.size() || g_areas[index].gen != gen;
+  if (stale) {
+    // A record filled before its area was replaced: the area it names now,
+    // found by where the record says it is.
+    size_t len = quire::records::text_length(rec + area_layout::kPath, area_layout::kPathSize);
+    std::string where(reinterpret_cast<const char*>(rec + area_layout::kPath), len);
+    index = 0;
+    while (index < g_areas.size() && (where.empty() || g_areas[index].where != where)) ++index;
+    if (index == g_areas.size())
+      return *status = store_error(kErrBadArea, source, line, "stale area record"), nullptr;
   }
-  // The connection was closed to save resources (or replaced): reopen it
-  // from the path the record carries.
-  size_t len = quire::records::text_length(rec + area_layout::kPath, area_layout::kPathSize);
-  if (len == 0 || len >= area_layout::kPathSize)
-    return *status = store_error(kErrBadArea, source, line, "stale area record"), nullptr;
-  std::string path(reinterpret_cast<const char*>(rec + area_layout::kPath), len);
-  std::string name(reinterpret_cast<const char*>(rec),
-                   quire::records::text_length(rec, quire::records::area::kNameSize));
-  long found = connect_path(path, name, nullptr, status, line);
-  if (found < 0) return nullptr;
-  refill_record(rec, found);
-  return g_areas[static_cast<size_t>(found)].conn;
+  AreaSlot& a = g_areas[index];
+  if (!a.conn) {
+    // The connection was closed to save resources: reopened.
+    bool gone = false;
+    if (!reopen(index, false, &gone, status, line)) {
+      if (gone) *status = store_error(kErrNotFound, source, line, "no such area", a.where);
+      return nullptr;
+    }
+  }
+  a.last_use = ++g_use_clock;
+  if (stale) refill_record(rec, index);
+  return a.conn;
 }
 
 quire::Status read_row(Conn* conn, StmtId id, int64_t key, int index, const Table& table, unsigned char* record,
                        size_t size, int missing_code, const char* missing, const char* source, int line) {
   quire::Status status;
-  sqlite3_stmt* s = conn->stmt(id, &status);
+  store::Statement* s = conn->stmt(id, &status);
   if (!s) return status;
-  StmtReset reset(s);
-  sqlite3_bind_int64(s, 1, key);
-  if (index >= 0) sqlite3_bind_int(s, 2, index);
-  int rc = sqlite3_step(s);
-  if (rc == SQLITE_DONE) return store_error(missing_code, source, line, missing);
-  if (rc != SQLITE_ROW) return db_error(conn->db, source, line);
+  StatementReset reset(s);
+  s->bind_int64(1, key);
+  if (index >= 0) s->bind_int64(2, index);
+  Step rc = step(s, &status);
+  if (rc == Step::kDone) return store_error(missing_code, source, line, missing);
+  if (rc == Step::kFailed) return db_error(conn, status, source, line);
   std::memset(record, 0, size);
-  fill_record(s, 0, table, record, size);
+  fill_record(*s, 0, table, record, size);
   return status;
 }
 
 void name_damage(Conn* conn, const char* reason) {
   if (conn->damage_named) return;
   conn->damage_named = true;
-  pb_printf("area %s: %s: %s\n", conn->name.c_str(), conn->path.c_str(), reason);
+  note_line("area " + conn->name + ": " + conn->path + ": " + (reason ? reason : "(null)") + "\n");
 }
 
 quire::Status damaged(Conn* conn, const char* reason, const char* source, int line) {
@@ -369,23 +375,20 @@ quire::Status damaged(Conn* conn, const char* reason, const char* source, int li
 }
 
 quire::Status area_damaged(Conn* conn, const std::string& what, const char* source, int line) {
-  pb_printf("area %s: %s: %s\n", conn->name.c_str(), conn->path.c_str(), what.c_str());
+  note_line("area " + conn->name + ": " + conn->path + ": " + what + "\n");
   return store_error(kErrDamagedArea, source, line, what, conn->path);
 }
 
 std::string item_name(Conn* conn, Kind kind, int64_t id) {
   static const char* const tables[] = {"markers", "models", "orders", "pieces"};
   std::string sql = std::string("SELECT name FROM ") + tables[kind] + " WHERE id = ?1";
-  sqlite3_stmt* s = nullptr;
+  std::unique_ptr<store::Statement> s;
   std::string name;
-  if (sqlite3_prepare_v2(conn->db, sql.c_str(), -1, &s, nullptr) == SQLITE_OK) {
-    sqlite3_bind_int64(s, 1, id);
-    if (sqlite3_step(s) == SQLITE_ROW) {
-      const unsigned char* t = sqlite3_column_text(s, 0);
-      if (t) name = reinterpret_cast<const char*>(t);
-    }
+  quire::Status ignored;
+  if (conn->connection->prepare(sql, &s).ok()) {
+    s->bind_int64(1, id);
+    if (step(s.get(), &ignored) == Step::kRow) name = s->column_text(0);
   }
-  sqlite3_finalize(s);
   return name.empty() ? "number " + std::to_string(id) : name;
 }
 
@@ -400,25 +403,19 @@ std::string disagreement(int64_t walked, int64_t declared, const char* what) {
          " declared (the area file is damaged)";
 }
 
-Conn* conn_of(sqlite3* db) {
-  for (const AreaSlot& a : g_areas)
-    if (a.conn && a.conn->db == db) return a.conn.get();
-  return nullptr;
-}
-
-void read_item_row(sqlite3_stmt* s, ItemRow* row) {
+void read_item_row(store::Statement& s, ItemRow* row, bool details) {
   row->valid = true;
-  row->id = sqlite3_column_int64(s, kRowId);
+  row->id = s.column_int64(kRowId);
   copy_text(row->name, sizeof row->name, s, kRowName);
-  row->modified = sqlite3_column_int(s, kRowModified);
-  row->details = sqlite3_column_count(s) > kRowKeyColumns;
-  if (!row->details) return;
-  row->created = sqlite3_column_int(s, kRowCreated);
-  row->prev_modified = sqlite3_column_int(s, kRowPrevModified);
+  row->modified = static_cast<int32_t>(s.column_int64(kRowModified));
+  row->details = details;
+  if (!details) return;
+  row->created = static_cast<int32_t>(s.column_int64(kRowCreated));
+  row->prev_modified = static_cast<int32_t>(s.column_int64(kRowPrevModified));
   for (int i = 0; i < 3; ++i) copy_text(row->user[i], sizeof row->user[i], s, kRowUsers + i);
-  row->byte_size[0] = sqlite3_column_int(s, kRowByteSizes);
-  row->byte_size[1] = sqlite3_column_int(s, kRowByteSizes + 1);
-  for (int i = 0; i < 4; ++i) row->count[i] = sqlite3_column_int(s, kRowCounts + i);
+  row->byte_size[0] = static_cast<int32_t>(s.column_int64(kRowByteSizes));
+  row->byte_size[1] = static_cast<int32_t>(s.column_int64(kRowByteSizes + 1));
+  for (int i = 0; i < 4; ++i) row->count[i] = static_cast<int32_t>(s.column_int64(kRowCounts + i));
 }
 
 namespace {
@@ -461,7 +458,7 @@ bool fill_counts(unsigned char* p, size_t width, size_t slots, const char* t) {
 
 }  // namespace
 
-bool fill_record(sqlite3_stmt* s, int first, const Table& table, unsigned char* record, size_t size) {
+bool fill_record(store::Statement& s, int first, const Table& table, unsigned char* record, size_t size) {
   bool sound = true;
   int i = first;
   for (const Field& f : table) {
@@ -475,15 +472,14 @@ bool fill_record(sqlite3_stmt* s, int first, const Table& table, unsigned char* 
         fill_text(p, f.width, s, col);
         break;
       case FieldType::kReal:
-        rec::store_double(p, sqlite3_column_double(s, col));
+        rec::store_double(p, s.column_double(col));
         break;
       case FieldType::kCounts:
-        if (!fill_counts(p, f.width, static_cast<size_t>(f.hi),
-                         reinterpret_cast<const char*>(sqlite3_column_text(s, col))))
+        if (!fill_counts(p, f.width, static_cast<size_t>(f.hi), s.column_is_null(col) ? nullptr : s.column_text(col)))
           sound = false;
         break;
       default: {
-        int64_t v = sqlite3_column_int64(s, col);
+        int64_t v = s.column_int64(col);
         if (f.width == 1) rec::store_i8(p, static_cast<int8_t>(v));
         else if (f.width == 2) rec::store_i16(p, static_cast<int16_t>(v));
         else rec::store_i32(p, static_cast<int32_t>(v));

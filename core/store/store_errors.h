@@ -1,7 +1,8 @@
-// The error codes libplotbase writes into pb_error.code (and returns from
-// the failing call, except where a call's result is 0 or null by contract).
-#ifndef PLOTBASE_PB_ERRORS_H_
-#define PLOTBASE_PB_ERRORS_H_
+// The error codes of the store's failures: a failure's Status::error(), and
+// the code the storage-area library's calls report (and return, except
+// where a call's result is 0 or null by contract).
+#ifndef PLOTBASE_STORE_ERRORS_H_
+#define PLOTBASE_STORE_ERRORS_H_
 
 namespace plotbase {
 
@@ -24,4 +25,4 @@ enum ErrorCode : int {
 
 }  // namespace plotbase
 
-#endif  // PLOTBASE_PB_ERRORS_H_
+#endif  // PLOTBASE_STORE_ERRORS_H_
