@@ -244,7 +244,7 @@ class Exporter {
   bool read_rows(store::Statement& s, int first, const Table& table, std::vector<T>* out) {
     out->clear();
     bool ok = true;
-    while (next(s, &ok)) read_record(s, first, table, &out->emplace_back());
+    while (next(s, &ok)) read_fields(s, first, table, &out->emplace_back());
     return ok;
   }
 
@@ -260,7 +260,7 @@ class Exporter {
     bool ok = true;
     while (next(*s, &ok)) {
       const int64_t id = s->column_int64(kExIdColumn);
-      read_record(*s, kExIdColumn + 1, table, row);
+      read_fields(*s, kExIdColumn + 1, table, row);
       ojson o = ojson::object();
       put_fields(o, table, row, nullptr);
       if (!rest(id, o)) return false;
@@ -280,7 +280,7 @@ class Exporter {
     bool ok = true;
     if (next(*s, &ok)) {
       FaultSet f;
-      read_record(*s, 0, kFaultsTable, &f);
+      read_fields(*s, 0, kFaultsTable, &f);
       ojson j = ojson::object();
       put_fields(j, kFaultsTable, &f, nullptr);
       if (!j.empty()) o["faults"] = std::move(j);
@@ -299,7 +299,7 @@ class Exporter {
     bool ok = true;
     while (next(*s, &ok)) {
       OrderModelData m;
-      read_record(*s, kExPositionColumn + 1, kOrderModelsTable, &m);
+      read_fields(*s, kExPositionColumn + 1, kOrderModelsTable, &m);
       const int64_t position = s->column_int64(kExPositionColumn);
       store::Statement* o = stmt(kExListOptions);
       store::Statement* z = stmt(kExListSizes);
@@ -336,7 +336,7 @@ class Exporter {
       ojson an = ojson::object();
       bool ok = true;
       if (next(*a, &ok)) {
-        read_record(*a, 0, kAnalysisTable, &m.analysis);
+        read_fields(*a, 0, kAnalysisTable, &m.analysis);
         put_fields(an, kAnalysisTable, &m.analysis, nullptr);
       }
       if (!ok) return false;
@@ -373,7 +373,7 @@ class Exporter {
         if (group == 0) into = &m.pieces;
         else if (group - 1 < static_cast<int64_t>(m.option_groups.size()))
           into = &m.option_groups[static_cast<size_t>(group - 1)].pieces;
-        if (into) read_record(*q, kExGroupColumn + 1, kModelPiecesTable, &into->emplace_back());
+        if (into) read_fields(*q, kExGroupColumn + 1, kModelPiecesTable, &into->emplace_back());
       }
       if (!ok) return false;
       o["pieces"] = rows_json(m.pieces, kModelPiecesTable);

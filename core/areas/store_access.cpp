@@ -55,38 +55,6 @@ void bind_record(store::Statement& s, int first, const Table& table, const void*
   }
 }
 
-void read_record(store::Statement& s, int first, const Table& table, void* row) {
-  int i = first;
-  for (const Field& f : table) {
-    switch (f.type) {
-      case FieldType::kText: {
-        size_t size = 0;
-        const char* t = s.column_text(i, &size);
-        static_cast<std::string*>(f.at(row))->assign(t, size);
-        break;
-      }
-      case FieldType::kInt:
-        *static_cast<int32_t*>(f.at(row)) = static_cast<int32_t>(s.column_int64(i));
-        break;
-      case FieldType::kReal:
-        *static_cast<double*>(f.at(row)) = s.column_double(i);
-        break;
-      case FieldType::kFlag:
-        *static_cast<bool*>(f.at(row)) = s.column_int64(i) != 0;
-        break;
-      case FieldType::kIndex:
-        *static_cast<int64_t*>(f.at(row)) = s.column_is_null(i) ? -1 : s.column_int64(i);
-        break;
-      case FieldType::kCounts:
-        parse_counts(s.column_text(i), static_cast<std::vector<int32_t>*>(f.at(row)));
-        break;
-      case FieldType::kLength:
-        break;  // the list itself tells its length
-    }
-    ++i;
-  }
-}
-
 const char* no_area_row(const store::Connection& c) {
   return c.dialect() == store::Dialect::kSqlite ? "no more rows available" : "no area row";
 }

@@ -52,9 +52,6 @@ using plotbase::kSplicesTable;
 using plotbase::kStoreTables;
 using plotbase::column_list;
 using plotbase::counts_text;
-using plotbase::for_each_count;
-using plotbase::parse_counts;
-using plotbase::store_schema;
 
 // The item kinds.
 using plotbase::Kind;
@@ -82,17 +79,12 @@ using plotbase::area_row_select_sql;
 // The store's folder and its area files.
 using plotbase::area_file_name;
 using plotbase::kAreaFileSuffix;
-using plotbase::settle_unfinished_change;
 using plotbase::store_directory;
 using plotbase::valid_area_name;
 
-// Statements and the fields they move.
-using plotbase::StatementCache;
-using plotbase::StmtReset;
+// The fields a statement moves.
 using plotbase::bind_fields;
 using plotbase::read_fields;
-using plotbase::kRowId;
-using plotbase::kRowName;
 
 // The host's file calls.
 using plotbase::FileStatus;
@@ -103,7 +95,6 @@ using plotbase::path_file_name;
 using plotbase::path_in;
 using plotbase::path_stem;
 using plotbase::regular_files_in;
-using plotbase::sqlite_file_name;
 using plotbase::system_error_text;
 
 }  // namespace quire::areas
