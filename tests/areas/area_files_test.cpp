@@ -9,7 +9,7 @@
 #include <optional>
 #include <sstream>
 
-#include "plotbase/plotbase_test_support.h"
+#include "store/plotbase_test_support.h"
 #include "support/faulty_file_env.h"
 
 namespace plotbase_test {

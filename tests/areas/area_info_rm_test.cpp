@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "area_info.h"
-#include "plotbase/plotbase_test_support.h"
+#include "store/plotbase_test_support.h"
 #include "quire/quire.h"
 
 namespace plotbase_test {

@@ -14,7 +14,7 @@
 #include <sstream>
 
 #include "pattern_import.h"
-#include "plotbase/plotbase_test_support.h"
+#include "store/plotbase_test_support.h"
 
 namespace plotbase_test {
 namespace {

@@ -6,7 +6,7 @@
 // of a generated area that then replaces it.
 #include <regex>
 
-#include "store_damage/store_damage_support.h"
+#include "store_damage_support.h"
 
 namespace quire::testing {
 namespace {

@@ -8,7 +8,7 @@
 #include <cstring>
 #include <regex>
 
-#include "store_damage/store_damage_support.h"
+#include "store_damage_support.h"
 
 namespace quire::testing {
 namespace {

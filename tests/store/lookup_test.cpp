@@ -245,6 +245,38 @@ TEST_F(LookupTest, ReplacedAreaIsSeenAtTheNextLookup) {
   EXPECT_EQ(walk(pb_lookup_markers, fresh, "*"), (Names{"New"}));
 }
 
+TEST_F(LookupTest, RecordsFilledBeforeTheAreaWasReplacedReadTheNewAreaAfterItsLookup) {
+#ifdef _WIN32
+  GTEST_SKIP() << "an area file open in a connection cannot be replaced on Windows";
+#endif
+  Area copy = area;  // a second record of the same area, as a host may keep
+  import_ok(json::parse(R"({"name": "Sample", "markers": [{"name": "New", "modified": 1}]})"));
+  // A lookup from the start sees the new area and refills its record; the
+  // copy, of the replaced area's generation, finds the area by its path.
+  EXPECT_EQ(walk(pb_lookup_markers, area, "*"), (Names{"New"}));
+  EXPECT_EQ(walk(pb_lookup_markers, copy, "*"), (Names{"New"}));
+  char path[PB_PATH_BUFFER_SIZE];
+  ASSERT_EQ(pb_convert_path(path, copy.ptr(), 0), 1);
+  EXPECT_EQ(std::string(path), (store.store() / plotbase::area_file_name("sample")).string());
+  // The area removed: records read the area as their connection has it.
+  std::filesystem::remove(store.store() / plotbase::area_file_name("sample"));
+  EXPECT_EQ(walk(pb_lookup_markers, area, "*"), (Names{"New"}));
+  Area none;
+  EXPECT_EQ(pb_lookup_storage_areas(none.ptr(), "Sample", 0), 0);
+}
+
+TEST(StoreDirectory, AServerStoreNeedsAServerBuildAndSaysSo) {
+#ifndef QUIRE_HAVE_ODBC
+  quire::testing::TempStore store;
+  quire::testing::set_environment("QUIRE_STORE", "odbc:DSN=patterns");
+  quire::testing::PrintCapture capture;
+  Area a;
+  EXPECT_EQ(pb_lookup_storage_areas(a.ptr(), "Sample", 0), plotbase::kErrStore);
+  EXPECT_EQ(pb_error.code, plotbase::kErrStore);
+  EXPECT_EQ(capture.text(), "area Sample: this quire was built without server stores (odbc:)\n");
+#endif
+}
+
 TEST(StoreDirectory, FollowsTheEnvironment) {
   using quire::testing::set_environment;
   using quire::testing::unset_environment;

@@ -4,7 +4,7 @@
 // SQLite's integrity check reports is reported by `quire area check`.
 #include <cstdio>
 
-#include "store_damage/store_damage_support.h"
+#include "store_damage_support.h"
 
 namespace quire::testing {
 namespace {
