@@ -25,8 +25,8 @@ namespace quire::cli {
 
 namespace {
 
-std::string summary_text(const plotbase::AreaSummary& s) {
-  return plotbase::latin1_to_utf8(s.name) + ": " + plural(s.markers, "marker") + ", " + plural(s.models, "model") +
+std::string summary_text(const areas::AreaSummary& s) {
+  return areas::latin1_to_utf8(s.name) + ": " + plural(s.markers, "marker") + ", " + plural(s.models, "model") +
          ", " + plural(s.pieces, "piece") + ", " + plural(s.orders, "order");
 }
 
@@ -40,7 +40,7 @@ int error(const char* command, const std::string& message) {
 
 // An area name given on the command line (UTF-8) as the library keeps it.
 bool area_name_arg(const std::string& utf8, std::string* latin1) {
-  if (!plotbase::utf8_to_latin1(utf8, latin1)) return false;
+  if (!areas::utf8_to_latin1(utf8, latin1)) return false;
   return !latin1->empty();
 }
 
@@ -75,29 +75,29 @@ quire::Status file_head(const std::string& file, std::string* head) {
 
 // Pattern files (DXF), several into one area. They are read by name (each
 // is read twice), never from standard input.
-int do_import_patterns(const std::vector<std::string>& files, const plotbase::PatternImportOptions& options) {
-  std::vector<plotbase::PatternSource> sources;
+int do_import_patterns(const std::vector<std::string>& files, const areas::PatternImportOptions& options) {
+  std::vector<areas::PatternSource> sources;
   for (const std::string& file : files) {
     std::string head;
     if (quire::Status status = file_head(file, &head); !status.ok())
       return error("import", file + ": " + status.message());
-    if (file == "-" || !plotbase::looks_like_dxf(head))
+    if (file == "-" || !areas::looks_like_dxf(head))
       return error("import", (file == "-" ? "<stdin>" : file) +
                                  ": not a pattern file (DXF); an area file (JSON) is imported alone");
-    plotbase::PatternSource source;
+    areas::PatternSource source;
     source.name = source.path = file;
     sources.push_back(std::move(source));
   }
   std::vector<std::string> warnings;
-  plotbase::AreaSummary summary;
-  quire::Status status = plotbase::import_pattern_files(sources, options, &warnings, &summary);
+  areas::AreaSummary summary;
+  quire::Status status = areas::import_pattern_files(sources, options, &warnings, &summary);
   for (const std::string& w : warnings) std::fprintf(stderr, "quire area import: warning: %s\n", w.c_str());
   if (!status.ok()) return error("import", status.message());
   std::printf("imported %s\n", summary_text(summary).c_str());
   return 0;
 }
 
-int do_import(const std::vector<std::string>& files, const plotbase::PatternImportOptions& options) {
+int do_import(const std::vector<std::string>& files, const areas::PatternImportOptions& options) {
   const std::string& file = files.front();
   std::string where = file == "-" ? "<stdin>" : file;
   std::string head;
@@ -105,11 +105,11 @@ int do_import(const std::vector<std::string>& files, const plotbase::PatternImpo
     if (quire::Status status = file_head(file, &head); !status.ok())
       return error("import", where + ": " + status.message());
   }
-  if (files.size() > 1 || plotbase::looks_like_dxf(head)) return do_import_patterns(files, options);
+  if (files.size() > 1 || areas::looks_like_dxf(head)) return do_import_patterns(files, options);
   if (!options.area.empty() || !options.units.empty() || !options.marker.empty())
     return error("import", where + ": --area, --units and --marker apply to pattern files (DXF) only");
-  plotbase::AreaSummary summary;
-  if (quire::Status status = plotbase::import_area_file(file, &summary); !status.ok())
+  areas::AreaSummary summary;
+  if (quire::Status status = areas::import_area_file(file, &summary); !status.ok())
     return error("import", where + ": " + status.message());
   std::printf("imported %s\n", summary_text(summary).c_str());
   return 0;
@@ -117,8 +117,8 @@ int do_import(const std::vector<std::string>& files, const plotbase::PatternImpo
 
 int do_export(const std::string& name, const std::string& file) {
   const bool to_standard_output = file.empty() || file == "-";
-  quire::Status status = to_standard_output ? plotbase::export_area_json(name, std::cout)
-                                            : plotbase::export_area_file(name, file);
+  quire::Status status = to_standard_output ? areas::export_area_json(name, std::cout)
+                                            : areas::export_area_file(name, file);
   if (!status.ok()) return error("export", status.message());
   if (to_standard_output) std::cout.flush();
   return 0;
@@ -126,7 +126,7 @@ int do_export(const std::string& name, const std::string& file) {
 
 int do_list() {
   quire::Status listed;
-  auto areas = plotbase::list_areas(&listed);
+  auto areas = areas::list_areas(&listed);
   if (!listed.ok()) return error("list", listed.message());
   int status = 0;
   for (const auto& a : areas) {
@@ -144,12 +144,12 @@ int do_list() {
   return status;
 }
 
-int do_generate(plotbase::GenerateOptions options) {
+int do_generate(areas::GenerateOptions options) {
   std::string latin1;
   if (!area_name_arg(options.name, &latin1)) return error("generate", "\"" + options.name + "\" is not an area name");
   options.name = latin1;
-  plotbase::AreaSummary summary;
-  if (quire::Status status = plotbase::generate_area(options, &summary); !status.ok())
+  areas::AreaSummary summary;
+  if (quire::Status status = areas::generate_area(options, &summary); !status.ok())
     return error("generate", status.message());
   std::printf("generated %s\n", summary_text(summary).c_str());
   return 0;
@@ -159,13 +159,13 @@ int do_generate(plotbase::GenerateOptions options) {
 int do_info(const std::string& name) {
   std::string latin1;
   if (!area_name_arg(name, &latin1)) return error("info", "\"" + name + "\" is not an area name");
-  plotbase::AreaInfo info;
-  if (quire::Status status = plotbase::area_info(latin1, &info); !status.ok()) return error("info", status.message());
-  auto stamp = [&](int64_t seconds) { return info.has_stamps ? plotbase::stamp_text(seconds) : std::string("none"); };
+  areas::AreaInfo info;
+  if (quire::Status status = areas::area_info(latin1, &info); !status.ok()) return error("info", status.message());
+  auto stamp = [&](int64_t seconds) { return info.has_stamps ? areas::stamp_text(seconds) : std::string("none"); };
   std::printf(
       "name: %s\nmarkers: %lld\nmodels: %lld\norders: %lld\npieces: %lld\noldest_modified: %s\n"
       "newest_modified: %s\nfile: %s\nsize: %llu\nengine: %s\n",
-      plotbase::latin1_to_utf8(info.summary.name).c_str(), static_cast<long long>(info.summary.markers),
+      areas::latin1_to_utf8(info.summary.name).c_str(), static_cast<long long>(info.summary.markers),
       static_cast<long long>(info.summary.models), static_cast<long long>(info.summary.orders),
       static_cast<long long>(info.summary.pieces), stamp(info.oldest_modified).c_str(),
       stamp(info.newest_modified).c_str(), info.summary.path.c_str(),
@@ -178,16 +178,16 @@ int do_rm(const std::string& name, bool yes) {
   std::string latin1;
   if (!area_name_arg(name, &latin1)) return error("rm", "\"" + name + "\" is not an area name");
   if (!yes) {
-    plotbase::AreaInfo info;
-    quire::Status looked = plotbase::area_info(latin1, &info);
+    areas::AreaInfo info;
+    quire::Status looked = areas::area_info(latin1, &info);
     if (looked.code() == quire::StatusCode::kNotFound) return error("rm", looked.message());
-    std::string what = "area " + name + " (" + plotbase::area_path(latin1) + ")";
+    std::string what = "area " + name + " (" + areas::area_path(latin1) + ")";
     if (looked.ok()) what = "area " + summary_text(info.summary) + " (" + info.summary.path + ")";
     std::fprintf(stderr, "quire area rm: would remove %s; run again with --yes to remove it\n", what.c_str());
     return 2;
   }
   std::string removed;
-  if (quire::Status status = plotbase::remove_area(latin1, &removed); !status.ok())
+  if (quire::Status status = areas::remove_area(latin1, &removed); !status.ok())
     return error("rm", status.message());
   std::printf("removed area %s (%s)\n", name.c_str(), removed.c_str());
   return 0;
@@ -199,12 +199,12 @@ int do_rm(const std::string& name, bool yes) {
 int do_check(const std::string& name) {
   std::string latin1;
   if (!area_name_arg(name, &latin1)) return error("check", "\"" + name + "\" is not an area name");
-  plotbase::AreaCheck check;
-  if (quire::Status status = plotbase::check_area(latin1, &check); !status.ok())
+  areas::AreaCheck check;
+  if (quire::Status status = areas::check_area(latin1, &check); !status.ok())
     return error("check", status.message());
-  const std::string area = plotbase::latin1_to_utf8(check.summary.name.empty() ? latin1 : check.summary.name);
+  const std::string area = areas::latin1_to_utf8(check.summary.name.empty() ? latin1 : check.summary.name);
   for (const std::string& problem : check.problems)
-    std::printf("%s: %s\n", area.c_str(), plotbase::latin1_to_utf8(problem).c_str());
+    std::printf("%s: %s\n", area.c_str(), areas::latin1_to_utf8(problem).c_str());
   if (check.problems.empty()) {
     std::printf("%s: no damage found\n", summary_text(check.summary).c_str());
     return 0;
@@ -266,7 +266,7 @@ int run_area_command(int argc, char** argv) {
   app.failure_message([](const CLI::App*, const CLI::Error& e) { return "quire area: " + std::string(e.what()) + "\n"; });
 
   std::vector<std::string> import_files;
-  plotbase::PatternImportOptions pattern;
+  areas::PatternImportOptions pattern;
   auto* import_cmd =
       app.add_subcommand("import", "Create or replace an area from an area file (JSON) or from pattern files (DXF)");
   import_cmd->add_option("FILE", import_files, "The area file, or pattern files into one area; - for standard input")
@@ -285,7 +285,7 @@ int run_area_command(int argc, char** argv) {
 
   auto* list_cmd = app.add_subcommand("list", "One line per area: its name and its numbers of items");
 
-  plotbase::GenerateOptions gen;
+  areas::GenerateOptions gen;
   auto* gen_cmd = app.add_subcommand("generate", "Create or replace a synthetic area");
   gen_cmd->add_option("NAME", gen.name, "The area's name")->required();
   gen_cmd->add_option("--markers", gen.markers, "Number of markers (default 50)")->check(whole_number());

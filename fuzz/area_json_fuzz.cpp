@@ -16,9 +16,9 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  plotbase::AreaSummary summary;
+  quire::areas::AreaSummary summary;
   quire::Status status =
-      plotbase::import_area_json(std::string_view(reinterpret_cast<const char*>(data), size), &summary);
+      quire::areas::import_area_json(std::string_view(reinterpret_cast<const char*>(data), size), &summary);
   if (!status.ok()) {
     // Refused in one line, and no exception behind it.
     const std::string message = status.message();
@@ -27,6 +27,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     return 0;
   }
   std::ostringstream out;
-  if (!plotbase::export_area_json(summary.name, out).ok()) __builtin_trap();
+  if (!quire::areas::export_area_json(summary.name, out).ok()) __builtin_trap();
   return 0;
 }

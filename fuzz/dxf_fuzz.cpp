@@ -29,7 +29,7 @@ static void refused_in_one_line(const quire::Status& status) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  namespace dxf = plotbase::dxf;
+  namespace dxf = quire::areas::dxf;
   const char* bytes = reinterpret_cast<const char*>(data);
   dxf::PatternFile file;
   std::vector<std::string> warnings;
@@ -45,16 +45,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (p.block >= file.blocks.size() || !(p.area >= 0) || !(p.perimeter >= 0)) __builtin_trap();
 
   // The import of what the reader took: stored, or refused in one line.
-  plotbase::PatternSource source;
+  quire::areas::PatternSource source;
   source.name = "fuzz.dxf";
   source.in_memory = true;
   source.bytes = std::string_view(bytes, size);
-  plotbase::PatternImportOptions options;
+  quire::areas::PatternImportOptions options;
   options.area = "FUZZ";
   options.marker = "M";
   warnings.clear();
-  plotbase::AreaSummary summary;
-  status = plotbase::import_pattern_files({source}, options, &warnings, &summary);
+  quire::areas::AreaSummary summary;
+  status = quire::areas::import_pattern_files({source}, options, &warnings, &summary);
   if (!status.ok()) refused_in_one_line(status);
   return 0;
 }

@@ -1,55 +1,41 @@
 // `quire area check`: SQLite's own check of an area file, and every list of
 // every item against the length its owner declares (what the readers compare
 // at the end of each list they walk, here for the whole area at once).
-#include <sqlite3.h>
-
 #include <cerrno>
 #include <cstdlib>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
 #include "area_store.h"
 #include "quire/records.h"
-#include "store_layout.h"
+#include "sqlite/sqlite_engine.h"
+#include "store_access.h"
+#include "store_names.h"
 
-namespace plotbase {
+namespace quire::areas {
 
 namespace {
 
-struct Stmt {
-  sqlite3_stmt* s = nullptr;
-  ~Stmt() {
-    if (s) sqlite3_finalize(s);
-  }
-};
-
-struct Db {
-  sqlite3* db = nullptr;
-  ~Db() {
-    if (db) sqlite3_close_v2(db);
-  }
-};
-
-std::string text_of(sqlite3_stmt* s, int col) {
-  const unsigned char* t = sqlite3_column_text(s, col);
-  return t ? std::string(reinterpret_cast<const char*>(t), static_cast<size_t>(sqlite3_column_bytes(s, col)))
-           : std::string();
-}
-
-// Runs sql, handing each row to row; a failure of SQLite (the file too
-// damaged to answer) becomes one problem naming what was being checked
-// (checking), or SQLite's message alone when checking is null.
+// Runs sql on c, handing each row to row; a failure of the store (a file
+// too damaged to answer) becomes one problem naming what was being checked
+// (checking), or the store's message alone when checking is null. The
+// failure, if any, goes to *failed.
 template <class Row>
-void each_row(sqlite3* db, const std::string& sql, const char* checking, std::vector<std::string>* problems,
-              Row row) {
-  Stmt st;
-  int rc = sqlite3_prepare_v2(db, sql.c_str(), -1, &st.s, nullptr);
-  if (rc == SQLITE_OK) {
-    while ((rc = sqlite3_step(st.s)) == SQLITE_ROW) row(st.s);
+void each_row(store::Connection& c, const std::string& sql, const char* checking,
+              std::vector<std::string>* problems, Row row, quire::Status* failed = nullptr) {
+  std::unique_ptr<store::Statement> st;
+  quire::Status status = c.prepare(sql, &st);
+  bool more = status.ok();
+  while (more) {
+    status = st->step(&more);
+    if (status.ok() && more) row(*st);
   }
-  if (rc != SQLITE_DONE && rc != SQLITE_OK)
-    problems->push_back(checking ? std::string(checking) + " could not be checked: " + sqlite3_errmsg(db)
-                                 : std::string(sqlite3_errmsg(db)));
+  if (!status.ok()) {
+    problems->push_back(checking ? std::string(checking) + " could not be checked: " + status.message()
+                                 : status.message());
+    if (failed) *failed = status;
+  }
 }
 
 // One list of every owner: rows in table `rows` that match an owner `o`
@@ -139,11 +125,11 @@ struct CountsCheck {
 
 // The items of each kind are numbered 1..N with no gaps, N the area row's
 // count: the readers walk them by number.
-void check_numbering(sqlite3* db, const char* table, const char* word, int64_t declared,
+void check_numbering(store::Connection& c, const char* table, const char* word, int64_t declared,
                      std::vector<std::string>* problems) {
   std::string sql = std::string("SELECT count(*), coalesce(min(id), 1), coalesce(max(id), 0) FROM ") + table;
-  each_row(db, sql, table, problems, [&](sqlite3_stmt* s) {
-    const int64_t n = sqlite3_column_int64(s, 0), lo = sqlite3_column_int64(s, 1), hi = sqlite3_column_int64(s, 2);
+  each_row(c, sql, table, problems, [&](store::Statement& s) {
+    const int64_t n = s.column_int64(0), lo = s.column_int64(1), hi = s.column_int64(2);
     if (n != declared || lo != 1 || hi != n)
       problems->push_back(std::string(table) + ": " + std::to_string(n) + " " + word + "s stored, numbered " +
                           std::to_string(lo) + " to " + std::to_string(hi) + "; the area declares " +
@@ -153,14 +139,24 @@ void check_numbering(sqlite3* db, const char* table, const char* word, int64_t d
 
 // The names of the tables and indexes by their first page, for SQLite's
 // messages ("Tree 5 page 9 cell 3: Rowid 18 out of order").
-std::string with_tree_name(sqlite3* db, const std::string& message) {
+std::string with_tree_name(store::Connection& c, const std::string& message) {
   if (message.compare(0, 5, "Tree ") != 0) return message;
   long root = std::strtol(message.c_str() + 5, nullptr, 10);
   std::string name;
   std::vector<std::string> ignored;
-  each_row(db, "SELECT type, name FROM sqlite_schema WHERE rootpage = " + std::to_string(root), "the schema",
-           &ignored, [&](sqlite3_stmt* s) { name = text_of(s, 0) + " " + text_of(s, 1); });
+  each_row(c, "SELECT type, name FROM sqlite_schema WHERE rootpage = " + std::to_string(root), "the schema",
+           &ignored, [&](store::Statement& s) { name = column_string(s, 0) + " " + column_string(s, 1); });
   return name.empty() ? message : name + ": " + message;
+}
+
+// True when text is a list of at most slots whole numbers from -32768 to
+// 32767 (JSON): what the marker analysis's count lists hold.
+bool counts_list(const std::string& text, size_t slots) {
+  const nlohmann::json list = nlohmann::json::parse(text, nullptr, false);
+  if (!list.is_array() || list.size() > slots) return false;
+  for (const nlohmann::json& v : list)
+    if (!v.is_number_integer() || v.get<int64_t>() < -32768 || v.get<int64_t>() > 32767) return false;
+  return true;
 }
 
 }  // namespace
@@ -168,33 +164,33 @@ std::string with_tree_name(sqlite3* db, const std::string& message) {
 quire::Status check_area(std::string_view name, AreaCheck* out) {
   *out = AreaCheck{};
   std::vector<std::string>& problems = out->problems;
-  const std::string path = area_path(name);
+  Store store;
+  if (quire::Status opened = open_store(&store); !opened.ok()) return opened;
+  const std::string path = store.place(name);
   out->summary.path = path;
-  FileStatus st = file_status(path);
-  if (st.error == ENOENT || st.error == ENOTDIR)
+  auto no_area = [&] {
     return quire::Status::failure(quire::StatusCode::kNotFound, "no area " + std::string(name) + " (" + path + ")",
                                   path);
-  if (st.error != 0)
-    return quire::Status::failure(quire::StatusCode::kStore,
-                                  "cannot open the area file " + path + ": " + system_error_text(st.system_error),
-                                  path);
-  if (!st.regular)
-    return quire::Status::failure(quire::StatusCode::kInvalid, path + ": not a regular file (an area file is one)",
-                                  path);
-  if (quire::Status settled = settle_unfinished_change(path); !settled.ok())
-    return quire::Status::failure(settled.code(), path + ": " + settled.message(), path);
-  Db d;
-  if (sqlite3_open_v2(sqlite_file_name(path).c_str(), &d.db, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr) !=
-      SQLITE_OK) {
-    const int system_error = d.db ? sqlite3_system_errno(d.db) : 0;
-    return quire::Status::failure(quire::StatusCode::kStore,
-                                  "cannot open the area file " + path + ": " +
-                                      (system_error ? system_error_text(system_error)
-                                                    : d.db ? sqlite3_errmsg(d.db) : "out of memory"),
-                                  path);
+  };
+  if (store.folder) {
+    FileStatus st = file_status(path);
+    if (st.error == ENOENT || st.error == ENOTDIR) return no_area();
+    if (st.error != 0)
+      return quire::Status::failure(quire::StatusCode::kStore,
+                                    "cannot open the area file " + path + ": " + system_error_text(st.system_error),
+                                    path);
+    if (!st.regular)
+      return quire::Status::failure(quire::StatusCode::kInvalid, path + ": not a regular file (an area file is one)",
+                                    path);
   }
-  sqlite3_exec(d.db, "PRAGMA cache_size = -16384", nullptr, nullptr, nullptr);
-  sqlite3_exec(d.db, "BEGIN", nullptr, nullptr, nullptr);
+  // A change left unfinished in an area file is rolled back as it is
+  // opened, as the readers do.
+  std::unique_ptr<store::Connection> opened;
+  if (quire::Status status = store.engine->open_area(name, &opened); !status.ok()) return status;
+  if (!opened) return no_area();
+  store::Connection& c = *opened;
+  if (store.folder) c.execute("PRAGMA cache_size = -16384");
+  c.begin(store::TransactionMode::kReadSnapshot);
 
   // The area row. A file that is no database, or holds no area, is not
   // checked further; an area row on a damaged page is one problem, and the
@@ -202,13 +198,18 @@ quire::Status check_area(std::string_view name, AreaCheck* out) {
   bool area_row = false;
   std::string area_problem;
   std::vector<std::string> row_problems;
-  each_row(d.db, area_row_select_sql(), nullptr, &row_problems, [&](sqlite3_stmt* s) {
-    area_row = true;
-    read_area_row(s, &out->summary);
-    if (sqlite3_column_int(s, kAreaFormatColumn) != kAreaFormat)
-      area_problem = "unknown area format " + std::to_string(sqlite3_column_int(s, kAreaFormatColumn));
-  });
-  const bool row_damaged = !row_problems.empty() && (sqlite3_errcode(d.db) & 0xff) == SQLITE_CORRUPT;
+  quire::Status row_failure;
+  each_row(
+      c, area_row_select_sql(), nullptr, &row_problems,
+      [&](store::Statement& s) {
+        area_row = true;
+        read_area_row(s, &out->summary);
+        if (s.column_int64(kAreaFormatColumn) != kAreaFormat)
+          area_problem = "unknown area format " + std::to_string(s.column_int64(kAreaFormatColumn));
+      },
+      &row_failure);
+  const bool row_damaged =
+      !row_problems.empty() && store.folder && (row_failure.error() & 0xff) == SQLITE_CORRUPT;
   if (!row_problems.empty() && !row_damaged) area_problem = row_problems.front();
   if ((!area_row && !row_damaged) || !area_problem.empty())
     return quire::Status::failure(quire::StatusCode::kCorrupt,
@@ -217,47 +218,52 @@ quire::Status check_area(std::string_view name, AreaCheck* out) {
                                   path);
   if (row_damaged) problems.push_back("the area row cannot be read: " + row_problems.front());
 
-  // SQLite's own check of every page, table and index. The full check also
-  // compares every index with its table; measured on 20,000 markers it takes
-  // well under a second, so it is always the full one.
-  each_row(d.db, "PRAGMA integrity_check(100)", "the file's pages", &problems, [&](sqlite3_stmt* s) {
-    std::string line = text_of(s, 0);
-    // The first problem comes after a line naming the database.
-    const std::string kDatabaseLine = "*** in database main ***\n";
-    if (line.compare(0, kDatabaseLine.size(), kDatabaseLine) == 0) line.erase(0, kDatabaseLine.size());
-    if (line != "ok") problems.push_back(with_tree_name(d.db, line));
-  });
-
-  if (area_row) {
-    check_numbering(d.db, "markers", "marker", out->summary.markers, &problems);
-    check_numbering(d.db, "models", "model", out->summary.models, &problems);
-    check_numbering(d.db, "pieces", "piece", out->summary.pieces, &problems);
-    check_numbering(d.db, "orders", "order", out->summary.orders, &problems);
+  if (store.folder) {
+    // SQLite's own check of every page, table and index. The full check
+    // also compares every index with its table; measured on 20,000 markers
+    // it takes well under a second, so it is always the full one.
+    each_row(c, "PRAGMA integrity_check(100)", "the file's pages", &problems, [&](store::Statement& s) {
+      std::string line = column_string(s, 0);
+      // The first problem comes after a line naming the database.
+      const std::string kDatabaseLine = "*** in database main ***\n";
+      if (line.compare(0, kDatabaseLine.size(), kDatabaseLine) == 0) line.erase(0, kDatabaseLine.size());
+      if (line != "ok") problems.push_back(with_tree_name(c, line));
+    });
+  } else {
+    out->unchecked.push_back("the pages of the area's tables: the server's own tools check them");
   }
 
-  for (const ListCheck& c : kListChecks) {
-    std::string rows = std::string(" FROM ") + c.rows + " c WHERE " + c.match;
-    std::string sql = std::string("SELECT label, n, d, e FROM (SELECT ") + c.label + " AS label, " + c.declared +
+  if (area_row) {
+    check_numbering(c, "markers", "marker", out->summary.markers, &problems);
+    check_numbering(c, "models", "model", out->summary.models, &problems);
+    check_numbering(c, "pieces", "piece", out->summary.pieces, &problems);
+    check_numbering(c, "orders", "order", out->summary.orders, &problems);
+  }
+
+  for (const ListCheck& l : kListChecks) {
+    std::string rows = std::string(" FROM ") + l.rows + " c WHERE " + l.match;
+    std::string sql = std::string("SELECT label, n, d, e FROM (SELECT ") + l.label + " AS label, " + l.declared +
                       " AS d, (SELECT count(*)" + rows + ") AS n, (SELECT coalesce(max(c.position) + 1, 0)" +
-                      rows + ") AS e FROM " + c.owners + " ORDER BY " + c.order + ") WHERE n <> d OR e <> d";
-    each_row(d.db, sql, c.rows, &problems, [&](sqlite3_stmt* s) {
-      const int64_t n = sqlite3_column_int64(s, 1), declared = sqlite3_column_int64(s, 2);
-      std::string line = text_of(s, 0) + ": ";
+                      rows + ") AS e FROM " + l.owners + " ORDER BY " + l.order +
+                      ") checked WHERE n <> d OR e <> d";
+    each_row(c, sql, l.rows, &problems, [&](store::Statement& s) {
+      const int64_t n = s.column_int64(1), declared = s.column_int64(2);
+      std::string line = column_string(s, 0) + ": ";
       if (n != declared)
-        line += std::to_string(n) + " " + c.what + " stored, " + std::to_string(declared) + " declared";
+        line += std::to_string(n) + " " + l.what + " stored, " + std::to_string(declared) + " declared";
       else
-        line += std::string(c.what) + " not numbered 0 to " + std::to_string(declared - 1);
+        line += std::string(l.what) + " not numbered 0 to " + std::to_string(declared - 1);
       problems.push_back(line);
     });
   }
 
-  for (const StrayCheck& c : kStrayChecks) {
-    std::string sql = std::string("SELECT count(*) FROM ") + c.rows + " c WHERE " + c.stray;
-    each_row(d.db, sql, c.rows, &problems, [&](sqlite3_stmt* s) {
-      const int64_t n = sqlite3_column_int64(s, 0);
+  for (const StrayCheck& l : kStrayChecks) {
+    std::string sql = std::string("SELECT count(*) FROM ") + l.rows + " c WHERE " + l.stray;
+    each_row(c, sql, l.rows, &problems, [&](store::Statement& s) {
+      const int64_t n = s.column_int64(0);
       if (n > 0)
-        problems.push_back(std::string(c.rows) + ": " + std::to_string(n) + (n == 1 ? " row" : " rows") +
-                           " of no " + c.owner);
+        problems.push_back(std::string(l.rows) + ": " + std::to_string(n) + (n == 1 ? " row" : " rows") +
+                           " of no " + l.owner);
     });
   }
 
@@ -265,21 +271,32 @@ quire::Status check_area(std::string_view name, AreaCheck* out) {
   const CountsCheck counts[] = {{"notch_counts", "notch counts", ma::kNotchSlots},
                                 {"internal_counts", "internal-mark counts", ma::kInternalSlots},
                                 {"point_attribute_counts", "point-attribute counts", ma::kPointAttributeSlots}};
-  for (const CountsCheck& c : counts) {
-    const std::string col = std::string("a.") + c.column;
-    std::string sql = "SELECT 'marker ' || coalesce(m.name, 'number ' || a.marker_id) FROM marker_analysis a "
-                      "LEFT JOIN markers m ON m.id = a.marker_id WHERE " + col +
-                      " IS NOT NULL AND CASE WHEN json_valid(" + col + ") AND json_type(" + col +
-                      ") = 'array' THEN json_array_length(" + col + ") > " +
-                      std::to_string(c.slots) + " OR EXISTS (SELECT 1 FROM json_each(" + col +
-                      ") j WHERE j.type <> 'integer' OR j.value NOT BETWEEN -32768 AND 32767) ELSE 1 END "
-                      "ORDER BY a.marker_id";
-    each_row(d.db, sql, "marker_analysis", &problems, [&](sqlite3_stmt* s) {
-      problems.push_back(text_of(s, 0) + ": " + c.what + ": not a list of at most " + std::to_string(c.slots) +
+  for (const CountsCheck& l : counts) {
+    const std::string col = std::string("a.") + l.column;
+    auto problem = [&](const std::string& marker) {
+      problems.push_back(marker + ": " + l.what + ": not a list of at most " + std::to_string(l.slots) +
                          " whole numbers from -32768 to 32767");
-    });
+    };
+    const std::string marker = "'marker ' || coalesce(m.name, 'number ' || a.marker_id)";
+    if (store.folder) {
+      // SQLite reads the JSON itself.
+      std::string sql = "SELECT " + marker + " FROM marker_analysis a "
+                        "LEFT JOIN markers m ON m.id = a.marker_id WHERE " + col +
+                        " IS NOT NULL AND CASE WHEN json_valid(" + col + ") AND json_type(" + col +
+                        ") = 'array' THEN json_array_length(" + col + ") > " +
+                        std::to_string(l.slots) + " OR EXISTS (SELECT 1 FROM json_each(" + col +
+                        ") j WHERE j.type <> 'integer' OR j.value NOT BETWEEN -32768 AND 32767) ELSE 1 END "
+                        "ORDER BY a.marker_id";
+      each_row(c, sql, "marker_analysis", &problems, [&](store::Statement& s) { problem(column_string(s, 0)); });
+    } else {
+      std::string sql = "SELECT " + marker + ", " + col + " FROM marker_analysis a "
+                        "LEFT JOIN markers m ON m.id = a.marker_id WHERE " + col + " IS NOT NULL ORDER BY a.marker_id";
+      each_row(c, sql, "marker_analysis", &problems, [&](store::Statement& s) {
+        if (!counts_list(column_string(s, 1), l.slots)) problem(column_string(s, 0));
+      });
+    }
   }
   return {};
 }
 
-}  // namespace plotbase
+}  // namespace quire::areas

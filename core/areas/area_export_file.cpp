@@ -10,7 +10,7 @@
 #include "area_store.h"
 #include "failures.h"
 
-namespace plotbase {
+namespace quire::areas {
 
 namespace {
 
@@ -98,4 +98,4 @@ quire::Status export_area_file(std::string_view name, const std::string& path) {
   });
 }
 
-}  // namespace plotbase
+}  // namespace quire::areas

@@ -12,7 +12,7 @@
 #include "area_store.h"
 #include "quire/status.h"
 
-namespace plotbase {
+namespace quire::areas {
 
 // What `quire area info` shows of an area.
 struct AreaInfo {
@@ -54,6 +54,6 @@ enum class RemoveRefusal {
 // be parted from it. *removed gets the path of the file removed.
 quire::Status remove_area(std::string_view name, std::string* removed, RemoveRefusal* refusal = nullptr);
 
-}  // namespace plotbase
+}  // namespace quire::areas
 
 #endif  // QUIRE_AREA_INFO_H_

@@ -7,12 +7,13 @@
 #include <filesystem>
 #include <nlohmann/json.hpp>
 
-#include "area_data.h"
 #include "area_writer.h"
 #include "failures.h"
-#include "store_layout.h"
+#include "sqlite/sqlite_engine.h"
+#include "store_access.h"
+#include "store_names.h"
 
-namespace plotbase {
+namespace quire::areas {
 
 std::string latin1_to_utf8(std::string_view latin1) {
   std::string out;
@@ -67,74 +68,43 @@ bool utf8_to_latin1(std::string_view utf8, std::string* out, long* bad) {
   return true;
 }
 
-std::string area_path(std::string_view name) { return path_in(store_directory(), area_file_name(name)); }
+std::string area_path(std::string_view name) {
+  Store store;
+  if (open_store(&store).ok()) return store.place(name);
+  return path_in(store_directory(), area_file_name(name));
+}
 
 namespace {
 
-// A read-only connection for export and list (not the readers' cache).
-struct Db {
-  sqlite3* db = nullptr;
-  ~Db() {
-    if (db) sqlite3_close_v2(db);
-  }
-};
-
-quire::Status open_db(const std::string& path, Db* d) {
-  if (sqlite3_open_v2(sqlite_file_name(path).c_str(), &d->db, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr) != SQLITE_OK)
-    return quire::Status::failure(quire::StatusCode::kStore,
-                                  std::string("cannot open ") + path + ": " + (d->db ? sqlite3_errmsg(d->db) : ""), path,
-                                  d->db ? sqlite3_errcode(d->db) : SQLITE_CANTOPEN);
-  return {};
+// The area's row cannot be read as one: message says why.
+quire::Status damaged(const std::string& message, int error = 0) {
+  return quire::Status::failure(quire::StatusCode::kCorrupt, "damaged area file: " + message, {}, error);
 }
 
-// The area file of db cannot be read as one: message says why.
-quire::Status damaged(sqlite3* db, const std::string& message) {
-  return quire::Status::failure(quire::StatusCode::kCorrupt, "damaged area file: " + message, {}, sqlite3_errcode(db));
-}
-
-struct Stmt {
-  sqlite3_stmt* s = nullptr;
-  ~Stmt() {
-    if (s) sqlite3_finalize(s);
-  }
-};
-
-quire::Status prepare(sqlite3* db, const char* sql, Stmt* st) {
-  if (sqlite3_prepare_v2(db, sql, -1, &st->s, nullptr) != SQLITE_OK) return damaged(db, sqlite3_errmsg(db));
-  return {};
-}
-
-std::string col_text(sqlite3_stmt* s, int i) {
-  const unsigned char* t = sqlite3_column_text(s, i);
-  return t ? std::string(reinterpret_cast<const char*>(t), static_cast<size_t>(sqlite3_column_bytes(s, i)))
-           : std::string();
-}
-std::string col_utf8(sqlite3_stmt* s, int i) { return latin1_to_utf8(col_text(s, i)); }
-
-quire::Status read_summary(const std::string& path, AreaSummary* out) {
-  Db d;
-  quire::Status status = open_db(path, &d);
-  Stmt st;
-  if (status.ok()) status = prepare(d.db, area_row_select_sql().c_str(), &st);
-  if (!status.ok()) return status;
-  if (sqlite3_step(st.s) != SQLITE_ROW) return damaged(d.db, sqlite3_errmsg(d.db));
-  if (sqlite3_column_int(st.s, kAreaFormatColumn) != kAreaFormat)
+// Reads the area row of the area open at c into *out.
+quire::Status read_summary(store::Connection& c, AreaSummary* out) {
+  std::unique_ptr<store::Statement> row;
+  quire::Status status = c.prepare(area_row_select_sql(), &row);
+  if (!status.ok()) return damaged(status.message(), status.error());
+  bool found = false;
+  status = row->step(&found);
+  if (!status.ok()) return damaged(status.message(), status.error());
+  if (!found) return damaged(no_area_row(c));
+  if (row->column_int64(kAreaFormatColumn) != kAreaFormat)
     return quire::Status::failure(quire::StatusCode::kCorrupt,
-                                  "unknown area format " + std::to_string(sqlite3_column_int(st.s, kAreaFormatColumn)),
-                                  path);
-  read_area_row(st.s, out);
-  out->path = path;
+                                  "unknown area format " + std::to_string(row->column_int64(kAreaFormatColumn)));
+  read_area_row(*row, out);
   return {};
 }
 
 }  // namespace
 
-void read_area_row(sqlite3_stmt* row, AreaSummary* out) {
-  out->name = col_text(row, kAreaNameColumn);
-  out->markers = sqlite3_column_int64(row, kAreaMarkersColumn);
-  out->models = sqlite3_column_int64(row, kAreaModelsColumn);
-  out->pieces = sqlite3_column_int64(row, kAreaPiecesColumn);
-  out->orders = sqlite3_column_int64(row, kAreaOrdersColumn);
+void read_area_row(store::Statement& row, AreaSummary* out) {
+  out->name = column_string(row, kAreaNameColumn);
+  out->markers = row.column_int64(kAreaMarkersColumn);
+  out->models = row.column_int64(kAreaModelsColumn);
+  out->pieces = row.column_int64(kAreaPiecesColumn);
+  out->orders = row.column_int64(kAreaOrdersColumn);
 }
 
 namespace {
@@ -212,24 +182,24 @@ ojson rows_json(const std::vector<T>& rows, const Table& table) {
   return a;
 }
 
-// Writes an area file's area as JSON. Each step returns false on a failure,
-// which status() then holds.
+// Writes an area as JSON. Each step returns false on a failure, which
+// status() then holds.
 class Exporter {
  public:
-  Exporter(sqlite3* db, std::ostream& out) : db_(db), out_(out), stmts_(kExportStmtCount, export_sql) {
-    stmts_.attach(db);
-  }
+  Exporter(store::Connection& connection, std::ostream& out)
+      : connection_(connection), out_(out), stmts_(kExportStmtCount) {}
 
   const quire::Status& status() const { return status_; }
 
   bool run() {
-    Stmt area;
-    status_ = prepare(db_, area_row_select_sql().c_str(), &area);
-    if (!status_.ok()) return false;
-    if (sqlite3_step(area.s) != SQLITE_ROW) return fail(damaged(db_, "no area row"));
-    out_ << "{\n  \"name\": " << ojson(col_utf8(area.s, kAreaNameColumn)).dump()
-         << ",\n  \"notation\": " << sqlite3_column_int(area.s, kAreaNotationColumn)
-         << ",\n  \"precision\": " << sqlite3_column_int(area.s, kAreaPrecisionColumn) << ",\n";
+    std::unique_ptr<store::Statement> area;
+    if (quire::Status prepared = connection_.prepare(area_row_select_sql(), &area); !prepared.ok())
+      return fail(damaged(prepared.message(), prepared.error()));
+    bool row = false;
+    if (!area->step(&row).ok() || !row) return fail(damaged("no area row"));
+    out_ << "{\n  \"name\": " << ojson(latin1_to_utf8(column_string(*area, kAreaNameColumn))).dump()
+         << ",\n  \"notation\": " << static_cast<int32_t>(area->column_int64(kAreaNotationColumn))
+         << ",\n  \"precision\": " << static_cast<int32_t>(area->column_int64(kAreaPrecisionColumn)) << ",\n";
     return markers() && models() && pieces() && orders() && finish();
   }
 
@@ -239,26 +209,43 @@ class Exporter {
     return false;
   }
 
-  sqlite3_stmt* stmt(int id) {
-    sqlite3_stmt* s = stmts_.get(id);
-    if (!s) fail(damaged(db_, sqlite3_errmsg(db_)));
-    else sqlite3_reset(s);
-    return s;
+  // The statement id, prepared on first use and reset.
+  store::Statement* stmt(int id) {
+    std::unique_ptr<store::Statement>& s = stmts_[static_cast<size_t>(id)];
+    if (!s) {
+      if (quire::Status prepared = connection_.prepare(export_sql(id), &s); !prepared.ok()) {
+        fail(damaged(prepared.message(), prepared.error()));
+        return nullptr;
+      }
+    } else {
+      s->reset();
+    }
+    return s.get();
   }
 
-  bool fail_db() {
-    return fail(quire::Status::failure(quire::StatusCode::kStore,
-                                       std::string("cannot read the area: ") + sqlite3_errmsg(db_), {},
-                                       sqlite3_errcode(db_)));
+  bool fail_read(const quire::Status& why) {
+    return fail(quire::Status::failure(quire::StatusCode::kStore, "cannot read the area: " + why.message(), {},
+                                       why.error()));
+  }
+
+  // Moves s to its next row: true with a row, false at the end or on a
+  // failure (then ok false).
+  bool next(store::Statement& s, bool* ok) {
+    bool row = false;
+    if (quire::Status stepped = s.step(&row); !stepped.ok()) {
+      *ok = fail_read(stepped);
+      return false;
+    }
+    return row;
   }
 
   // Reads the rows s gives (its fields from column first on) into out.
   template <typename T>
-  bool read_rows(sqlite3_stmt* s, int first, const Table& table, std::vector<T>* out) {
+  bool read_rows(store::Statement& s, int first, const Table& table, std::vector<T>* out) {
     out->clear();
-    int rc;
-    while ((rc = sqlite3_step(s)) == SQLITE_ROW) read_fields(s, first, table, &out->emplace_back());
-    return rc == SQLITE_DONE || fail_db();
+    bool ok = true;
+    while (next(s, &ok)) read_fields(s, first, table, &out->emplace_back());
+    return ok;
   }
 
   // Writes the list called key: one item, on its own line, for each row of
@@ -267,64 +254,62 @@ class Exporter {
   template <typename Row, typename Rest>
   bool list(const char* key, int query, const Table& table, Row* row, bool last, Rest&& rest) {
     out_ << "  \"" << key << "\": [";
-    sqlite3_stmt* s = stmt(query);
+    store::Statement* s = stmt(query);
     if (!s) return false;
     bool first = true;
-    int rc;
-    while ((rc = sqlite3_step(s)) == SQLITE_ROW) {
-      const int64_t id = sqlite3_column_int64(s, kExIdColumn);
-      read_fields(s, kExIdColumn + 1, table, row);
+    bool ok = true;
+    while (next(*s, &ok)) {
+      const int64_t id = s->column_int64(kExIdColumn);
+      read_fields(*s, kExIdColumn + 1, table, row);
       ojson o = ojson::object();
       put_fields(o, table, row, nullptr);
       if (!rest(id, o)) return false;
       out_ << (first ? "\n    " : ",\n    ") << o.dump();
       first = false;
     }
-    if (rc != SQLITE_DONE) return fail_db();
+    if (!ok) return false;
     out_ << (first ? "]" : "\n  ]") << (last ? "\n" : ",\n");
     return true;
   }
 
   bool faults(ojson& o, Kind kind, int64_t id) {
-    sqlite3_stmt* s = stmt(kExFaults);
+    store::Statement* s = stmt(kExFaults);
     if (!s) return false;
-    sqlite3_bind_text(s, 1, kind_name(kind), -1, SQLITE_STATIC);
-    sqlite3_bind_int64(s, 2, id);
-    int rc = sqlite3_step(s);
-    if (rc == SQLITE_ROW) {
+    s->bind_text(1, kind_name(kind));
+    s->bind_int64(2, id);
+    bool ok = true;
+    if (next(*s, &ok)) {
       FaultSet f;
-      read_fields(s, 0, kFaultsTable, &f);
+      read_fields(*s, 0, kFaultsTable, &f);
       ojson j = ojson::object();
       put_fields(j, kFaultsTable, &f, nullptr);
       if (!j.empty()) o["faults"] = std::move(j);
-    } else if (rc != SQLITE_DONE) {
-      return fail_db();
     }
-    return true;
+    return ok;
   }
 
   // The item's model list (its models with their options and sizes) and
   // faults into o.
   bool models_and_faults(ojson& o, Kind owner, int64_t id) {
     ojson list = ojson::array();
-    sqlite3_stmt* s = stmt(kExListModels);
+    store::Statement* s = stmt(kExListModels);
     if (!s) return false;
-    sqlite3_bind_text(s, 1, kind_name(owner), -1, SQLITE_STATIC);
-    sqlite3_bind_int64(s, 2, id);
-    int rc;
-    while ((rc = sqlite3_step(s)) == SQLITE_ROW) {
+    s->bind_text(1, kind_name(owner));
+    s->bind_int64(2, id);
+    bool ok = true;
+    while (next(*s, &ok)) {
       OrderModelData m;
-      read_fields(s, kExPositionColumn + 1, kOrderModelsTable, &m);
-      int64_t position = sqlite3_column_int64(s, kExPositionColumn);
-      sqlite3_stmt* o = stmt(kExListOptions);
-      sqlite3_stmt* z = stmt(kExListSizes);
+      read_fields(*s, kExPositionColumn + 1, kOrderModelsTable, &m);
+      const int64_t position = s->column_int64(kExPositionColumn);
+      store::Statement* o = stmt(kExListOptions);
+      store::Statement* z = stmt(kExListSizes);
       if (!o || !z) return false;
-      for (sqlite3_stmt* q : {o, z}) {
-        sqlite3_bind_text(q, 1, kind_name(owner), -1, SQLITE_STATIC);
-        sqlite3_bind_int64(q, 2, id);
-        sqlite3_bind_int64(q, 3, position);
+      for (store::Statement* q : {o, z}) {
+        q->bind_text(1, kind_name(owner));
+        q->bind_int64(2, id);
+        q->bind_int64(3, position);
       }
-      if (!read_rows(o, 0, kOptionsTable, &m.options) || !read_rows(z, 0, kSizesTable, &m.sizes)) return false;
+      if (!read_rows(*o, 0, kOptionsTable, &m.options) || !read_rows(*z, 0, kSizesTable, &m.sizes)) return false;
       ojson j = ojson::object();
       put_fields(j, kOrderModelsTable, &m, nullptr);
       ojson options = ojson::array();
@@ -333,7 +318,7 @@ class Exporter {
       j["sizes"] = rows_json(m.sizes, kSizesTable);
       list.push_back(std::move(j));
     }
-    if (rc != SQLITE_DONE) return fail_db();
+    if (!ok) return false;
     o["models"] = std::move(list);
     return faults(o, owner, id);
   }
@@ -345,25 +330,24 @@ class Exporter {
       ojson h = ojson::object();
       put_fields(h, kMarkersTable, &m, "header");
       o["header"] = std::move(h);
-      sqlite3_stmt* a = stmt(kExAnalysis);
+      store::Statement* a = stmt(kExAnalysis);
       if (!a) return false;
-      sqlite3_bind_int64(a, 1, id);
+      a->bind_int64(1, id);
       ojson an = ojson::object();
-      int arc = sqlite3_step(a);
-      if (arc == SQLITE_ROW) {
-        read_fields(a, 0, kAnalysisTable, &m.analysis);
+      bool ok = true;
+      if (next(*a, &ok)) {
+        read_fields(*a, 0, kAnalysisTable, &m.analysis);
         put_fields(an, kAnalysisTable, &m.analysis, nullptr);
-      } else if (arc != SQLITE_DONE) {
-        return fail_db();
       }
+      if (!ok) return false;
       o["analysis"] = std::move(an);
-      sqlite3_stmt* p = stmt(kExMarkerPieces);
-      sqlite3_stmt* v = stmt(kExOverrides);
-      sqlite3_stmt* sp = stmt(kExSplices);
+      store::Statement* p = stmt(kExMarkerPieces);
+      store::Statement* v = stmt(kExOverrides);
+      store::Statement* sp = stmt(kExSplices);
       if (!p || !v || !sp) return false;
-      for (sqlite3_stmt* q : {p, v, sp}) sqlite3_bind_int64(q, 1, id);
-      if (!read_rows(p, 0, kMarkerPiecesTable, &m.pieces) || !read_rows(v, 0, kOverridesTable, &m.overrides) ||
-          !read_rows(sp, 0, kSplicesTable, &m.splices))
+      for (store::Statement* q : {p, v, sp}) q->bind_int64(1, id);
+      if (!read_rows(*p, 0, kMarkerPiecesTable, &m.pieces) || !read_rows(*v, 0, kOverridesTable, &m.overrides) ||
+          !read_rows(*sp, 0, kSplicesTable, &m.splices))
         return false;
       o["pieces"] = rows_json(m.pieces, kMarkerPiecesTable);
       o["overrides"] = rows_json(m.overrides, kOverridesTable);
@@ -375,23 +359,23 @@ class Exporter {
   bool models() {
     ModelData m;
     return list("models", kExModels, kModelsTable, &m, false, [&](int64_t id, ojson& o) {
-      sqlite3_stmt* g = stmt(kExGroups);
-      sqlite3_stmt* q = stmt(kExModelPieces);
+      store::Statement* g = stmt(kExGroups);
+      store::Statement* q = stmt(kExModelPieces);
       if (!g || !q) return false;
-      sqlite3_bind_int64(g, 1, id);
-      if (!read_rows(g, 0, kOptionGroupsTable, &m.option_groups)) return false;
+      g->bind_int64(1, id);
+      if (!read_rows(*g, 0, kOptionGroupsTable, &m.option_groups)) return false;
       m.pieces.clear();
-      sqlite3_bind_int64(q, 1, id);
-      int prc;
-      while ((prc = sqlite3_step(q)) == SQLITE_ROW) {
-        int64_t group = sqlite3_column_int64(q, kExGroupColumn);
+      q->bind_int64(1, id);
+      bool ok = true;
+      while (next(*q, &ok)) {
+        const int64_t group = q->column_int64(kExGroupColumn);
         std::vector<ModelPieceData>* into = nullptr;
         if (group == 0) into = &m.pieces;
         else if (group - 1 < static_cast<int64_t>(m.option_groups.size()))
           into = &m.option_groups[static_cast<size_t>(group - 1)].pieces;
-        if (into) read_fields(q, kExGroupColumn + 1, kModelPiecesTable, &into->emplace_back());
+        if (into) read_fields(*q, kExGroupColumn + 1, kModelPiecesTable, &into->emplace_back());
       }
-      if (prc != SQLITE_DONE) return fail_db();
+      if (!ok) return false;
       o["pieces"] = rows_json(m.pieces, kModelPiecesTable);
       ojson groups = ojson::array();
       for (const OptionGroupData& og : m.option_groups) {
@@ -424,9 +408,9 @@ class Exporter {
     return true;
   }
 
-  sqlite3* db_;
+  store::Connection& connection_;
   std::ostream& out_;
-  StatementCache stmts_;
+  std::vector<std::unique_ptr<store::Statement>> stmts_;
   quire::Status status_;
 };
 
@@ -438,26 +422,37 @@ quire::Status export_area_json(std::string_view name, std::ostream& out) {
     if (!utf8_to_latin1(name, &latin1)) latin1 = std::string(name);
     if (!valid_area_name(latin1))
       return quire::Status::failure(quire::StatusCode::kNotFound, "no area called " + std::string(name));
-    std::string path = area_path(latin1);
-    FileStatus st = file_status(path);
-    if (st.error == ENOENT || st.error == ENOTDIR)
+    Store store;
+    if (quire::Status opened = open_store(&store); !opened.ok()) return opened;
+    const std::string path = store.place(latin1);
+    if (store.folder) {
+      // An area file's own checks: something there that is no file is said
+      // as such, and a FIFO is never opened (it would wait for a writer
+      // that never comes).
+      FileStatus st = file_status(path);
+      if (st.error == ENOENT || st.error == ENOTDIR)
+        return quire::Status::failure(quire::StatusCode::kNotFound,
+                                      "no area called " + std::string(name) + " in " + store.where(), path);
+      if (st.error != 0) return quire::Status::io_error(st.error, "read", path);
+      if (!st.regular)
+        return quire::Status::failure(quire::StatusCode::kInvalid,
+                                      "cannot read " + path + ": not a regular file (an area file is one)", path);
+    }
+    std::unique_ptr<store::Connection> connection;
+    if (quire::Status opened = store.engine->open_area(latin1, &connection); !opened.ok()) return opened;
+    if (!connection)
       return quire::Status::failure(quire::StatusCode::kNotFound,
-                                    "no area called " + std::string(name) + " in " + store_directory(), path);
-    if (st.error != 0) return quire::Status::io_error(st.error, "read", path);
-    // Opening a FIFO would wait for a writer that never comes.
-    if (!st.regular)
-      return quire::Status::failure(quire::StatusCode::kInvalid,
-                                    "cannot read " + path + ": not a regular file (an area file is one)", path);
-    Db d;
-    if (quire::Status opened = open_db(path, &d); !opened.ok()) return opened;
+                                    "no area called " + std::string(name) + " in " + store.where(), path);
     AreaSummary s;
-    if (quire::Status read = read_summary(path, &s); !read.ok())
+    if (quire::Status read = read_summary(*connection, &s); !read.ok())
       return quire::Status::failure(read.code(), path + ": " + read.message(), path, read.error());
-    Exporter e(d.db, out);
     // One read transaction for a consistent export.
-    sqlite3_exec(d.db, "BEGIN", nullptr, nullptr, nullptr);
+    if (quire::Status begun = connection->begin(store::TransactionMode::kReadSnapshot); !begun.ok())
+      return quire::Status::failure(quire::StatusCode::kStore, "cannot read the area: " + begun.message(), path,
+                                    begun.error());
+    Exporter e(*connection, out);
     e.run();
-    sqlite3_exec(d.db, "COMMIT", nullptr, nullptr, nullptr);
+    connection->commit();
     return e.status();
   });
 }
@@ -507,30 +502,78 @@ void add_skipped(const std::string& dir, const std::string& suffix, std::vector<
 
 }  // namespace
 
+namespace {
+
+// Reads the area row of the area file at path (a folder store's file, read
+// as the folder's engine reads its areas) into *out.
+quire::Status read_file_summary(const std::string& path, AreaSummary* out) {
+  std::unique_ptr<store::SqliteConnection> connection;
+  if (quire::Status opened = store::SqliteConnection::open_read(path, &connection); !opened.ok()) {
+    // Its message names the file already, as the listing does.
+    std::string message = opened.message();
+    if (message.compare(0, path.size() + 2, path + ": ") == 0) message.erase(0, path.size() + 2);
+    return quire::Status::failure(opened.code(), message, path, opened.error());
+  }
+  return read_summary(*connection, out);
+}
+
+// The areas of a folder store: one per area file, read as a file (a file
+// whose area row cannot be read is listed under its file's name, with the
+// reason), and what is named like an area file but is none.
+quire::Status list_folder(const std::string& dir, std::vector<AreaSummary>* out) {
+  std::vector<std::string> files;
+  int why_not = 0;
+  if (!regular_files_in(dir, &files, &why_not))
+    return why_not == ENOENT ? quire::Status() : quire::Status::io_error(why_not, "read the store directory", dir);
+  std::string suffix = kAreaFileSuffix;
+  for (const std::string& file : files) {
+    if (file.empty() || file[0] == '.' || file.size() <= suffix.size() ||
+        file.compare(file.size() - suffix.size(), suffix.size(), suffix) != 0)
+      continue;
+    AreaSummary s;
+    std::string path = path_in(dir, file);
+    if (quire::Status read = read_file_summary(path, &s); !read.ok()) {
+      s = AreaSummary{};
+      s.name = file.substr(0, file.size() - suffix.size());
+      s.error = read.message();
+    }
+    s.path = path;
+    out->push_back(std::move(s));
+  }
+  add_skipped(dir, suffix, out);
+  return {};
+}
+
+// The areas of a server's store, as its engine lists them.
+quire::Status list_server(const Store& store, std::vector<AreaSummary>* out) {
+  std::vector<std::string> names;
+  if (quire::Status listed = store.engine->list_areas(&names); !listed.ok()) return listed;
+  for (const std::string& name : names) {
+    AreaSummary s;
+    std::unique_ptr<store::Connection> connection;
+    quire::Status read = store.engine->open_area(name, &connection);
+    if (read.ok() && !connection) continue;  // gone since it was listed
+    if (read.ok()) read = read_summary(*connection, &s);
+    if (!read.ok()) {
+      s = AreaSummary{};
+      s.name = name;
+      s.error = read.message();
+    }
+    s.path = store.place(name);
+    out->push_back(std::move(s));
+  }
+  return {};
+}
+
+}  // namespace
+
 std::vector<AreaSummary> list_areas(quire::Status* status) {
   std::vector<AreaSummary> out;
   quire::Status listed = fenced([&] {
-    std::string dir = store_directory();
-    std::vector<std::string> files;
-    int why_not = 0;
-    if (!regular_files_in(dir, &files, &why_not))
-      return why_not == ENOENT ? quire::Status() : quire::Status::io_error(why_not, "read the store directory", dir);
-    std::string suffix = kAreaFileSuffix;
-    for (const std::string& file : files) {
-      if (file.empty() || file[0] == '.' || file.size() <= suffix.size() ||
-          file.compare(file.size() - suffix.size(), suffix.size(), suffix) != 0)
-        continue;
-      AreaSummary s;
-      std::string path = path_in(dir, file);
-      if (quire::Status read = read_summary(path, &s); !read.ok()) {
-        s = AreaSummary{};
-        s.name = file.substr(0, file.size() - suffix.size());
-        s.path = path;
-        s.error = read.message();
-      }
-      out.push_back(std::move(s));
-    }
-    add_skipped(dir, suffix, &out);
+    Store store;
+    quire::Status read = open_store(&store);
+    if (read.ok()) read = store.folder ? list_folder(store.where(), &out) : list_server(store, &out);
+    if (!read.ok()) return read;
     std::sort(out.begin(), out.end(), [](const AreaSummary& a, const AreaSummary& b) {
       return pb_stricmp(a.name.c_str(), b.name.c_str()) < 0;
     });
@@ -540,4 +583,4 @@ std::vector<AreaSummary> list_areas(quire::Status* status) {
   return out;
 }
 
-}  // namespace plotbase
+}  // namespace quire::areas

@@ -16,9 +16,11 @@
 
 #include "quire/status.h"
 
-struct sqlite3_stmt;
+namespace quire::store {
+class Statement;
+}
 
-namespace plotbase {
+namespace quire::areas {
 
 // The numbers of items in an area.
 struct AreaSummary {
@@ -37,10 +39,10 @@ struct AreaSummary {
 
 // Fills the name and the counts of out from row, a row of the store
 // layout's area row query (area_row_select_sql).
-void read_area_row(sqlite3_stmt* row, AreaSummary* out);
+void read_area_row(store::Statement& row, AreaSummary* out);
 
 // The path of the area file for the area called name (Latin-1), whether or
-// not it exists.
+// not it exists; in a server's store, the server and the area.
 std::string area_path(std::string_view name);
 
 // Creates or replaces the area described by json (an area file, UTF-8).
@@ -81,6 +83,9 @@ std::vector<AreaSummary> list_areas(quire::Status* status);
 struct AreaCheck {
   AreaSummary summary;                // the counts the area row declares, and the file's path
   std::vector<std::string> problems;  // one line each, naming the item or table (Latin-1); none: clean
+  // What the check leaves to the store itself, one line each: on a server
+  // the pages of its tables, which only the server's own tools check.
+  std::vector<std::string> unchecked;
 };
 
 // Checks the area called name: SQLite's integrity check of the file, the
@@ -113,6 +118,6 @@ quire::Status generate_area(const GenerateOptions& options, AreaSummary* summary
 std::string latin1_to_utf8(std::string_view latin1);
 bool utf8_to_latin1(std::string_view utf8, std::string* out, long* bad = nullptr);
 
-}  // namespace plotbase
+}  // namespace quire::areas
 
 #endif  // QUIRE_AREA_STORE_H_

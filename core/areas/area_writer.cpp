@@ -1,15 +1,13 @@
-// The area database schema and the writer that fills a new area file.
+// The writer that fills a new area through the store's engine.
 #include "area_writer.h"
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 
 #include "failures.h"
-#include "store_layout.h"
 
-namespace plotbase {
+namespace quire::areas {
 
 namespace {
 
@@ -26,6 +24,9 @@ const Table* const kInsertTables[] = {
     &kModelPiecesTable, &kPiecesTable, &kOrdersTable, &kFaultsTable};
 
 const Table* const kItemTables[] = {&kMarkersTable, &kModelsTable, &kOrdersTable, &kPiecesTable};  // by Kind
+
+// The columns of a lookup by name (kFind*).
+constexpr int kFoundId = 0, kFoundName = 1;
 
 // "INSERT INTO t (key columns, field columns) VALUES (?1, ...)": the key
 // columns are the first word of each part of the table's keys.
@@ -48,64 +49,63 @@ std::string insert_sql(const Table& t) {
   return std::string("INSERT INTO ") + t.name + " (" + columns + ") VALUES (" + values + ")";
 }
 
-std::string writer_sql(int id) {
+// Names are unique and looked up without regard to ASCII case: an SQLite
+// file's name columns compare so themselves (COLLATE NOCASE); a server
+// compares the names folded.
+constexpr const char* kFoldedName = "translate(name, 'ABCDEFGHIJKLMNOPQRSTUVWXYZ', 'abcdefghijklmnopqrstuvwxyz')";
+
+std::string writer_sql(int id, store::Dialect dialect) {
   if (id < kInsArea) return insert_sql(*kInsertTables[id]);
   if (id == kInsArea) return area_row_insert_sql();
-  return std::string("SELECT id, name FROM ") + kItemTables[id - kFindMarker]->name + " WHERE name = ?1";
+  const std::string table = kItemTables[id - kFindMarker]->name;
+  if (dialect == store::Dialect::kSqlite) return "SELECT id, name FROM " + table + " WHERE name = ?1";
+  return "SELECT id, name FROM " + table + " WHERE " + kFoldedName +
+         " = translate(?1, 'ABCDEFGHIJKLMNOPQRSTUVWXYZ', 'abcdefghijklmnopqrstuvwxyz')";
 }
 
-void bind_text(sqlite3_stmt* s, int i, const std::string& t) {
-  sqlite3_bind_text(s, i, t.data(), static_cast<int>(t.size()), SQLITE_STATIC);
-}
-
-// The name prefix of a new area file while it is written.
-constexpr const char* kNewAreaPrefix = ".tmp-area-";
+// The name a new area of a folder store is begun under while the text that
+// names it is still being read; the area's own name replaces it.
+constexpr const char* kUnnamedArea = "new area";
 
 }  // namespace
 
-AreaWriter::AreaWriter() : stmts_(kWriterStmtCount, writer_sql) {}
+AreaWriter::AreaWriter() = default;
 
 AreaWriter::~AreaWriter() { abandon(); }
 
 void AreaWriter::abandon() {
   stmts_.clear();
-  if (db_) {
-    sqlite3_close_v2(db_);
-    db_ = nullptr;
+  connection_ = nullptr;
+  area_.reset();
+}
+
+quire::Status AreaWriter::write_failure(const quire::Status& why) const {
+  return quire::Status::failure(quire::StatusCode::kStore, "cannot write the area file: " + why.message(), name_,
+                                why.error());
+}
+
+quire::Status AreaWriter::exec(const std::string& sql) {
+  quire::Status status = connection_->execute(sql);
+  return status.ok() ? status : write_failure(status);
+}
+
+store::Statement* AreaWriter::stmt(int id, quire::Status* status) {
+  std::unique_ptr<store::Statement>& s = stmts_[static_cast<size_t>(id)];
+  if (!s) {
+    quire::Status prepared = connection_->prepare(writer_sql(id, connection_->dialect()), &s);
+    if (!prepared.ok()) {
+      status->update(write_failure(prepared));
+      return nullptr;
+    }
   }
-  replacement_.abandon();
+  return s.get();
 }
 
-quire::Status AreaWriter::write_failure() const {
-  return quire::Status::failure(quire::StatusCode::kStore,
-                                std::string("cannot write the area file: ") + sqlite3_errmsg(db_), name_,
-                                sqlite3_errcode(db_));
-}
-
-quire::Status AreaWriter::exec(const char* sql) {
-  char* msg = nullptr;
-  if (sqlite3_exec(db_, sql, nullptr, nullptr, &msg) != SQLITE_OK) {
-    quire::Status status = quire::Status::failure(
-        quire::StatusCode::kStore, std::string("cannot write the area file: ") + (msg ? msg : sqlite3_errmsg(db_)),
-        name_, sqlite3_errcode(db_));
-    sqlite3_free(msg);
-    return status;
-  }
-  return {};
-}
-
-sqlite3_stmt* AreaWriter::stmt(int id, quire::Status* status) {
-  sqlite3_stmt* s = stmts_.get(id);
-  if (!s) status->update(write_failure());
-  return s;
-}
-
-quire::Status AreaWriter::step(sqlite3_stmt* s) {
-  int rc = sqlite3_step(s);
-  sqlite3_reset(s);
-  duplicate_ = rc == SQLITE_CONSTRAINT && sqlite3_extended_errcode(db_) == SQLITE_CONSTRAINT_UNIQUE;
-  if (rc != SQLITE_DONE) return write_failure();
-  return {};
+quire::Status AreaWriter::step(store::Statement& s) {
+  bool row = false;
+  quire::Status status = s.step(&row);
+  s.reset();
+  return status.ok() ? status : write_failure(status);
 }
 
 quire::Status AreaWriter::begin(const std::string& name, int32_t notation, int32_t precision) {
@@ -114,9 +114,14 @@ quire::Status AreaWriter::begin(const std::string& name, int32_t notation, int32
 }
 
 void AreaWriter::set_area(const std::string& name, int32_t notation, int32_t precision) {
-  name_ = name;
+  name_area(name);
   notation_ = notation;
   precision_ = precision;
+}
+
+void AreaWriter::name_area(const std::string& name) {
+  name_ = name;
+  named_ = !name.empty();
 }
 
 quire::Status AreaWriter::begin() {
@@ -126,63 +131,66 @@ quire::Status AreaWriter::begin() {
     sorted_[k] = true;
     last_name_[k].clear();
   }
-  std::string dir = store_directory();
-  std::error_code ec;
-  std::filesystem::create_directories(quire::platform::filesystem_path(dir), ec);
-  if (ec)
-    return quire::Status::failure(quire::StatusCode::kInvalid,
-                                  "cannot create the store directory " + dir + ": " + ec.message(), dir, ec.value());
-  // Create the file first so that an unwritable store is named as such. A
-  // file of this naming that no writer holds was left by a killed one and
-  // goes now.
-  quire::Status status;
-  if (!replacement_.begin(path_in(dir, area_file_name(name_)), kNewAreaPrefix, &status))
-    return quire::Status::io_error(status.error(), "write to the store directory", dir);
-  if (sqlite3_open_v2(sqlite_file_name(replacement_.temporary_path()).c_str(), &db_,
-                      SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr) != SQLITE_OK) {
-    status = quire::Status::failure(quire::StatusCode::kStore,
-                                    "cannot write to the store directory " + dir + ": " +
-                                        (db_ ? sqlite3_errmsg(db_) : ""),
-                                    dir, db_ ? sqlite3_errcode(db_) : SQLITE_CANTOPEN);
+  started_ = true;
+  if (quire::Status opened = open_store(&store_); !opened.ok()) {
+    started_ = false;
+    return opened;
+  }
+  return named_ || store_.folder ? start() : quire::Status();
+}
+
+quire::Status AreaWriter::start() {
+  if (!started_) return quire::Status::failure(quire::StatusCode::kInternal, "no area being written");
+  begun_name_ = named_ ? name_ : kUnnamedArea;
+  quire::Status status = store_.engine->begin_area(begun_name_, &area_);
+  if (!status.ok()) {
     abandon();
+    started_ = false;
     return status;
   }
-  // A new private file that is renamed into place only when complete: no
-  // journal or syncing is needed while it is filled.
-  stmts_.attach(db_);
-  status = exec("PRAGMA journal_mode = OFF; PRAGMA synchronous = OFF; PRAGMA locking_mode = EXCLUSIVE;"
-                "PRAGMA cache_size = -65536; PRAGMA temp_store = MEMORY;");
-  if (status.ok()) status = exec(store_schema().c_str());
-  if (status.ok()) status = exec("BEGIN");
-  if (!status.ok()) abandon();
-  return status;
+  connection_ = &area_->connection();
+  stmts_.resize(kWriterStmtCount);
+  return {};
 }
 
 int64_t AreaWriter::count(Kind kind) const { return counts_[kind]; }
 
 bool AreaWriter::find_item(Kind kind, const std::string& name, int64_t* id, std::string* stored) {
+  if (!connection_) return false;
   quire::Status ignored;
-  sqlite3_stmt* s = stmt(kFindMarker + static_cast<int>(kind), &ignored);
+  store::Statement* s = stmt(kFindMarker + static_cast<int>(kind), &ignored);
   if (!s) return false;
-  StmtReset reset(s);
-  bind_text(s, 1, name);
-  if (sqlite3_step(s) != SQLITE_ROW) return false;
-  *id = sqlite3_column_int64(s, kRowId);
-  const unsigned char* t = sqlite3_column_text(s, kRowName);
-  stored->assign(t ? reinterpret_cast<const char*>(t) : "", static_cast<size_t>(sqlite3_column_bytes(s, kRowName)));
-  return true;
+  s->bind_text(1, name);
+  bool row = false;
+  const bool found = s->step(&row).ok() && row;
+  if (found) {
+    *id = s->column_int64(kFoundId);
+    *stored = column_string(*s, kFoundName);
+  }
+  s->reset();
+  return found;
 }
 
 // Inserts the item's own row and notes whether ids still follow the names.
+// An insert that fails where an item of the kind has the name already
+// failed for that name.
 quire::Status AreaWriter::add_item(Kind kind, int64_t id, const void* row) {
   static const int inserts[] = {kInsMarker, kInsModel, kInsOrder, kInsPiece};
+  duplicate_ = false;
+  if (!area_)
+    if (quire::Status started = start(); !started.ok()) return started;
   quire::Status status;
-  sqlite3_stmt* s = stmt(inserts[kind], &status);
+  store::Statement* s = stmt(inserts[kind], &status);
   if (!s) return status;
-  sqlite3_bind_int64(s, 1, id);
-  bind_fields(s, 2, *kItemTables[kind], row);
-  if (status = step(s); !status.ok()) return status;
+  s->bind_int64(1, id);
+  bind_record(*s, 2, *kItemTables[kind], row);
   const std::string& name = *static_cast<const std::string*>(kItemTables[kind]->fields[0].at(const_cast<void*>(row)));
+  if (status = step(*s); !status.ok()) {
+    int64_t first = 0;
+    std::string stored;
+    duplicate_ = find_item(kind, name, &first, &stored);
+    return status;
+  }
   if (sorted_[kind] && counts_[kind] > 0 && pb_stricmp(last_name_[kind].c_str(), name.c_str()) > 0)
     sorted_[kind] = false;
   last_name_[kind] = name;
@@ -193,51 +201,51 @@ quire::Status AreaWriter::add_item(Kind kind, int64_t id, const void* row) {
 quire::Status AreaWriter::add_faults(Kind kind, int64_t id, const FaultSet& f) {
   if (!f.any()) return {};
   quire::Status status;
-  sqlite3_stmt* s = stmt(kInsFaults, &status);
+  store::Statement* s = stmt(kInsFaults, &status);
   if (!s) return status;
-  sqlite3_bind_text(s, 1, kind_name(kind), -1, SQLITE_STATIC);
-  sqlite3_bind_int64(s, 2, id);
-  bind_fields(s, 3, kFaultsTable, &f);
-  return step(s);
+  s->bind_text_in_place(1, kind_name(kind));
+  s->bind_int64(2, id);
+  bind_record(*s, 3, kFaultsTable, &f);
+  return step(*s);
 }
 
 quire::Status AreaWriter::add_model_list(Kind owner, int64_t id, const std::vector<OrderModelData>& models) {
   quire::Status status;
-  sqlite3_stmt* ms = stmt(kInsListModel, &status);
-  sqlite3_stmt* os = stmt(kInsListOption, &status);
-  sqlite3_stmt* zs = stmt(kInsListSize, &status);
+  store::Statement* ms = stmt(kInsListModel, &status);
+  store::Statement* os = stmt(kInsListOption, &status);
+  store::Statement* zs = stmt(kInsListSize, &status);
   if (!ms || !os || !zs) return status;
   const char* owner_name = kind_name(owner);
   for (size_t m = 0; m < models.size(); ++m) {
     const OrderModelData& om = models[m];
-    sqlite3_bind_text(ms, 1, owner_name, -1, SQLITE_STATIC);
-    sqlite3_bind_int64(ms, 2, id);
-    sqlite3_bind_int64(ms, 3, static_cast<int64_t>(m));
-    bind_fields(ms, 4, kOrderModelsTable, &om);
-    if (status = step(ms); !status.ok()) return status;
+    ms->bind_text_in_place(1, owner_name);
+    ms->bind_int64(2, id);
+    ms->bind_int64(3, static_cast<int64_t>(m));
+    bind_record(*ms, 4, kOrderModelsTable, &om);
+    if (status = step(*ms); !status.ok()) return status;
     // A row of the model's options or sizes, keyed (owner, id, model, position).
-    auto add_entry = [&](sqlite3_stmt* s, size_t position, const Table& table, const void* row) {
-      sqlite3_bind_text(s, 1, owner_name, -1, SQLITE_STATIC);
-      sqlite3_bind_int64(s, 2, id);
-      sqlite3_bind_int64(s, 3, static_cast<int64_t>(m));
-      sqlite3_bind_int64(s, 4, static_cast<int64_t>(position));
-      bind_fields(s, 5, table, row);
+    auto add_entry = [&](store::Statement& s, size_t position, const Table& table, const void* row) {
+      s.bind_text_in_place(1, owner_name);
+      s.bind_int64(2, id);
+      s.bind_int64(3, static_cast<int64_t>(m));
+      s.bind_int64(4, static_cast<int64_t>(position));
+      bind_record(s, 5, table, row);
       return step(s);
     };
     for (size_t o = 0; o < om.options.size() && status.ok(); ++o)
-      status = add_entry(os, o, kOptionsTable, &om.options[o]);
-    for (size_t z = 0; z < om.sizes.size() && status.ok(); ++z) status = add_entry(zs, z, kSizesTable, &om.sizes[z]);
+      status = add_entry(*os, o, kOptionsTable, &om.options[o]);
+    for (size_t z = 0; z < om.sizes.size() && status.ok(); ++z) status = add_entry(*zs, z, kSizesTable, &om.sizes[z]);
     if (!status.ok()) return status;
   }
   return {};
 }
 
 template <typename T>
-quire::Status AreaWriter::add_rows(sqlite3_stmt* s, int64_t id, const std::vector<T>& rows, const Table& table) {
+quire::Status AreaWriter::add_rows(store::Statement& s, int64_t id, const std::vector<T>& rows, const Table& table) {
   for (size_t i = 0; i < rows.size(); ++i) {
-    sqlite3_bind_int64(s, 1, id);
-    sqlite3_bind_int64(s, 2, static_cast<int64_t>(i));
-    bind_fields(s, 3, table, &rows[i]);
+    s.bind_int64(1, id);
+    s.bind_int64(2, static_cast<int64_t>(i));
+    bind_record(s, 3, table, &rows[i]);
     if (quire::Status status = step(s); !status.ok()) return status;
   }
   return {};
@@ -246,18 +254,18 @@ quire::Status AreaWriter::add_rows(sqlite3_stmt* s, int64_t id, const std::vecto
 quire::Status AreaWriter::add_marker(int64_t id, const MarkerData& m) {
   quire::Status status = add_item(kMarker, id, &m);
   if (!status.ok()) return status;
-  sqlite3_stmt* s = stmt(kInsAnalysis, &status);
+  store::Statement* s = stmt(kInsAnalysis, &status);
   if (!s) return status;
-  sqlite3_bind_int64(s, 1, id);
-  bind_fields(s, 2, kAnalysisTable, &m.analysis);
-  if (status = step(s); !status.ok()) return status;
-  sqlite3_stmt* pieces = stmt(kInsMarkerPiece, &status);
-  sqlite3_stmt* overrides = stmt(kInsOverride, &status);
-  sqlite3_stmt* splices = stmt(kInsSplice, &status);
+  s->bind_int64(1, id);
+  bind_record(*s, 2, kAnalysisTable, &m.analysis);
+  if (status = step(*s); !status.ok()) return status;
+  store::Statement* pieces = stmt(kInsMarkerPiece, &status);
+  store::Statement* overrides = stmt(kInsOverride, &status);
+  store::Statement* splices = stmt(kInsSplice, &status);
   if (!pieces || !overrides || !splices) return status;
-  if (status = add_rows(pieces, id, m.pieces, kMarkerPiecesTable); !status.ok()) return status;
-  if (status = add_rows(overrides, id, m.overrides, kOverridesTable); !status.ok()) return status;
-  if (status = add_rows(splices, id, m.splices, kSplicesTable); !status.ok()) return status;
+  if (status = add_rows(*pieces, id, m.pieces, kMarkerPiecesTable); !status.ok()) return status;
+  if (status = add_rows(*overrides, id, m.overrides, kOverridesTable); !status.ok()) return status;
+  if (status = add_rows(*splices, id, m.splices, kSplicesTable); !status.ok()) return status;
   if (status = add_model_list(kMarker, id, m.models); !status.ok()) return status;
   return add_faults(kMarker, id, m.faults);
 }
@@ -265,22 +273,22 @@ quire::Status AreaWriter::add_marker(int64_t id, const MarkerData& m) {
 quire::Status AreaWriter::add_model(int64_t id, const ModelData& m) {
   quire::Status status = add_item(kModel, id, &m);
   if (!status.ok()) return status;
-  sqlite3_stmt* q = stmt(kInsModelPiece, &status);
-  sqlite3_stmt* g = stmt(kInsGroup, &status);
+  store::Statement* q = stmt(kInsModelPiece, &status);
+  store::Statement* g = stmt(kInsGroup, &status);
   if (!q || !g) return status;
   // Option group 0 holds the base pieces; group n the pieces of option_groups[n - 1].
   auto add_pieces = [&](int64_t group, const std::vector<ModelPieceData>& pieces) {
     for (size_t p = 0; p < pieces.size(); ++p) {
-      sqlite3_bind_int64(q, 1, id);
-      sqlite3_bind_int64(q, 2, group);
-      sqlite3_bind_int64(q, 3, static_cast<int64_t>(p));
-      bind_fields(q, 4, kModelPiecesTable, &pieces[p]);
-      if (quire::Status s = step(q); !s.ok()) return s;
+      q->bind_int64(1, id);
+      q->bind_int64(2, group);
+      q->bind_int64(3, static_cast<int64_t>(p));
+      bind_record(*q, 4, kModelPiecesTable, &pieces[p]);
+      if (quire::Status s = step(*q); !s.ok()) return s;
     }
     return quire::Status();
   };
   if (status = add_pieces(0, m.pieces); !status.ok()) return status;
-  if (status = add_rows(g, id, m.option_groups, kOptionGroupsTable); !status.ok()) return status;
+  if (status = add_rows(*g, id, m.option_groups, kOptionGroupsTable); !status.ok()) return status;
   for (size_t k = 0; k < m.option_groups.size(); ++k)
     if (status = add_pieces(static_cast<int64_t>(k) + 1, m.option_groups[k].pieces); !status.ok()) return status;
   return add_faults(kModel, id, m.faults);
@@ -298,9 +306,10 @@ quire::Status AreaWriter::add_order(int64_t id, const OrderData& o) {
 }
 
 // Gives the items of kind the ids 1, 2, ... in pb_stricmp order of their
-// names (COLLATE NOCASE, the name column's collation), in every table whose
-// rows belong to them (the owners of the table descriptions). Ids pass through their negatives so that no two rows
-// share a key on the way.
+// names (an SQLite file's COLLATE NOCASE, the name column's collation; a
+// server's names folded and compared byte by byte), in every table whose
+// rows belong to them (the owners of the table descriptions). Ids pass
+// through their negatives so that no two rows share a key on the way.
 quire::Status AreaWriter::renumber(Kind kind) {
   const char* table = kItemTables[kind]->name;
   std::string k = std::string("'") + kind_name(kind) + "'";
@@ -314,81 +323,66 @@ quire::Status AreaWriter::renumber(Kind kind) {
     if (t->owner_kinds & (1u << kind))
       refs.push_back({t->name, t->owner_id,
                       t->owner_kind_column ? std::string(" WHERE ") + t->owner_kind_column + " = " + k : ""});
-  std::string sql = std::string("DROP TABLE IF EXISTS temp.renumber; CREATE TEMP TABLE renumber "
-                                "(old INTEGER PRIMARY KEY, new INTEGER NOT NULL); "
-                                "INSERT INTO renumber SELECT id, ROW_NUMBER() OVER (ORDER BY name) FROM ") +
-                    table + ";";
+  std::string sql = connection_->dialect() == store::Dialect::kSqlite
+                        ? std::string("DROP TABLE IF EXISTS temp.renumber; CREATE TEMP TABLE renumber "
+                                      "(old INTEGER PRIMARY KEY, new INTEGER NOT NULL); "
+                                      "INSERT INTO renumber SELECT id, ROW_NUMBER() OVER (ORDER BY name) FROM ") +
+                              table + ";"
+                        : std::string("DROP TABLE IF EXISTS pg_temp.renumber; CREATE TEMP TABLE renumber "
+                                      "(old BIGINT PRIMARY KEY, new BIGINT NOT NULL); "
+                                      "INSERT INTO renumber SELECT id, ROW_NUMBER() OVER (ORDER BY ") +
+                              kFoldedName + " COLLATE \"C\") FROM " + table + ";";
   for (const Ref& r : refs)
     sql += std::string(" UPDATE ") + r.table + " SET " + r.column + " = -(SELECT new FROM renumber WHERE old = " +
            r.column + ")" + r.where + "; UPDATE " + r.table + " SET " + r.column + " = -" + r.column + r.where + ";";
-  return exec(sql.c_str());
+  return exec(sql);
 }
 
 quire::Status AreaWriter::commit(const std::string& area_name, AreaSummary* summary) {
-  if (!db_) return quire::Status::failure(quire::StatusCode::kInternal, "no area being written");
+  if (!started_) return quire::Status::failure(quire::StatusCode::kInternal, "no area being written");
   quire::Status status;
+  if (!area_) status = start();
+  // The area is put in place under its own name.
+  if (status.ok() && name_ != begun_name_) status = area_->set_name(name_);
   for (Kind kind : {kMarker, kModel, kOrder, kPiece})
     if (!sorted_[kind] && status.ok()) status = renumber(kind);
-  sqlite3_stmt* s = status.ok() ? stmt(kInsArea, &status) : nullptr;
+  store::Statement* s = status.ok() ? stmt(kInsArea, &status) : nullptr;
   if (s) {
-    bind_text(s, 1, name_);
-    sqlite3_bind_int(s, 2, notation_);
-    sqlite3_bind_int(s, 3, precision_);
+    s->bind_text(1, name_);
+    s->bind_int64(2, notation_);
+    s->bind_int64(3, precision_);
     const Kind order[] = {kMarker, kModel, kPiece, kOrder};  // the area row's order
-    for (int i = 0; i < 4; ++i) sqlite3_bind_int64(s, 4 + i, counts_[order[i]]);
-    sqlite3_bind_int(s, 8, kAreaFormat);
-    status = step(s);
-    if (status.ok()) status = exec("COMMIT");
+    for (int i = 0; i < 4; ++i) s->bind_int64(4 + i, counts_[order[i]]);
+    s->bind_int64(8, kAreaFormat);
+    status = step(*s);
+    // An SQLite file's own transaction ends here, so that a failure to
+    // write its last pages reads as every other failure to write it; a
+    // server's ends with the commit that puts the area in place.
+    if (status.ok() && connection_->dialect() == store::Dialect::kSqlite) {
+      if (quire::Status committed = connection_->commit(); !committed.ok()) status = write_failure(committed);
+    }
   }
   if (status.ok()) {
-    stmts_.clear();
-    if (sqlite3_close(db_) != SQLITE_OK)
-      status = quire::Status::failure(quire::StatusCode::kStore,
-                                      std::string("cannot complete the area file: ") + sqlite3_errmsg(db_), name_,
-                                      sqlite3_errcode(db_));
-    else
-      db_ = nullptr;
+    stmts_.clear();  // a connection closes only without statements
+    status = area_->commit();
   }
   if (!status.ok()) {
     abandon();
+    started_ = false;
     return status;
   }
-  const std::string& temporary = replacement_.temporary_path();
-  size_t end = temporary.size();
-  while (end > 0 && !is_path_separator(temporary[end - 1])) --end;
-  std::string target = temporary.substr(0, end) + area_file_name(name_);
-  // Only an area file is replaced: a FIFO, a directory or a device under
-  // the area file's name is the user's, and is left as it is.
-  FileStatus existing = file_status(target);
-  if (existing.error == 0 && !existing.regular)
-    status = quire::Status::failure(quire::StatusCode::kInvalid,
-                                    "cannot replace " + target + ": not a regular file (an area file is one)", target);
-  // Another program holding the area file open is said before it is touched.
-  if (status.ok())
-    quire::platform::check_changeable(target, quire::platform::FileChange::kReplaceAnyway, &status);
-  // Make the file durable, then put it in place in one step.
-  if (status.ok()) {
-    replacement_.set_target(target);
-    quire::Status replaced;
-    if (!replacement_.finish(&replaced) || !replacement_.put_in_place(&replaced))
-      status = quire::Status::io_error(replaced.error(), "replace", target);
-  }
-  if (!status.ok()) {
-    abandon();
-    return status;
-  }
-  if (!replacement_.sync_directory(&status))
-    return file_failure(status.error(), "the area file " + target + " is written, but " + status.message(), target);
+  abandon();
+  started_ = false;
   if (summary) {
     summary->name = area_name;
     summary->markers = count(kMarker);
     summary->models = count(kModel);
     summary->pieces = count(kPiece);
     summary->orders = count(kOrder);
-    summary->path = target;
+    summary->path = store_.place(name_);
     summary->error.clear();
   }
   return {};
 }
 
-}  // namespace plotbase
+}  // namespace quire::areas

@@ -7,13 +7,12 @@
 #include <string>
 #include <vector>
 
-#include "area_data.h"
 #include "area_store.h"
 #include "area_writer.h"
 #include "failures.h"
-#include "store_layout.h"
+#include "store_names.h"
 
-namespace plotbase {
+namespace quire::areas {
 
 namespace {
 
@@ -372,4 +371,4 @@ quire::Status generate_area(const GenerateOptions& options, AreaSummary* summary
   return fenced([&] { return generate(options, summary); });
 }
 
-}  // namespace plotbase
+}  // namespace quire::areas

@@ -10,15 +10,14 @@
 #include <nlohmann/json.hpp>
 #include <string>
 
-#include "area_data.h"
 #include "area_writer.h"
 #include "failures.h"
 #include "import_messages.h"
-#include "store_layout.h"
+#include "store_names.h"
 #include "pattern_import.h"
 #include "quoted_text.h"
 
-namespace plotbase {
+namespace quire::areas {
 
 namespace msg = import_messages;
 
@@ -400,6 +399,8 @@ class AreaParser final : public nlohmann::json_sax<json> {
         if (c == '/' || c == '\\') return fail("name", std::string("contains \"") + static_cast<char>(c) + "\"");
         if (c < 0x20 || c == 0x7f) return fail("name", "contains a control character");
       }
+      // A server's new area is begun once named (a folder's is begun already).
+      writer_->name_area(area_.name);
     }
     return true;
   }
@@ -870,4 +871,4 @@ quire::Status import_area_file(const std::string& path, AreaSummary* summary) {
   });
 }
 
-}  // namespace plotbase
+}  // namespace quire::areas

@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <string>
 
-namespace plotbase::import_messages {
+namespace quire::areas::import_messages {
 
 // A text that contains a NUL character.
 inline constexpr const char* kContainsNul = "contains a NUL character";
@@ -50,6 +50,6 @@ inline std::string duplicate_name(const std::string& first_label) {
 inline std::string cannot_open(const std::string& reason) { return "cannot open: " + reason; }
 inline std::string cannot_read(const std::string& reason) { return "cannot read: " + reason; }
 
-}  // namespace plotbase::import_messages
+}  // namespace quire::areas::import_messages
 
 #endif  // QUIRE_AREAS_IMPORT_MESSAGES_H_

@@ -17,18 +17,19 @@
 #include <limits>
 #include <unordered_map>
 
-#include "area_data.h"
 #include "area_writer.h"
 #include "failures.h"
 #include "import_messages.h"
-#include "store_layout.h"
+#include "store_names.h"
 #include "pattern_reader.h"
 #include "area_store.h"
+#include "quire/files/file_system.h"
 #include "quoted_text.h"
 
-namespace plotbase {
+namespace quire::areas {
 
 namespace msg = import_messages;
+namespace rec = quire::records;
 
 namespace {
 
@@ -158,10 +159,11 @@ int32_t julian_seconds(double julian) {
 }
 
 // The last modification of the file at path in seconds since 1970; -1 when
-// it cannot be had.
+// it cannot be had. (The file layer gives no times: std::filesystem's,
+// which converts the system's clock to seconds since 1970 everywhere.)
 int32_t file_modified(const std::string& path) {
   std::error_code ec;
-  auto written = std::filesystem::last_write_time(path, ec);
+  auto written = std::filesystem::last_write_time(quire::platform::filesystem_path(path), ec);
   if (ec) return -1;
   auto seconds = std::chrono::duration_cast<std::chrono::seconds>(
                      std::chrono::file_clock::to_sys(written).time_since_epoch())
@@ -313,19 +315,20 @@ bool PatternImporter::add_file(const PatternSource& source) {
   std::vector<std::string> file_warnings;
   dxf::ReaderFactory open = [&source](quire::Status* status) -> std::unique_ptr<dxf::Reader> {
     if (source.in_memory) return std::make_unique<dxf::Reader>(source.bytes.data(), source.bytes.size());
-    std::error_code ec;
-    if (!std::filesystem::is_regular_file(source.path, ec)) {
-      *status = ec ? quire::Status::failure(quire::StatusCode::kNotFound, msg::cannot_open(ec.message()), source.path)
-                   : quire::Status::failure(quire::StatusCode::kInvalid, "not a regular file", source.path);
-      return nullptr;
-    }
-    std::FILE* f = std::fopen(source.path.c_str(), "rb");
-    if (!f) {
-      const int error = errno;
+    auto file = std::make_unique<quire::platform::ReadableFile>();
+    if (file->open(source.path)) return std::make_unique<dxf::Reader>(std::move(file));
+    // Nothing there, or no regular file (a pipe or device is never waited
+    // on), leaves the file's status clear; a file that is there but cannot
+    // be opened gives its reason.
+    if (const int error = file->status().error(); error != 0) {
       *status = file_failure(error, msg::cannot_open(std::strerror(error)), source.path);
       return nullptr;
     }
-    return std::make_unique<dxf::Reader>(f, true);
+    const FileStatus there = file_status(source.path);
+    *status = there.error != 0 ? quire::Status::failure(quire::StatusCode::kNotFound,
+                                                        msg::cannot_open(std::strerror(there.error)), source.path)
+                               : quire::Status::failure(quire::StatusCode::kInvalid, "not a regular file", source.path);
+    return nullptr;
   };
   if (quire::Status read = dxf::read_pattern(open, &file, &file_warnings); !read.ok()) {
     status_.update(quire::Status::failure(read.code(), file_ + ": " + read.message(), file_, read.error()));
@@ -655,4 +658,4 @@ quire::Status import_pattern_files(const std::vector<PatternSource>& files, cons
   });
 }
 
-}  // namespace plotbase
+}  // namespace quire::areas

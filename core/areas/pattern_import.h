@@ -10,7 +10,7 @@
 
 #include "quire/status.h"
 
-namespace plotbase {
+namespace quire::areas {
 
 struct AreaSummary;
 
@@ -45,6 +45,6 @@ bool looks_like_dxf(std::string_view head);
 quire::Status import_pattern_files(const std::vector<PatternSource>& files, const PatternImportOptions& options,
                                    std::vector<std::string>* warnings, AreaSummary* summary);
 
-}  // namespace plotbase
+}  // namespace quire::areas
 
 #endif  // QUIRE_PATTERN_IMPORT_H_

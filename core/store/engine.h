@@ -49,6 +49,10 @@ class Statement {
   virtual void bind_int64(int param, int64_t value) = 0;
   virtual void bind_double(int param, double value) = 0;
   virtual void bind_text(int param, std::string_view text) = 0;
+  // As bind_text, but the statement may keep the text where it is rather
+  // than copy it: it must stay unchanged until the statement is stepped
+  // and reset. A writer binding the fields of a record it holds uses it.
+  virtual void bind_text_in_place(int param, std::string_view text) { bind_text(param, text); }
   virtual void bind_null(int param) = 0;
 
   // Runs the statement (the first call after binding or reset()) or moves

@@ -77,7 +77,7 @@ TEST_P(AreaFileFaults, FailedImportLeavesTheStoreAsItWas) {
         before = snapshot(store.store());
       },
       [&](TempStore&, std::string* message) {
-        return succeeded(plotbase::import_area_json(changed_area().dump()), message);
+        return succeeded(quire::areas::import_area_json(changed_area().dump()), message);
       },
       [&](TempStore& store, bool written, bool failed_remove) {
         if (changed_export.empty()) {
@@ -107,7 +107,7 @@ TEST_P(AreaFileFaults, FailedExportLeavesTheFileAsItWas) {
         write_file(store.path("area.json"), "earlier export");
       },
       [&](TempStore& store, std::string* message) {
-        return succeeded(plotbase::export_area_file("Sample", store.path("area.json")), message);
+        return succeeded(quire::areas::export_area_file("Sample", store.path("area.json")), message);
       },
       [&](TempStore& store, bool written, bool failed_remove) {
         EXPECT_EQ(written ? exported : "earlier export", read_file(store.path("area.json")));
@@ -132,7 +132,7 @@ TEST(AreaFileLinks, LinksPlantedAtNewFileNamesAreNeverWrittenThrough) {
   import_ok(sample_area());
   EXPECT_EQ(2, env.planted());
   env.plant_links(victim, 2);
-  quire::Status status = plotbase::export_area_file("Sample", store.path("area.json"));
+  quire::Status status = quire::areas::export_area_file("Sample", store.path("area.json"));
   EXPECT_TRUE(status.ok()) << status.message();
   EXPECT_EQ(4, env.planted());
   EXPECT_EQ(export_text("Sample"), read_file(store.path("area.json")));

@@ -35,10 +35,10 @@ json stamped_area() {
 }
 
 TEST(AreaInfo, StampsAreUtcDatesAlsoBefore1970) {
-  EXPECT_EQ(plotbase::stamp_text(0), "1970-01-01T00:00:00Z");
-  EXPECT_EQ(plotbase::stamp_text(1700000000), "2023-11-14T22:13:20Z");
-  EXPECT_EQ(plotbase::stamp_text(-5), "1969-12-31T23:59:55Z");
-  EXPECT_EQ(plotbase::stamp_text(951782400), "2000-02-29T00:00:00Z");
+  EXPECT_EQ(quire::areas::stamp_text(0), "1970-01-01T00:00:00Z");
+  EXPECT_EQ(quire::areas::stamp_text(1700000000), "2023-11-14T22:13:20Z");
+  EXPECT_EQ(quire::areas::stamp_text(-5), "1969-12-31T23:59:55Z");
+  EXPECT_EQ(quire::areas::stamp_text(951782400), "2000-02-29T00:00:00Z");
 }
 
 TEST(AreaInfo, OneFieldALineInAFixedOrder) {
@@ -46,7 +46,7 @@ TEST(AreaInfo, OneFieldALineInAFixedOrder) {
   import_ok(stamped_area());
   auto r = run_quire({"area", "info", "sample"});
   ASSERT_EQ(r.status, 0) << r.err;
-  const std::string path = plotbase::area_path("Sample");
+  const std::string path = quire::areas::area_path("Sample");
   EXPECT_EQ(output_lines(r.out), (std::vector<std::string>{
                                      "name: Sample",
                                      "markers: 7",
@@ -64,10 +64,10 @@ TEST(AreaInfo, OneFieldALineInAFixedOrder) {
 
 TEST(AreaInfo, AreaWithoutStampsSaysNoneAndAMissingAreaIsOneLine) {
   TempStore store;
-  plotbase::GenerateOptions empty;
+  quire::areas::GenerateOptions empty;
   empty.name = "EMPTY";
   empty.markers = empty.models = empty.orders = 0;
-  ASSERT_TRUE(plotbase::generate_area(empty).ok());
+  ASSERT_TRUE(quire::areas::generate_area(empty).ok());
   auto r = run_quire({"area", "info", "EMPTY"});
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_NE(r.out.find("oldest_modified: none\n"), std::string::npos) << r.out;
@@ -82,27 +82,27 @@ TEST(AreaInfo, AreaWithoutStampsSaysNoneAndAMissingAreaIsOneLine) {
 
 TEST(AreaInfo, DamagedAreaFileIsNamed) {
   TempStore store;
-  write_file(plotbase::area_path("BROKEN"), std::string(4096, 'x'));
+  write_file(quire::areas::area_path("BROKEN"), std::string(4096, 'x'));
   auto r = run_quire({"area", "info", "BROKEN"});
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.out, "");
-  EXPECT_NE(r.err.find(plotbase::area_path("BROKEN")), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find(quire::areas::area_path("BROKEN")), std::string::npos) << r.err;
 }
 
 // The store's files, to show that a refused removal changed nothing.
 class AreaRm : public ::testing::Test {
  protected:
   void SetUp() override {
-    plotbase::GenerateOptions o;
+    quire::areas::GenerateOptions o;
     o.name = "DEMO";
-    ASSERT_TRUE(plotbase::generate_area(o).ok());
+    ASSERT_TRUE(quire::areas::generate_area(o).ok());
     before_ = snapshot(store_.store());
   }
   void expect_store_unchanged() { EXPECT_EQ(snapshot(store_.store()), before_); }
 
   TempStore store_;
   std::map<std::string, std::string> before_;
-  const std::string path_ = plotbase::area_path("DEMO");
+  const std::string path_ = quire::areas::area_path("DEMO");
 };
 
 TEST_F(AreaRm, RemovesTheAreaAndNothingElse) {
@@ -144,10 +144,10 @@ TEST_F(AreaRm, NamesThatArePathsAreRefused) {
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(output_lines(r.err).size(), 1u) << r.err;
     EXPECT_NE(r.err.find("is not an area name"), std::string::npos) << r.err;
-    plotbase::RemoveRefusal why;
+    quire::areas::RemoveRefusal why;
     std::string removed;
-    EXPECT_FALSE(plotbase::remove_area(name, &removed, &why).ok());
-    EXPECT_EQ(why, plotbase::RemoveRefusal::kBadName);
+    EXPECT_FALSE(quire::areas::remove_area(name, &removed, &why).ok());
+    EXPECT_EQ(why, quire::areas::RemoveRefusal::kBadName);
   }
   expect_store_unchanged();
   EXPECT_EQ(read_file(store_.root() / "x.sqlite"), "keep");
@@ -197,7 +197,7 @@ struct Remover {
   std::string area;
   bool tried = false;
   quire::Status status;
-  plotbase::RemoveRefusal refusal = plotbase::RemoveRefusal::kNone;
+  quire::areas::RemoveRefusal refusal = quire::areas::RemoveRefusal::kNone;
 };
 
 intptr_t remove_on_first_progress(QuireWindow, unsigned int message, uintptr_t, intptr_t, void* context) {
@@ -205,7 +205,7 @@ intptr_t remove_on_first_progress(QuireWindow, unsigned int message, uintptr_t, 
   if (message == QUIRE_MSG_PROGRESS && !r->tried) {
     r->tried = true;
     std::string removed;
-    r->status = plotbase::remove_area(r->area, &removed, &r->refusal);
+    r->status = quire::areas::remove_area(r->area, &removed, &r->refusal);
   }
   return 0;
 }
@@ -219,10 +219,10 @@ int run_mkpc(const std::string& area, const std::string& output, QuireWindow win
 
 TEST(AreaRmDuringAReport, TheReportFinishesOnWhatItOpened) {
   TempStore store;
-  plotbase::GenerateOptions o;
+  quire::areas::GenerateOptions o;
   o.name = "BUSY";
   o.markers = 300;  // enough pieces in a row for the library to read ahead
-  ASSERT_TRUE(plotbase::generate_area(o).ok());
+  ASSERT_TRUE(quire::areas::generate_area(o).ok());
   const std::string reference = store.path("reference.csv");
   ASSERT_EQ(run_mkpc("BUSY", reference, 0), 1);
 
@@ -238,13 +238,13 @@ TEST(AreaRmDuringAReport, TheReportFinishesOnWhatItOpened) {
 #ifdef _WIN32
   // The report's open file does not let its name go: one line naming it.
   EXPECT_FALSE(remover.status.ok());
-  EXPECT_EQ(remover.refusal, plotbase::RemoveRefusal::kInUse);
-  EXPECT_NE(remover.status.message().find(plotbase::area_path("BUSY")), std::string::npos)
+  EXPECT_EQ(remover.refusal, quire::areas::RemoveRefusal::kInUse);
+  EXPECT_NE(remover.status.message().find(quire::areas::area_path("BUSY")), std::string::npos)
       << remover.status.message();
-  EXPECT_TRUE(fs::exists(plotbase::area_path("BUSY")));
+  EXPECT_TRUE(fs::exists(quire::areas::area_path("BUSY")));
 #else
   EXPECT_TRUE(remover.status.ok()) << remover.status.message();
-  EXPECT_FALSE(fs::exists(plotbase::area_path("BUSY")));
+  EXPECT_FALSE(fs::exists(quire::areas::area_path("BUSY")));
   EXPECT_TRUE(snapshot(store.store()).empty());
 #endif
 }

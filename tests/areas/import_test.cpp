@@ -13,6 +13,7 @@
 #include <set>
 #include <sstream>
 
+#include "pattern_import.h"
 #include "store/plotbase_test_support.h"
 
 namespace plotbase_test {
@@ -318,11 +319,56 @@ TEST(Import, ReplacesAnAreaOfTheSameNameWhateverTheCase) {
   TempStore store;
   import_ok(sample_area());
   import_ok(json::parse(R"({"name": "SAMPLE", "markers": [{"name": "X", "modified": 1}]})"));
-  auto areas = plotbase::list_areas(nullptr);
+  auto areas = quire::areas::list_areas(nullptr);
   ASSERT_EQ(areas.size(), 1u);
   EXPECT_EQ(areas[0].name, "SAMPLE");
   EXPECT_EQ(areas[0].markers, 1);
   EXPECT_EQ(areas[0].models, 0);
+}
+
+// The area's name may come after its items: the new area is written
+// before it is named, and still takes the place of the area of its name,
+// under that name alone, first time or replacing.
+TEST(Import, AnAreaNamedAfterItsItemsIsStoredUnderItsName) {
+  TempStore store;
+  for (const char* name : {"Late", "LATE"}) {
+    const std::string text = std::string(R"({"markers": [{"name": "Z", "modified": 2}, {"name": "a", "modified": 1}],)") +
+                             R"( "pieces": [{"name": "P"}], "name": ")" + name + "\"}";
+    import_ok(text);
+    auto files = snapshot(store.store());
+    ASSERT_EQ(files.size(), 1u);
+    EXPECT_EQ(files.begin()->first, "late.sqlite");
+    auto areas = quire::areas::list_areas(nullptr);
+    ASSERT_EQ(areas.size(), 1u);
+    EXPECT_EQ(areas[0].name, name);
+    EXPECT_EQ(areas[0].markers, 2);
+    // Renumbered into name order on the way.
+    EXPECT_EQ(json::parse(export_text(name))["markers"][0]["name"], "a");
+  }
+}
+
+#ifndef _WIN32
+// A pattern file's path naming a FIFO is refused as no file, never waited
+// on for a writer.
+TEST(Import, APatternFileThatIsAFifoIsRefusedWithoutWaiting) {
+  TempStore store;
+  const std::string fifo = (store.root() / "pattern.dxf").string();
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  quire::areas::PatternSource source;
+  source.name = source.path = fifo;
+  quire::areas::AreaSummary summary;
+  quire::Status status = quire::areas::import_pattern_files({source}, {}, nullptr, &summary);
+  EXPECT_EQ(status.code(), quire::StatusCode::kInvalid);
+  EXPECT_EQ(status.message(), fifo + ": not a regular file");
+  EXPECT_TRUE(snapshot(store.store()).empty());
+}
+#endif
+
+TEST(AreaFiles, NamesMapToOneFileWhateverTheirCase) {
+  EXPECT_EQ(quire::areas::area_path("Demo"), quire::areas::area_path("DEMO"));
+  quire::testing::TempStore store;
+  EXPECT_EQ(quire::areas::area_path("My Area.1"), (store.store() / "my%20area.1.sqlite").string());
+  EXPECT_EQ(quire::areas::area_path(".."), (store.store() / "%2E..sqlite").string());
 }
 
 TEST(Import, DefaultsOfEveryKey) {
@@ -428,26 +474,26 @@ TEST(RoundTrip, EveryFieldComesBackAsWritten) {
 TEST(RoundTrip, ExportOfAnUnknownAreaFails) {
   TempStore store;
   std::ostringstream out;
-  quire::Status status = plotbase::export_area_json("nosuch", out);
+  quire::Status status = quire::areas::export_area_json("nosuch", out);
   EXPECT_EQ(status.code(), quire::StatusCode::kNotFound);
   EXPECT_NE(status.message().find("no area called nosuch"), std::string::npos) << status.message();
 }
 
 TEST(Generate, SameSeedSameAreaOtherSeedOtherArea) {
   TempStore store;
-  plotbase::GenerateOptions o;
+  quire::areas::GenerateOptions o;
   o.name = "G1";
   o.markers = 30;
   o.models = 5;
   o.orders = 4;
   o.pieces_per_marker = 3;
   o.seed = 42;
-  ASSERT_TRUE(plotbase::generate_area(o).ok());
+  ASSERT_TRUE(quire::areas::generate_area(o).ok());
   o.name = "G2";
-  ASSERT_TRUE(plotbase::generate_area(o).ok());
+  ASSERT_TRUE(quire::areas::generate_area(o).ok());
   o.name = "G3";
   o.seed = 43;
-  ASSERT_TRUE(plotbase::generate_area(o).ok());
+  ASSERT_TRUE(quire::areas::generate_area(o).ok());
   auto body = [](const std::string& name) {
     json j = json::parse(export_text(name));
     j.erase("name");
@@ -459,10 +505,10 @@ TEST(Generate, SameSeedSameAreaOtherSeedOtherArea) {
 
 TEST(Generate, PlausibleValuesInEveryField) {
   TempStore store;
-  plotbase::GenerateOptions o;
+  quire::areas::GenerateOptions o;
   o.name = "DEMO";
-  plotbase::AreaSummary s;
-  quire::Status status = plotbase::generate_area(o, &s);
+  quire::areas::AreaSummary s;
+  quire::Status status = quire::areas::generate_area(o, &s);
   ASSERT_TRUE(status.ok()) << status.message();
   EXPECT_EQ(s.markers, 50);
   EXPECT_EQ(s.models, 20);
@@ -505,9 +551,9 @@ TEST(Generate, PlausibleValuesInEveryField) {
 
 TEST(Generate, RejectsBadNames) {
   TempStore store;
-  plotbase::GenerateOptions o;
+  quire::areas::GenerateOptions o;
   o.name = "bad/name";
-  EXPECT_EQ(plotbase::generate_area(o).code(), quire::StatusCode::kInvalid);
+  EXPECT_EQ(quire::areas::generate_area(o).code(), quire::StatusCode::kInvalid);
   EXPECT_TRUE(fs::is_empty(store.store()));
 }
 
@@ -747,7 +793,7 @@ TEST(StoredNames, TheChangeLogEscapesWhatWouldSplitItsLines) {
                                           json{{"name", "ODD"}, {"modified", 2}}})}});
   const std::string forged = std::string("A\"\r\nDELETED: \"M1\\\x01\x7F", 19);
   const std::string escaped = "A\\\"\\r\\nDELETED: \\\"M1\\\\\\x01\\x7F";
-  rename_stored_marker(plotbase::area_path("LOG"), "ODD", forged);
+  rename_stored_marker(quire::areas::area_path("LOG"), "ODD", forged);
   quire::testing::write_file(store.path("delta.lst"), "");
   auto r = run_quire({"mkhdr", "--no-progress", "--quiet", "LOG", "out.csv"});
   ASSERT_EQ(r.status, 0) << r.err;
@@ -761,7 +807,7 @@ TEST(StoredNames, TheChangeLogEscapesWhatWouldSplitItsLines) {
 
   // Gone from the store, the name read back from the previous table is
   // escaped as well.
-  rename_stored_marker(plotbase::area_path("LOG"), forged, "ODD");
+  rename_stored_marker(quire::areas::area_path("LOG"), forged, "ODD");
   const size_t before = log.size();
   r = run_quire({"mkhdr", "--no-progress", "--quiet", "LOG", "out.csv"});
   ASSERT_EQ(r.status, 0) << r.err;

@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <filesystem>
+#include <fstream>
 #include <numbers>
 #include <string>
 
@@ -12,12 +14,11 @@
 namespace quire::testing {
 namespace {
 
-namespace dxf = plotbase::dxf;
+namespace dxf = quire::areas::dxf;
 constexpr double kPi = std::numbers::pi;
 
-// Every group of bytes as "code=value" lines (numbers as read), or the error.
-std::string dump(const std::string& bytes) {
-  dxf::Reader r(bytes.data(), bytes.size());
+// Every group r reads as "code=value" lines (numbers as read), or the error.
+std::string dump(dxf::Reader& r) {
   std::string out;
   dxf::Group g;
   while (r.next(&g)) {
@@ -32,12 +33,54 @@ std::string dump(const std::string& bytes) {
   return r.status().ok() ? out : out + "ERROR " + r.status().message();
 }
 
+// Every group of bytes, read from memory.
+std::string dump(const std::string& bytes) {
+  dxf::Reader r(bytes.data(), bytes.size());
+  return dump(r);
+}
+
+// Every group of bytes, written to a file and read from it.
+std::string dump_file(const std::string& bytes) {
+  const std::filesystem::path path =
+      std::filesystem::temp_directory_path() / ("quire-dxf-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + ".dxf");
+  {
+    std::ofstream out(path, std::ios::binary);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  }
+  auto file = std::make_unique<quire::platform::ReadableFile>();
+  if (!file->open(path.string())) return "ERROR cannot open " + path.string();
+  dxf::Reader r(std::move(file));
+  std::string groups = dump(r);
+  std::filesystem::remove(path);
+  return groups;
+}
+
 bool read(const std::string& bytes, dxf::PatternFile* file, std::string* error,
           std::vector<std::string>* warnings = nullptr) {
   quire::Status status = dxf::read_pattern(
       [&](quire::Status*) { return std::make_unique<dxf::Reader>(bytes.data(), bytes.size()); }, file, warnings);
   *error = status.message();
   return status.ok();
+}
+
+// A file is read through a buffer far smaller than these files: groups
+// that straddle its refills, and lines of every length up to the longest
+// accepted, read as they do from memory.
+TEST(DxfReaderTest, AFileReadsAsItsBytesDoInMemory) {
+  Groups g = {{0, "SECTION"}, {2, "ENTITIES"}};
+  for (int i = 0; i < 40000; ++i)
+    g.push_back({i % 3 == 0 ? 1000 : i % 3 == 1 ? 10 : 70,
+                 i % 3 == 0 ? std::string(static_cast<size_t>(i * 7919 % 8000), 'a' + i % 26)
+                 : i % 3 == 1 ? std::to_string(i) + ".5"
+                              : std::to_string(i % 1000)});
+  g.push_back({0, "ENDSEC"});
+  g.push_back({0, "EOF"});
+  for (const std::string& bytes : {dxf_ascii(g), dxf_ascii(g, "\r\n"), dxf_binary(g, true)}) {
+    ASSERT_GT(bytes.size(), 1000000u);
+    const std::string from_memory = dump(bytes);
+    EXPECT_EQ(from_memory.find("ERROR"), std::string::npos) << from_memory.substr(0, 200);
+    EXPECT_TRUE(dump_file(bytes) == from_memory);
+  }
 }
 
 TEST(DxfReaderTest, AsciiAndBothBinaryFormsGiveTheSameGroups) {
@@ -99,7 +142,7 @@ TEST(DxfReaderTest, MalformedInputIsOneLineNamingItsPlace) {
 // Input texts in error lines: at most 60 characters, every byte visible,
 // UTF-8 whatever the input's encoding.
 TEST(QuotedTextTest, ShortVisibleAndUtf8) {
-  using plotbase::TextEncoding;
+  using quire::areas::TextEncoding;
   const std::string ellipsis = "\xE2\x80\xA6";
   struct Case {
     std::string text;
@@ -119,8 +162,8 @@ TEST(QuotedTextTest, ShortVisibleAndUtf8) {
       // Latin-1: each byte a character, C1 controls escaped.
       {"\xC4rmel\x85", TextEncoding::kLatin1, "\"\xC3\x84rmel\\x85\""},
   };
-  for (const Case& c : cases) EXPECT_EQ(plotbase::quoted_text(c.text, c.encoding), c.quoted) << c.quoted;
-  EXPECT_EQ(plotbase::shown_text("a\"b\n"), "a\"b\\n");
+  for (const Case& c : cases) EXPECT_EQ(quire::areas::quoted_text(c.text, c.encoding), c.quoted) << c.quoted;
+  EXPECT_EQ(quire::areas::shown_text("a\"b\n"), "a\"b\\n");
 }
 
 // A 10 x 10 square whose right edge is a half circle bulging outwards.

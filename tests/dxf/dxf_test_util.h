@@ -27,7 +27,7 @@ inline std::string dxf_ascii(const Groups& groups, const char* eol = "\n") {
 
 // wide: two-byte group codes (R13 on); else one byte, 255 escaping larger.
 inline std::string dxf_binary(const Groups& groups, bool wide) {
-  namespace dxf = plotbase::dxf;
+  namespace dxf = quire::areas::dxf;
   std::string out(dxf::kBinarySentinel);
   auto le = [&](uint64_t v, int bytes) {
     for (int i = 0; i < bytes; ++i) out += static_cast<char>((v >> (8 * i)) & 0xff);

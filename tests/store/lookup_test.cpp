@@ -161,10 +161,10 @@ TEST_F(LookupTest, DamagedAreaFileIsAnErrorNamingTheFile) {
 
 TEST(DamagedArea, AFileWithZeroedPagesIsNamedOnceWhenItsReadsFail) {
   quire::testing::TempStore store;
-  plotbase::GenerateOptions o;
+  quire::areas::GenerateOptions o;
   o.name = "Cut";
   o.markers = 3000;
-  quire::Status status = plotbase::generate_area(o);
+  quire::Status status = quire::areas::generate_area(o);
   ASSERT_TRUE(status.ok()) << status.message();
   std::filesystem::path file = store.store() / "cut.sqlite";
   // Zero the middle fifth of the file: item rows, not the tables' roots.
@@ -314,13 +314,6 @@ TEST(StoreDirectory, FollowsTheEnvironment) {
   }
 }
 
-TEST(AreaFiles, NamesMapToOneFileWhateverTheirCase) {
-  EXPECT_EQ(plotbase::area_path("Demo"), plotbase::area_path("DEMO"));
-  quire::testing::TempStore store;
-  EXPECT_EQ(plotbase::area_path("My Area.1"), (store.store() / "my%20area.1.sqlite").string());
-  EXPECT_EQ(plotbase::area_path(".."), (store.store() / "%2E..sqlite").string());
-}
-
 // A store whose path holds a letter outside ASCII, as the system spells
 // paths (on Windows the ANSI code page, cp1252 here): SQLite takes its file
 // names as UTF-8, so the library converts them before opening.
@@ -332,10 +325,10 @@ TEST(AreaFiles, StorePathWithALetterOutsideAscii) {
   Area a = lookup_area("Sample");
   char path[PB_PATH_BUFFER_SIZE];
   ASSERT_EQ(pb_convert_path(path, a.ptr(), 0), 1);
-  EXPECT_EQ(std::string(path), plotbase::area_path("Sample"));
+  EXPECT_EQ(std::string(path), quire::areas::area_path("Sample"));
   EXPECT_EQ(std::string(path).rfind(dir, 0), 0u) << path;
   quire::Status status;
-  auto areas = plotbase::list_areas(&status);
+  auto areas = quire::areas::list_areas(&status);
   EXPECT_EQ(status.message(), "");
   ASSERT_EQ(areas.size(), 1u);
   EXPECT_EQ(areas[0].error, "");

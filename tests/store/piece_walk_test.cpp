@@ -133,7 +133,7 @@ TEST_F(PieceWalkTest, InOrderWalkReadsWhatSingleMarkersRead) {
 // end of the pieces.
 TEST_F(PieceWalkTest, DamagedPageFailsTheReadThatReachesIt) {
   for (const char* name : {"Walk", "Walk2"}) {
-    const std::string file = plotbase::area_path(name);
+    const std::string file = quire::areas::area_path(name);
     int64_t page = 0, page_size = 0;
     sqlite3* db = nullptr;
     ASSERT_EQ(sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READONLY, nullptr), SQLITE_OK);
@@ -183,7 +183,7 @@ TEST_F(PieceWalkTest, DamagedPageFailsTheReadThatReachesIt) {
 TEST_F(PieceWalkTest, PiecesThatDisagreeWithTheirCountFailTheReadAtTheEnd) {
   for (const char* name : {"Walk", "Walk2"}) {
     sqlite3* db = nullptr;
-    ASSERT_EQ(sqlite3_open(plotbase::area_path(name).c_str(), &db), SQLITE_OK);
+    ASSERT_EQ(sqlite3_open(quire::areas::area_path(name).c_str(), &db), SQLITE_OK);
     ASSERT_EQ(sqlite3_exec(db,
                            "UPDATE markers SET piece_count = piece_count + 1 WHERE name = 'M150';"
                            "DELETE FROM marker_pieces WHERE marker_id = (SELECT id FROM markers WHERE name = 'M201') "

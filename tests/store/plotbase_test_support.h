@@ -28,13 +28,13 @@ namespace rec = quire::records;
 
 // Imports json into the current store (in-process); fails the test on error.
 inline void import_ok(const std::string& text) {
-  quire::Status status = plotbase::import_area_json(text);
+  quire::Status status = quire::areas::import_area_json(text);
   ASSERT_TRUE(status.ok()) << status.message();
 }
 inline void import_ok(const json& j) { import_ok(j.dump()); }
 
 // The import error text for json (empty when the import succeeded).
-inline std::string import_error(const std::string& text) { return plotbase::import_area_json(text).message(); }
+inline std::string import_error(const std::string& text) { return quire::areas::import_area_json(text).message(); }
 inline std::string import_error(const json& j) { return import_error(j.dump()); }
 
 // A 256-byte area record looked up by name.
@@ -116,7 +116,7 @@ inline std::map<std::string, std::string> snapshot(const std::filesystem::path& 
 // The area file (JSON) that quire area export gives for the area called name.
 inline std::string export_text(const std::string& name) {
   std::ostringstream out;
-  quire::Status status = plotbase::export_area_json(name, out);
+  quire::Status status = quire::areas::export_area_json(name, out);
   EXPECT_TRUE(status.ok()) << status.message();
   return out.str();
 }

@@ -477,7 +477,7 @@ TEST_F(RecordsTest, NotationPrecisionAndPath) {
   char path[PB_PATH_BUFFER_SIZE];
   std::memset(path, 'x', sizeof path);
   EXPECT_EQ(pb_convert_path(path, area.ptr(), 1), 1);
-  EXPECT_EQ(std::string(path), plotbase::area_path("Sample"));
+  EXPECT_EQ(std::string(path), quire::areas::area_path("Sample"));
   EXPECT_EQ(std::string(path), (store.store() / "sample.sqlite").string());
 }
 

@@ -8,10 +8,10 @@
 #include <cmath>
 #include <cstring>
 
-#include "failures.h"
+#include "../failures.h"
 #include "quoted_text.h"
 
-namespace plotbase::dxf {
+namespace quire::areas::dxf {
 
 namespace {
 
@@ -95,14 +95,12 @@ bool parse_integer(std::string_view text, int64_t* out) {
 
 Reader::Reader(const char* data, size_t size) : data_(data), end_(size), file_done_(true) {}
 
-Reader::Reader(std::FILE* file, bool close_at_end)
-    : file_(file), close_at_end_(close_at_end), storage_(kBufferBytes) {
+Reader::Reader(std::unique_ptr<quire::platform::ReadableFile> file)
+    : file_(std::move(file)), storage_(kBufferBytes) {
   data_ = storage_.data();
 }
 
-Reader::~Reader() {
-  if (file_ && close_at_end_) std::fclose(file_);  // read only: nothing to lose
-}
+Reader::~Reader() = default;
 
 std::string Reader::where() const {
   return binary_ ? "byte " + std::to_string(group_byte_) : "line " + std::to_string(group_line_);
@@ -127,12 +125,13 @@ bool Reader::ensure(size_t n) {
   pos_ = 0;
   end_ = left;
   while (end_ < n && !file_done_) {
-    size_t got = std::fread(storage_.data() + end_, 1, storage_.size() - end_, file_);
-    end_ += got;
-    if (got == 0) {
+    const long got = file_->read_at(base_ + end_, storage_.data() + end_, storage_.size() - end_);
+    if (got > 0) {
+      end_ += static_cast<size_t>(got);
+    } else {
       file_done_ = true;
-      if (std::ferror(file_)) {
-        int e = errno ? errno : EIO;
+      if (got < 0) {
+        const int e = file_->status().error() ? file_->status().error() : EIO;
         fail_at("byte " + std::to_string(base_ + end_), std::string("cannot read: ") + std::strerror(e), e);
       }
     }
@@ -316,4 +315,4 @@ bool Reader::next_binary(Group* group) {
   return false;
 }
 
-}  // namespace plotbase::dxf
+}  // namespace quire::areas::dxf

@@ -6,14 +6,15 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "quire/files/file_system.h"
 #include "quire/status.h"
 
-namespace plotbase::dxf {
+namespace quire::areas::dxf {
 
 // The kind of value a group code carries; fixed by the code's range.
 enum class ValueType { kText, kReal, kInt16, kInt32, kInt64, kBool, kChunk };
@@ -43,9 +44,8 @@ class Reader {
  public:
   // Reads the bytes [data, data + size), which must outlive the reader.
   Reader(const char* data, size_t size);
-  // Reads the open file from its current position; closes it at the end
-  // when close_at_end is true, else the file stays the caller's.
-  explicit Reader(std::FILE* file, bool close_at_end = false);
+  // Reads the open file from its start, through a fixed buffer.
+  explicit Reader(std::unique_ptr<quire::platform::ReadableFile> file);
   ~Reader();
   Reader(const Reader&) = delete;
   Reader& operator=(const Reader&) = delete;
@@ -73,8 +73,7 @@ class Reader {
   bool read_line(std::string_view* line);
   bool read_cstring(std::string_view* text);
 
-  std::FILE* file_ = nullptr;
-  bool close_at_end_ = false;
+  std::unique_ptr<quire::platform::ReadableFile> file_;
   std::vector<char> storage_;
   const char* data_ = nullptr;  // the bytes at [pos_, end_) are available
   size_t pos_ = 0, end_ = 0;
@@ -97,6 +96,6 @@ std::string_view trim_blanks(std::string_view text);
 bool parse_real(std::string_view text, double* out);
 bool parse_integer(std::string_view text, int64_t* out);
 
-}  // namespace plotbase::dxf
+}  // namespace quire::areas::dxf
 
 #endif  // PLOTBASE_DXF_DXF_READER_H_

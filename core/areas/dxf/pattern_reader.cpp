@@ -6,10 +6,10 @@
 #include <numbers>
 #include <unordered_map>
 
-#include "failures.h"
+#include "../failures.h"
 #include "quoted_text.h"
 
-namespace plotbase::dxf {
+namespace quire::areas::dxf {
 
 namespace {
 
@@ -677,4 +677,4 @@ quire::Status read_pattern(const ReaderFactory& open, PatternFile* out, std::vec
   });
 }
 
-}  // namespace plotbase::dxf
+}  // namespace quire::areas::dxf

@@ -21,7 +21,7 @@
 #include "dxf_reader.h"
 #include "quire/status.h"
 
-namespace plotbase::dxf {
+namespace quire::areas::dxf {
 
 // Limits of one file: beyond them the file is refused with a one-line error.
 constexpr size_t kMaxBlockVertices = 1000000;  // vertices of one block, all polylines
@@ -87,6 +87,6 @@ bool key_is(const PatternText& text, std::string_view key);
 // case), or null.
 const std::string* find_text(const std::vector<PatternText>& texts, std::string_view key);
 
-}  // namespace plotbase::dxf
+}  // namespace quire::areas::dxf
 
 #endif  // PLOTBASE_DXF_PATTERN_READER_H_

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <cstdio>
 
-namespace plotbase {
+namespace quire::areas {
 
 namespace {
 
@@ -101,4 +101,4 @@ std::string quoted_text(std::string_view text, TextEncoding encoding) {
   return quoted;
 }
 
-}  // namespace plotbase
+}  // namespace quire::areas

@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-namespace plotbase {
+namespace quire::areas {
 
 // How the bytes of an input text are read: UTF-8 (area files) or Latin-1
 // (pattern files and the store's own texts).
@@ -28,6 +28,6 @@ std::string shown_text(std::string_view text, TextEncoding encoding = TextEncodi
 // shown_text in double quotes, a double quote inside shown as \".
 std::string quoted_text(std::string_view text, TextEncoding encoding = TextEncoding::kUtf8);
 
-}  // namespace plotbase
+}  // namespace quire::areas
 
 #endif  // PLOTBASE_DXF_QUOTED_TEXT_H_

@@ -28,6 +28,22 @@ bool is_damage(int rc) {
   return rc == SQLITE_CORRUPT || rc == SQLITE_NOTADB || rc == SQLITE_IOERR || rc == SQLITE_FORMAT;
 }
 
+// A failed file call for the system's error number error, whose line is
+// message itself (a kIo status words its own line from its operation): a
+// missing file is kNotFound, any other kInvalid.
+Status file_failure(int error, std::string message, std::string subject) {
+  return Status::failure(error == ENOENT || error == ENOTDIR ? StatusCode::kNotFound : StatusCode::kInvalid,
+                         std::move(message), std::move(subject), error);
+}
+
+// "\"NAME\" is not an area name".
+std::string not_an_area_name(std::string_view name) {
+  std::string message = "\"";
+  message += name;
+  message += "\" is not an area name";
+  return message;
+}
+
 // The failure of db's last call, naming path.
 Status failure_of(sqlite3* db, const std::string& path) {
   if (!db) return Status::failure(StatusCode::kNoMemory, "out of memory", path);
@@ -45,6 +61,14 @@ class SqliteAreaTransaction final : public AreaTransaction {
   Status begin();
   Connection& connection() override { return *connection_; }
   Status commit() override;
+  // The area's file is named only at the commit.
+  Status set_name(std::string_view name) override {
+    if (!plotbase::valid_area_name(name))
+      return Status::failure(StatusCode::kInvalid, not_an_area_name(name),
+                             std::string(name));
+    name_ = std::string(name);
+    return {};
+  }
 
  private:
   void abandon() {
@@ -125,8 +149,7 @@ Status SqliteAreaTransaction::commit() {
     return status;
   }
   if (!replacement_.sync_directory(&status))
-    return Status::failure(StatusCode::kIo, "the area file " + target + " is written, but " + status.message(),
-                           target, status.error());
+    return file_failure(status.error(), "the area file " + target + " is written, but " + status.message(), target);
   return {};
 }
 
@@ -334,7 +357,7 @@ Status SqliteEngine::open_area(std::string_view name, std::unique_ptr<Connection
 Status SqliteEngine::begin_area(std::string_view name, std::unique_ptr<AreaTransaction>* out) {
   out->reset();
   if (!plotbase::valid_area_name(name))
-    return Status::failure(StatusCode::kInvalid, "\"" + std::string(name) + "\" is not an area name",
+    return Status::failure(StatusCode::kInvalid, not_an_area_name(name),
                            std::string(name));
   auto transaction = std::make_unique<SqliteAreaTransaction>(directory_, std::string(name));
   Status status = transaction->begin();
@@ -351,7 +374,7 @@ Status SqliteEngine::remove_area(std::string_view name, bool* removed) {
   auto st = std::filesystem::symlink_status(platform::filesystem_path(path), ec);
   if (ec || !std::filesystem::exists(st)) {
     if (ec && ec != std::errc::no_such_file_or_directory && ec != std::errc::not_a_directory)
-      return Status::failure(StatusCode::kIo, "cannot look at " + path + ": " + ec.message(), path, ec.value());
+      return file_failure(ec.value(), "cannot look at " + path + ": " + ec.message(), path);
     return {};
   }
   if (!std::filesystem::is_regular_file(st) && !std::filesystem::is_symlink(st))
@@ -377,18 +400,18 @@ Status SqliteEngine::remove_area(std::string_view name, bool* removed) {
       return Status::failure(StatusCode::kInvalid,
                              "not removed: " + path + " is open in another program; try again when it has finished",
                              path, status.error());
-    return Status::failure(StatusCode::kIo, "not removed: " + status.message(), path, status.error());
+    return file_failure(status.error(), "not removed: " + status.message(), path);
   }
   *removed = true;
   if (!platform::remove_file(parting, &status))
-    return Status::failure(StatusCode::kIo,
-                           "the area is removed from the store, but its file stays as " + parting + ": " +
-                               status.message(),
-                           parting, status.error());
+    return file_failure(status.error(),
+                        "the area is removed from the store, but its file stays as " + parting + ": " +
+                            status.message(),
+                        parting);
   if (!platform::sync_directory(directory_, &status))
-    return Status::failure(StatusCode::kIo,
-                           "the area is removed, but the store directory is not synced: " + status.message(),
-                           directory_, status.error());
+    return file_failure(status.error(),
+                        "the area is removed, but the store directory is not synced: " + status.message(),
+                        directory_);
   return {};
 }
 

@@ -35,6 +35,9 @@ class SqliteStatement final : public Statement {
   void bind_text(int param, std::string_view text) override {
     sqlite3_bind_text(stmt_, param, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
   }
+  void bind_text_in_place(int param, std::string_view text) override {
+    sqlite3_bind_text(stmt_, param, text.data(), static_cast<int>(text.size()), SQLITE_STATIC);
+  }
   void bind_null(int param) override { sqlite3_bind_null(stmt_, param); }
   Status step(bool* row) override;
   bool column_is_null(int column) override { return sqlite3_column_type(stmt_, column) == SQLITE_NULL; }
