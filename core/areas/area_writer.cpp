@@ -183,7 +183,7 @@ quire::Status AreaWriter::add_item(Kind kind, int64_t id, const void* row) {
   store::Statement* s = stmt(inserts[kind], &status);
   if (!s) return status;
   s->bind_int64(1, id);
-  bind_record(*s, 2, *kItemTables[kind], row);
+  bind_fields(*s, 2, *kItemTables[kind], row);
   const std::string& name = *static_cast<const std::string*>(kItemTables[kind]->fields[0].at(const_cast<void*>(row)));
   if (status = step(*s); !status.ok()) {
     int64_t first = 0;
@@ -205,7 +205,7 @@ quire::Status AreaWriter::add_faults(Kind kind, int64_t id, const FaultSet& f) {
   if (!s) return status;
   s->bind_text_in_place(1, kind_name(kind));
   s->bind_int64(2, id);
-  bind_record(*s, 3, kFaultsTable, &f);
+  bind_fields(*s, 3, kFaultsTable, &f);
   return step(*s);
 }
 
@@ -221,7 +221,7 @@ quire::Status AreaWriter::add_model_list(Kind owner, int64_t id, const std::vect
     ms->bind_text_in_place(1, owner_name);
     ms->bind_int64(2, id);
     ms->bind_int64(3, static_cast<int64_t>(m));
-    bind_record(*ms, 4, kOrderModelsTable, &om);
+    bind_fields(*ms, 4, kOrderModelsTable, &om);
     if (status = step(*ms); !status.ok()) return status;
     // A row of the model's options or sizes, keyed (owner, id, model, position).
     auto add_entry = [&](store::Statement& s, size_t position, const Table& table, const void* row) {
@@ -229,7 +229,7 @@ quire::Status AreaWriter::add_model_list(Kind owner, int64_t id, const std::vect
       s.bind_int64(2, id);
       s.bind_int64(3, static_cast<int64_t>(m));
       s.bind_int64(4, static_cast<int64_t>(position));
-      bind_record(s, 5, table, row);
+      bind_fields(s, 5, table, row);
       return step(s);
     };
     for (size_t o = 0; o < om.options.size() && status.ok(); ++o)
@@ -245,7 +245,7 @@ quire::Status AreaWriter::add_rows(store::Statement& s, int64_t id, const std::v
   for (size_t i = 0; i < rows.size(); ++i) {
     s.bind_int64(1, id);
     s.bind_int64(2, static_cast<int64_t>(i));
-    bind_record(s, 3, table, &rows[i]);
+    bind_fields(s, 3, table, &rows[i]);
     if (quire::Status status = step(s); !status.ok()) return status;
   }
   return {};
@@ -257,7 +257,7 @@ quire::Status AreaWriter::add_marker(int64_t id, const MarkerData& m) {
   store::Statement* s = stmt(kInsAnalysis, &status);
   if (!s) return status;
   s->bind_int64(1, id);
-  bind_record(*s, 2, kAnalysisTable, &m.analysis);
+  bind_fields(*s, 2, kAnalysisTable, &m.analysis);
   if (status = step(*s); !status.ok()) return status;
   store::Statement* pieces = stmt(kInsMarkerPiece, &status);
   store::Statement* overrides = stmt(kInsOverride, &status);
@@ -282,7 +282,7 @@ quire::Status AreaWriter::add_model(int64_t id, const ModelData& m) {
       q->bind_int64(1, id);
       q->bind_int64(2, group);
       q->bind_int64(3, static_cast<int64_t>(p));
-      bind_record(*q, 4, kModelPiecesTable, &pieces[p]);
+      bind_fields(*q, 4, kModelPiecesTable, &pieces[p]);
       if (quire::Status s = step(*q); !s.ok()) return s;
     }
     return quire::Status();

@@ -21,40 +21,6 @@ std::string Store::place(std::string_view name) const {
   return engine->describe() + ", area " + std::string(name);
 }
 
-void bind_record(store::Statement& s, int first, const Table& table, const void* row) {
-  void* r = const_cast<void*>(row);  // the accessors serve reading and writing
-  int i = first;
-  for (const Field& f : table) {
-    switch (f.type) {
-      case FieldType::kText:
-        s.bind_text_in_place(i, *static_cast<const std::string*>(f.at(r)));
-        break;
-      case FieldType::kInt:
-        s.bind_int64(i, *static_cast<const int32_t*>(f.at(r)));
-        break;
-      case FieldType::kReal:
-        s.bind_double(i, *static_cast<const double*>(f.at(r)));
-        break;
-      case FieldType::kFlag:
-        s.bind_int64(i, *static_cast<const bool*>(f.at(r)) ? 1 : 0);
-        break;
-      case FieldType::kIndex: {
-        const int64_t v = *static_cast<const int64_t*>(f.at(r));
-        if (v >= 0) s.bind_int64(i, v);
-        else s.bind_null(i);
-        break;
-      }
-      case FieldType::kCounts:
-        s.bind_text(i, counts_text(*static_cast<const std::vector<int32_t>*>(f.at(r))));
-        break;
-      case FieldType::kLength:
-        s.bind_int64(i, static_cast<int64_t>(f.length(row)));
-        break;
-    }
-    ++i;
-  }
-}
-
 const char* no_area_row(const store::Connection& c) {
   return c.dialect() == store::Dialect::kSqlite ? "no more rows available" : "no area row";
 }

@@ -40,11 +40,6 @@ struct Store {
 
 Status open_store(Store* out);
 
-// Binds the fields of table, taken from row (the struct they describe), to
-// the parameters of s from first on, in the order of the table, as the
-// store's bind_fields does, but with its texts bound in place: row must
-// stay unchanged until s is stepped. The writer binds every row so.
-void bind_record(store::Statement& s, int first, const Table& table, const void* row);
 // Why the area row was not found on c: SQLite's own words on an area file
 // (which say no more than that the query gave no row), else "no area row".
 const char* no_area_row(const store::Connection& c);

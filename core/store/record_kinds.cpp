@@ -171,86 +171,13 @@ void parse_counts(const char* t, std::vector<int32_t>* out) {
   });
 }
 
-int bind_fields(sqlite3_stmt* s, int first, const Table& table, const void* row) {
-  void* r = const_cast<void*>(row);  // the accessors serve reading and writing
-  int i = first;
-  for (const Field& f : table) {
-    switch (f.type) {
-      case FieldType::kText: {
-        const std::string& t = *static_cast<const std::string*>(f.at(r));
-        sqlite3_bind_text(s, i, t.data(), static_cast<int>(t.size()), SQLITE_STATIC);
-        break;
-      }
-      case FieldType::kInt:
-        sqlite3_bind_int(s, i, *static_cast<const int32_t*>(f.at(r)));
-        break;
-      case FieldType::kReal:
-        sqlite3_bind_double(s, i, *static_cast<const double*>(f.at(r)));
-        break;
-      case FieldType::kFlag:
-        sqlite3_bind_int(s, i, *static_cast<const bool*>(f.at(r)) ? 1 : 0);
-        break;
-      case FieldType::kIndex: {
-        int64_t v = *static_cast<const int64_t*>(f.at(r));
-        if (v >= 0) sqlite3_bind_int64(s, i, v);
-        else sqlite3_bind_null(s, i);
-        break;
-      }
-      case FieldType::kCounts: {
-        std::string t = counts_text(*static_cast<const std::vector<int32_t>*>(f.at(r)));
-        sqlite3_bind_text(s, i, t.data(), static_cast<int>(t.size()), SQLITE_TRANSIENT);
-        break;
-      }
-      case FieldType::kLength:
-        sqlite3_bind_int64(s, i, static_cast<int64_t>(f.length(row)));
-        break;
-    }
-    ++i;
-  }
-  return i;
-}
-
-void read_fields(sqlite3_stmt* s, int first, const Table& table, void* row) {
-  int i = first;
-  for (const Field& f : table) {
-    switch (f.type) {
-      case FieldType::kText: {
-        const unsigned char* t = sqlite3_column_text(s, i);
-        static_cast<std::string*>(f.at(row))
-            ->assign(t ? reinterpret_cast<const char*>(t) : "", static_cast<size_t>(sqlite3_column_bytes(s, i)));
-        break;
-      }
-      case FieldType::kInt:
-        *static_cast<int32_t*>(f.at(row)) = sqlite3_column_int(s, i);
-        break;
-      case FieldType::kReal:
-        *static_cast<double*>(f.at(row)) = sqlite3_column_double(s, i);
-        break;
-      case FieldType::kFlag:
-        *static_cast<bool*>(f.at(row)) = sqlite3_column_int(s, i) != 0;
-        break;
-      case FieldType::kIndex:
-        *static_cast<int64_t*>(f.at(row)) =
-            sqlite3_column_type(s, i) == SQLITE_NULL ? -1 : sqlite3_column_int64(s, i);
-        break;
-      case FieldType::kCounts:
-        parse_counts(reinterpret_cast<const char*>(sqlite3_column_text(s, i)),
-                     static_cast<std::vector<int32_t>*>(f.at(row)));
-        break;
-      case FieldType::kLength:
-        break;  // the list itself tells its length
-    }
-    ++i;
-  }
-}
-
 int bind_fields(quire::store::Statement& s, int first, const Table& table, const void* row) {
   void* r = const_cast<void*>(row);  // the accessors serve reading and writing
   int i = first;
   for (const Field& f : table) {
     switch (f.type) {
       case FieldType::kText:
-        s.bind_text(i, *static_cast<const std::string*>(f.at(r)));
+        s.bind_text_in_place(i, *static_cast<const std::string*>(f.at(r)));
         break;
       case FieldType::kInt:
         s.bind_int64(i, *static_cast<const int32_t*>(f.at(r)));

@@ -166,13 +166,11 @@ std::string item_row_columns(Kind kind, int count = kRowColumnCount);
 // ---- moving described fields ------------------------------------------------
 
 // Binds the fields of table, taken from row (the struct they describe), to
-// the parameters of s from first on, in the order of the table. Returns the
-// next parameter.
-int bind_fields(sqlite3_stmt* s, int first, const Table& table, const void* row);
-// Reads the columns column_list(table) of s, from column first on, into row.
-void read_fields(sqlite3_stmt* s, int first, const Table& table, void* row);
-// The same through a statement of the store's engine (engine.h).
+// the parameters of s from first on, in the order of the table, its texts
+// bound in place (no copy per text): row must stay unchanged until s is
+// stepped. Returns the next parameter.
 int bind_fields(quire::store::Statement& s, int first, const Table& table, const void* row);
+// Reads the columns column_list(table) of s, from column first on, into row.
 void read_fields(quire::store::Statement& s, int first, const Table& table, void* row);
 
 // A text describing the last library failure beyond its code (for tests
