@@ -84,37 +84,21 @@ extern "C" {
 
 // ---- the report commands ----------------------------------------------------
 
-QUIRE_API int dmp_mkhdr(int argc, char** argv, QuireWindow hwnd, int detailed) {
-  return fenced_command([&] { return run_report_kind(quire::kinds::run_mkhdr, argc, argv, hwnd, detailed); });
-}
+// Each kind's exported command runs it on the storage library's items
+// inside the fence.
+#define QUIRE_REPORT_COMMAND(kind)                                                                    \
+  QUIRE_API int dmp_##kind(int argc, char** argv, QuireWindow hwnd, int detailed) {                 \
+    return fenced_command([&] { return run_report_kind(quire::kinds::run_##kind, argc, argv, hwnd, detailed); }); \
+  }
 
-QUIRE_API int dmp_mkpc(int argc, char** argv, QuireWindow hwnd, int detailed) {
-  return fenced_command([&] { return run_report_kind(quire::kinds::run_mkpc, argc, argv, hwnd, detailed); });
-}
-
-QUIRE_API int dmp_mkov(int argc, char** argv, QuireWindow hwnd, int detailed) {
-  return fenced_command([&] { return run_report_kind(quire::kinds::run_mkov, argc, argv, hwnd, detailed); });
-}
-
-QUIRE_API int dmp_mksplice(int argc, char** argv, QuireWindow hwnd, int detailed) {
-  return fenced_command([&] { return run_report_kind(quire::kinds::run_mksplice, argc, argv, hwnd, detailed); });
-}
-
-QUIRE_API int dmp_mkmc(int argc, char** argv, QuireWindow hwnd, int detailed) {
-  return fenced_command([&] { return run_report_kind(quire::kinds::run_mkmc, argc, argv, hwnd, detailed); });
-}
-
-QUIRE_API int dmp_mkmod(int argc, char** argv, QuireWindow hwnd, int detailed) {
-  return fenced_command([&] { return run_report_kind(quire::kinds::run_mkmod, argc, argv, hwnd, detailed); });
-}
-
-QUIRE_API int dmp_model(int argc, char** argv, QuireWindow hwnd, int detailed) {
-  return fenced_command([&] { return run_report_kind(quire::kinds::run_model, argc, argv, hwnd, detailed); });
-}
-
-QUIRE_API int dmp_ordml(int argc, char** argv, QuireWindow hwnd, int detailed) {
-  return fenced_command([&] { return run_report_kind(quire::kinds::run_ordml, argc, argv, hwnd, detailed); });
-}
+QUIRE_REPORT_COMMAND(mkhdr)
+QUIRE_REPORT_COMMAND(mkpc)
+QUIRE_REPORT_COMMAND(mkov)
+QUIRE_REPORT_COMMAND(mksplice)
+QUIRE_REPORT_COMMAND(mkmc)
+QUIRE_REPORT_COMMAND(mkmod)
+QUIRE_REPORT_COMMAND(model)
+QUIRE_REPORT_COMMAND(ordml)
 
 // ---- the run's figures --------------------------------------------------------
 
