@@ -219,6 +219,7 @@ TEST_P(TableFaultLoop, EveryFailedCallLeavesEverythingAsItWas) {
       RunOptions options;
       options.expect_close = false;
       options.result = &result;
+      options.env = &env;
       run_table(store.path(name), run_items, options);
       tripped = env.tripped();
       failed_remove = tripped && env.tripped_kind() == platform::FileCall::kRemove;
@@ -319,7 +320,7 @@ TEST(TableSyncOrder, TableAndItsChangeLinesAreSyncedBeforeTheTableTakesThePath) 
     run_table(table, items(false));
     FaultyFileEnv env;
     env.record_order();
-    run_table(table, items(true));
+    run_table(table, items(true), {.env = &env});
     const std::vector<std::string>& order = env.order();
     auto first = [&](auto matches) {
       return std::find_if(order.begin(), order.end(), matches) - order.begin();
@@ -350,7 +351,7 @@ TEST(TableLinks, LinkPlantedAtTheNewTablesNameIsNeverWrittenThrough) {
   {
     FaultyFileEnv env;
     env.plant_links(victim, 3);
-    run_table(store.path("out.csv"), items(true));
+    run_table(store.path("out.csv"), items(true), {.env = &env});
     planted = env.planted();
   }
   EXPECT_EQ(3, planted);
