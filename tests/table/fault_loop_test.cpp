@@ -306,6 +306,28 @@ INSTANTIATE_TEST_SUITE_P(OldTableKept, TableFaultLoop,
                                             ::testing::Values(ENOSPC)),
                          case_name);
 
+// A table makes its file calls through the FileEnv it was given, and only
+// that table does: a failing one fails its run, and a table made without it
+// (the module's, over the system's calls) never reaches it.
+TEST(TableFileEnv, OnlyTheTableGivenAFileEnvCallsThroughIt) {
+  TempStore store;
+  FaultyFileEnv env;
+  env.fail_at(platform::FileCall::kRename, 1, EIO);
+  int result = -1;
+  RunOptions options;
+  options.expect_close = false;
+  options.result = &result;
+  options.env = &env;
+  run_table(store.path("a.csv"), items(false), options);
+  EXPECT_TRUE(env.tripped());
+  EXPECT_EQ(0, result);
+  EXPECT_FALSE(fs::exists(store.path("a.csv")));
+  const int calls = env.calls();
+  run_table(store.path("b.csv"), items(false));
+  EXPECT_EQ(calls, env.calls());
+  EXPECT_TRUE(fs::exists(store.path("b.csv")));
+}
+
 // The new table is on the disk before it takes the path, and so are the
 // blocks of delta.lst and the change feed that log its changes: a run cut
 // off anywhere never leaves a table at the path whose data or change lines
