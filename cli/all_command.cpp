@@ -238,7 +238,7 @@ bool lock_folder(platform::WritableFile* lock, const std::string& folder, const 
 // left to the report runs, which append to it.
 bool create_change_log(const std::string& folder) {
   const std::string path = in_folder(folder, kChangeLogName);
-  platform::WritableFile log;
+  platform::WritableFile log(platform::file_env());
   if (log.create_exclusive(path)) {
     if (log.close()) return true;
   } else if (log.status().error() == EEXIST) {
@@ -279,7 +279,7 @@ int run_all_command(int argc, char** argv) {
     }
   }
 
-  platform::WritableFile lock;  // held until the end of the run
+  platform::WritableFile lock(platform::file_env());  // held until the end of the run
   if (!lock_folder(&lock, folder, shown_folder, std::chrono::seconds(options.wait_seconds), options.quiet))
     return kExitFailed;
   if (options.log && !create_change_log(folder)) return kExitFailed;

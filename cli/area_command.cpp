@@ -61,7 +61,7 @@ quire::Status file_head(const std::string& file, std::string* head) {
   if (std::filesystem::is_directory(status))
     return cannot(quire::StatusCode::kInvalid, std::string("cannot read: ") + std::strerror(EISDIR));
   if (!std::filesystem::is_regular_file(status)) return {};
-  platform::ReadableFile in;
+  platform::ReadableFile in(platform::file_env());
   if (!in.open(file)) {
     const int error = in.status().ok() ? ENOENT : in.status().error();
     return cannot(quire::StatusCode::kInvalid, std::string("cannot open: ") + std::strerror(error));

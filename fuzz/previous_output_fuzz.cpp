@@ -47,7 +47,7 @@ struct Item {
 std::vector<Item> items_of(const std::string& path, uint8_t mode, bool detailed) {
   std::vector<Item> items;
   quire::Status ignored;
-  std::unique_ptr<quire::table::PreviousTableReader> reader = quire::table::open_previous_table(path, &ignored);
+  std::unique_ptr<quire::table::PreviousTableReader> reader = quire::table::open_previous_table(quire::platform::system_file_env(), path, &ignored);
   if (!reader) return items;
   quire::table::PreviousTableReader& previous = *reader;
   if (previous.read_header(mode & 4 ? 1 : 0) != quire::table::PreviousTableReader::kHeaderOk) return items;

@@ -63,7 +63,7 @@ quire::Status export_area_file(std::string_view name, const std::string& path) {
       case platform::OutputTarget::kFile:
         break;
       case platform::OutputTarget::kStream: {
-        platform::WritableFile stream;
+        platform::WritableFile stream(platform::file_env());
         bool opened = target.standard_output ? stream.open_standard_output() : stream.open_stream(target.path);
         if (!opened) return cannot_write(stream.status());
         auto buffer = std::make_unique<FileStreamBuffer>(stream);
@@ -81,7 +81,7 @@ quire::Status export_area_file(std::string_view name, const std::string& path) {
     // A file another program holds open, or a read-only one, is said before
     // anything is written.
     if (!platform::check_changeable(target.path, platform::FileChange::kReplace, &status)) return status;
-    platform::FileReplacement replacement;
+    platform::FileReplacement replacement(platform::file_env());
     if (!replacement.begin(target.path, kNewExportPrefix, &status)) return cannot_write(status);
     auto buffer = std::make_unique<FileStreamBuffer>(replacement.file());
     std::ostream out(buffer.get());

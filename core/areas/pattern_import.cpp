@@ -315,7 +315,7 @@ bool PatternImporter::add_file(const PatternSource& source) {
   std::vector<std::string> file_warnings;
   dxf::ReaderFactory open = [&source](quire::Status* status) -> std::unique_ptr<dxf::Reader> {
     if (source.in_memory) return std::make_unique<dxf::Reader>(source.bytes.data(), source.bytes.size());
-    auto file = std::make_unique<quire::platform::ReadableFile>();
+    auto file = std::make_unique<quire::platform::ReadableFile>(quire::platform::file_env());
     if (file->open(source.path)) return std::make_unique<dxf::Reader>(std::move(file));
     // Nothing there, or no regular file (a pipe or device is never waited
     // on), leaves the file's status clear; a file that is there but cannot

@@ -17,6 +17,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using quire::testing::FaultyFileEnv;
+using quire::testing::InstalledFileEnv;
 using quire::testing::read_file;
 using quire::testing::TempStore;
 using quire::testing::write_file;
@@ -45,6 +46,7 @@ void for_every_call(int error, Setup setup, Write write, Check check) {
     bool ok, tripped, failed_remove;
     {
       FaultyFileEnv env;
+      InstalledFileEnv installed(env);
       env.fail_at(std::nullopt, n, error);
       ok = write(store, &message);
       tripped = env.tripped();
@@ -128,6 +130,7 @@ TEST(AreaFileLinks, LinksPlantedAtNewFileNamesAreNeverWrittenThrough) {
   const std::string victim = (store.root() / "victim").string();
   write_file(victim, "someone else's file");
   FaultyFileEnv env;
+  InstalledFileEnv installed(env);
   env.plant_links(victim, 2);
   import_ok(sample_area());
   EXPECT_EQ(2, env.planted());

@@ -47,7 +47,7 @@ std::string dump_file(const std::string& bytes) {
     std::ofstream out(path, std::ios::binary);
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
   }
-  auto file = std::make_unique<quire::platform::ReadableFile>();
+  auto file = std::make_unique<quire::platform::ReadableFile>(quire::platform::system_file_env());
   if (!file->open(path.string())) return "ERROR cannot open " + path.string();
   dxf::Reader r(std::move(file));
   std::string groups = dump(r);

@@ -1,6 +1,8 @@
 // A file layer for tests that makes one chosen file call fail: the Nth call
 // of a chosen kind (or of any kind) returns -1 with a chosen error number;
-// every other call goes to the operating system. It can also plant symbolic
+// every other call goes to the operating system. A test hands it to the
+// table or files it runs; for an entry point that takes no FileEnv it is
+// installed with InstalledFileEnv. It can also plant symbolic
 // links at the names of files about to be created, and write down the order
 // of the syncs and renames of a run.
 #ifndef QUIRE_TESTS_SUPPORT_FAULTY_FILE_ENV_H_
@@ -24,9 +26,7 @@ class FaultyFileEnv final : public platform::FileEnv {
  public:
   using FileCall = platform::FileCall;
 
-  // Installs itself as the file layer in use until destroyed.
-  FaultyFileEnv() { platform::set_file_env(this); }
-  ~FaultyFileEnv() override { platform::set_file_env(nullptr); }
+  FaultyFileEnv() = default;
   FaultyFileEnv(const FaultyFileEnv&) = delete;
   FaultyFileEnv& operator=(const FaultyFileEnv&) = delete;
 
@@ -161,6 +161,16 @@ class FaultyFileEnv final : public platform::FileEnv {
   std::map<int, std::string> paths_;
   std::vector<std::string> order_;
   FileCall tripped_kind_ = FileCall::kOpen;
+};
+
+// Makes env what platform::file_env() gives until destroyed: for entry
+// points that take their FileEnv from the program's edge.
+class InstalledFileEnv {
+ public:
+  explicit InstalledFileEnv(platform::FileEnv& env) { platform::set_file_env(&env); }
+  ~InstalledFileEnv() { platform::set_file_env(nullptr); }
+  InstalledFileEnv(const InstalledFileEnv&) = delete;
+  InstalledFileEnv& operator=(const InstalledFileEnv&) = delete;
 };
 
 }  // namespace quire::testing

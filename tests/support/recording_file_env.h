@@ -24,9 +24,7 @@ class RecordingFileEnv final : public platform::FileEnv {
     std::string to;    // a rename's or link's new name
   };
 
-  // Installs itself as the file layer in use until destroyed.
-  RecordingFileEnv() { platform::set_file_env(this); }
-  ~RecordingFileEnv() override { platform::set_file_env(nullptr); }
+  RecordingFileEnv() = default;
   RecordingFileEnv(const RecordingFileEnv&) = delete;
   RecordingFileEnv& operator=(const RecordingFileEnv&) = delete;
 

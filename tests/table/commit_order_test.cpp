@@ -121,13 +121,13 @@ TEST(TableCommitOrder, EveryFileIsSyncedBeforeItTakesItsName) {
     {
       SCOPED_TRACE("first run");
       RecordingFileEnv env;
-      run_table(table, items(false));
+      run_table(table, items(false), {.env = &env});
       check_order(env.calls(), table, feed);
     }
     {
       SCOPED_TRACE("changed rerun");
       RecordingFileEnv env;
-      run_table(table, items(true));
+      run_table(table, items(true), {.env = &env});
       check_order(env.calls(), table, feed);
     }
     // An unchanged rerun leaves OLD.DAT a second name of the table; the
@@ -136,7 +136,7 @@ TEST(TableCommitOrder, EveryFileIsSyncedBeforeItTakesItsName) {
     {
       SCOPED_TRACE("changed rerun after an unchanged one");
       RecordingFileEnv env;
-      run_table(table, items(false));
+      run_table(table, items(false), {.env = &env});
       check_order(env.calls(), table, feed);
     }
     table::set_change_feed_path("");

@@ -219,6 +219,7 @@ TEST_P(TableFaultLoop, EveryFailedCallLeavesEverythingAsItWas) {
       RunOptions options;
       options.expect_close = false;
       options.result = &result;
+      options.env = &env;
       run_table(store.path(name), run_items, options);
       tripped = env.tripped();
       failed_remove = tripped && env.tripped_kind() == platform::FileCall::kRemove;
@@ -305,6 +306,28 @@ INSTANTIATE_TEST_SUITE_P(OldTableKept, TableFaultLoop,
                                             ::testing::Values(ENOSPC)),
                          case_name);
 
+// A table makes its file calls through the FileEnv it was given, and only
+// that table does: a failing one fails its run, and a table made without it
+// (the module's, over the system's calls) never reaches it.
+TEST(TableFileEnv, OnlyTheTableGivenAFileEnvCallsThroughIt) {
+  TempStore store;
+  FaultyFileEnv env;
+  env.fail_at(platform::FileCall::kRename, 1, EIO);
+  int result = -1;
+  RunOptions options;
+  options.expect_close = false;
+  options.result = &result;
+  options.env = &env;
+  run_table(store.path("a.csv"), items(false), options);
+  EXPECT_TRUE(env.tripped());
+  EXPECT_EQ(0, result);
+  EXPECT_FALSE(fs::exists(store.path("a.csv")));
+  const int calls = env.calls();
+  run_table(store.path("b.csv"), items(false));
+  EXPECT_EQ(calls, env.calls());
+  EXPECT_TRUE(fs::exists(store.path("b.csv")));
+}
+
 // The new table is on the disk before it takes the path, and so are the
 // blocks of delta.lst and the change feed that log its changes: a run cut
 // off anywhere never leaves a table at the path whose data or change lines
@@ -319,7 +342,7 @@ TEST(TableSyncOrder, TableAndItsChangeLinesAreSyncedBeforeTheTableTakesThePath) 
     run_table(table, items(false));
     FaultyFileEnv env;
     env.record_order();
-    run_table(table, items(true));
+    run_table(table, items(true), {.env = &env});
     const std::vector<std::string>& order = env.order();
     auto first = [&](auto matches) {
       return std::find_if(order.begin(), order.end(), matches) - order.begin();
@@ -350,7 +373,7 @@ TEST(TableLinks, LinkPlantedAtTheNewTablesNameIsNeverWrittenThrough) {
   {
     FaultyFileEnv env;
     env.plant_links(victim, 3);
-    run_table(store.path("out.csv"), items(true));
+    run_table(store.path("out.csv"), items(true), {.env = &env});
     planted = env.planted();
   }
   EXPECT_EQ(3, planted);

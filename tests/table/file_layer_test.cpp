@@ -39,7 +39,7 @@ TEST(FileView, FileShortenedWhileViewedReadsAsZerosAndSaysSo) {
   const std::string path = store.path("table.csv");
   write_file(path, std::string(4 * page, 'x'));
 
-  platform::ReadableFile file;
+  platform::ReadableFile file(platform::system_file_env());
   ASSERT_TRUE(file.open(path));
   platform::FileView view;
   const char* data = view.map(file, page, 3 * page);  // from the second page
@@ -59,7 +59,7 @@ TEST(FileView, FileShortenedWhileViewedReadsAsZerosAndSaysSo) {
 
 TEST(ScratchFile, MadeAgainAfterAFailureStartsClean) {
   TempStore store;
-  platform::WritableFile scratch;
+  platform::WritableFile scratch(platform::system_file_env());
   EXPECT_FALSE(scratch.create_anonymous(store.work().string() + "/missing"));
   EXPECT_FALSE(scratch.status().ok());
   ASSERT_TRUE(scratch.create_anonymous(store.work().string()));
@@ -71,12 +71,12 @@ TEST(FileLock, HeldByOneOpeningKeepsOthersAndTheStaleFileRemovalOut) {
   TempStore store;
   const std::string held = store.path(".quire-new-held.tmp");
   const std::string dead = store.path(".quire-new-dead.tmp");
-  platform::WritableFile writer;
+  platform::WritableFile writer(platform::system_file_env());
   ASSERT_TRUE(writer.create_exclusive(held));
   ASSERT_TRUE(writer.lock(false));
   write_file(dead, "left by a killed run");
 
-  platform::WritableFile other;
+  platform::WritableFile other(platform::system_file_env());
   ASSERT_TRUE(other.open_append(held));
   EXPECT_FALSE(other.lock(false));
   EXPECT_EQ(EWOULDBLOCK, other.status().error());
@@ -98,7 +98,7 @@ TEST(FileReplacement, ReadOnlyFileIsReplacedAndStaysReadOnly) {
   write_file(target, "old");
   const fs::perms read_only = fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read;
   fs::permissions(target, read_only);
-  platform::FileReplacement replacement;
+  platform::FileReplacement replacement(platform::system_file_env());
   quire::Status status;
   ASSERT_TRUE(replacement.begin(target, ".quire-new-", &status)) << status.message();
   ASSERT_TRUE(replacement.file().append("new", 3));
@@ -150,7 +150,7 @@ TEST(SharedDirectories, OtherUsersLinkOnTheWayIsRefusedOnlyInAStickyDirectory) {
     EXPECT_EQ(0, result) << path;
   }
   // The change log and the feed are never created or appended to through it.
-  platform::WritableFile log;
+  platform::WritableFile log(platform::system_file_env());
   EXPECT_FALSE(log.create_exclusive("shared/rep/delta.lst"));
   EXPECT_EQ("cannot write shared/rep: it is " + kUnsafe, log.status().message());
   write_file(work / "private" / "feed.jsonl", "");
@@ -197,7 +197,7 @@ TEST(RunRecordTrust, RecordTakesTheTablesOwnerAndModeAndOthersRecordsAreNotRead)
   EXPECT_EQ(0640u, st.st_mode & 07777);
 
   auto readable = [&] {
-    table::RunRecordReader reader;
+    table::RunRecordReader reader(platform::system_file_env());
     return reader.open(record);
   };
   EXPECT_TRUE(readable());
@@ -245,7 +245,7 @@ TEST(ChangeLogLock, RecordLockOfAnotherProgramIsWaitedForAndTheWaitHasABound) {
   char c = 0;
   ASSERT_EQ(1, ::read(from_child[0], &c, 1));
   ASSERT_EQ('L', c);
-  platform::WritableFile log;
+  platform::WritableFile log(platform::system_file_env());
   ASSERT_TRUE(log.open_append(log_path));
   EXPECT_FALSE(log.lock_within(std::chrono::milliseconds(100)));
   EXPECT_EQ(EWOULDBLOCK, log.status().error());
@@ -257,7 +257,7 @@ TEST(ChangeLogLock, RecordLockOfAnotherProgramIsWaitedForAndTheWaitHasABound) {
   ASSERT_TRUE(log.open_append(log_path));
   EXPECT_TRUE(log.lock_within(std::chrono::milliseconds(100))) << log.status().message();
   // Held, it keeps another opening out.
-  platform::WritableFile other;
+  platform::WritableFile other(platform::system_file_env());
   ASSERT_TRUE(other.open_append(log_path));
   EXPECT_FALSE(other.lock_within(std::chrono::milliseconds(0)));
   for (int fd : {to_child[0], to_child[1], from_child[0], from_child[1]}) ::close(fd);
@@ -351,7 +351,7 @@ TEST(WindowsPaths, DevicesAndPipesAreStreamsAndLongPathsWork) {
   }
   EXPECT_EQ(platform::OutputTarget::kFile, platform::examine_output(store.path("nullify.csv")).kind);
   EXPECT_EQ(platform::OutputTarget::kRefused, platform::examine_output(store.work().string()).kind);
-  platform::WritableFile null_device;
+  platform::WritableFile null_device(platform::system_file_env());
   ASSERT_TRUE(null_device.open_stream("NUL"));
   EXPECT_TRUE(null_device.append("x", 1));
 
@@ -361,13 +361,13 @@ TEST(WindowsPaths, DevicesAndPipesAreStreamsAndLongPathsWork) {
     deep += "\\" + std::string(40, static_cast<char>('a' + i));
     ASSERT_TRUE(fs::create_directory("\\\\?\\" + deep)) << deep;
   }
-  platform::FileReplacement replacement;
+  platform::FileReplacement replacement(platform::system_file_env());
   quire::Status status;
   const std::string target = deep + "\\out.csv";
   ASSERT_TRUE(replacement.begin(target, ".quire-new-", &status)) << status.message();
   ASSERT_TRUE(replacement.file().append("deep", 4));
   ASSERT_TRUE(replacement.finish(&status) && replacement.put_in_place(&status)) << status.message();
-  platform::ReadableFile file;
+  platform::ReadableFile file(platform::system_file_env());
   ASSERT_TRUE(file.open(target));
   EXPECT_EQ(4u, file.size());
 }

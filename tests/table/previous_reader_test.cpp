@@ -18,7 +18,7 @@ TEST(PreviousOutputReader, SplitsValuesAsWritten) {
   auto split = [&](const std::string& names, const std::string& record) {
     write_file(path, "\"DB_VERSION_3\"\r\n" + names + "\r\n" + record + "\r\n");
     quire::Status ignored;
-    std::unique_ptr<table::PreviousTableReader> previous = table::open_previous_table(path, &ignored);
+    std::unique_ptr<table::PreviousTableReader> previous = table::open_previous_table(platform::system_file_env(), path, &ignored);
     std::vector<std::string> values;
     if (!previous || previous->read_header(0) != table::PreviousTableReader::kHeaderOk ||
         !previous->find_columns("Key", "Time"))

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -30,6 +31,9 @@ struct RunOptions {
   int stop_after = -1;        // items after which the host asks to stop
   bool expect_close = true;  // else open and close may fail
   int* result = nullptr;     // receives what close (or a failed open) returned
+  // The file calls of the run: a table of its own over them; the module's
+  // table (over the system's calls) when null.
+  platform::FileEnv* env = nullptr;
   bool listed = false;       // the items are those of a list, in its order
 };
 
@@ -41,7 +45,8 @@ inline double util_value(int r) { return 80.0 + r * 0.25; }
 // does not copy. Returns the names of the dumped items.
 inline std::vector<std::string> run_table(const std::string& path, const std::vector<TestItem>& items,
                                           const RunOptions& options = {}) {
-  ReportTable& t = report_table();
+  std::optional<ReportTable> own;
+  ReportTable& t = options.env != nullptr ? own.emplace(*options.env) : report_table();
   std::vector<std::string> dumped;
   if (t.open_report_output(path.c_str(), "Name", "Time", options.notation, pb_printf) != 1) {
     if (options.expect_close) ADD_FAILURE() << "open failed for " << path;

@@ -399,7 +399,7 @@ TEST(TableFailures, SecondRunInTheSameDirectoryIsTurnedAway) {
   TempStore store;
   std::string path = store.path("out.csv");
   write_file(path, "previous");
-  platform::DirectoryLock other_run;
+  platform::DirectoryLock other_run(platform::system_file_env());
   quire::Status status;
   ASSERT_EQ(platform::DirectoryLock::kLocked, other_run.acquire(store.work().string(), &status));
   PrintCapture print;

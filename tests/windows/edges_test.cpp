@@ -171,10 +171,10 @@ TEST_F(Edges, RenameAndRemoveOfFileHeldOpenSayWhy) {
     HeldOpen held(store_.path(held_name));
     ASSERT_TRUE(held.ok());
     quire::Status status;
-    EXPECT_FALSE(platform::rename_file("a", "b", &status));
+    EXPECT_FALSE(platform::rename_file(platform::system_file_env(), "a", "b", &status));
     EXPECT_EQ(status.message(), "cannot rename a to b" + std::string(kBusy, sizeof kBusy - 2));
     quire::Status removal;
-    EXPECT_FALSE(platform::remove_file(held_name, &removal));
+    EXPECT_FALSE(platform::remove_file(platform::system_file_env(), held_name, &removal));
     EXPECT_EQ(removal.error(), ETXTBSY);
   }
   EXPECT_EQ(contents("a"), "a");

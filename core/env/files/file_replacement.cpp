@@ -77,7 +77,7 @@ bool FileReplacement::finish(Status* status) {
 }
 
 bool FileReplacement::put_in_place(Status* status) {
-  if (!rename_file(temporary_, target_, status)) return false;
+  if (!rename_file(file_.env(), temporary_, target_, status)) return false;
   // The content was synced before the rename; closing releases the lock.
   file_.close();
   release();
@@ -85,13 +85,13 @@ bool FileReplacement::put_in_place(Status* status) {
 }
 
 bool FileReplacement::sync_directory(Status* status) {
-  return platform::sync_directory(directory_of(target_), status);
+  return platform::sync_directory(file_.env(), directory_of(target_), status);
 }
 
 void FileReplacement::abandon() {
   if (!temporary_.empty()) {
     Status ignored;
-    remove_file(temporary_, &ignored);
+    remove_file(file_.env(), temporary_, &ignored);
   }
   file_.close();
   release();

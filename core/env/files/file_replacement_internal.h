@@ -6,7 +6,7 @@ namespace quire::platform::internal {
 
 // Removes the file at path at once, from a signal handler (POSIX: no
 // allocation, no lock) or from the thread of a console control handler
-// (Windows); never through file_env(): a test's calls are no part of an
+// (Windows); never through a FileEnv: a test's calls are no part of an
 // interrupt.
 void remove_path_now(const char* path);
 

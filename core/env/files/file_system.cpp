@@ -1,6 +1,6 @@
 #include "quire/files/file_system.h"
 
-// The file calls over file_env() that read the same on every system; what
+// The file calls over a FileEnv that read the same on every system; what
 // differs (examining paths, randomness, standard output, attributes, the
 // removal of stale files) is in file_system_<system>.cpp.
 #include <algorithm>
@@ -39,26 +39,25 @@ bool refuse_unsafe_directories(const std::string& path, Status* status) {
 
 }  // namespace
 
-bool remove_file(const std::string& path, Status* status) {
-  if (file_env().unlink(path.c_str()) == 0 || errno == ENOENT) return true;
+bool remove_file(FileEnv& env, const std::string& path, Status* status) {
+  if (env.unlink(path.c_str()) == 0 || errno == ENOENT) return true;
   status->fail(errno, "remove", path);
   return false;
 }
 
-bool rename_file(const std::string& from, const std::string& to, Status* status) {
-  if (file_env().rename(from.c_str(), to.c_str()) == 0) return true;
+bool rename_file(FileEnv& env, const std::string& from, const std::string& to, Status* status) {
+  if (env.rename(from.c_str(), to.c_str()) == 0) return true;
   status->fail(errno, "rename", from + " to " + to);
   return false;
 }
 
-bool link_file(const std::string& from, const std::string& to, Status* status) {
-  if (file_env().link(from.c_str(), to.c_str()) == 0) return true;
+bool link_file(FileEnv& env, const std::string& from, const std::string& to, Status* status) {
+  if (env.link(from.c_str(), to.c_str()) == 0) return true;
   status->fail(errno, "link", from + " to " + to);
   return false;
 }
 
-bool sync_directory(const std::string& directory, Status* status) {
-  FileEnv& env = file_env();
+bool sync_directory(FileEnv& env, const std::string& directory, Status* status) {
   int fd = retry([&] { return env.open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0); });
   if (fd < 0) {
     status->fail(errno, "open the directory", directory);
@@ -69,7 +68,7 @@ bool sync_directory(const std::string& directory, Status* status) {
   // as they get.
   if (!ok && (errno == EINVAL || errno == ENOTSUP || errno == EROFS)) ok = true;
   if (!ok) status->fail(errno, "sync the directory", directory);
-  close_descriptor(fd);
+  close_descriptor(env, fd);
   return ok;
 }
 
@@ -110,7 +109,7 @@ bool FileHandle::take(int fd, const char* operation) {
 }
 
 void FileHandle::close_handle() {
-  if (fd_ >= 0 && !close_descriptor(fd_)) status_.fail(errno, "close", path_);
+  if (fd_ >= 0 && !close_descriptor(*env_, fd_)) status_.fail(errno, "close", path_);
   fd_ = -1;
 }
 
@@ -118,7 +117,7 @@ void FileHandle::close_handle() {
 
 bool ReadableFile::open(const std::string& path) {
   start(path);
-  FileEnv& env = file_env();
+  FileEnv& env = *env_;
   // Not blocking: a pipe or device at the path must not stall the run; only
   // regular files are read.
   int fd = retry([&] { return env.open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC, 0); });
@@ -128,7 +127,7 @@ bool ReadableFile::open(const std::string& path) {
   }
   FileFacts facts;
   if (env.fstat(fd, &facts) != 0 || !facts.regular) {
-    close_descriptor(fd);
+    close_descriptor(env, fd);
     return false;
   }
   fd_ = fd;
@@ -138,7 +137,7 @@ bool ReadableFile::open(const std::string& path) {
 
 long ReadableFile::read_at(uint64_t offset, void* data, size_t size) {
   if (fd_ < 0) return -1;
-  ssize_t n = retry([&] { return file_env().pread(fd_, data, size, static_cast<off_t>(offset)); });
+  ssize_t n = retry([&] { return env_->pread(fd_, data, size, static_cast<off_t>(offset)); });
   if (n < 0) status_.fail(errno, "read", path_);
   return static_cast<long>(n);
 }
@@ -149,7 +148,7 @@ bool WritableFile::create_exclusive(const std::string& path) {
   start(path);
   if (refuse_unsafe_directories(path, &status_)) return false;
   return take(retry([&] {
-                return file_env().open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+                return env_->open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
               }),
               "create");
 }
@@ -157,7 +156,7 @@ bool WritableFile::create_exclusive(const std::string& path) {
 bool WritableFile::create_anonymous(const std::string& directory) {
   start(directory);
 #ifdef O_TMPFILE
-  int fd = retry([&] { return file_env().open(directory.c_str(), O_RDWR | O_TMPFILE | O_CLOEXEC, 0600); });
+  int fd = retry([&] { return env_->open(directory.c_str(), O_RDWR | O_TMPFILE | O_CLOEXEC, 0600); });
   if (fd >= 0) {
     fd_ = fd;
     path_ = directory + "/(unnamed)";
@@ -170,11 +169,11 @@ bool WritableFile::create_anonymous(const std::string& directory) {
   for (int attempt = 0; attempt < 100; ++attempt) {
     std::string name = unpredictable_name(directory, ".quire-spill-");
     int fd = retry([&] {
-      return file_env().open(name.c_str(),
+      return env_->open(name.c_str(),
                              O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC | kOpenRemovedOnClose, 0600);
     });
     if (fd >= 0) {
-      if (kOpenRemovedOnClose == 0) file_env().unlink(name.c_str());
+      if (kOpenRemovedOnClose == 0) env_->unlink(name.c_str());
       fd_ = fd;
       path_ = name;
       return true;
@@ -187,9 +186,10 @@ bool WritableFile::create_anonymous(const std::string& directory) {
 
 bool WritableFile::open_append(const std::string& path) {
   start(path);
+  FileEnv& env = *env_;
   if (refuse_unsafe_directories(path, &status_)) return false;
   int fd = retry([&] {
-    return file_env().open(path.c_str(), O_WRONLY | O_APPEND | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0);
+    return env.open(path.c_str(), O_WRONLY | O_APPEND | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0);
   });
   if (fd < 0) {
     if (errno != ENOENT) status_.fail(errno, "open", path);
@@ -197,11 +197,11 @@ bool WritableFile::open_append(const std::string& path) {
   }
   FileFacts facts;
   int error = 0;
-  if (file_env().fstat(fd, &facts) != 0) error = errno;
+  if (env.fstat(fd, &facts) != 0) error = errno;
   else if (!facts.regular) error = EINVAL;
   if (error != 0) {
     status_.fail(error, "open", path);
-    close_descriptor(fd);
+    close_descriptor(env, fd);
     return false;
   }
   fd_ = fd;
@@ -210,14 +210,14 @@ bool WritableFile::open_append(const std::string& path) {
 
 bool WritableFile::open_stream(const std::string& path) {
   start(path);
-  return take(retry([&] { return file_env().open(path.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC, 0); }), "open");
+  return take(retry([&] { return env_->open(path.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC, 0); }), "open");
 }
 
 bool WritableFile::append(const void* data, size_t size) {
   if (fd_ < 0 || !status_.ok()) return false;
   const char* p = static_cast<const char*>(data);
   while (size > 0) {
-    ssize_t n = retry([&] { return file_env().write(fd_, p, size); });
+    ssize_t n = retry([&] { return env_->write(fd_, p, size); });
     if (n <= 0) {
       status_.fail(n < 0 ? errno : ENOSPC, "write", path_);
       return false;
@@ -232,7 +232,7 @@ bool WritableFile::write_at(uint64_t offset, const void* data, size_t size) {
   if (fd_ < 0 || !status_.ok()) return false;
   const char* p = static_cast<const char*>(data);
   while (size > 0) {
-    ssize_t n = retry([&] { return file_env().pwrite(fd_, p, size, static_cast<off_t>(offset)); });
+    ssize_t n = retry([&] { return env_->pwrite(fd_, p, size, static_cast<off_t>(offset)); });
     if (n <= 0) {
       status_.fail(n < 0 ? errno : ENOSPC, "write", path_);
       return false;
@@ -246,7 +246,7 @@ bool WritableFile::write_at(uint64_t offset, const void* data, size_t size) {
 
 long WritableFile::read_at(uint64_t offset, void* data, size_t size) {
   if (fd_ < 0 || !status_.ok()) return -1;
-  ssize_t n = retry([&] { return file_env().pread(fd_, data, size, static_cast<off_t>(offset)); });
+  ssize_t n = retry([&] { return env_->pread(fd_, data, size, static_cast<off_t>(offset)); });
   if (n < 0) status_.fail(errno, "read", path_);
   return static_cast<long>(n);
 }
@@ -259,7 +259,7 @@ bool WritableFile::append_from(ReadableFile& source, uint64_t length) {
   off_t in = 0;
   while (done < length) {
     ssize_t n = retry([&] {
-      return file_env().copy_range(source.descriptor(), &in, fd_, static_cast<size_t>(length - done));
+      return env_->copy_range(source.descriptor(), &in, fd_, static_cast<size_t>(length - done));
     });
     if (n < 0 && errno != ENOSYS && errno != EXDEV && errno != EINVAL && errno != EOPNOTSUPP) {
       status_.fail(errno, "write", path_);
@@ -298,7 +298,7 @@ bool WritableFile::append_contents_of(WritableFile& source, uint64_t length) {
 
 bool WritableFile::current_size(uint64_t* size) {
   FileFacts facts;
-  if (fd_ < 0 || file_env().fstat(fd_, &facts) != 0) {
+  if (fd_ < 0 || env_->fstat(fd_, &facts) != 0) {
     status_.fail(fd_ < 0 ? EBADF : errno, "examine", path_);
     return false;
   }
@@ -308,20 +308,20 @@ bool WritableFile::current_size(uint64_t* size) {
 
 bool WritableFile::truncate(uint64_t size) {
   if (fd_ < 0) return false;
-  if (retry([&] { return file_env().ftruncate(fd_, static_cast<off_t>(size)); }) == 0) return true;
+  if (retry([&] { return env_->ftruncate(fd_, static_cast<off_t>(size)); }) == 0) return true;
   status_.fail(errno, "truncate", path_);
   return false;
 }
 
 bool WritableFile::sync() {
   if (fd_ < 0) return false;
-  if (retry([&] { return file_env().fsync(fd_); }) != 0) status_.fail(errno, "sync", path_);
+  if (retry([&] { return env_->fsync(fd_); }) != 0) status_.fail(errno, "sync", path_);
   return status_.ok();
 }
 
 bool WritableFile::lock(bool wait) {
   if (fd_ < 0) return false;
-  if (retry([&] { return file_env().flock(fd_, LOCK_EX | (wait ? 0 : LOCK_NB)); }) == 0) return true;
+  if (retry([&] { return env_->flock(fd_, LOCK_EX | (wait ? 0 : LOCK_NB)); }) == 0) return true;
   status_.fail(errno, "lock", path_);
   return false;
 }
@@ -329,7 +329,7 @@ bool WritableFile::lock(bool wait) {
 bool WritableFile::lock_within(std::chrono::milliseconds limit) {
   if (fd_ < 0) return false;
   limit = std::min(limit, kMaxLockWait);
-  FileEnv& env = file_env();
+  FileEnv& env = *env_;
   const auto deadline = std::chrono::steady_clock::now() + limit;
   for (;;) {
     // Both kinds of lock other programs take on a whole file: flock's and a
@@ -379,7 +379,7 @@ DirectoryLock::~DirectoryLock() { release(); }
 
 DirectoryLock::Result DirectoryLock::acquire(const std::string& directory, Status* status) {
   release();
-  FileEnv& env = file_env();
+  FileEnv& env = *env_;
   int fd = retry([&] { return env.open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0); });
   if (fd < 0) {
     status->fail(errno, "open the directory", directory);
@@ -387,7 +387,7 @@ DirectoryLock::Result DirectoryLock::acquire(const std::string& directory, Statu
   }
   if (retry([&] { return env.flock(fd, LOCK_EX | LOCK_NB); }) != 0) {
     int err = errno;
-    close_descriptor(fd);
+    close_descriptor(env, fd);
     if (err == EWOULDBLOCK) return kBusy;
     status->fail(err, "lock the directory", directory);
     return kFailed;
@@ -397,7 +397,7 @@ DirectoryLock::Result DirectoryLock::acquire(const std::string& directory, Statu
 }
 
 void DirectoryLock::release() {
-  if (fd_ >= 0) close_descriptor(fd_);  // closing drops the lock
+  if (fd_ >= 0) close_descriptor(*env_, fd_);  // closing drops the lock
   fd_ = -1;
 }
 

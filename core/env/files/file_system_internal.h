@@ -23,7 +23,7 @@ auto retry(F f) {
 
 // Closes a descriptor; it is gone whatever close returns, so EINTR is not
 // retried.
-inline bool close_descriptor(int fd) { return file_env().close(fd) == 0 || errno == EINTR; }
+inline bool close_descriptor(FileEnv& env, int fd) { return env.close(fd) == 0 || errno == EINTR; }
 
 // The path of name in directory.
 std::string path_in(const std::string& directory, const std::string& name);

@@ -96,7 +96,7 @@ bool WritableFile::take_attributes_of(const std::string& path) {
     int ignored = ::fchown(fd_, static_cast<uid_t>(-1), st.st_gid);
     (void)ignored;
   }
-  if (retry([&] { return file_env().fchmod(fd_, st.st_mode & 07777); }) != 0) {
+  if (retry([&] { return env_->fchmod(fd_, st.st_mode & 07777); }) != 0) {
     status_.fail(errno, "set the mode of", path_);
     return false;
   }

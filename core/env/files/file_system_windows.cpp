@@ -267,7 +267,7 @@ bool WritableFile::take_attributes_of(const std::string& path) {
   if (!attributes_of(path, &attributes) || (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)))
     return true;
   const mode_t mode = (attributes & FILE_ATTRIBUTE_READONLY) ? 0444 : 0666;
-  if (retry([&] { return file_env().fchmod(fd_, mode); }) != 0) {
+  if (retry([&] { return env_->fchmod(fd_, mode); }) != 0) {
     status_.fail(errno, "set the attributes of", path_);
     return false;
   }

@@ -84,7 +84,7 @@ const char* FileView::map(const ReadableFile& file, uint64_t offset, size_t size
   if (slot < 0) return nullptr;  // too many views at once: read instead
   const uint64_t start = offset & ~(uint64_t{page_size()} - 1);
   const size_t length = static_cast<size_t>(offset - start) + size;
-  void* address = file_env().map(file.descriptor(), length, static_cast<off_t>(start));
+  void* address = file.env().map(file.descriptor(), length, static_cast<off_t>(start));
   if (address == MAP_FAILED) {
     g_slots[slot].start.store(0, std::memory_order_release);
     return nullptr;
@@ -93,6 +93,7 @@ const char* FileView::map(const ReadableFile& file, uint64_t offset, size_t size
   entry.shortened.store(false, std::memory_order_relaxed);
   entry.end.store(reinterpret_cast<uintptr_t>(address) + length, std::memory_order_release);
   entry.start.store(reinterpret_cast<uintptr_t>(address), std::memory_order_release);
+  env_ = &file.env();
   address_ = address;
   length_ = length;
   slot_ = slot;
@@ -103,7 +104,7 @@ void FileView::unmap() {
   if (address_ == nullptr) return;
   ViewSlot& entry = g_slots[slot_];
   if (entry.shortened.load(std::memory_order_acquire)) shortened_ = true;
-  file_env().unmap(address_, length_);
+  env_->unmap(address_, length_);
   entry.end.store(0, std::memory_order_release);
   entry.start.store(0, std::memory_order_release);
   address_ = nullptr;

@@ -24,8 +24,9 @@ const char* FileView::map(const ReadableFile& file, uint64_t offset, size_t size
   if (!file.is_open() || size == 0 || offset > file.size() || file.size() - offset < size) return nullptr;
   const uint64_t start = offset & ~(uint64_t{page_size()} - 1);
   const size_t length = static_cast<size_t>(offset - start) + size;
-  void* address = file_env().map(file.descriptor(), length, static_cast<off_t>(start));
+  void* address = file.env().map(file.descriptor(), length, static_cast<off_t>(start));
   if (address == MAP_FAILED) return nullptr;
+  env_ = &file.env();
   address_ = address;
   length_ = length;
   return static_cast<const char*>(address) + (offset - start);
@@ -33,7 +34,7 @@ const char* FileView::map(const ReadableFile& file, uint64_t offset, size_t size
 
 void FileView::unmap() {
   if (address_ == nullptr) return;
-  file_env().unmap(address_, length_);
+  env_->unmap(address_, length_);
   address_ = nullptr;
   length_ = 0;
 }

@@ -190,7 +190,7 @@ Status check_list_file(const char* path, OptionFault* fault) {
   if (std::filesystem::is_fifo(status)) return Status();
   if (!std::filesystem::is_regular_file(status))
     return refused(fault, OptionFault::kListFile, prefix + "not a regular file or a pipe");
-  platform::ReadableFile file;
+  platform::ReadableFile file(platform::file_env());
   if (!file.open(path)) {
     const int error = file.status().ok() ? ENOENT : file.status().error();
     return refused(fault, OptionFault::kListFile, prefix + std::strerror(error));

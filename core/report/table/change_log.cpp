@@ -79,7 +79,7 @@ void ChangeLog::hold(Sink* sink, std::string_view text) {
   if (sink->pending.size() < kMemoryLimit) return;
   if (before_spill_) before_spill_();
   if (!sink->spill) {
-    sink->spill.emplace();
+    sink->spill.emplace(sink->file.env());
     if (!sink->spill->create_anonymous(platform::directory_of(sink->file.path()))) return;  // kept in memory
   }
   if (!sink->spill->is_open() || !sink->spill->status().ok()) return;

@@ -35,7 +35,8 @@ class ChangeLog {
     std::optional<int64_t> time;
   };
 
-  ChangeLog() = default;
+  // The log and feed files and their spill files go through env.
+  explicit ChangeLog(platform::FileEnv& env) : log_(env), feed_(env) {}
   ~ChangeLog() = default;
   ChangeLog(const ChangeLog&) = delete;
   ChangeLog& operator=(const ChangeLog&) = delete;
@@ -100,6 +101,7 @@ class ChangeLog {
 
   // One file receiving a block of lines at commit.
   struct Sink {
+    explicit Sink(platform::FileEnv& env) : file(env) {}
     platform::WritableFile file;
     // A new one for each run that spills: a failure of one run's spill file
     // stays with it, not with the next run's. Present once the run spills.

@@ -45,7 +45,7 @@ inline bool same_text(const char* a, const char* b) {
 
 // ---- PreviousInput ----------------------------------------------------------
 
-PreviousInput::PreviousInput() = default;
+PreviousInput::PreviousInput(platform::FileEnv& env) : file_(env) {}
 
 bool PreviousInput::open(const std::string& path) {
   close();

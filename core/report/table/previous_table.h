@@ -31,7 +31,8 @@ namespace quire::table {
 // else read into a buffer, with room to keep one record whole either way.
 class PreviousInput {
  public:
-  PreviousInput();  // not copyable: it owns its file and buffer
+  // Not copyable: it owns its file (read through env) and buffer.
+  explicit PreviousInput(platform::FileEnv& env);
 
   // False when there is no readable regular file at path (status() tells
   // whether reading it failed).
@@ -253,7 +254,7 @@ class PreviousTableReader {
 // Opens the table at path as a previous table, of the layout its first byte
 // tells (3 is dBASE, anything else text). Null when there is no readable
 // regular file at path; *read_failure is then set when reading it failed.
-std::unique_ptr<PreviousTableReader> open_previous_table(const std::string& path,
+std::unique_ptr<PreviousTableReader> open_previous_table(platform::FileEnv& env, const std::string& path,
                                                          quire::Status* read_failure);
 
 }  // namespace quire::table

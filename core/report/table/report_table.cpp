@@ -76,6 +76,17 @@ bool is_absolute_path_text(const std::string& text) {
 
 class ReportTable::Impl {
  public:
+  explicit Impl(platform::FileEnv& env)
+      : env_(env),
+        lock_(env),
+        replacement_(env),
+        out_(env),
+        record_in_(env),
+        table_bytes_(env),
+        record_out_(env),
+        log_(env),
+        stream_file_(env),
+        spool_(env) {}
   // One value handed to write_field, before it is fitted to its column.
   struct Value {
     enum Kind { kText, kDouble, kInt, kNone } kind;
@@ -268,6 +279,7 @@ class ReportTable::Impl {
   std::string last_listed_name_;
   std::string path_;
   std::string old_path_;
+  platform::FileEnv& env_;  // every file call of the table's runs
   platform::DirectoryLock lock_;
   platform::FileReplacement replacement_;
   TableOutput out_;
@@ -420,7 +432,7 @@ int ReportTable::Impl::open(const char* path, const char* key_column, const char
 
   // The previous table is the one that stands at the path until close.
   quire::Status ignored;
-  previous_ = open_previous_table(path_, &ignored);
+  previous_ = open_previous_table(env_, path_, &ignored);
   record_path_ = run_record_path(path_);
   if (previous_) record_in_.open(record_path_);
   // Until the new table differs from the one at the path, nothing is
@@ -1135,7 +1147,7 @@ bool ReportTable::Impl::take_listed(const ListedItem& item) {
 
 std::unique_ptr<PreviousTableReader> ReportTable::Impl::reopen_previous() {
   quire::Status ignored;
-  std::unique_ptr<PreviousTableReader> table = open_previous_table(path_, &ignored);
+  std::unique_ptr<PreviousTableReader> table = open_previous_table(env_, path_, &ignored);
   if (!table || table->read_header(notation_) != PreviousTableReader::kHeaderOk ||
       !table->find_columns(key_column_.c_str(), time_column_.c_str()))
     return nullptr;
@@ -1367,13 +1379,13 @@ int ReportTable::Impl::put_in_place(bool equal) {
       [&](quire::Status* s) {
         if (keep_record_ || !platform::path_exists(record_path_)) return true;
         std::string aside = platform::unpredictable_name(platform::directory_of(path_), kTemporaryPrefix);
-        if (!platform::rename_file(record_path_, aside, s)) return false;
+        if (!platform::rename_file(env_, record_path_, aside, s)) return false;
         held_record = std::move(aside);
         return true;
       },
       [&] {
         quire::Status ignored;
-        if (!held_record.empty()) platform::rename_file(held_record, record_path_, &ignored);
+        if (!held_record.empty()) platform::rename_file(env_, held_record, record_path_, &ignored);
         held_record.clear();
       });
 
@@ -1394,7 +1406,7 @@ int ReportTable::Impl::put_in_place(bool equal) {
         if ((keep_old_table && equal) || !platform::path_exists(path_)) return true;
         std::string name = platform::unpredictable_name(platform::directory_of(path_), kTemporaryPrefix);
         quire::Status link_status;
-        if (platform::link_file(path_, name, &link_status)) {
+        if (platform::link_file(env_, path_, name, &link_status)) {
           held = std::move(name);
           held_linked = true;
           return true;
@@ -1410,15 +1422,15 @@ int ReportTable::Impl::put_in_place(bool equal) {
         }
         // The old table is renamed instead; the path is without a table
         // until the new one takes it.
-        if (!platform::rename_file(path_, name, s)) return false;
+        if (!platform::rename_file(env_, path_, name, s)) return false;
         held = std::move(name);
         return true;
       },
       [&] {
         quire::Status ignored;
         if (held.empty()) return;
-        if (held_linked) platform::remove_file(held, &ignored);
-        else platform::rename_file(held, path_, &ignored);
+        if (held_linked) platform::remove_file(env_, held, &ignored);
+        else platform::rename_file(env_, held, path_, &ignored);
         held.clear();
       });
 
@@ -1434,9 +1446,9 @@ int ReportTable::Impl::put_in_place(bool equal) {
         if (equal) return;
         quire::Status ignored;
         if (held.empty()) {
-          platform::remove_file(path_, &ignored);
+          platform::remove_file(env_, path_, &ignored);
         } else {
-          platform::rename_file(held, path_, &ignored);
+          platform::rename_file(env_, held, path_, &ignored);
           held.clear();
         }
       });
@@ -1446,7 +1458,7 @@ int ReportTable::Impl::put_in_place(bool equal) {
       [&](quire::Status* s) { return keep_record_ || record_out_.put_in_place(s); },
       [&] {
         quire::Status ignored;
-        if (!keep_record_) platform::remove_file(record_path_, &ignored);
+        if (!keep_record_) platform::remove_file(env_, record_path_, &ignored);
       });
 
   // With no table at the path before, OLD.DAT goes all the same: it holds
@@ -1454,7 +1466,7 @@ int ReportTable::Impl::put_in_place(bool equal) {
   // anything: it has no undo.
   commit.add("replace OLD.DAT", [&](quire::Status* s) {
     if (keep_old_table) return true;
-    return held.empty() ? platform::remove_file(old_path_, s) : platform::rename_file(held, old_path_, s);
+    return held.empty() ? platform::remove_file(env_, old_path_, s) : platform::rename_file(env_, held, old_path_, s);
   });
 
   quire::Status status = commit.run();
@@ -1471,13 +1483,13 @@ int ReportTable::Impl::put_in_place(bool equal) {
   // already, are let go; should that fail, the next run here removes them
   // with every other file of our temporary naming.
   quire::Status ignored;
-  if (!held_record.empty()) platform::remove_file(held_record, &ignored);
-  if (keep_old_table && !held.empty()) platform::remove_file(held, &ignored);
+  if (!held_record.empty()) platform::remove_file(env_, held_record, &ignored);
+  if (keep_old_table && !held.empty()) platform::remove_file(env_, held, &ignored);
   log_.release();
   // The table at the path was the copy source: let it go before OLD.DAT is
   // used by anyone (a file held open cannot go away on every system).
   out_.attach(nullptr);
-  bool synced = platform::sync_directory(platform::directory_of(path_), &status);
+  bool synced = platform::sync_directory(env_, platform::directory_of(path_), &status);
   lock_.release();
   writer_.reset();
   open_ = false;
@@ -1490,7 +1502,7 @@ int ReportTable::Impl::put_in_place(bool equal) {
 
 // ---- ReportTable ------------------------------------------------------------
 
-ReportTable::ReportTable() : impl_(std::make_unique<Impl>()) {}
+ReportTable::ReportTable(platform::FileEnv& env) : impl_(std::make_unique<Impl>(env)) {}
 ReportTable::~ReportTable() = default;
 
 int ReportTable::open_report_output(const char* path, const char* key_column,
@@ -1557,7 +1569,7 @@ bool ReportTable::restart_pending() const { return impl_->restart_pending(); }
 bool ReportTable::take_restart() { return impl_->take_restart(); }
 
 ReportTable& report_table() {
-  static ReportTable table;
+  static ReportTable table(platform::file_env());
   return table;
 }
 

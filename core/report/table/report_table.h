@@ -23,6 +23,7 @@
 #include <memory>
 #include <optional>
 
+#include "quire/files/file_env.h"
 #include "table/table_messages.h"
 
 namespace quire {
@@ -36,7 +37,8 @@ struct FieldSpec {
 
 class ReportTable {
  public:
-  ReportTable();
+  // Every file the table reads or writes goes through env.
+  explicit ReportTable(platform::FileEnv& env);
   ~ReportTable();
   ReportTable(const ReportTable&) = delete;
   ReportTable& operator=(const ReportTable&) = delete;

@@ -132,7 +132,7 @@ std::string ColumnSetCheck::text() const {
 
 // ---- RunRecordReader ---------------------------------------------------------
 
-RunRecordReader::RunRecordReader() = default;
+RunRecordReader::RunRecordReader(platform::FileEnv& env) : file_(env) {}
 RunRecordReader::~RunRecordReader() = default;
 
 void RunRecordReader::close() {

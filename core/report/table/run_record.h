@@ -80,7 +80,7 @@ class ColumnSetCheck {
 // A run record read from its start to its end, one item at a time.
 class RunRecordReader {
  public:
-  RunRecordReader();
+  explicit RunRecordReader(platform::FileEnv& env);
   ~RunRecordReader();
   RunRecordReader(const RunRecordReader&) = delete;
   RunRecordReader& operator=(const RunRecordReader&) = delete;
@@ -130,7 +130,7 @@ class RunRecordReader {
 // beside the table, and put in place with it.
 class RunRecordWriter {
  public:
-  RunRecordWriter() = default;
+  explicit RunRecordWriter(platform::FileEnv& env) : replacement_(env) {}
   RunRecordWriter(const RunRecordWriter&) = delete;
   RunRecordWriter& operator=(const RunRecordWriter&) = delete;
 
@@ -174,7 +174,7 @@ class RunRecordWriter {
 // the system can map the file and read into a buffer where it cannot.
 class TableBytes {
  public:
-  TableBytes() = default;
+  explicit TableBytes(platform::FileEnv& env) : file_(env) {}
   TableBytes(const TableBytes&) = delete;
   TableBytes& operator=(const TableBytes&) = delete;
 

@@ -14,9 +14,9 @@ std::unique_ptr<TableWriter> make_table_writer(std::string_view path, TableOutpu
   return std::make_unique<CsvTableWriter>(out);
 }
 
-std::unique_ptr<PreviousTableReader> open_previous_table(const std::string& path,
+std::unique_ptr<PreviousTableReader> open_previous_table(platform::FileEnv& env, const std::string& path,
                                                          quire::Status* read_failure) {
-  auto input = std::make_unique<PreviousInput>();
+  auto input = std::make_unique<PreviousInput>(env);
   if (!input->open(path)) {
     const quire::Status& s = input->status();
     if (!s.ok()) read_failure->update(s);

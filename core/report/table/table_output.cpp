@@ -10,7 +10,7 @@
 
 namespace quire::table {
 
-TableOutput::TableOutput() : buffer_(new char[kBufferSize]) {}
+TableOutput::TableOutput(platform::FileEnv& env) : buffer_(new char[kBufferSize]), source_(env) {}
 TableOutput::~TableOutput() { stop_background(); }
 
 void TableOutput::attach(platform::WritableFile* file) {

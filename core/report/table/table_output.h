@@ -28,7 +28,8 @@ class TableOutput {
  public:
   static constexpr size_t kBufferSize = 256 * 1024;
 
-  TableOutput();
+  // The previous table's bytes are read back through env.
+  explicit TableOutput(platform::FileEnv& env);
   ~TableOutput();
   TableOutput(const TableOutput&) = delete;
   TableOutput& operator=(const TableOutput&) = delete;

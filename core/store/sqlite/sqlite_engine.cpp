@@ -55,7 +55,7 @@ Status failure_of(sqlite3* db, const std::string& path) {
 class SqliteAreaTransaction final : public AreaTransaction {
  public:
   SqliteAreaTransaction(std::string directory, std::string name)
-      : directory_(std::move(directory)), name_(std::move(name)) {}
+      : directory_(std::move(directory)), name_(std::move(name)), replacement_(platform::file_env()) {}
   ~SqliteAreaTransaction() override { abandon(); }
 
   Status begin();
@@ -394,7 +394,7 @@ Status SqliteEngine::remove_area(std::string_view name, bool* removed) {
   platform::remove_stale_files(directory_, kRemovedAreaPrefix);
   std::string parting = platform::unpredictable_name(directory_, kRemovedAreaPrefix);
   Status status;
-  if (!platform::rename_file(path, parting, &status)) {
+  if (!platform::rename_file(platform::file_env(), path, parting, &status)) {
     if (status.error() == ENOENT) return {};
     if (status.error() == ETXTBSY)
       return Status::failure(StatusCode::kInvalid,
@@ -403,12 +403,12 @@ Status SqliteEngine::remove_area(std::string_view name, bool* removed) {
     return file_failure(status.error(), "not removed: " + status.message(), path);
   }
   *removed = true;
-  if (!platform::remove_file(parting, &status))
+  if (!platform::remove_file(platform::file_env(), parting, &status))
     return file_failure(status.error(),
                         "the area is removed from the store, but its file stays as " + parting + ": " +
                             status.message(),
                         parting);
-  if (!platform::sync_directory(directory_, &status))
+  if (!platform::sync_directory(platform::file_env(), directory_, &status))
     return file_failure(status.error(),
                         "the area is removed, but the store directory is not synced: " + status.message(),
                         directory_);

@@ -1,9 +1,11 @@
-// The file calls of this system, behind one interface that a test can
-// replace: every create, open, read, write, sync, rename, link, remove, lock
-// and truncate of the report table, the change log and the replacement of
-// store and export files goes through file_env(). The default passes each
-// call to the operating system; a test installs its own to make a chosen call
-// fail with a chosen error number.
+// The file calls of this system, behind one interface: every create, open,
+// read, write, sync, rename, link, remove, lock and truncate of the report
+// table, the change log and the replacement of store and export files goes
+// through a FileEnv that the file objects are given when they are made. The
+// program's edges (the C shells, the program, area management's entry
+// points) hand in file_env(); a test hands its own to the table or files it
+// runs, to make a chosen call fail with a chosen error number or to write
+// down the order of the calls.
 //
 // The calls are POSIX's everywhere: int descriptors, the flags of
 // file_flags.h, -1 with errno. On Windows the system's calls keep a table of
@@ -87,11 +89,14 @@ class FileEnv {
 // The operating system's file calls.
 FileEnv& system_file_env();
 
-// The file calls in use: system_file_env() unless a test set another.
+// The file calls the edges hand in: system_file_env() unless a test set
+// another with set_file_env. Never called inside the file layer or the
+// report table: they use the FileEnv they were given.
 FileEnv& file_env();
 
-// Makes env the file calls in use (nullptr restores the operating system's).
-// Not thread-safe; meant for tests, set between runs.
+// Makes env the file calls file_env() gives (nullptr restores the operating
+// system's), for a test of an entry point that takes no FileEnv. Not
+// thread-safe; set between runs.
 void set_file_env(FileEnv* env);
 
 }  // namespace quire::platform

@@ -1,7 +1,7 @@
 // The flag names of the file calls of FileEnv, on every system. On POSIX they
 // are the system's own. Windows's C library lacks most of them: there they
 // are values of this layer's own, which only the Windows file calls
-// (file_env_windows.cpp) understand, so that the code over file_env() and its
+// (file_env_windows.cpp) understand, so that the code over a FileEnv and its
 // tests read the same everywhere.
 #ifndef QUIRE_FILES_FILE_FLAGS_H_
 #define QUIRE_FILES_FILE_FLAGS_H_

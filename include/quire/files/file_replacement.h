@@ -18,7 +18,8 @@ namespace quire::platform {
 
 class FileReplacement {
  public:
-  FileReplacement() = default;
+  // The temporary file, the rename and the syncs go through env.
+  explicit FileReplacement(FileEnv& env) : file_(env) {}
   ~FileReplacement();  // abandons a replacement not put in place
   FileReplacement(const FileReplacement&) = delete;
   FileReplacement& operator=(const FileReplacement&) = delete;

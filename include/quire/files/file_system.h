@@ -1,6 +1,9 @@
-// Plain files over file_env(): files written and read through descriptors,
+// Plain files over a FileEnv: files written and read through descriptors,
 // the lock that keeps two runs out of one directory, and removal of what
-// killed writers left behind.
+// killed writers left behind. Every file object and free function here is
+// given the FileEnv whose calls it makes (a file keeps it from its
+// construction); nothing here looks up the operating system's own, so a
+// test gives the objects of one run a FileEnv that fails or records.
 //
 // Every call that can fail returns false (or -1) and leaves the reason in a
 // Status: the operation, the path and the system's error number, ready to
@@ -14,6 +17,7 @@
 #include <filesystem>
 #include <string>
 
+#include "quire/files/file_env.h"
 #include "quire/status.h"
 
 namespace quire::platform {
@@ -40,10 +44,10 @@ bool is_plain_file(const std::string& path);
 bool same_file(const std::string& a, const std::string& b);
 
 // Removes a file; a missing file is no failure.
-bool remove_file(const std::string& path, Status* status);
+bool remove_file(FileEnv& env, const std::string& path, Status* status);
 
 // Renames from to to, replacing to when it exists (same file system only).
-bool rename_file(const std::string& from, const std::string& to, Status* status);
+bool rename_file(FileEnv& env, const std::string& from, const std::string& to, Status* status);
 
 // What a run is about to do to a file that exists, for check_changeable.
 enum class FileChange {
@@ -67,11 +71,11 @@ bool check_changeable(const std::string& path, FileChange change, Status* status
 // instead (synced, with from's time of writing and read-only attribute):
 // there a program that opens one name of a file without sharing keeps
 // every other name of it from being replaced.
-bool link_file(const std::string& from, const std::string& to, Status* status);
+bool link_file(FileEnv& env, const std::string& from, const std::string& to, Status* status);
 
 // Syncs the entries of directory to the disk (after renames). File systems
 // that cannot sync a directory count as synced.
-bool sync_directory(const std::string& directory, Status* status);
+bool sync_directory(FileEnv& env, const std::string& directory, Status* status);
 
 // A name "<directory>/<prefix><random>.tmp" that nobody can guess ("\"
 // between on Windows).
@@ -84,9 +88,11 @@ class FileHandle {
   const std::string& path() const { return path_; }
   const Status& status() const { return status_; }
   int descriptor() const { return fd_; }
+  // The file calls this file makes.
+  FileEnv& env() const { return *env_; }
 
  protected:
-  FileHandle() = default;
+  explicit FileHandle(FileEnv& env) : env_(&env) {}
   ~FileHandle();  // closes without syncing; never removes
   FileHandle(const FileHandle&) = delete;
   FileHandle& operator=(const FileHandle&) = delete;
@@ -99,6 +105,7 @@ class FileHandle {
   // of operation from errno when it is negative.
   bool take(int fd, const char* operation);
 
+  FileEnv* env_;
   int fd_ = -1;
   std::string path_;
   Status status_;
@@ -107,6 +114,7 @@ class FileHandle {
 // A file read through its descriptor.
 class ReadableFile : public FileHandle {
  public:
+  explicit ReadableFile(FileEnv& env) : FileHandle(env) {}
   // Opens the regular file at path (never waiting on a pipe or device).
   // False when there is none or it cannot be read; status is set unless
   // there is nothing at path or it is no regular file.
@@ -137,6 +145,7 @@ class ReadableFile : public FileHandle {
 // first failure is kept and every later write does nothing.
 class WritableFile : public FileHandle {
  public:
+  explicit WritableFile(FileEnv& env) : FileHandle(env) {}
   // Creates a new file at path for reading and writing, never replacing
   // anything there and never through a symbolic link, nor through a
   // directory on the way that the shared-directory rule for links refuses
@@ -244,7 +253,7 @@ std::string wait_text(std::chrono::milliseconds wait);
 // the directory.
 class DirectoryLock {
  public:
-  DirectoryLock() = default;
+  explicit DirectoryLock(FileEnv& env) : env_(&env) {}
   ~DirectoryLock();
   DirectoryLock(const DirectoryLock&) = delete;
   DirectoryLock& operator=(const DirectoryLock&) = delete;
@@ -256,6 +265,7 @@ class DirectoryLock {
   void release();
 
  private:
+  FileEnv* env_;
   int fd_ = -1;
 };
 

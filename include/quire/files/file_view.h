@@ -47,6 +47,7 @@ class FileView {
   static size_t page_size();
 
  private:
+  FileEnv* env_ = nullptr;  // the mapped file's, for unmapping
   void* address_ = nullptr;
   size_t length_ = 0;
   int slot_ = -1;  // the view's entry in the table the signal handler reads (POSIX)
