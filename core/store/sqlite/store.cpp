@@ -74,6 +74,16 @@ std::string statement_sql(int id, store::Dialect dialect) {
       return "SELECT id FROM pieces" + name_is;
     case kStmtPieceHeader:
       return record(kPiecesTable, "", "id = ?1");
+    case kStmtMarkerHeaderFrom:
+      return record(kMarkersTable, "id, ", "id >= ?1 ORDER BY id");
+    case kStmtAnalysisFrom:
+      return record(kAnalysisTable, "marker_id, ", "marker_id >= ?1 ORDER BY marker_id");
+    case kStmtOrderHeaderFrom:
+      return record(kOrdersTable, "id, ", "id >= ?1 ORDER BY id");
+    case kStmtModelRowFrom:
+      return record(kModelsTable, "id, ", "id >= ?1 ORDER BY id");
+    case kStmtPieceHeaderFrom:
+      return record(kPiecesTable, "id, ", "id >= ?1 ORDER BY id");
     default:
       return "";
   }
@@ -350,9 +360,70 @@ std::shared_ptr<Conn> resolve_area_shared(void* area, quire::Status* status, con
   return a.conn;
 }
 
+StmtId keyed_stmt(const Conn* conn, StmtId id) {
+  if (conn->connection->dialect() == store::Dialect::kSqlite) return kStmtCount;
+  switch (id) {
+    case kStmtMarkerHeader: return kStmtMarkerHeaderFrom;
+    case kStmtAnalysis: return kStmtAnalysisFrom;
+    case kStmtOrderHeader: return kStmtOrderHeaderFrom;
+    case kStmtModelRow: return kStmtModelRowFrom;
+    case kStmtPieceHeader: return kStmtPieceHeaderFrom;
+    default: return kStmtCount;
+  }
+}
+
+Step read_keyed(Conn* conn, StmtId from, int64_t key, store::Statement** out, quire::Status* failure) {
+  *out = nullptr;
+  // Stepping over this many rows costs less than a new search.
+  constexpr int64_t kStepLimit = 16;
+  store::Statement* s = conn->stmt(from, failure);
+  if (!s) return Step::kFailed;
+  Conn::KeyCursor& c = conn->keyed[from];
+  const bool usable = c.valid && c.gap <= key && (c.at_end || key - c.key <= kStepLimit);
+  if (!usable) {
+    s->reset();
+    s->bind_int64(1, key);
+    c.valid = true;
+    c.at_end = true;  // until a row is pending
+    Step rc = step(s, failure);
+    if (rc == Step::kFailed) {
+      c.valid = false;
+      s->reset();
+      return rc;
+    }
+    if (rc == Step::kRow) {
+      c.at_end = false;
+      c.key = s->column_int64(kKeyedColumn);
+    }
+  }
+  while (!c.at_end && c.key < key) {
+    Step rc = step(s, failure);
+    if (rc == Step::kFailed) {
+      c.valid = false;
+      s->reset();
+      return rc;
+    }
+    if (rc == Step::kDone) c.at_end = true;
+    else c.key = s->column_int64(kKeyedColumn);
+  }
+  c.gap = key;
+  if (c.at_end || c.key != key) return Step::kDone;
+  *out = s;
+  return Step::kRow;
+}
+
 quire::Status read_row(Conn* conn, StmtId id, int64_t key, int index, const Table& table, unsigned char* record,
                        size_t size, int missing_code, const char* missing, const char* source, int line) {
   quire::Status status;
+  if (const StmtId from = keyed_stmt(conn, id); index < 0 && from != kStmtCount) {
+    store::Statement* keyed = nullptr;
+    Step rc = read_keyed(conn, from, key, &keyed, &status);
+    if (rc == Step::kDone) return store_error(missing_code, source, line, missing);
+    if (rc == Step::kFailed) return db_error(conn, status, source, line);
+    std::memset(record, 0, size);
+    fill_record(*keyed, kKeyedColumn + 1, table, record, size);
+    return status;
+  }
   store::Statement* s = conn->stmt(id, &status);
   if (!s) return status;
   StatementReset reset(s);
