@@ -302,6 +302,9 @@ StmtId keyed_stmt(const Conn* conn, StmtId id);
 // statement stays open, the cursor's), kDone when there is no such row,
 // kFailed with *failure set.
 Step read_keyed(Conn* conn, StmtId from, const RowKey& key, store::Statement** out, quire::Status* failure);
+inline Step read_keyed(Conn* conn, StmtId from, int64_t id, store::Statement** out, quire::Status* failure) {
+  return read_keyed(conn, from, RowKey{-1, 1, {id, 0, 0}}, out, failure);
+}
 
 // ---- open items -------------------------------------------------------------------
 

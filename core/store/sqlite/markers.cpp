@@ -170,7 +170,7 @@ const void* analyze_marker(ItemSlot* slot, quire::Status* status) {
   if (from == kStmtCount && !s) return nullptr;
   StatementReset reset(s);  // the point statement's; the cursor stays open
   quire::Status failure;
-  Step rc = s ? (s->bind_int64(1, slot->id), step(s, &failure)) : read_keyed(conn, from, {-1, 1, {slot->id}}, &s, &failure);
+  Step rc = s ? (s->bind_int64(1, slot->id), step(s, &failure)) : read_keyed(conn, from, slot->id, &s, &failure);
   if (rc == Step::kFailed) return *status = PB_DB_ERROR(conn, failure), nullptr;
   if (!slot->analysis) {
     slot->analysis.reset(new (std::nothrow) unsigned char[ma::kSize]);
