@@ -186,6 +186,19 @@ if [ "$(sort -u duplicate.err | wc -l)" -ne 1 ] || ! grep -q 'markers\[1\] "m100
   cat duplicate.err >&2
   failures=$((failures + 1))
 fi
+# A model-list row missing on the server is damage, as in an area file, not
+# the next row of the list read in its place: the first marker loses its
+# first model.
+schema=$("${psql_primary[@]}" -d "$database" -c "SELECT schema_name FROM quire_areas WHERE name_key = lower('$area')")
+"${psql_primary[@]}" -d "$database" -c "DELETE FROM \"$schema\".order_models WHERE owner = 'marker' AND owner_id = 1 AND position = 0" >/dev/null ||
+  fail "could not take a model-list row out of the area on the primary"
+status=0
+QUIRE_STORE="odbc:$primary" "$quire" mkmod --quiet --no-progress "$area" damaged.csv >damaged.out 2>&1 || status=$?
+if [ "$status" -ne 3 ] || ! grep -q "marker M100: model list: model 0 is missing" damaged.out; then
+  echo "replica_test: a missing model-list row on the server was not reported as damage (exit $status):" >&2
+  cat damaged.out >&2
+  failures=$((failures + 1))
+fi
 for out in import.out standby-import.out absent.out manage.out exported.json wrong-login.out duplicate.err; do
   if [ -n "$password" ] && grep -aqF -- "$password" "$out"; then
     echo "replica_test: the messages in $out carry the server's password" >&2
