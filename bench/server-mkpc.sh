@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Times `quire mkpc` on a generated area in a server store against psql
-# copying the same rows out of the server as CSV, and measures peak memory.
+# copying the same rows out of the server as CSV, unchanged reruns of mkpc
+# and mkhdr against the same reruns on a SQLite store, and measures peak
+# memory.
 #
 #   bench/server-mkpc.sh [--large]   (20,000 markers of 30 pieces; --large
 #                                     adds 200,000 markers)
@@ -114,6 +116,8 @@ copy=$(copy_command "$(schema_of BENCH)")
 "$quire" mkpc --no-progress BENCH out.csv
 "$quire" mkpc --no-progress BENCH out.dbf
 QUIRE_STORE=$sqlite_store "$quire" mkpc --no-progress BENCH sqlite-out.csv
+"$quire" mkhdr --no-progress BENCH hdr.csv
+QUIRE_STORE=$sqlite_store "$quire" mkhdr --no-progress BENCH sqlite-hdr.csv
 eval "$copy" >psql.csv
 echo "rows: quire $(($(wc -l <out.csv) - 2)), psql $(wc -l <psql.csv)"
 # The same values in the same order (psql quotes a text only when it must),
@@ -130,7 +134,12 @@ hyperfine --warmup 1 --runs 5 --export-json bench.json \
   -n "rerun csv" --prepare 'cp out.csv rerun.csv; sync rerun.csv; rm -f OLD.DAT' "$quire mkpc --no-progress BENCH rerun.csv" \
   -n "psql copy csv" --prepare 'true' "$copy >run-psql.csv" \
   -n "quire mkpc csv, SQLite" --prepare 'rm -f run-sqlite.csv OLD.DAT' \
-     "QUIRE_STORE='$sqlite_store' $quire mkpc --no-progress BENCH run-sqlite.csv"
+     "QUIRE_STORE='$sqlite_store' $quire mkpc --no-progress BENCH run-sqlite.csv" \
+  -n "rerun csv, SQLite" --prepare 'cp sqlite-out.csv rerun-sqlite.csv; sync rerun-sqlite.csv; rm -f OLD.DAT' \
+     "QUIRE_STORE='$sqlite_store' $quire mkpc --no-progress BENCH rerun-sqlite.csv" \
+  -n "rerun mkhdr" --prepare 'rm -f OLD.DAT' "$quire mkhdr --no-progress BENCH hdr.csv" \
+  -n "rerun mkhdr, SQLite" --prepare 'rm -f OLD.DAT' \
+     "QUIRE_STORE='$sqlite_store' $quire mkhdr --no-progress BENCH sqlite-hdr.csv"
 
 python3 - bench.json <<'PY'
 import json, sys
@@ -139,6 +148,8 @@ print("csv / psql copy    : %.2f" % (r["quire mkpc csv"] / r["psql copy csv"]))
 print("dbf / psql copy    : %.2f" % (r["quire mkpc dbf"] / r["psql copy csv"]))
 print("rerun / full csv   : %.2f" % (r["rerun csv"] / r["quire mkpc csv"]))
 print("server / SQLite csv: %.2f" % (r["quire mkpc csv"] / r["quire mkpc csv, SQLite"]))
+print("rerun server / SQLite, mkpc : %.2f" % (r["rerun csv"] / r["rerun csv, SQLite"]))
+print("rerun server / SQLite, mkhdr: %.2f" % (r["rerun mkhdr"] / r["rerun mkhdr, SQLite"]))
 PY
 
 max_rss() {  # COMMAND...: the peak resident set size in kB

@@ -63,11 +63,42 @@ std::string writer_sql(int id, store::Dialect dialect) {
          " = translate(?1, 'ABCDEFGHIJKLMNOPQRSTUVWXYZ', 'abcdefghijklmnopqrstuvwxyz')";
 }
 
+// FNV-1a over the name's bytes with ASCII letters folded to lower case, as
+// the stores compare names; never 0, the mark of an empty slot.
+uint64_t folded_name_hash(const std::string& name) {
+  uint64_t h = 14695981039346656037ull;
+  for (unsigned char c : name) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<unsigned char>(c + ('a' - 'A'));
+    h = (h ^ c) * 1099511628211ull;
+  }
+  return h ? h : 1;
+}
+
 // The name a new area of a folder store is begun under while the text that
 // names it is still being read; the area's own name replaces it.
 constexpr const char* kUnnamedArea = "new area";
 
 }  // namespace
+
+bool AreaWriter::NameHashes::insert(uint64_t h) {
+  if ((used + 1) * 2 > slots.size()) {
+    // Kept at most half full: doubled and filled again.
+    std::vector<uint64_t> old = std::move(slots);
+    slots.assign(old.empty() ? 1024 : old.size() * 2, 0);
+    used = 0;
+    for (uint64_t v : old)
+      if (v) insert(v);
+  }
+  const size_t mask = slots.size() - 1;
+  for (size_t i = static_cast<size_t>(h) & mask;; i = (i + 1) & mask) {
+    if (slots[i] == h) return false;
+    if (slots[i] == 0) {
+      slots[i] = h;
+      ++used;
+      return true;
+    }
+  }
+}
 
 AreaWriter::AreaWriter() = default;
 
@@ -130,6 +161,7 @@ quire::Status AreaWriter::begin() {
     counts_[k] = 0;
     sorted_[k] = true;
     last_name_[k].clear();
+    names_[k] = NameHashes{};
   }
   started_ = true;
   if (quire::Status opened = open_store(&store_); !opened.ok()) {
@@ -185,6 +217,16 @@ quire::Status AreaWriter::add_item(Kind kind, int64_t id, const void* row) {
   s->bind_int64(1, id);
   bind_fields(*s, 2, *kItemTables[kind], row);
   const std::string& name = *static_cast<const std::string*>(kItemTables[kind]->fields[0].at(const_cast<void*>(row)));
+  if (connection_->dialect() != store::Dialect::kSqlite && !names_[kind].insert(folded_name_hash(name))) {
+    // Perhaps a name taken already: asked before the insert, while the
+    // transaction can still answer (a hash shared by two names goes on).
+    int64_t first = 0;
+    std::string stored;
+    if (find_item(kind, name, &first, &stored)) {
+      duplicate_ = true;
+      return write_failure(quire::Status::failure(quire::StatusCode::kStore, "the name " + stored + " is taken"));
+    }
+  }
   if (status = step(*s); !status.ok()) {
     int64_t first = 0;
     std::string stored;

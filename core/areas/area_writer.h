@@ -93,6 +93,17 @@ class AreaWriter {
   int32_t notation_ = 0;
   int32_t precision_ = 2;
   bool duplicate_ = false;
+  // On a server, where inserts go in batches and a failed one ends the
+  // import's transaction, the names added so far as hashes of their
+  // ASCII-folded bytes, one open-addressed table per kind (0: empty slot).
+  // A name whose hash is there is looked up before its insert.
+  struct NameHashes {
+    std::vector<uint64_t> slots;
+    size_t used = 0;
+    // Adds h; false when it was there already.
+    bool insert(uint64_t h);
+  };
+  NameHashes names_[4];
   int64_t counts_[4] = {0, 0, 0, 0};  // by Kind
   bool sorted_[4] = {true, true, true, true};
   std::string last_name_[4];

@@ -146,7 +146,60 @@ if [ "$status" -ne 1 ]; then
   echo "replica_test: a report of a missing area exited $status, not 1" >&2
   failures=$((failures + 1))
 fi
-for out in import.out standby-import.out absent.out; do
+# Area management on the server: info, export, list and check name the
+# server and never the password, nor does a failed login's message; check
+# says what it leaves to the server.
+status=0
+{
+  QUIRE_STORE="odbc:$primary" "$quire" area info "$area" &&
+    QUIRE_STORE="odbc:$primary" "$quire" area export "$area" exported.json &&
+    QUIRE_STORE="odbc:$standby" "$quire" area list &&
+    QUIRE_STORE="odbc:$primary" "$quire" area check "$area"
+} >manage.out 2>&1 || status=$?
+if [ "$status" -ne 0 ]; then
+  echo "replica_test: area info, export, list or check on the server exited $status: $(tail -n 3 manage.out)" >&2
+  failures=$((failures + 1))
+fi
+grep -q "^$area: not checked here: " manage.out || {
+  echo "replica_test: area check on the server does not say what it left to the server" >&2
+  failures=$((failures + 1))
+}
+wrong=${primary/;Password=$password/;Password=${password}x}
+for command in "area info $area" "area export $area wrong.json" "area list"; do
+  # shellcheck disable=SC2086
+  QUIRE_STORE="odbc:$wrong" "$quire" $command >>wrong-login.out 2>&1 && {
+    echo "replica_test: quire $command with a wrong password reported success" >&2
+    failures=$((failures + 1))
+  }
+done
+# An area whose second marker repeats the first's name in other case: the
+# server refuses it with the SQLite store's message, and keeps the area.
+sed '0,/"name": "M200"/s//"name": "m100"/' "$area_file" >duplicate.json
+for store in "odbc:$primary" "$work/sqlite-store"; do
+  QUIRE_STORE=$store "$quire" area import duplicate.json >/dev/null 2>>duplicate.err && {
+    echo "replica_test: an import with a duplicate marker name into ${store%%:*} reported success" >&2
+    failures=$((failures + 1))
+  }
+done
+if [ "$(sort -u duplicate.err | wc -l)" -ne 1 ] || ! grep -q 'markers\[1\] "m100": name: duplicates markers\[0\] "M100"' duplicate.err; then
+  echo "replica_test: a duplicate name is told differently by the server and the SQLite store:" >&2
+  cat duplicate.err >&2
+  failures=$((failures + 1))
+fi
+# A model-list row missing on the server is damage, as in an area file, not
+# the next row of the list read in its place: the first marker loses its
+# first model.
+schema=$("${psql_primary[@]}" -d "$database" -c "SELECT schema_name FROM quire_areas WHERE name_key = lower('$area')")
+"${psql_primary[@]}" -d "$database" -c "DELETE FROM \"$schema\".order_models WHERE owner = 'marker' AND owner_id = 1 AND position = 0" >/dev/null ||
+  fail "could not take a model-list row out of the area on the primary"
+status=0
+QUIRE_STORE="odbc:$primary" "$quire" mkmod --quiet --no-progress "$area" damaged.csv >damaged.out 2>&1 || status=$?
+if [ "$status" -ne 3 ] || ! grep -q "marker M100: model list: model 0 is missing" damaged.out; then
+  echo "replica_test: a missing model-list row on the server was not reported as damage (exit $status):" >&2
+  cat damaged.out >&2
+  failures=$((failures + 1))
+fi
+for out in import.out standby-import.out absent.out manage.out exported.json wrong-login.out duplicate.err; do
   if [ -n "$password" ] && grep -aqF -- "$password" "$out"; then
     echo "replica_test: the messages in $out carry the server's password" >&2
     failures=$((failures + 1))

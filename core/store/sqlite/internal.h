@@ -115,6 +115,20 @@ enum StmtId : int {
   kStmtModelPieces,
   kStmtPieceOpen,
   kStmtPieceHeader,
+  // The same rows as the point statements of keyed_stmt(), walked from key
+  // (?1, ...) on in key order with the key columns first: a server reads
+  // items and lists opened in order through one cursor each instead of a
+  // round trip per row.
+  kStmtMarkerHeaderFrom,
+  kStmtAnalysisFrom,
+  kStmtOrderHeaderFrom,
+  kStmtModelRowFrom,
+  kStmtPieceHeaderFrom,
+  kStmtOverrideFrom,
+  kStmtSpliceFrom,
+  kStmtListModelFrom,   // owner ?1, then the key from ?2
+  kStmtListOptionFrom,  // likewise
+  kStmtListSizeFrom,    // likewise
   kStmtCount
 };
 
@@ -132,6 +146,15 @@ inline StmtId kind_stmt(StmtId family, Kind kind) {
 }
 
 
+
+// The key of a row that a kStmt...From statement walks to: up to three
+// whole numbers compared in order, within the rows of one owner kind (a
+// list's owner column; -1 for tables of none).
+struct RowKey {
+  int owner = -1;
+  int parts = 1;
+  int64_t v[3] = {0, 0, 0};
+};
 
 struct ItemRow {
   bool valid = false;
@@ -179,6 +202,14 @@ struct Conn {
   std::unique_ptr<PieceReadAhead> read_ahead;
   bool read_ahead_off = false;
   int64_t in_order_reads = 0;
+  // The cursors of the kStmt...From statements (by StmtId), each holding
+  // the next row at or after the key last asked for ("pending"). No row
+  // of the owner lies in [gap, pending key).
+  struct KeyCursor {
+    bool valid = false;   // positioned; gap and pending are meaningful
+    bool at_end = false;  // no pending row: the owner's rows end
+    RowKey gap, key;
+  } keyed[kStmtCount];
   // The item each kind's lookup found last: opening it needs no query.
   ItemRow found[kItemKinds];
   // The id the scan statement of each kind is positioned at (0: reset).
@@ -259,6 +290,21 @@ std::shared_ptr<Conn> resolve_area_shared(void* area, quire::Status* status, con
 // the detail missing; failures name source and line.
 quire::Status read_row(Conn* conn, StmtId id, int64_t key, int index, const Table& table, unsigned char* record,
                        size_t size, int missing_code, const char* missing, const char* source, int line);
+// The statement that walks the rows of the point statement id in key
+// order on a server (kStmtMarkerHeader, kStmtAnalysis, kStmtOrderHeader,
+// kStmtModelRow, kStmtPieceHeader, kStmtOverride, kStmtSplice,
+// kStmtListModel, kStmtListOption, kStmtListSize); kStmtCount for other
+// statements and on SQLite, which reads the point statements as before.
+StmtId keyed_stmt(const Conn* conn, StmtId id);
+// The row of key read through the cursor of from (a keyed_stmt()), which
+// steps on when keys come in order and searches again otherwise: kRow
+// leaves *out at the row (the record from column key.parts on; the
+// statement stays open, the cursor's), kDone when there is no such row,
+// kFailed with *failure set.
+Step read_keyed(Conn* conn, StmtId from, const RowKey& key, store::Statement** out, quire::Status* failure);
+inline Step read_keyed(Conn* conn, StmtId from, int64_t id, store::Statement** out, quire::Status* failure) {
+  return read_keyed(conn, from, RowKey{-1, 1, {id, 0, 0}}, out, failure);
+}
 
 // ---- open items -------------------------------------------------------------------
 

@@ -165,12 +165,12 @@ quire::Status read_marker_piece(ItemSlot* slot, unsigned char* piece, End* end) 
 
 const void* analyze_marker(ItemSlot* slot, quire::Status* status) {
   Conn* conn = slot->conn.get();
-  store::Statement* s = conn->stmt(kStmtAnalysis, status);
-  if (!s) return nullptr;
-  StatementReset reset(s);
-  s->bind_int64(1, slot->id);
+  const StmtId from = keyed_stmt(conn, kStmtAnalysis);  // on a server: a cursor in key order
+  store::Statement* s = from != kStmtCount ? nullptr : conn->stmt(kStmtAnalysis, status);
+  if (from == kStmtCount && !s) return nullptr;
+  StatementReset reset(s);  // the point statement's; the cursor stays open
   quire::Status failure;
-  Step rc = step(s, &failure);
+  Step rc = s ? (s->bind_int64(1, slot->id), step(s, &failure)) : read_keyed(conn, from, slot->id, &s, &failure);
   if (rc == Step::kFailed) return *status = PB_DB_ERROR(conn, failure), nullptr;
   if (!slot->analysis) {
     slot->analysis.reset(new (std::nothrow) unsigned char[ma::kSize]);
@@ -178,7 +178,7 @@ const void* analyze_marker(ItemSlot* slot, quire::Status* status) {
   }
   unsigned char* a = slot->analysis.get();
   std::memset(a, 0, ma::kSize);
-  if (rc == Step::kRow && !fill_record(*s, 0, kAnalysisTable, a, ma::kSize)) {
+  if (rc == Step::kRow && !fill_record(*s, from != kStmtCount ? 1 : 0, kAnalysisTable, a, ma::kSize)) {
     *status = item_damaged(conn, kMarker, slot->id,
                            "a count list of its analysis is not a list of whole numbers that fits its slots "
                            "(the area file is damaged)",

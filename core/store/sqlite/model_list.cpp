@@ -14,17 +14,29 @@ namespace rec = quire::records;
 
 const char* owner_of(const ItemSlot* slot) { return slot->kind == kMarker ? "marker" : "order"; }
 
-// Binds the owner, the item and the model position (and, for an option or
-// size entry, the entry's index) to a sequence statement and steps it to its
-// row; when there is none the item is damaged, and missing names the entry.
-quire::Status step_sequence_row(const ItemSlot* slot, store::Statement* s, int32_t model, int32_t index,
-                                const char* missing) {
-  s->bind_text(1, owner_of(slot));
-  s->bind_int64(2, slot->id);
-  s->bind_int64(3, model);
-  if (index >= 0) s->bind_int64(4, index);
+// Steps the sequence statement id to the row of the owner, the item and the
+// model position (and, for an option or size entry, the entry's index):
+// *s is then at the row, its record from column *first on, and *reset
+// resets it once read (a server's cursor in key order stays open). When
+// there is no row the item is damaged, and missing names the entry.
+quire::Status step_sequence_row(const ItemSlot* slot, StmtId id, store::Statement** s, int* first,
+                                store::Statement** reset, int32_t model, int32_t index, const char* missing) {
   quire::Status failure;
-  Step rc = step(s, &failure);
+  Step rc;
+  *first = 0;
+  if (const StmtId from = keyed_stmt(slot->conn.get(), id); from != kStmtCount) {
+    RowKey key{slot->kind, index >= 0 ? 3 : 2, {slot->id, model, index}};
+    rc = read_keyed(slot->conn.get(), from, key, s, &failure);
+    *first = key.parts;
+  } else {
+    *s = *reset = slot->conn->stmt(id, &failure);
+    if (!*s) return failure;
+    (*s)->bind_text(1, owner_of(slot));
+    (*s)->bind_int64(2, slot->id);
+    (*s)->bind_int64(3, model);
+    if (index >= 0) (*s)->bind_int64(4, index);
+    rc = step(*s, &failure);
+  }
   if (rc == Step::kRow) return {};
   if (rc == Step::kFailed) return PB_DB_ERROR(slot->conn.get(), failure);
   // Within the counts the item and its model declare: the row is missing.
@@ -61,14 +73,13 @@ quire::Status read_entry(ItemSlot* slot, const EntryList& list, unsigned char* e
     PB_END(end, kErrEndOfList, list.end);
     return {};
   }
-  quire::Status status;
-  store::Statement* s = slot->conn->stmt(list.stmt, &status);
-  if (!s) return status;
-  StatementReset reset(s);
-  status = step_sequence_row(slot, s, slot->seq_model, next, list.missing);
+  store::Statement *s = nullptr, *point = nullptr;
+  int first = 0;
+  quire::Status status = step_sequence_row(slot, list.stmt, &s, &first, &point, slot->seq_model, next, list.missing);
+  StatementReset reset(point);
   if (!status.ok()) return status;
   std::memset(e, 0, list.size);
-  fill_record(*s, 0, list.table, e, list.size);
+  fill_record(*s, first, list.table, e, list.size);
   ++next;
   return status;
 }
@@ -105,15 +116,14 @@ quire::Status read_order_model(ItemSlot* slot, unsigned char* m, End* end) {
     return {};
   }
   int32_t position = slot->seq_model + 1;
-  quire::Status status;
-  store::Statement* s = slot->conn->stmt(kStmtListModel, &status);
-  if (!s) return status;
-  StatementReset reset(s);
-  status = step_sequence_row(slot, s, position, -1, nullptr);
+  store::Statement *s = nullptr, *point = nullptr;
+  int first = 0;
+  quire::Status status = step_sequence_row(slot, kStmtListModel, &s, &first, &point, position, -1, nullptr);
+  StatementReset reset(point);
   if (!status.ok()) return status;
   namespace om = rec::order_model;
   std::memset(m, 0, om::kSize);
-  fill_record(*s, 0, kOrderModelsTable, m, om::kSize);
+  fill_record(*s, first, kOrderModelsTable, m, om::kSize);
   slot->seq_model = position;
   slot->seq_option = 0;
   slot->seq_options = rec::load_i32(m + om::kOptionCount);

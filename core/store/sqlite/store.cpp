@@ -74,6 +74,33 @@ std::string statement_sql(int id, store::Dialect dialect) {
       return "SELECT id FROM pieces" + name_is;
     case kStmtPieceHeader:
       return record(kPiecesTable, "", "id = ?1");
+    case kStmtMarkerHeaderFrom:
+      return record(kMarkersTable, "id, ", "id >= ?1 ORDER BY id");
+    case kStmtAnalysisFrom:
+      return record(kAnalysisTable, "marker_id, ", "marker_id >= ?1 ORDER BY marker_id");
+    case kStmtOrderHeaderFrom:
+      return record(kOrdersTable, "id, ", "id >= ?1 ORDER BY id");
+    case kStmtModelRowFrom:
+      return record(kModelsTable, "id, ", "id >= ?1 ORDER BY id");
+    case kStmtPieceHeaderFrom:
+      return record(kPiecesTable, "id, ", "id >= ?1 ORDER BY id");
+    case kStmtOverrideFrom:
+      return record(kOverridesTable, "marker_id, position, ",
+                    "(marker_id, position) >= (?1, ?2) ORDER BY marker_id, position");
+    case kStmtSpliceFrom:
+      return record(kSplicesTable, "marker_id, position, ",
+                    "(marker_id, position) >= (?1, ?2) ORDER BY marker_id, position");
+    case kStmtListModelFrom:
+      return record(kOrderModelsTable, "owner_id, position, ",
+                    "owner = ?1 AND (owner_id, position) >= (?2, ?3) ORDER BY owner_id, position");
+    case kStmtListOptionFrom:
+      return record(kOptionsTable, "owner_id, model_position, position, ",
+                    "owner = ?1 AND (owner_id, model_position, position) >= (?2, ?3, ?4) "
+                    "ORDER BY owner_id, model_position, position");
+    case kStmtListSizeFrom:
+      return record(kSizesTable, "owner_id, model_position, position, ",
+                    "owner = ?1 AND (owner_id, model_position, position) >= (?2, ?3, ?4) "
+                    "ORDER BY owner_id, model_position, position");
     default:
       return "";
   }
@@ -350,9 +377,92 @@ std::shared_ptr<Conn> resolve_area_shared(void* area, quire::Status* status, con
   return a.conn;
 }
 
+StmtId keyed_stmt(const Conn* conn, StmtId id) {
+  if (conn->connection->dialect() == store::Dialect::kSqlite) return kStmtCount;
+  switch (id) {
+    case kStmtMarkerHeader: return kStmtMarkerHeaderFrom;
+    case kStmtAnalysis: return kStmtAnalysisFrom;
+    case kStmtOrderHeader: return kStmtOrderHeaderFrom;
+    case kStmtModelRow: return kStmtModelRowFrom;
+    case kStmtPieceHeader: return kStmtPieceHeaderFrom;
+    case kStmtOverride: return kStmtOverrideFrom;
+    case kStmtSplice: return kStmtSpliceFrom;
+    case kStmtListModel: return kStmtListModelFrom;
+    case kStmtListOption: return kStmtListOptionFrom;
+    case kStmtListSize: return kStmtListSizeFrom;
+    default: return kStmtCount;
+  }
+}
+
+namespace {
+
+// -1, 0 or 1 as a is before, at or after b (keys of one owner and length).
+int compare_keys(const RowKey& a, const RowKey& b) {
+  for (int i = 0; i < a.parts; ++i)
+    if (a.v[i] != b.v[i]) return a.v[i] < b.v[i] ? -1 : 1;
+  return 0;
+}
+
+const char* owner_text(int owner) { return owner == kMarker ? "marker" : "order"; }
+
+}  // namespace
+
+Step read_keyed(Conn* conn, StmtId from, const RowKey& key, store::Statement** out, quire::Status* failure) {
+  *out = nullptr;
+  // Stepping over this many rows costs less than a new search.
+  constexpr int kStepLimit = 16;
+  store::Statement* s = conn->stmt(from, failure);
+  if (!s) return Step::kFailed;
+  Conn::KeyCursor& c = conn->keyed[from];
+  // Steps to the next row of the cursor: pending, or the end.
+  auto fetch = [&]() {
+    Step rc = step(s, failure);
+    if (rc == Step::kFailed) {
+      c.valid = false;
+      s->reset();
+      return false;
+    }
+    c.at_end = rc == Step::kDone;
+    if (!c.at_end)
+      for (int i = 0; i < key.parts; ++i) c.key.v[i] = s->column_int64(i);
+    return true;
+  };
+  bool search = !c.valid || c.gap.owner != key.owner || compare_keys(key, c.gap) < 0;
+  for (int steps = 0; !search && !c.at_end && compare_keys(c.key, key) < 0; ++steps) {
+    if (steps == kStepLimit) search = true;
+    else if (!fetch()) return Step::kFailed;
+  }
+  if (search) {
+    s->reset();
+    int param = 1;
+    if (key.owner >= 0) s->bind_text(param++, owner_text(key.owner));
+    for (int i = 0; i < key.parts; ++i) s->bind_int64(param++, key.v[i]);
+    c.valid = true;
+    c.key = key;
+    if (!fetch()) return Step::kFailed;
+  }
+  c.gap = key;
+  if (c.at_end || compare_keys(c.key, key) != 0) return Step::kDone;
+  *out = s;
+  return Step::kRow;
+}
+
 quire::Status read_row(Conn* conn, StmtId id, int64_t key, int index, const Table& table, unsigned char* record,
                        size_t size, int missing_code, const char* missing, const char* source, int line) {
   quire::Status status;
+  if (const StmtId from = keyed_stmt(conn, id); from != kStmtCount) {
+    RowKey at;
+    at.parts = index >= 0 ? 2 : 1;
+    at.v[0] = key;
+    at.v[1] = index;
+    store::Statement* keyed = nullptr;
+    Step rc = read_keyed(conn, from, at, &keyed, &status);
+    if (rc == Step::kDone) return store_error(missing_code, source, line, missing);
+    if (rc == Step::kFailed) return db_error(conn, status, source, line);
+    std::memset(record, 0, size);
+    fill_record(*keyed, at.parts, table, record, size);
+    return status;
+  }
   store::Statement* s = conn->stmt(id, &status);
   if (!s) return status;
   StatementReset reset(s);
