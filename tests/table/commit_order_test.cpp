@@ -102,12 +102,15 @@ void check_order(const std::vector<Call>& calls, const std::string& table, const
       find_call(calls, [&](const Call& c) { return c.kind == R::kRename && c.to == record; });
   ASSERT_LT(new_record, calls.size()) << "no rename onto the run record";
   EXPECT_GT(new_record, put);
-  // The names are on the disk last.
+  // The names are on the disk last (where a directory can be synced:
+  // Windows has no such call, and its renames are written through).
+#ifndef _WIN32
   const size_t last_rename =
       find_last_call(calls, [&](const Call& c) { return c.kind == R::kRename; }, calls.size());
   const size_t directory_sync =
       find_last_call(calls, [&](const Call& c) { return c.kind == R::kSyncDirectory; }, calls.size());
   EXPECT_TRUE(directory_sync < calls.size() && directory_sync > last_rename);
+#endif
 }
 
 TEST(TableCommitOrder, EveryFileIsSyncedBeforeItTakesItsName) {
